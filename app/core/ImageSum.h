@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "OperationPane.h"
+
+namespace sonoprog::core {
+
+// The image check sum: every byte as 0..255 added into a wrapping 32-bit sum.
+std::uint32_t sumBytes(const std::uint8_t* data, std::size_t length, std::uint32_t start = 0);
+
+struct ImageSumResult {
+    bool ok = false;          // false when a read failed before the end of the file
+    std::uint32_t sum = 0;
+    std::uint64_t bytes = 0;  // bytes summed
+};
+
+// Sums the stream from its start to its end in large blocks, letting the
+// window breathe at least every 30 ms (and at least once), so that a file of
+// over a hundred megabytes keeps the window alive while it is summed.
+ImageSumResult sumImageStream(std::FILE* f, YieldHook& yield);
+
+}  // namespace sonoprog::core

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace sonoprog::core {
+
+// Read-only INI settings, behaving like the desktop's INI reader: section and
+// key names match without regard to case, values are trimmed, the first of
+// duplicate keys wins, and a missing file, section or key gives the default.
+// Lines without "=" and unreadable bytes are passed over; nothing here throws.
+class IniFile {
+public:
+    IniFile() = default;
+    static IniFile load(const std::filesystem::path& path);
+    static IniFile fromText(std::string_view text);
+
+    bool loaded() const { return loaded_; }
+    std::string readString(std::string_view section, std::string_view key,
+                           std::string_view fallback = {}) const;
+    // Decimal or "0x"/"0X" hexadecimal ("$" too when allowDollar); a missing or
+    // non-numeric value gives the fallback.
+    std::int64_t readInteger(std::string_view section, std::string_view key,
+                             std::int64_t fallback, bool allowDollar = false) const;
+    bool hasSection(std::string_view section) const;
+
+private:
+    static std::string makeKey(std::string_view section, std::string_view key);
+    static int onValue(void* user, const char* section, const char* name, const char* value);
+    static int onSection(void* user, const char* section);
+
+    bool loaded_ = false;
+    std::map<std::string, std::string> values_;
+    std::map<std::string, bool> sections_;
+};
+
+}  // namespace sonoprog::core

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QTextEdit>
+
+#include "OperationPane.h"
+
+namespace sonoprog::gui {
+
+class Gauge;
+
+// A tab's log pane (RE_*_State): read-only rich text, Tahoma 13 px, one colour
+// and boldness per line, always scrolled to its newest line.
+class LogPane final : public QTextEdit {
+    Q_OBJECT
+public:
+    explicit LogPane(QWidget* parent = nullptr);
+
+    void appendLogLine(const core::LogLine& line);
+    // The lines as shown, for tests.
+    QStringList lineTexts() const;
+};
+
+// The operation-pane interface over a log pane and its gauge.
+class PaneAdapter final : public core::OperationPane {
+public:
+    PaneAdapter(LogPane& pane, Gauge& gauge) : pane_(pane), gauge_(gauge) {}
+    void clearLines() override;
+    void appendLine(const core::LogLine& line) override;
+    void setProgress(int percent) override;
+
+private:
+    LogPane& pane_;
+    Gauge& gauge_;
+};
+
+}  // namespace sonoprog::gui

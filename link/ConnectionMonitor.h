@@ -1,0 +1,26 @@
+#pragma once
+
+#include <functional>
+
+#include "Link.h"
+
+namespace sonoprog::link {
+
+// Follows the Writer being plugged in and pulled out and keeps the status
+// field in step. Only this class opens and releases the link.
+class ConnectionMonitor {
+public:
+    // showStatus(true) = "Writer Connect" in blue, false = "Writer Disconnect" in red.
+    ConnectionMonitor(Link& link, std::function<void(bool connected)> showStatus);
+
+    // At window construction: subscribe to device changes, first connection attempt.
+    void start();
+    // Any USB device came or went.
+    void onDeviceChange();
+
+private:
+    Link& link_;
+    std::function<void(bool)> showStatus_;
+};
+
+}  // namespace sonoprog::link

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "Prompter.h"
+#include "WriterDevice.h"
+#include "WriterLink.h"
+
+namespace sonoprog::link {
+
+// The Writer link: the transfers with their failure boxes, and the link state
+// (connected flag) that only the connection monitor changes.
+class Link final : public WriterLink {
+public:
+    Link(WriterDevice& device, core::Prompter& prompter) : device_(device), prompter_(prompter) {}
+
+    bool Exchange(const Packet& command, Packet& reply) override;
+    bool BulkWrite(const std::uint8_t* data, std::size_t length) override;
+    bool BulkRead(std::uint8_t* buffer, std::size_t length) override;
+
+    bool Discover() { return device_.discover(); }
+    bool Open() { return device_.open(); }
+    void Release() { device_.release(); }
+
+    bool connected() const { return connected_; }
+    void setConnected(bool connected) { connected_ = connected; }
+
+    WriterDevice& device() { return device_; }
+
+private:
+    WriterDevice& device_;
+    core::Prompter& prompter_;
+    bool connected_ = false;
+};
+
+}  // namespace sonoprog::link

@@ -1,0 +1,34 @@
+# Shared by scripts/run and scripts/test: install what is missing, configure, build.
+# shellcheck shell=bash
+
+SONOPROG_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$SONOPROG_ROOT/build}
+
+# Debian packages the build, the tests and the demonstration need.
+SONOPROG_PACKAGES=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    libusb-1.0-0-dev libinih-dev libssl-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+sonoprog_install_packages() {
+    local missing=()
+    local pkg
+    for pkg in "${SONOPROG_PACKAGES[@]}" "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}"
+}
+
+sonoprog_build() {
+    cmake -S "$SONOPROG_ROOT" -B "$BUILD_DIR" -G Ninja "$@" >/dev/null
+    cmake --build "$BUILD_DIR" -j "$(nproc)"
+}

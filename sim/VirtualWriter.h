@@ -1,0 +1,100 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ChipModel.h"
+#include "WriterDevice.h"
+
+namespace sonoprog::sim {
+
+// One entry of the transfer log, in wire order.
+struct TransferRecord {
+    enum class Kind { Command, Reply, BulkOut, BulkIn };
+    Kind kind;
+    std::vector<std::uint8_t> bytes;
+    bool failed = false;  // the transfer was failed by an injected fault
+};
+
+// The virtual Writer: honours the device contract (64-byte frames, one reply
+// per command, status in byte 1, bulk phases only as announced), dispatches by
+// command code to its chip models, logs every transfer when asked, and injects
+// faults: a failed transfer, a Writer pulled out, plug and unplug events.
+class VirtualWriter final : public link::WriterDevice {
+public:
+    VirtualWriter();
+
+    void addChip(std::shared_ptr<ChipModel> chip);
+
+    // --- the cable ---
+    bool plugged() const { return plugged_; }
+    // Plug in / pull out the Writer; fires the device-change notification.
+    void plug();
+    void unplug();
+    // Some other USB device arrived or left.
+    void otherDeviceEvent();
+
+    // --- faults; transfers are counted from 1, each exchange and each bulk block one ---
+    void failTransfer(std::uint64_t number);       // that transfer fails once
+    void failFrom(std::uint64_t number);           // that one and every later one fails
+    // The command of exchange `number` reaches the chip, but its reply is lost.
+    void failReplyOf(std::uint64_t number);
+    void clearFaults();
+    std::uint64_t transferCount() const { return transfers_; }
+    // Called before each transfer with its number (tests pull the cable from here).
+    void setTransferHook(std::function<void(std::uint64_t)> hook) { hook_ = std::move(hook); }
+
+    // --- observation ---
+    void setLogging(bool on) { logging_ = on; }
+    const std::vector<TransferRecord>& log() const { return log_; }
+    void clearLog() { log_.clear(); }
+    // Command codes sent, in order, read from the transfer log.
+    std::vector<std::uint8_t> commandCodes() const;
+    // Protocol errors seen by the frame and by the chips.
+    std::vector<std::string> protocolErrors() const;
+    bool isOpen() const { return open_; }
+
+    // --- WriterDevice ---
+    bool discover() override { return plugged_; }
+    bool open() override;
+    void release() override { open_ = false; }
+    std::optional<std::string> transfer(link::Endpoint endpoint, std::uint8_t* data,
+                                        std::size_t length) override;
+    void setDeviceChangeHandler(std::function<void()> handler) override {
+        deviceChange_ = std::move(handler);
+    }
+
+    static constexpr std::uint8_t kUnknownCommandStatus = 0xFF;
+
+private:
+    bool faultHits(std::uint64_t number) const;
+    void record(TransferRecord::Kind kind, const std::uint8_t* data, std::size_t length,
+                bool failed);
+    void runCommand(const Packet& command);
+
+    std::vector<std::shared_ptr<ChipModel>> chips_;
+    std::function<void()> deviceChange_;
+    std::function<void(std::uint64_t)> hook_;
+    bool plugged_ = true;
+    bool open_ = false;
+    bool logging_ = false;
+    std::uint64_t transfers_ = 0;
+    std::uint64_t failOnce_ = 0;
+    std::uint64_t failFrom_ = 0;
+    std::uint64_t failReply_ = 0;
+    std::uint64_t lastExchange_ = 0;
+
+    std::optional<Packet> pendingReply_;
+    ChipModel* phaseOwner_ = nullptr;
+    std::deque<BulkPhase> phases_;
+    std::size_t phaseIndex_ = 0;
+    std::vector<TransferRecord> log_;
+    std::vector<std::string> errors_;
+};
+
+}  // namespace sonoprog::sim

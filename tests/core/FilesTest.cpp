@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "Clock.h"
+#include "Fakes.h"
+#include "ImageSum.h"
+#include "NumberText.h"
+#include "TempDir.h"
+#include "TempFiles.h"
+
+using namespace sonoprog;
+
+TEST(TempFiles, StampedNamesNeverTruncateAnEarlierRun) {
+    test::TempDir dir;
+    test::FixedClock clock;
+    auto first = core::createStampedFile(dir.path(), "PGM_", clock.now, ".log");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->path.filename(), "PGM_20110607-0450.log");
+    std::fputs("[X] Failed to write page: 0x000005 (Data failed!), \n", first->file.get());
+    first->file.reset();
+
+    auto second = core::createStampedFile(dir.path(), "PGM_", clock.now, ".log");
+    auto third = core::createStampedFile(dir.path(), "PGM_", clock.now, ".log");
+    ASSERT_TRUE(second && third);
+    EXPECT_EQ(second->path.filename(), "PGM_20110607-0450-2.log");
+    EXPECT_EQ(third->path.filename(), "PGM_20110607-0450-3.log");
+    EXPECT_EQ(test::readText(first->path), "[X] Failed to write page: 0x000005 (Data failed!), \n");
+
+    auto read = core::createStampedFile(dir.path(), "READ_", clock.now, ".dat");
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->path.filename(), "READ_20110607-0450.dat");
+}
+
+TEST(TempFiles, MissingFolderGivesNoFile) {
+    test::TempDir dir;
+    test::FixedClock clock;
+    EXPECT_FALSE(core::createStampedFile(dir / "no-such-folder", "VRF_", clock.now, ".log"));
+}
+
+TEST(TimeTexts, StampsAndTimesHaveLeadingZeros) {
+    test::FixedClock clock;
+    EXPECT_EQ(core::fileStamp(clock.now), "20110607-0450");
+    EXPECT_EQ(core::timeOfDay(clock.now), "04:50:07");
+    clock.now.tm_mon = 2;
+    clock.now.tm_hour = 14;
+    clock.now.tm_min = 5;
+    clock.now.tm_sec = 9;
+    EXPECT_EQ(core::projectStamp(clock.now), "2011/03/07-14:05:09");
+}
+
+TEST(ImageSum, SumsWrapAndFormatAsEightDigits) {
+    const std::uint8_t three[] = {0x01, 0x02, 0xFF};
+    EXPECT_EQ(core::hex8(core::sumBytes(three, 3)), "00000102");
+    std::vector<std::uint8_t> ff(0x1000000, 0xFF);
+    EXPECT_EQ(core::hex8(core::sumBytes(ff.data(), ff.size())), "FF000000");
+}
+
+TEST(ImageSum, StreamSumYieldsAndCoversTheWholeFile) {
+    test::TempDir dir;
+    std::vector<std::uint8_t> bytes(3 * 1024 * 1024 + 17);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+    auto path = dir.write("img.bin", bytes);
+    core::FilePtr f = core::openForReading(path);
+    ASSERT_TRUE(f);
+    std::fseek(f.get(), 100, SEEK_SET);  // the sum always starts at the first byte
+    test::CountingYield yield;
+    auto r = core::sumImageStream(f.get(), yield);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.bytes, bytes.size());
+    EXPECT_EQ(r.sum, core::sumBytes(bytes.data(), bytes.size()));
+    EXPECT_GE(yield.count, 1);
+}
+
+TEST(FileHandle, DirectoriesAreNotOpened) {
+    test::TempDir dir;
+    EXPECT_FALSE(core::openForReading(dir.path()));
+    EXPECT_FALSE(core::openForReading(dir / "missing.bin"));
+}
+
+TEST(NumberText, FieldsReadAsDecimalOrZero) {
+    EXPECT_EQ(core::fieldInt("17"), 17);
+    EXPECT_EQ(core::fieldInt(" 17 "), 17);
+    EXPECT_EQ(core::fieldInt(""), 0);
+    EXPECT_EQ(core::fieldInt("abc"), 0);
+    EXPECT_EQ(core::fieldInt("12abc"), 0);
+    EXPECT_EQ(core::fieldInt("0x10"), 0);
+    EXPECT_EQ(core::fieldInt("-1"), -1);
+    EXPECT_EQ(core::fieldUInt("-1"), 0xFFFFFFFFu);
+    EXPECT_EQ(core::fieldInt("2147483647"), 2147483647);
+    EXPECT_EQ(core::fieldInt("2147483648"), 0);
+    EXPECT_EQ(core::fieldInt("99999999999999999999999"), 0);
+}
+
+TEST(NumberText, SettingIntegersTakeHexPrefixes) {
+    EXPECT_EQ(core::parseSettingInteger("0x1EF", false), 0x1EF);
+    EXPECT_EQ(core::parseSettingInteger("0X10", false), 16);
+    EXPECT_EQ(core::parseSettingInteger("$FF", true), 255);
+    EXPECT_FALSE(core::parseSettingInteger("$FF", false));
+    EXPECT_FALSE(core::parseSettingInteger("0x", false));
+    EXPECT_FALSE(core::parseSettingInteger("ten", false));
+    EXPECT_EQ(core::parseSettingInteger(" 1048576 ", false), 1048576);
+}
+
+TEST(NumberText, OptionNumbersAreStrict) {
+    EXPECT_EQ(core::parseOptionNumber("0x1E480"), 0x1E480u);
+    EXPECT_EQ(core::parseOptionNumber("100"), 100u);
+    EXPECT_FALSE(core::parseOptionNumber("-1"));
+    EXPECT_FALSE(core::parseOptionNumber("1O"));
+    EXPECT_FALSE(core::parseOptionNumber(""));
+}

@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "IniFile.h"
+#include "TempDir.h"
+
+using sonoprog::core::IniFile;
+
+TEST(IniFile, NamesIgnoreCaseValuesAreTrimmedFirstKeyWins) {
+    auto ini = IniFile::fromText(
+        "[System]\r\nVersion =  Sonoprog V1  \r\nengmode=1\r\n[system]\r\nVersion=second\r\n"
+        "[Series Flash List]\nNumber=0x2\nDevName1=W25Q80\n");
+    EXPECT_EQ(ini.readString("SYSTEM", "version"), "Sonoprog V1");
+    EXPECT_EQ(ini.readInteger("System", "EngMode", 0), 1);
+    EXPECT_EQ(ini.readInteger("series flash list", "number", 0), 2);
+    EXPECT_EQ(ini.readString("Series Flash List", "DevName0", "none"), "none");
+    EXPECT_EQ(ini.readString("Series Flash List", "DevName1"), "W25Q80");
+}
+
+TEST(IniFile, MissingFileAndNonNumbersGiveDefaults) {
+    auto missing = IniFile::load("/no/such/Setup.ini");
+    EXPECT_FALSE(missing.loaded());
+    EXPECT_EQ(missing.readString("System", "Version"), "");
+    auto ini = IniFile::fromText("[W25Q80]\nSize=big\nMID=$EF\nDID=0x13\n");
+    EXPECT_EQ(ini.readInteger("W25Q80", "Size", 0), 0);
+    EXPECT_EQ(ini.readInteger("W25Q80", "MID", 0), 0);
+    EXPECT_EQ(ini.readInteger("W25Q80", "MID", 0, true), 0xEF);
+    EXPECT_EQ(ini.readInteger("W25Q80", "DID", 0), 0x13);
+}
+
+TEST(IniFile, GarbageNeverCrashesAndGoodLinesStillCount) {
+    std::string text = "\xff\xfe garbage without equals\n[Device]\nD1=Tarn20\n";
+    text += std::string(100000, 'x') + "=overlong\n";
+    text.push_back('\0');
+    text += "\n[Device]\nD2=Kiva300\nD1=Other\n=novalue\n[unterminated\nD3 = Series Flash\n";
+    auto ini = IniFile::fromText(text);
+    EXPECT_EQ(ini.readString("Device", "D1"), "Tarn20");
+    EXPECT_EQ(ini.readString("Device", "D2"), "Kiva300");
+}
+
+TEST(IniFile, ReadsFromDisk) {
+    sonoprog::test::TempDir dir;
+    auto p = dir.write("Setup.ini", std::string("[System]\nVersion=V9\n"));
+    auto ini = IniFile::load(p);
+    EXPECT_TRUE(ini.loaded());
+    EXPECT_EQ(ini.readString("System", "Version"), "V9");
+}

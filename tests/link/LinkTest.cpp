@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "ConnectionMonitor.h"
+#include "Fakes.h"
+#include "Link.h"
+#include "VirtualWriter.h"
+
+using namespace sonoprog;
+using sim::BulkDirection;
+using sim::BulkPhase;
+using sim::TransferRecord;
+
+namespace {
+
+// A chip that echoes: code 0x7A answers status 0 and announces one bulk-out of
+// 4 bytes and one bulk-in of 4 bytes, which returns what was written.
+class EchoChip final : public sim::ChipModel {
+public:
+    bool handles(std::uint8_t code) const override { return code == 0x7A; }
+    std::vector<BulkPhase> command(const link::Packet& cmd, link::Packet& reply) override {
+        reply[2] = cmd[2];
+        return {{BulkDirection::Out, 4}, {BulkDirection::In, 4}};
+    }
+    void bulkOut(std::size_t, const std::uint8_t* data, std::size_t n) override {
+        stored.assign(data, data + n);
+    }
+    void bulkIn(std::size_t, std::uint8_t* data, std::size_t n) override {
+        std::copy(stored.begin(), stored.begin() + n, data);
+    }
+    std::vector<std::uint8_t> stored;
+};
+
+struct LinkFixture : ::testing::Test {
+    LinkFixture() {
+        writer.addChip(chip);
+        writer.setLogging(true);
+    }
+    sim::VirtualWriter writer;
+    std::shared_ptr<EchoChip> chip = std::make_shared<EchoChip>();
+    test::RecordingPrompter prompter;
+    link::Link link{writer, prompter};
+};
+
+}  // namespace
+
+TEST_F(LinkFixture, ExchangeAndBulkPhasesReachTheChip) {
+    ASSERT_TRUE(link.Open());
+    link::Packet cmd{}, reply{};
+    cmd[0] = 0x7A;
+    cmd[2] = 0x55;
+    ASSERT_TRUE(link.Exchange(cmd, reply));
+    EXPECT_EQ(reply[1], 0);
+    EXPECT_EQ(reply[2], 0x55);
+    const std::uint8_t data[4] = {1, 2, 3, 4};
+    std::uint8_t back[4] = {};
+    ASSERT_TRUE(link.BulkWrite(data, 4));
+    ASSERT_TRUE(link.BulkRead(back, 4));
+    EXPECT_EQ(std::vector<std::uint8_t>(back, back + 4), (std::vector<std::uint8_t>{1, 2, 3, 4}));
+    EXPECT_TRUE(writer.protocolErrors().empty());
+    EXPECT_TRUE(prompter.boxes.empty());
+    ASSERT_EQ(writer.log().size(), 4u);
+    EXPECT_EQ(writer.log()[0].kind, TransferRecord::Kind::Command);
+    EXPECT_EQ(writer.log()[1].kind, TransferRecord::Kind::Reply);
+    EXPECT_EQ(writer.transferCount(), 3u);
+}
+
+TEST_F(LinkFixture, UnknownCommandsGetANonZeroStatus) {
+    link.Open();
+    link::Packet cmd{}, reply{};
+    cmd[0] = 0x99;
+    ASSERT_TRUE(link.Exchange(cmd, reply));
+    EXPECT_NE(reply[1], 0);
+}
+
+TEST_F(LinkFixture, UnannouncedBulkPhasesAreProtocolErrors) {
+    link.Open();
+    std::uint8_t buf[4] = {};
+    EXPECT_FALSE(link.BulkRead(buf, 4));
+    link::Packet cmd{}, reply{};
+    cmd[0] = 0x7A;
+    link.Exchange(cmd, reply);
+    const std::uint8_t big[8] = {};
+    EXPECT_FALSE(link.BulkWrite(big, 8));  // announced 4 bytes, not 8
+    EXPECT_EQ(writer.protocolErrors().size(), 2u);
+}
+
+TEST_F(LinkFixture, FailedCommandWriteShowsOneBoxAndReadsNoReply) {
+    link.Open();
+    writer.failTransfer(1);
+    link::Packet cmd{}, reply{};
+    cmd[0] = 0x7A;
+    EXPECT_FALSE(link.Exchange(cmd, reply));
+    ASSERT_EQ(prompter.boxes.size(), 1u);
+    EXPECT_EQ(prompter.boxes[0].caption, "ERROR");
+    EXPECT_EQ(prompter.boxes[0].icon, core::BoxIcon::Error);
+    ASSERT_EQ(writer.log().size(), 1u);  // no reply read attempted
+    EXPECT_TRUE(writer.log()[0].failed);
+}
+
+TEST_F(LinkFixture, BulkFailuresHaveTheirOwnTexts) {
+    link.Open();
+    link::Packet cmd{}, reply{};
+    cmd[0] = 0x7A;
+    link.Exchange(cmd, reply);
+    writer.failFrom(2);
+    const std::uint8_t data[4] = {};
+    std::uint8_t back[4] = {};
+    EXPECT_FALSE(link.BulkWrite(data, 4));
+    EXPECT_FALSE(link.BulkRead(back, 4));
+    ASSERT_EQ(prompter.boxes.size(), 2u);
+    EXPECT_EQ(prompter.boxes[0].text, "[USB] Failed to transmit data!");
+    EXPECT_EQ(prompter.boxes[1].text, "[USB] Failed to receive data!");
+}
+
+TEST_F(LinkFixture, TransfersFailWhileTheWriterIsNotOpen) {
+    link::Packet cmd{}, reply{};
+    EXPECT_FALSE(link.Exchange(cmd, reply));
+    ASSERT_EQ(prompter.boxes.size(), 1u);
+    EXPECT_EQ(prompter.boxes[0].text, link::kNoDeviceText);
+}
+
+namespace {
+struct MonitorFixture : ::testing::Test {
+    sim::VirtualWriter writer;
+    test::RecordingPrompter prompter;
+    link::Link link{writer, prompter};
+    std::vector<bool> shown;
+    link::ConnectionMonitor monitor{link, [this](bool c) { shown.push_back(c); }};
+};
+}  // namespace
+
+TEST_F(MonitorFixture, StartsConnectedWhenTheWriterIsThere) {
+    monitor.start();
+    EXPECT_TRUE(link.connected());
+    EXPECT_EQ(shown, (std::vector<bool>{true}));
+}
+
+TEST_F(MonitorFixture, StartsDisconnectedWithoutAWriter) {
+    writer.unplug();  // before start: no handler yet
+    monitor.start();
+    EXPECT_FALSE(link.connected());
+    EXPECT_EQ(shown, (std::vector<bool>{false}));
+}
+
+TEST_F(MonitorFixture, FollowsPlugAndUnplug) {
+    monitor.start();
+    writer.otherDeviceEvent();  // connected, Writer still found: nothing changes
+    EXPECT_EQ(shown, (std::vector<bool>{true}));
+    EXPECT_TRUE(writer.isOpen());
+    writer.unplug();  // connected, Writer gone: release, "Writer Disconnect"
+    EXPECT_FALSE(link.connected());
+    EXPECT_EQ(shown, (std::vector<bool>{true, false}));
+    writer.otherDeviceEvent();  // not connected, not found: "Writer Disconnect" again
+    EXPECT_EQ(shown, (std::vector<bool>{true, false, false}));
+    writer.plug();  // not connected, found, open works
+    EXPECT_TRUE(link.connected());
+    EXPECT_EQ(shown, (std::vector<bool>{true, false, false, true}));
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Clock.h"
+#include "LogLine.h"
+#include "OperationPane.h"
+#include "Prompter.h"
+
+namespace sonoprog::test {
+
+// Records every line and gauge value exactly as a pane would show them.
+class RecordingPane final : public core::OperationPane {
+public:
+    void clearLines() override {
+        lines.clear();
+        ++clears;
+    }
+    void appendLine(const core::LogLine& line) override { lines.push_back(line); }
+    void setProgress(int percent) override {
+        progress = percent;
+        progressHistory.push_back(percent);
+    }
+    std::vector<std::string> texts() const;
+    // Index of the first line with this exact text, -1 when absent.
+    int find(const std::string& text) const;
+    bool has(const std::string& text) const { return find(text) >= 0; }
+
+    std::vector<core::LogLine> lines;
+    int progress = 0;
+    std::vector<int> progressHistory;
+    int clears = 0;
+};
+
+// Records lock and unlock calls ("lock", "unlock") and whether the tab is locked now.
+class RecordingLock final : public core::TabLock {
+public:
+    void lock() override {
+        events.push_back("lock");
+        locked = true;
+    }
+    void unlock() override {
+        events.push_back("unlock");
+        locked = false;
+    }
+    std::vector<std::string> events;
+    bool locked = false;
+};
+
+struct Box {
+    std::string caption;
+    std::string text;
+    core::BoxIcon icon;
+    bool question = false;
+    friend bool operator==(const Box&, const Box&) = default;
+};
+
+// Records every box; questions take the queued answers (default: yes).
+class RecordingPrompter final : public core::Prompter {
+public:
+    void showMessage(std::string_view caption, std::string_view text, core::BoxIcon icon) override;
+    bool askYesNo(std::string_view caption, std::string_view text, core::BoxIcon icon) override;
+
+    std::vector<Box> boxes;
+    std::deque<bool> answers;
+};
+
+// Dialogs answered from queues; an empty queue means the operator cancels.
+class ScriptedFileChooser final : public core::FileChooser {
+public:
+    std::optional<std::string> chooseOpenFile(const core::FileDialogRequest& request) override;
+    std::vector<std::string> chooseOpenFiles(const core::FileDialogRequest& request) override;
+    std::optional<std::string> chooseSaveFile(const core::FileDialogRequest& request) override;
+
+    std::deque<std::optional<std::string>> openAnswers;
+    std::deque<std::vector<std::string>> multiAnswers;
+    std::deque<std::optional<std::string>> saveAnswers;
+    std::vector<core::FileDialogRequest> requests;
+};
+
+// Always answers the same local time (7 June 2011, 04:50:07 unless changed).
+class FixedClock final : public core::Clock {
+public:
+    FixedClock();
+    std::tm localNow() override { return now; }
+    std::tm now{};
+};
+
+class CountingYield final : public core::YieldHook {
+public:
+    void yield() override { ++count; }
+    long long count = 0;
+};
+
+}  // namespace sonoprog::test
