@@ -2,13 +2,13 @@
 
 #include "AppPaths.h"
 #include "MainWindow.h"
-#include "VirtualWriter.h"
+#include "StandardWriter.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     auto paths = sonoprog::core::AppPaths::forRunningProgram();
-    sonoprog::sim::VirtualWriter writer;
-    sonoprog::gui::MainWindow window(writer, paths);
+    auto writer = sonoprog::sim::makeStandardWriter();
+    sonoprog::gui::MainWindow window(*writer, paths);
     window.show();
     app.exec();
     return 0;

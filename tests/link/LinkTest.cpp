@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "ChipMemory.h"
 #include "ConnectionMonitor.h"
 #include "Fakes.h"
 #include "Link.h"
@@ -157,4 +158,24 @@ TEST_F(MonitorFixture, FollowsPlugAndUnplug) {
     writer.plug();  // not connected, found, open works
     EXPECT_TRUE(link.connected());
     EXPECT_EQ(shown, (std::vector<bool>{true, false, false, true}));
+}
+
+
+TEST(ChipMemory, ErasedReadsFFAndProgrammingOnlyClearsBits) {
+    sim::ChipMemory mem(4096);
+    EXPECT_EQ(mem.read(0), 0xFF);
+    EXPECT_EQ(mem.read(4095), 0xFF);
+    const std::uint8_t a[2] = {0xF0, 0x0F};
+    mem.program(10, a, 2);
+    const std::uint8_t b[2] = {0x3C, 0xFF};
+    mem.program(10, b, 2);
+    std::uint8_t out[2];
+    mem.read(10, out, 2);
+    EXPECT_EQ(out[0], 0x30);
+    EXPECT_EQ(out[1], 0x0F);
+    mem.write(10, b, 2);
+    EXPECT_EQ(mem.read(10), 0x3C);
+    mem.erase();
+    EXPECT_EQ(mem.read(10), 0xFF);
+    EXPECT_EQ(mem.read(11), 0xFF);
 }
