@@ -9,6 +9,7 @@ SONOPROG_PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libusb-1.0-0-dev libinih-dev libssl-dev
+    umockdev libumockdev-dev clang libclang-rt-dev
     libgtest-dev libgmock-dev libbenchmark-dev
 )
 
