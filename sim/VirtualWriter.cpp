@@ -39,7 +39,9 @@ std::uint8_t StatusInjector::next(std::uint8_t code) {
 
 VirtualWriter::VirtualWriter() = default;
 
-void VirtualWriter::addChip(std::shared_ptr<ChipModel> chip) { chips_.push_back(std::move(chip)); }
+void VirtualWriter::addChip(std::shared_ptr<ChipModel> chip) {
+    chips_.push_back(std::move(chip));
+}
 
 void VirtualWriter::plug() {
     plugged_ = true;
@@ -58,9 +60,15 @@ void VirtualWriter::otherDeviceEvent() {
     if (deviceChange_) deviceChange_();
 }
 
-void VirtualWriter::failTransfer(std::uint64_t number) { failOnce_ = number; }
-void VirtualWriter::failFrom(std::uint64_t number) { failFrom_ = number; }
-void VirtualWriter::failReplyOf(std::uint64_t number) { failReply_ = number; }
+void VirtualWriter::failTransfer(std::uint64_t number) {
+    failOnce_ = number;
+}
+void VirtualWriter::failFrom(std::uint64_t number) {
+    failFrom_ = number;
+}
+void VirtualWriter::failReplyOf(std::uint64_t number) {
+    failReply_ = number;
+}
 
 void VirtualWriter::clearFaults() {
     failOnce_ = failFrom_ = failReply_ = 0;
@@ -81,7 +89,8 @@ bool VirtualWriter::open() {
 std::vector<std::uint8_t> VirtualWriter::commandCodes() const {
     std::vector<std::uint8_t> codes;
     for (const auto& r : log_)
-        if (r.kind == TransferRecord::Kind::Command && !r.bytes.empty()) codes.push_back(r.bytes[0]);
+        if (r.kind == TransferRecord::Kind::Command && !r.bytes.empty())
+            codes.push_back(r.bytes[0]);
     return codes;
 }
 
@@ -92,8 +101,8 @@ std::vector<std::string> VirtualWriter::protocolErrors() const {
     return all;
 }
 
-void VirtualWriter::record(TransferRecord::Kind kind, const std::uint8_t* data,
-                           std::size_t length, bool failed) {
+void VirtualWriter::record(TransferRecord::Kind kind, const std::uint8_t* data, std::size_t length,
+                           bool failed) {
     if (!logging_) return;
     log_.push_back({kind, std::vector<std::uint8_t>(data, data + length), failed});
 }
@@ -113,6 +122,29 @@ void VirtualWriter::runCommand(const Packet& command) {
     }
     reply[1] = kUnknownCommandStatus;
     pendingReply_ = reply;
+}
+
+bool VirtualWriter::applyWireFault(link::Endpoint endpoint, std::uint64_t number,
+                                   std::uint8_t* data, const std::uint8_t* previous,
+                                   std::size_t length) {
+    if (!wireHook_ || length == 0) return true;
+    std::size_t position = 0;
+    switch (wireHook_({endpoint, number, length}, position)) {
+        case WireFault::None:
+            return true;
+        case WireFault::FlipBit:
+            position %= length * 8;
+            data[position / 8] ^= static_cast<std::uint8_t>(1u << (position % 8));
+            return true;
+        case WireFault::Short:
+            position %= length;
+            std::memcpy(data + position, previous + position, length - position);
+            return true;
+        case WireFault::Lost:
+            std::memcpy(data, previous, length);
+            return false;
+    }
+    return true;
 }
 
 std::optional<std::string> VirtualWriter::transfer(link::Endpoint endpoint, std::uint8_t* data,
@@ -165,7 +197,14 @@ std::optional<std::string> VirtualWriter::transfer(link::Endpoint endpoint, std:
                 record(Kind::Reply, reply.data(), reply.size(), true);
                 return std::string(kIoErrorText);
             }
-            std::memcpy(data, reply.data(), link::kPacketSize);
+            if (wireHook_) {
+                Packet before;
+                std::memcpy(before.data(), data, link::kPacketSize);
+                std::memcpy(data, reply.data(), link::kPacketSize);
+                applyWireFault(endpoint, number, data, before.data(), link::kPacketSize);
+            } else {
+                std::memcpy(data, reply.data(), link::kPacketSize);
+            }
             record(Kind::Reply, data, length, false);
             return std::nullopt;
         }
@@ -187,7 +226,21 @@ std::optional<std::string> VirtualWriter::transfer(link::Endpoint endpoint, std:
                 return std::string(kTimeoutText);
             }
             phases_.pop_front();
-            if (out) {
+            if (wireHook_) {
+                // An out block arrives over the chip's erased page buffer; an in
+                // block over what the host buffer held before.
+                std::vector<std::uint8_t> before(data, data + length);
+                if (out) {
+                    std::vector<std::uint8_t> arrived(data, data + length);
+                    std::vector<std::uint8_t> erased(length, 0xFF);
+                    if (applyWireFault(endpoint, number, arrived.data(), erased.data(), length))
+                        phaseOwner_->bulkOut(phaseIndex_, arrived.data(), length);
+                    ++phaseIndex_;
+                } else {
+                    phaseOwner_->bulkIn(phaseIndex_++, data, length);
+                    applyWireFault(endpoint, number, data, before.data(), length);
+                }
+            } else if (out) {
                 phaseOwner_->bulkOut(phaseIndex_++, data, length);
             } else {
                 phaseOwner_->bulkIn(phaseIndex_++, data, length);

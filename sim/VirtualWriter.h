@@ -21,6 +21,23 @@ struct TransferRecord {
     bool failed = false;  // the transfer was failed by an injected fault
 };
 
+// What the wire may do to a transfer that otherwise succeeds, for seeded
+// random faults: the host is told the transfer went through.
+enum class WireFault {
+    None,
+    FlipBit,  // one bit of the data turned over on its way
+    Short,    // only the bytes before the position arrived
+    Lost,     // nothing arrived
+};
+struct WireEvent {
+    link::Endpoint endpoint;
+    std::uint64_t number;  // the transfer's number (a reply carries its exchange's)
+    std::size_t length;
+};
+// Returns the fault to apply; sets position to the bit (FlipBit) or the byte
+// (Short) it starts at, below length * 8 or length.
+using WireFaultHook = std::function<WireFault(const WireEvent& event, std::size_t& position)>;
+
 // The virtual Writer: honours the device contract (64-byte frames, one reply
 // per command, status in byte 1, bulk phases only as announced), dispatches by
 // command code to its chip models, logs every transfer when asked, and injects
@@ -40,14 +57,16 @@ public:
     void otherDeviceEvent();
 
     // --- faults; transfers are counted from 1, each exchange and each bulk block one ---
-    void failTransfer(std::uint64_t number);       // that transfer fails once
-    void failFrom(std::uint64_t number);           // that one and every later one fails
+    void failTransfer(std::uint64_t number);  // that transfer fails once
+    void failFrom(std::uint64_t number);      // that one and every later one fails
     // The command of exchange `number` reaches the chip, but its reply is lost.
     void failReplyOf(std::uint64_t number);
     void clearFaults();
     std::uint64_t transferCount() const { return transfers_; }
     // Called before each transfer with its number (tests pull the cable from here).
     void setTransferHook(std::function<void(std::uint64_t)> hook) { hook_ = std::move(hook); }
+    // Seeded data faults on replies and bulk blocks (see WireFault).
+    void setWireFaultHook(WireFaultHook hook) { wireHook_ = std::move(hook); }
 
     // --- observation ---
     void setLogging(bool on) { logging_ = on; }
@@ -76,10 +95,15 @@ private:
     void record(TransferRecord::Kind kind, const std::uint8_t* data, std::size_t length,
                 bool failed);
     void runCommand(const Packet& command);
+    // Applies the wire fault, if any, to data that arrived over `previous`.
+    // Returns false when the data were lost altogether.
+    bool applyWireFault(link::Endpoint endpoint, std::uint64_t number, std::uint8_t* data,
+                        const std::uint8_t* previous, std::size_t length);
 
     std::vector<std::shared_ptr<ChipModel>> chips_;
     std::function<void()> deviceChange_;
     std::function<void(std::uint64_t)> hook_;
+    WireFaultHook wireHook_;
     bool plugged_ = true;
     bool open_ = false;
     bool logging_ = false;

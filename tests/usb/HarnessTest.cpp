@@ -9,6 +9,7 @@
 #include <future>
 #include <thread>
 
+#include "EchoChip.h"
 #include "EmulatedBus.h"
 
 using namespace sonoprog;
@@ -17,27 +18,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Code 0x7A echoes byte 2 in its reply and announces a 4-byte bulk out and a
-// 4-byte bulk in that gives the data back.
-class EchoChip final : public sim::ChipModel {
-public:
-    bool handles(std::uint8_t code) const override { return code == 0x7A; }
-    std::vector<sim::BulkPhase> command(const link::Packet& cmd, link::Packet& reply) override {
-        reply[2] = cmd[2];
-        return {{sim::BulkDirection::Out, 4}, {sim::BulkDirection::In, 4}};
-    }
-    void bulkOut(std::size_t, const std::uint8_t* data, std::size_t n) override {
-        stored.assign(data, data + n);
-    }
-    void bulkIn(std::size_t, std::uint8_t* data, std::size_t n) override {
-        std::copy(stored.begin(), stored.begin() + n, data);
-    }
-    std::vector<std::uint8_t> stored;
-};
-
 std::unique_ptr<sim::VirtualWriter> echoWriter() {
     auto writer = std::make_unique<sim::VirtualWriter>();
-    writer->addChip(std::make_shared<EchoChip>());
+    writer->addChip(std::make_shared<test::EchoChip>());
     writer->setLogging(true);
     return writer;
 }
