@@ -96,6 +96,39 @@ void Figures::record(const std::string& key, std::uint64_t value) {
     sink().extra[key] += value;
 }
 
+OperationRig::OperationRig() : paths(core::AppPaths::forFolder(dir.path())) {
+    paths.ensureTemp();
+    writer.setLogging(true);
+    writer.open();
+}
+
+RunRecord OperationRig::run(const Arm& arm, sim::StatusInjector& statuses,
+                            const std::function<bool()>& operation,
+                            const std::function<bool()>& dataTrue) {
+    arm(writer, statuses);
+    RunRecord r;
+    r.openFdsBefore = openFdCount();
+    r.result = operation();
+    r.openFdsAfter = openFdCount();
+    r.lines = pane.texts();
+    r.lockEvents = lock.events;
+    r.lockedAfter = lock.locked;
+    r.boxes = prompter.boxes;
+    r.transfers = writer.log();
+    r.transferCount = writer.transferCount();
+    r.protocolErrors = writer.protocolErrors();
+    writer.setWireFaultHook(nullptr);
+    r.dataTrue = dataTrue();
+    return r;
+}
+
+std::vector<std::uint8_t> patternImage(std::size_t size, std::uint8_t salt) {
+    std::vector<std::uint8_t> image(size);
+    for (std::size_t i = 0; i < size; ++i)
+        image[i] = static_cast<std::uint8_t>((i * 37 + salt + (i >> 8)) & 0xFF);
+    return image;
+}
+
 bool hasLine(const RunRecord& run, const std::string& text) {
     for (const auto& l : run.lines)
         if (l == text) return true;
@@ -138,7 +171,8 @@ void withinDeadline(const std::string& what, std::chrono::seconds limit,
 std::uint64_t checkCleanRun(const SweepOperation& op) {
     SCOPED_TRACE(op.name + ", no fault");
     RunRecord run;
-    withinDeadline(op.name, std::chrono::seconds(60), [&] { run = op.run([](auto&) {}); });
+    withinDeadline(op.name, std::chrono::seconds(60),
+                   [&] { run = op.run([](auto&, auto&) {}, 0); });
     ++Figures::get().runs;
     EXPECT_TRUE(run.result);
     EXPECT_TRUE(hasLine(run, kPassedLine));
@@ -204,12 +238,14 @@ std::uint64_t sweepTransferFaults(const SweepOperation& op) {
                 (once ? "transfer " : "every transfer from ") + std::to_string(k) + " failed";
             RunRecord run;
             withinDeadline(op.name + ", " + label, std::chrono::seconds(60), [&] {
-                run = op.run([&](sim::VirtualWriter& w) {
-                    if (once)
-                        w.failTransfer(k);
-                    else
-                        w.failFrom(k);
-                });
+                run = op.run(
+                    [&](sim::VirtualWriter& w, sim::StatusInjector&) {
+                        if (once)
+                            w.failTransfer(k);
+                        else
+                            w.failFrom(k);
+                    },
+                    0);
             });
             ++runs;
             ++Figures::get().runs;
@@ -251,7 +287,7 @@ bool statusFired(const RunRecord& run, const SeededFault& f) {
 }  // namespace
 
 std::uint64_t sweepSeededFaults(const SweepOperation& op, std::uint64_t seed, int runs) {
-    RunRecord clean = op.run([](sim::VirtualWriter&) {});
+    RunRecord clean = op.run([](auto&, auto&) {}, 0);
     ++Figures::get().runs;
     EXPECT_TRUE(clean.result);
     std::map<std::uint8_t, std::uint64_t> perCode;
@@ -266,7 +302,7 @@ std::uint64_t sweepSeededFaults(const SweepOperation& op, std::uint64_t seed, in
         std::mt19937_64 rng(seed * 1000003u + static_cast<std::uint64_t>(r));
         std::vector<SeededFault> faults(1 + rng() % 3);
         for (auto& f : faults) {
-            if (!codes.empty() && op.injectStatus && rng() % 3 == 0) {
+            if (!codes.empty() && rng() % 3 == 0) {
                 f.what = SeededFault::What::Status;
                 f.code = codes[rng() % codes.size()];
                 f.nth = 1 + rng() % perCode[f.code];
@@ -278,24 +314,33 @@ std::uint64_t sweepSeededFaults(const SweepOperation& op, std::uint64_t seed, in
                 f.position = static_cast<std::size_t>(rng());
             }
         }
+        // Every other run starts from a chip that a check must not pass.
+        const std::uint64_t spoil = r % 2 ? 1 + rng() % (1u << 20) : 0;
         const std::string label = "seed " + std::to_string(seed) + " run " + std::to_string(r);
         RunRecord run;
         withinDeadline(op.name + ", " + label, std::chrono::seconds(60), [&] {
-            run = op.run([&](sim::VirtualWriter& w) {
-                for (auto& f : faults)
-                    if (f.what == SeededFault::What::Status)
-                        op.injectStatus(w, f.code, f.nth, f.status);
-                w.setWireFaultHook([&faults](const sim::WireEvent& e, std::size_t& position) {
-                    for (auto& f : faults) {
-                        if (f.what != SeededFault::What::Wire || f.fired || e.number != f.transfer)
-                            continue;
-                        f.fired = true;
-                        position = f.position;
-                        return f.wire;
-                    }
-                    return sim::WireFault::None;
-                });
-            });
+            run = op.run(
+                [&](sim::VirtualWriter& w, sim::StatusInjector& statuses) {
+                    for (auto& f : faults)
+                        if (f.what == SeededFault::What::Status)
+                            statuses.failNth(f.code, f.nth, f.status);
+                    w.setWireFaultHook([&faults](const sim::WireEvent& e, std::size_t& position) {
+                        for (auto& f : faults) {
+                            if (f.what != SeededFault::What::Wire || f.fired ||
+                                e.number != f.transfer)
+                                continue;
+                            // A reply packet arrives whole or not at all; only its bits can turn.
+                            if (e.endpoint == link::Endpoint::ReplyIn &&
+                                f.wire != sim::WireFault::FlipBit)
+                                continue;
+                            f.fired = true;
+                            position = f.position;
+                            return f.wire;
+                        }
+                        return sim::WireFault::None;
+                    });
+                },
+                spoil);
         });
         ++Figures::get().runs;
         std::uint64_t fired = 0;

@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "AppPaths.h"
 #include "Fakes.h"
+#include "Link.h"
+#include "OperationLog.h"
+#include "TempDir.h"
 #include "VirtualWriter.h"
 
 namespace sonoprog::test {
@@ -30,23 +34,48 @@ struct RunRecord {
     int openFdsAfter = 0;
 };
 
-// Arms the faults of one run on the fresh virtual Writer (and its chips).
-using Arm = std::function<void(sim::VirtualWriter&)>;
+// Arms the faults of one run on the fresh virtual Writer and the status
+// injection of the chip the operation talks to.
+using Arm = std::function<void(sim::VirtualWriter& writer, sim::StatusInjector& statuses)>;
 
 // A chip operation as the sweeps drive it: `run` builds a fresh Writer, chip,
 // files and fakes for every call, arms the faults, runs the operation once.
+// A non-zero `spoil` asks a checking operation (blank check, verify) to start
+// from a chip that is wrong at byte (spoil - 1) modulo its size, so that a
+// "Passed!" would be false; writing operations ignore it.
 struct SweepOperation {
     std::string name;
     std::vector<std::uint8_t> closingCodes;  // one of them ends every run
     std::vector<std::string> closingTail;    // the pane's last lines on every path
-    std::function<RunRecord(const Arm& arm)> run;
-    // Seeded status faults: the command codes the operation sends, and a way
-    // to make the nth command of a code answer a status on the run's chip.
+    std::function<RunRecord(const Arm& arm, std::uint64_t spoil)> run;
+    // Seeded status faults go to these command codes of the operation.
     std::vector<std::uint8_t> codes;
-    std::function<void(sim::VirtualWriter&, std::uint8_t code, std::uint64_t nth,
-                       std::uint8_t status)>
-        injectStatus;
 };
+
+// What every run of a chip operation needs: a fresh program folder with its
+// Temp folder, the virtual Writer (logging, open) and the recording fakes.
+struct OperationRig {
+    OperationRig();
+    // Arms the faults, runs the operation, and records what it left.
+    // `dataTrue` judges the chip afterwards (see RunRecord::dataTrue).
+    RunRecord run(const Arm& arm, sim::StatusInjector& statuses,
+                  const std::function<bool()>& operation, const std::function<bool()>& dataTrue);
+
+    TempDir dir;
+    core::AppPaths paths;
+    sim::VirtualWriter writer;
+    RecordingPane pane;
+    core::OperationLog log{pane};
+    RecordingLock lock;
+    CountingYield yield;
+    RecordingPrompter prompter;
+    ScriptedFileChooser files;
+    FixedClock clock;
+    link::Link link{writer, prompter};
+};
+
+// A short image that is neither blank nor one repeated byte.
+std::vector<std::uint8_t> patternImage(std::size_t size, std::uint8_t salt);
 
 // Counted over the whole process and, when SONOPROG_FIGURES_FILE names a
 // file, added to it at exit (the test script sums the figures of all runs).
