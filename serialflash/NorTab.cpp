@@ -99,7 +99,9 @@ NorTab::NorTab(gui::TabEnvironment& env, QWidget* parent) : QWidget(parent), env
 
 NorTab::~NorTab() = default;
 
-void NorTab::addDevice(const QString& name) { CB_NOR_Device->addItem(name); }
+void NorTab::addDevice(const QString& name) {
+    CB_NOR_Device->addItem(name);
+}
 
 void NorTab::selectFirstDevice() {
     if (CB_NOR_Device->count() > 0) CB_NOR_Device->setCurrentIndex(0);
@@ -126,10 +128,20 @@ void NorTab::run(bool (SerialFlashOperations::*operation)()) {
     showFields(fields);
 }
 
-void NorTab::CB_NOR_DeviceChange() { run(&SerialFlashOperations::deviceChange); }
-void NorTab::BT_NOR_LoadFileClick() { run(&SerialFlashOperations::loadFile); }
-void NorTab::BT_NOR_BlankClick() { run(&SerialFlashOperations::blankCheck); }
-void NorTab::BT_NOR_WriteClick() { run(&SerialFlashOperations::write); }
-void NorTab::BT_NOR_VerifyClick() { run(&SerialFlashOperations::verify); }
+void NorTab::CB_NOR_DeviceChange() {
+    run(&SerialFlashOperations::deviceChange);
+}
+void NorTab::BT_NOR_LoadFileClick() {
+    run(&SerialFlashOperations::loadFile);
+}
+void NorTab::BT_NOR_BlankClick() {
+    run(&SerialFlashOperations::blankCheck);
+}
+void NorTab::BT_NOR_WriteClick() {
+    run(&SerialFlashOperations::write);
+}
+void NorTab::BT_NOR_VerifyClick() {
+    run(&SerialFlashOperations::verify);
+}
 
 }  // namespace sonoprog::serialflash

@@ -119,6 +119,8 @@ const std::uint8_t* NorCommands::readBlock(std::uint32_t address, std::uint8_t c
     return reply_.data() + kDataAt;
 }
 
-bool NorCommands::disable() { return send(kCmdDisable); }
+bool NorCommands::disable() {
+    return send(kCmdDisable);
+}
 
 }  // namespace sonoprog::serialflash

@@ -26,14 +26,13 @@ struct ChipTexts {
     std::string_view disableFail;
 };
 
-constexpr ChipTexts kBlankTexts{"[ BLANK CHECK ]", {}, {}, "  -> Chip detect...", {},
-                                kUsbFailed};
-constexpr ChipTexts kWriteTexts{"[ WRITE ]",           "  -> Open file...",
-                                "This file was modified! ", "  -> Chip detect...",
-                                "  -> Verify chip...", "SB failed!"};
-constexpr ChipTexts kVerifyTexts{"[ VERIFY ]",        "  -> Open file.",
-                                 "his file was modified! ", "  -> Chip detect.",
-                                 "  -> Verify chip.", kUsbFailed};
+constexpr ChipTexts kBlankTexts{"[ BLANK CHECK ]", {}, {}, "  -> Chip detect...", {}, kUsbFailed};
+constexpr ChipTexts kWriteTexts{
+    "[ WRITE ]",           "  -> Open file...",   "This file was modified! ",
+    "  -> Chip detect...", "  -> Verify chip...", "SB failed!"};
+constexpr ChipTexts kVerifyTexts{
+    "[ VERIFY ]",        "  -> Open file.",   "his file was modified! ",
+    "  -> Chip detect.", "  -> Verify chip.", kUsbFailed};
 
 constexpr std::string_view kPassed = "Passed!";
 
@@ -43,7 +42,8 @@ public:
     static constexpr std::size_t kChunk = 1u << 20;
 
     ChunkReader(std::FILE* f, std::uint64_t fileSize)
-        : f_(f), buffer_(static_cast<std::size_t>(std::clamp<std::uint64_t>(fileSize, 1, kChunk))) {}
+        : f_(f),
+          buffer_(static_cast<std::size_t>(std::clamp<std::uint64_t>(fileSize, 1, kChunk))) {}
 
     // Back to the start of the file, its end-of-file state cleared.
     void rewind() {

@@ -43,7 +43,8 @@ public:
                           core::YieldHook& yield, core::Prompter& prompter,
                           core::FileChooser& files, const core::AppPaths& paths,
                           link::WriterLink& link)
-        : SerialFlashOperations(fields, NorServices{log, lock, yield, prompter, files, paths, link}) {}
+        : SerialFlashOperations(fields,
+                                NorServices{log, lock, yield, prompter, files, paths, link}) {}
 
     // CB_NOR_DeviceChange: the picked device's "Size" into memSize; a size
     // of 0 shows "Failed to get device infomation!". Neither locks nor logs.

@@ -23,7 +23,9 @@ std::string hexByte(std::uint8_t value) {
 }
 }  // namespace
 
-SerialFlashChip::SerialFlashChip() : SerialFlashChip(kMaxSize, 0xEF, 0x17) { anyIds_ = true; }
+SerialFlashChip::SerialFlashChip() : SerialFlashChip(kMaxSize, 0xEF, 0x17) {
+    anyIds_ = true;
+}
 
 SerialFlashChip::SerialFlashChip(std::size_t size, std::uint8_t mid, std::uint8_t did)
     : mid_(mid), did_(did) {
@@ -124,7 +126,8 @@ std::vector<BulkPhase> SerialFlashChip::command(const Packet& command, Packet& r
             detected_ = false;
             reply[1] = forced;
             break;
-        default: break;
+        default:
+            break;
     }
     return {};
 }
