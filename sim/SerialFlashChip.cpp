@@ -54,77 +54,63 @@ std::uint8_t SerialFlashChip::detect(const Packet& command) {
     return 0;
 }
 
-bool SerialFlashChip::refuseOutsidePass(std::uint8_t code) {
-    if (detected_) return false;
-    protocolErrors.push_back("serial flash command " + hexByte(code) + " outside a detect pass");
-    return true;
+template <typename Copy>
+void SerialFlashChip::wrapped(std::uint32_t address, std::size_t length, Copy copy) {
+    // Like the address counter of a real part, the range wraps at the end of the chip.
+    std::size_t at = address % memory_->size();
+    for (std::size_t done = 0; done < length;) {
+        std::size_t take = std::min(length - done, memory_->size() - at);
+        copy(at, done, take);
+        done += take;
+        at = 0;
+    }
 }
 
 std::vector<BulkPhase> SerialFlashChip::command(const Packet& command, Packet& reply) {
     const std::uint8_t code = command[0];
     const std::uint8_t forced = statuses_.next(code);
+    const bool needsPass = code == kErase || code == kWriteBlock || code == kReadBlock;
+    if (needsPass && !detected_) {
+        protocolErrors.push_back("serial flash command " + hexByte(code) +
+                                 " outside a detect pass");
+        reply[1] = kRefusedStatus;
+        return {};
+    }
+    reply[1] = forced;
     switch (code) {
-        case kDetect: {
-            std::uint8_t status = forced ? forced : detect(command);
-            detected_ = status == 0;
-            reply[1] = status;
+        case kDetect:
+            if (!forced) reply[1] = detect(command);
+            detected_ = reply[1] == 0;
             break;
-        }
-        case kErase: {
-            if (refuseOutsidePass(code)) {
-                reply[1] = kRefusedStatus;
-                break;
-            }
+        case kErase:
             if (eraseTime_.count() > 0) std::this_thread::sleep_for(eraseTime_);
-            if (forced == 0) memory_->erase();
-            reply[1] = forced;
+            if (!forced) memory_->erase();
             break;
-        }
         case kWriteBlock: {
             const std::size_t n = command[5];
-            if (refuseOutsidePass(code)) {
-                reply[1] = kRefusedStatus;
-                break;
-            }
             if (n < 1 || n > kBlock) {
                 protocolErrors.push_back("serial flash write block of " + std::to_string(n) +
                                          " bytes");
                 reply[1] = kRefusedStatus;
                 break;
             }
-            if (forced == 0) {
-                // A block may cross a page boundary (the Writer handles that) and
-                // wraps at the end of the chip as the address counter of a real part does.
-                std::size_t at = wrap(link::get24(command, 2));
-                for (std::size_t done = 0; done < n;) {
-                    std::size_t take = std::min(n - done, memory_->size() - at);
-                    memory_->program(at, command.data() + kDataAt + done, take);
-                    done += take;
-                    at = 0;
-                }
-            }
-            reply[1] = forced;
+            // A block may cross a page boundary; the Writer programs it all the same.
+            if (!forced)
+                wrapped(link::get24(command, 2), n,
+                        [&](std::size_t at, std::size_t from, std::size_t take) {
+                            memory_->program(at, command.data() + kDataAt + from, take);
+                        });
             break;
         }
-        case kReadBlock: {
-            if (refuseOutsidePass(code)) {
-                reply[1] = kRefusedStatus;
-                break;
-            }
-            // 48 bytes whatever byte 5 asks for, wrapping at the end of the chip.
-            std::size_t at = wrap(link::get24(command, 2));
-            for (std::size_t done = 0; done < kBlock;) {
-                std::size_t take = std::min(kBlock - done, memory_->size() - at);
-                memory_->read(at, reply.data() + kDataAt + done, take);
-                done += take;
-                at = 0;
-            }
-            reply[1] = forced;
+        case kReadBlock:
+            // 48 bytes whatever byte 5 asks for.
+            wrapped(link::get24(command, 2), kBlock,
+                    [&](std::size_t at, std::size_t to, std::size_t take) {
+                        memory_->read(at, reply.data() + kDataAt + to, take);
+                    });
             break;
-        }
         case kDisable:
             detected_ = false;
-            reply[1] = forced;
             break;
         default:
             break;

@@ -62,8 +62,10 @@ public:
 
 private:
     std::uint8_t detect(const Packet& command);
-    bool refuseOutsidePass(std::uint8_t code);
-    std::size_t wrap(std::uint32_t address) const { return address % memory_->size(); }
+    // Calls copy(chip offset, offset in the block, length) for each piece of
+    // the range, wrapped at the chip's end.
+    template <typename Copy>
+    void wrapped(std::uint32_t address, std::size_t length, Copy copy);
 
     std::unique_ptr<ChipMemory> memory_;
     StatusInjector statuses_;
