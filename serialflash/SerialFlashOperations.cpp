@@ -46,9 +46,10 @@ public:
           buffer_(static_cast<std::size_t>(std::clamp<std::uint64_t>(fileSize, 1, kChunk))) {}
 
     // Back to the start of the file, its end-of-file state cleared.
+    // A stream that cannot go back reads as cut short.
     void rewind() {
         std::clearerr(f_);
-        fseeko(f_, 0, SEEK_SET);
+        failed_ = fseeko(f_, 0, SEEK_SET) != 0;
         pos_ = len_ = 0;
     }
 
@@ -57,6 +58,7 @@ public:
         std::size_t got = 0;
         while (got < n) {
             if (pos_ == len_) {
+                if (failed_) break;
                 len_ = std::fread(buffer_.data(), 1, buffer_.size(), f_);
                 pos_ = 0;
                 if (len_ == 0) break;
@@ -74,6 +76,7 @@ private:
     std::vector<std::uint8_t> buffer_;
     std::size_t pos_ = 0;
     std::size_t len_ = 0;
+    bool failed_ = false;
 };
 
 // Sets the gauge only when its value changes: the loops run once per block.
