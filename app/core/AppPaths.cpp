@@ -18,9 +18,9 @@ std::filesystem::path userStateDir(const char* xdgStateHome, const char* home) {
     return {};
 }
 
-std::filesystem::path chooseTempDir(const std::filesystem::path& programDir,
-                                    const std::filesystem::path& stateDir,
-                                    const std::function<bool(const std::filesystem::path&)>& writable) {
+std::filesystem::path chooseTempDir(
+    const std::filesystem::path& programDir, const std::filesystem::path& stateDir,
+    const std::function<bool(const std::filesystem::path&)>& writable) {
     auto beside = programDir / "Temp";
     std::error_code ec;
     if (stateDir.empty() || !std::filesystem::is_directory(programDir, ec)) return beside;

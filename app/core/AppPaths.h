@@ -33,9 +33,9 @@ std::filesystem::path userStateDir(const char* xdgStateHome, const char* home);
 // Temp beside the program when that folder, or a Temp already in it, can be
 // written; otherwise <stateDir>/sonoprog/Temp. A program folder that does not
 // exist, or an unknown state folder, keeps Temp beside the program.
-std::filesystem::path chooseTempDir(const std::filesystem::path& programDir,
-                                    const std::filesystem::path& stateDir,
-                                    const std::function<bool(const std::filesystem::path&)>& writable);
+std::filesystem::path chooseTempDir(
+    const std::filesystem::path& programDir, const std::filesystem::path& stateDir,
+    const std::function<bool(const std::filesystem::path&)>& writable);
 
 // True when this process may create files in the folder.
 bool canWriteInto(const std::filesystem::path& folder);
