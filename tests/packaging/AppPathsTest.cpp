@@ -153,6 +153,9 @@ protected:
         fs::permissions(user, fs::perms(0777));
         fs::permissions(program, fs::perms(0555));
     }
+
+    // Lets the folder be removed when the tests do not run as root.
+    void TearDown() override { fs::permissions(program, fs::perms(0755)); }
 };
 
 TEST_F(ReadOnlyProgram, TempGoesToXdgStateHome) {
