@@ -5,12 +5,8 @@
 
 #include <memory>
 
-#include "ImageSum.h"
-#include "NumberText.h"
-#include "SerialFlashChip.h"
+#include "NorBench.h"
 #include "SerialFlashCommands.h"
-#include "SerialFlashOperations.h"
-#include "Sweep.h"
 
 using namespace sonoprog;
 using test::RunRecord;
@@ -18,71 +14,42 @@ using test::SweepOperation;
 
 namespace {
 
-constexpr std::size_t kChipSize = 480;   // ten read blocks for a blank check
-constexpr std::size_t kImageSize = 100;  // two whole blocks and a short one
-constexpr std::uint8_t kMid = 0xEF;
-constexpr std::uint8_t kDid = 0x13;
-
 enum class NorOp { Blank, Write, Verify };
 
 // A fresh Setup.ini, chip, image file and tab fields for one run.
 struct NorRig : test::OperationRig {
-    NorRig() : chip(std::make_shared<sim::SerialFlashChip>(kChipSize, kMid, kDid)) {
-        writer.addChip(chip);
-        dir.write("Setup.ini",
-                  "[Series Flash List]\nNumber=1\nDevName1=SWEEP480\n"
-                  "[SWEEP480]\nSize=480\nMID=0xEF\nDID=0x13\n");
-        image = test::patternImage(kImageSize, 0x5A);
-        fields.device = "SWEEP480";
-        fields.memSize = std::to_string(kChipSize);
-        fields.loadFile = dir.write("image.bin", image).string();
-        fields.fileSize = std::to_string(kImageSize);
-        std::uint32_t sum = 0;
-        for (std::uint8_t b : image) sum += b;
-        fields.chkSum = core::hex8(sum);
-    }
-
-    bool chipHoldsImage() const {
-        std::vector<std::uint8_t> on(kImageSize);
-        chip->memory().read(0, on.data(), on.size());
-        return on == image;
-    }
-    bool chipBlank() const {
-        for (std::size_t i = 0; i < kChipSize; ++i)
-            if (chip->memory().read(i) != 0xFF) return false;
-        return true;
-    }
+    NorRig() : chip(test::NorBench::makeChip()), bench(dir) { writer.addChip(chip); }
 
     RunRecord run(NorOp op, const test::Arm& arm, std::uint64_t spoil) {
-        serialflash::SerialFlashOperations ops(fields, log, lock, yield, prompter, files, paths,
-                                               link);
+        serialflash::SerialFlashOperations ops(bench.fields, log, lock, yield, prompter, files,
+                                               paths, link);
+        const auto& image = bench.image;
         if (op == NorOp::Verify) chip->memory().write(0, image.data(), image.size());
         if (spoil != 0) {
             // One byte the check has to see: inside the image for a verify.
-            const std::size_t at = (spoil - 1) % (op == NorOp::Verify ? kImageSize : kChipSize);
+            const std::size_t at =
+                (spoil - 1) % (op == NorOp::Verify ? image.size() : chip->size());
             std::uint8_t b = static_cast<std::uint8_t>(chip->memory().read(at) ^ 0x10);
             chip->memory().write(at, &b, 1);
         }
+        auto holds = [&] { return bench.holdsImage(*chip); };
         switch (op) {
             case NorOp::Blank:
                 return test::OperationRig::run(
                     arm, chip->statuses(), [&] { return ops.blankCheck(); },
-                    [&] { return chipBlank(); });
+                    [&] { return test::NorBench::blank(*chip); });
             case NorOp::Write:
                 return test::OperationRig::run(
-                    arm, chip->statuses(), [&] { return ops.write(); },
-                    [&] { return chipHoldsImage(); });
+                    arm, chip->statuses(), [&] { return ops.write(); }, holds);
             case NorOp::Verify:
                 return test::OperationRig::run(
-                    arm, chip->statuses(), [&] { return ops.verify(); },
-                    [&] { return chipHoldsImage(); });
+                    arm, chip->statuses(), [&] { return ops.verify(); }, holds);
         }
         return {};
     }
 
     std::shared_ptr<sim::SerialFlashChip> chip;
-    std::vector<std::uint8_t> image;
-    serialflash::NorFields fields;
+    test::NorBench bench;
 };
 
 SweepOperation norOperation(NorOp op, std::string name) {
