@@ -21,7 +21,7 @@ struct NorBench {
     static constexpr std::uint8_t kMid = 0xEF;
     static constexpr std::uint8_t kDid = 0x13;
 
-    explicit NorBench(const TempDir& dir) : image(patternImage(kImageSize, 0x5A)) {
+    explicit NorBench(const TempDir& dir) : image(sweepImage(kImageSize, 0x5A)) {
         dir.write("Setup.ini",
                   "[Series Flash List]\nNumber=1\nDevName1=SWEEP480\n"
                   "[SWEEP480]\nSize=480\nMID=0xEF\nDID=0x13\n");

@@ -47,6 +47,10 @@ struct SweepOperation {
     std::string name;
     std::vector<std::uint8_t> closingCodes;  // one of them ends every run
     std::vector<std::string> closingTail;    // the pane's last lines on every path
+    std::string passLine = "    [O] Passed!";  // what a passing run says
+    // false for an operation that cannot judge the data it receives (the
+    // engineering read dumps what comes): its seeded runs corrupt no data block.
+    bool judgesData = true;
     std::function<RunRecord(const Arm& arm, std::uint64_t spoil)> run;
     // Seeded status faults go to these command codes of the operation.
     std::vector<std::uint8_t> codes;
@@ -75,7 +79,7 @@ struct OperationRig {
 };
 
 // A short image that is neither blank nor one repeated byte.
-std::vector<std::uint8_t> patternImage(std::size_t size, std::uint8_t salt);
+std::vector<std::uint8_t> sweepImage(std::size_t size, std::uint8_t salt);
 
 // Counted over the whole process and, when SONOPROG_FIGURES_FILE names a
 // file, added to it at exit (the test script sums the figures of all runs).
@@ -106,6 +110,15 @@ void checkFaultedRun(const SweepOperation& op, const RunRecord& run, const std::
 // Fail transfer k once, and fail every transfer from k on, for every k of the
 // clean run. Returns the number of runs.
 std::uint64_t sweepTransferFaults(const SweepOperation& op);
+
+// The same for the transfers `ks` of an operation whose clean run has
+// `total` transfers (for an operation too long to fail at every transfer).
+std::uint64_t sweepTransferFaults(const SweepOperation& op, const std::vector<std::uint64_t>& ks,
+                                  std::uint64_t total);
+
+// `count` scaled by SONOPROG_RELIABILITY_SCALE (default 1; the sanitizer run
+// and a quick CI run lower it), never below `least`.
+int scaled(int count, int least);
 
 // Seeded random faults (statuses, flipped bits, short and lost blocks): no
 // run that says "Passed!" leaves data that are not true. Returns the faults injected.
