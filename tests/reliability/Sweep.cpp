@@ -341,22 +341,25 @@ std::uint64_t sweepSeededFaults(const SweepOperation& op, std::uint64_t seed, in
                     for (auto& f : faults)
                         if (f.what == SeededFault::What::Status)
                             statuses.failNth(f.code, f.nth, f.status);
-                    w.setWireFaultHook([&faults, &op](const sim::WireEvent& e, std::size_t& position) {
-                        for (auto& f : faults) {
-                            if (f.what != SeededFault::What::Wire || f.fired ||
-                                e.number != f.transfer)
-                                continue;
-                            // A reply packet arrives whole or not at all; only its bits can turn.
-                            if (e.endpoint == link::Endpoint::ReplyIn &&
-                                f.wire != sim::WireFault::FlipBit)
-                                continue;
-                            if (!op.judgesData && e.endpoint == link::Endpoint::DataIn) continue;
-                            f.fired = true;
-                            position = f.position;
-                            return f.wire;
-                        }
-                        return sim::WireFault::None;
-                    });
+                    w.setWireFaultHook(
+                        [&faults, &op](const sim::WireEvent& e, std::size_t& position) {
+                            for (auto& f : faults) {
+                                if (f.what != SeededFault::What::Wire || f.fired ||
+                                    e.number != f.transfer)
+                                    continue;
+                                // A reply packet arrives whole or not at all; only its bits can
+                                // turn.
+                                if (e.endpoint == link::Endpoint::ReplyIn &&
+                                    f.wire != sim::WireFault::FlipBit)
+                                    continue;
+                                if (!op.judgesData && e.endpoint == link::Endpoint::DataIn)
+                                    continue;
+                                f.fired = true;
+                                position = f.position;
+                                return f.wire;
+                            }
+                            return sim::WireFault::None;
+                        });
                 },
                 spoil);
         });

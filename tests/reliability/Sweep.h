@@ -45,8 +45,8 @@ using Arm = std::function<void(sim::VirtualWriter& writer, sim::StatusInjector& 
 // "Passed!" would be false; writing operations ignore it.
 struct SweepOperation {
     std::string name;
-    std::vector<std::uint8_t> closingCodes;  // one of them ends every run
-    std::vector<std::string> closingTail;    // the pane's last lines on every path
+    std::vector<std::uint8_t> closingCodes;    // one of them ends every run
+    std::vector<std::string> closingTail;      // the pane's last lines on every path
     std::string passLine = "    [O] Passed!";  // what a passing run says
     // false for an operation that cannot judge the data it receives (the
     // engineering read dumps what comes): its seeded runs corrupt no data block.

@@ -26,8 +26,10 @@ struct TarnRig : test::OperationRig {
         if (op != TarnOp::Write) bench.program(*chip);
         if (spoil != 0) {
             // One byte of the range the check covers goes wrong.
-            const std::uint32_t span = op == TarnOp::Read ? tarn::kUserPages : test::TarnBench::kPages;
-            const std::uint32_t p = static_cast<std::uint32_t>((spoil - 1) / tarn::kPageSize) % span;
+            const std::uint32_t span =
+                op == TarnOp::Read ? tarn::kUserPages : test::TarnBench::kPages;
+            const std::uint32_t p =
+                static_cast<std::uint32_t>((spoil - 1) / tarn::kPageSize) % span;
             auto bytes = chip->page(p);
             bytes[(spoil - 1) % tarn::kPageSize] ^= 0x04;
             chip->writePage(p, bytes.data());
@@ -87,8 +89,10 @@ TEST(TarnSweep, ReadFailsCleanlyAtTransfersSpreadOverTheWholeUserArea) {
     std::vector<std::uint64_t> ks;
     for (std::uint64_t k = 1; k <= 41; ++k) ks.push_back(k);  // the first ten pages, every transfer
     const int spread = test::scaled(12, 3);
-    for (int i = 1; i <= spread; ++i) ks.push_back(total * static_cast<std::uint64_t>(i) / (spread + 1));
-    for (std::uint64_t k = total - 5; k <= total; ++k) ks.push_back(k);  // the last page and release
+    for (int i = 1; i <= spread; ++i)
+        ks.push_back(total * static_cast<std::uint64_t>(i) / (spread + 1));
+    for (std::uint64_t k = total - 5; k <= total; ++k)
+        ks.push_back(k);  // the last page and release
     EXPECT_EQ(test::sweepTransferFaults(op, ks, total), 2 * ks.size());
 }
 
