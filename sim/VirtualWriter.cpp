@@ -71,7 +71,7 @@ bool VirtualWriter::faultHits(std::uint64_t number) const {
 }
 
 bool VirtualWriter::open() {
-    if (!plugged_) return false;
+    if (!plugged_ || openFails_) return false;
     open_ = true;
     pendingReply_.reset();
     phases_.clear();

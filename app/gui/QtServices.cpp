@@ -3,6 +3,10 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QTimer>
+#include <cstdlib>
+
+#include "NumberText.h"
 
 namespace sonoprog::gui {
 
@@ -11,6 +15,14 @@ QString fromLocal(std::string_view text) {
 }
 
 std::string toLocal(const QString& text) { return text.toLocal8Bit().toStdString(); }
+
+int execMessageBox(QMessageBox& box) {
+    if (const char* env = std::getenv("SONOPROG_BOX_TIMEOUT_MS")) {
+        if (auto ms = core::parseOptionNumber(env); ms && *ms <= 600000)
+            QTimer::singleShot(static_cast<int>(*ms), &box, &QMessageBox::accept);
+    }
+    return box.exec();
+}
 
 namespace {
 QMessageBox::Icon qtIcon(core::BoxIcon icon) {
@@ -25,7 +37,7 @@ QMessageBox::Icon qtIcon(core::BoxIcon icon) {
 
 void QtPrompter::showMessage(std::string_view caption, std::string_view text, core::BoxIcon icon) {
     QMessageBox box(qtIcon(icon), fromLocal(caption), fromLocal(text), QMessageBox::Ok, parent_);
-    box.exec();
+    execMessageBox(box);
 }
 
 bool QtPrompter::askYesNo(std::string_view caption, std::string_view text, core::BoxIcon icon) {
