@@ -28,20 +28,25 @@ void LogPane::appendLogLine(const core::LogLine& line) {
     format.setFontWeight(line.bold ? QFont::Bold : QFont::Normal);
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
-    if (!document()->isEmpty()) cursor.insertBlock();
+    if (lines_++ > 0) cursor.insertBlock();
     // The pane keeps blanks as they are: leading blanks are part of the texts.
     cursor.insertText(QString::fromLocal8Bit(line.text.data(), qsizetype(line.text.size())),
                       format);
 }
 
+void LogPane::clearLines() {
+    clear();
+    lines_ = 0;
+}
+
 QStringList LogPane::lineTexts() const {
     QStringList out;
-    if (document()->isEmpty()) return out;
+    if (lines_ == 0) return out;
     for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) out << b.text();
     return out;
 }
 
-void PaneAdapter::clearLines() { pane_.clear(); }
+void PaneAdapter::clearLines() { pane_.clearLines(); }
 void PaneAdapter::appendLine(const core::LogLine& line) { pane_.appendLogLine(line); }
 void PaneAdapter::setProgress(int percent) { gauge_.setProgress(percent); }
 

@@ -16,8 +16,13 @@ public:
     explicit LogPane(QWidget* parent = nullptr);
 
     void appendLogLine(const core::LogLine& line);
+    // Empties the pane (every operation starts with it).
+    void clearLines();
     // The lines as shown, for tests.
     QStringList lineTexts() const;
+
+private:
+    int lines_ = 0;  // an empty line leaves the document looking empty
 };
 
 // The operation-pane interface over a log pane and its gauge.
