@@ -174,6 +174,9 @@ std::optional<std::string> VirtualWriter::transfer(link::Endpoint endpoint, std:
             const bool out = endpoint == link::Endpoint::DataOut;
             const Kind kind = out ? Kind::BulkOut : Kind::BulkIn;
             if (faultHits(number)) {
+                // The Writer gives up the command whose data went missing, so
+                // the operation's closing command is no protocol error.
+                phases_.clear();
                 record(kind, data, out ? length : 0, true);
                 return std::string(kIoErrorText);
             }

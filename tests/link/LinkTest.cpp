@@ -260,6 +260,20 @@ TEST_F(LinkFixture, FailFromMakesEveryLaterTransferFail) {
     EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x99, 0x99, 0x99, 0x99}));
 }
 
+TEST_F(LinkFixture, FailedBulkBlockAbandonsTheCommandCleanly) {
+    link.Open();
+    link::Packet cmd{}, reply{};
+    cmd[0] = 0x7A;
+    ASSERT_TRUE(link.Exchange(cmd, reply));
+    writer.failTransfer(2);
+    const std::uint8_t data[4] = {9, 9, 9, 9};
+    EXPECT_FALSE(link.BulkWrite(data, 4));
+    cmd[0] = 0x99;  // the operation's closing command
+    EXPECT_TRUE(link.Exchange(cmd, reply));
+    EXPECT_TRUE(writer.protocolErrors().empty());
+    EXPECT_TRUE(chip->stored.empty());
+}
+
 TEST_F(LinkFixture, LostReplyFailsTheExchangeAfterTheChipActed) {
     link.Open();
     writer.failReplyOf(1);
