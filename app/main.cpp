@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
         case core::ProgramOptions::Action::Error:
             std::fprintf(stderr, "sonoprog: %s\nTry 'sonoprog --help'.\n", options.error.c_str());
             return 2;
-        case core::ProgramOptions::Action::Run: break;
+        case core::ProgramOptions::Action::Run:
+            break;
     }
     if (options.writer.kind == core::WriterOption::Kind::SimDir) {
         std::fprintf(stderr, "sonoprog: --writer sim:DIR is not yet supported\n");

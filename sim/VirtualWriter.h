@@ -42,8 +42,8 @@ public:
     void setOpenFails(bool fails) { openFails_ = fails; }
 
     // --- faults; transfers are counted from 1, each exchange and each bulk block one ---
-    void failTransfer(std::uint64_t number);       // that transfer fails once
-    void failFrom(std::uint64_t number);           // that one and every later one fails
+    void failTransfer(std::uint64_t number);  // that transfer fails once
+    void failFrom(std::uint64_t number);      // that one and every later one fails
     // The command of exchange `number` reaches the chip, but its reply is lost.
     void failReplyOf(std::uint64_t number);
     void clearFaults();

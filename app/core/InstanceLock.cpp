@@ -1,12 +1,12 @@
 #include "InstanceLock.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
-#include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
+#include <string>
 
 namespace sonoprog::core {
 

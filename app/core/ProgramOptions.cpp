@@ -42,7 +42,8 @@ ProgramOptions parseProgramOptions(const std::vector<std::string>& arguments) {
             options.action = ProgramOptions::Action::Version;
             return options;
         } else if (arg == "--writer") {
-            if (i + 1 >= arguments.size()) return fail("--writer needs a value: usb, sim or sim:DIR");
+            if (i + 1 >= arguments.size())
+                return fail("--writer needs a value: usb, sim or sim:DIR");
             writerValue = arguments[++i];
         } else if (arg.rfind("--writer=", 0) == 0) {
             writerValue = arg.substr(9);

@@ -16,9 +16,8 @@ LogPane::LogPane(QWidget* parent) : QTextEdit(parent) {
     f.setPixelSize(13);
     setFont(f);
     // Keep the newest line in view whenever the content changes.
-    connect(this, &QTextEdit::textChanged, this, [this] {
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    });
+    connect(this, &QTextEdit::textChanged, this,
+            [this] { verticalScrollBar()->setValue(verticalScrollBar()->maximum()); });
 }
 
 void LogPane::appendLogLine(const core::LogLine& line) {
@@ -46,8 +45,14 @@ QStringList LogPane::lineTexts() const {
     return out;
 }
 
-void PaneAdapter::clearLines() { pane_.clearLines(); }
-void PaneAdapter::appendLine(const core::LogLine& line) { pane_.appendLogLine(line); }
-void PaneAdapter::setProgress(int percent) { gauge_.setProgress(percent); }
+void PaneAdapter::clearLines() {
+    pane_.clearLines();
+}
+void PaneAdapter::appendLine(const core::LogLine& line) {
+    pane_.appendLogLine(line);
+}
+void PaneAdapter::setProgress(int percent) {
+    gauge_.setProgress(percent);
+}
 
 }  // namespace sonoprog::gui

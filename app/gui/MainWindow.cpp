@@ -106,8 +106,8 @@ void MainWindow::buildLayout() {
     ED_WrtCnt->setFocusPolicy(Qt::NoFocus);
     ED_WrtCnt->setText(QStringLiteral("Writer Disconnect!"));
 
-    env_.reset(new TabEnvironment{CB_DeviceSel, PC_Main, boxes_, files_, yield_, clock_, link_,
-                                  paths_});
+    env_.reset(
+        new TabEnvironment{CB_DeviceSel, PC_Main, boxes_, files_, yield_, clock_, link_, paths_});
     PAGE_INFO = new QWidget;
     PAGE_INFO->setObjectName(QStringLiteral("PAGE_INFO"));
     PAGE_Kiva_WRT = new kiva::KivaTab(*env_);
@@ -204,15 +204,20 @@ void MainWindow::buildInformationPage() {
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        if (watched == LB_Info_WebSite) LB_Info_WebSiteClick();
-        else if (watched == LB_Info_EmailSalse) LB_Info_EmailSalseClick();
-        else if (watched == LB_Info_EmailSupport) LB_Info_EmailSupportClick();
+        if (watched == LB_Info_WebSite)
+            LB_Info_WebSiteClick();
+        else if (watched == LB_Info_EmailSalse)
+            LB_Info_EmailSalseClick();
+        else if (watched == LB_Info_EmailSupport)
+            LB_Info_EmailSupportClick();
     }
     return QWidget::eventFilter(watched, event);
 }
 
 // The targets are the texts the fields show; the result of the request is ignored.
-void MainWindow::LB_Info_WebSiteClick() { openUrl_(QUrl(LB_Info_WebSite->text())); }
+void MainWindow::LB_Info_WebSiteClick() {
+    openUrl_(QUrl(LB_Info_WebSite->text()));
+}
 
 void MainWindow::LB_Info_EmailSalseClick() {
     openUrl_(QUrl(QStringLiteral("mailto:") + LB_Info_EmailSalse->text()));

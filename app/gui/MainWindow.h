@@ -16,10 +16,18 @@ class QLabel;
 class QLineEdit;
 class QTabWidget;
 
-namespace sonoprog::tarn { class TarnTab; }
-namespace sonoprog::serialflash { class NorTab; }
-namespace sonoprog::kiva { class KivaTab; }
-namespace sonoprog::editor { class EditorTab; }
+namespace sonoprog::tarn {
+class TarnTab;
+}
+namespace sonoprog::serialflash {
+class NorTab;
+}
+namespace sonoprog::kiva {
+class KivaTab;
+}
+namespace sonoprog::editor {
+class EditorTab;
+}
 
 namespace sonoprog::gui {
 

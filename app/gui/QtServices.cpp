@@ -14,7 +14,9 @@ QString fromLocal(std::string_view text) {
     return QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
 }
 
-std::string toLocal(const QString& text) { return text.toLocal8Bit().toStdString(); }
+std::string toLocal(const QString& text) {
+    return text.toLocal8Bit().toStdString();
+}
 
 int execMessageBox(QMessageBox& box) {
     if (const char* env = std::getenv("SONOPROG_BOX_TIMEOUT_MS")) {
@@ -27,9 +29,12 @@ int execMessageBox(QMessageBox& box) {
 namespace {
 QMessageBox::Icon qtIcon(core::BoxIcon icon) {
     switch (icon) {
-        case core::BoxIcon::Error: return QMessageBox::Critical;
-        case core::BoxIcon::Warning: return QMessageBox::Warning;
-        case core::BoxIcon::Information: return QMessageBox::Information;
+        case core::BoxIcon::Error:
+            return QMessageBox::Critical;
+        case core::BoxIcon::Warning:
+            return QMessageBox::Warning;
+        case core::BoxIcon::Information:
+            return QMessageBox::Information;
     }
     return QMessageBox::NoIcon;
 }
@@ -88,6 +93,8 @@ std::optional<std::string> QtFileChooser::chooseSaveFile(const core::FileDialogR
     return toLocal(dialog.selectedFiles().front());
 }
 
-void QtYield::yield() { QCoreApplication::processEvents(); }
+void QtYield::yield() {
+    QCoreApplication::processEvents();
+}
 
 }  // namespace sonoprog::gui

@@ -30,7 +30,8 @@ UsbEventPump::UsbEventPump(UsbWriterDevice& device, QObject* parent)
 
 UsbEventPump::~UsbEventPump() {
     device_.setWakeHandler({});
-    if (device_.hasHotplug()) libusb_set_pollfd_notifiers(device_.context(), nullptr, nullptr, nullptr);
+    if (device_.hasHotplug())
+        libusb_set_pollfd_notifiers(device_.context(), nullptr, nullptr, nullptr);
 }
 
 void UsbEventPump::pollfdAdded(int fd, short events, void* user) {
@@ -62,7 +63,9 @@ void UsbEventPump::removeNotifiers(int fd) {
     notifiers_.erase(first, last);
 }
 
-void UsbEventPump::onActivated() { device_.handleEvents(); }
+void UsbEventPump::onActivated() {
+    device_.handleEvents();
+}
 
 void UsbEventPump::onTimer() {
     if (device_.pollDeviceList()) device_.notifyDeviceChange();

@@ -1,8 +1,8 @@
 #include "UsbWriterDevice.h"
 
+#include <libusb.h>
 #include <algorithm>
 #include <cstdlib>
-#include <libusb.h>
 
 #include "NumberText.h"
 
@@ -14,10 +14,14 @@ constexpr std::uint8_t kEndpoints[4] = {0x01, 0x82, 0x03, 0x84};
 
 int endpointSlot(Endpoint endpoint) {
     switch (endpoint) {
-        case Endpoint::CommandOut: return 0;
-        case Endpoint::ReplyIn: return 1;
-        case Endpoint::DataOut: return 2;
-        case Endpoint::DataIn: return 3;
+        case Endpoint::CommandOut:
+            return 0;
+        case Endpoint::ReplyIn:
+            return 1;
+        case Endpoint::DataOut:
+            return 2;
+        case Endpoint::DataIn:
+            return 3;
     }
     return 0;
 }
@@ -190,8 +194,7 @@ bool UsbWriterDevice::open() {
         return false;
     }
     if (interface_.altSetting != 0 &&
-        libusb_set_interface_alt_setting(handle, number, interface_.altSetting) !=
-            LIBUSB_SUCCESS) {
+        libusb_set_interface_alt_setting(handle, number, interface_.altSetting) != LIBUSB_SUCCESS) {
         libusb_release_interface(handle, number);
         libusb_close(handle);
         return false;

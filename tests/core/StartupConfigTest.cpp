@@ -100,7 +100,8 @@ TEST(StartupConfig, EmptyD3LeavesTheSerialFlashListUnread) {
 }
 
 TEST(StartupConfig, SerialFlashIndicesRunFromZeroToNumber) {
-    const std::string head = "[System]\nVersion=V\n[Device]\nD3=Series Flash\n[Series Flash List]\n";
+    const std::string head =
+        "[System]\nVersion=V\n[Device]\nD3=Series Flash\n[Series Flash List]\n";
     EXPECT_EQ(configOf(head + "Number=2\nDevName0=A\nDevName1=B\nDevName2=C\nDevName3=D\n")
                   .serialFlashDevices,
               (Names{"A", "B", "C"}));
@@ -145,9 +146,10 @@ TEST(StartupConfig, BadFilesTakeDefaultsWithoutCrashing) {
     auto config = core::readStartupConfig(IniFile::load(dir.write("Setup.ini", garbage)));
     EXPECT_EQ(config.mode, StartupMode::Broken);
 
-    std::string mixed = "\xEF\xBB\xBF[System]\nVersion=V\xC3\x28\xFF\n[Device]\nno equals here\n"
-                        "D1=Tarn20\nD1=Kiva300\n[Device]\nD2=Kiva300\n" +
-                        std::string(50000, '=') + "\n[Device\nD3=Series Flash\n";
+    std::string mixed =
+        "\xEF\xBB\xBF[System]\nVersion=V\xC3\x28\xFF\n[Device]\nno equals here\n"
+        "D1=Tarn20\nD1=Kiva300\n[Device]\nD2=Kiva300\n" +
+        std::string(50000, '=') + "\n[Device\nD3=Series Flash\n";
     config = configOf(mixed);
     EXPECT_EQ(config.mode, StartupMode::Normal);
     EXPECT_EQ(config.versionText, "V\xC3\x28\xFF");

@@ -185,9 +185,9 @@ TEST_F(WindowFixture, NormalStartUp) {
 TEST_F(WindowFixture, MissingSetupIniLeavesOnlyTheInformationPage) {
     MainWindow& w = start(nullptr);
     ASSERT_EQ(prompter.boxes.size(), 1u);
-    EXPECT_EQ(prompter.boxes[0], (test::Box{"EEEOR",
-                                            "System file missed or broken! Please install again!",
-                                            core::BoxIcon::Error}));
+    EXPECT_EQ(prompter.boxes[0],
+              (test::Box{"EEEOR", "System file missed or broken! Please install again!",
+                         core::BoxIcon::Error}));
     EXPECT_EQ(w.LB_Info_Ver->text(), "Unknow");
     EXPECT_EQ(visibleTabs(), (QStringList{"Information"}));
     EXPECT_EQ(w.PC_Main->currentIndex(), MainWindow::kPageInfo);
@@ -211,8 +211,8 @@ TEST_F(WindowFixture, EngineeringModeShowsAllPagesAndStaysOnTarn20) {
 }
 
 TEST_F(WindowFixture, PickingADeviceShowsItsPages) {
-    MainWindow& w = start(
-        "[System]\nVersion=V\n[Device]\nD1=tarn20\nD2=Kiva300\nD3=Series Flash\n");
+    MainWindow& w =
+        start("[System]\nVersion=V\n[Device]\nD1=tarn20\nD2=Kiva300\nD3=Series Flash\n");
     EXPECT_EQ(visibleTabs(), (QStringList{"Information"}));  // differs in case only
     w.PC_Main->setCurrentIndex(MainWindow::kPageKiva);
     w.CB_DeviceSel->setCurrentIndex(1);

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QThread>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QThread>
 
 #include "TempDir.h"
 

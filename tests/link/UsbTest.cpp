@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <libusb.h>
+#include <cstdlib>
 #include <vector>
 
 #include "Fakes.h"
