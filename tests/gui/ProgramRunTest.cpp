@@ -49,12 +49,12 @@ struct ProgramFixture : ::testing::Test {
 
 TEST_F(ProgramFixture, SecondStartReportsAndLeavesTheFirstRunning) {
     QProcess* first = program({"--writer", "sim"});
-    ASSERT_TRUE(first->waitForStarted(10000));
-    for (int i = 0; i < 200 && !lockHeld(); ++i) QThread::msleep(50);
+    ASSERT_TRUE(first->waitForStarted(30000));
+    for (int i = 0; i < 1200 && !lockHeld(); ++i) QThread::msleep(50);
     ASSERT_TRUE(lockHeld());
 
     QProcess* second = program({"--writer", "sim"});
-    ASSERT_TRUE(second->waitForFinished(20000));
+    ASSERT_TRUE(second->waitForFinished(60000));
     EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second->exitCode(), 0);
     EXPECT_TRUE(second->readAllStandardError().contains(
@@ -67,32 +67,32 @@ TEST_F(ProgramFixture, SecondStartReportsAndLeavesTheFirstRunning) {
     first->waitForFinished(5000);
     EXPECT_FALSE(lockHeld());
     QProcess* third = program({"--writer", "sim"});
-    ASSERT_TRUE(third->waitForStarted(10000));
-    for (int i = 0; i < 200 && !lockHeld(); ++i) QThread::msleep(50);
+    ASSERT_TRUE(third->waitForStarted(30000));
+    for (int i = 0; i < 1200 && !lockHeld(); ++i) QThread::msleep(50);
     EXPECT_TRUE(lockHeld());
     EXPECT_EQ(third->state(), QProcess::Running);
 }
 
 TEST_F(ProgramFixture, OptionsHelpVersionAndRefusals) {
     QProcess* help = program({"--help"});
-    ASSERT_TRUE(help->waitForFinished(10000));
+    ASSERT_TRUE(help->waitForFinished(30000));
     EXPECT_EQ(help->exitCode(), 0);
     const QByteArray helpText = help->readAllStandardOutput();
     EXPECT_TRUE(helpText.contains("--writer sim"));
     EXPECT_TRUE(helpText.contains("--writer usb"));
 
     QProcess* version = program({"--version"});
-    ASSERT_TRUE(version->waitForFinished(10000));
+    ASSERT_TRUE(version->waitForFinished(30000));
     EXPECT_EQ(version->exitCode(), 0);
     EXPECT_TRUE(version->readAllStandardOutput().startsWith("Sonoprog V"));
 
     QProcess* dir = program({"--writer", "sim:/tmp/chips"});
-    ASSERT_TRUE(dir->waitForFinished(10000));
+    ASSERT_TRUE(dir->waitForFinished(30000));
     EXPECT_EQ(dir->exitCode(), 2);
     EXPECT_TRUE(dir->readAllStandardError().contains("not yet supported"));
 
     QProcess* bad = program({"--writer", "floppy"});
-    ASSERT_TRUE(bad->waitForFinished(10000));
+    ASSERT_TRUE(bad->waitForFinished(30000));
     EXPECT_EQ(bad->exitCode(), 2);
     EXPECT_FALSE(lockHeld());
 }
