@@ -1,5 +1,6 @@
 #include "Application.h"
 
+#include <QFont>
 #include <QMessageBox>
 #include <exception>
 
@@ -9,6 +10,12 @@ namespace sonoprog::gui {
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Sonoprog"));
+    // The window is laid out for Tahoma; where it is missing, a face of
+    // similar width keeps captions such as "Series Flash Writer" inside
+    // their 100-pixel tab buttons.
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
+                                QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {
