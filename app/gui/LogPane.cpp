@@ -27,20 +27,26 @@ void LogPane::appendLogLine(const core::LogLine& line) {
     format.setFontWeight(line.bold ? QFont::Bold : QFont::Normal);
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
-    if (lines_++ > 0) cursor.insertBlock();
+    if (holdsLines()) cursor.insertBlock();
     // The pane keeps blanks as they are: leading blanks are part of the texts.
     cursor.insertText(QString::fromLocal8Bit(line.text.data(), qsizetype(line.text.size())),
                       format);
+    cursor.block().setUserState(kLineState);
+}
+
+bool LogPane::holdsLines() const {
+    // An empty first line leaves the document looking empty; its block state
+    // tells it from a cleared pane (however the pane was cleared).
+    return !document()->isEmpty() || document()->firstBlock().userState() == kLineState;
 }
 
 void LogPane::clearLines() {
     clear();
-    lines_ = 0;
 }
 
 QStringList LogPane::lineTexts() const {
     QStringList out;
-    if (lines_ == 0) return out;
+    if (!holdsLines()) return out;
     for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) out << b.text();
     return out;
 }

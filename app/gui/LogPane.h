@@ -22,7 +22,8 @@ public:
     QStringList lineTexts() const;
 
 private:
-    int lines_ = 0;  // an empty line leaves the document looking empty
+    static constexpr int kLineState = 1;
+    bool holdsLines() const;
 };
 
 // The operation-pane interface over a log pane and its gauge.

@@ -90,6 +90,11 @@ TEST_F(PaneFixture, EveryOperationStartsWithAnEmptyPane) {
     EXPECT_EQ(pane.lineTexts(), (QStringList{"", "  -> second"}));
     { core::OperationFrame frame(log, lock, clock, "[ VERIFY ]"); }
     EXPECT_EQ(pane.lineTexts(), (QStringList{"[ VERIFY ]"}));
+    // Cleared the plain way too, the next line is the first one.
+    pane.clear();
+    EXPECT_TRUE(pane.lineTexts().isEmpty());
+    log.step("  -> Done!");
+    EXPECT_EQ(pane.lineTexts(), (QStringList{"  -> Done!"}));
 }
 
 TEST_F(PaneFixture, NewestLineStaysInView) {
