@@ -1,0 +1,90 @@
+#include "AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <system_error>
+
+namespace sonoprog::editor {
+
+namespace {
+// Large blocks keep the writes near the disk's own speed.
+constexpr std::size_t kStreamBuffer = 1u << 20;
+
+mode_t creationMode() {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+}  // namespace
+
+AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)) {
+    // Replacing a link replaces the file it points at, not the link.
+    std::error_code ec;
+    if (std::filesystem::is_symlink(target_, ec)) {
+        auto resolved = std::filesystem::weakly_canonical(target_, ec);
+        if (!ec) target_ = resolved;
+    }
+}
+
+AtomicFile::~AtomicFile() { discard(); }
+
+bool AtomicFile::open() {
+    discard();
+    std::filesystem::path folder = target_.parent_path();
+    if (folder.empty()) folder = ".";
+    std::string pattern = (folder / ("." + target_.filename().string() + ".XXXXXX")).string();
+    int fd = ::mkstemp(pattern.data());
+    if (fd < 0) return false;
+    temp_ = pattern;
+    struct stat st {};
+    mode_t mode = ::stat(target_.c_str(), &st) == 0 ? (st.st_mode & 07777) : creationMode();
+    ::fchmod(fd, mode);
+    file_ = ::fdopen(fd, "wb");
+    if (!file_) {
+        ::close(fd);
+        discard();
+        return false;
+    }
+    std::setvbuf(file_, nullptr, _IOFBF, kStreamBuffer);
+    failed_ = false;
+    return true;
+}
+
+bool AtomicFile::write(const void* data, std::size_t length) {
+    if (!file_ || failed_) return false;
+    if (length > 0 && std::fwrite(data, 1, length, file_) != length) failed_ = true;
+    return !failed_;
+}
+
+bool AtomicFile::commit() {
+    if (!file_ || failed_) {
+        discard();
+        return false;
+    }
+    bool ok = std::fflush(file_) == 0 && !std::ferror(file_) && ::fsync(::fileno(file_)) == 0;
+    ok = std::fclose(file_) == 0 && ok;
+    file_ = nullptr;
+    if (ok) ok = ::rename(temp_.c_str(), target_.c_str()) == 0;
+    if (!ok) {
+        discard();
+        return false;
+    }
+    temp_.clear();
+    return true;
+}
+
+void AtomicFile::discard() {
+    if (file_) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    if (!temp_.empty()) {
+        ::unlink(temp_.c_str());
+        temp_.clear();
+    }
+}
+
+}  // namespace sonoprog::editor
