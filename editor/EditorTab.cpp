@@ -89,6 +89,14 @@ EditorTab::EditorTab(gui::TabEnvironment& env, QWidget* parent)
     BT_Edit_SecRMov->setEnabled(false);
     BT_Edit_SecUp->setEnabled(false);
     BT_Edit_SecDn->setEnabled(false);
+    connect(BT_Edit_ScpSave, &QPushButton::clicked, this, &EditorTab::BT_Edit_ScpSaveClick);
+    connect(BT_Edit_ScpLoad, &QPushButton::clicked, this, &EditorTab::BT_Edit_ScpLoadClick);
+    connect(BT_Edit_ScpBuild, &QPushButton::clicked, this, &EditorTab::BT_Edit_ScpBuildClick);
+    connect(BT_Edit_SecAdd, &QPushButton::clicked, this, &EditorTab::BT_Edit_SecAddClick);
+    connect(BT_Edit_SecRMov, &QPushButton::clicked, this, &EditorTab::BT_Edit_SecRMovClick);
+    connect(BT_Edit_SecUp, &QPushButton::clicked, this, &EditorTab::BT_Edit_SecUpClick);
+    connect(BT_Edit_SecDn, &QPushButton::clicked, this, &EditorTab::BT_Edit_SecDnClick);
+    connect(BT_Edit_SecClr, &QPushButton::clicked, this, &EditorTab::BT_Edit_SecClrClick);
 
     PN_Edit_3 = makePanel(this, "PN_Edit_3", 303, 180);
     ED_Edit_MemUsg = makeField(PN_Edit_3, "ED_Edit_MemUsg", "Memory Usage (Byte)", 6);
@@ -123,7 +131,8 @@ EditorTab::EditorTab(gui::TabEnvironment& env, QWidget* parent)
     heading->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     heading->setFixedHeight(kRowHeight + 1);
     heading->setMinimumSectionSize(10);
-    connect(SG_SoundTable->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+    // Any move of the current cell, a click into another column of the same row included.
+    connect(SG_SoundTable->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current, const QModelIndex&) {
                 if (syncingRow_ || !current.isValid()) return;
                 SG_SoundTableSelectCell(SoundTableModel::tableRow(current.row()));
