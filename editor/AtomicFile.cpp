@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <system_error>
+#include <vector>
 
 namespace sonoprog::editor {
 
@@ -29,7 +31,9 @@ AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)
     }
 }
 
-AtomicFile::~AtomicFile() { discard(); }
+AtomicFile::~AtomicFile() {
+    discard();
+}
 
 bool AtomicFile::open() {
     discard();
@@ -56,6 +60,39 @@ bool AtomicFile::open() {
 bool AtomicFile::write(const void* data, std::size_t length) {
     if (!file_ || failed_) return false;
     if (length > 0 && std::fwrite(data, 1, length, file_) != length) failed_ = true;
+    return !failed_;
+}
+
+bool AtomicFile::appendFrom(std::FILE* source, const std::function<void()>& perBlock) {
+    constexpr std::size_t kBlock = 1u << 20;
+    if (!file_ || failed_ || std::fflush(file_) != 0) return failed_ = true, false;
+    const int in = ::fileno(source);
+    const int out = ::fileno(file_);
+    bool kernelCopy = true;
+    bool copiedAny = false;
+    while (kernelCopy) {
+        ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kBlock, 0);
+        if (n == 0) return true;
+        if (n < 0) {
+            // Not every pair of file systems copies in the kernel; fall back
+            // to reading and writing while nothing has been copied yet.
+            if (copiedAny || (errno != EXDEV && errno != ENOSYS && errno != EINVAL &&
+                              errno != EOPNOTSUPP && errno != EBADF))
+                return failed_ = true, false;
+            kernelCopy = false;
+            break;
+        }
+        copiedAny = true;
+        perBlock();
+    }
+    std::vector<char> block(kBlock);
+    for (;;) {
+        std::size_t got = std::fread(block.data(), 1, block.size(), source);
+        if (got > 0 && !write(block.data(), got)) return false;
+        if (got < block.size()) break;
+        perBlock();
+    }
+    if (std::ferror(source)) failed_ = true;
     return !failed_;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace sonoprog::editor {
@@ -22,6 +23,9 @@ public:
     std::FILE* file() const { return file_; }
     bool write(const void* data, std::size_t length);
     bool write(const std::string& text) { return write(text.data(), text.size()); }
+    // Appends the rest of the source stream in large blocks, calling perBlock
+    // after each; the kernel copies where it can. False on a read or write error.
+    bool appendFrom(std::FILE* source, const std::function<void()>& perBlock);
     // Flush, sync, close, rename. False (and the target untouched) on any error.
     bool commit();
     void discard();

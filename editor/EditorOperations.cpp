@@ -21,11 +21,10 @@ constexpr const char* kInfo = "INFO";
 constexpr std::uint32_t kInfoPages = 17;
 constexpr std::size_t kEntrySize = 16;
 constexpr std::size_t kSectionTableSize = kSectionCount * kEntrySize;  // 16,384
-constexpr std::size_t kCopyBlock = 256 * kPageSize;
 
 constexpr std::array<EditorControl, kEditorControlCount> kLockOrder = {
-    EditorControl::Save,   EditorControl::Load, EditorControl::Build, EditorControl::Add,
-    EditorControl::Remove, EditorControl::Up,   EditorControl::Down,  EditorControl::Clear,
+    EditorControl::Save,      EditorControl::Load,       EditorControl::Build, EditorControl::Add,
+    EditorControl::Remove,    EditorControl::Up,         EditorControl::Down,  EditorControl::Clear,
     EditorControl::DeviceSel, EditorControl::PageControl};
 
 // Save, Load and Build run locked and end unlocked on every path.
@@ -63,13 +62,20 @@ bool fileExists(const std::string& path) {
 
 std::string buildStatusText(int code) {
     switch (code) {
-        case kWaveOk: return {};
-        case kWaveOpenFailed: return "Can not open this file or file is not exist!";
-        case kWaveRateDiffers: return "The wave rate is different from before!";
-        case kWaveSizeDiffers: return "The wave size is different from before!";
-        case kWaveRateOutOfRange: return "The wave rate is out of range!";
-        case kWaveTooLarge: return "The wave size is out of range!";
-        default: return "This file is not a 8-bit mono wave file!";
+        case kWaveOk:
+            return {};
+        case kWaveOpenFailed:
+            return "Can not open this file or file is not exist!";
+        case kWaveRateDiffers:
+            return "The wave rate is different from before!";
+        case kWaveSizeDiffers:
+            return "The wave size is different from before!";
+        case kWaveRateOutOfRange:
+            return "The wave rate is out of range!";
+        case kWaveTooLarge:
+            return "The wave size is out of range!";
+        default:
+            return "This file is not a 8-bit mono wave file!";
     }
 }
 
@@ -213,8 +219,8 @@ void EditorOperations::LockEditorTab() {
 }
 
 void EditorOperations::UnlockEditorTab() {
-    for (EditorControl c : {EditorControl::Save, EditorControl::Load, EditorControl::Build,
-                            EditorControl::Add})
+    for (EditorControl c :
+         {EditorControl::Save, EditorControl::Load, EditorControl::Build, EditorControl::Add})
         panel_.setControlEnabled(c, true);
     int row = table_.currentRow();
     if (table_.isUsed(row)) {
@@ -364,21 +370,9 @@ BuildResult EditorOperations::makeDatFile() {
     image.write(sectionTable.data(), sectionTable.size());
 
     panel_.setHint("Making File... ");
-    std::vector<std::uint8_t> block(kCopyBlock);
     pacer.breathe();
-    bool readFailed = false;
-    for (;;) {
-        std::size_t got = std::fread(block.data(), 1, block.size(), pageIn.get());
-        // The page file holds whole pages; a torn tail is not part of the image.
-        std::size_t whole = got / kPageSize * kPageSize;
-        if (whole > 0 && !image.write(block.data(), whole)) break;
-        if (got < block.size()) {
-            readFailed = std::ferror(pageIn.get()) != 0;
-            break;
-        }
-        pacer.tick();
-    }
-    if (readFailed) image.discard();
+    // The page file holds whole pages only, so it is copied as it stands.
+    image.appendFrom(pageIn.get(), [&pacer] { pacer.tick(); });
     if (!image.commit()) {
         prompter_.showMessage(kError, "Failed to create file: " + path, core::BoxIcon::Error);
         return BuildResult::ImageFailed;

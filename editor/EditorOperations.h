@@ -20,7 +20,7 @@ enum class BuildResult { Cancelled, Refused, TempFileFailed, SectionsFailed, Ima
 std::string buildStatusText(int code);
 
 struct Summary {
-    std::uint64_t usage = 0;   // bytes of the image the table builds into
+    std::uint64_t usage = 0;    // bytes of the image the table builds into
     std::uint32_t highest = 0;  // highest rate, 0 when no section is used
     int lastSection = -1;       // -1 when no section is used
 };
@@ -61,8 +61,7 @@ public:
 private:
     bool confirmReplace(const std::string& path);
     void setRowButtons(int row);
-    bool writeImage(const std::string& path, std::FILE* pageFile,
-                    const std::uint8_t* sectionTable);
+    bool writeImage(const std::string& path, std::FILE* pageFile, const std::uint8_t* sectionTable);
 
     SectionTable& table_;
     EditorPanel& panel_;

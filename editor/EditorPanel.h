@@ -62,8 +62,8 @@ public:
     }
 
     const std::string& hint() const { return hint_; }
-    std::vector<std::string> hints;                               // every text the hint line got
-    std::vector<std::pair<EditorControl, bool>> enableEvents;    // in call order
+    std::vector<std::string> hints;                            // every text the hint line got
+    std::vector<std::pair<EditorControl, bool>> enableEvents;  // in call order
 
 private:
     std::string hint_;

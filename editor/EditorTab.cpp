@@ -157,10 +157,11 @@ EditorTab::EditorTab(gui::TabEnvironment& env, QWidget* parent)
     prepareTable();
 }
 
-EditorTab::~EditorTab() { table_.setObserver(nullptr); }
+EditorTab::~EditorTab() {
+    table_.setObserver(nullptr);
+}
 
-QPushButton* EditorTab::makeButton(QWidget* panel, const char* name, const char* caption,
-                                   int top) {
+QPushButton* EditorTab::makeButton(QWidget* panel, const char* name, const char* caption, int top) {
     auto* b = new QPushButton(QString::fromLatin1(caption), panel);
     b->setObjectName(QString::fromLatin1(name));
     b->setGeometry(5, top, 100, 28);
@@ -229,31 +230,63 @@ void EditorTab::showCurrentRow(int row) {
     syncingRow_ = false;
 }
 
-void EditorTab::BT_Edit_SecAddClick() { ops_.addReplace(); }
-void EditorTab::BT_Edit_SecRMovClick() { ops_.removeSection(); }
-void EditorTab::BT_Edit_SecUpClick() { ops_.moveUp(); }
-void EditorTab::BT_Edit_SecDnClick() { ops_.moveDown(); }
-void EditorTab::BT_Edit_SecClrClick() { ops_.clearAll(); }
-void EditorTab::BT_Edit_ScpSaveClick() { ops_.saveProject(); }
-void EditorTab::BT_Edit_ScpLoadClick() { ops_.loadProject(); }
-void EditorTab::BT_Edit_ScpBuildClick() { ops_.makeDatFile(); }
-void EditorTab::SG_SoundTableDblClick() { BT_Edit_SecAddClick(); }
-void EditorTab::SG_SoundTableSelectCell(int row) { ops_.selectRow(row); }
+void EditorTab::BT_Edit_SecAddClick() {
+    ops_.addReplace();
+}
+void EditorTab::BT_Edit_SecRMovClick() {
+    ops_.removeSection();
+}
+void EditorTab::BT_Edit_SecUpClick() {
+    ops_.moveUp();
+}
+void EditorTab::BT_Edit_SecDnClick() {
+    ops_.moveDown();
+}
+void EditorTab::BT_Edit_SecClrClick() {
+    ops_.clearAll();
+}
+void EditorTab::BT_Edit_ScpSaveClick() {
+    ops_.saveProject();
+}
+void EditorTab::BT_Edit_ScpLoadClick() {
+    ops_.loadProject();
+}
+void EditorTab::BT_Edit_ScpBuildClick() {
+    ops_.makeDatFile();
+}
+void EditorTab::SG_SoundTableDblClick() {
+    BT_Edit_SecAddClick();
+}
+void EditorTab::SG_SoundTableSelectCell(int row) {
+    ops_.selectRow(row);
+}
 
-void EditorTab::setHint(std::string_view text) { ED_Edit_Hint->setText(gui::fromLocal(text)); }
+void EditorTab::setHint(std::string_view text) {
+    ED_Edit_Hint->setText(gui::fromLocal(text));
+}
 
 QWidget* EditorTab::controlWidget(EditorControl control) const {
     switch (control) {
-        case EditorControl::Save: return BT_Edit_ScpSave;
-        case EditorControl::Load: return BT_Edit_ScpLoad;
-        case EditorControl::Build: return BT_Edit_ScpBuild;
-        case EditorControl::Add: return BT_Edit_SecAdd;
-        case EditorControl::Remove: return BT_Edit_SecRMov;
-        case EditorControl::Up: return BT_Edit_SecUp;
-        case EditorControl::Down: return BT_Edit_SecDn;
-        case EditorControl::Clear: return BT_Edit_SecClr;
-        case EditorControl::DeviceSel: return env_.deviceSel;
-        case EditorControl::PageControl: return env_.pcMain;
+        case EditorControl::Save:
+            return BT_Edit_ScpSave;
+        case EditorControl::Load:
+            return BT_Edit_ScpLoad;
+        case EditorControl::Build:
+            return BT_Edit_ScpBuild;
+        case EditorControl::Add:
+            return BT_Edit_SecAdd;
+        case EditorControl::Remove:
+            return BT_Edit_SecRMov;
+        case EditorControl::Up:
+            return BT_Edit_SecUp;
+        case EditorControl::Down:
+            return BT_Edit_SecDn;
+        case EditorControl::Clear:
+            return BT_Edit_SecClr;
+        case EditorControl::DeviceSel:
+            return env_.deviceSel;
+        case EditorControl::PageControl:
+            return env_.pcMain;
     }
     return nullptr;
 }
@@ -281,7 +314,9 @@ std::string EditorTab::summary(SummaryField field) const {
     return gui::toLocal(e->text());
 }
 
-void EditorTab::repaintTable() { SG_SoundTable->viewport()->update(); }
+void EditorTab::repaintTable() {
+    SG_SoundTable->viewport()->update();
+}
 
 bool EditorTab::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Enter) {

@@ -7,7 +7,9 @@ namespace sonoprog::editor {
 
 namespace {
 constexpr char kSeparator = '>';
-bool endsField(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool endsField(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
 }  // namespace
 
 std::string projectLine(std::string_view rate, std::string_view size, std::string_view file) {

@@ -13,7 +13,9 @@ const std::array<const char*, kTableColumns> kHeadings = {"Section No.", "Rate(H
 const std::string kNoText;
 }  // namespace
 
-SectionTable::SectionTable() : cells_(kTableRows) { prepare(); }
+SectionTable::SectionTable() : cells_(kTableRows) {
+    prepare();
+}
 
 void SectionTable::prepare() {
     for (int c = 0; c < kTableColumns; ++c) setCell(0, c, kHeadings[c]);
@@ -78,7 +80,9 @@ std::uint32_t cellNumber(std::string_view text) {
     return static_cast<std::uint32_t>(magnitude);
 }
 
-std::string sectionLabel(int section) { return "Section " + std::to_string(section); }
+std::string sectionLabel(int section) {
+    return "Section " + std::to_string(section);
+}
 
 std::vector<SectionFailure> markedSections(const SectionTable& table) {
     std::vector<SectionFailure> out;

@@ -11,7 +11,9 @@ SoundTableModel::SoundTableModel(SectionTable& table, QObject* parent)
     table_.setObserver(this);
 }
 
-SoundTableModel::~SoundTableModel() { table_.setObserver(nullptr); }
+SoundTableModel::~SoundTableModel() {
+    table_.setObserver(nullptr);
+}
 
 int SoundTableModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : kSectionCount;

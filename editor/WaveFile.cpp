@@ -40,8 +40,7 @@ WaveHeaderCheck runTests(const std::uint8_t* b, std::size_t n, const Expected* e
     if (!has(20, 2) || le16(b + 20) != 1) return r.code = kWaveNotPcm, r;
     if (!has(22, 2) || le16(b + 22) != 1) return r.code = kWaveNotMono, r;
     if (has(24, 4)) r.rate = le32(b + 24);
-    if (expected && (!has(24, 4) || r.rate != expected->rate))
-        return r.code = kWaveRateDiffers, r;
+    if (expected && (!has(24, 4) || r.rate != expected->rate)) return r.code = kWaveRateDiffers, r;
     if (!has(34, 2) || le16(b + 34) != 8) return r.code = kWaveNot8Bit, r;
     if (!tag(36, "data") || !has(40, 4)) return r.code = kWaveNoData, r;
     r.size = le32(b + 40);

@@ -151,8 +151,7 @@ TEST_F(BuildTest, ChangedResampledAndDeletedFilesTurnRed) {
     // One box after the last row, besides the replace question.
     ASSERT_EQ(prompter.boxes.size(), 2u);
     EXPECT_EQ(prompter.boxes[1],
-              (Box{"ERROR",
-                   "Failed to make BIN file! Please check the section witch color is red!",
+              (Box{"ERROR", "Failed to make BIN file! Please check the section witch color is red!",
                    core::BoxIcon::Error}));
     EXPECT_EQ(readText(earlier), "earlier image");
     EXPECT_EQ(editor::markedSections(table).size(), 4u);

@@ -21,7 +21,8 @@ std::vector<std::uint8_t> waveBytes(const std::vector<std::uint8_t>& samples,
                                     const WaveSpec& spec) {
     std::vector<std::uint8_t> b(44, 0);
     tag(b, 0, "RIFF");
-    put32(b, 4, spec.riffLength ? spec.riffLength : static_cast<std::uint32_t>(36 + samples.size()));
+    put32(b, 4,
+          spec.riffLength ? spec.riffLength : static_cast<std::uint32_t>(36 + samples.size()));
     tag(b, 8, "WAVE");
     tag(b, 12, "fmt ");
     put32(b, 16, spec.fmtLength);

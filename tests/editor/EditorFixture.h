@@ -23,7 +23,7 @@ struct WaveSpec {
     std::uint16_t bits = 8;
     std::uint16_t format = 1;
     std::uint32_t fmtLength = 16;
-    std::uint32_t riffLength = 0;  // 0: the right one
+    std::uint32_t riffLength = 0;             // 0: the right one
     std::uint32_t declaredSize = 0xFFFFFFFF;  // all ones: the data's own length
 };
 

@@ -55,8 +55,8 @@ public:
 class EditorTabTest : public ::testing::Test {
 protected:
     EditorTabTest()
-        : paths(core::AppPaths::forFolder(dir.path())),
-          env{nullptr, nullptr, prompter, files, yield, clock, writer, paths} {
+        : paths(core::AppPaths::forFolder(dir.path())), env{nullptr, nullptr, prompter, files,
+                                                            yield,   clock,   writer,   paths} {
         paths.ensureTemp();
         window.resize(787, 566);
         pcMain = new QTabWidget(&window);
@@ -212,6 +212,25 @@ TEST_F(EditorTabTest, QuickKeysWorkOnlyOnTheActivePageAndWithTheirButton) {
     EXPECT_EQ(files.requests.size(), 2u);
 }
 
+TEST_F(EditorTabTest, QuickKeysReachTheirCommandWhileTheGridHasTheFocus) {
+    showActive();
+    files.multiAnswers.push_back({wave("a.wav", 10), wave("b.wav", 10)});
+    tab->BT_Edit_SecAddClick();
+    grid()->setFocus();
+    ASSERT_TRUE(grid()->hasFocus());
+    QTest::keyClick(grid(), Qt::Key_D, Qt::ControlModifier);
+    EXPECT_EQ(tab->table().currentRow(), 2);
+    prompter.answers = {false};
+    QTest::keyClick(grid(), Qt::Key_C, Qt::ControlModifier);
+    ASSERT_EQ(prompter.boxes.size(), 1u);
+    EXPECT_EQ(prompter.boxes[0].caption, "WARNING");
+    EXPECT_TRUE(tab->table().isUsed(1));
+
+    tab->prepareTable();  // start-up's fill empties the table again
+    EXPECT_FALSE(tab->table().isUsed(1));
+    EXPECT_EQ(grid()->currentIndex().row(), 0);
+}
+
 TEST_F(EditorTabTest, SaveLoadAndBuildKeepThePageLocked) {
     files.multiAnswers.push_back({wave("a.wav", 3000)});
     tab->BT_Edit_SecAddClick();
@@ -219,9 +238,9 @@ TEST_F(EditorTabTest, SaveLoadAndBuildKeepThePageLocked) {
     int unlocked = 0;
     yield.probe = [&] {
         ++breaths;
-        for (const char* name : {"BT_Edit_ScpSave", "BT_Edit_ScpLoad", "BT_Edit_ScpBuild",
-                                 "BT_Edit_SecAdd", "BT_Edit_SecRMov", "BT_Edit_SecUp",
-                                 "BT_Edit_SecDn", "BT_Edit_SecClr"})
+        for (const char* name :
+             {"BT_Edit_ScpSave", "BT_Edit_ScpLoad", "BT_Edit_ScpBuild", "BT_Edit_SecAdd",
+              "BT_Edit_SecRMov", "BT_Edit_SecUp", "BT_Edit_SecDn", "BT_Edit_SecClr"})
             if (tab->findChild<QPushButton*>(name)->isEnabled()) ++unlocked;
         if (deviceSel->isEnabled() || pcMain->isEnabled()) ++unlocked;
     };

@@ -167,10 +167,10 @@ TEST_F(ProjectTest, RefusedReplaceAndFailedWriteKeepTheEarlierFile) {
     auto path = dir.write("p.log", earlier);
     prompter.answers = {false};
     EXPECT_EQ(save("p.log"), ProjectResult::Refused);
-    EXPECT_EQ(prompter.boxes.back(),
-              (Box{"WARNING",
-                   "File: " + path.string() + " already exist, Do you want to replace it?",
-                   core::BoxIcon::Information, true}));
+    EXPECT_EQ(
+        prompter.boxes.back(),
+        (Box{"WARNING", "File: " + path.string() + " already exist, Do you want to replace it?",
+             core::BoxIcon::Information, true}));
     EXPECT_EQ(readText(path), earlier);
 
     prompter.answers = {true};

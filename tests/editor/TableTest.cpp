@@ -79,8 +79,8 @@ TEST_F(TableTest, UsageIsTheImageSizeAfterAddAndAfterRemove) {
         std::size_t size;
         const char* usage;
     };
-    for (Case c : {Case{1000, "18432"}, Case{1024, "18432"}, Case{0, "17408"},
-                   Case{1025, "19456"}}) {
+    for (Case c :
+         {Case{1000, "18432"}, Case{1024, "18432"}, Case{0, "17408"}, Case{1025, "19456"}}) {
         addAt(0, {wave("one.wav", c.size)});
         EXPECT_EQ(usage(), c.usage) << c.size;
         ops.selectRow(1);
@@ -235,8 +235,8 @@ TEST_F(TableTest, LockAndUnlockSwitchTheirListsInOrder) {
     ops.LockEditorTab();
     using C = EditorControl;
     std::vector<std::pair<C, bool>> locked = {
-        {C::Save, false},   {C::Load, false}, {C::Build, false}, {C::Add, false},
-        {C::Remove, false}, {C::Up, false},   {C::Down, false},  {C::Clear, false},
+        {C::Save, false},      {C::Load, false},       {C::Build, false}, {C::Add, false},
+        {C::Remove, false},    {C::Up, false},         {C::Down, false},  {C::Clear, false},
         {C::DeviceSel, false}, {C::PageControl, false}};
     EXPECT_EQ(panel.enableEvents, locked);
     panel.enableEvents.clear();

@@ -81,8 +81,14 @@ TEST_F(WaveHeaderTest, ShortFileFailsTheFirstTestWhoseBytesItLacks) {
     const auto full = waveBytes({});
     for (std::size_t n = 0; n < 44; ++n) {
         std::vector<std::uint8_t> cut(full.begin(), full.begin() + n);
-        int expected = n < 4 ? 2 : n < 12 ? 3 : n < 16 ? 4 : n < 20 ? 5 : n < 22 ? 6 : n < 24 ? 7
-                     : n < 36 ? 8 : 9;
+        int expected = n < 4    ? 2
+                       : n < 12 ? 3
+                       : n < 16 ? 4
+                       : n < 20 ? 5
+                       : n < 22 ? 6
+                       : n < 24 ? 7
+                       : n < 36 ? 8
+                                : 9;
         EXPECT_EQ(CheckWaveHeader(write(cut)).code, expected) << n << " bytes";
     }
     EXPECT_EQ(CheckWaveHeader(write(full)).code, 0);
