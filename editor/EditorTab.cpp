@@ -300,18 +300,24 @@ bool EditorTab::controlEnabled(EditorControl control) const {
     return w && w->isEnabled();
 }
 
+QLineEdit* EditorTab::summaryWidget(SummaryField field) const {
+    switch (field) {
+        case SummaryField::MemUsg:
+            return ED_Edit_MemUsg;
+        case SummaryField::HstRate:
+            return ED_Edit_HstRate;
+        case SummaryField::LstSec:
+            return ED_Edit_LstSec;
+    }
+    return ED_Edit_LstSec;
+}
+
 void EditorTab::setSummary(SummaryField field, std::string_view text) {
-    QLineEdit* e = field == SummaryField::MemUsg    ? ED_Edit_MemUsg
-                   : field == SummaryField::HstRate ? ED_Edit_HstRate
-                                                    : ED_Edit_LstSec;
-    e->setText(gui::fromLocal(text));
+    summaryWidget(field)->setText(gui::fromLocal(text));
 }
 
 std::string EditorTab::summary(SummaryField field) const {
-    QLineEdit* e = field == SummaryField::MemUsg    ? ED_Edit_MemUsg
-                   : field == SummaryField::HstRate ? ED_Edit_HstRate
-                                                    : ED_Edit_LstSec;
-    return gui::toLocal(e->text());
+    return gui::toLocal(summaryWidget(field)->text());
 }
 
 void EditorTab::repaintTable() {

@@ -64,6 +64,7 @@ private:
     void runQuickKey(EditorControl control, void (EditorTab::*handler)());
     bool pageActive() const;
     QWidget* controlWidget(EditorControl control) const;
+    QLineEdit* summaryWidget(SummaryField field) const;
     void showCurrentRow(int row);
 
     gui::TabEnvironment& env_;

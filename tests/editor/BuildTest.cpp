@@ -29,15 +29,7 @@ Bytes twice(Bytes eight) {
     return out;
 }
 
-class BuildTest : public EditorFixture {
-protected:
-    std::vector<std::string> leftovers() const {
-        std::vector<std::string> out;
-        for (auto& e : std::filesystem::directory_iterator(dir.path()))
-            if (e.path().filename().string().front() == '.') out.push_back(e.path().string());
-        return out;
-    }
-};
+using BuildTest = EditorFixture;
 
 TEST_F(BuildTest, TwentyOnePageImageByteForByte) {
     auto s0 = rampSamples(1500, 1);

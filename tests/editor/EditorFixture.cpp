@@ -1,6 +1,7 @@
 #include "EditorFixture.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace sonoprog::test {
 
@@ -83,6 +84,13 @@ editor::AddResult EditorFixture::addAt(int section, std::vector<std::string> cho
 editor::BuildResult EditorFixture::build(const std::string& outName) {
     files.saveAnswers.push_back((dir / outName).string());
     return ops.makeDatFile();
+}
+
+std::vector<std::string> EditorFixture::leftovers() const {
+    std::vector<std::string> out;
+    for (auto& e : std::filesystem::directory_iterator(dir.path()))
+        if (e.path().filename().string().front() == '.') out.push_back(e.path().string());
+    return out;
 }
 
 }  // namespace sonoprog::test

@@ -56,6 +56,8 @@ protected:
     // Places the files from the given section on, the way the dialog would.
     editor::AddResult addAt(int section, std::vector<std::string> files);
     editor::BuildResult build(const std::string& outName);
+    // Temporary files of the atomic writes left in the test folder.
+    std::vector<std::string> leftovers() const;
 
     TempDir dir;
     core::AppPaths paths;

@@ -24,12 +24,6 @@ protected:
         files.openAnswers.push_back(path.string());
         return ops.loadProject();
     }
-    std::vector<std::string> leftovers() const {
-        std::vector<std::string> out;
-        for (auto& e : std::filesystem::directory_iterator(dir.path()))
-            if (e.path().filename().string().front() == '.') out.push_back(e.path().string());
-        return out;
-    }
 };
 
 std::string emptyProject() {
