@@ -37,6 +37,9 @@ AtomicFile::~AtomicFile() {
 
 bool AtomicFile::open() {
     discard();
+    // A file marked read-only stays protected, as opening it for writing would.
+    struct stat existing {};
+    if (::stat(target_.c_str(), &existing) == 0 && (existing.st_mode & 0222) == 0) return false;
     std::filesystem::path folder = target_.parent_path();
     if (folder.empty()) folder = ".";
     std::string pattern = (folder / ("." + target_.filename().string() + ".XXXXXX")).string();

@@ -109,6 +109,7 @@ EditorTab::EditorTab(gui::TabEnvironment& env, QWidget* parent)
     SG_SoundTable->setObjectName(QStringLiteral("SG_SoundTable"));
     SG_SoundTable->setGeometry(120, 5, 640, 478);
     SG_SoundTable->setModel(model_);
+    SG_SoundTable->setItemDelegate(new SoundTableDelegate(SG_SoundTable));
     SG_SoundTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     SG_SoundTable->setSelectionMode(QAbstractItemView::SingleSelection);
     SG_SoundTable->setEditTriggers(QAbstractItemView::NoEditTriggers);

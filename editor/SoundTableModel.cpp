@@ -67,4 +67,11 @@ void SoundTableModel::reload() {
     endResetModel();
 }
 
+void SoundTableDelegate::initStyleOption(QStyleOptionViewItem* option,
+                                         const QModelIndex& index) const {
+    QStyledItemDelegate::initStyleOption(option, index);
+    QVariant red = index.data(Qt::ForegroundRole);
+    if (red.isValid()) option->palette.setColor(QPalette::HighlightedText, red.value<QColor>());
+}
+
 }  // namespace sonoprog::editor

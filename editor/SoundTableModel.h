@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QStyledItemDelegate>
 #include <functional>
 
 #include "SectionTable.h"
@@ -35,6 +36,16 @@ public:
 
 private:
     SectionTable& table_;
+};
+
+// Keeps a red row red while it is the selected one.
+class SoundTableDelegate final : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
 };
 
 }  // namespace sonoprog::editor

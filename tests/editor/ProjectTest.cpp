@@ -182,6 +182,14 @@ TEST_F(ProjectTest, RefusedReplaceAndFailedWriteKeepTheEarlierFile) {
     EXPECT_EQ(readText(path), emptyProject());
 }
 
+TEST_F(ProjectTest, ReadOnlyTargetIsNotReplaced) {
+    auto path = dir.write("ro.log", std::string("protected"));
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+    EXPECT_EQ(save("ro.log"), ProjectResult::Failed);
+    EXPECT_EQ(readText(path), "protected");
+    EXPECT_EQ(prompter.boxes.back().text, "Failed to create file: " + path.string());
+}
+
 TEST_F(ProjectTest, FolderThatTakesNoFileReportsIt) {
     auto path = (dir / "no/such/folder/p.log").string();
     files.saveAnswers.push_back(path);
