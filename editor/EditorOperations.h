@@ -61,7 +61,6 @@ public:
 private:
     bool confirmReplace(const std::string& path);
     void setRowButtons(int row);
-    bool writeImage(const std::string& path, std::FILE* pageFile, const std::uint8_t* sectionTable);
 
     SectionTable& table_;
     EditorPanel& panel_;
