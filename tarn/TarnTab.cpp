@@ -84,6 +84,7 @@ TarnTab::TarnTab(gui::TabEnvironment& env, QWidget* parent) : QWidget(parent), e
     auto* engCaption = new QLabel(QStringLiteral("Engineer"), PN_Tarn_Eng);
     engCaption->setGeometry(6, 3, 76, 18);
     engCaption->setAlignment(Qt::AlignCenter);
+    PN_Tarn_Eng->setVisible(false);  // until start-up finds the engineering mode on
 
     RE_Tarn_State = new gui::LogPane(this);
     RE_Tarn_State->setObjectName(QStringLiteral("RE_Tarn_State"));
