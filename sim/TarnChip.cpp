@@ -141,8 +141,7 @@ std::vector<BulkPhase> TarnChip::command(const Packet& command, Packet& reply) {
                 } else if (!allErased(programData_.data(), kPageSize)) {
                     // Programming 0xFF changes nothing; skipping it keeps an
                     // erased image from costing memory.
-                    memory_.program(std::size_t{page} * kPageSize, programData_.data(),
-                                    kPageSize);
+                    memory_.program(std::size_t{page} * kPageSize, programData_.data(), kPageSize);
                 }
             }
             programPending_ = false;

@@ -1,6 +1,5 @@
 #include "TarnCommands.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "ImageSum.h"
@@ -41,7 +40,9 @@ constexpr StatusRow kStatusTable[] = {
     {Code::SetMirror, 0, "   [X] Unknow failed!"},
 };
 
-void putPage(link::Packet& p, std::uint32_t page) { link::put24(p, 2, page); }
+void putPage(link::Packet& p, std::uint32_t page) {
+    link::put24(p, 2, page);
+}
 
 }  // namespace
 
@@ -53,7 +54,9 @@ MirrorEntry mirrorEntry(std::uint32_t badPage, std::uint32_t sparePage) {
     return e;
 }
 
-std::uint32_t pageSum(const std::uint8_t* page) { return core::sumBytes(page, kPageSize); }
+std::uint32_t pageSum(const std::uint8_t* page) {
+    return core::sumBytes(page, kPageSize);
+}
 
 const char* statusMessage(Code code, std::uint8_t status) {
     for (const StatusRow& row : kStatusTable)

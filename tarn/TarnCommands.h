@@ -11,13 +11,13 @@ namespace sonoprog::tarn {
 
 // Chip geometry.
 inline constexpr std::size_t kPageSize = 1024;
-inline constexpr std::uint32_t kChipPages = 0x20000;        // 131,072
-inline constexpr std::uint32_t kUserPages = 0x1E480;        // pages 0..124,031
-inline constexpr std::uint32_t kFirstSparePage = 0x1E480;   // 124,032
-inline constexpr std::uint32_t kLastSparePage = 0x1FDFF;    // 130,559
-inline constexpr std::uint32_t kFirstMapPage = 0x1FE00;     // 130,560
-inline constexpr std::size_t kProgramTailSize = 32;         // 0xFF block after the page
-inline constexpr std::size_t kReadLeadSize = 128;           // unused block before the page
+inline constexpr std::uint32_t kChipPages = 0x20000;       // 131,072
+inline constexpr std::uint32_t kUserPages = 0x1E480;       // pages 0..124,031
+inline constexpr std::uint32_t kFirstSparePage = 0x1E480;  // 124,032
+inline constexpr std::uint32_t kLastSparePage = 0x1FDFF;   // 130,559
+inline constexpr std::uint32_t kFirstMapPage = 0x1FE00;    // 130,560
+inline constexpr std::size_t kProgramTailSize = 32;        // 0xFF block after the page
+inline constexpr std::size_t kReadLeadSize = 128;          // unused block before the page
 
 enum class Code : std::uint8_t {
     Detect = 0x10,

@@ -20,7 +20,9 @@ std::uint32_t pageGauge(std::uint32_t done, std::uint32_t span) {
     return (done * 100u + 1u) / span;
 }
 
-std::string pageText(std::uint32_t page) { return "0x" + core::hex6(page); }
+std::string pageText(std::uint32_t page) {
+    return "0x" + core::hex6(page);
+}
 
 }  // namespace
 
@@ -160,15 +162,55 @@ bool TarnOperations::releaseChip(core::OperationFrame& frame, bool logHolder) {
     return true;
 }
 
-bool TarnOperations::rewindImage() {
+bool TarnOperations::prepareImageRun(core::OperationFrame& frame, Range& range,
+                                     std::string_view logPrefix, std::string_view loopStep) {
+    lastFile_.clear();
+    if (!openImage(frame) || !checkRange(frame, range)) return false;
+    frame.step("  -> Create LOG file...");
+    if (!createTempFile(logPrefix, ".log")) {
+        frame.fail("Failed to create LOG file!");
+        return false;
+    }
+    frame.pass("LOG file: " + lastFile_.string());
+    if (!detectChip(frame, false)) return false;
+    frame.step(loopStep);
+    // The image file goes back to a good state and its first byte: file page
+    // k belongs to chip page start + k.
     std::clearerr(image_.get());
-    return fseeko(image_.get(), 0, SEEK_SET) == 0;
+    if (fseeko(image_.get(), 0, SEEK_SET) != 0) {
+        holder_ = "This DAT file was modified! " + fields_.LoadFile;
+        frame.clearFlag();
+    }
+    return true;
 }
 
-bool TarnOperations::readImagePage() {
+bool TarnOperations::closeRun(core::OperationFrame& frame, bool entered, std::string_view passText,
+                              bool logRelease) {
+    bool passed = false;
+    if (entered) {
+        if (frame.ok()) {
+            frame.progress(100);
+            frame.pass(passText);
+            passed = true;
+        } else {
+            frame.log().fail(holder_);
+        }
+    }
+    if (!releaseChip(frame, logRelease)) passed = false;
+    frame.step("  -> Done!");
+    closeFiles();
+    frame.finish();
+    return passed;
+}
+
+bool TarnOperations::beginImagePage(core::OperationFrame& frame, std::uint32_t done,
+                                    std::uint32_t span) {
+    yield_.yield();
+    frame.progress(pageGauge(done, span));
     if (std::fread(page_.data(), 1, kPageSize, image_.get()) == kPageSize) return true;
     // The size test passed a moment ago, so the file changed under us.
     holder_ = "This DAT file was modified! " + fields_.LoadFile;
+    frame.clearFlag();
     return false;
 }
 
@@ -186,34 +228,13 @@ void TarnOperations::closeFiles() {
 
 bool TarnOperations::write() {
     core::OperationFrame frame(log_, lock_, clock_, "[ WRITE ]", core::TimeLines::Yes);
-    lastFile_.clear();
     Range range;
-    bool entered = false;
-    bool passed = false;
-    if (openImage(frame) && checkRange(frame, range)) {
-        frame.step("  -> Create LOG file...");
-        if (!createTempFile("PGM_", ".log"))
-            frame.fail("Failed to create LOG file!");
-        else
-            frame.pass("LOG file: " + lastFile_.string());
-    }
-    if (frame.ok()) detectChip(frame, false);
-    if (frame.ok()) {
-        entered = true;
-        frame.step("  -> Write chip...");
-        if (!rewindImage()) {
-            holder_ = "This DAT file was modified! " + fields_.LoadFile;
-            frame.clearFlag();
-        }
+    const bool entered = prepareImageRun(frame, range, "PGM_", "  -> Write chip...");
+    if (entered) {
         std::uint32_t spare = kFirstSparePage;
         const std::uint32_t span = range.last - range.start + 1;
         for (std::uint32_t page = range.start; frame.ok() && page <= range.last; ++page) {
-            yield_.yield();
-            frame.progress(pageGauge(page - range.start, span));
-            if (!readImagePage()) {
-                frame.clearFlag();
-                break;
-            }
+            if (!beginImagePage(frame, page - range.start, span)) break;
             const bool info = page < range.infoEnd;
             if (writePage(page, info)) continue;
 
@@ -252,63 +273,28 @@ bool TarnOperations::write() {
             ++spare;
         }
     }
-    if (entered) {
-        if (frame.ok()) {
-            frame.progress(100);
-            frame.pass("Passed!");
-            passed = true;
-        } else {
-            frame.log().fail(holder_);
-        }
-    }
-    if (!releaseChip(frame, false)) passed = false;
-    frame.step("  -> Done!");
-    closeFiles();
-    frame.finish();
-    return passed;
+    return closeRun(frame, entered, "Passed!", false);
 }
 
 // ---------------------------------------------------------------- Verify
 
 bool TarnOperations::verify() {
     core::OperationFrame frame(log_, lock_, clock_, "[ VERIFY ]", core::TimeLines::Yes);
-    lastFile_.clear();
     Range range;
-    std::uint32_t allowed = 0;
-    bool entered = false;
-    bool passed = false;
-    if (openImage(frame) && checkRange(frame, range)) {
-        allowed = core::fieldUInt(fields_.AllowError);
-        frame.step("  -> Create LOG file...");
-        if (!createTempFile("VRF_", ".log"))
-            frame.fail("Failed to create LOG file!");
-        else
-            frame.pass("LOG file: " + lastFile_.string());
-    }
-    if (frame.ok()) detectChip(frame, false);
-    if (frame.ok()) {
-        entered = true;
-        frame.step("  -> Verify chip...");
-        if (!rewindImage()) {
-            holder_ = "This DAT file was modified! " + fields_.LoadFile;
-            frame.clearFlag();
-        }
+    const bool entered = prepareImageRun(frame, range, "VRF_", "  -> Verify chip...");
+    const std::uint32_t allowed = core::fieldUInt(fields_.AllowError);
+    if (entered) {
         const std::uint32_t span = range.last - range.start + 1;
         for (std::uint32_t page = range.start; frame.ok() && page <= range.last; ++page) {
-            yield_.yield();
-            frame.progress(pageGauge(page - range.start, span));
-            if (!readImagePage()) {
-                frame.clearFlag();
-                break;
-            }
+            if (!beginImagePage(frame, page - range.start, span)) break;
             std::uint32_t errors = 0;
             if (!chip_.TarnComparePage(holder_, page, page_.data(), errors)) {
                 holder_ = "Failed to verify page: " + pageText(page) + " (" + holder_ + ")!";
                 frame.clearFlag();
             } else if (page < range.infoEnd && errors != 0) {
                 // The code information must match exactly, whatever Allow Error says.
-                holder_ = "Failed to verify page: " + pageText(page) +
-                          " (Code information has broken)!";
+                holder_ =
+                    "Failed to verify page: " + pageText(page) + " (Code information has broken)!";
                 std::fprintf(out_.get(), "Found %u error(s) in page: %s\n", errors,
                              pageText(page).c_str());
                 frame.clearFlag();
@@ -321,20 +307,7 @@ bool TarnOperations::verify() {
             }
         }
     }
-    if (entered) {
-        if (frame.ok()) {
-            frame.progress(100);
-            frame.pass("Passed!");
-            passed = true;
-        } else {
-            frame.log().fail(holder_);
-        }
-    }
-    if (!releaseChip(frame, false)) passed = false;
-    frame.step("  -> Done!");
-    closeFiles();
-    frame.finish();
-    return passed;
+    return closeRun(frame, entered, "Passed!", false);
 }
 
 // ---------------------------------------------------------------- Read
@@ -343,7 +316,6 @@ bool TarnOperations::read() {
     core::OperationFrame frame(log_, lock_, clock_, "[ READ ]", core::TimeLines::Yes);
     lastFile_.clear();
     bool entered = false;
-    bool passed = false;
     frame.step("  -> Create read file...");
     if (!createTempFile("READ_", ".dat"))
         frame.fail("Failed to create read file!");
@@ -371,20 +343,7 @@ bool TarnOperations::read() {
             frame.clearFlag();
         }
     }
-    if (entered) {
-        if (frame.ok()) {
-            frame.progress(100);
-            frame.pass("Finish!");
-            passed = true;
-        } else {
-            frame.log().fail(holder_);
-        }
-    }
-    if (!releaseChip(frame, true)) passed = false;
-    frame.step("  -> Done!");
-    closeFiles();
-    frame.finish();
-    return passed;
+    return closeRun(frame, entered, "Finish!", true);
 }
 
 }  // namespace sonoprog::tarn

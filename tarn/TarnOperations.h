@@ -21,13 +21,13 @@ namespace sonoprog::tarn {
 // copies its edits in before an operation and back out after it; the command
 // line fills them from its options.
 struct TarnFields {
-    std::string LoadFile;           // ED_Tarn_LoadFile
-    std::string FileSize;           // ED_Tarn_FileSize
-    std::string ChkSum;             // ED_Tarn_ChkSum
-    std::string PageBeg = "0";      // ED_Tarn_PageBeg, "Start Page"
-    std::string PageCnt = "1";      // ED_Tarn_PageCnt, "Write Page"
-    std::string InfoPage = "17";    // ED_Tarn_InfoPage, "Info Page"
-    std::string AllowError = "3";   // ED_Tarn_AllowError, "Allow Error"
+    std::string LoadFile;          // ED_Tarn_LoadFile
+    std::string FileSize;          // ED_Tarn_FileSize
+    std::string ChkSum;            // ED_Tarn_ChkSum
+    std::string PageBeg = "0";     // ED_Tarn_PageBeg, "Start Page"
+    std::string PageCnt = "1";     // ED_Tarn_PageCnt, "Write Page"
+    std::string InfoPage = "17";   // ED_Tarn_InfoPage, "Info Page"
+    std::string AllowError = "3";  // ED_Tarn_AllowError, "Allow Error"
 };
 
 // Load File, Write, Verify and Read of the Tarn20 tab, without a window. Each
@@ -59,8 +59,15 @@ private:
     bool createTempFile(std::string_view prefix, std::string_view extension);
     bool detectChip(core::OperationFrame& frame, bool logHolder);
     bool releaseChip(core::OperationFrame& frame, bool logHolder);
-    bool rewindImage();
-    bool readImagePage();
+    // Image, range, log file and detect; true when the page loop may run.
+    bool prepareImageRun(core::OperationFrame& frame, Range& range, std::string_view logPrefix,
+                         std::string_view loopStep);
+    // The result line (when the loop ran), the release, "  -> Done!", the files and the end.
+    bool closeRun(core::OperationFrame& frame, bool entered, std::string_view passText,
+                  bool logRelease);
+    // The top of a page turn: the window's message pass, the gauge, the next
+    // image page into the page buffer.
+    bool beginImagePage(core::OperationFrame& frame, std::uint32_t done, std::uint32_t span);
     bool writePage(std::uint32_t page, bool info);
     void closeFiles();
 
@@ -68,7 +75,7 @@ private:
     core::OperationLog& log_;
     core::TabLock& lock_;
     core::YieldHook& yield_;
-    core::Prompter& prompter_;
+    [[maybe_unused]] core::Prompter& prompter_;  // the link shows the transfer boxes itself
     core::FileChooser& files_;
     core::Clock& clock_;
     const core::AppPaths& paths_;

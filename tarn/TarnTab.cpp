@@ -28,8 +28,8 @@ QFrame* makePanel(QWidget* parent, const char* name, QRect geometry) {
 QLineEdit* makeField(QWidget* panel, const char* name, const char* label, QRect geometry,
                      bool readOnly, const char* text = "") {
     auto* caption = new QLabel(QString::fromLatin1(label), panel);
-    caption->setObjectName(QString::fromLatin1(name).replace(QStringLiteral("ED_"),
-                                                              QStringLiteral("LB_")));
+    caption->setObjectName(
+        QString::fromLatin1(name).replace(QStringLiteral("ED_"), QStringLiteral("LB_")));
     QFont labelFont = caption->font();
     labelFont.setBold(true);
     labelFont.setPixelSize(16);
@@ -98,9 +98,8 @@ TarnTab::TarnTab(gui::TabEnvironment& env, QWidget* parent) : QWidget(parent), e
                        env_.deviceSel, env_.pcMain});
     pane_ = std::make_unique<gui::PaneAdapter>(*RE_Tarn_State, *CG_Tarn_Progress);
     log_ = std::make_unique<core::OperationLog>(*pane_);
-    operations_ = std::make_unique<TarnOperations>(fields_, *log_, lock_, env_.yield,
-                                                   env_.prompter, env_.files, env_.clock,
-                                                   env_.paths, env_.link);
+    operations_ = std::make_unique<TarnOperations>(fields_, *log_, lock_, env_.yield, env_.prompter,
+                                                   env_.files, env_.clock, env_.paths, env_.link);
 
     connect(BT_Tarn_LoadFile, &QPushButton::clicked, this, &TarnTab::BT_Tarn_LoadFileClick);
     connect(BT_Tarn_Write, &QPushButton::clicked, this, &TarnTab::BT_Tarn_WriteClick);
@@ -110,12 +109,22 @@ TarnTab::TarnTab(gui::TabEnvironment& env, QWidget* parent) : QWidget(parent), e
 
 TarnTab::~TarnTab() = default;
 
-void TarnTab::setEngineeringPanelVisible(bool visible) { PN_Tarn_Eng->setVisible(visible); }
+void TarnTab::setEngineeringPanelVisible(bool visible) {
+    PN_Tarn_Eng->setVisible(visible);
+}
 
-void TarnTab::BT_Tarn_LoadFileClick() { run(&TarnOperations::loadFile); }
-void TarnTab::BT_Tarn_WriteClick() { run(&TarnOperations::write); }
-void TarnTab::BT_Tarn_VerifyClick() { run(&TarnOperations::verify); }
-void TarnTab::BT_Tarn_ReadClick() { run(&TarnOperations::read); }
+void TarnTab::BT_Tarn_LoadFileClick() {
+    run(&TarnOperations::loadFile);
+}
+void TarnTab::BT_Tarn_WriteClick() {
+    run(&TarnOperations::write);
+}
+void TarnTab::BT_Tarn_VerifyClick() {
+    run(&TarnOperations::verify);
+}
+void TarnTab::BT_Tarn_ReadClick() {
+    run(&TarnOperations::read);
+}
 
 bool TarnTab::run(bool (TarnOperations::*operation)()) {
     fieldsFromEdits();

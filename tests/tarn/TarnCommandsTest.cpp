@@ -177,7 +177,8 @@ TEST_F(TarnCommandsTest, MirrorMapArithmetic) {
 TEST_F(TarnCommandsTest, SetMirrorSendsTheEntryAndTheChipStoresItLowByteFirst) {
     detect();
     ASSERT_TRUE(cmd.TarnSetMirror(holder, 0x1237, 0x1E480));
-    EXPECT_EQ(writer.log()[0].bytes, packet({0x16, 0x00, 0x12, 0xFE, 0x01, 0xD6, 0x00, 0x80, 0xE4}));
+    EXPECT_EQ(writer.log()[0].bytes,
+              packet({0x16, 0x00, 0x12, 0xFE, 0x01, 0xD6, 0x00, 0x80, 0xE4}));
     EXPECT_EQ(chip->byteAt(0x1FE12, 0xD6), 0x80);
     EXPECT_EQ(chip->byteAt(0x1FE12, 0xD7), 0xE4);
     EXPECT_EQ(chip->byteAt(0x1FE12, 0xD5), 0xFF);

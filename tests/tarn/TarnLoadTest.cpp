@@ -30,11 +30,11 @@ TEST_F(TarnLoadTest, SeventeenPagesWithInfoPageSeventeenLoad) {
     fields.InfoPage = "17";
     ASSERT_TRUE(ops.loadFile());
     const std::string sum = core::hex8(sumOf(image));
-    EXPECT_EQ(lines(), (std::vector<std::string>{
-                           "[ LOAD FILE ]", "  -> Open BIN file...",
-                           "    [O] Loaded file: " + path.string(),
-                           "    [O] File size: 17408 (Byte)", "  -> Get file check sum...",
-                           "    [O] File check sum: " + sum, "  -> Done!"}));
+    EXPECT_EQ(lines(),
+              (std::vector<std::string>{
+                  "[ LOAD FILE ]", "  -> Open BIN file...", "    [O] Loaded file: " + path.string(),
+                  "    [O] File size: 17408 (Byte)", "  -> Get file check sum...",
+                  "    [O] File check sum: " + sum, "  -> Done!"}));
     EXPECT_EQ(pane.lines[0], (LogLine{LineKind::Heading, "[ LOAD FILE ]", std::nullopt, true}));
     EXPECT_EQ(pane.lines[3].colour, core::kPassBlue);
     EXPECT_EQ(fields.LoadFile, path.string());
@@ -56,10 +56,10 @@ TEST_F(TarnLoadTest, EighteenInfoPagesFailYetFillTheFields) {
     fields.InfoPage = "18";
     fields.ChkSum = "0BADCAFE";
     EXPECT_FALSE(ops.loadFile());
-    EXPECT_EQ(lines(), (std::vector<std::string>{
-                           "[ LOAD FILE ]", "  -> Open BIN file...",
-                           "    [O] Loaded file: " + path.string(), "    [X] Failed file size!",
-                           "    [O] File size: 17408 (Byte)", "  -> Done!"}));
+    EXPECT_EQ(lines(),
+              (std::vector<std::string>{
+                  "[ LOAD FILE ]", "  -> Open BIN file...", "    [O] Loaded file: " + path.string(),
+                  "    [X] Failed file size!", "    [O] File size: 17408 (Byte)", "  -> Done!"}));
     EXPECT_EQ(pane.lines[3].colour, core::kFailRed);
     EXPECT_EQ(fields.LoadFile, path.string());
     EXPECT_EQ(fields.FileSize, "17408");

@@ -1,5 +1,5 @@
-#include <csignal>
 #include <sys/resource.h>
+#include <csignal>
 
 #include "TarnRig.h"
 
@@ -37,13 +37,14 @@ struct TarnReadTest : test::TarnRig {
 
 TEST_F(TarnVerifyTest, MatchingChipPassesWithAnEmptyLog) {
     ASSERT_TRUE(ops.verify());
-    EXPECT_EQ(lines(), (std::vector<std::string>{
-                           "[ VERIFY ]", "Start: 04:50:07", "  -> Open DAT file...",
-                           "    [O] Opened file: " + path.string(), "  -> Create LOG file...",
-                           "    [O] LOG file: " + (paths.tempDir / "VRF_20110607-0450.log").string(),
-                           "  -> Chip detect...", "    [O] Device: Tarn20", "  -> Verify chip...",
-                           "    [O] Passed!", "  -> Disable chip...", "    [O] Finished!",
-                           "  -> Done!", "End: 04:50:07"}));
+    EXPECT_EQ(lines(),
+              (std::vector<std::string>{
+                  "[ VERIFY ]", "Start: 04:50:07", "  -> Open DAT file...",
+                  "    [O] Opened file: " + path.string(), "  -> Create LOG file...",
+                  "    [O] LOG file: " + (paths.tempDir / "VRF_20110607-0450.log").string(),
+                  "  -> Chip detect...", "    [O] Device: Tarn20", "  -> Verify chip...",
+                  "    [O] Passed!", "  -> Disable chip...", "    [O] Finished!", "  -> Done!",
+                  "End: 04:50:07"}));
     EXPECT_EQ(vrf(), "");
     EXPECT_EQ(pages(0x14).size(), 30u);
     EXPECT_TRUE(commands(0x12).empty());  // verify never programs
@@ -56,7 +57,8 @@ TEST_F(TarnVerifyTest, AllowErrorThreePassesThreeWrongBytesAndStopsAtFour) {
     spoil(20, 3);
     spoil(25, 4);
     EXPECT_FALSE(ops.verify());
-    EXPECT_FALSE(pane.has("    [X] Failed to verify page: 0x000014 (Too many error in this page!)!"));
+    EXPECT_FALSE(
+        pane.has("    [X] Failed to verify page: 0x000014 (Too many error in this page!)!"));
     const int at = pane.find(
         "    [X]     [X] Failed to verify page: 0x000019 (Too many error in this page!)!");
     ASSERT_GE(at, 0);
@@ -70,8 +72,8 @@ TEST_F(TarnVerifyTest, AllowErrorZeroStopsAtAnyWrongByte) {
     fields.AllowError = "0";
     spoil(17, 1);
     EXPECT_FALSE(ops.verify());
-    EXPECT_TRUE(
-        pane.has("    [X]     [X] Failed to verify page: 0x000011 (Too many error in this page!)!"));
+    EXPECT_TRUE(pane.has(
+        "    [X]     [X] Failed to verify page: 0x000011 (Too many error in this page!)!"));
     EXPECT_EQ(vrf(), "[X] Found 1 error(s) in page: 0x000011\n");
 }
 
@@ -123,12 +125,12 @@ TEST_F(TarnReadTest, WholeUserAreaIsDumpedAndSparesAreNot) {
     writer.setLogging(false);
     ASSERT_TRUE(ops.read());
     const auto file = paths.tempDir / "READ_20110607-0450.dat";
-    EXPECT_EQ(lines(), (std::vector<std::string>{
-                           "[ READ ]", "Start: 04:50:07", "  -> Create read file...",
-                           "    [O] read file: " + file.string(), "  -> Chip detect...",
-                           "    [O]    [O] Device: Tarn20", "  -> Read chip...", "    [O] Finish!",
-                           "  -> Disable chip...", "    [O]    [O] Done", "  -> Done!",
-                           "End: 04:50:07"}));
+    EXPECT_EQ(lines(),
+              (std::vector<std::string>{
+                  "[ READ ]", "Start: 04:50:07", "  -> Create read file...",
+                  "    [O] read file: " + file.string(), "  -> Chip detect...",
+                  "    [O]    [O] Device: Tarn20", "  -> Read chip...", "    [O] Finish!",
+                  "  -> Disable chip...", "    [O]    [O] Done", "  -> Done!", "End: 04:50:07"}));
     EXPECT_EQ(std::filesystem::file_size(file), 127008768u);
     Bytes dump = test::readFile(file);
     EXPECT_EQ(test::pageOf(dump, 0), first);

@@ -17,7 +17,9 @@ struct TarnWriteTest : test::TarnRig {
                                         all.end());
     }
     std::string pgm() const { return test::readText(ops.lastFile()); }
-    std::string logLine() const { return "    [O] LOG file: " + (paths.tempDir / "PGM_20110607-0450.log").string(); }
+    std::string logLine() const {
+        return "    [O] LOG file: " + (paths.tempDir / "PGM_20110607-0450.log").string();
+    }
 };
 
 }  // namespace
@@ -37,7 +39,8 @@ TEST_F(TarnWriteTest, RangeFromPageHundredUsesBothPageMethods) {
     EXPECT_TRUE(pane.lines[0].bold);
     EXPECT_EQ(pane.lines[1].colour, core::kTimeGreen);
     EXPECT_EQ(pane.lines[13].colour, core::kTimeGreen);
-    for (std::uint32_t k = 0; k < 20; ++k) EXPECT_EQ(chipPage(100 + k), test::pageOf(image, k)) << k;
+    for (std::uint32_t k = 0; k < 20; ++k)
+        EXPECT_EQ(chipPage(100 + k), test::pageOf(image, k)) << k;
     EXPECT_EQ(chipPage(99), Bytes(1024, 0xFF));
     EXPECT_EQ(chipPage(120), Bytes(1024, 0xFF));
 
@@ -54,8 +57,8 @@ TEST_F(TarnWriteTest, RangeFromPageHundredUsesBothPageMethods) {
     EXPECT_EQ(codes.front(), 0x10);
     EXPECT_EQ(codes.back(), 0x11);
     EXPECT_EQ(pgm(), "");
-    EXPECT_EQ(pane.progressHistory.front(), 0);    // (0 * 100 + 1) / 20
-    EXPECT_EQ(pane.progressHistory[10], 50);       // (10 * 100 + 1) / 20
+    EXPECT_EQ(pane.progressHistory.front(), 0);  // (0 * 100 + 1) / 20
+    EXPECT_EQ(pane.progressHistory[10], 50);     // (10 * 100 + 1) / 20
     EXPECT_EQ(pane.progressHistory.back(), 100);
     EXPECT_EQ(yield.count, 1 + 20);  // the load, then once per page
     EXPECT_EQ(lock.events, (std::vector<std::string>{"lock", "unlock", "lock", "unlock"}));
@@ -65,7 +68,7 @@ TEST_F(TarnWriteTest, RangeFromPageHundredUsesBothPageMethods) {
 TEST_F(TarnWriteTest, RangesOutsideTheUserAreaOrTheImageAreRefused) {
     takeSparseImage(124032);
     const std::vector<std::pair<std::string, std::string>> wrong = {
-        {"1", "124032"}, {"0", "0"},     {"5", "-1"},  {"-256", "300"},
+        {"1", "124032"}, {"0", "0"},      {"5", "-1"},          {"-256", "300"},
         {"0", "abc"},    {"124032", "1"}, {"0", "99999999999"},
     };
     for (const auto& [start, count] : wrong) {
@@ -73,11 +76,11 @@ TEST_F(TarnWriteTest, RangesOutsideTheUserAreaOrTheImageAreRefused) {
         fields.PageCnt = count;
         writer.clearLog();
         EXPECT_FALSE(ops.write());
-        EXPECT_EQ(lines(), (std::vector<std::string>{
-                               "[ WRITE ]", "Start: 04:50:07", "  -> Open DAT file...",
-                               "    [O] Opened file: " + fields.LoadFile,
-                               "    [X] Wrong range of write!", "  -> Disable chip...",
-                               "    [O] Finished!", "  -> Done!", "End: 04:50:07"}))
+        EXPECT_EQ(lines(),
+                  (std::vector<std::string>{"[ WRITE ]", "Start: 04:50:07", "  -> Open DAT file...",
+                                            "    [O] Opened file: " + fields.LoadFile,
+                                            "    [X] Wrong range of write!", "  -> Disable chip...",
+                                            "    [O] Finished!", "  -> Done!", "End: 04:50:07"}))
             << start << " " << count;
         EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x11}));
     }
@@ -147,10 +150,10 @@ TEST_F(TarnWriteTest, SpareAreaExhaustedStopsTheWriteAndReleases) {
     chip->setBadPage(1);
     chip->setBadPages(0x1E480, 6528);
     EXPECT_FALSE(ops.write());
-    EXPECT_EQ(tail(6), (std::vector<std::string>{"  -> Write chip...",
-                                                 "    [X] Memory has been exhausted!",
-                                                 "  -> Disable chip...", "    [O] Finished!",
-                                                 "  -> Done!", "End: 04:50:07"}));
+    EXPECT_EQ(tail(6),
+              (std::vector<std::string>{"  -> Write chip...", "    [X] Memory has been exhausted!",
+                                        "  -> Disable chip...", "    [O] Finished!", "  -> Done!",
+                                        "End: 04:50:07"}));
     EXPECT_EQ(pgm(), "[X] Failed to write page: 0x000001 (CheckSum failed!), \n");
     // Pages 0 and 1, then every spare once; page 2 is never reached.
     EXPECT_EQ(chip->statuses().count(0x12), 2u + 6528u);
@@ -187,8 +190,8 @@ TEST_F(TarnWriteTest, MirrorEntryNotWrittenStopsTheWrite) {
     chip->setBadPage(2);
     chip->statuses().failNth(0x16, 1, 0x02);
     EXPECT_FALSE(ops.write());
-    EXPECT_TRUE(pane.has(
-        "    [X] Failed to mirror bad page! (   [X] Chip can not leave program mode!)"));
+    EXPECT_TRUE(
+        pane.has("    [X] Failed to mirror bad page! (   [X] Chip can not leave program mode!)"));
     EXPECT_EQ(pgm(), "[X] Failed to write page: 0x000002 (CheckSum failed!), \n");
     EXPECT_EQ(pages(0x12), (std::vector<std::uint32_t>{0, 1, 2, 0x1E480}));
     EXPECT_EQ(writer.commandCodes().back(), 0x11);
@@ -197,14 +200,17 @@ TEST_F(TarnWriteTest, MirrorEntryNotWrittenStopsTheWrite) {
 
 TEST_F(TarnWriteTest, ModifiedFileNeverDetectsTheChipYetReleasesIt) {
     auto path = loadImage(test::patternImage(2));
-    { std::ofstream grow(path, std::ios::app | std::ios::binary); grow.put('x'); }
+    {
+        std::ofstream grow(path, std::ios::app | std::ios::binary);
+        grow.put('x');
+    }
     writer.clearLog();
     EXPECT_FALSE(ops.write());
-    EXPECT_EQ(lines(), (std::vector<std::string>{
-                           "[ WRITE ]", "Start: 04:50:07", "  -> Open DAT file...",
-                           "    [X] This DAT file was modified! " + path.string(),
-                           "  -> Disable chip...", "    [O] Finished!", "  -> Done!",
-                           "End: 04:50:07"}));
+    EXPECT_EQ(lines(),
+              (std::vector<std::string>{"[ WRITE ]", "Start: 04:50:07", "  -> Open DAT file...",
+                                        "    [X] This DAT file was modified! " + path.string(),
+                                        "  -> Disable chip...", "    [O] Finished!", "  -> Done!",
+                                        "End: 04:50:07"}));
     EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x11}));
 
     std::filesystem::remove(path);
@@ -224,10 +230,9 @@ TEST_F(TarnWriteTest, WriterPulledOutMidWriteIsNotABadPage) {
         if (n == 29) writer.unplug();
     });
     EXPECT_FALSE(ops.write());
-    EXPECT_EQ(tail(6), (std::vector<std::string>{"  -> Write chip...", "    [X] USB failed!",
-                                                 "  -> Disable chip...",
-                                                 "    [X]    [X] USB failed!", "  -> Done!",
-                                                 "End: 04:50:07"}));
+    EXPECT_EQ(tail(6), (std::vector<std::string>{
+                           "  -> Write chip...", "    [X] USB failed!", "  -> Disable chip...",
+                           "    [X]    [X] USB failed!", "  -> Done!", "End: 04:50:07"}));
     EXPECT_EQ(pgm(), "[X] Failed to write page: 0x000003 (USB failed!), \n");
     // One box for the page, one for the release that was still tried.
     ASSERT_EQ(prompter.boxes.size(), 2u);
@@ -273,10 +278,10 @@ TEST_F(TarnWriteTest, DetectFailureAndLogFileFailureStillRelease) {
     loadImage(test::patternImage(2));
     chip->setDetectStatus(0x11);
     EXPECT_FALSE(ops.write());
-    EXPECT_EQ(tail(6), (std::vector<std::string>{"  -> Chip detect...",
-                                                 "    [X]    [X] VCC failed!",
-                                                 "  -> Disable chip...", "    [O] Finished!",
-                                                 "  -> Done!", "End: 04:50:07"}));
+    EXPECT_EQ(tail(6),
+              (std::vector<std::string>{"  -> Chip detect...", "    [X]    [X] VCC failed!",
+                                        "  -> Disable chip...", "    [O] Finished!", "  -> Done!",
+                                        "End: 04:50:07"}));
     EXPECT_EQ(pgm(), "");
 
     chip->setDetectStatus(0);
