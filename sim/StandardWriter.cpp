@@ -2,12 +2,14 @@
 
 // One include and one addChip line per chip model.
 #include "SerialFlashChip.h"
+#include "TarnChip.h"
 
 namespace sonoprog::sim {
 
 std::unique_ptr<VirtualWriter> makeStandardWriter() {
     auto writer = std::make_unique<VirtualWriter>();
     writer->addChip(std::make_shared<SerialFlashChip>());
+    writer->addChip(std::make_shared<TarnChip>());
     return writer;
 }
 
