@@ -1,11 +1,14 @@
 #include "StandardWriter.h"
 
+#include "KivaChip.h"
+
 // One include and one addChip line per chip model.
 
 namespace sonoprog::sim {
 
 std::unique_ptr<VirtualWriter> makeStandardWriter() {
     auto writer = std::make_unique<VirtualWriter>();
+    writer->addChip(std::make_shared<KivaChip>());
     return writer;
 }
 
