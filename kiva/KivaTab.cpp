@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "Gauge.h"
+#include "Ivr2bin.h"
 #include "LogPane.h"
 
 namespace sonoprog::kiva {
@@ -90,6 +91,9 @@ KivaTab::KivaTab(gui::TabEnvironment& env, QWidget* parent) : QWidget(parent), e
     page->addLayout(middle, 2);
     page->addWidget(RE_Kiva_State, 3);
     page->addWidget(CG_Kiva_Progress);
+
+    // An installation's own IvrKeys.bin lives beside the program.
+    ivr::setKeyFileFolder(env_.paths.programDir);
 
     lock_.setControls({BT_Kiva_LoadFile, BT_Kiva_AppNote, BT_Kiva_Blank, BT_Kiva_Write,
                        BT_Kiva_Verify, env_.deviceSel, env_.pcMain});
