@@ -162,12 +162,13 @@ void KivaOperations::programPass(core::OperationFrame& frame, const std::uint8_t
     }
 }
 
-bool KivaOperations::blankCheck() {
-    core::OperationFrame frame(log_, lock_, clock_, "[ BLANK CHECK ]");
-    detectStep(frame, kKivaDetectRead);
+void KivaOperations::readingPass(core::OperationFrame& frame, std::string_view stepText,
+                                 const std::uint8_t* expected, std::string_view mismatch,
+                                 GaugeFormula gauge) {
+    if (frame.ok()) detectStep(frame, kKivaDetectRead);
     if (frame.ok()) {
-        frame.step("  -> Blank check...");
-        comparePass(frame, nullptr, "Chip is not blank!", {4096, 0});
+        frame.step(stepText);
+        comparePass(frame, expected, mismatch, gauge);
     }
     if (frame.ok()) {
         frame.progress(100);
@@ -175,6 +176,11 @@ bool KivaOperations::blankCheck() {
     }
     disableStep(frame, kKivaEndRead);
     frame.step("  -> Done!");
+}
+
+bool KivaOperations::blankCheck() {
+    core::OperationFrame frame(log_, lock_, clock_, "[ BLANK CHECK ]");
+    readingPass(frame, "  -> Blank check...", nullptr, "Chip is not blank!", {4096, 0});
     return frame.ok();
 }
 
@@ -197,17 +203,7 @@ bool KivaOperations::write() {
         frame.step("  -> Done!");
         return false;
     }
-    detectStep(frame, kKivaDetectRead);
-    if (frame.ok()) {
-        frame.step("  -> Verify chip...");
-        comparePass(frame, image.data(), "Failed!", {8192, 50});
-    }
-    if (frame.ok()) {
-        frame.progress(100);
-        frame.pass("Passed!");
-    }
-    disableStep(frame, kKivaEndRead);
-    frame.step("  -> Done!");
+    readingPass(frame, "  -> Verify chip...", image.data(), "Failed!", {8192, 50});
     return frame.ok();
 }
 
@@ -215,18 +211,8 @@ bool KivaOperations::verify() {
     std::vector<std::uint8_t> image(kKivaSize);
     core::OperationFrame frame(log_, lock_, clock_, "[ VERIFY ]");
     convertStep(frame, image.data());
-    if (frame.ok()) detectStep(frame, kKivaDetectRead);
-    if (frame.ok()) {
-        frame.step("  -> Verify chip...");
-        // A stand-alone verify fills only half the gauge before its jump to 100.
-        comparePass(frame, image.data(), "Failed!", {8192, 0});
-    }
-    if (frame.ok()) {
-        frame.progress(100);
-        frame.pass("Passed!");
-    }
-    disableStep(frame, kKivaEndRead);
-    frame.step("  -> Done!");
+    // A stand-alone verify fills only half the gauge before its jump to 100.
+    readingPass(frame, "  -> Verify chip...", image.data(), "Failed!", {8192, 0});
     return frame.ok();
 }
 

@@ -69,6 +69,9 @@ private:
     void comparePass(core::OperationFrame& frame, const std::uint8_t* expected,
                      std::string_view mismatch, GaugeFormula gauge);
     void programPass(core::OperationFrame& frame, const std::uint8_t* image);
+    // Detect for reading, the compare pass, "Passed!" at 100, end reading, "  -> Done!".
+    void readingPass(core::OperationFrame& frame, std::string_view stepText,
+                     const std::uint8_t* expected, std::string_view mismatch, GaugeFormula gauge);
 
     KivaFields& fields_;
     core::OperationLog& log_;
