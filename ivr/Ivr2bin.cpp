@@ -150,6 +150,8 @@ int IvrStreamToImage(std::FILE* file, std::uint8_t* buffer, std::size_t length) 
 int IvrToImage(const std::string& path, std::uint8_t* buffer, std::size_t length) {
     core::FilePtr file = core::openForReading(path);
     if (!file) return kIvrCannotOpen;
+    // No stream buffer of its own: every read from the system is one piece.
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
     return IvrStreamToImage(file.get(), buffer, length);
 }
 

@@ -387,3 +387,50 @@ TEST_F(IvrFixture, StreamsAreReadFromTheirStart) {
     EXPECT_EQ(out, stamped(img));
     EXPECT_EQ(ivr::IvrStreamToImage(nullptr, out.data(), kN), ivr::kIvrCannotOpen);
 }
+
+namespace {
+// A stream that hands out a byte vector and notes the size of every read.
+struct CountingSource {
+    std::vector<std::uint8_t> bytes;
+    std::size_t pos = 0;
+    std::vector<std::size_t> reads;
+
+    static ssize_t read(void* self, char* out, std::size_t size) {
+        auto* s = static_cast<CountingSource*>(self);
+        s->reads.push_back(size);
+        const std::size_t n = std::min(size, s->bytes.size() - s->pos);
+        std::memcpy(out, s->bytes.data() + s->pos, n);
+        s->pos += n;
+        return static_cast<ssize_t>(n);
+    }
+    static int seek(void* self, off64_t* offset, int whence) {
+        auto* s = static_cast<CountingSource*>(self);
+        if (whence != SEEK_SET || *offset < 0) return -1;
+        s->pos = std::min<std::size_t>(static_cast<std::size_t>(*offset), s->bytes.size());
+        return 0;
+    }
+};
+}  // namespace
+
+TEST_F(IvrFixture, TheFileIsReadInPiecesOfAtMost1024Bytes) {
+    const auto img = imageWithHeader(kN, 16, 15);
+    auto file = ivr::ImageToIvr(img.data(), kN, {32, 512, 2560});
+    ASSERT_TRUE(file.has_value());
+    file->resize(file->size() + 20000, 0x77);  // data well past the image
+    CountingSource source;
+    source.bytes = *file;
+    cookie_io_functions_t io{&CountingSource::read, nullptr, &CountingSource::seek, nullptr};
+    std::FILE* f = fopencookie(&source, "rb", io);
+    ASSERT_NE(f, nullptr);
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    out.assign(kN, 0);
+    EXPECT_EQ(ivr::IvrStreamToImage(f, out.data(), kN), ivr::kIvrOk);
+    std::fclose(f);
+    EXPECT_EQ(out, stamped(img));
+    ASSERT_FALSE(source.reads.empty());
+    EXPECT_LE(*std::max_element(source.reads.begin(), source.reads.end()), 1024u);
+    // Only what the image needs is read: the header piece and the image's pieces.
+    std::size_t total = 0;
+    for (std::size_t r : source.reads) total += r;
+    EXPECT_LE(total, 1024u + kN + 1024u);
+}
