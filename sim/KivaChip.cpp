@@ -1,6 +1,5 @@
 #include "KivaChip.h"
 
-#include <cstdio>
 #include <string>
 
 namespace sonoprog::sim {
@@ -12,12 +11,6 @@ constexpr std::uint8_t kEndRead = 0x22;
 constexpr std::uint8_t kDetectProgram = 0x23;
 constexpr std::uint8_t kProgramBlock = 0x24;
 constexpr std::uint8_t kEndProgram = 0x25;
-
-std::string codeText(std::uint8_t code) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", code);
-    return buf;
-}
 }  // namespace
 
 KivaChip::KivaChip() = default;
@@ -87,7 +80,9 @@ bool KivaChip::blockAllowed(const Packet& command, Pass needed, Packet& reply) {
     else if (position_ + n > kSize)
         problem = "past the chip's end at position " + std::to_string(position_);
     if (problem.empty()) return true;
-    protocolErrors.push_back("Kiva300 block " + codeText(command[0]) + " " + problem);
+    protocolErrors.push_back(
+        std::string(command[0] == kReadBlock ? "Kiva300 read block " : "Kiva300 program block ") +
+        problem);
     reply[1] = kProtocolErrorStatus;
     return false;
 }

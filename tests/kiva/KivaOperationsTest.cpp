@@ -10,6 +10,7 @@
 #include "KivaChip.h"
 #include "KivaOperations.h"
 #include "Link.h"
+#include "LogLines.h"
 #include "NumberText.h"
 #include "TempDir.h"
 #include "VirtualWriter.h"
@@ -28,21 +29,11 @@ public:
     std::vector<std::string> opened;
 };
 
-LogLine heading(const std::string& t) {
-    return {LineKind::Heading, t, std::nullopt, true};
-}
-LogLine step(const std::string& t) {
-    return {LineKind::Step, t, std::nullopt, false};
-}
-LogLine pass(const std::string& t) {
-    return {LineKind::Pass, "    [O] " + t, core::kPassBlue, false};
-}
-LogLine fail(const std::string& t) {
-    return {LineKind::Fail, "    [X] " + t, core::kFailRed, false};
-}
-LogLine warn(const std::string& t) {
-    return {LineKind::Warn, "    [!] " + t, core::kFailRed, false};
-}
+using test::failLine;
+using test::headingLine;
+using test::passLine;
+using test::stepLine;
+using test::warnLine;
 
 std::vector<std::uint8_t> codes(std::uint8_t first, int blocks, std::uint8_t block,
                                 std::uint8_t last) {
@@ -144,10 +135,10 @@ TEST(KivaCommandTable, DetectStatusesHaveTheirMessages) {
 TEST_F(KivaFixture, BlankCheckOfABlankChipNeedsNoFile) {
     EXPECT_TRUE(ops.blankCheck());
     EXPECT_EQ(pane.lines,
-              (std::vector<LogLine>{heading("[ BLANK CHECK ]"), step("  -> Chip detect..."),
-                                    pass("Device: Kiva300"), step("  -> Blank check..."),
-                                    pass("Passed!"), step("  -> Disable chip..."),
-                                    pass("Finished!"), step("  -> Done!")}));
+              (std::vector<LogLine>{headingLine("[ BLANK CHECK ]"), stepLine("  -> Chip detect..."),
+                                    passLine("Device: Kiva300"), stepLine("  -> Blank check..."),
+                                    passLine("Passed!"), stepLine("  -> Disable chip..."),
+                                    passLine("Finished!"), stepLine("  -> Done!")}));
     EXPECT_EQ(writer.commandCodes(), codes(0x20, 86, 0x21, 0x22));
     auto counts = blockCounts(0x21);
     ASSERT_EQ(counts.size(), 86u);
@@ -168,11 +159,11 @@ TEST_F(KivaFixture, BlankCheckStopsAtTheFirstProgrammedByte) {
     const std::uint8_t zero = 0x7F;
     chip->memory().program(100, &zero, 1);
     EXPECT_FALSE(ops.blankCheck());
-    EXPECT_EQ(pane.lines,
-              (std::vector<LogLine>{heading("[ BLANK CHECK ]"), step("  -> Chip detect..."),
-                                    pass("Device: Kiva300"), step("  -> Blank check..."),
-                                    fail("Chip is not blank!"), step("  -> Disable chip..."),
-                                    pass("Finished!"), step("  -> Done!")}));
+    EXPECT_EQ(pane.lines, (std::vector<LogLine>{
+                              headingLine("[ BLANK CHECK ]"), stepLine("  -> Chip detect..."),
+                              passLine("Device: Kiva300"), stepLine("  -> Blank check..."),
+                              failLine("Chip is not blank!"), stepLine("  -> Disable chip..."),
+                              passLine("Finished!"), stepLine("  -> Done!")}));
     EXPECT_EQ(writer.commandCodes(), codes(0x20, 3, 0x21, 0x22));
     EXPECT_EQ(pane.progressHistory, (std::vector<int>{0, 1, 2}));
     EXPECT_TRUE(writer.protocolErrors().empty());
@@ -188,10 +179,10 @@ TEST_F(KivaFixture, DetectStatusesStopBeforeTheFirstBlock) {
         writer.clearLog();
         chip->setDetectStatus(status);
         EXPECT_FALSE(ops.blankCheck());
-        EXPECT_EQ(pane.lines,
-                  (std::vector<LogLine>{heading("[ BLANK CHECK ]"), step("  -> Chip detect..."),
-                                        fail(text), step("  -> Disable chip..."), pass("Finished!"),
-                                        step("  -> Done!")}));
+        EXPECT_EQ(pane.lines, (std::vector<LogLine>{
+                                  headingLine("[ BLANK CHECK ]"), stepLine("  -> Chip detect..."),
+                                  failLine(text), stepLine("  -> Disable chip..."),
+                                  passLine("Finished!"), stepLine("  -> Done!")}));
         EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x20, 0x22}));
         EXPECT_EQ(lock.locked, false);
     }
@@ -201,14 +192,15 @@ TEST_F(KivaFixture, WriteProgramsThenReadsBack) {
     const auto img = randomImage(1);
     fields.loadFile = writeDat("voice.dat", img);
     EXPECT_TRUE(ops.write());
-    EXPECT_EQ(pane.lines,
-              (std::vector<LogLine>{
-                  heading("[ WRITE AND VERIFY ]"), step("  -> Open file..."),
-                  pass("File: " + fields.loadFile), step("  -> Chip detect..."),
-                  pass("Device: Kiva300"), step("  -> Write chip..."), pass("Passed!"),
-                  step("  -> Disable chip..."), pass("Finished!"), step("  -> Chip detect..."),
-                  pass("Device: Kiva300"), step("  -> Verify chip..."), pass("Passed!"),
-                  step("  -> Disable chip..."), pass("Finished!"), step("  -> Done!")}));
+    EXPECT_EQ(pane.lines, (std::vector<LogLine>{
+                              headingLine("[ WRITE AND VERIFY ]"), stepLine("  -> Open file..."),
+                              passLine("File: " + fields.loadFile), stepLine("  -> Chip detect..."),
+                              passLine("Device: Kiva300"), stepLine("  -> Write chip..."),
+                              passLine("Passed!"), stepLine("  -> Disable chip..."),
+                              passLine("Finished!"), stepLine("  -> Chip detect..."),
+                              passLine("Device: Kiva300"), stepLine("  -> Verify chip..."),
+                              passLine("Passed!"), stepLine("  -> Disable chip..."),
+                              passLine("Finished!"), stepLine("  -> Done!")}));
     EXPECT_EQ(writer.commandCodes(),
               concat(codes(0x23, 86, 0x24, 0x25), codes(0x20, 86, 0x21, 0x22)));
     EXPECT_EQ(chip->contents(), stamped(img));
@@ -237,11 +229,11 @@ TEST_F(KivaFixture, VddFailureOnProgrammingDetectSkipsTheReadingPass) {
     fields.loadFile = writeDat("voice.dat", randomImage(2));
     chip->setDetectStatus(0x23, 0x10);
     EXPECT_FALSE(ops.write());
-    EXPECT_EQ(pane.lines,
-              (std::vector<LogLine>{heading("[ WRITE AND VERIFY ]"), step("  -> Open file..."),
-                                    pass("File: " + fields.loadFile), step("  -> Chip detect..."),
-                                    fail(" VDD failed!"), step("  -> Disable chip..."),
-                                    pass("Finished!"), step("  -> Done!")}));
+    EXPECT_EQ(pane.lines, (std::vector<LogLine>{
+                              headingLine("[ WRITE AND VERIFY ]"), stepLine("  -> Open file..."),
+                              passLine("File: " + fields.loadFile), stepLine("  -> Chip detect..."),
+                              failLine(" VDD failed!"), stepLine("  -> Disable chip..."),
+                              passLine("Finished!"), stepLine("  -> Done!")}));
     EXPECT_EQ(pane.lines[4].text, "    [X]  VDD failed!");
     EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x23, 0x25}));
     EXPECT_TRUE(pane.progressHistory.empty());
@@ -251,10 +243,10 @@ TEST_F(KivaFixture, VddFailureOnProgrammingDetectSkipsTheReadingPass) {
 TEST_F(KivaFixture, WriteWithABadFileSendsOnlyTheEndCommand) {
     fields.loadFile = dir.write("bad.dat", std::string("not a DAT file at all, really")).string();
     EXPECT_FALSE(ops.write());
-    EXPECT_EQ(pane.lines,
-              (std::vector<LogLine>{heading("[ WRITE AND VERIFY ]"), step("  -> Open file..."),
-                                    fail("Error IVR file!"), step("  -> Disable chip..."),
-                                    pass("Finished!"), step("  -> Done!")}));
+    EXPECT_EQ(pane.lines, (std::vector<LogLine>{
+                              headingLine("[ WRITE AND VERIFY ]"), stepLine("  -> Open file..."),
+                              failLine("Error IVR file!"), stepLine("  -> Disable chip..."),
+                              passLine("Finished!"), stepLine("  -> Done!")}));
     EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x25}));
 
     fields.loadFile = (dir / "missing.dat").string();
@@ -274,8 +266,8 @@ TEST_F(KivaFixture, ALostProgramBlockShowsUpInTheReadBack) {
               concat(codes(0x23, 86, 0x24, 0x25), codes(0x20, 5, 0x21, 0x22)));
     const auto texts = pane.texts();
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "    [X] Failed!"), 1);
-    EXPECT_EQ(pane.lines[pane.find("  -> Verify chip...") + 1], fail("Failed!"));
-    EXPECT_EQ(pane.lines.back(), step("  -> Done!"));
+    EXPECT_EQ(pane.lines[pane.find("  -> Verify chip...") + 1], failLine("Failed!"));
+    EXPECT_EQ(pane.lines.back(), stepLine("  -> Done!"));
     EXPECT_EQ(pane.progressHistory.back(), 52);
 }
 
@@ -285,9 +277,9 @@ TEST_F(KivaFixture, AUsbFailureWhileProgrammingStopsTheWrite) {
     EXPECT_FALSE(ops.write());
     EXPECT_EQ(prompter.boxes.size(), 1u);
     EXPECT_EQ(prompter.boxes[0].caption, "ERROR");
-    EXPECT_EQ(pane.lines[pane.find("  -> Write chip...") + 1], fail("USB failed!"));
+    EXPECT_EQ(pane.lines[pane.find("  -> Write chip...") + 1], failLine("USB failed!"));
     EXPECT_EQ(writer.commandCodes(), codes(0x23, 10, 0x24, 0x25));
-    EXPECT_EQ(pane.lines.back(), step("  -> Done!"));
+    EXPECT_EQ(pane.lines.back(), stepLine("  -> Done!"));
     EXPECT_TRUE(pane.has("    [O] Finished!"));
 }
 
@@ -295,9 +287,9 @@ TEST_F(KivaFixture, AnUnpluggedWriterFailsEveryExchange) {
     writer.unplug();
     EXPECT_FALSE(ops.blankCheck());
     EXPECT_EQ(pane.lines,
-              (std::vector<LogLine>{heading("[ BLANK CHECK ]"), step("  -> Chip detect..."),
-                                    fail("USB failed!"), step("  -> Disable chip..."),
-                                    fail("USB failed!"), step("  -> Done!")}));
+              (std::vector<LogLine>{headingLine("[ BLANK CHECK ]"), stepLine("  -> Chip detect..."),
+                                    failLine("USB failed!"), stepLine("  -> Disable chip..."),
+                                    failLine("USB failed!"), stepLine("  -> Done!")}));
     EXPECT_EQ(prompter.boxes.size(), 2u);
     EXPECT_EQ(lock.events, (std::vector<std::string>{"lock", "unlock"}));
 }
@@ -307,12 +299,12 @@ TEST_F(KivaFixture, VerifyMovesTheGaugeTo49ThenTo100) {
     fields.loadFile = writeDat("voice.dat", img);
     programChip(stamped(img));
     EXPECT_TRUE(ops.verify());
-    EXPECT_EQ(
-        pane.lines,
-        (std::vector<LogLine>{
-            heading("[ VERIFY ]"), step("  -> Open file..."), pass("File: " + fields.loadFile),
-            step("  -> Chip detect..."), pass("Device: Kiva300"), step("  -> Verify chip..."),
-            pass("Passed!"), step("  -> Disable chip..."), pass("Finished!"), step("  -> Done!")}));
+    EXPECT_EQ(pane.lines, (std::vector<LogLine>{
+                              headingLine("[ VERIFY ]"), stepLine("  -> Open file..."),
+                              passLine("File: " + fields.loadFile), stepLine("  -> Chip detect..."),
+                              passLine("Device: Kiva300"), stepLine("  -> Verify chip..."),
+                              passLine("Passed!"), stepLine("  -> Disable chip..."),
+                              passLine("Finished!"), stepLine("  -> Done!")}));
     EXPECT_EQ(writer.commandCodes(), codes(0x20, 86, 0x21, 0x22));
     auto expectedGauge = gauge(8192, 0);
     EXPECT_EQ(expectedGauge.back(), 49);
@@ -327,9 +319,9 @@ TEST_F(KivaFixture, VerifyOfAFileThatDoesNotConvertStillEndsTheReadingPass) {
     fields.loadFile = dir.write("bad.dat", bad).string();
     EXPECT_FALSE(ops.verify());
     EXPECT_EQ(pane.lines,
-              (std::vector<LogLine>{heading("[ VERIFY ]"), step("  -> Open file..."),
-                                    fail("Error IVR file!"), step("  -> Disable chip..."),
-                                    pass("Finished!"), step("  -> Done!")}));
+              (std::vector<LogLine>{headingLine("[ VERIFY ]"), stepLine("  -> Open file..."),
+                                    failLine("Error IVR file!"), stepLine("  -> Disable chip..."),
+                                    passLine("Finished!"), stepLine("  -> Done!")}));
     EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x22}));
     EXPECT_TRUE(pane.progressHistory.empty());
 }
@@ -341,7 +333,7 @@ TEST_F(KivaFixture, AMismatchInVerifyLogsFailed) {
     wrong[4095] ^= 0x01;
     programChip(wrong);
     EXPECT_FALSE(ops.verify());
-    EXPECT_EQ(pane.lines[pane.find("  -> Verify chip...") + 1], fail("Failed!"));
+    EXPECT_EQ(pane.lines[pane.find("  -> Verify chip...") + 1], failLine("Failed!"));
     EXPECT_FALSE(pane.has("    [X] Verify failed!"));
     EXPECT_FALSE(pane.has("    [O] Passed!"));
     EXPECT_EQ(writer.commandCodes(), codes(0x20, 86, 0x21, 0x22));
@@ -363,10 +355,11 @@ TEST_F(KivaFixture, LoadFileShowsTheCheckWordAsFourHexDigits) {
     EXPECT_TRUE(ops.loadFile());
     EXPECT_EQ(fields.loadFile, first);
     EXPECT_EQ(fields.checkSum, "1234");
-    EXPECT_EQ(pane.lines, (std::vector<LogLine>{
-                              heading("[ LOAD FILE ]"), step("  -> Open BIN file..."),
-                              pass("Loaded file: " + first), step("  -> Get file check sum..."),
-                              pass("File check sum: 1234"), step("  -> Done!")}));
+    EXPECT_EQ(pane.lines,
+              (std::vector<LogLine>{headingLine("[ LOAD FILE ]"), stepLine("  -> Open BIN file..."),
+                                    passLine("Loaded file: " + first),
+                                    stepLine("  -> Get file check sum..."),
+                                    passLine("File check sum: 1234"), stepLine("  -> Done!")}));
     ASSERT_EQ(files.requests.size(), 1u);
     EXPECT_EQ(files.requests[0].filter, "DAT file|*.dat");
     EXPECT_EQ(files.requests[0].defaultExtension, "dat");
@@ -396,12 +389,12 @@ TEST_F(KivaFixture, AFailedLoadKeepsThePreviousFileForTheNextWrite) {
 
     EXPECT_FALSE(ops.loadFile());
     EXPECT_EQ(pane.lines,
-              (std::vector<LogLine>{heading("[ LOAD FILE ]"), step("  -> Open BIN file..."),
-                                    fail("Error IVR file!")}));
+              (std::vector<LogLine>{headingLine("[ LOAD FILE ]"), stepLine("  -> Open BIN file..."),
+                                    failLine("Error IVR file!")}));
     EXPECT_FALSE(ops.loadFile());
-    EXPECT_EQ(pane.lines.back(), fail("Can not open this file!"));
+    EXPECT_EQ(pane.lines.back(), failLine("Can not open this file!"));
     EXPECT_FALSE(ops.loadFile());  // a folder
-    EXPECT_EQ(pane.lines.back(), fail("Can not open this file!"));
+    EXPECT_EQ(pane.lines.back(), failLine("Can not open this file!"));
     EXPECT_EQ(fields.loadFile, good);
     EXPECT_EQ(fields.checkSum, word);
     EXPECT_FALSE(lock.locked);
@@ -413,8 +406,9 @@ TEST_F(KivaFixture, AFailedLoadKeepsThePreviousFileForTheNextWrite) {
 TEST_F(KivaFixture, CancellingTheDialogIsAWarning) {
     fields = {"/old/voice.dat", "ABCD"};
     EXPECT_FALSE(ops.loadFile());
-    EXPECT_EQ(pane.lines, (std::vector<LogLine>{heading("[ LOAD FILE ]"),
-                                                step("  -> Open BIN file..."), warn("Cancel!")}));
+    EXPECT_EQ(pane.lines,
+              (std::vector<LogLine>{headingLine("[ LOAD FILE ]"), stepLine("  -> Open BIN file..."),
+                                    warnLine("Cancel!")}));
     EXPECT_EQ(fields.loadFile, "/old/voice.dat");
     EXPECT_EQ(fields.checkSum, "ABCD");
     EXPECT_EQ(lock.events, (std::vector<std::string>{"lock", "unlock"}));
