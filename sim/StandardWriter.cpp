@@ -1,6 +1,7 @@
 #include "StandardWriter.h"
 
 // One include and one addChip line per chip model.
+#include "KivaChip.h"
 #include "SerialFlashChip.h"
 #include "TarnChip.h"
 
@@ -10,6 +11,7 @@ std::unique_ptr<VirtualWriter> makeStandardWriter() {
     auto writer = std::make_unique<VirtualWriter>();
     writer->addChip(std::make_shared<SerialFlashChip>());
     writer->addChip(std::make_shared<TarnChip>());
+    writer->addChip(std::make_shared<KivaChip>());
     return writer;
 }
 
