@@ -11,6 +11,7 @@ SONOPROG_PACKAGES=(
     libusb-1.0-0-dev libinih-dev libssl-dev
     umockdev libumockdev-dev clang libclang-rt-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    fonts-dejavu-core fonts-urw-base35
 )
 
 sonoprog_install_packages() {
