@@ -1,0 +1,57 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Ivr2bin.h"
+#include "IvrEncoder.h"
+#include "KivaChip.h"
+#include "KivaOperations.h"
+#include "NumberText.h"
+#include "Sweep.h"
+#include "TempDir.h"
+
+namespace sonoprog::test {
+
+// A Kiva300 DAT file on the bench (part of it enciphered) and the image the
+// converter makes of it, which is what the chip must end up holding.
+struct KivaBench {
+    explicit KivaBench(const TempDir& dir) : image(sweepImage(kiva::kKivaSize, 0x6B)) {
+        // No key file beside the program: the converter's built-in keys.
+        ivr::setKeyFileFolder(dir.path());
+        const std::uint16_t word = ivr::ivrCheckWord(image.data(), image.size());
+        image[14] = static_cast<std::uint8_t>(word);
+        image[15] = static_cast<std::uint8_t>(word >> 8);
+        const auto path = dir / "voice.dat";
+        ivr::ImageToIvrFile(path, image.data(), image.size(), ivr::IvrLayout{32, 16, 2064});
+        fields.loadFile = path.string();
+        fields.checkSum = core::hex4(word);
+    }
+    ~KivaBench() { ivr::setKeyFileFolder({}); }
+    KivaBench(const KivaBench&) = delete;
+    KivaBench& operator=(const KivaBench&) = delete;
+
+    bool onChip(sim::KivaChip& chip) const {
+        std::vector<std::uint8_t> on(kiva::kKivaSize);
+        chip.memory().read(0, on.data(), on.size());
+        return on == image;
+    }
+    static bool blank(sim::KivaChip& chip) {
+        for (std::size_t i = 0; i < kiva::kKivaSize; ++i)
+            if (chip.memory().read(i) != 0xFF) return false;
+        return true;
+    }
+
+    std::vector<std::uint8_t> image;
+    kiva::KivaFields fields;
+};
+
+// The application note is never asked for in these runs.
+class NoDocuments final : public kiva::DocumentOpener {
+public:
+    void openDocument(const std::string& path) override { opened.push_back(path); }
+    std::vector<std::string> opened;
+};
+
+}  // namespace sonoprog::test
