@@ -9,14 +9,33 @@
 #include <thread>
 #include <vector>
 
+#include "AppPaths.h"
 #include "ConnectionMonitor.h"
 #include "EmulatedBus.h"
 #include "Fakes.h"
 #include "Link.h"
+#include "OperationLog.h"
 #include "OperationPane.h"
+#include "Sweep.h"
+#include "TempDir.h"
 #include "UsbWriterDevice.h"
 
 namespace sonoprog::test {
+
+// The window lets pending events through once per page or block: here that
+// is the backend's event handling, which delivers hot-plug removals.
+class PumpingYield final : public core::YieldHook {
+public:
+    explicit PumpingYield(link::usb::UsbWriterDevice& device) : device_(device) {}
+    void yield() override {
+        device_.handleEvents();
+        ++count;
+    }
+    long long count = 0;
+
+private:
+    link::usb::UsbWriterDevice& device_;
+};
 
 // The program's own libusb backend, link and connection monitor on the
 // emulated bus: nothing of the program is replaced.
@@ -51,27 +70,49 @@ struct BackendFixture : ::testing::Test {
         return link.BulkWrite(out, 4) && link.BulkRead(back, 4) && std::equal(out, out + 4, back);
     }
 
+    // Plugs in a virtual Writer with `chip` in its socket (transfer log on)
+    // and lets the monitor connect to it.
+    void connectWriter(std::shared_ptr<sim::ChipModel> chip) {
+        auto w = std::make_unique<sim::VirtualWriter>();
+        w->addChip(std::move(chip));
+        w->setLogging(true);
+        writer = std::make_unique<EmulatedWriter>(bus, std::move(w));
+        writer->plug();
+        EXPECT_TRUE(pumpUntil([&] { return device.discover(); }));
+        monitor.start();
+        EXPECT_TRUE(link.connected());
+    }
+    // Runs one operation of a tab on fresh recorders, as the operator's click does.
+    bool runOperation(const std::function<bool()>& operation) {
+        pane = {};
+        lock = {};
+        bool result = false;
+        withinDeadline("operation over USB", std::chrono::seconds(120),
+                       [&] { result = operation(); });
+        return result;
+    }
+    std::string tail(std::size_t fromEnd) const {
+        return pane.lines.size() > fromEnd ? pane.lines[pane.lines.size() - 1 - fromEnd].text
+                                           : std::string();
+    }
+
     EmulatedBus bus;  // first: libusb must start inside the testbed
     link::usb::UsbWriterDevice device;
     RecordingPrompter prompter;
     link::Link link{device, prompter};
     std::vector<bool> shown;  // every status the monitor showed, in order
     link::ConnectionMonitor monitor{link, [this](bool connected) { shown.push_back(connected); }};
-};
+    std::unique_ptr<EmulatedWriter> writer;
 
-// The window lets pending events through once per page or block: here that
-// is the backend's event handling, which delivers hot-plug removals.
-class PumpingYield final : public core::YieldHook {
-public:
-    explicit PumpingYield(link::usb::UsbWriterDevice& device) : device_(device) {}
-    void yield() override {
-        device_.handleEvents();
-        ++count;
-    }
-    long long count = 0;
-
-private:
-    link::usb::UsbWriterDevice& device_;
+    // What the operations report through and keep their files in.
+    TempDir dir;
+    core::AppPaths paths = core::AppPaths::forFolder(dir.path());
+    RecordingPane pane;
+    core::OperationLog log{pane};
+    RecordingLock lock;
+    PumpingYield yield{device};
+    ScriptedFileChooser files;
+    FixedClock clock;
 };
 
 }  // namespace sonoprog::test

@@ -13,45 +13,19 @@ using namespace std::chrono_literals;
 namespace {
 
 struct NorOverUsb : test::BackendFixture {
-    NorOverUsb() : chip(test::NorBench::makeChip()), bench(dir) {
-        auto w = std::make_unique<sim::VirtualWriter>();
-        w->addChip(chip);
-        w->setLogging(true);
-        writer = std::make_unique<test::EmulatedWriter>(bus, std::move(w));
-        writer->plug();
-        EXPECT_TRUE(pumpUntil([&] { return device.discover(); }));
-        monitor.start();
-        EXPECT_TRUE(link.connected());
-    }
+    NorOverUsb() : chip(test::NorBench::makeChip()), bench(dir) { connectWriter(chip); }
 
     bool run(bool (serialflash::SerialFlashOperations::*operation)()) {
-        pane = {};
-        lock = {};
         serialflash::SerialFlashOperations ops(bench.fields, log, lock, yield, prompter, files,
                                                paths, link);
-        bool result = false;
-        test::withinDeadline("serial flash operation over USB", 60s,
-                             [&] { result = (ops.*operation)(); });
-        return result;
+        return runOperation([&] { return (ops.*operation)(); });
     }
     bool chipHoldsImage() {
         return writer->withWriter([&](sim::VirtualWriter&) { return bench.holdsImage(*chip); });
     }
-    std::string tail(std::size_t fromEnd) const {
-        return pane.lines.size() > fromEnd ? pane.lines[pane.lines.size() - 1 - fromEnd].text
-                                           : std::string();
-    }
 
-    test::TempDir dir;
-    core::AppPaths paths = core::AppPaths::forFolder(dir.path());
     std::shared_ptr<sim::SerialFlashChip> chip;
     test::NorBench bench;
-    std::unique_ptr<test::EmulatedWriter> writer;
-    test::RecordingPane pane;
-    core::OperationLog log{pane};
-    test::RecordingLock lock;
-    test::PumpingYield yield{device};
-    test::ScriptedFileChooser files;
 };
 
 using Op = serialflash::SerialFlashOperations;
