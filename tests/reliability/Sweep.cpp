@@ -8,8 +8,10 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -22,12 +24,18 @@ namespace {
 
 constexpr const char* kFailMark = "    [X] ";
 
-// Adds the process's figures to the shared file when the process ends.
+// Writes the process's figures when it ends, to figures.d/<program>.<test>.txt
+// in the build folder (one file per test, replaced by its next run), or to the
+// file SONOPROG_FIGURES_FILE names. scripts/figures sums them up.
 struct FigureSink {
     std::map<std::string, std::uint64_t> extra;
+    std::set<std::string> tests;
+
+    void noteTest() {
+        if (const auto* info = ::testing::UnitTest::GetInstance()->current_test_info())
+            tests.insert(std::string(info->test_suite_name()) + "." + info->name());
+    }
     ~FigureSink() {
-        const char* path = std::getenv("SONOPROG_FIGURES_FILE");
-        if (!path || !*path) return;
         Figures& f = Figures::get();
         std::string text;
         auto add = [&](const std::string& key, std::uint64_t value) {
@@ -37,8 +45,23 @@ struct FigureSink {
         add("faults", f.faults);
         add("passed_with_harmless_fault", f.passedWithFault);
         for (const auto& [key, value] : extra) add(key, value);
-        // One short append per process: whole lines even when tests run in parallel.
-        int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT, 0644);
+        if (text.empty()) return;
+        std::error_code ec;
+        std::filesystem::path path;
+        int flags = O_WRONLY | O_CREAT;
+        if (const char* file = std::getenv("SONOPROG_FIGURES_FILE"); file && *file) {
+            path = file;
+            flags |= O_APPEND;  // whole lines, also from parallel tests
+        } else {
+            const auto exe = std::filesystem::canonical("/proc/self/exe", ec);
+            if (ec) return;
+            const auto dir = exe.parent_path().parent_path() / "figures.d";
+            std::filesystem::create_directories(dir, ec);
+            const std::string test = tests.size() == 1 ? *tests.begin() : std::string("all");
+            path = dir / (exe.filename().string() + "." + test + ".txt");
+            flags |= O_TRUNC;
+        }
+        int fd = ::open(path.c_str(), flags, 0644);
         if (fd < 0) return;
         ssize_t ignored = ::write(fd, text.data(), text.size());
         (void)ignored;
@@ -86,7 +109,7 @@ void checkClosing(const SweepOperation& op, const RunRecord& run) {
 
 Figures& Figures::get() {
     static Figures f;
-    sink();  // created after f, so it is destroyed before f
+    sink().noteTest();  // created after f, so it is destroyed before f
     return f;
 }
 
