@@ -9,6 +9,10 @@
 #ifdef SONOPROG_FUZZ_DEVICE_TABLE
 #include "SerialFlashCommands.h"
 #endif
+#if __has_include("StartupConfig.h")
+#include "StartupConfig.h"
+#define SONOPROG_FUZZ_STARTUP 1
+#endif
 
 using namespace sonoprog;
 
@@ -40,6 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 #ifdef SONOPROG_FUZZ_DEVICE_TABLE
     for (const auto& device : serialflash::listDevices(ini))
         sink = sink + device.name.size() + device.idsConfigured();
+#endif
+#ifdef SONOPROG_FUZZ_STARTUP
+    // What the window's creation event makes of the file.
+    const core::StartupConfig config = core::readStartupConfig(ini);
+    sink = sink + config.devices.size() + config.serialFlashDevices.size() +
+           config.supportedDevices.size() + config.versionText.size();
 #endif
     (void)sink;
     return 0;
