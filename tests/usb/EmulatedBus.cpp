@@ -111,8 +111,14 @@ EmulatedBus::~EmulatedBus() {
     g_object_unref(testbed_);
 }
 
-// One plug-in: the device node of that device number and its URBs.
+// One plug-in: the device node of that device number and its URBs. The
+// handler's signal closure owns it too: umockdev may still dispatch an ioctl
+// (the host closing its handle) after the EmulatedWriter is gone.
 struct Attachment {
+    ~Attachment() {
+        for (auto* urb : flying) umockdev_ioctl_data_unref(urb);
+        for (auto* urb : done) umockdev_ioctl_data_unref(urb);
+    }
     std::weak_ptr<EmulatedWriter::State> owner;
     UMockdevIoctlBase* handler = nullptr;
     std::string devNode;
@@ -174,7 +180,7 @@ struct EmulatedWriter::State {
 
 namespace {
 gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user) {
-    auto* a = static_cast<Attachment*>(user);
+    Attachment* a = static_cast<std::shared_ptr<Attachment>*>(user)->get();
     auto state = a->owner.lock();
     if (!state) {
         umockdev_ioctl_client_complete(client, -1, ENODEV);
@@ -344,8 +350,6 @@ EmulatedWriter::~EmulatedWriter() {
     for (auto& a : state_->all) {
         umockdev_testbed_detach_ioctl(bus_.testbed(), a->devNode.c_str(), nullptr);
         g_object_unref(a->handler);
-        for (auto* urb : a->flying) umockdev_ioctl_data_unref(urb);
-        for (auto* urb : a->done) umockdev_ioctl_data_unref(urb);
     }
 }
 
@@ -357,7 +361,10 @@ void EmulatedWriter::plug() {
     a->devNode = "/dev/bus/usb/001/" + threeDigits(devnum);
     const std::string devicePath = "/devices/pci0000:00/0000:00:14.0/usb1/" + port_;
     a->handler = umockdev_ioctl_base_new();
-    g_signal_connect(a->handler, "handle-ioctl", G_CALLBACK(onIoctl), a.get());
+    g_signal_connect_data(
+        a->handler, "handle-ioctl", G_CALLBACK(onIoctl), new std::shared_ptr<Attachment>(a),
+        [](gpointer keep, GClosure*) { delete static_cast<std::shared_ptr<Attachment>*>(keep); },
+        GConnectFlags(0));
     GError* error = nullptr;
     if (!umockdev_testbed_attach_ioctl(bus_.testbed(), a->devNode.c_str(), a->handler, &error)) {
         std::string text = error ? error->message : "attach failed";
