@@ -1,0 +1,64 @@
+#include "CliRunner.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace sonoprog::test {
+
+std::vector<std::string> CliRun::outLines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+CliRun runCli(const std::vector<std::string>& args) {
+    TempDir capture;
+    const auto outPath = (capture.path() / "out").string();
+    const auto errPath = (capture.path() / "err").string();
+
+    std::vector<std::string> argStore = {SONOPROG_CLI_PATH};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argStore) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    std::vector<std::string> envStore;
+    for (char** e = environ; *e; ++e)
+        if (std::string(*e).rfind("NO_COLOR=", 0) != 0) envStore.emplace_back(*e);
+    envStore.emplace_back("NO_COLOR=1");
+    std::vector<char*> envp;
+    for (auto& e : envStore) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    CliRun run;
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        run.err = "posix_spawn failed";
+        return run;
+    }
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0) {
+    }
+    if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
+    run.out = readText(outPath);
+    run.err = readText(errPath);
+    return run;
+}
+
+}  // namespace sonoprog::test
