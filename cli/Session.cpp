@@ -38,7 +38,7 @@ Session::Session(const Invocation& invocation, std::FILE* out, std::FILE* err, P
       prompter_(err, invocation.yes),
       paths_(core::AppPaths::forRunningProgram()) {
     prompter_.beforePrint = [this] { pane_.endProgressBar(); };
-    setupFile_ = inv_.setup ? std::filesystem::path(*inv_.setup) : paths_.setupIni();
+    if (inv_.setup) paths_.setupOverride = *inv_.setup;
     if (inv_.temp) {
         paths_.tempDir = *inv_.temp;
         std::error_code ec;

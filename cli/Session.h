@@ -38,7 +38,6 @@ public:
     core::Clock& clock() { return clock_; }
     core::YieldHook& yield() { return yield_; }
     const core::AppPaths& paths() const { return paths_; }
-    const std::filesystem::path& setupFile() const { return setupFile_; }
 
     // Opens the Writer of --writer on first use, as the window does at start.
     // nullptr after a message on standard error when it cannot be had at all.
@@ -65,7 +64,6 @@ private:
     core::SystemClock clock_;
     core::NoYield yield_;
     core::AppPaths paths_;
-    std::filesystem::path setupFile_;
     std::unique_ptr<WriterHolder> writer_;
     bool writerTried_ = false;
     bool failed_ = false;
