@@ -14,29 +14,28 @@ public:
 
 }  // namespace
 
-// Write and Verify take the DAT file as Load File does, then run.
+// Write and Verify take the DAT file as Load File does, then run; the Writer
+// is opened only once the file has converted.
 int runKiva(Session& s) {
     const Invocation& inv = s.invocation();
     const std::string_view action = inv.command->action;
     kiva::KivaFields fields;
     NoDocuments documents;
-    NoWriterLink noWriter;
-    link::WriterLink* link = &noWriter;
-    if (action != "load") {
-        link = s.writerLink();
-        if (!link) return kExitFailed;
+    if (action != "blank") {
+        NoWriterLink noWriter;
+        kiva::KivaOperations loader(fields, s.log(), s.lock(), s.yield(), s.prompter(),
+                                    s.files(), s.clock(), noWriter, documents);
+        s.files().openFiles.push_back(inv.arguments.at(0));
+        if (!loader.loadFile()) return kExitFailed;
+        if (action == "load") return s.exitStatus();
     }
+    link::WriterLink* link = s.writerLink();
+    if (!link) return kExitFailed;
     kiva::KivaOperations ops(fields, s.log(), s.lock(), s.yield(), s.prompter(), s.files(),
                              s.clock(), *link, documents);
-    bool ok = true;
-    if (action == "blank") {
-        ok = ops.blankCheck();
-    } else {
-        s.files().openFiles.push_back(inv.arguments.at(0));
-        ok = ops.loadFile();
-        if (ok && action == "write") ok = ops.write();
-        if (ok && action == "verify") ok = ops.verify();
-    }
+    const bool ok = action == "blank"   ? ops.blankCheck()
+                    : action == "write" ? ops.write()
+                                        : ops.verify();
     return ok ? s.exitStatus() : kExitFailed;
 }
 

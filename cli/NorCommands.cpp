@@ -39,7 +39,8 @@ int listDevices(Session& s, const core::IniFile& ini) {
 }  // namespace
 
 // The device is looked up as picking it in the list does; write and verify
-// load the image with the tab's Load File first.
+// load the image with the tab's Load File first. The Writer is opened only
+// when the chip operation runs.
 int runNor(Session& s) {
     const Invocation& inv = s.invocation();
     const std::string_view action = inv.command->action;
@@ -63,20 +64,21 @@ int runNor(Session& s) {
     }
 
     NoWriterLink noWriter;
-    link::WriterLink* link = &noWriter;
-    if (action != "load") {
-        link = s.writerLink();
-        if (!link) return kExitFailed;
+    serialflash::SerialFlashOperations picker(fields, s.log(), s.lock(), s.yield(), s.prompter(),
+                                              s.files(), s.paths(), noWriter);
+    if (!fields.device.empty()) picker.deviceChange();
+    if (action != "blank") {
+        s.files().openFiles.push_back(inv.arguments.at(0));
+        if (!picker.loadFile()) return kExitFailed;
+        if (action == "load") return s.exitStatus();
     }
+    link::WriterLink* link = s.writerLink();
+    if (!link) return kExitFailed;
     serialflash::SerialFlashOperations ops(fields, s.log(), s.lock(), s.yield(), s.prompter(),
                                            s.files(), s.paths(), *link);
-    if (!fields.device.empty()) ops.deviceChange();
-    if (action == "blank") return ops.blankCheck() ? s.exitStatus() : kExitFailed;
-
-    s.files().openFiles.push_back(inv.arguments.at(0));
-    bool ok = ops.loadFile();
-    if (ok && action == "write") ok = ops.write();
-    if (ok && action == "verify") ok = ops.verify();
+    const bool ok = action == "blank"   ? ops.blankCheck()
+                    : action == "write" ? ops.write()
+                                        : ops.verify();
     return ok ? s.exitStatus() : kExitFailed;
 }
 

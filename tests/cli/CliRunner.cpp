@@ -18,6 +18,29 @@ std::vector<std::string> CliRun::outLines() const {
     return lines;
 }
 
+std::vector<std::string> withoutTimes(const std::vector<std::string>& lines) {
+    std::vector<std::string> out;
+    for (std::string line : lines) {
+        for (const char* label : {"Start: ", "End: "})
+            if (line.rfind(label, 0) == 0 && line.size() == std::string(label).size() + 8)
+                line = std::string(label) + "HH:MM:SS";
+        for (const char* prefix : {"PGM_", "VRF_", "READ_"}) {
+            auto at = line.find(prefix);
+            if (at != std::string::npos && line.size() >= at + std::string(prefix).size() + 13)
+                line.replace(at + std::string(prefix).size(), 13, "YYYYMMDD-HHMM");
+        }
+        out.push_back(line);
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> patternImage(std::size_t pages, std::uint8_t seed) {
+    std::vector<std::uint8_t> image(pages * 1024);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>((i / 1024) * 7 + (i % 251) + seed);
+    return image;
+}
+
 CliRun runCli(const std::vector<std::string>& args) {
     TempDir capture;
     const auto outPath = (capture.path() / "out").string();

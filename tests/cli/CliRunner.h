@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -19,6 +20,13 @@ struct CliRun {
 // standard output and error captured apart. NO_COLOR is set so that no test
 // depends on a terminal.
 CliRun runCli(const std::vector<std::string>& args);
+
+// The lines with the clock taken out: "Start: 04:50:07" reads "Start: HH:MM:SS"
+// and the stamp of a Temp file name "PGM_YYYYMMDD-HHMM".
+std::vector<std::string> withoutTimes(const std::vector<std::string>& lines);
+
+// `pages` pages of 1,024 bytes, each byte a function of its page and offset.
+std::vector<std::uint8_t> patternImage(std::size_t pages, std::uint8_t seed = 0);
 
 // A folder for one test's files: --temp, --setup and sim:DIR point here.
 class CliFixtureDir : public TempDir {
