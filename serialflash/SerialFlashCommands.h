@@ -1,0 +1,102 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "AppPaths.h"
+#include "IniFile.h"
+#include "WriterLink.h"
+
+namespace sonoprog::serialflash {
+
+// Writer command codes of the serial flash target.
+inline constexpr std::uint8_t kCmdDetect = 0x30;
+inline constexpr std::uint8_t kCmdErase = 0x31;
+inline constexpr std::uint8_t kCmdWriteBlock = 0x32;
+inline constexpr std::uint8_t kCmdReadBlock = 0x33;
+inline constexpr std::uint8_t kCmdDisable = 0x3F;
+
+// Byte 2 of chip detect; its meaning belongs to the Writer.
+inline constexpr std::uint8_t kDetectParameter = 0x10;
+
+inline constexpr std::size_t kAddressAt = 2;  // bytes 2-4, least significant first
+inline constexpr std::size_t kCountAt = 5;
+inline constexpr std::size_t kDataAt = 16;  // bytes 16-63
+inline constexpr std::size_t kBlockSize = 48;
+
+// Addresses travel in 24 bits: nothing at or above this can be reached
+// without wrapping onto the start of the chip.
+inline constexpr std::uint64_t kAddressSpace = 1ull << 24;
+
+inline constexpr std::string_view kListSection = "Series Flash List";
+inline constexpr std::string_view kUsbFailed = "USB failed!";
+inline constexpr std::string_view kNoDeviceInfo = "Failed to get device infomation!";
+
+// One entry of the device table: the device's own section of Setup.ini.
+struct NorDevice {
+    std::string name;
+    std::int64_t size = 0;  // "Size", 0 when missing or not a number
+    std::int64_t mid = 0;   // "MID" as written; only its low byte is sent
+    std::int64_t did = 0;   // "DID" as written; only its low byte is sent
+
+    std::uint8_t midByte() const { return static_cast<std::uint8_t>(mid & 0xFF); }
+    std::uint8_t didByte() const { return static_cast<std::uint8_t>(did & 0xFF); }
+    // Ids whose low byte is 0 (also a missing section) cannot be detected.
+    bool idsConfigured() const { return midByte() != 0 && didByte() != 0; }
+};
+
+// The device's section read from the settings; "0x", "0X" and "$" hexadecimal
+// are accepted. An empty name is never looked up (it would match the keys
+// before the first section) and reads as a missing section.
+NorDevice readDevice(const core::IniFile& ini, std::string_view name);
+// The same from Setup.ini, opened anew for this one lookup.
+NorDevice lookupDevice(const core::AppPaths& paths, std::string_view name);
+
+// The device names of "Series Flash List", DevName0 up to and including
+// "Number", in index order, empty names skipped (what CB_NOR_Device lists).
+std::vector<std::string> listDeviceNames(const core::IniFile& ini);
+// Those devices with their sections, in list order (for a device listing).
+std::vector<NorDevice> listDevices(const core::IniFile& ini);
+
+// The messages a non-zero status of a command is logged with.
+std::string_view detectStatusMessage(std::uint8_t status);
+std::string_view eraseStatusMessage(std::uint8_t status);
+std::string_view writeStatusMessage(std::uint8_t status);
+
+// The five commands over one command packet and one reply packet that live for
+// a whole operation. Bytes a command does not set keep what an earlier command
+// of the operation put there (the erase goes out with the detect bytes still in
+// bytes 2-4), which the Writer ignores.
+//
+// detect, erase and writeBlock return the text to log as the fail line: empty
+// on success, "USB failed!" for a failed exchange, else the status's message.
+class NorCommands {
+public:
+    explicit NorCommands(link::WriterLink& link) : link_(link) {}
+
+    std::string_view detect(std::uint8_t mid, std::uint8_t did);
+    std::string_view erase();
+    // Where the data of the next write block go (command bytes 16-63).
+    std::uint8_t* blockData() { return command_.data() + kDataAt; }
+    std::string_view writeBlock(std::uint32_t address, std::uint8_t count);
+    // The 48 bytes from the address (reply bytes 16-63), nullptr when the
+    // exchange failed. The status is not examined.
+    const std::uint8_t* readBlock(std::uint32_t address, std::uint8_t count);
+    // Only the exchange counts, not the status.
+    bool disable();
+
+    const link::Packet& command() const { return command_; }
+
+private:
+    bool send(std::uint8_t code);
+    void setAddress(std::uint32_t address, std::uint8_t count);
+
+    link::WriterLink& link_;
+    link::Packet command_{};
+    link::Packet reply_{};
+};
+
+}  // namespace sonoprog::serialflash

@@ -1,0 +1,386 @@
+#include "SerialFlashOperations.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "FileHandle.h"
+#include "ImageSum.h"
+#include "NumberText.h"
+#include "OperationFrame.h"
+#include "SerialFlashCommands.h"
+
+namespace sonoprog::serialflash {
+
+namespace {
+
+// The texts that differ between the operations, letter for letter.
+struct ChipTexts {
+    std::string_view heading;
+    std::string_view openStep;
+    std::string_view modified;
+    std::string_view detectStep;
+    std::string_view verifyStep;
+    std::string_view disableFail;
+};
+
+constexpr ChipTexts kBlankTexts{"[ BLANK CHECK ]", {}, {}, "  -> Chip detect...", {}, kUsbFailed};
+constexpr ChipTexts kWriteTexts{
+    "[ WRITE ]",           "  -> Open file...",   "This file was modified! ",
+    "  -> Chip detect...", "  -> Verify chip...", "SB failed!"};
+constexpr ChipTexts kVerifyTexts{
+    "[ VERIFY ]",        "  -> Open file.",   "his file was modified! ",
+    "  -> Chip detect.", "  -> Verify chip.", kUsbFailed};
+
+constexpr std::string_view kPassed = "Passed!";
+
+// The file in large chunks, so that a block costs a copy and not a read call.
+class ChunkReader {
+public:
+    static constexpr std::size_t kChunk = 1u << 20;
+
+    ChunkReader(std::FILE* f, std::uint64_t fileSize)
+        : f_(f),
+          buffer_(static_cast<std::size_t>(std::clamp<std::uint64_t>(fileSize, 1, kChunk))) {}
+
+    // Back to the start of the file, its end-of-file state cleared.
+    // A stream that cannot go back reads as cut short.
+    void rewind() {
+        std::clearerr(f_);
+        failed_ = fseeko(f_, 0, SEEK_SET) != 0;
+        pos_ = len_ = 0;
+    }
+
+    // Copies up to n bytes; fewer only at the end of the file or on a read error.
+    std::size_t read(std::uint8_t* out, std::size_t n) {
+        std::size_t got = 0;
+        while (got < n) {
+            if (pos_ == len_) {
+                if (failed_) break;
+                len_ = std::fread(buffer_.data(), 1, buffer_.size(), f_);
+                pos_ = 0;
+                if (len_ == 0) break;
+            }
+            std::size_t take = std::min(n - got, len_ - pos_);
+            std::memcpy(out + got, buffer_.data() + pos_, take);
+            pos_ += take;
+            got += take;
+        }
+        return got;
+    }
+
+private:
+    std::FILE* f_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t pos_ = 0;
+    std::size_t len_ = 0;
+    bool failed_ = false;
+};
+
+// Sets the gauge only when its value changes: the loops run once per block.
+class GaugeSetter {
+public:
+    explicit GaugeSetter(core::OperationFrame& frame) : frame_(frame) {}
+    void set(std::uint64_t percent) {
+        if (percent == last_) return;
+        last_ = percent;
+        frame_.progress(static_cast<long long>(percent));
+    }
+
+private:
+    core::OperationFrame& frame_;
+    std::uint64_t last_ = ~0ull;
+};
+
+// One chip operation: the frame, the command packets, and the steps every chip
+// operation of the tab is built from.
+class ChipRun {
+public:
+    ChipRun(NorFields& fields, const NorServices& s, core::Clock& clock, const ChipTexts& texts)
+        : fields_(fields),
+          s_(s),
+          texts_(texts),
+          frame_(s.log, s.lock, clock, texts.heading),
+          commands_(s.link),
+          gauge_(frame_) {}
+
+    core::OperationFrame& frame() { return frame_; }
+    bool ok() const { return frame_.ok(); }
+
+    // Ids from Setup.ini, read anew for this operation.
+    void identify() {
+        device_ = lookupDevice(s_.paths, fields_.device);
+        if (!device_.idsConfigured()) frame_.fail(kNoDeviceInfo);
+    }
+
+    void openFile() {
+        if (!ok()) return;
+        frame_.step(texts_.openStep);
+        const std::string& path = fields_.loadFile;
+        file_ = core::openForReading(path);
+        if (!file_) {
+            frame_.fail("Failed to open the file: " + path);
+            return;
+        }
+        // Only the size tells a changed file; the check sum is not computed again.
+        long long present = core::streamSize(file_.get());
+        if (present < 0 || static_cast<std::uint64_t>(present) != fileSize()) {
+            frame_.fail(std::string(texts_.modified) + path);
+            return;
+        }
+        frame_.pass("Opened file: " + path);
+        reader_.emplace(file_.get(), fileSize());
+    }
+
+    void detect() {
+        if (!ok()) return;
+        frame_.step(texts_.detectStep);
+        auto failed = commands_.detect(device_.midByte(), device_.didByte());
+        if (!failed.empty()) {
+            frame_.fail(failed);
+            return;
+        }
+        frame_.pass("Device: " + fields_.device);
+    }
+
+    void erase() {
+        if (!ok()) return;
+        frame_.step("  -> Erase chip...");
+        auto failed = commands_.erase();
+        if (!failed.empty()) {
+            frame_.fail(failed);
+            return;
+        }
+        frame_.pass(kPassed);
+    }
+
+    void blankCheck() {
+        if (!ok()) return;
+        frame_.step("  -> Blank check...");
+        const std::uint64_t memSize = core::fieldUInt(fields_.memSize);
+        if (memSize == 0) {
+            frame_.fail(kNoDeviceInfo);
+            return;
+        }
+        std::uint64_t address = 0;
+        while (ok()) {
+            s_.yield.yield();
+            gauge_.set(address * 100 / memSize + 1);
+            // The Writer returns 48 bytes whatever the count; only those below
+            // the memory size belong to the device and are judged.
+            const std::uint8_t* data =
+                commands_.readBlock(static_cast<std::uint32_t>(address), kBlockSize);
+            if (!data) {
+                frame_.fail(kUsbFailed);
+                break;
+            }
+            const std::size_t n = blockCount(address, memSize);
+            if (std::any_of(data, data + n, [](std::uint8_t b) { return b != 0xFF; })) {
+                frame_.fail("Chip is not blank!");
+                break;
+            }
+            address += n;
+            if (address >= memSize) break;
+        }
+        if (ok()) frame_.pass(kPassed);
+    }
+
+    void writeChip() {
+        if (!ok()) return;
+        frame_.step("  -> Write chip...");
+        rangeTest();
+        std::uint64_t address = 0;
+        if (ok()) reader_->rewind();
+        const std::uint64_t size = fileSize();
+        while (ok()) {
+            s_.yield.yield();
+            gauge_.set(address * 100 / size / 2);
+            const std::size_t n = blockCount(address, size);
+            // A file cut short since it was opened would leave the packet with
+            // the bytes of the block before; they must never be programmed.
+            if (reader_->read(commands_.blockData(), n) != n) {
+                frame_.fail(std::string(texts_.modified) + fields_.loadFile);
+                break;
+            }
+            auto failed = commands_.writeBlock(static_cast<std::uint32_t>(address),
+                                               static_cast<std::uint8_t>(n));
+            if (!failed.empty()) {
+                frame_.fail(failed);
+                break;
+            }
+            address += n;
+            if (address >= size) break;
+        }
+        gauge_.set(50);
+        if (ok()) frame_.pass(kPassed);
+    }
+
+    // halfGauge: the second half of a write (50..99) rather than 0..99.
+    void verifyChip(bool halfGauge) {
+        if (!ok()) return;
+        frame_.step(texts_.verifyStep);
+        rangeTest();
+        std::uint64_t address = 0;
+        if (ok()) reader_->rewind();
+        const std::uint64_t size = fileSize();
+        std::array<std::uint8_t, kBlockSize> fromFile{};
+        while (ok()) {
+            s_.yield.yield();
+            gauge_.set(halfGauge ? address * 100 / size / 2 + 50 : address * 100 / size);
+            const std::size_t n = blockCount(address, size);
+            const std::uint8_t* data = commands_.readBlock(static_cast<std::uint32_t>(address),
+                                                           static_cast<std::uint8_t>(n));
+            if (!data) {
+                frame_.fail(kUsbFailed);
+                break;
+            }
+            if (reader_->read(fromFile.data(), n) != n) {
+                frame_.fail(std::string(texts_.modified) + fields_.loadFile);
+                break;
+            }
+            if (std::memcmp(data, fromFile.data(), n) != 0) {
+                frame_.fail("Verify failed!");
+                break;
+            }
+            address += n;
+            if (address >= size) break;
+        }
+        gauge_.set(100);
+        if (ok()) frame_.pass(kPassed);
+    }
+
+    // Runs whatever happened before, also when nothing else was sent.
+    void disable() {
+        frame_.step("  -> Disable chip...");
+        if (commands_.disable()) {
+            frame_.pass("Finished!");
+        } else {
+            frame_.fail(texts_.disableFail);
+        }
+        frame_.step("  -> Done!");
+    }
+
+    // The file is closed before the frame unlocks the tab.
+    bool end() {
+        bool passed = ok();
+        reader_.reset();
+        file_.reset();
+        frame_.finish();
+        return passed;
+    }
+
+private:
+    std::uint64_t fileSize() const { return core::fieldUInt(fields_.fileSize); }
+
+    static std::size_t blockCount(std::uint64_t address, std::uint64_t size) {
+        return static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, size - address));
+    }
+
+    // Beyond 2^24 bytes the 24-bit address would wrap and program the start of
+    // the chip a second time.
+    void rangeTest() {
+        const std::uint64_t memSize = core::fieldUInt(fields_.memSize);
+        const std::uint64_t size = fileSize();
+        if (size > memSize || size == 0 || memSize == 0 || size > kAddressSpace)
+            frame_.fail("Wronging range of file size!");
+    }
+
+    NorFields& fields_;
+    const NorServices& s_;
+    const ChipTexts& texts_;
+    core::OperationFrame frame_;
+    NorCommands commands_;
+    GaugeSetter gauge_;
+    NorDevice device_;
+    core::FilePtr file_;
+    std::optional<ChunkReader> reader_;
+};
+
+}  // namespace
+
+bool SerialFlashOperations::deviceChange() {
+    const NorDevice device = lookupDevice(s_.paths, fields_.device);
+    fields_.memSize = std::to_string(device.size);
+    if (fields_.memSize != "0") return true;
+    s_.prompter.showMessage("ERROR", kNoDeviceInfo, core::BoxIcon::Error);
+    return false;
+}
+
+bool SerialFlashOperations::loadFile() {
+    core::OperationFrame frame(s_.log, s_.lock, clock_, "[ LOAD FILE ]");
+    frame.step("  -> Open BIN file...");
+    auto chosen = s_.files.chooseOpenFile({"BIN file|*.bin", "bin"});
+    if (!chosen || chosen->empty()) {
+        frame.warn("Cancel!");
+        return false;
+    }
+    const std::string path = *chosen;
+    core::FilePtr f = core::openForReading(path);
+    if (!f) {
+        frame.fail("Can't open this file!");
+        return false;
+    }
+    frame.pass("Loaded file: " + path);
+
+    frame.step("  -> Get file size...");
+    const long long size = core::streamSize(f.get());
+    if (size < 0) {
+        frame.fail("Can't open this file!");
+        return false;
+    }
+    const std::string sizeText = std::to_string(size);
+    frame.pass("File size: " + sizeText + " (Byte)");
+
+    frame.step("  -> Get file check sum...");
+    const core::ImageSumResult sum = core::sumImageStream(f.get(), s_.yield);
+    // A sum over fewer bytes than the size would be recorded as the file's own.
+    if (!sum.ok || sum.bytes != static_cast<std::uint64_t>(size)) {
+        frame.fail("Can't open this file!");
+        return false;
+    }
+    const std::string sumText = core::hex8(sum.sum);
+    frame.pass("File check sum: " + sumText);
+    frame.step("  -> Done!");
+    f.reset();
+
+    // A load that fails on its way leaves all three fields as they were.
+    fields_.loadFile = path;
+    fields_.fileSize = sizeText;
+    fields_.chkSum = sumText;
+    return frame.ok();
+}
+
+bool SerialFlashOperations::blankCheck() {
+    ChipRun run(fields_, s_, clock_, kBlankTexts);
+    run.identify();
+    run.detect();
+    run.blankCheck();
+    run.disable();
+    return run.end();
+}
+
+bool SerialFlashOperations::write() {
+    ChipRun run(fields_, s_, clock_, kWriteTexts);
+    run.identify();
+    run.openFile();
+    run.detect();
+    run.erase();
+    run.writeChip();
+    run.verifyChip(true);
+    run.disable();
+    return run.end();
+}
+
+bool SerialFlashOperations::verify() {
+    ChipRun run(fields_, s_, clock_, kVerifyTexts);
+    run.identify();
+    run.openFile();
+    run.detect();
+    run.verifyChip(false);
+    run.disable();
+    return run.end();
+}
+
+}  // namespace sonoprog::serialflash

@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "IniFile.h"
+#include "NorFixture.h"
+#include "SerialFlashCommands.h"
+
+using namespace sonoprog;
+using serialflash::NorCommands;
+using serialflash::NorDevice;
+
+namespace {
+
+core::IniFile table() {
+    return core::IniFile::fromText(test::kNorSetup);
+}
+
+}  // namespace
+
+TEST(SerialFlashDeviceTable, ReadsSizeAndIdsInEveryNumberForm) {
+    auto ini = table();
+    NorDevice w = serialflash::readDevice(ini, "W25Q80");
+    EXPECT_EQ(w.size, 1048576);
+    EXPECT_EQ(w.midByte(), 0xEF);  // "0x"
+    EXPECT_EQ(w.didByte(), 0x13);  // "$"
+    EXPECT_TRUE(w.idsConfigured());
+    EXPECT_EQ(serialflash::readDevice(ini, "Wide").size, 256);  // "0X"
+    // Section names match without regard to case, as the desktop reader does.
+    EXPECT_EQ(serialflash::readDevice(ini, "w25q80").size, 1048576);
+}
+
+TEST(SerialFlashDeviceTable, OnlyTheLowByteOfAnIdCounts) {
+    auto ini = table();
+    NorDevice wide = serialflash::readDevice(ini, "Wide");
+    EXPECT_EQ(wide.mid, 0x1EF);
+    EXPECT_EQ(wide.midByte(), 0xEF);
+    EXPECT_TRUE(wide.idsConfigured());
+    NorDevice hundred = serialflash::readDevice(ini, "Hundred");
+    EXPECT_EQ(hundred.didByte(), 0x00);  // 0x100
+    EXPECT_FALSE(hundred.idsConfigured());
+}
+
+TEST(SerialFlashDeviceTable, MissingSectionsTextAndEmptyNamesReadAsZero) {
+    auto ini = core::IniFile::fromText(
+        "Size=5\nMID=1\nDID=1\n[Texty]\nSize=big\nMID=0xZZ\nDID=\n[NoSize]\nMID=0xEF\n");
+    for (const char* name : {"Absent", "Texty", ""}) {
+        NorDevice d = serialflash::readDevice(ini, name);
+        EXPECT_EQ(d.size, 0) << name;
+        EXPECT_EQ(d.mid, 0) << name;
+        EXPECT_EQ(d.did, 0) << name;
+        EXPECT_FALSE(d.idsConfigured()) << name;
+    }
+    EXPECT_EQ(serialflash::readDevice(ini, "NoSize").size, 0);
+}
+
+TEST(SerialFlashDeviceTable, LookupReadsSetupIniAnewEachTime) {
+    test::NorWriter bench;
+    EXPECT_EQ(serialflash::lookupDevice(bench.paths, "W25Q80").size, 1048576);
+    bench.dir.write("Setup.ini", std::string("[W25Q80]\nSize=2048\nMID=1\nDID=2\n"));
+    NorDevice d = serialflash::lookupDevice(bench.paths, "W25Q80");
+    EXPECT_EQ(d.size, 2048);
+    EXPECT_EQ(d.midByte(), 1);
+    std::filesystem::remove(bench.paths.setupIni());
+    EXPECT_EQ(serialflash::lookupDevice(bench.paths, "W25Q80").size, 0);
+}
+
+TEST(SerialFlashDeviceTable, ListsNamesFromIndexZeroToNumberSkippingGaps) {
+    auto ini = core::IniFile::fromText(
+        "[Series Flash List]\nNumber=2\nDevName1=A\nDevName2=B\nDevName3=Beyond\n");
+    EXPECT_EQ(serialflash::listDeviceNames(ini), (std::vector<std::string>{"A", "B"}));
+    auto fromZero = core::IniFile::fromText(
+        "[Series Flash List]\nNumber=0x3\nDevName0=Z\nDevName2=\nDevName3=C\n");
+    EXPECT_EQ(serialflash::listDeviceNames(fromZero), (std::vector<std::string>{"Z", "C"}));
+    EXPECT_TRUE(serialflash::listDeviceNames(core::IniFile::fromText("")).empty());
+    auto negative = core::IniFile::fromText("[Series Flash List]\nNumber=-4\nDevName0=A\n");
+    EXPECT_TRUE(serialflash::listDeviceNames(negative).empty());
+}
+
+TEST(SerialFlashDeviceTable, ListsDevicesWithTheirSectionsInListOrder) {
+    auto devices = serialflash::listDevices(table());
+    ASSERT_EQ(devices.size(), 5u);
+    EXPECT_EQ(devices[0].name, "W25Q80");
+    EXPECT_EQ(devices[0].size, 1048576);
+    EXPECT_EQ(devices[1].name, "NoSize");
+    EXPECT_EQ(devices[1].size, 0);
+    EXPECT_EQ(devices[2].name, "Wide");
+    EXPECT_EQ(devices[2].midByte(), 0xEF);
+    EXPECT_EQ(devices[4].name, "Huge");
+}
+
+TEST(SerialFlashDeviceTable, ShippedTableIsComplete) {
+    auto ini = core::IniFile::load(SONOPROG_DEFAULT_SETUP);
+    ASSERT_TRUE(ini.loaded());
+    auto devices = serialflash::listDevices(ini);
+    ASSERT_FALSE(devices.empty());
+    std::set<std::string> seen;
+    for (const auto& d : devices) {
+        EXPECT_TRUE(ini.hasSection(d.name)) << d.name;
+        EXPECT_GT(d.size, 0) << d.name;
+        EXPECT_LE(d.size, 1 << 24) << d.name;
+        EXPECT_TRUE(d.idsConfigured()) << d.name;
+        EXPECT_TRUE(seen.insert(d.name).second) << d.name << " listed twice";
+    }
+}
+
+TEST(SerialFlashStatuses, EachCommandHasItsOwnMessages) {
+    EXPECT_EQ(serialflash::detectStatusMessage(1), "Speed failed!");
+    EXPECT_EQ(serialflash::detectStatusMessage(2), "Manufacturer's ID failed!");
+    EXPECT_EQ(serialflash::detectStatusMessage(3), "Device ID failed!");
+    EXPECT_EQ(serialflash::detectStatusMessage(0x10), "Failed!");
+    EXPECT_EQ(serialflash::eraseStatusMessage(0x10), "Can not remove momory protect!");
+    EXPECT_EQ(serialflash::eraseStatusMessage(0x20), "Can not write memory!");
+    EXPECT_EQ(serialflash::eraseStatusMessage(0x21), "Can not start to erase memory!");
+    EXPECT_EQ(serialflash::eraseStatusMessage(0x22), "Can not end of erase memory!");
+    EXPECT_EQ(serialflash::eraseStatusMessage(0x11), "Failed!");
+    EXPECT_EQ(serialflash::writeStatusMessage(0x10), "Can not write memory!");
+    EXPECT_EQ(serialflash::writeStatusMessage(0x11), "Can not start to write memory!");
+    EXPECT_EQ(serialflash::writeStatusMessage(0x12), "Can not end of write memory!");
+    EXPECT_EQ(serialflash::writeStatusMessage(0x03), "Failed!");
+}
+
+TEST(SerialFlashCommandSet, OnePacketCarriesTheOperationFromDetectToDisable) {
+    test::NorWriter bench;
+    NorCommands commands(bench.link);
+    EXPECT_TRUE(commands.detect(0xEF, 0x13).empty());
+    EXPECT_TRUE(commands.erase().empty());
+    commands.blockData()[0] = 0x5A;
+    EXPECT_TRUE(commands.writeBlock(0x123456 % (1u << 20), 1).empty());
+    const std::uint8_t* data = commands.readBlock(0x23456, 48);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data[0], 0x5A);
+    EXPECT_EQ(data[1], 0xFF);
+    EXPECT_TRUE(commands.disable());
+
+    auto sent = bench.commands();
+    ASSERT_EQ(sent.size(), 5u);
+    link::Packet detect{};
+    detect[0] = 0x30, detect[2] = 0x10, detect[3] = 0xEF, detect[4] = 0x13;
+    EXPECT_EQ(sent[0], detect);
+    link::Packet erase = detect;  // still holds the detect bytes
+    erase[0] = 0x31;
+    EXPECT_EQ(sent[1], erase);
+    EXPECT_EQ(sent[2][0], 0x32);
+    EXPECT_EQ(link::get24(sent[2], 2), 0x23456u);
+    EXPECT_EQ(sent[2][5], 1);
+    EXPECT_EQ(sent[2][16], 0x5A);
+    EXPECT_EQ(sent[3][0], 0x33);
+    EXPECT_EQ(sent[3][5], 48);
+    EXPECT_EQ(sent[4][0], 0x3F);
+    EXPECT_TRUE(bench.writer.protocolErrors().empty());
+}
+
+TEST(SerialFlashCommandSet, FailuresComeBackAsTheTextToLog) {
+    test::NorWriter bench;
+    NorCommands commands(bench.link);
+    EXPECT_EQ(commands.detect(0xEF, 0x14), "Device ID failed!");
+    EXPECT_EQ(commands.detect(0xC2, 0x13), "Manufacturer's ID failed!");
+    ASSERT_TRUE(commands.detect(0xEF, 0x13).empty());
+    bench.chip->statuses().failNth(0x31, 1, 0x21);
+    EXPECT_EQ(commands.erase(), "Can not start to erase memory!");
+    bench.chip->statuses().failAll(0x32, 0x12);
+    EXPECT_EQ(commands.writeBlock(0, 48), "Can not end of write memory!");
+    bench.writer.failFrom(bench.writer.transferCount() + 1);
+    EXPECT_EQ(commands.writeBlock(0, 48), "USB failed!");
+    EXPECT_EQ(commands.readBlock(0, 48), nullptr);
+    EXPECT_FALSE(commands.disable());
+    ASSERT_EQ(bench.prompter.boxes.size(), 3u);
+    EXPECT_EQ(bench.prompter.boxes[0].caption, "ERROR");
+}
