@@ -155,7 +155,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             value = args[++i];
         }
         if (name == "writer") {
-            auto choice = sim::parseWriterOption(*value);
+            auto choice = core::parseWriterOption(*value);
             if (!choice)
                 return fail("'--writer " + *value + "': expected usb, sim or sim:DIR");
             inv.writer = *choice;

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "WriterOption.h"
+#include "ProgramOptions.h"
 
 namespace sonoprog::cli {
 
@@ -32,7 +32,7 @@ const std::vector<CommandSpec>& commandTable();
 
 struct Invocation {
     // global options
-    sim::WriterChoice writer;
+    core::WriterOption writer;
     std::optional<std::string> setup;
     std::optional<std::string> temp;
     bool yes = false;

@@ -12,7 +12,6 @@ int notBuilt(Session& session) {
 }  // namespace
 
 int runTarn(Session& session) { return notBuilt(session); }
-int runNor(Session& session) { return notBuilt(session); }
 int runKiva(Session& session) { return notBuilt(session); }
 int runEditor(Session& session) { return notBuilt(session); }
 int runIvr(Session& session) { return notBuilt(session); }

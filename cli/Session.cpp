@@ -5,6 +5,7 @@
 #include "ConnectionMonitor.h"
 #include "PersistentWriter.h"
 #include "StandardWriter.h"
+#include "UsbWriterDevice.h"
 
 namespace sonoprog::cli {
 
@@ -67,14 +68,13 @@ link::Link* Session::writerLink() {
     writerTried_ = true;
     std::unique_ptr<link::WriterDevice> device;
     switch (inv_.writer.kind) {
-        case sim::WriterChoice::Kind::Usb:
-            error("the real Writer is not supported by this build; use --writer sim");
-            markFailed();
-            return nullptr;
-        case sim::WriterChoice::Kind::Sim:
+        case core::WriterOption::Kind::Usb:
+            device = std::make_unique<link::usb::UsbWriterDevice>();
+            break;
+        case core::WriterOption::Kind::Sim:
             device = sim::makeStandardWriter();
             break;
-        case sim::WriterChoice::Kind::SimDir: {
+        case core::WriterOption::Kind::SimDir: {
             unsigned chips = sim::kAllChipFiles;
             if (inv_.command) {
                 std::string_view family = inv_.command->family;
@@ -83,7 +83,7 @@ link::Link* Session::writerLink() {
                         : family == "kiva" ? sim::kKiva300File
                                           : 0u;
             }
-            auto opened = sim::openPersistentWriter(inv_.writer.dir, chips);
+            auto opened = sim::openPersistentWriter(inv_.writer.folder, chips);
             for (const auto& w : opened.warnings) error(w);
             if (!opened.writer) {
                 error(opened.error);

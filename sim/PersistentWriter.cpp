@@ -1,14 +1,41 @@
 #include "PersistentWriter.h"
 
-#include <cerrno>
-#include <cstring>
 #include <system_error>
 #include <unistd.h>
 
 #include "ChipFile.h"
+#include "SerialFlashChip.h"
 #include "StandardWriter.h"
 
 namespace sonoprog::sim {
+
+namespace {
+
+constexpr std::uint8_t kSerialFlashDetect = 0x30;
+
+void configure(StandardChips& chips, const WriterSettings& s, std::vector<std::string>& warnings) {
+    // The size first: a new size is a new, blank array.
+    chips.serialFlash->setSize(s.norSize.value_or(kDefaultNorSize));
+    if (s.norMid && s.norDid)
+        chips.serialFlash->setIds(*s.norMid, *s.norDid);
+    else if (s.norMid || s.norDid)
+        warnings.push_back(
+            "writer.ini: [Series Flash] MID and DID go together; the chip answers to any ids");
+    if (s.norDetectStatus && *s.norDetectStatus != 0)
+        chips.serialFlash->statuses().failAll(kSerialFlashDetect, *s.norDetectStatus);
+}
+
+// The chip's array from now on lives in its file in the folder.
+bool attach(ChipMemory& memory, const std::filesystem::path& file, const std::string& chipName,
+            std::string& error) {
+    if (auto refused = ensureChipFile(file, memory.size(), chipName)) {
+        error = *refused;
+        return false;
+    }
+    return memory.attachFile(file, error);
+}
+
+}  // namespace
 
 PersistentWriterResult openPersistentWriter(const std::filesystem::path& dir, unsigned chipFiles) {
     PersistentWriterResult result;
@@ -29,8 +56,21 @@ PersistentWriterResult openPersistentWriter(const std::filesystem::path& dir, un
     result.warnings.insert(result.warnings.end(), settings.warnings.begin(),
                            settings.warnings.end());
 
-    auto writer = makeStandardWriter();
-    (void)chipFiles;
+    StandardChips chips;
+    auto writer = makeStandardWriter(chips);
+    configure(chips, settings, result.warnings);
+    struct Backed {
+        unsigned flag;
+        ChipMemory& memory;
+        const char* file;
+        const char* name;
+    } backed[] = {
+        {kSerialFlashFile, chips.serialFlash->memory(), kSerialFlashFileName, "serial flash"},
+    };
+    for (const Backed& b : backed) {
+        if (!(chipFiles & b.flag)) continue;
+        if (!attach(b.memory, dir / b.file, b.name, result.error)) return result;
+    }
     if (settings.failFrom != 0) writer->failFrom(settings.failFrom);
     result.writer = std::move(writer);
     return result;

@@ -5,10 +5,16 @@
 
 namespace sonoprog::sim {
 
-std::unique_ptr<VirtualWriter> makeStandardWriter() {
+std::unique_ptr<VirtualWriter> makeStandardWriter(StandardChips& chips) {
     auto writer = std::make_unique<VirtualWriter>();
-    writer->addChip(std::make_shared<SerialFlashChip>());
+    chips.serialFlash = std::make_shared<SerialFlashChip>();
+    writer->addChip(chips.serialFlash);
     return writer;
+}
+
+std::unique_ptr<VirtualWriter> makeStandardWriter() {
+    StandardChips chips;
+    return makeStandardWriter(chips);
 }
 
 }  // namespace sonoprog::sim

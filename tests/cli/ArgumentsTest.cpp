@@ -7,7 +7,7 @@
 #include "Arguments.h"
 
 using namespace sonoprog::cli;
-using sonoprog::sim::WriterChoice;
+using WriterChoice = sonoprog::core::WriterOption;
 
 namespace {
 
@@ -44,7 +44,7 @@ TEST(Arguments, CommandWithDefaultsAndGlobalOptionsAnywhere) {
     EXPECT_TRUE(all.json);
     EXPECT_TRUE(all.yes);
     EXPECT_EQ(all.writer.kind, WriterChoice::Kind::SimDir);
-    EXPECT_EQ(all.writer.dir, "/tmp/w");
+    EXPECT_EQ(all.writer.folder, "/tmp/w");
     EXPECT_EQ(all.number("start"), 16u);
     EXPECT_EQ(all.number("count"), 20u);
     EXPECT_EQ(all.number("allow-error"), 0u);

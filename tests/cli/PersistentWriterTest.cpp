@@ -10,7 +10,6 @@
 #include "IniFile.h"
 #include "PersistentWriter.h"
 #include "TempDir.h"
-#include "WriterOption.h"
 #include "WriterSettings.h"
 
 using namespace sonoprog;
@@ -77,13 +76,6 @@ TEST(WriterSettings, GarbageIsPassedOverWithAWarning) {
     EXPECT_EQ(s.warnings[0],
               "writer.ini: [Tarn20] BadPages: \"x\" is not a number from 0 to 131071; passed over");
     EXPECT_NE(s.warnings[3].find("DetectStatus: \"256\""), std::string::npos);
-}
-
-TEST(WriterOption, OnlyTheThreeForms) {
-    EXPECT_EQ(sim::parseWriterOption("sim:a/b")->dir, "a/b");
-    EXPECT_EQ(sim::parseWriterOption("sim")->kind, sim::WriterChoice::Kind::Sim);
-    EXPECT_FALSE(sim::parseWriterOption("sim:"));
-    EXPECT_FALSE(sim::parseWriterOption("usb:1"));
 }
 
 TEST(ChipFile, MissingFileIsMadeBlankAndInPlace) {
