@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include "ChipFile.h"
+#include "KivaChip.h"
 #include "SerialFlashChip.h"
 #include "StandardWriter.h"
+#include "TarnChip.h"
 
 namespace sonoprog::sim {
 
@@ -14,6 +16,9 @@ namespace {
 constexpr std::uint8_t kSerialFlashDetect = 0x30;
 
 void configure(StandardChips& chips, const WriterSettings& s, std::vector<std::string>& warnings) {
+    for (std::uint32_t page : s.tarnBadPages) chips.tarn->setBadPage(page);
+    if (s.tarnDetectStatus) chips.tarn->setDetectStatus(*s.tarnDetectStatus);
+
     // The size first: a new size is a new, blank array.
     chips.serialFlash->setSize(s.norSize.value_or(kDefaultNorSize));
     if (s.norMid && s.norDid)
@@ -23,6 +28,8 @@ void configure(StandardChips& chips, const WriterSettings& s, std::vector<std::s
             "writer.ini: [Series Flash] MID and DID go together; the chip answers to any ids");
     if (s.norDetectStatus && *s.norDetectStatus != 0)
         chips.serialFlash->statuses().failAll(kSerialFlashDetect, *s.norDetectStatus);
+
+    if (s.kivaDetectStatus) chips.kiva->setDetectStatus(*s.kivaDetectStatus);
 }
 
 // The chip's array from now on lives in its file in the folder.
@@ -65,7 +72,9 @@ PersistentWriterResult openPersistentWriter(const std::filesystem::path& dir, un
         const char* file;
         const char* name;
     } backed[] = {
+        {kTarn20File, chips.tarn->memory(), kTarn20FileName, "Tarn20"},
         {kSerialFlashFile, chips.serialFlash->memory(), kSerialFlashFileName, "serial flash"},
+        {kKiva300File, chips.kiva->memory(), kKiva300FileName, "Kiva300"},
     };
     for (const Backed& b : backed) {
         if (!(chipFiles & b.flag)) continue;
