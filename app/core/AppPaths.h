@@ -13,7 +13,7 @@ struct AppPaths {
     std::filesystem::path programDir;
     std::filesystem::path tempDir;
     // Settings taken from elsewhere than beside the program (sonoprog-cli --setup).
-    std::filesystem::path setupOverride;
+    std::filesystem::path setupOverride{};
 
     std::filesystem::path setupIni() const {
         return setupOverride.empty() ? programDir / "Setup.ini" : setupOverride;
