@@ -24,7 +24,9 @@ bool isFlagGlobal(std::string_view name) {
     return name == "yes" || name == "json" || name == "help" || name == "version";
 }
 
-std::string placeholder(const OptionSpec& o) { return o.kind == OptionKind::Number ? "N" : "NAME"; }
+std::string placeholder(const OptionSpec& o) {
+    return o.kind == OptionKind::Number ? "N" : "NAME";
+}
 
 std::string commandName(const CommandSpec& c) {
     return std::string(c.family) + " " + std::string(c.action);
@@ -98,23 +100,22 @@ std::string usageText() {
         }
         u += line + "\n";
     }
-    u +=
-        "Options:\n"
-        "  --writer usb|sim|sim:DIR  the real Writer (default), the virtual Writer with blank\n"
-        "                            chips, or the virtual Writer keeping its chips in DIR\n"
-        "  --setup FILE              settings file instead of Setup.ini beside the program\n"
-        "  --temp DIR                folder for the log files instead of Temp beside the program\n"
-        "  --yes                     answer Yes to every question (default: No)\n"
-        "  --json                    one JSON object per log line\n"
-        "  --help, --version\n"
-        "Numbers are decimal or 0x-hexadecimal. Exit status: 0 when every operation passed,\n"
-        "1 when one failed, 2 for a usage error.\n";
+    u += "Options:\n"
+         "  --writer usb|sim|sim:DIR  the real Writer (default), the virtual Writer with blank\n"
+         "                            chips, or the virtual Writer keeping its chips in DIR\n"
+         "  --setup FILE              settings file instead of Setup.ini beside the program\n"
+         "  --temp DIR                folder for the log files instead of Temp beside the program\n"
+         "  --yes                     answer Yes to every question (default: No)\n"
+         "  --json                    one JSON object per log line\n"
+         "  --help, --version\n"
+         "Numbers are decimal or 0x-hexadecimal. Exit status: 0 when every operation passed,\n"
+         "1 when one failed, 2 for a usage error.\n";
     return u;
 }
 
 ParseResult parseArguments(const std::vector<std::string>& args) {
     Invocation inv;
-    std::vector<std::string> words;       // family, action, positional arguments
+    std::vector<std::string> words;  // family, action, positional arguments
     std::vector<std::pair<std::string, std::string>> commandOptions;  // name, value
     std::vector<std::string> valuelessCommandOptions;
     auto fail = [](std::string message) { return ParseResult{std::nullopt, std::move(message)}; };
@@ -156,8 +157,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         }
         if (name == "writer") {
             auto choice = core::parseWriterOption(*value);
-            if (!choice)
-                return fail("'--writer " + *value + "': expected usb, sim or sim:DIR");
+            if (!choice) return fail("'--writer " + *value + "': expected usb, sim or sim:DIR");
             inv.writer = *choice;
         } else if (name == "setup" || name == "temp") {
             if (value->empty()) return fail("option '--" + name + "' needs a value");
@@ -171,8 +171,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     if (words.empty()) return fail("no command given");
     const std::string& family = words[0];
     if (actionsOf(family).empty()) return fail("unknown command '" + family + "'");
-    if (words.size() < 2)
-        return fail("'" + family + "' needs one of: " + actionsOf(family));
+    if (words.size() < 2) return fail("'" + family + "' needs one of: " + actionsOf(family));
     for (const auto& c : commandTable())
         if (c.family == family && c.action == words[1]) inv.command = &c;
     if (!inv.command)
@@ -185,8 +184,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     if (inv.arguments.size() < cmd.arguments.size())
         return fail("'" + name + "' needs " + std::string(cmd.arguments[inv.arguments.size()]));
     if (inv.arguments.size() > cmd.arguments.size())
-        return fail("'" + name + "': unexpected argument '" +
-                    inv.arguments[cmd.arguments.size()] + "'");
+        return fail("'" + name + "': unexpected argument '" + inv.arguments[cmd.arguments.size()] +
+                    "'");
     for (const auto& a : inv.arguments)
         if (a.empty()) return fail("'" + name + "': an empty file name");
 

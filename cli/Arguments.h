@@ -21,8 +21,8 @@ struct OptionSpec {
 };
 
 struct CommandSpec {
-    std::string_view family;  // "tarn"
-    std::string_view action;  // "write"
+    std::string_view family;                  // "tarn"
+    std::string_view action;                  // "write"
     std::vector<std::string_view> arguments;  // "IMAGE", in order, all required
     std::vector<OptionSpec> options;
 };

@@ -38,11 +38,11 @@ int runEditor(Session& s) {
         std::fprintf(s.out(),
                      "{\"kind\":\"summary\",\"memoryUsage\":%s,\"highestRate\":%s,"
                      "\"lastSection\":%s}\n",
-                     jsonString(usage).c_str(), jsonString(rate).c_str(),
-                     jsonString(last).c_str());
+                     jsonString(usage).c_str(), jsonString(rate).c_str(), jsonString(last).c_str());
     } else {
-        std::fprintf(s.out(), "Memory Usage (Byte): %s\nThe Highest Rate (Hz): %s\n"
-                              "Last Section No.: %s\n",
+        std::fprintf(s.out(),
+                     "Memory Usage (Byte): %s\nThe Highest Rate (Hz): %s\n"
+                     "Last Section No.: %s\n",
                      usage.c_str(), rate.c_str(), last.c_str());
     }
     return result == editor::BuildResult::Done ? s.exitStatus() : kExitFailed;

@@ -23,8 +23,8 @@ int runKiva(Session& s) {
     NoDocuments documents;
     if (action != "blank") {
         NoWriterLink noWriter;
-        kiva::KivaOperations loader(fields, s.log(), s.lock(), s.yield(), s.prompter(),
-                                    s.files(), s.clock(), noWriter, documents);
+        kiva::KivaOperations loader(fields, s.log(), s.lock(), s.yield(), s.prompter(), s.files(),
+                                    s.clock(), noWriter, documents);
         s.files().openFiles.push_back(inv.arguments.at(0));
         if (!loader.loadFile()) return kExitFailed;
         if (action == "load") return s.exitStatus();

@@ -78,10 +78,10 @@ link::Link* Session::writerLink() {
             unsigned chips = sim::kAllChipFiles;
             if (inv_.command) {
                 std::string_view family = inv_.command->family;
-                chips = family == "tarn"  ? sim::kTarn20File
-                        : family == "nor" ? sim::kSerialFlashFile
+                chips = family == "tarn"   ? sim::kTarn20File
+                        : family == "nor"  ? sim::kSerialFlashFile
                         : family == "kiva" ? sim::kKiva300File
-                                          : 0u;
+                                           : 0u;
             }
             auto opened = sim::openPersistentWriter(inv_.writer.folder, chips);
             for (const auto& w : opened.warnings) error(w);

@@ -15,8 +15,8 @@ int runTarn(Session& s) {
 
     if (action != "read") {
         NoWriterLink noWriter;
-        tarn::TarnOperations loader(fields, s.log(), s.lock(), s.yield(), s.prompter(),
-                                    s.files(), s.clock(), s.paths(), noWriter);
+        tarn::TarnOperations loader(fields, s.log(), s.lock(), s.yield(), s.prompter(), s.files(),
+                                    s.clock(), s.paths(), noWriter);
         s.files().openFiles.push_back(inv.arguments.at(0));
         if (!loader.loadFile()) return kExitFailed;
         if (action == "load") return s.exitStatus();
@@ -30,9 +30,7 @@ int runTarn(Session& s) {
     if (!link) return kExitFailed;
     tarn::TarnOperations ops(fields, s.log(), s.lock(), s.yield(), s.prompter(), s.files(),
                              s.clock(), s.paths(), *link);
-    const bool ok = action == "read"    ? ops.read()
-                    : action == "write" ? ops.write()
-                                        : ops.verify();
+    const bool ok = action == "read" ? ops.read() : action == "write" ? ops.write() : ops.verify();
     return ok ? s.exitStatus() : kExitFailed;
 }
 

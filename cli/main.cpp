@@ -1,7 +1,7 @@
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "Arguments.h"

@@ -1,11 +1,11 @@
 #include "ChipFile.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace sonoprog::sim {

@@ -1,12 +1,12 @@
 #include "ChipMemory.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <new>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <new>
 
 namespace sonoprog::sim {
 
@@ -21,7 +21,9 @@ std::uint8_t* mapZeroed(std::size_t size) {
 
 ChipMemory::ChipMemory(std::size_t size) : size_(size), bits_(mapZeroed(size)) {}
 
-ChipMemory::~ChipMemory() { ::munmap(bits_, size_ ? size_ : 1); }
+ChipMemory::~ChipMemory() {
+    ::munmap(bits_, size_ ? size_ : 1);
+}
 
 void ChipMemory::read(std::size_t offset, std::uint8_t* out, std::size_t length) const {
     const std::uint8_t* src = bits_ + offset;

@@ -1,7 +1,7 @@
 #include "PersistentWriter.h"
 
-#include <system_error>
 #include <unistd.h>
+#include <system_error>
 
 #include "ChipFile.h"
 #include "KivaChip.h"

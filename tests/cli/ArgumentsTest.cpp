@@ -36,9 +36,9 @@ TEST(Arguments, CommandWithDefaultsAndGlobalOptionsAnywhere) {
     EXPECT_FALSE(inv.yes);
     EXPECT_FALSE(inv.json);
 
-    auto all = parsed({"--json", "tarn", "--writer", "sim:/tmp/w", "verify", "--start=0x10",
-                       "img.bin", "--count", "20", "--yes", "--allow-error", "0", "--temp=/t",
-                       "--setup", "/s.ini"});
+    auto all =
+        parsed({"--json", "tarn", "--writer", "sim:/tmp/w", "verify", "--start=0x10", "img.bin",
+                "--count", "20", "--yes", "--allow-error", "0", "--temp=/t", "--setup", "/s.ini"});
     ASSERT_NE(all.command, nullptr);
     EXPECT_EQ(all.command->action, "verify");
     EXPECT_TRUE(all.json);
@@ -65,21 +65,22 @@ TEST(Arguments, WriterChoices) {
     EXPECT_EQ(parsed({"--writer", "sim", "kiva", "blank"}).writer.kind, WriterChoice::Kind::Sim);
     EXPECT_EQ(parsed({"--writer=usb", "kiva", "blank"}).writer.kind, WriterChoice::Kind::Usb);
     for (std::string bad : {"sim:", "simx", "USB", ""})
-        EXPECT_NE(usageError({"--writer", bad, "kiva", "blank"}).find("expected usb, sim or sim:DIR"),
-                  std::string::npos)
+        EXPECT_NE(
+            usageError({"--writer", bad, "kiva", "blank"}).find("expected usb, sim or sim:DIR"),
+            std::string::npos)
             << bad;
 }
 
 TEST(Arguments, NumbersAreDecimalOrHexAndNeverSilentlyZero) {
     EXPECT_EQ(parsed({"tarn", "write", "a", "--start", "0X1e480"}).number("start"), 0x1E480u);
-    EXPECT_EQ(parsed({"tarn", "write", "a", "--count", "4294967295"}).number("count"),
-              4294967295u);
+    EXPECT_EQ(parsed({"tarn", "write", "a", "--count", "4294967295"}).number("count"), 4294967295u);
     for (std::string bad : {"", "abc", "12x", "-1", "+5", " 5", "0x", "1.5", "0b101"})
         EXPECT_NE(usageError({"tarn", "write", "a", "--start", bad}).find("--start"),
                   std::string::npos)
             << "'" << bad << "'";
-    EXPECT_NE(usageError({"tarn", "write", "a", "--count", "4294967296"}).find("at most 4294967295"),
-              std::string::npos);
+    EXPECT_NE(
+        usageError({"tarn", "write", "a", "--count", "4294967296"}).find("at most 4294967295"),
+        std::string::npos);
     EXPECT_NE(usageError({"ivr", "encode", "i", "o", "--data-offset", "0x8000", "--start", "0",
                           "--end", "0"})
                   .find("at most 32767"),

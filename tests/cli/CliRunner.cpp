@@ -1,11 +1,11 @@
 #include "CliRunner.h"
 
-#include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
-#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstdlib>
+#include <sstream>
 
 extern char** environ;
 
@@ -39,6 +39,24 @@ std::vector<std::uint8_t> patternImage(std::size_t pages, std::uint8_t seed) {
     for (std::size_t i = 0; i < image.size(); ++i)
         image[i] = static_cast<std::uint8_t>((i / 1024) * 7 + (i % 251) + seed);
     return image;
+}
+
+std::string sample(const std::string& name) {
+    return std::string(SONOPROG_SAMPLES_DIR) + "/" + name;
+}
+
+std::vector<std::string> lastLines(const CliRun& run, std::size_t n) {
+    auto lines = run.outLines();
+    if (lines.size() < n) return lines;
+    return {lines.end() - static_cast<long>(n), lines.end()};
+}
+
+CliRun CliTest::run(std::vector<std::string> args, const std::string& writer) {
+    std::vector<std::string> all = {"--writer", writer.empty() ? dir.sim() : writer, "--temp",
+                                    dir.temp()};
+    if (!setup.empty()) all.insert(all.end(), {"--setup", setup});
+    all.insert(all.end(), args.begin(), args.end());
+    return runCli(all);
 }
 
 CliRun runCli(const std::vector<std::string>& args) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "TempDir.h"
 
 namespace sonoprog::test {
@@ -34,6 +36,23 @@ public:
     std::string temp() const { return (path() / "Temp").string(); }
     std::string sim() const { return "sim:" + (path() / "writer").string(); }
     std::filesystem::path writerDir() const { return path() / "writer"; }
+};
+
+// A file of the bundled samples/ folder.
+std::string sample(const std::string& name);
+
+// The last n lines of standard output (all of them when there are fewer).
+std::vector<std::string> lastLines(const CliRun& run, std::size_t n);
+
+// Commands on a Writer folder and a Temp of the test's own; --setup too when
+// `setup` names a file.
+class CliTest : public ::testing::Test {
+protected:
+    CliRun run(std::vector<std::string> args, const std::string& writer = "");
+    void writerIni(const std::string& text) { dir.write("writer/writer.ini", text); }
+
+    CliFixtureDir dir;
+    std::string setup;
 };
 
 }  // namespace sonoprog::test

@@ -10,10 +10,6 @@ using namespace sonoprog::test;
 
 namespace {
 
-std::string sample(const std::string& name) {
-    return std::string(SONOPROG_SAMPLES_DIR) + "/" + name;
-}
-
 // A project of 1,024 section lines and the closing line.
 std::string project(const std::vector<std::string>& sections) {
     std::string text;
@@ -25,8 +21,7 @@ std::string project(const std::vector<std::string>& sections) {
 class EditorCli : public ::testing::Test {
 protected:
     CliRun build(const std::string& projectFile, const std::string& out, bool yes = false) {
-        std::vector<std::string> args = {"--temp", dir.temp(), "editor", "build", projectFile,
-                                         out};
+        std::vector<std::string> args = {"--temp", dir.temp(), "editor", "build", projectFile, out};
         if (yes) args.insert(args.begin(), "--yes");
         return runCli(args);
     }
@@ -59,8 +54,8 @@ TEST_F(EditorCli, BuildsTheSampleProjectIntoAnImageTheTarnTabTakes) {
     auto wav = readFile(sample("beep.wav"));
     EXPECT_TRUE(std::equal(wav.begin() + 44, wav.end(), image.begin() + 17 * 1024));
 
-    auto json = runCli({"--json", "--yes", "--temp", dir.temp(), "editor", "build",
-                        sample("demo.log"), out});
+    auto json = runCli(
+        {"--json", "--yes", "--temp", dir.temp(), "editor", "build", sample("demo.log"), out});
     EXPECT_EQ(json.status, 0);
     EXPECT_EQ(json.out,
               R"({"kind":"summary","memoryUsage":"31744","highestRate":"16000","lastSection":"4"})"
@@ -83,11 +78,10 @@ TEST_F(EditorCli, AnExistingImageIsReplacedOnlyWithYes) {
 TEST_F(EditorCli, RedSectionsAreNamedBeforeTheFailureBox) {
     std::filesystem::copy_file(sample("beep.wav"), dir.path() / "beep.wav");
     std::filesystem::copy_file(sample("chime.wav"), dir.path() / "chime.wav");
-    const std::string proj = dir.write("broken.log", project({"8000>2400>beep.wav>", ">>>",
-                                                              "8000>2400>gone.wav>",
-                                                              "11025>4000>chime.wav>",
-                                                              "8000>4410>chime.wav>"}))
-                                 .string();
+    const std::string proj =
+        dir.write("broken.log", project({"8000>2400>beep.wav>", ">>>", "8000>2400>gone.wav>",
+                                         "11025>4000>chime.wav>", "8000>4410>chime.wav>"}))
+            .string();
     const std::string out = (dir.path() / "broken.bin").string();
     auto run = build(proj, out);
     EXPECT_EQ(run.status, 1);
@@ -132,8 +126,8 @@ TEST(Samples, TheSampleDatDecodesToTheSampleImage) {
         auto wav = readFile(sample(name));
         ASSERT_GT(wav.size(), 44u) << name;
         EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF") << name;
-        EXPECT_EQ(wav[22], 1) << name;   // mono
-        EXPECT_EQ(wav[34], 8) << name;   // 8 bits
+        EXPECT_EQ(wav[22], 1) << name;  // mono
+        EXPECT_EQ(wav[34], 8) << name;  // 8 bits
         EXPECT_LT(wav.size(), 8192u) << name;
     }
 }

@@ -19,15 +19,15 @@ TEST(CliBasics, VersionAndHelp) {
 }
 
 TEST(CliBasics, UsageErrorsExitTwoWithAMessageAndNoOutput) {
-    for (auto args : std::vector<std::vector<std::string>>{
-             {},
-             {"bogus"},
-             {"tarn", "write"},
-             {"tarn", "write", "a.bin", "--start", "12abc"},
-             {"tarn", "verify", "a.bin", "--allow-error", ""},
-             {"--writer", "serial", "kiva", "blank"},
-             {"nor", "write", "a.bin"},
-             {"kiva", "blank", "--frobnicate", "1"}}) {
+    for (auto args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"bogus"},
+                                               {"tarn", "write"},
+                                               {"tarn", "write", "a.bin", "--start", "12abc"},
+                                               {"tarn", "verify", "a.bin", "--allow-error", ""},
+                                               {"--writer", "serial", "kiva", "blank"},
+                                               {"nor", "write", "a.bin"},
+                                               {"kiva", "blank", "--frobnicate", "1"}}) {
         auto run = runCli(args);
         EXPECT_EQ(run.status, 2) << run.err;
         EXPECT_EQ(run.out, "");

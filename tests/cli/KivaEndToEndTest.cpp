@@ -10,36 +10,7 @@ using namespace sonoprog::test;
 
 namespace {
 
-const std::string kSetup =
-    "[System]\nVersion=Sonoprog V1.0.0\n[Device]\nD1=Tarn20\nD2=Kiva300\nD3=Series Flash\n"
-    "[Series Flash List]\nNumber=3\nDevName1=W25Q80\nDevName2=SMALL\nDevName3=NOSIZE\n"
-    "[W25Q80]\nSize=1048576\nMID=0xEF\nDID=0x13\n"
-    "[SMALL]\nSize=4096\nMID=0x1C2\nDID=0x20\n"
-    "[NOSIZE]\nMID=0xC8\nDID=0x14\n";
-
-class KivaCli : public ::testing::Test {
-protected:
-    KivaCli() { setup = dir.write("Setup.ini", kSetup).string(); }
-    CliRun run(std::vector<std::string> args, const std::string& writer = "") {
-        std::vector<std::string> all = {"--writer", writer.empty() ? dir.sim() : writer,
-                                        "--temp",   dir.temp(),
-                                        "--setup",  setup};
-        all.insert(all.end(), args.begin(), args.end());
-        return runCli(all);
-    }
-    static std::string sample(const std::string& name) {
-        return std::string(SONOPROG_SAMPLES_DIR) + "/" + name;
-    }
-
-    CliFixtureDir dir;
-    std::string setup;
-};
-
-std::vector<std::string> lastLines(const CliRun& r, std::size_t n) {
-    auto lines = r.outLines();
-    if (lines.size() < n) return lines;
-    return {lines.end() - static_cast<long>(n), lines.end()};
-}
+class KivaCli : public CliTest {};
 
 }  // namespace
 
@@ -74,14 +45,14 @@ TEST_F(KivaCli, KivaFailures) {
     EXPECT_NE(garbage.out.find("    [X] Error IVR file!\n"), std::string::npos) << garbage.out;
     EXPECT_FALSE(std::filesystem::exists(dir.writerDir() / "kiva300.bin"));
 
-    dir.write("writer/writer.ini", std::string("[Kiva300]\nDetectStatus=0x10\n"));
+    writerIni("[Kiva300]\nDetectStatus=0x10\n");
     auto vdd = run({"kiva", "write", sample("kiva300-demo.dat")});
     EXPECT_EQ(vdd.status, 1);
     EXPECT_NE(vdd.out.find("    [X]  VDD failed!\n"), std::string::npos) << vdd.out;
     auto blank = run({"kiva", "blank"});
     EXPECT_NE(blank.out.find("    [X] VDD failed!\n"), std::string::npos) << blank.out;
 
-    dir.write("writer/writer.ini", std::string("[Writer]\nFailFrom=5\n"));
+    writerIni("[Writer]\nFailFrom=5\n");
     auto pulled = run({"kiva", "blank"});
     EXPECT_EQ(pulled.status, 1);
     EXPECT_EQ(lastLines(pulled, 4),
@@ -99,8 +70,8 @@ TEST_F(KivaCli, IvrEncodeThenDecodeGivesTheImageBack) {
     image[1] = 0x00;
     const std::string in = dir.write("image.bin", image).string();
     const std::string dat = (dir.path() / "image.dat").string();
-    auto enc = run({"ivr", "encode", in, dat, "--data-offset", "32", "--start", "16", "--end",
-                    "0xFF0"});
+    auto enc =
+        run({"ivr", "encode", in, dat, "--data-offset", "32", "--start", "16", "--end", "0xFF0"});
     EXPECT_EQ(enc.status, 0) << enc.err;
     const std::string out = (dir.path() / "back.bin").string();
     auto dec = run({"ivr", "decode", dat, out});
@@ -134,8 +105,8 @@ TEST_F(KivaCli, IvrBadInput) {
                        (dir.path() / "n.bin").string()});
     EXPECT_EQ(notIvr.status, 1);
     EXPECT_NE(notIvr.err.find("Error IVR file!"), std::string::npos);
-    auto missing = run({"ivr", "decode", (dir.path() / "none.dat").string(),
-                        (dir.path() / "n.bin").string()});
+    auto missing =
+        run({"ivr", "decode", (dir.path() / "none.dat").string(), (dir.path() / "n.bin").string()});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("Can not open this file!"), std::string::npos);
     EXPECT_EQ(run({"ivr", "decode", "a", "b", "--length", "0"}).status, 2);

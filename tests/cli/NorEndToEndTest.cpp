@@ -17,29 +17,10 @@ const std::string kSetup =
     "[SMALL]\nSize=4096\nMID=0x1C2\nDID=0x20\n"
     "[NOSIZE]\nMID=0xC8\nDID=0x14\n";
 
-class NorCli : public ::testing::Test {
+class NorCli : public CliTest {
 protected:
     NorCli() { setup = dir.write("Setup.ini", kSetup).string(); }
-    CliRun run(std::vector<std::string> args, const std::string& writer = "") {
-        std::vector<std::string> all = {"--writer", writer.empty() ? dir.sim() : writer,
-                                        "--temp",   dir.temp(),
-                                        "--setup",  setup};
-        all.insert(all.end(), args.begin(), args.end());
-        return runCli(all);
-    }
-    static std::string sample(const std::string& name) {
-        return std::string(SONOPROG_SAMPLES_DIR) + "/" + name;
-    }
-
-    CliFixtureDir dir;
-    std::string setup;
 };
-
-std::vector<std::string> lastLines(const CliRun& r, std::size_t n) {
-    auto lines = r.outLines();
-    if (lines.size() < n) return lines;
-    return {lines.end() - static_cast<long>(n), lines.end()};
-}
 
 }  // namespace
 
@@ -65,9 +46,8 @@ TEST_F(NorCli, NorWriteThenVerifyKeepTheChipAndAChangedImageFails) {
     const std::string img = dir.write("nor.bin", data).string();
     auto write = run({"nor", "write", img, "--device", "W25Q80"});
     EXPECT_EQ(write.status, 0) << write.out << write.err;
-    EXPECT_EQ(lastLines(write, 3),
-              (std::vector<std::string>{"  -> Disable chip...", "    [O] Finished!",
-                                        "  -> Done!"}));
+    EXPECT_EQ(lastLines(write, 3), (std::vector<std::string>{"  -> Disable chip...",
+                                                             "    [O] Finished!", "  -> Done!"}));
     auto chip = readFile(dir.writerDir() / "serialflash.bin");
     ASSERT_EQ(chip.size(), 16u * 1024 * 1024);  // no [Series Flash] size: a 16 MiB chip
     EXPECT_TRUE(std::equal(data.begin(), data.end(), chip.begin()));
@@ -81,8 +61,10 @@ TEST_F(NorCli, NorWriteThenVerifyKeepTheChipAndAChangedImageFails) {
     const std::string changed = dir.write("changed.bin", data).string();
     auto bad = run({"--json", "nor", "verify", changed, "--device", "W25Q80"});
     EXPECT_EQ(bad.status, 1);
-    EXPECT_NE(bad.out.find(R"({"kind":"fail","text":"    [X] Verify failed!","rgb":"#FF0000","bold":false})"),
-              std::string::npos)
+    EXPECT_NE(
+        bad.out.find(
+            R"({"kind":"fail","text":"    [X] Verify failed!","rgb":"#FF0000","bold":false})"),
+        std::string::npos)
         << bad.out;
 
     auto blank = run({"nor", "blank", "--device", "SMALL"});
@@ -94,7 +76,7 @@ TEST_F(NorCli, NorWriteThenVerifyKeepTheChipAndAChangedImageFails) {
 }
 
 TEST_F(NorCli, NorChipFromWriterIni) {
-    dir.write("writer/writer.ini", std::string("[Series Flash]\nMID=0xEF\nDID=0x13\nSize=4096\n"));
+    writerIni("[Series Flash]\nMID=0xEF\nDID=0x13\nSize=4096\n");
     const std::string img = dir.write("nor.bin", std::vector<std::uint8_t>(100, 0x42)).string();
     // SMALL asks for C2/20: the W25Q80 in the socket does not answer to it.
     auto wrong = run({"nor", "write", img, "--device", "SMALL"});
@@ -107,7 +89,7 @@ TEST_F(NorCli, NorChipFromWriterIni) {
     EXPECT_EQ(std::filesystem::file_size(dir.writerDir() / "serialflash.bin"), 4096u);
 
     // The chip file no longer matches a socket of another size: refused, kept.
-    dir.write("writer/writer.ini", std::string("[Series Flash]\nSize=8192\n"));
+    writerIni("[Series Flash]\nSize=8192\n");
     auto refused = run({"nor", "blank", "--device", "W25Q80"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("serialflash.bin holds 4096 bytes, but a serial flash chip file "
@@ -125,4 +107,3 @@ TEST_F(NorCli, NorDeviceMustBeInTheList) {
     EXPECT_EQ(noSize.status, 1);
     EXPECT_NE(noSize.err.find("ERROR: Failed to get device infomation!\n"), std::string::npos);
 }
-

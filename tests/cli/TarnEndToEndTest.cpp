@@ -14,18 +14,11 @@ namespace {
 constexpr std::size_t kPage = 1024;
 constexpr std::size_t kChipBytes = 134217728;
 
-class TarnCli : public ::testing::Test {
+class TarnCli : public CliTest {
 protected:
-    CliRun run(std::vector<std::string> args, const std::string& writer = "") {
-        std::vector<std::string> all = {"--writer", writer.empty() ? dir.sim() : writer, "--temp",
-                                        dir.temp()};
-        all.insert(all.end(), args.begin(), args.end());
-        return runCli(all);
-    }
     std::string image(std::size_t pages = 20) {
         return dir.write("image.bin", patternImage(pages)).string();
     }
-    void writerIni(const std::string& text) { dir.write("writer/writer.ini", text); }
     std::vector<std::uint8_t> chipPage(std::uint32_t page) {
         auto chip = readFile(dir.writerDir() / "tarn20.bin");
         if (chip.size() != kChipBytes) return {};
@@ -35,8 +28,6 @@ protected:
         auto img = patternImage(pages);
         return {img.begin() + page * kPage, img.begin() + (page + 1) * kPage};
     }
-
-    CliFixtureDir dir;
 };
 
 std::string checkSum(const std::vector<std::uint8_t>& bytes) {
@@ -129,14 +120,17 @@ TEST_F(TarnCli, JsonGivesOneObjectPerLineAndTheGauge) {
     }
     EXPECT_EQ(progress, 5);  // 0, 25, 50, 75 from the page loop and 100 at the end
     EXPECT_EQ(lastProgress, R"({"kind":"progress","percent":100})");
-    EXPECT_NE(write.out.find(R"({"kind":"pass","text":"    [O] Passed!","rgb":"#0000FF","bold":false})"),
-              std::string::npos);
+    EXPECT_NE(
+        write.out.find(R"({"kind":"pass","text":"    [O] Passed!","rgb":"#0000FF","bold":false})"),
+        std::string::npos);
     EXPECT_NE(write.out.find(R"({"kind":"time","text":"Start: )"), std::string::npos);
 
     auto verify = run({"--json", "tarn", "verify", img, "--info-page", "2"}, "sim");
     EXPECT_EQ(verify.status, 1);
-    EXPECT_NE(verify.out.find(R"({"kind":"fail","text":"    [X] Failed to verify page: 0x000000 (Code information has broken)!","rgb":"#FF0000","bold":false})"),
-              std::string::npos)
+    EXPECT_NE(
+        verify.out.find(
+            R"({"kind":"fail","text":"    [X] Failed to verify page: 0x000000 (Code information has broken)!","rgb":"#FF0000","bold":false})"),
+        std::string::npos)
         << verify.out;
 }
 
@@ -145,8 +139,8 @@ TEST_F(TarnCli, BadPagesFromWriterIniAreMirroredAndLogged) {
     const std::string img = image();
     auto write = run({"tarn", "write", img});
     EXPECT_EQ(write.status, 0) << write.out << write.err;
-    auto logs = std::vector<std::filesystem::path>(
-        std::filesystem::directory_iterator(dir.temp()), std::filesystem::directory_iterator());
+    auto logs = std::vector<std::filesystem::path>(std::filesystem::directory_iterator(dir.temp()),
+                                                   std::filesystem::directory_iterator());
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_EQ(readText(logs[0]),
               "[X] Failed to write page: 0x000005 (Data failed!), \n"
@@ -167,11 +161,11 @@ TEST_F(TarnCli, FailFromPullsTheWriterOutAndTheOperationStillCloses) {
     EXPECT_EQ(write.err, "ERROR: [USB] Failed to transmit data!\nERROR: Input/Output Error\n");
     auto lines = withoutTimes(write.outLines());
     ASSERT_GE(lines.size(), 7u);
-    EXPECT_EQ(std::vector<std::string>(lines.end() - 7, lines.end()),
-              (std::vector<std::string>{"    [O] Device: Tarn20", "  -> Write chip...",
-                                        "    [X] USB failed!", "  -> Disable chip...",
-                                        "    [X]    [X] USB failed!", "  -> Done!",
-                                        "End: HH:MM:SS"}));
+    EXPECT_EQ(
+        std::vector<std::string>(lines.end() - 7, lines.end()),
+        (std::vector<std::string>{"    [O] Device: Tarn20", "  -> Write chip...",
+                                  "    [X] USB failed!", "  -> Disable chip...",
+                                  "    [X]    [X] USB failed!", "  -> Done!", "End: HH:MM:SS"}));
 }
 
 TEST_F(TarnCli, DetectStatusFromWriterIni) {
@@ -224,7 +218,8 @@ TEST_F(TarnCli, UnreadableAndBrokenFiles) {
     EXPECT_NE(missing.out.find("    [X] Can't open this file!\n"), std::string::npos);
     auto folder = run({"tarn", "load", dir.path().string()});
     EXPECT_EQ(folder.status, 1);
-    auto odd = run({"tarn", "load", dir.write("odd.bin", std::vector<std::uint8_t>(1025)).string()});
+    auto odd =
+        run({"tarn", "load", dir.write("odd.bin", std::vector<std::uint8_t>(1025)).string()});
     EXPECT_EQ(odd.status, 1);
     EXPECT_NE(odd.out.find("    [X] Failed file size!\n"), std::string::npos);
     // Load File never touches the Writer, so it makes no chip file either.
@@ -262,8 +257,8 @@ TEST_F(TarnCli, ReadStopsCleanlyWhenTheWriterGoesAway) {
     EXPECT_NE(read.out.find("    [X] Failed to read page: 0x000001 (USB failed!)!\n"),
               std::string::npos)
         << read.out;
-    auto files = std::vector<std::filesystem::path>(
-        std::filesystem::directory_iterator(dir.temp()), std::filesystem::directory_iterator());
+    auto files = std::vector<std::filesystem::path>(std::filesystem::directory_iterator(dir.temp()),
+                                                    std::filesystem::directory_iterator());
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].filename().string().rfind("READ_", 0), 0u);
     EXPECT_EQ(std::filesystem::file_size(files[0]), kPage);

@@ -4,10 +4,10 @@
 #include <string>
 
 #include "CliServices.h"
+#include "Fakes.h"
 #include "OperationFrame.h"
 #include "OperationLog.h"
 #include "TerminalPane.h"
-#include "Fakes.h"
 
 using namespace sonoprog;
 using namespace sonoprog::cli;
@@ -105,10 +105,11 @@ TEST(Terminal, JsonProgressOnlyWhenItChangesAndAfreshPerOperation) {
     pane.clearLines();
     log.progress(100);
     log.warn("Cancel!");
-    EXPECT_EQ(out.text(),
-              "{\"kind\":\"progress\",\"percent\":0}\n{\"kind\":\"progress\",\"percent\":100}\n"
-              "{\"kind\":\"progress\",\"percent\":100}\n"
-              "{\"kind\":\"warn\",\"text\":\"    [!] Cancel!\",\"rgb\":\"#FF0000\",\"bold\":false}\n");
+    EXPECT_EQ(
+        out.text(),
+        "{\"kind\":\"progress\",\"percent\":0}\n{\"kind\":\"progress\",\"percent\":100}\n"
+        "{\"kind\":\"progress\",\"percent\":100}\n"
+        "{\"kind\":\"warn\",\"text\":\"    [!] Cancel!\",\"rgb\":\"#FF0000\",\"bold\":false}\n");
     EXPECT_FALSE(pane.sawFail());
 }
 
