@@ -61,14 +61,22 @@ std::optional<std::string> ensureChipFile(const std::filesystem::path& file, std
         ok = false;
         error = systemError(temp);
     }
-    if (ok && ::rename(temp.c_str(), file.c_str()) != 0) {
-        ok = false;
-        error = systemError(file);
+    // A link, not a rename: a run that made the same chip at the same moment
+    // keeps its file, and both then use that one.
+    bool raced = false;
+    if (ok && ::link(temp.c_str(), file.c_str()) != 0) {
+        raced = errno == EEXIST;
+        // Folders without hard links still get the chip whole, by a rename.
+        const bool noLinks = errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS;
+        if (noLinks && ::rename(temp.c_str(), file.c_str()) == 0) return std::nullopt;
+        if (!raced) {
+            ok = false;
+            error = systemError(file);
+        }
     }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return error;
-    }
+    ::unlink(temp.c_str());
+    if (!ok) return error;
+    if (raced) return ensureChipFile(file, size, chipName);
     return std::nullopt;
 }
 
