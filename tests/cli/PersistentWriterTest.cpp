@@ -194,3 +194,17 @@ TEST(PersistentWriter, UnreadableSettingsAndUnusableFolders) {
     EXPECT_NE(notDir.error.find("cannot be used as the virtual Writer's folder"),
               std::string::npos);
 }
+
+TEST(PersistentWriter, MakesOnlyTheChipFilesItIsAskedFor) {
+    test::TempDir dir;
+    dir.write("w/writer.ini", std::string("[Series Flash]\nMID=0xEF\nSize=0x2000\n"));
+    auto opened = sim::openPersistentWriter(dir / "w", sim::kSerialFlashFile | sim::kKiva300File);
+    ASSERT_TRUE(opened.writer) << opened.error;
+    ASSERT_EQ(opened.warnings.size(), 1u);
+    EXPECT_EQ(opened.warnings[0],
+              "writer.ini: [Series Flash] MID and DID go together; the chip answers to any ids");
+    EXPECT_EQ(std::filesystem::file_size(dir / "w" / "serialflash.bin"), 0x2000u);
+    EXPECT_EQ(std::filesystem::file_size(dir / "w" / "kiva300.bin"), 4096u);
+    EXPECT_FALSE(std::filesystem::exists(dir / "w" / "tarn20.bin"));
+    EXPECT_TRUE(allBytes(test::readFile(dir / "w" / "kiva300.bin"), 0xFF));
+}
