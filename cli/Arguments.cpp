@@ -24,6 +24,13 @@ bool isFlagGlobal(std::string_view name) {
     return name == "yes" || name == "json" || name == "help" || name == "version";
 }
 
+bool isAnyCommandOption(std::string_view name) {
+    for (const auto& c : commandTable())
+        for (const auto& o : c.options)
+            if (o.name == name) return true;
+    return false;
+}
+
 std::string placeholder(const OptionSpec& o) {
     return o.kind == OptionKind::Number ? "N" : "NAME";
 }
@@ -139,6 +146,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             value = name.substr(eq + 1);
             name.resize(eq);
         }
+        if (!isFlagGlobal(name) && !isValuedGlobal(name) && !isAnyCommandOption(name))
+            return fail("unknown option '--" + name + "'");
         if (isFlagGlobal(name)) {
             if (value) return fail("option '--" + name + "' takes no value");
             if (name == "yes") inv.yes = true;
