@@ -100,10 +100,10 @@ EditorTab::EditorTab(gui::TabEnvironment& env, QWidget* parent)
     connect(BT_Edit_SecDn, &QPushButton::clicked, this, &EditorTab::BT_Edit_SecDnClick);
     connect(BT_Edit_SecClr, &QPushButton::clicked, this, &EditorTab::BT_Edit_SecClrClick);
 
-    PN_Edit_3 = makePanel(this, "PN_Edit_3", 303, 180);
+    PN_Edit_3 = makePanel(this, "PN_Edit_3", 303, 186);
     ED_Edit_MemUsg = makeField(PN_Edit_3, "ED_Edit_MemUsg", "Memory Usage (Byte)", 4);
-    ED_Edit_HstRate = makeField(PN_Edit_3, "ED_Edit_HstRate", "The Highest Rate (Hz)", 62);
-    ED_Edit_LstSec = makeField(PN_Edit_3, "ED_Edit_LstSec", "Last Section No.", 120);
+    ED_Edit_HstRate = makeField(PN_Edit_3, "ED_Edit_HstRate", "The Highest Rate (Hz)", 64);
+    ED_Edit_LstSec = makeField(PN_Edit_3, "ED_Edit_LstSec", "Last Section No.", 124);
 
     model_ = new SoundTableModel(table_, this);
     model_->onCurrentRow = [this](int row) { showCurrentRow(row); };
@@ -138,6 +138,7 @@ EditorTab::EditorTab(gui::TabEnvironment& env, QWidget* parent)
     rows->setDefaultSectionSize(kRowHeight);
     rows->setSectionResizeMode(QHeaderView::Fixed);
     QHeaderView* heading = SG_SoundTable->horizontalHeader();
+    heading->setFont(gridFont);
     heading->setSectionResizeMode(QHeaderView::Fixed);
     heading->setSectionsClickable(false);
     heading->setHighlightSections(false);
@@ -185,12 +186,12 @@ QPushButton* EditorTab::makeButton(QWidget* panel, const char* name, const char*
 QLineEdit* EditorTab::makeField(QWidget* panel, const char* name, const char* label, int top) {
     // Two lines where a label is wider than its field ("Memory Usage (Byte)").
     auto* caption = new QLabel(QString::fromLatin1(label), panel);
-    caption->setGeometry(5, top, 100, 30);
+    caption->setGeometry(5, top, 100, 36);
     caption->setWordWrap(true);
     caption->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
     auto* field = new QLineEdit(QStringLiteral("0"), panel);
     field->setObjectName(QString::fromLatin1(name));
-    field->setGeometry(5, top + 32, 100, 22);
+    field->setGeometry(5, top + 38, 100, 22);
     field->setReadOnly(true);
     field->setFocusPolicy(Qt::NoFocus);
     caption->setBuddy(field);
