@@ -334,7 +334,8 @@ bool SerialFlashOperations::loadFile() {
     frame.pass("File size: " + sizeText + " (Byte)");
 
     frame.step("  -> Get file check sum...");
-    const core::ImageSumResult sum = core::sumImageStream(f.get(), s_.yield);
+    const core::ImageSumResult sum =
+        core::sumImageStream(f.get(), s_.yield, static_cast<std::uint64_t>(size) + 1);
     // A sum over fewer bytes than the size would be recorded as the file's own.
     if (!sum.ok || sum.bytes != static_cast<std::uint64_t>(size)) {
         frame.fail("Can't open this file!");

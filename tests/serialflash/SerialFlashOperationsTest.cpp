@@ -166,11 +166,15 @@ TEST_F(NorOperations, CancelledOrUnreadableLoadLeavesTheFields) {
     files.openAnswers.push_back(bench.dir.path().string());  // a folder is not a file
     EXPECT_FALSE(ops.loadFile());
     EXPECT_EQ(pane.lines.back(), fail("Can't open this file!"));
+    // A device that measures 0 bytes yet never ends is not summed for ever.
+    files.openAnswers.push_back("/dev/zero");
+    EXPECT_FALSE(ops.loadFile());
+    EXPECT_EQ(pane.lines.back(), fail("Can't open this file!"));
     EXPECT_EQ(fields.loadFile, "old.bin");
     EXPECT_EQ(fields.fileSize, "10");
     EXPECT_EQ(fields.chkSum, "0000000A");
-    EXPECT_EQ(lock.events,
-              (std::vector<std::string>{"lock", "unlock", "lock", "unlock", "lock", "unlock"}));
+    EXPECT_EQ(lock.events, (std::vector<std::string>{"lock", "unlock", "lock", "unlock", "lock",
+                                                     "unlock", "lock", "unlock"}));
 }
 
 // ---- blank check ----
