@@ -1,5 +1,6 @@
 #include "TarnOperations.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 
@@ -22,6 +23,16 @@ std::uint32_t pageGauge(std::uint32_t done, std::uint32_t span) {
 
 std::string pageText(std::uint32_t page) {
     return "0x" + core::hex6(page);
+}
+
+// A decimal number too large for a 32-bit field reads as 0, as text would. As
+// a start page that would quietly move the range onto page 0.
+bool numberTooLarge(std::string_view text) {
+    std::string_view digits = core::trimBlanks(text);
+    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-'))
+        digits.remove_prefix(1);
+    return !digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos &&
+           digits.find_first_not_of('0') != std::string_view::npos && core::fieldInt(text) == 0;
 }
 
 }  // namespace
@@ -75,7 +86,8 @@ bool TarnOperations::loadFile() {
     }
     if (frame.ok()) {
         frame.step("  -> Get file check sum...");
-        const core::ImageSumResult sum = core::sumImageStream(file.get(), yield_);
+        const core::ImageSumResult sum =
+            core::sumImageStream(file.get(), yield_, static_cast<std::uint64_t>(size) + 1);
         if (!sum.ok) {
             frame.fail("Can't open this file!");
         } else if (sum.bytes != static_cast<std::uint64_t>(size)) {
@@ -121,7 +133,7 @@ bool TarnOperations::checkRange(core::OperationFrame& frame, Range& range) {
     // program (or compare against) a stale page buffer.
     const std::uint64_t last = std::uint64_t{start} + count - 1;
     const std::uint64_t filePages = static_cast<std::uint64_t>(imageSize_) / kPageSize;
-    if (count == 0 || last >= kUserPages || count > filePages) {
+    if (count == 0 || last >= kUserPages || count > filePages || numberTooLarge(fields_.PageBeg)) {
         frame.fail("Wrong range of write!");
         return false;
     }
@@ -282,7 +294,9 @@ bool TarnOperations::verify() {
     core::OperationFrame frame(log_, lock_, clock_, "[ VERIFY ]", core::TimeLines::Yes);
     Range range;
     const bool entered = prepareImageRun(frame, range, "VRF_", "  -> Verify chip...");
-    const std::uint32_t allowed = core::fieldUInt(fields_.AllowError);
+    // A negative allowance would wrap to four thousand million and pass any page.
+    const std::uint32_t allowed =
+        static_cast<std::uint32_t>(std::max(0, core::fieldInt(fields_.AllowError)));
     if (entered) {
         const std::uint32_t span = range.last - range.start + 1;
         for (std::uint32_t page = range.start; frame.ok() && page <= range.last; ++page) {

@@ -69,12 +69,16 @@ TEST_F(TarnVerifyTest, AllowErrorThreePassesThreeWrongBytesAndStopsAtFour) {
 }
 
 TEST_F(TarnVerifyTest, AllowErrorZeroStopsAtAnyWrongByte) {
-    fields.AllowError = "0";
     spoil(17, 1);
-    EXPECT_FALSE(ops.verify());
-    EXPECT_TRUE(pane.has(
-        "    [X]     [X] Failed to verify page: 0x000011 (Too many error in this page!)!"));
-    EXPECT_EQ(vrf(), "[X] Found 1 error(s) in page: 0x000011\n");
+    // A negative allowance is no allowance, not four thousand million.
+    for (const char* allow : {"0", "-1"}) {
+        fields.AllowError = allow;
+        EXPECT_FALSE(ops.verify()) << allow;
+        EXPECT_TRUE(pane.has(
+            "    [X]     [X] Failed to verify page: 0x000011 (Too many error in this page!)!"))
+            << allow;
+        EXPECT_EQ(vrf(), "[X] Found 1 error(s) in page: 0x000011\n") << allow;
+    }
 }
 
 TEST_F(TarnVerifyTest, OneWrongByteInAnInformationPageStopsWhateverAllowErrorSays) {

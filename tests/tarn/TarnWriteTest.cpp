@@ -68,8 +68,16 @@ TEST_F(TarnWriteTest, RangeFromPageHundredUsesBothPageMethods) {
 TEST_F(TarnWriteTest, RangesOutsideTheUserAreaOrTheImageAreRefused) {
     takeSparseImage(124032);
     const std::vector<std::pair<std::string, std::string>> wrong = {
-        {"1", "124032"}, {"0", "0"},      {"5", "-1"},          {"-256", "300"},
-        {"0", "abc"},    {"124032", "1"}, {"0", "99999999999"},
+        {"1", "124032"},
+        {"0", "0"},
+        {"5", "-1"},
+        {"-256", "300"},
+        {"0", "abc"},
+        {"124032", "1"},
+        {"0", "99999999999"},
+        // Too large for the field: read as 0, it would move the write onto page 0.
+        {"99999999999", "1"},
+        {"-4294967296", "1"},
     };
     for (const auto& [start, count] : wrong) {
         fields.PageBeg = start;
