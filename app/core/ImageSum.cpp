@@ -27,7 +27,7 @@ ImageSumResult sumImageStream(std::FILE* f, YieldHook& yield, std::uint64_t limi
     // The check comes after a block, so the pause is the breath plus one
     // block's read: both kept short enough to stay under 30 ms.
     constexpr auto kBreath = std::chrono::milliseconds(20);
-    constexpr std::size_t kBlock = 256u << 10;
+    constexpr std::size_t kBlock = 64u << 10;
     ImageSumResult result;
     if (!f || std::fseek(f, 0, SEEK_SET) != 0) return result;
     std::clearerr(f);
