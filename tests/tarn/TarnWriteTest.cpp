@@ -317,3 +317,28 @@ TEST_F(TarnWriteTest, SecondWriteInTheSameMinuteKeepsTheFirstLog) {
               "[X] Failed to write page: 0x000001 (CheckSum failed!), \n"
               "    mirror this page to: 0x01E480.\n");
 }
+
+TEST_F(TarnWriteTest, LinkDyingAtAnyTransferEndsWithOneFailureAndTheRelease) {
+    Bytes image = test::patternImage(3);
+    loadImage(image);
+    fields.InfoPage = "1";
+    chip->setBadPage(2);
+    const std::uint64_t before = writer.transferCount();
+    ASSERT_TRUE(ops.write());  // page 2 mirrored to the first spare
+    const std::uint64_t whole = writer.transferCount() - before;
+    for (std::uint64_t k = 1; k <= whole; ++k) {
+        chip->erase();
+        chip->statuses().clear();
+        writer.clearFaults();
+        prompter.boxes.clear();
+        const std::uint64_t base = writer.transferCount();
+        writer.failFrom(base + k);
+        EXPECT_FALSE(ops.write()) << k;
+        // The failed transfer and the release that was still tried, no spare search.
+        EXPECT_EQ(prompter.boxes.size(), k < whole ? 2u : 1u) << k;
+        EXPECT_EQ(lines().back(), "End: 04:50:07") << k;
+        EXPECT_EQ(lines()[lines().size() - 3], "    [X]    [X] USB failed!") << k;
+        EXPECT_FALSE(lock.locked) << k;
+        EXPECT_EQ(chipPage(0x1E481), Bytes(1024, 0xFF)) << k;
+    }
+}
