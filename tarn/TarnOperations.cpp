@@ -35,6 +35,13 @@ bool numberTooLarge(std::string_view text) {
            digits.find_first_not_of('0') != std::string_view::npos && core::fieldInt(text) == 0;
 }
 
+// Appends one record to a PGM log and pushes it to the disk at once, so that
+// the records survive a crash; false when the disk did not take it.
+bool putRecord(std::FILE* f, const std::string& record) {
+    const bool written = std::fputs(record.c_str(), f) >= 0;
+    return std::fflush(f) == 0 && written;
+}
+
 }  // namespace
 
 TarnOperations::TarnOperations(TarnFields& fields, core::OperationLog& log, core::TabLock& lock,
@@ -242,6 +249,7 @@ bool TarnOperations::write() {
     core::OperationFrame frame(log_, lock_, clock_, "[ WRITE ]", core::TimeLines::Yes);
     Range range;
     const bool entered = prepareImageRun(frame, range, "PGM_", "  -> Write chip...");
+    bool logKept = true;
     if (entered) {
         std::uint32_t spare = kFirstSparePage;
         const std::uint32_t span = range.last - range.start + 1;
@@ -250,9 +258,8 @@ bool TarnOperations::write() {
             const bool info = page < range.infoEnd;
             if (writePage(page, info)) continue;
 
-            std::fprintf(out_.get(), "[X] Failed to write page: %s (%s), \n",
-                         pageText(page).c_str(), holder_.c_str());
-            std::fflush(out_.get());
+            logKept &= putRecord(out_.get(), "[X] Failed to write page: " + pageText(page) + " (" +
+                                                 holder_ + "), \n");
             // A dead link is not a bad page: searching the spare area would only
             // fail every spare in turn, each with its own error box.
             if (chip_.transferFailed()) {
@@ -280,9 +287,14 @@ bool TarnOperations::write() {
                 frame.clearFlag();
                 break;
             }
-            std::fprintf(out_.get(), "    mirror this page to: %s.\n", pageText(spare).c_str());
-            std::fflush(out_.get());
+            logKept &= putRecord(out_.get(), "    mirror this page to: " + pageText(spare) + ".\n");
             ++spare;
+        }
+        // The chip is written, but the record of its mirrored pages is not:
+        // that must not end with "Passed!".
+        if (frame.ok() && !logKept) {
+            holder_ = "Failed to write LOG file!";
+            frame.clearFlag();
         }
     }
     return closeRun(frame, entered, "Passed!", false);

@@ -1,6 +1,3 @@
-#include <sys/resource.h>
-#include <csignal>
-
 #include "TarnRig.h"
 
 using namespace sonoprog;
@@ -156,17 +153,12 @@ TEST_F(TarnReadTest, FailureAtPageSixteenKeepsTheSixteenPagesBeforeIt) {
 }
 
 TEST_F(TarnReadTest, FullDiskEndsWithAFailureNotFinish) {
-    // A file size limit stands in for a full disk.
-    auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 100 * 1024;
-    setrlimit(RLIMIT_FSIZE, &small);
     writer.setLogging(false);
-    const bool passed = ops.read();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, previous);
+    bool passed = true;
+    {
+        test::FullDisk full(100 * 1024);
+        passed = ops.read();
+    }
 
     EXPECT_FALSE(passed);
     EXPECT_FALSE(pane.has("    [O] Finish!"));

@@ -318,6 +318,28 @@ TEST_F(TarnWriteTest, SecondWriteInTheSameMinuteKeepsTheFirstLog) {
               "    mirror this page to: 0x01E480.\n");
 }
 
+TEST_F(TarnWriteTest, FullDiskLosingTheRecordsDoesNotEndWithPassed) {
+    Bytes image = test::patternImage(3);
+    loadImage(image);
+    fields.InfoPage = "0";
+    chip->setBadPage(1);
+    bool passed = true;
+    {
+        test::FullDisk full(0);  // the log is created but takes no record
+        passed = ops.write();
+    }
+    EXPECT_FALSE(passed);
+    EXPECT_EQ(tail(6),
+              (std::vector<std::string>{"  -> Write chip...", "    [X] Failed to write LOG file!",
+                                        "  -> Disable chip...", "    [O] Finished!", "  -> Done!",
+                                        "End: 04:50:07"}));
+    EXPECT_EQ(pgm(), "");
+    // The chip itself is complete.
+    EXPECT_EQ(chipPage(0x1E480), test::pageOf(image, 1));
+    EXPECT_EQ(chipPage(2), test::pageOf(image, 2));
+    EXPECT_EQ(chip->byteAt(0x1FE00, 2), 0x80);
+}
+
 TEST_F(TarnWriteTest, LinkDyingAtAnyTransferEndsWithOneFailureAndTheRelease) {
     Bytes image = test::patternImage(3);
     loadImage(image);
