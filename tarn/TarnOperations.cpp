@@ -124,7 +124,9 @@ bool TarnOperations::openImage(core::OperationFrame& frame) {
     }
     std::setvbuf(image_.get(), nullptr, _IOFBF, kStreamBuffer);
     imageSize_ = core::streamSize(image_.get());
-    if (imageSize_ != static_cast<long long>(core::fieldInt(fields_.FileSize))) {
+    // A stream without a size (a pipe) matches no loaded size, not even the
+    // "-1" that its own failed load left in the field.
+    if (imageSize_ < 0 || imageSize_ != static_cast<long long>(core::fieldInt(fields_.FileSize))) {
         frame.fail("This DAT file was modified! " + path);
         return false;
     }

@@ -1,3 +1,7 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "TarnRig.h"
@@ -228,6 +232,20 @@ TEST_F(TarnWriteTest, ModifiedFileNeverDetectsTheChipYetReleasesIt) {
     EXPECT_FALSE(ops.write());
     EXPECT_TRUE(pane.has("    [X] Failed to open DAT file: " + dir.path().string()));
     EXPECT_FALSE(lock.locked);
+
+    // A pipe has no size: its load fails with "-1" and the write must not wait on it.
+    auto pipe = dir / "pipe.bin";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const int keepOpen = ::open(pipe.c_str(), O_RDWR);  // so that opening it does not block
+    files.openAnswers.push_back(pipe.string());
+    EXPECT_FALSE(ops.loadFile());
+    EXPECT_EQ(fields.FileSize, "-1");
+    fields.PageCnt = "1";
+    writer.clearLog();
+    EXPECT_FALSE(ops.write());
+    EXPECT_TRUE(pane.has("    [X] This DAT file was modified! " + pipe.string()));
+    EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x11}));
+    ::close(keepOpen);
 }
 
 TEST_F(TarnWriteTest, WriterPulledOutMidWriteIsNotABadPage) {
