@@ -12,13 +12,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::unique_ptr<sim::VirtualWriter> echoWriter() {
-    auto writer = std::make_unique<sim::VirtualWriter>();
-    writer->addChip(std::make_shared<test::EchoChip>());
-    writer->setLogging(true);
-    return writer;
-}
-
 using Backend = test::BackendFixture;
 
 }  // namespace
@@ -27,15 +20,15 @@ TEST_F(Backend, DiscoveryTakesOnlyTheWriterWithItsFourEndpoints) {
     ASSERT_TRUE(device.available());
     EXPECT_FALSE(device.discover());
 
-    test::EmulatedWriter other(bus, echoWriter(), {0x04D8, 0x0053, true}, "1-1");
-    test::EmulatedWriter bare(bus, echoWriter(), {0x04D8, 0x0052, false}, "1-2");
+    test::EmulatedWriter other(bus, test::echoWriter(), {0x04D8, 0x0053, true}, "1-1");
+    test::EmulatedWriter bare(bus, test::echoWriter(), {0x04D8, 0x0052, false}, "1-2");
     other.plug();
     bare.plug();
     pumpFor(200ms);
     EXPECT_FALSE(device.discover()) << "another product id or a Writer without endpoints";
     EXPECT_FALSE(device.open());
 
-    test::EmulatedWriter writer(bus, echoWriter(), {}, "1-3");
+    test::EmulatedWriter writer(bus, test::echoWriter(), {}, "1-3");
     writer.plug();
     ASSERT_TRUE(pumpUntil([&] { return device.discover(); }));
     ASSERT_TRUE(device.open());
@@ -51,8 +44,8 @@ TEST_F(Backend, DiscoveryTakesOnlyTheWriterWithItsFourEndpoints) {
 }
 
 TEST_F(Backend, TheConnectionFollowsRealHotPlugEvents) {
-    test::EmulatedWriter writer(bus, echoWriter(), {}, "1-1");
-    test::EmulatedWriter other(bus, echoWriter(), {0x1234, 0x5678, true}, "1-2");
+    test::EmulatedWriter writer(bus, test::echoWriter(), {}, "1-1");
+    test::EmulatedWriter other(bus, test::echoWriter(), {0x1234, 0x5678, true}, "1-2");
     monitor.start();
     EXPECT_EQ(shown, std::vector<bool>{false});
 
@@ -95,7 +88,7 @@ TEST_F(Backend, TheConnectionFollowsRealHotPlugEvents) {
 }
 
 TEST_F(Backend, AStartWithTheWriterAttachedConnectsAtOnce) {
-    test::EmulatedWriter writer(bus, echoWriter());
+    test::EmulatedWriter writer(bus, test::echoWriter());
     writer.plug();
     ASSERT_TRUE(pumpUntil([&] { return device.discover(); }));
     monitor.start();
@@ -105,7 +98,7 @@ TEST_F(Backend, AStartWithTheWriterAttachedConnectsAtOnce) {
 
 TEST_F(Backend, AWriterThatStopsAnsweringRunsIntoTheReplyTimeOut) {
     device.setTimeouts(300, 300);
-    test::EmulatedWriter writer(bus, echoWriter());
+    test::EmulatedWriter writer(bus, test::echoWriter());
     writer.plug();
     ASSERT_TRUE(pumpUntil([&] { return device.discover(); }));
     monitor.start();

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "ChipModel.h"
+#include "VirtualWriter.h"
 
 namespace sonoprog::test {
 
@@ -26,5 +28,13 @@ public:
     }
     std::vector<std::uint8_t> stored;
 };
+
+// A virtual Writer with only the echo chip in its socket, logging.
+inline std::unique_ptr<sim::VirtualWriter> echoWriter() {
+    auto writer = std::make_unique<sim::VirtualWriter>();
+    writer->addChip(std::make_shared<EchoChip>());
+    writer->setLogging(true);
+    return writer;
+}
 
 }  // namespace sonoprog::test

@@ -18,13 +18,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::unique_ptr<sim::VirtualWriter> echoWriter() {
-    auto writer = std::make_unique<sim::VirtualWriter>();
-    writer->addChip(std::make_shared<test::EchoChip>());
-    writer->setLogging(true);
-    return writer;
-}
-
 struct HarnessFixture : ::testing::Test {
     HarnessFixture() { EXPECT_EQ(libusb_init(&ctx), 0); }
     ~HarnessFixture() override {
@@ -108,7 +101,7 @@ struct HarnessFixture : ::testing::Test {
 
 TEST_F(HarnessFixture, TheWriterShowsItsIdentityAndFourBulkEndpoints) {
     EXPECT_TRUE(listDevices().empty());
-    test::EmulatedWriter writer(bus, echoWriter());
+    test::EmulatedWriter writer(bus, test::echoWriter());
     writer.plug();
     pump(50ms);
     auto seen = listDevices();
@@ -121,8 +114,8 @@ TEST_F(HarnessFixture, TheWriterShowsItsIdentityAndFourBulkEndpoints) {
 }
 
 TEST_F(HarnessFixture, OtherShapesShowWhatTheyAre) {
-    test::EmulatedWriter other(bus, echoWriter(), {0x04D8, 0x0053, true}, "1-2");
-    test::EmulatedWriter bare(bus, echoWriter(), {0x04D8, 0x0052, false}, "1-3");
+    test::EmulatedWriter other(bus, test::echoWriter(), {0x04D8, 0x0053, true}, "1-2");
+    test::EmulatedWriter bare(bus, test::echoWriter(), {0x04D8, 0x0052, false}, "1-3");
     other.plug();
     bare.plug();
     pump(50ms);
@@ -138,7 +131,7 @@ TEST_F(HarnessFixture, OtherShapesShowWhatTheyAre) {
 }
 
 TEST_F(HarnessFixture, BulkUrbsReachTheVirtualWriterInWireOrder) {
-    test::EmulatedWriter writer(bus, echoWriter());
+    test::EmulatedWriter writer(bus, test::echoWriter());
     writer.plug();
     openWriter();
     link::Packet cmd{}, reply{};
@@ -170,7 +163,7 @@ TEST_F(HarnessFixture, BulkUrbsReachTheVirtualWriterInWireOrder) {
 }
 
 TEST_F(HarnessFixture, InjectedFaultsAndMissingEndpointsFailTheTransfer) {
-    test::EmulatedWriter writer(bus, echoWriter());
+    test::EmulatedWriter writer(bus, test::echoWriter());
     writer.plug();
     openWriter();
     writer.withWriter([](sim::VirtualWriter& w) { w.failTransfer(1); });
@@ -196,8 +189,8 @@ TEST_F(HarnessFixture, HotPlugCallbacksFollowTheCable) {
                   LIBUSB_HOTPLUG_NO_FLAGS, link::kWriterVendorId, link::kWriterProductId,
                   LIBUSB_HOTPLUG_MATCH_ANY, record, &events, &cb),
               0);
-    test::EmulatedWriter writer(bus, echoWriter());
-    test::EmulatedWriter other(bus, echoWriter(), {0x04D8, 0x0053, true}, "1-2");
+    test::EmulatedWriter writer(bus, test::echoWriter());
+    test::EmulatedWriter other(bus, test::echoWriter(), {0x04D8, 0x0053, true}, "1-2");
     writer.plug();
     pump(200ms);
     other.plug();
@@ -216,7 +209,7 @@ TEST_F(HarnessFixture, HotPlugCallbacksFollowTheCable) {
 }
 
 TEST_F(HarnessFixture, PullingTheCableEndsAWaitingTransferAtOnce) {
-    test::EmulatedWriter writer(bus, echoWriter());
+    test::EmulatedWriter writer(bus, test::echoWriter());
     writer.plug();
     openWriter();
     EXPECT_TRUE(pendingTransferFailsAtRemoval(writer));
@@ -227,7 +220,7 @@ TEST_F(HarnessFixture, PullingTheCableEndsAWaitingTransferAtOnce) {
 }
 
 TEST_F(HarnessFixture, ANaiveRemovalWouldHaveBeenCaught) {
-    test::EmulatedWriter writer(bus, echoWriter());
+    test::EmulatedWriter writer(bus, test::echoWriter());
     writer.setNaiveRemoval(true);
     writer.plug();
     openWriter();
@@ -237,7 +230,7 @@ TEST_F(HarnessFixture, ANaiveRemovalWouldHaveBeenCaught) {
 }
 
 TEST_F(HarnessFixture, TheCableGoesInsideAChosenTransfer) {
-    test::EmulatedWriter writer(bus, echoWriter());
+    test::EmulatedWriter writer(bus, test::echoWriter());
     writer.plug();
     openWriter();
     writer.unplugAtTransfer(2);  // the 4-byte bulk out after the exchange
@@ -255,7 +248,7 @@ TEST_F(HarnessFixture, TheCableGoesInsideAChosenTransfer) {
 }
 
 TEST_F(HarnessFixture, AnExchangeLosesItsReplyWhenTheCableGoesAfterTheCommand) {
-    test::EmulatedWriter writer(bus, echoWriter());
+    test::EmulatedWriter writer(bus, test::echoWriter());
     writer.plug();
     openWriter();
     writer.unplugAtTransfer(1);
@@ -270,7 +263,7 @@ TEST_F(HarnessFixture, AnExchangeLosesItsReplyWhenTheCableGoesAfterTheCommand) {
 }
 
 TEST_F(HarnessFixture, AWriterThatStopsAnsweringTimesOutAndItsUrbIsDiscarded) {
-    test::EmulatedWriter writer(bus, echoWriter());
+    test::EmulatedWriter writer(bus, test::echoWriter());
     writer.plug();
     openWriter();
     writer.setAnswering(false);
