@@ -1,0 +1,134 @@
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "OperationPane.h"
+#include "Prompter.h"
+#include "WriterLink.h"
+
+namespace sonoprog::bench {
+
+// The figures that drive a whole operation time one run each, their set-up
+// left out. Each is also callable on its own (sonoprog_bench --rss=NAME) so
+// that its peak memory can be measured in a fresh process.
+struct Timed {
+    double seconds = 0;  // of the timed part
+    // Transfers the timed part sent, for the operations on the Writer.
+    std::uint64_t exchanges = 0;
+    std::uint64_t bulkOut = 0;
+    std::uint64_t bulkIn = 0;
+};
+using Scenario = std::function<Timed()>;
+
+struct ScenarioRegistrar {
+    ScenarioRegistrar(const char* name, Scenario run);
+};
+
+// Runs a registered scenario once; false when there is none of that name.
+bool runScenario(const std::string& name);
+std::vector<std::string> scenarioNames();
+
+#define SONOPROG_SCENARIO_CAT2(a, b) a##b
+#define SONOPROG_SCENARIO_CAT(a, b) SONOPROG_SCENARIO_CAT2(a, b)
+#define SONOPROG_SCENARIO(name, fn)                                                    \
+    static const ::sonoprog::bench::ScenarioRegistrar SONOPROG_SCENARIO_CAT(kScenario, \
+                                                                            __LINE__)(name, fn)
+
+// Where the benchmark's large files live (SONOPROG_BENCH_DIR, else ./bench-data).
+std::filesystem::path dataDir();
+// A file of exactly `size` bytes of a fixed pseudo-random pattern, made once
+// and reused by later runs.
+std::filesystem::path patternFile(const std::string& name, std::uint64_t size);
+// Reads the whole file once so that it sits in the page cache.
+void warmPageCache(const std::filesystem::path& path);
+
+// Runs a program with stdout to /dev/null (or to `stdoutPath`) and waits
+// for it; returns its wall time in seconds, or a negative value when it failed.
+double runProgram(const std::vector<std::string>& argv,
+                  const std::optional<std::filesystem::path>& stdoutPath = std::nullopt);
+
+// VmHWM of this process in KiB.
+long peakRssKiB();
+
+double secondsSince(std::chrono::steady_clock::time_point start);
+
+// --- quiet stand-ins for what a user would see ---
+class QuietPane final : public core::OperationPane {
+public:
+    void clearLines() override { lines.clear(); }
+    void appendLine(const core::LogLine& line) override;
+    void setProgress(int percent) override { progress = percent; }
+    bool hasFail() const;
+    std::vector<std::string> lines;
+    int progress = 0;
+};
+
+class NoLock final : public core::TabLock {
+public:
+    void lock() override {}
+    void unlock() override {}
+};
+
+// Every box is a fault in a benchmark run: it is counted, a question answers yes.
+class CountingPrompter final : public core::Prompter {
+public:
+    void showMessage(std::string_view, std::string_view text, core::BoxIcon) override;
+    bool askYesNo(std::string_view, std::string_view, core::BoxIcon) override { return true; }
+    int boxes = 0;
+    std::string last;
+};
+
+// Answers every open or save dialog with the paths set here.
+class FixedChooser final : public core::FileChooser {
+public:
+    std::optional<std::string> chooseOpenFile(const core::FileDialogRequest&) override {
+        return open;
+    }
+    std::vector<std::string> chooseOpenFiles(const core::FileDialogRequest&) override {
+        return many;
+    }
+    std::optional<std::string> chooseSaveFile(const core::FileDialogRequest&) override {
+        return save;
+    }
+    std::optional<std::string> open;
+    std::vector<std::string> many;
+    std::optional<std::string> save;
+};
+
+// Counts the transfers on their way to the real link.
+class CountingLink final : public link::WriterLink {
+public:
+    explicit CountingLink(link::WriterLink& inner) : inner_(inner) {}
+    bool Exchange(const link::Packet& command, link::Packet& reply) override {
+        ++exchanges;
+        return inner_.Exchange(command, reply);
+    }
+    bool BulkWrite(const std::uint8_t* data, std::size_t length) override {
+        ++bulkOut;
+        return inner_.BulkWrite(data, length);
+    }
+    bool BulkRead(std::uint8_t* buffer, std::size_t length) override {
+        ++bulkIn;
+        return inner_.BulkRead(buffer, length);
+    }
+    Timed timed(double seconds) const { return {seconds, exchanges, bulkOut, bulkIn}; }
+    std::uint64_t exchanges = 0;
+    std::uint64_t bulkOut = 0;
+    std::uint64_t bulkIn = 0;
+
+private:
+    link::WriterLink& inner_;
+};
+
+// Stops the benchmark run loudly: a figure of a failed operation is worthless.
+[[noreturn]] void fatal(const std::string& what);
+
+}  // namespace sonoprog::bench
