@@ -1,15 +1,85 @@
-#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "AppPaths.h"
+#include "Application.h"
+#include "InstanceLock.h"
 #include "MainWindow.h"
+#include "ProgramOptions.h"
+#include "QtServices.h"
 #include "StandardWriter.h"
+#include "UsbEventPump.h"
+#include "UsbWriterDevice.h"
+#include "Version.h"
+
+using namespace sonoprog;
+
+namespace {
+
+constexpr const char* kProgramName = "Sonoprog";
+constexpr const char* kSecondCaption = "Program Starts Failure!";
+constexpr const char* kSecondText = "Program has already started!";
+
+// The box of a second start; its text goes to stderr too, so that scripts and
+// tests see why the program ended.
+int reportSecondInstance(int& argc, char** argv) {
+    std::fprintf(stderr, "%s %s\n", kSecondCaption, kSecondText);
+    QApplication app(argc, argv);
+    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kSecondCaption),
+                    QString::fromLatin1(kSecondText), QMessageBox::Ok);
+    gui::execMessageBox(box);
+    return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    auto paths = sonoprog::core::AppPaths::forRunningProgram();
-    auto writer = sonoprog::sim::makeStandardWriter();
-    sonoprog::gui::MainWindow window(*writer, paths);
-    window.show();
-    app.exec();
+    const core::ProgramOptions options =
+        core::parseProgramOptions(std::vector<std::string>(argv + 1, argv + argc));
+    switch (options.action) {
+        case core::ProgramOptions::Action::Help:
+            std::fputs(core::programHelpText("sonoprog").c_str(), stdout);
+            return 0;
+        case core::ProgramOptions::Action::Version:
+            std::printf("%s\n", kVersionText);
+            return 0;
+        case core::ProgramOptions::Action::Error:
+            std::fprintf(stderr, "sonoprog: %s\nTry 'sonoprog --help'.\n", options.error.c_str());
+            return 2;
+        case core::ProgramOptions::Action::Run:
+            break;
+    }
+    if (options.writer.kind == core::WriterOption::Kind::SimDir) {
+        std::fprintf(stderr, "sonoprog: --writer sim:DIR is not yet supported\n");
+        return 2;
+    }
+
+    // Held until the process ends.
+    core::InstanceLock instance(core::InstanceLock::lockPath(kProgramName));
+    if (!instance.acquired()) return reportSecondInstance(argc, argv);
+
+    gui::Application app(argc, argv);
+    try {
+        const core::AppPaths paths = core::AppPaths::forRunningProgram();
+        std::unique_ptr<link::WriterDevice> device;
+        std::unique_ptr<link::usb::UsbEventPump> pump;
+        if (options.writer.kind == core::WriterOption::Kind::Usb) {
+            auto usb = std::make_unique<link::usb::UsbWriterDevice>();
+            pump = std::make_unique<link::usb::UsbEventPump>(*usb);
+            device = std::move(usb);
+        } else {
+            device = sim::makeStandardWriter();
+        }
+        gui::MainWindow window(*device, paths);
+        window.show();
+        app.exec();
+    } catch (const std::exception& e) {
+        app.showException(e.what());
+    } catch (...) {
+        app.showException({});
+    }
     return 0;
 }

@@ -10,6 +10,7 @@ SONOPROG_PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libusb-1.0-0-dev libinih-dev libssl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    fonts-dejavu-core fonts-urw-base35
 )
 
 sonoprog_install_packages() {

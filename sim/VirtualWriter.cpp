@@ -39,7 +39,9 @@ std::uint8_t StatusInjector::next(std::uint8_t code) {
 
 VirtualWriter::VirtualWriter() = default;
 
-void VirtualWriter::addChip(std::shared_ptr<ChipModel> chip) { chips_.push_back(std::move(chip)); }
+void VirtualWriter::addChip(std::shared_ptr<ChipModel> chip) {
+    chips_.push_back(std::move(chip));
+}
 
 void VirtualWriter::plug() {
     plugged_ = true;
@@ -58,9 +60,15 @@ void VirtualWriter::otherDeviceEvent() {
     if (deviceChange_) deviceChange_();
 }
 
-void VirtualWriter::failTransfer(std::uint64_t number) { failOnce_ = number; }
-void VirtualWriter::failFrom(std::uint64_t number) { failFrom_ = number; }
-void VirtualWriter::failReplyOf(std::uint64_t number) { failReply_ = number; }
+void VirtualWriter::failTransfer(std::uint64_t number) {
+    failOnce_ = number;
+}
+void VirtualWriter::failFrom(std::uint64_t number) {
+    failFrom_ = number;
+}
+void VirtualWriter::failReplyOf(std::uint64_t number) {
+    failReply_ = number;
+}
 
 void VirtualWriter::clearFaults() {
     failOnce_ = failFrom_ = failReply_ = 0;
@@ -71,7 +79,7 @@ bool VirtualWriter::faultHits(std::uint64_t number) const {
 }
 
 bool VirtualWriter::open() {
-    if (!plugged_) return false;
+    if (!plugged_ || openFails_) return false;
     open_ = true;
     pendingReply_.reset();
     phases_.clear();
@@ -81,7 +89,8 @@ bool VirtualWriter::open() {
 std::vector<std::uint8_t> VirtualWriter::commandCodes() const {
     std::vector<std::uint8_t> codes;
     for (const auto& r : log_)
-        if (r.kind == TransferRecord::Kind::Command && !r.bytes.empty()) codes.push_back(r.bytes[0]);
+        if (r.kind == TransferRecord::Kind::Command && !r.bytes.empty())
+            codes.push_back(r.bytes[0]);
     return codes;
 }
 
@@ -92,8 +101,8 @@ std::vector<std::string> VirtualWriter::protocolErrors() const {
     return all;
 }
 
-void VirtualWriter::record(TransferRecord::Kind kind, const std::uint8_t* data,
-                           std::size_t length, bool failed) {
+void VirtualWriter::record(TransferRecord::Kind kind, const std::uint8_t* data, std::size_t length,
+                           bool failed) {
     if (!logging_) return;
     log_.push_back({kind, std::vector<std::uint8_t>(data, data + length), failed});
 }
@@ -174,6 +183,9 @@ std::optional<std::string> VirtualWriter::transfer(link::Endpoint endpoint, std:
             const bool out = endpoint == link::Endpoint::DataOut;
             const Kind kind = out ? Kind::BulkOut : Kind::BulkIn;
             if (faultHits(number)) {
+                // The Writer gives up the command whose data went missing, so
+                // the operation's closing command is no protocol error.
+                phases_.clear();
                 record(kind, data, out ? length : 0, true);
                 return std::string(kIoErrorText);
             }

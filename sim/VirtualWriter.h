@@ -38,10 +38,12 @@ public:
     void unplug();
     // Some other USB device arrived or left.
     void otherDeviceEvent();
+    // The Writer is found but refuses to be opened (busy, no permission).
+    void setOpenFails(bool fails) { openFails_ = fails; }
 
     // --- faults; transfers are counted from 1, each exchange and each bulk block one ---
-    void failTransfer(std::uint64_t number);       // that transfer fails once
-    void failFrom(std::uint64_t number);           // that one and every later one fails
+    void failTransfer(std::uint64_t number);  // that transfer fails once
+    void failFrom(std::uint64_t number);      // that one and every later one fails
     // The command of exchange `number` reaches the chip, but its reply is lost.
     void failReplyOf(std::uint64_t number);
     void clearFaults();
@@ -81,6 +83,7 @@ private:
     std::function<void()> deviceChange_;
     std::function<void(std::uint64_t)> hook_;
     bool plugged_ = true;
+    bool openFails_ = false;
     bool open_ = false;
     bool logging_ = false;
     std::uint64_t transfers_ = 0;

@@ -41,6 +41,9 @@ char* readLine(char* buf, int size, void* stream) {
     int c = src->next();
     if (c == EOF) return nullptr;
     int used = 0;
+    // A line indented with blanks is a key line of its own, as the desktop
+    // reader takes it, not the continuation of the previous value.
+    while (c == ' ' || c == '\t') c = src->next();
     while (c != EOF) {
         if (c == '\n') break;
         if (c != '\0' && used < size - 2) buf[used++] = static_cast<char>(c);
@@ -50,7 +53,6 @@ char* readLine(char* buf, int size, void* stream) {
     buf[used] = '\0';
     return buf;
 }
-
 
 }  // namespace
 
@@ -110,6 +112,15 @@ std::int64_t IniFile::readInteger(std::string_view section, std::string_view key
 
 bool IniFile::hasSection(std::string_view section) const {
     return sections_.count(lower(section)) != 0;
+}
+
+std::vector<std::string> IniFile::keyNames(std::string_view section) const {
+    const std::string prefix = lower(section) + '\x1f';
+    std::vector<std::string> names;
+    for (auto it = values_.lower_bound(prefix);
+         it != values_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
+        names.push_back(it->first.substr(prefix.size()));
+    return names;
 }
 
 }  // namespace sonoprog::core

@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sonoprog::core {
 
@@ -23,9 +24,11 @@ public:
                            std::string_view fallback = {}) const;
     // Decimal or "0x"/"0X" hexadecimal ("$" too when allowDollar); a missing or
     // non-numeric value gives the fallback.
-    std::int64_t readInteger(std::string_view section, std::string_view key,
-                             std::int64_t fallback, bool allowDollar = false) const;
+    std::int64_t readInteger(std::string_view section, std::string_view key, std::int64_t fallback,
+                             bool allowDollar = false) const;
     bool hasSection(std::string_view section) const;
+    // The key names of a section, in lower case, sorted.
+    std::vector<std::string> keyNames(std::string_view section) const;
 
 private:
     static std::string makeKey(std::string_view section, std::string_view key);

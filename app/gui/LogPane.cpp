@@ -16,9 +16,8 @@ LogPane::LogPane(QWidget* parent) : QTextEdit(parent) {
     f.setPixelSize(13);
     setFont(f);
     // Keep the newest line in view whenever the content changes.
-    connect(this, &QTextEdit::textChanged, this, [this] {
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    });
+    connect(this, &QTextEdit::textChanged, this,
+            [this] { verticalScrollBar()->setValue(verticalScrollBar()->maximum()); });
 }
 
 void LogPane::appendLogLine(const core::LogLine& line) {
@@ -28,21 +27,38 @@ void LogPane::appendLogLine(const core::LogLine& line) {
     format.setFontWeight(line.bold ? QFont::Bold : QFont::Normal);
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
-    if (!document()->isEmpty()) cursor.insertBlock();
+    if (holdsLines()) cursor.insertBlock();
     // The pane keeps blanks as they are: leading blanks are part of the texts.
     cursor.insertText(QString::fromLocal8Bit(line.text.data(), qsizetype(line.text.size())),
                       format);
+    cursor.block().setUserState(kLineState);
+}
+
+bool LogPane::holdsLines() const {
+    // An empty first line leaves the document looking empty; its block state
+    // tells it from a cleared pane (however the pane was cleared).
+    return !document()->isEmpty() || document()->firstBlock().userState() == kLineState;
+}
+
+void LogPane::clearLines() {
+    clear();
 }
 
 QStringList LogPane::lineTexts() const {
     QStringList out;
-    if (document()->isEmpty()) return out;
+    if (!holdsLines()) return out;
     for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) out << b.text();
     return out;
 }
 
-void PaneAdapter::clearLines() { pane_.clear(); }
-void PaneAdapter::appendLine(const core::LogLine& line) { pane_.appendLogLine(line); }
-void PaneAdapter::setProgress(int percent) { gauge_.setProgress(percent); }
+void PaneAdapter::clearLines() {
+    pane_.clearLines();
+}
+void PaneAdapter::appendLine(const core::LogLine& line) {
+    pane_.appendLogLine(line);
+}
+void PaneAdapter::setProgress(int percent) {
+    gauge_.setProgress(percent);
+}
 
 }  // namespace sonoprog::gui

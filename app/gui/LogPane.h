@@ -16,8 +16,14 @@ public:
     explicit LogPane(QWidget* parent = nullptr);
 
     void appendLogLine(const core::LogLine& line);
+    // Empties the pane (every operation starts with it).
+    void clearLines();
     // The lines as shown, for tests.
     QStringList lineTexts() const;
+
+private:
+    static constexpr int kLineState = 1;
+    bool holdsLines() const;
 };
 
 // The operation-pane interface over a log pane and its gauge.

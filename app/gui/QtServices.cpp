@@ -3,6 +3,10 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QTimer>
+#include <cstdlib>
+
+#include "NumberText.h"
 
 namespace sonoprog::gui {
 
@@ -10,14 +14,27 @@ QString fromLocal(std::string_view text) {
     return QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
 }
 
-std::string toLocal(const QString& text) { return text.toLocal8Bit().toStdString(); }
+std::string toLocal(const QString& text) {
+    return text.toLocal8Bit().toStdString();
+}
+
+int execMessageBox(QMessageBox& box) {
+    if (const char* env = std::getenv("SONOPROG_BOX_TIMEOUT_MS")) {
+        if (auto ms = core::parseOptionNumber(env); ms && *ms <= 600000)
+            QTimer::singleShot(static_cast<int>(*ms), &box, &QMessageBox::accept);
+    }
+    return box.exec();
+}
 
 namespace {
 QMessageBox::Icon qtIcon(core::BoxIcon icon) {
     switch (icon) {
-        case core::BoxIcon::Error: return QMessageBox::Critical;
-        case core::BoxIcon::Warning: return QMessageBox::Warning;
-        case core::BoxIcon::Information: return QMessageBox::Information;
+        case core::BoxIcon::Error:
+            return QMessageBox::Critical;
+        case core::BoxIcon::Warning:
+            return QMessageBox::Warning;
+        case core::BoxIcon::Information:
+            return QMessageBox::Information;
     }
     return QMessageBox::NoIcon;
 }
@@ -25,7 +42,7 @@ QMessageBox::Icon qtIcon(core::BoxIcon icon) {
 
 void QtPrompter::showMessage(std::string_view caption, std::string_view text, core::BoxIcon icon) {
     QMessageBox box(qtIcon(icon), fromLocal(caption), fromLocal(text), QMessageBox::Ok, parent_);
-    box.exec();
+    execMessageBox(box);
 }
 
 bool QtPrompter::askYesNo(std::string_view caption, std::string_view text, core::BoxIcon icon) {
@@ -76,6 +93,8 @@ std::optional<std::string> QtFileChooser::chooseSaveFile(const core::FileDialogR
     return toLocal(dialog.selectedFiles().front());
 }
 
-void QtYield::yield() { QCoreApplication::processEvents(); }
+void QtYield::yield() {
+    QCoreApplication::processEvents();
+}
 
 }  // namespace sonoprog::gui

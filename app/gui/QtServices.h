@@ -9,6 +9,7 @@
 #include "WriterLink.h"
 
 class QComboBox;
+class QMessageBox;
 class QTabWidget;
 class QWidget;
 
@@ -16,6 +17,11 @@ namespace sonoprog::gui {
 
 QString fromLocal(std::string_view text);
 std::string toLocal(const QString& text);
+
+// Runs a modal box. With SONOPROG_BOX_TIMEOUT_MS set in the environment the
+// box closes itself after that many milliseconds (unattended runs and tests
+// of the built program); a question is never answered that way.
+int execMessageBox(QMessageBox& box);
 
 // Modal boxes owned by the application.
 class QtPrompter final : public core::Prompter {

@@ -160,6 +160,142 @@ TEST_F(MonitorFixture, FollowsPlugAndUnplug) {
     EXPECT_EQ(shown, (std::vector<bool>{true, false, false, true}));
 }
 
+// The seven transitions of the connection state machine, each driven by the
+// virtual Writer's cable; `shown` records every status the field was given.
+TEST_F(MonitorFixture, StartWithTheWriterFoundButNotOpenable) {
+    writer.setOpenFails(true);
+    monitor.start();
+    EXPECT_FALSE(link.connected());
+    EXPECT_EQ(shown, (std::vector<bool>{false}));
+}
+
+TEST_F(MonitorFixture, NotConnectedWriterFoundAndOpened) {
+    writer.unplug();
+    monitor.start();
+    writer.plug();
+    EXPECT_TRUE(link.connected());
+    EXPECT_TRUE(writer.isOpen());
+    EXPECT_EQ(shown, (std::vector<bool>{false, true}));
+}
+
+TEST_F(MonitorFixture, NotConnectedWriterFoundButOpenFailsChangesNothing) {
+    writer.unplug();
+    monitor.start();
+    writer.setOpenFails(true);
+    writer.plug();
+    EXPECT_FALSE(link.connected());
+    EXPECT_EQ(shown, (std::vector<bool>{false}));  // the status keeps its text
+    // The next device change tries again.
+    writer.setOpenFails(false);
+    writer.otherDeviceEvent();
+    EXPECT_TRUE(link.connected());
+    EXPECT_EQ(shown, (std::vector<bool>{false, true}));
+}
+
+TEST_F(MonitorFixture, NotConnectedWriterNotFoundRewritesDisconnect) {
+    writer.unplug();
+    monitor.start();
+    writer.otherDeviceEvent();
+    writer.unplug();
+    EXPECT_FALSE(link.connected());
+    EXPECT_EQ(shown, (std::vector<bool>{false, false, false}));
+}
+
+TEST_F(MonitorFixture, ConnectedWriterStillFoundLeavesTheLinkAlone) {
+    monitor.start();
+    link::Packet cmd{}, reply{};
+    cmd[0] = 0x99;
+    ASSERT_TRUE(link.Exchange(cmd, reply));
+    writer.otherDeviceEvent();
+    writer.plug();  // a second arrival of the same Writer
+    EXPECT_TRUE(link.connected());
+    EXPECT_TRUE(writer.isOpen());
+    EXPECT_EQ(shown, (std::vector<bool>{true}));
+    EXPECT_TRUE(link.Exchange(cmd, reply));
+}
+
+TEST_F(MonitorFixture, ConnectedWriterPulledOutReleasesTheLink) {
+    monitor.start();
+    writer.unplug();
+    EXPECT_FALSE(link.connected());
+    EXPECT_FALSE(writer.isOpen());
+    EXPECT_EQ(shown, (std::vector<bool>{true, false}));
+    // Transfers now fail through the link's failure path.
+    link::Packet cmd{}, reply{};
+    EXPECT_FALSE(link.Exchange(cmd, reply));
+    ASSERT_EQ(prompter.boxes.size(), 1u);
+    EXPECT_EQ(prompter.boxes[0].caption, "ERROR");
+    // Plugging it back in reconnects without a restart.
+    writer.plug();
+    EXPECT_TRUE(link.connected());
+    EXPECT_EQ(shown, (std::vector<bool>{true, false, true}));
+}
+
+TEST_F(MonitorFixture, PullingTheWriterOutMidOperationFailsTheNextTransfer) {
+    monitor.start();
+    writer.setTransferHook([this](std::uint64_t n) {
+        if (n == 2) writer.unplug();
+    });
+    link::Packet cmd{}, reply{};
+    cmd[0] = 0x99;
+    EXPECT_TRUE(link.Exchange(cmd, reply));
+    EXPECT_FALSE(link.Exchange(cmd, reply));
+    EXPECT_FALSE(link.connected());
+    ASSERT_EQ(prompter.boxes.size(), 1u);
+    EXPECT_EQ(prompter.boxes[0].text, link::kNoDeviceText);
+    EXPECT_EQ(shown, (std::vector<bool>{true, false}));
+}
+
+TEST_F(LinkFixture, FailFromMakesEveryLaterTransferFail) {
+    link.Open();
+    writer.failFrom(2);
+    link::Packet cmd{}, reply{};
+    cmd[0] = 0x99;
+    EXPECT_TRUE(link.Exchange(cmd, reply));
+    EXPECT_FALSE(link.Exchange(cmd, reply));
+    EXPECT_FALSE(link.Exchange(cmd, reply));
+    EXPECT_EQ(prompter.boxes.size(), 2u);
+    writer.clearFaults();
+    EXPECT_TRUE(link.Exchange(cmd, reply));
+    EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x99, 0x99, 0x99, 0x99}));
+}
+
+TEST_F(LinkFixture, FailedBulkBlockAbandonsTheCommandCleanly) {
+    link.Open();
+    link::Packet cmd{}, reply{};
+    cmd[0] = 0x7A;
+    ASSERT_TRUE(link.Exchange(cmd, reply));
+    writer.failTransfer(2);
+    const std::uint8_t data[4] = {9, 9, 9, 9};
+    EXPECT_FALSE(link.BulkWrite(data, 4));
+    cmd[0] = 0x99;  // the operation's closing command
+    EXPECT_TRUE(link.Exchange(cmd, reply));
+    EXPECT_TRUE(writer.protocolErrors().empty());
+    EXPECT_TRUE(chip->stored.empty());
+}
+
+TEST_F(LinkFixture, LostReplyFailsTheExchangeAfterTheChipActed) {
+    link.Open();
+    writer.failReplyOf(1);
+    link::Packet cmd{}, reply{};
+    cmd[0] = 0x7A;
+    cmd[2] = 0x11;
+    EXPECT_FALSE(link.Exchange(cmd, reply));
+    ASSERT_EQ(prompter.boxes.size(), 1u);
+    ASSERT_EQ(writer.log().size(), 2u);
+    EXPECT_FALSE(writer.log()[0].failed);
+    EXPECT_TRUE(writer.log()[1].failed);
+}
+
+TEST_F(LinkFixture, CommandBeforeTheAnnouncedBulkPhasesIsAProtocolError) {
+    link.Open();
+    link::Packet cmd{}, reply{};
+    cmd[0] = 0x7A;
+    ASSERT_TRUE(link.Exchange(cmd, reply));
+    ASSERT_TRUE(link.Exchange(cmd, reply));  // the two bulk phases never came
+    ASSERT_EQ(writer.protocolErrors().size(), 1u);
+    EXPECT_NE(writer.protocolErrors()[0].find("0x7A"), std::string::npos);
+}
 
 TEST(ChipMemory, ErasedReadsFFAndProgrammingOnlyClearsBits) {
     sim::ChipMemory mem(4096);

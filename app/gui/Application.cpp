@@ -1,0 +1,42 @@
+#include "Application.h"
+
+#include <QFont>
+#include <QMessageBox>
+#include <exception>
+
+#include "QtServices.h"
+
+namespace sonoprog::gui {
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("Sonoprog"));
+    // The window is laid out for Tahoma; where it is missing, a face of
+    // similar width keeps captions such as "Series Flash Writer" inside
+    // their 100-pixel tab buttons.
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
+                                QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
+}
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        showException(e.what());
+    } catch (...) {
+        showException({});
+    }
+    return false;
+}
+
+void Application::showException(const std::string& message) {
+    if (reporter_) {
+        reporter_(message);
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Sonoprog"), fromLocal(message),
+                    QMessageBox::Ok);
+    execMessageBox(box);
+}
+
+}  // namespace sonoprog::gui
