@@ -13,7 +13,9 @@
 #include <unistd.h>
 
 #include "AppPaths.h"
+#include "Application.h"
 #include "BenchSupport.h"
+#include "InstanceLock.h"
 #include "MainWindow.h"
 #include "StandardWriter.h"
 
@@ -65,11 +67,11 @@ bench::Timed startBare() { return startChild("bare"); }
 
 int runStartupChild(const std::string& mode, const std::string& dir, int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
     FirstPaint firstPaint;
-    // A window that never paints fails the run instead of hanging it.
-    QTimer::singleShot(20000, [] { std::_Exit(3); });
     if (mode == "bare") {
+        QApplication app(argc, argv);
+        // A window that never paints fails the run instead of hanging it.
+        QTimer::singleShot(20000, [] { std::_Exit(3); });
         QWidget window;
         auto* tabs = new QTabWidget(&window);
         for (const char* name : {"Information", "Kiva300 Writer", "Tarn20 Writer",
@@ -81,6 +83,12 @@ int runStartupChild(const std::string& mode, const std::string& dir, int argc, c
         window.show();
         return app.exec();
     }
+    // The program's own start-up order: the instance guard (under a name of
+    // its own, so that a running program does not stop the figure), the
+    // application, the window whose construction reads Setup.ini.
+    core::InstanceLock instance(core::InstanceLock::lockPath("SonoprogBench"));
+    gui::Application app(argc, argv);
+    QTimer::singleShot(20000, [] { std::_Exit(3); });
     auto paths = core::AppPaths::forFolder(dir);
     auto writer = sim::makeStandardWriter();
     gui::MainWindow window(*writer, paths);
