@@ -77,6 +77,12 @@ std::filesystem::path patternFile(const std::string& name, std::uint64_t size) {
     return path;
 }
 
+const std::filesystem::path& loadImage() {
+    static const auto path = patternFile("image-128MiB.bin", kLoadImageSize);
+    warmPageCache(path);
+    return path;
+}
+
 void warmPageCache(const std::filesystem::path& path) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) fatal("cannot read " + path.string());

@@ -47,6 +47,9 @@ std::filesystem::path dataDir();
 // A file of exactly `size` bytes of a fixed pseudo-random pattern, made once
 // and reused by later runs.
 std::filesystem::path patternFile(const std::string& name, std::uint64_t size);
+// The 128 MiB image that the Load File figures sum, in the page cache.
+const std::filesystem::path& loadImage();
+inline constexpr std::uint64_t kLoadImageSize = std::uint64_t{128} << 20;
 // Reads the whole file once so that it sits in the page cache.
 void warmPageCache(const std::filesystem::path& path);
 

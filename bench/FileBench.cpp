@@ -23,16 +23,9 @@ using bench::secondsSince;
 
 namespace {
 
-constexpr std::uint64_t kImageSize = std::uint64_t{128} << 20;
+constexpr std::uint64_t kImageSize = bench::kLoadImageSize;
 
-std::filesystem::path image() {
-    static const auto path = [] {
-        auto p = bench::patternFile("image-128MiB.bin", kImageSize);
-        bench::warmPageCache(p);
-        return p;
-    }();
-    return path;
-}
+const std::filesystem::path& image() { return bench::loadImage(); }
 
 bench::Timed catImage() {
     const auto path = image();
