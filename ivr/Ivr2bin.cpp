@@ -1,0 +1,158 @@
+#include "Ivr2bin.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "FileHandle.h"
+#include "IvrCipher.h"
+
+namespace sonoprog::ivr {
+
+namespace {
+
+constexpr std::size_t kPieceSize = 1024;
+
+// Reads the file in pieces of at most 1,024 bytes through one fixed buffer,
+// so that nothing but the caller's image grows with the file.
+class PieceReader {
+public:
+    explicit PieceReader(std::FILE* file) : file_(file) {}
+
+    bool seek(std::int64_t offset) {
+        used_ = filled_ = 0;
+        atEnd_ = false;
+        return offset >= 0 && fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0;
+    }
+
+    // Up to `count` bytes; fewer only at the end of the file.
+    std::size_t read(std::uint8_t* out, std::size_t count) {
+        std::size_t done = 0;
+        while (done < count) {
+            if (used_ == filled_) {
+                if (atEnd_) break;
+                filled_ = std::fread(piece_, 1, kPieceSize, file_);
+                used_ = 0;
+                if (filled_ < kPieceSize) atEnd_ = true;
+                if (filled_ == 0) break;
+            }
+            const std::size_t n = std::min(count - done, filled_ - used_);
+            std::memcpy(out + done, piece_ + used_, n);
+            used_ += n;
+            done += n;
+        }
+        return done;
+    }
+
+private:
+    std::FILE* file_;
+    std::uint8_t piece_[kPieceSize];
+    std::size_t used_ = 0;
+    std::size_t filled_ = 0;
+    bool atEnd_ = false;
+};
+
+std::int32_t le32(const std::uint8_t* p) {
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+        (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
+}
+
+// The stored form of a block has c5 and c6 exchanged and c0 combined with c1
+// on top of the DES block.
+void decodeBlock(std::uint8_t (&c)[8], std::int64_t position, std::uint8_t* out) {
+    std::swap(c[5], c[6]);
+    c[0] ^= c[1];
+    detail::decipherBlock(ivrKeyNumber(position), c, out);
+}
+
+}  // namespace
+
+int ivrKeyNumber(std::int64_t position) {
+    return static_cast<int>((((position + 8) / 8) ^ 2) % 31);
+}
+
+std::size_t ivrHeaderLength(const std::uint8_t* image, std::size_t length) {
+    const unsigned lo = length > 0 ? image[0] : 0xFF;
+    const unsigned hi = length > 1 ? image[1] : 0xFF;
+    return static_cast<std::size_t>((lo | (hi << 8)) & 0x3FFF) * 2;
+}
+
+std::uint16_t ivrCheckWord(const std::uint8_t* image, std::size_t length) {
+    std::uint16_t sum = 0;
+    for (std::size_t i = 0; i < std::min<std::size_t>(6, length); ++i) sum += image[i];
+    for (std::size_t i = ivrHeaderLength(image, length); i < length; ++i) sum += image[i];
+    return static_cast<std::uint16_t>(0x10000 - sum);
+}
+
+int IvrStreamToImage(std::FILE* file, std::uint8_t* buffer, std::size_t length) {
+    if (!file) return kIvrCannotOpen;
+    if (length > 0) std::memset(buffer, 0xFF, length);
+
+    PieceReader in(file);
+    std::uint8_t header[kIvrHeaderSize];
+    if (!in.seek(0) || in.read(header, kIvrHeaderSize) != kIvrHeaderSize ||
+        std::memcmp(header, "KIVR", 4) != 0)
+        return kIvrNotIvr;
+    const std::int64_t dataOffset =
+        static_cast<std::int16_t>(static_cast<std::uint16_t>(header[6] | (header[7] << 8)));
+    const std::int64_t regionStart = le32(header + 8);
+    const std::int64_t regionEnd = le32(header + 12);
+    // A negative multiple of 8 passes: the enciphered stretch is then empty.
+    if ((regionEnd - regionStart) % 8 != 0) return kIvrNotIvr;
+
+    const std::int64_t size = static_cast<std::int64_t>(
+        std::min<std::size_t>(length, std::numeric_limits<std::int64_t>::max() / 2));
+    // Positions whose file offset would lie below 0 have no data.
+    const std::int64_t firstData = std::max<std::int64_t>(0, -dataOffset);
+    std::int64_t p = firstData;
+    std::int64_t dataEnd = firstData;  // positions [firstData, dataEnd) came from the file
+    if (p < size && in.seek(dataOffset + p)) {
+        while (p < size) {
+            if (regionStart <= p && p < regionEnd) {
+                const std::int64_t blockStart = regionStart + (p - regionStart) / 8 * 8;
+                const std::int64_t blockEnd = blockStart + 8;
+                const std::int64_t stop = std::min(blockEnd, size);
+                const auto want = static_cast<std::size_t>(stop - p);
+                std::uint8_t c[8];
+                const std::size_t got = in.read(c + (p - blockStart), want);
+                dataEnd = p + static_cast<std::int64_t>(got);
+                if (got < want) break;  // data ends inside the block: it keeps 0xFF
+                // A block is decoded only when all eight of its bytes lie in the
+                // image and came from the file.
+                if (blockStart == p && blockEnd <= size) decodeBlock(c, p, buffer + p);
+                p = stop;
+            } else {
+                std::int64_t stop = size;
+                if (p < regionStart && regionStart < regionEnd) stop = std::min(stop, regionStart);
+                const auto want = static_cast<std::size_t>(stop - p);
+                const std::size_t got = in.read(buffer + p, want);
+                dataEnd = p + static_cast<std::int64_t>(got);
+                if (got < want) break;
+                p = stop;
+            }
+        }
+    }
+
+    if (length == 0) return kIvrOk;
+    const auto headerLength = static_cast<std::int64_t>(ivrHeaderLength(buffer, length));
+    const std::uint16_t word = ivrCheckWord(buffer, length);
+    // The word goes only where the image has room and the file supplied data.
+    auto store = [&](std::int64_t at, std::uint8_t value) {
+        if (at >= firstData && at < dataEnd && at < size) buffer[at] = value;
+    };
+    store(headerLength - 2, static_cast<std::uint8_t>(word));
+    store(headerLength - 1, static_cast<std::uint8_t>(word >> 8));
+    return kIvrOk;
+}
+
+int IvrToImage(const std::string& path, std::uint8_t* buffer, std::size_t length) {
+    core::FilePtr file = core::openForReading(path);
+    if (!file) return kIvrCannotOpen;
+    // No stream buffer of its own: every read from the system is one piece.
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    return IvrStreamToImage(file.get(), buffer, length);
+}
+
+}  // namespace sonoprog::ivr

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace sonoprog::ivr {
+
+// Results of IvrToImage.
+inline constexpr int kIvrOk = 0;          // the buffer holds the image
+inline constexpr int kIvrCannotOpen = 1;  // the file cannot be opened; buffer untouched
+inline constexpr int kIvrNotIvr = 2;      // not an IVR file; buffer all 0xFF
+
+inline constexpr std::size_t kIvrHeaderSize = 32;
+inline constexpr std::size_t kIvrBlockSize = 8;
+inline constexpr std::size_t kIvrKeyCount = 32;
+inline constexpr std::size_t kIvrKeyFileSize = kIvrKeyCount * 8;
+inline constexpr const char* kIvrKeyFileName = "IvrKeys.bin";
+
+// Turns the DAT file at `path` into the `length`-byte image in `buffer`:
+// plain and enciphered positions decoded, everything the file does not supply
+// 0xFF, the check word stamped. Never reads or writes outside `buffer`,
+// whatever the file holds.
+int IvrToImage(const std::string& path, std::uint8_t* buffer, std::size_t length);
+
+// The same over a file the caller opened (read from its start, not closed).
+int IvrStreamToImage(std::FILE* file, std::uint8_t* buffer, std::size_t length);
+
+// The folder where an installation may keep IvrKeys.bin (the program's own
+// folder). A 256-byte key file there replaces the built-in key table; any
+// other size is passed over. Setting the folder makes the next deciphered
+// block load the table again.
+void setKeyFileFolder(const std::filesystem::path& folder);
+
+// Key number for the enciphered block at image position p (p >= 0). The
+// modulus is 31: key 31 is never selected.
+int ivrKeyNumber(std::int64_t position);
+
+// Image header length L: the first little-endian word masked with 0x3FFF, times 2.
+std::size_t ivrHeaderLength(const std::uint8_t* image, std::size_t length);
+
+// The check word: the negated 16-bit sum of image bytes 0..5 and L..N-1.
+std::uint16_t ivrCheckWord(const std::uint8_t* image, std::size_t length);
+
+}  // namespace sonoprog::ivr

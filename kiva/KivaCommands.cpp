@@ -1,0 +1,70 @@
+#include "KivaCommands.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sonoprog::kiva {
+
+namespace {
+
+struct StatusText {
+    std::uint8_t status;
+    std::string_view text;
+};
+
+constexpr StatusText kDetectStatuses[] = {
+    {0x10, "VDD failed!"},
+    {0x11, "VPP failed!"},
+    {0x12, "I/O failed!"},
+    {0x20, "Device ID failed!"},
+};
+
+link::Packet packet(std::uint8_t code, std::uint8_t n = 0) {
+    link::Packet p{};
+    p[0] = code;
+    p[2] = n;
+    return p;
+}
+
+}  // namespace
+
+std::string_view KivaDetectMessage(std::uint8_t detectCode, std::uint8_t status) {
+    if (detectCode == kKivaDetectProgram && status == 0x10) return " VDD failed!";
+    for (const auto& s : kDetectStatuses)
+        if (s.status == status) return s.text;
+    return "Failed!";
+}
+
+std::uint8_t KivaBlockCount(std::uint32_t position) {
+    if (position >= kKivaSize) return 0;
+    return static_cast<std::uint8_t>(std::min<std::size_t>(kKivaBlock, kKivaSize - position));
+}
+
+std::optional<std::uint8_t> KivaCommands::KivaDetect(std::uint8_t detectCode) {
+    link::Packet reply{};
+    if (!link_.Exchange(packet(detectCode), reply)) return std::nullopt;
+    return reply[1];
+}
+
+bool KivaCommands::KivaReadBlock(std::uint8_t n, std::uint8_t* out) {
+    n = std::min<std::uint8_t>(n, kKivaBlock);
+    link::Packet reply{};
+    if (!link_.Exchange(packet(kKivaReadBlock, n), reply)) return false;
+    std::memcpy(out, reply.data() + 16, n);
+    return true;
+}
+
+bool KivaCommands::KivaProgramBlock(const std::uint8_t* data, std::uint8_t n) {
+    n = std::min<std::uint8_t>(n, kKivaBlock);
+    link::Packet cmd = packet(kKivaProgramBlock, n);
+    std::memcpy(cmd.data() + 16, data, n);
+    link::Packet reply{};
+    return link_.Exchange(cmd, reply);
+}
+
+bool KivaCommands::KivaEnd(std::uint8_t endCode) {
+    link::Packet reply{};
+    return link_.Exchange(packet(endCode), reply);
+}
+
+}  // namespace sonoprog::kiva

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "WriterLink.h"
+
+namespace sonoprog::kiva {
+
+inline constexpr std::size_t kKivaSize = 4096;  // the chip's whole memory, one image
+inline constexpr std::size_t kKivaBlock = 48;   // bytes 16..63 of a packet
+
+// Writer command codes of the Kiva300.
+inline constexpr std::uint8_t kKivaDetectRead = 0x20;
+inline constexpr std::uint8_t kKivaReadBlock = 0x21;
+inline constexpr std::uint8_t kKivaEndRead = 0x22;
+inline constexpr std::uint8_t kKivaDetectProgram = 0x23;
+inline constexpr std::uint8_t kKivaProgramBlock = 0x24;
+inline constexpr std::uint8_t kKivaEndProgram = 0x25;
+
+// The fail line for a non-zero detect status; the detect for programming
+// reports a failed supply check with its own leading blank.
+std::string_view KivaDetectMessage(std::uint8_t detectCode, std::uint8_t status);
+
+// Count of the block at `position`: 48, and 16 for the last one of the chip.
+std::uint8_t KivaBlockCount(std::uint32_t position);
+
+// The six Kiva300 commands. The Writer keeps the position itself: no command
+// carries an address, only the block count in byte 2 and the data from byte 16.
+class KivaCommands {
+public:
+    explicit KivaCommands(link::WriterLink& link) : link_(link) {}
+
+    // Detect for reading (0x20) or programming (0x23): the reply status, or
+    // nullopt when the exchange failed.
+    std::optional<std::uint8_t> KivaDetect(std::uint8_t detectCode);
+    // Read next block (0x21): the next n chip bytes into `out`. False when the
+    // exchange failed; the status is not examined.
+    bool KivaReadBlock(std::uint8_t n, std::uint8_t* out);
+    // Program next block (0x24) with n bytes; the reply is not examined.
+    bool KivaProgramBlock(const std::uint8_t* data, std::uint8_t n);
+    // End reading (0x22) or end programming (0x25).
+    bool KivaEnd(std::uint8_t endCode);
+
+private:
+    link::WriterLink& link_;
+};
+
+}  // namespace sonoprog::kiva

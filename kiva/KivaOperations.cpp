@@ -1,0 +1,219 @@
+#include "KivaOperations.h"
+
+#include <cstring>
+#include <vector>
+
+#include "IniFile.h"
+#include "Ivr2bin.h"
+#include "NumberText.h"
+
+namespace sonoprog::kiva {
+
+namespace {
+
+constexpr std::string_view kNoAppNote = "This DAT file does not have application note!";
+
+}  // namespace
+
+std::string KivaReplaceExtension(std::string_view path, std::string_view extension) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
+    const std::size_t dot = path.find_last_of('.');
+    std::string out(
+        path.substr(0, dot != std::string_view::npos && dot >= nameStart ? dot : path.size()));
+    out += extension;
+    return out;
+}
+
+bool KivaSafeExtName(std::string_view extension) {
+    return extension.find_first_of("/\\") == std::string_view::npos &&
+           extension.find("..") == std::string_view::npos;
+}
+
+std::string_view KivaConversionMessage(int result) {
+    switch (result) {
+        case ivr::kIvrCannotOpen:
+            return "Can not open this file!";
+        case ivr::kIvrNotIvr:
+            return "Error IVR file!";
+        default:
+            return "Failed!";
+    }
+}
+
+KivaOperations::KivaOperations(KivaFields& fields, core::OperationLog& log, core::TabLock& lock,
+                               core::YieldHook& yield, core::Prompter& prompter,
+                               core::FileChooser& files, core::Clock& clock, link::WriterLink& link,
+                               DocumentOpener& opener)
+    : fields_(fields),
+      log_(log),
+      lock_(lock),
+      yield_(yield),
+      prompter_(prompter),
+      files_(files),
+      clock_(clock),
+      commands_(link),
+      opener_(opener) {}
+
+bool KivaOperations::loadFile() {
+    core::OperationFrame frame(log_, lock_, clock_, "[ LOAD FILE ]");
+    frame.step("  -> Open BIN file...");
+    const auto path = files_.chooseOpenFile({"DAT file|*.dat", "dat"});
+    if (!path) {
+        frame.warn("Cancel!");
+        return false;
+    }
+    std::vector<std::uint8_t> image(kKivaSize);
+    const int result = ivr::IvrToImage(*path, image.data(), image.size());
+    if (result != ivr::kIvrOk) {
+        // The fields keep the previous file, which later operations use.
+        frame.fail(KivaConversionMessage(result));
+        return false;
+    }
+    fields_.loadFile = *path;
+    frame.pass("Loaded file: " + *path);
+    const auto word = static_cast<std::uint16_t>(image[14] | (image[15] << 8));
+    frame.step("  -> Get file check sum...");
+    fields_.checkSum = core::hex4(word);
+    frame.pass("File check sum: " + fields_.checkSum);
+    frame.step("  -> Done!");
+    return true;
+}
+
+bool KivaOperations::appNote() {
+    if (fields_.loadFile.empty()) {
+        prompter_.showMessage("INFO", "Please load a DAT file!", core::BoxIcon::Information);
+        return false;
+    }
+    const core::IniFile companion =
+        core::IniFile::load(KivaReplaceExtension(fields_.loadFile, ".ini"));
+    const std::string extension = companion.readString("Info", "ExtName");
+    // The value comes with the DAT file: one that would leave its folder counts as none.
+    if (extension.empty() || !KivaSafeExtName(extension)) {
+        prompter_.showMessage("INFO", kNoAppNote, core::BoxIcon::Information);
+        return false;
+    }
+    opener_.openDocument(KivaReplaceExtension(fields_.loadFile, extension));
+    return true;
+}
+
+void KivaOperations::convertStep(core::OperationFrame& frame, std::uint8_t* image) {
+    frame.step("  -> Open file...");
+    const int result = ivr::IvrToImage(fields_.loadFile, image, kKivaSize);
+    if (result != ivr::kIvrOk)
+        frame.fail(KivaConversionMessage(result));
+    else
+        frame.pass("File: " + fields_.loadFile);
+}
+
+void KivaOperations::detectStep(core::OperationFrame& frame, std::uint8_t detectCode) {
+    frame.step("  -> Chip detect...");
+    const auto status = commands_.KivaDetect(detectCode);
+    if (!status)
+        frame.fail("USB failed!");
+    else if (*status != 0)
+        frame.fail(KivaDetectMessage(detectCode, *status));
+    if (frame.ok()) frame.pass("Device: Kiva300");
+}
+
+void KivaOperations::disableStep(core::OperationFrame& frame, std::uint8_t endCode) {
+    frame.step("  -> Disable chip...");
+    // The end command closes the pass whatever came before; its outcome
+    // changes nothing about the operation's result.
+    if (commands_.KivaEnd(endCode))
+        frame.pass("Finished!");
+    else
+        frame.log().fail("USB failed!");
+}
+
+void KivaOperations::comparePass(core::OperationFrame& frame, const std::uint8_t* expected,
+                                 std::string_view mismatch, GaugeFormula gauge) {
+    std::uint8_t block[kKivaBlock];
+    std::uint32_t position = 0;
+    while (frame.ok() && position < kKivaSize) {
+        yield_.yield();
+        frame.progress(static_cast<long long>(position) * 100 / gauge.divisor + gauge.offset);
+        const std::uint8_t n = KivaBlockCount(position);
+        if (!commands_.KivaReadBlock(n, block)) {
+            frame.fail("USB failed!");
+            break;
+        }
+        for (std::uint8_t i = 0; i < n; ++i) {
+            if (block[i] != (expected ? expected[position + i] : 0xFF)) {
+                frame.fail(mismatch);
+                break;
+            }
+        }
+        position += n;
+    }
+}
+
+void KivaOperations::programPass(core::OperationFrame& frame, const std::uint8_t* image) {
+    std::uint32_t position = 0;
+    while (frame.ok() && position < kKivaSize) {
+        yield_.yield();
+        frame.progress(static_cast<long long>(position) * 100 / 8192);
+        const std::uint8_t n = KivaBlockCount(position);
+        if (!commands_.KivaProgramBlock(image + position, n)) {
+            frame.fail("USB failed!");
+            break;
+        }
+        position += n;
+    }
+}
+
+void KivaOperations::readingPass(core::OperationFrame& frame, std::string_view stepText,
+                                 const std::uint8_t* expected, std::string_view mismatch,
+                                 GaugeFormula gauge) {
+    if (frame.ok()) detectStep(frame, kKivaDetectRead);
+    if (frame.ok()) {
+        frame.step(stepText);
+        comparePass(frame, expected, mismatch, gauge);
+    }
+    if (frame.ok()) {
+        frame.progress(100);
+        frame.pass("Passed!");
+    }
+    disableStep(frame, kKivaEndRead);
+    frame.step("  -> Done!");
+}
+
+bool KivaOperations::blankCheck() {
+    core::OperationFrame frame(log_, lock_, clock_, "[ BLANK CHECK ]");
+    readingPass(frame, "  -> Blank check...", nullptr, "Chip is not blank!", {4096, 0});
+    return frame.ok();
+}
+
+bool KivaOperations::write() {
+    std::vector<std::uint8_t> image(kKivaSize);
+    core::OperationFrame frame(log_, lock_, clock_, "[ WRITE AND VERIFY ]");
+    convertStep(frame, image.data());
+    if (frame.ok()) detectStep(frame, kKivaDetectProgram);
+    if (frame.ok()) {
+        frame.step("  -> Write chip...");
+        programPass(frame, image.data());
+    }
+    if (frame.ok()) {
+        frame.progress(50);
+        frame.pass("Passed!");
+    }
+    disableStep(frame, kKivaEndProgram);
+    // A failed programming pass skips the whole reading pass.
+    if (!frame.ok()) {
+        frame.step("  -> Done!");
+        return false;
+    }
+    readingPass(frame, "  -> Verify chip...", image.data(), "Failed!", {8192, 50});
+    return frame.ok();
+}
+
+bool KivaOperations::verify() {
+    std::vector<std::uint8_t> image(kKivaSize);
+    core::OperationFrame frame(log_, lock_, clock_, "[ VERIFY ]");
+    convertStep(frame, image.data());
+    // A stand-alone verify fills only half the gauge before its jump to 100.
+    readingPass(frame, "  -> Verify chip...", image.data(), "Failed!", {8192, 0});
+    return frame.ok();
+}
+
+}  // namespace sonoprog::kiva

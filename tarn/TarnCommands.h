@@ -1,0 +1,95 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "WriterLink.h"
+
+namespace sonoprog::tarn {
+
+// Chip geometry.
+inline constexpr std::size_t kPageSize = 1024;
+inline constexpr std::uint32_t kChipPages = 0x20000;       // 131,072
+inline constexpr std::uint32_t kUserPages = 0x1E480;       // pages 0..124,031
+inline constexpr std::uint32_t kFirstSparePage = 0x1E480;  // 124,032
+inline constexpr std::uint32_t kLastSparePage = 0x1FDFF;   // 130,559
+inline constexpr std::uint32_t kFirstMapPage = 0x1FE00;    // 130,560
+inline constexpr std::size_t kProgramTailSize = 32;        // 0xFF block after the page
+inline constexpr std::size_t kReadLeadSize = 128;          // unused block before the page
+
+enum class Code : std::uint8_t {
+    Detect = 0x10,
+    Release = 0x11,
+    ProgramBegin = 0x12,
+    ProgramFinish = 0x13,
+    ReadBegin = 0x14,
+    ReadFinish = 0x15,
+    SetMirror = 0x16,
+    PageSum = 0x17,
+};
+
+// Fixed parameters of the detect command.
+inline constexpr std::uint8_t kDetectParam1 = 0x45;
+inline constexpr std::uint8_t kDetectParam2 = 0xF1;
+
+// Where the mirror map records that spare page `spare` holds user page `bad`.
+struct MirrorEntry {
+    std::uint32_t mapPage;  // 0x1FE00 + bad / 256
+    std::uint16_t offset;   // row (bad / 4 mod 64) * 16 + (bad mod 4) * 2
+    std::uint16_t value;    // low 16 bits of the spare page
+};
+MirrorEntry mirrorEntry(std::uint32_t badPage, std::uint32_t sparePage);
+
+// The 32-bit sum of a page's 1,024 bytes (at most 261,120).
+std::uint32_t pageSum(const std::uint8_t* page);
+
+// The message a failing status of a command leaves in the holder; a status the
+// command does not list gives its last row. Empty for codes without a table.
+const char* statusMessage(Code code, std::uint8_t status);
+
+inline constexpr const char* kUsbFailed = "USB failed!";
+inline constexpr const char* kUsbFailedMarked = "   [X] USB failed!";
+inline constexpr const char* kDeviceDetected = "   [O] Device: Tarn20";
+inline constexpr const char* kReleased = "   [O] Done";
+inline constexpr const char* kDataFailed = "Data failed!";
+inline constexpr const char* kCheckSumFailed = "CheckSum failed!";
+
+// The Tarn20 command set over the Writer link. Every operation leaves its
+// failure message in the holder and returns false; on success only detect and
+// disable write the holder. The buffers the page operations need are members,
+// so a page costs no allocation.
+class TarnCommands {
+public:
+    explicit TarnCommands(link::WriterLink& link);
+
+    bool TarnDetect(std::string& holder);
+    bool TarnDisable(std::string& holder);
+    bool TarnProgramPage(std::string& holder, std::uint32_t page, const std::uint8_t* buffer);
+    bool TarnComparePage(std::string& holder, std::uint32_t page, const std::uint8_t* expected,
+                         std::uint32_t& errors);
+    bool TarnReadPage(std::string& holder, std::uint32_t page, std::uint8_t* buffer);
+    bool TarnSetMirror(std::string& holder, std::uint32_t badPage, std::uint32_t sparePage);
+    bool TarnWriteInfoPage(std::string& holder, std::uint32_t page, const std::uint8_t* buffer);
+    bool TarnWriteDataPage(std::string& holder, std::uint32_t page, const std::uint8_t* buffer);
+
+    // True when the last failing operation failed because a transfer failed
+    // (the Writer went away), not because the chip answered with a status or
+    // read back wrong data. A dead link must not be taken for a bad page.
+    bool transferFailed() const { return transferFailed_; }
+
+private:
+    bool exchange(std::string& holder, const char* usbMessage);
+    bool fail(std::string& holder, const char* message, bool transfer);
+    // 0x14, both bulk reads into readBack_, 0x15.
+    bool readInto(std::string& holder, std::uint32_t page);
+
+    link::WriterLink& link_;
+    link::Packet command_{};
+    link::Packet reply_{};
+    std::array<std::uint8_t, kPageSize> readBack_{};
+    bool transferFailed_ = false;
+};
+
+}  // namespace sonoprog::tarn

@@ -1,0 +1,349 @@
+#include "TarnOperations.h"
+
+#include <climits>
+#include <cstdio>
+
+#include "ImageSum.h"
+#include "NumberText.h"
+#include "TempFiles.h"
+
+namespace sonoprog::tarn {
+
+namespace {
+
+// Large stdio buffers: a page is 1,024 bytes, a system call per page would cost
+// more than the page's transfers on the virtual Writer.
+constexpr std::size_t kStreamBuffer = 1u << 16;
+
+// The gauge of the page loops: ((done) * 100 + 1) div span, in unsigned 32 bits.
+std::uint32_t pageGauge(std::uint32_t done, std::uint32_t span) {
+    return (done * 100u + 1u) / span;
+}
+
+std::string pageText(std::uint32_t page) {
+    return "0x" + core::hex6(page);
+}
+
+}  // namespace
+
+TarnOperations::TarnOperations(TarnFields& fields, core::OperationLog& log, core::TabLock& lock,
+                               core::YieldHook& yield, core::Prompter& prompter,
+                               core::FileChooser& files, core::Clock& clock,
+                               const core::AppPaths& paths, link::WriterLink& link)
+    : fields_(fields),
+      log_(log),
+      lock_(lock),
+      yield_(yield),
+      prompter_(prompter),
+      files_(files),
+      clock_(clock),
+      paths_(paths),
+      chip_(link) {}
+
+// ---------------------------------------------------------------- Load File
+
+bool TarnOperations::loadFile() {
+    core::OperationFrame frame(log_, lock_, clock_, "[ LOAD FILE ]");
+    bool loaded = false;
+    frame.step("  -> Open BIN file...");
+    // The request is per call: the shared dialog keeps no filter afterwards.
+    const std::optional<std::string> chosen =
+        files_.chooseOpenFile(core::FileDialogRequest{"BIN file|*.bin", "bin"});
+    core::FilePtr file;
+    long long size = -1;
+    if (!chosen) {
+        frame.warn("Cancel!");
+        frame.clearFlag();
+    } else if (!(file = core::openForReading(*chosen))) {
+        frame.fail("Can't open this file!");
+    }
+    if (frame.ok()) {
+        fields_.LoadFile = *chosen;
+        frame.pass("Loaded file: " + *chosen);
+        size = core::streamSize(file.get());
+        const long long pages = size < 0 ? 0 : size / static_cast<long long>(kPageSize);
+        // A size beyond 2 GiB does not fit the signed 32-bit field the write
+        // re-checks against, and must not wrap into a small, "valid" size.
+        const bool wrong = size < 0 || size > INT32_MAX ||
+                           size % static_cast<long long>(kPageSize) != 0 || pages == 0 ||
+                           core::fieldInt(fields_.InfoPage) > pages;
+        if (wrong) frame.fail("Failed file size!");
+        fields_.PageBeg = "0";
+        fields_.PageCnt = std::to_string(pages);
+        fields_.FileSize = std::to_string(size);
+        frame.pass("File size: " + std::to_string(size) + " (Byte)");
+    }
+    if (frame.ok()) {
+        frame.step("  -> Get file check sum...");
+        const core::ImageSumResult sum = core::sumImageStream(file.get(), yield_);
+        if (!sum.ok) {
+            frame.fail("Can't open this file!");
+        } else if (sum.bytes != static_cast<std::uint64_t>(size)) {
+            // The file changed while it was summed: the sum is not the file's.
+            frame.fail("Failed file size!");
+        } else {
+            fields_.ChkSum = core::hex8(sum.sum);
+            frame.pass("File check sum: " + fields_.ChkSum);
+            loaded = true;
+        }
+    }
+    frame.step("  -> Done!");
+    file.reset();
+    frame.finish();
+    return loaded;
+}
+
+// ---------------------------------------------------------------- shared steps
+
+bool TarnOperations::openImage(core::OperationFrame& frame) {
+    const std::string& path = fields_.LoadFile;
+    frame.step("  -> Open DAT file...");
+    image_ = core::openForReading(path);
+    if (!image_) {
+        frame.fail("Failed to open DAT file: " + path);
+        return false;
+    }
+    std::setvbuf(image_.get(), nullptr, _IOFBF, kStreamBuffer);
+    imageSize_ = core::streamSize(image_.get());
+    if (imageSize_ != static_cast<long long>(core::fieldInt(fields_.FileSize))) {
+        frame.fail("This DAT file was modified! " + path);
+        return false;
+    }
+    frame.pass("Opened file: " + path);
+    return true;
+}
+
+bool TarnOperations::checkRange(core::OperationFrame& frame, Range& range) {
+    const std::uint32_t start = core::fieldUInt(fields_.PageBeg);
+    const std::uint32_t count = core::fieldUInt(fields_.PageCnt);
+    // In 64 bits, so that a negative start or count cannot wrap the range back
+    // into the user area; and never past the image's own pages, which would
+    // program (or compare against) a stale page buffer.
+    const std::uint64_t last = std::uint64_t{start} + count - 1;
+    const std::uint64_t filePages = static_cast<std::uint64_t>(imageSize_) / kPageSize;
+    if (count == 0 || last >= kUserPages || count > filePages) {
+        frame.fail("Wrong range of write!");
+        return false;
+    }
+    range.start = start;
+    range.last = static_cast<std::uint32_t>(last);
+    range.infoEnd = start + core::fieldUInt(fields_.InfoPage);
+    return true;
+}
+
+bool TarnOperations::createTempFile(std::string_view prefix, std::string_view extension) {
+    paths_.ensureTemp();
+    auto created = core::createStampedFile(paths_.tempDir, prefix, clock_.localNow(), extension);
+    if (!created) return false;
+    out_ = std::move(created->file);
+    lastFile_ = created->path;
+    std::setvbuf(out_.get(), nullptr, _IOFBF, kStreamBuffer);
+    return true;
+}
+
+bool TarnOperations::detectChip(core::OperationFrame& frame, bool logHolder) {
+    frame.step("  -> Chip detect...");
+    if (!chip_.TarnDetect(holder_)) {
+        frame.fail(holder_);
+        return false;
+    }
+    frame.pass(logHolder ? holder_ : std::string("Device: Tarn20"));
+    return true;
+}
+
+bool TarnOperations::releaseChip(core::OperationFrame& frame, bool logHolder) {
+    // Sent at the end of every operation, also when nothing reached the chip.
+    frame.step("  -> Disable chip...");
+    if (!chip_.TarnDisable(holder_)) {
+        frame.log().fail(holder_);
+        return false;
+    }
+    frame.pass(logHolder ? holder_ : std::string("Finished!"));
+    return true;
+}
+
+bool TarnOperations::prepareImageRun(core::OperationFrame& frame, Range& range,
+                                     std::string_view logPrefix, std::string_view loopStep) {
+    lastFile_.clear();
+    if (!openImage(frame) || !checkRange(frame, range)) return false;
+    frame.step("  -> Create LOG file...");
+    if (!createTempFile(logPrefix, ".log")) {
+        frame.fail("Failed to create LOG file!");
+        return false;
+    }
+    frame.pass("LOG file: " + lastFile_.string());
+    if (!detectChip(frame, false)) return false;
+    frame.step(loopStep);
+    // The image file goes back to a good state and its first byte: file page
+    // k belongs to chip page start + k.
+    std::clearerr(image_.get());
+    if (fseeko(image_.get(), 0, SEEK_SET) != 0) {
+        holder_ = "This DAT file was modified! " + fields_.LoadFile;
+        frame.clearFlag();
+    }
+    return true;
+}
+
+bool TarnOperations::closeRun(core::OperationFrame& frame, bool entered, std::string_view passText,
+                              bool logRelease) {
+    bool passed = false;
+    if (entered) {
+        if (frame.ok()) {
+            frame.progress(100);
+            frame.pass(passText);
+            passed = true;
+        } else {
+            frame.log().fail(holder_);
+        }
+    }
+    if (!releaseChip(frame, logRelease)) passed = false;
+    frame.step("  -> Done!");
+    closeFiles();
+    frame.finish();
+    return passed;
+}
+
+bool TarnOperations::beginImagePage(core::OperationFrame& frame, std::uint32_t done,
+                                    std::uint32_t span) {
+    yield_.yield();
+    frame.progress(pageGauge(done, span));
+    if (std::fread(page_.data(), 1, kPageSize, image_.get()) == kPageSize) return true;
+    // The size test passed a moment ago, so the file changed under us.
+    holder_ = "This DAT file was modified! " + fields_.LoadFile;
+    frame.clearFlag();
+    return false;
+}
+
+bool TarnOperations::writePage(std::uint32_t page, bool info) {
+    return info ? chip_.TarnWriteInfoPage(holder_, page, page_.data())
+                : chip_.TarnWriteDataPage(holder_, page, page_.data());
+}
+
+void TarnOperations::closeFiles() {
+    image_.reset();
+    out_.reset();
+}
+
+// ---------------------------------------------------------------- Write
+
+bool TarnOperations::write() {
+    core::OperationFrame frame(log_, lock_, clock_, "[ WRITE ]", core::TimeLines::Yes);
+    Range range;
+    const bool entered = prepareImageRun(frame, range, "PGM_", "  -> Write chip...");
+    if (entered) {
+        std::uint32_t spare = kFirstSparePage;
+        const std::uint32_t span = range.last - range.start + 1;
+        for (std::uint32_t page = range.start; frame.ok() && page <= range.last; ++page) {
+            if (!beginImagePage(frame, page - range.start, span)) break;
+            const bool info = page < range.infoEnd;
+            if (writePage(page, info)) continue;
+
+            std::fprintf(out_.get(), "[X] Failed to write page: %s (%s), \n",
+                         pageText(page).c_str(), holder_.c_str());
+            std::fflush(out_.get());
+            // A dead link is not a bad page: searching the spare area would only
+            // fail every spare in turn, each with its own error box.
+            if (chip_.transferFailed()) {
+                frame.clearFlag();
+                break;
+            }
+            // The next usable spare page, never past the spare area (the
+            // mirror map follows it).
+            bool found = false;
+            while (spare <= kLastSparePage) {
+                if (writePage(spare, info)) {
+                    found = true;
+                    break;
+                }
+                if (chip_.transferFailed()) break;
+                ++spare;
+            }
+            if (!found) {
+                if (!chip_.transferFailed()) holder_ = "Memory has been exhausted!";
+                frame.clearFlag();
+                break;
+            }
+            if (!chip_.TarnSetMirror(holder_, page, spare)) {
+                holder_ = "Failed to mirror bad page! (" + holder_ + ")";
+                frame.clearFlag();
+                break;
+            }
+            std::fprintf(out_.get(), "    mirror this page to: %s.\n", pageText(spare).c_str());
+            std::fflush(out_.get());
+            ++spare;
+        }
+    }
+    return closeRun(frame, entered, "Passed!", false);
+}
+
+// ---------------------------------------------------------------- Verify
+
+bool TarnOperations::verify() {
+    core::OperationFrame frame(log_, lock_, clock_, "[ VERIFY ]", core::TimeLines::Yes);
+    Range range;
+    const bool entered = prepareImageRun(frame, range, "VRF_", "  -> Verify chip...");
+    const std::uint32_t allowed = core::fieldUInt(fields_.AllowError);
+    if (entered) {
+        const std::uint32_t span = range.last - range.start + 1;
+        for (std::uint32_t page = range.start; frame.ok() && page <= range.last; ++page) {
+            if (!beginImagePage(frame, page - range.start, span)) break;
+            std::uint32_t errors = 0;
+            if (!chip_.TarnComparePage(holder_, page, page_.data(), errors)) {
+                holder_ = "Failed to verify page: " + pageText(page) + " (" + holder_ + ")!";
+                frame.clearFlag();
+            } else if (page < range.infoEnd && errors != 0) {
+                // The code information must match exactly, whatever Allow Error says.
+                holder_ =
+                    "Failed to verify page: " + pageText(page) + " (Code information has broken)!";
+                std::fprintf(out_.get(), "Found %u error(s) in page: %s\n", errors,
+                             pageText(page).c_str());
+                frame.clearFlag();
+            } else if (page >= range.infoEnd && errors > allowed) {
+                holder_ = "    [X] Failed to verify page: " + pageText(page) +
+                          " (Too many error in this page!)!";
+                std::fprintf(out_.get(), "[X] Found %u error(s) in page: %s\n", errors,
+                             pageText(page).c_str());
+                frame.clearFlag();
+            }
+        }
+    }
+    return closeRun(frame, entered, "Passed!", false);
+}
+
+// ---------------------------------------------------------------- Read
+
+bool TarnOperations::read() {
+    core::OperationFrame frame(log_, lock_, clock_, "[ READ ]", core::TimeLines::Yes);
+    lastFile_.clear();
+    bool entered = false;
+    frame.step("  -> Create read file...");
+    if (!createTempFile("READ_", ".dat"))
+        frame.fail("Failed to create read file!");
+    else
+        frame.pass("read file: " + lastFile_.string());
+    if (frame.ok()) detectChip(frame, true);
+    if (frame.ok()) {
+        entered = true;
+        frame.step("  -> Read chip...");
+        for (std::uint32_t page = 0; frame.ok() && page < kUserPages; ++page) {
+            yield_.yield();
+            frame.progress(pageGauge(page, kUserPages));
+            if (!chip_.TarnReadPage(holder_, page, page_.data())) {
+                holder_ = "Failed to read page: " + pageText(page) + " (" + holder_ + ")!";
+                frame.clearFlag();
+            } else if (std::fwrite(page_.data(), 1, kPageSize, out_.get()) != kPageSize) {
+                // A full disk must not end with "Finish!".
+                holder_ = "Failed to write read file!";
+                frame.clearFlag();
+            }
+        }
+        // The last pages may still sit in the stream's buffer.
+        if (frame.ok() && std::fflush(out_.get()) != 0) {
+            holder_ = "Failed to write read file!";
+            frame.clearFlag();
+        }
+    }
+    return closeRun(frame, entered, "Finish!", true);
+}
+
+}  // namespace sonoprog::tarn

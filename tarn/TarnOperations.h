@@ -1,0 +1,91 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "AppPaths.h"
+#include "Clock.h"
+#include "FileHandle.h"
+#include "OperationFrame.h"
+#include "OperationLog.h"
+#include "OperationPane.h"
+#include "Prompter.h"
+#include "TarnCommands.h"
+#include "WriterLink.h"
+
+namespace sonoprog::tarn {
+
+// The Tarn20 tab's fields as texts, exactly as the operator sees them. The tab
+// copies its edits in before an operation and back out after it; the command
+// line fills them from its options.
+struct TarnFields {
+    std::string LoadFile;          // ED_Tarn_LoadFile
+    std::string FileSize;          // ED_Tarn_FileSize
+    std::string ChkSum;            // ED_Tarn_ChkSum
+    std::string PageBeg = "0";     // ED_Tarn_PageBeg, "Start Page"
+    std::string PageCnt = "1";     // ED_Tarn_PageCnt, "Write Page"
+    std::string InfoPage = "17";   // ED_Tarn_InfoPage, "Info Page"
+    std::string AllowError = "3";  // ED_Tarn_AllowError, "Allow Error"
+};
+
+// Load File, Write, Verify and Read of the Tarn20 tab, without a window. Each
+// operation follows the shared operation frame and returns true when it passed.
+class TarnOperations {
+public:
+    TarnOperations(TarnFields& fields, core::OperationLog& log, core::TabLock& lock,
+                   core::YieldHook& yield, core::Prompter& prompter, core::FileChooser& files,
+                   core::Clock& clock, const core::AppPaths& paths, link::WriterLink& link);
+
+    bool loadFile();
+    bool write();
+    bool verify();
+    bool read();
+
+    // The PGM, VRF or READ file the last write, verify or read created (empty
+    // when it created none).
+    const std::filesystem::path& lastFile() const { return lastFile_; }
+
+private:
+    struct Range {
+        std::uint32_t start = 0;
+        std::uint32_t last = 0;
+        std::uint32_t infoEnd = 0;  // pages below it are information pages
+    };
+
+    bool openImage(core::OperationFrame& frame);
+    bool checkRange(core::OperationFrame& frame, Range& range);
+    bool createTempFile(std::string_view prefix, std::string_view extension);
+    bool detectChip(core::OperationFrame& frame, bool logHolder);
+    bool releaseChip(core::OperationFrame& frame, bool logHolder);
+    // Image, range, log file and detect; true when the page loop may run.
+    bool prepareImageRun(core::OperationFrame& frame, Range& range, std::string_view logPrefix,
+                         std::string_view loopStep);
+    // The result line (when the loop ran), the release, "  -> Done!", the files and the end.
+    bool closeRun(core::OperationFrame& frame, bool entered, std::string_view passText,
+                  bool logRelease);
+    // The top of a page turn: the window's message pass, the gauge, the next
+    // image page into the page buffer.
+    bool beginImagePage(core::OperationFrame& frame, std::uint32_t done, std::uint32_t span);
+    bool writePage(std::uint32_t page, bool info);
+    void closeFiles();
+
+    TarnFields& fields_;
+    core::OperationLog& log_;
+    core::TabLock& lock_;
+    core::YieldHook& yield_;
+    [[maybe_unused]] core::Prompter& prompter_;  // the link shows the transfer boxes itself
+    core::FileChooser& files_;
+    core::Clock& clock_;
+    const core::AppPaths& paths_;
+    TarnCommands chip_;
+    std::string holder_;
+    core::FilePtr image_;
+    long long imageSize_ = 0;
+    core::FilePtr out_;  // the PGM or VRF log, or the read file
+    std::array<std::uint8_t, kPageSize> page_{};
+    std::filesystem::path lastFile_;
+};
+
+}  // namespace sonoprog::tarn

@@ -1,0 +1,488 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+
+#include "Fakes.h"
+#include "Ivr2bin.h"
+#include "IvrEncoder.h"
+#include "KivaChip.h"
+#include "KivaOperations.h"
+#include "Link.h"
+#include "LogLines.h"
+#include "NumberText.h"
+#include "TempDir.h"
+#include "VirtualWriter.h"
+
+using namespace sonoprog;
+using core::LineKind;
+using core::LogLine;
+
+namespace {
+
+constexpr std::size_t kN = 4096;
+
+class RecordingOpener final : public kiva::DocumentOpener {
+public:
+    void openDocument(const std::string& path) override { opened.push_back(path); }
+    std::vector<std::string> opened;
+};
+
+using test::failLine;
+using test::headingLine;
+using test::passLine;
+using test::stepLine;
+using test::warnLine;
+
+std::vector<std::uint8_t> codes(std::uint8_t first, int blocks, std::uint8_t block,
+                                std::uint8_t last) {
+    std::vector<std::uint8_t> out{first};
+    out.insert(out.end(), blocks, block);
+    out.push_back(last);
+    return out;
+}
+
+template <typename... V>
+std::vector<std::uint8_t> concat(const V&... parts) {
+    std::vector<std::uint8_t> out;
+    (out.insert(out.end(), parts.begin(), parts.end()), ...);
+    return out;
+}
+
+// An image with header length L = 16 and random bytes after it.
+std::vector<std::uint8_t> randomImage(unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<std::uint8_t> img(kN);
+    for (auto& b : img) b = static_cast<std::uint8_t>(rng());
+    img[0] = 8;
+    img[1] = 0;
+    return img;
+}
+
+std::vector<std::uint8_t> stamped(std::vector<std::uint8_t> img) {
+    const std::uint16_t word = ivr::ivrCheckWord(img.data(), img.size());
+    img[14] = static_cast<std::uint8_t>(word);
+    img[15] = static_cast<std::uint8_t>(word >> 8);
+    return img;
+}
+
+struct KivaFixture : ::testing::Test {
+    KivaFixture() {
+        writer.addChip(chip);
+        writer.setLogging(true);
+        link.Open();
+        ivr::setKeyFileFolder(noKeys.path());
+    }
+    ~KivaFixture() override { ivr::setKeyFileFolder({}); }
+
+    std::string writeDat(const std::string& name, const std::vector<std::uint8_t>& img,
+                         ivr::IvrLayout layout = {32, 16, 2064}) {
+        const auto path = dir / name;
+        EXPECT_TRUE(ivr::ImageToIvrFile(path, img.data(), img.size(), layout));
+        return path.string();
+    }
+    std::vector<std::uint8_t> blockCounts(std::uint8_t code) const {
+        std::vector<std::uint8_t> n;
+        for (const auto& r : writer.log())
+            if (r.kind == sim::TransferRecord::Kind::Command && r.bytes[0] == code)
+                n.push_back(r.bytes[2]);
+        return n;
+    }
+    void programChip(const std::vector<std::uint8_t>& img) {
+        chip->memory().write(0, img.data(), img.size());
+    }
+    static std::vector<int> gauge(std::uint32_t divisor, int offset) {
+        std::vector<int> out;
+        for (std::uint32_t p = 0; p < kN; p += 48) out.push_back(int(p * 100 / divisor) + offset);
+        return out;
+    }
+
+    sim::VirtualWriter writer;
+    std::shared_ptr<sim::KivaChip> chip = std::make_shared<sim::KivaChip>();
+    test::RecordingPrompter prompter;
+    link::Link link{writer, prompter};
+    test::RecordingPane pane;
+    core::OperationLog log{pane};
+    test::RecordingLock lock;
+    test::CountingYield yield;
+    test::ScriptedFileChooser files;
+    test::FixedClock clock;
+    RecordingOpener opener;
+    kiva::KivaFields fields;
+    kiva::KivaOperations ops{fields, log, lock, yield, prompter, files, clock, link, opener};
+    test::TempDir dir, noKeys;
+};
+
+}  // namespace
+
+TEST(KivaCommandTable, DetectStatusesHaveTheirMessages) {
+    EXPECT_EQ(kiva::KivaDetectMessage(0x20, 0x10), "VDD failed!");
+    EXPECT_EQ(kiva::KivaDetectMessage(0x23, 0x10), " VDD failed!");
+    for (std::uint8_t code : {0x20, 0x23}) {
+        EXPECT_EQ(kiva::KivaDetectMessage(code, 0x11), "VPP failed!");
+        EXPECT_EQ(kiva::KivaDetectMessage(code, 0x12), "I/O failed!");
+        EXPECT_EQ(kiva::KivaDetectMessage(code, 0x20), "Device ID failed!");
+        EXPECT_EQ(kiva::KivaDetectMessage(code, 0x13), "Failed!");
+        EXPECT_EQ(kiva::KivaDetectMessage(code, 0xFF), "Failed!");
+    }
+    EXPECT_EQ(kiva::KivaBlockCount(0), 48);
+    EXPECT_EQ(kiva::KivaBlockCount(4032), 48);
+    EXPECT_EQ(kiva::KivaBlockCount(4080), 16);
+    EXPECT_EQ(kiva::KivaBlockCount(4096), 0);
+}
+
+TEST_F(KivaFixture, BlankCheckOfABlankChipNeedsNoFile) {
+    EXPECT_TRUE(ops.blankCheck());
+    EXPECT_EQ(pane.lines,
+              (std::vector<LogLine>{headingLine("[ BLANK CHECK ]"), stepLine("  -> Chip detect..."),
+                                    passLine("Device: Kiva300"), stepLine("  -> Blank check..."),
+                                    passLine("Passed!"), stepLine("  -> Disable chip..."),
+                                    passLine("Finished!"), stepLine("  -> Done!")}));
+    EXPECT_EQ(writer.commandCodes(), codes(0x20, 86, 0x21, 0x22));
+    auto counts = blockCounts(0x21);
+    ASSERT_EQ(counts.size(), 86u);
+    EXPECT_TRUE(std::all_of(counts.begin(), counts.end() - 1, [](auto n) { return n == 48; }));
+    EXPECT_EQ(counts.back(), 16);
+    auto expectedGauge = gauge(4096, 0);
+    expectedGauge.push_back(100);
+    EXPECT_EQ(pane.progressHistory, expectedGauge);
+    EXPECT_EQ(expectedGauge[85], 99);
+    EXPECT_EQ(yield.count, 86);
+    EXPECT_EQ(lock.events, (std::vector<std::string>{"lock", "unlock"}));
+    EXPECT_EQ(pane.clears, 1);
+    EXPECT_TRUE(writer.protocolErrors().empty());
+    EXPECT_EQ(chip->pass(), sim::KivaChip::Pass::None);
+}
+
+TEST_F(KivaFixture, BlankCheckStopsAtTheFirstProgrammedByte) {
+    const std::uint8_t zero = 0x7F;
+    chip->memory().program(100, &zero, 1);
+    EXPECT_FALSE(ops.blankCheck());
+    EXPECT_EQ(pane.lines, (std::vector<LogLine>{
+                              headingLine("[ BLANK CHECK ]"), stepLine("  -> Chip detect..."),
+                              passLine("Device: Kiva300"), stepLine("  -> Blank check..."),
+                              failLine("Chip is not blank!"), stepLine("  -> Disable chip..."),
+                              passLine("Finished!"), stepLine("  -> Done!")}));
+    EXPECT_EQ(writer.commandCodes(), codes(0x20, 3, 0x21, 0x22));
+    EXPECT_EQ(pane.progressHistory, (std::vector<int>{0, 1, 2}));
+    EXPECT_TRUE(writer.protocolErrors().empty());
+}
+
+TEST_F(KivaFixture, DetectStatusesStopBeforeTheFirstBlock) {
+    const std::pair<std::uint8_t, std::string> cases[] = {{0x10, "VDD failed!"},
+                                                          {0x11, "VPP failed!"},
+                                                          {0x12, "I/O failed!"},
+                                                          {0x20, "Device ID failed!"},
+                                                          {0x42, "Failed!"}};
+    for (const auto& [status, text] : cases) {
+        writer.clearLog();
+        chip->setDetectStatus(status);
+        EXPECT_FALSE(ops.blankCheck());
+        EXPECT_EQ(pane.lines, (std::vector<LogLine>{
+                                  headingLine("[ BLANK CHECK ]"), stepLine("  -> Chip detect..."),
+                                  failLine(text), stepLine("  -> Disable chip..."),
+                                  passLine("Finished!"), stepLine("  -> Done!")}));
+        EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x20, 0x22}));
+        EXPECT_EQ(lock.locked, false);
+    }
+}
+
+TEST_F(KivaFixture, WriteProgramsThenReadsBack) {
+    const auto img = randomImage(1);
+    fields.loadFile = writeDat("voice.dat", img);
+    EXPECT_TRUE(ops.write());
+    EXPECT_EQ(pane.lines, (std::vector<LogLine>{
+                              headingLine("[ WRITE AND VERIFY ]"), stepLine("  -> Open file..."),
+                              passLine("File: " + fields.loadFile), stepLine("  -> Chip detect..."),
+                              passLine("Device: Kiva300"), stepLine("  -> Write chip..."),
+                              passLine("Passed!"), stepLine("  -> Disable chip..."),
+                              passLine("Finished!"), stepLine("  -> Chip detect..."),
+                              passLine("Device: Kiva300"), stepLine("  -> Verify chip..."),
+                              passLine("Passed!"), stepLine("  -> Disable chip..."),
+                              passLine("Finished!"), stepLine("  -> Done!")}));
+    EXPECT_EQ(writer.commandCodes(),
+              concat(codes(0x23, 86, 0x24, 0x25), codes(0x20, 86, 0x21, 0x22)));
+    EXPECT_EQ(chip->contents(), stamped(img));
+
+    // The last program block carries n = 16 and image bytes 4,080..4,095.
+    const sim::TransferRecord* last = nullptr;
+    for (const auto& r : writer.log())
+        if (r.kind == sim::TransferRecord::Kind::Command && r.bytes[0] == 0x24) last = &r;
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->bytes[2], 16);
+    EXPECT_TRUE(std::equal(last->bytes.begin() + 16, last->bytes.begin() + 32, img.begin() + 4080));
+    EXPECT_EQ(blockCounts(0x24).size(), 86u);
+
+    auto expectedGauge = gauge(8192, 0);
+    expectedGauge.push_back(50);
+    const auto second = gauge(8192, 50);
+    expectedGauge.insert(expectedGauge.end(), second.begin(), second.end());
+    expectedGauge.push_back(100);
+    EXPECT_EQ(pane.progressHistory, expectedGauge);
+    EXPECT_EQ(yield.count, 172);
+    EXPECT_TRUE(writer.protocolErrors().empty());
+    EXPECT_EQ(lock.events, (std::vector<std::string>{"lock", "unlock"}));
+}
+
+TEST_F(KivaFixture, VddFailureOnProgrammingDetectSkipsTheReadingPass) {
+    fields.loadFile = writeDat("voice.dat", randomImage(2));
+    chip->setDetectStatus(0x23, 0x10);
+    EXPECT_FALSE(ops.write());
+    EXPECT_EQ(pane.lines, (std::vector<LogLine>{
+                              headingLine("[ WRITE AND VERIFY ]"), stepLine("  -> Open file..."),
+                              passLine("File: " + fields.loadFile), stepLine("  -> Chip detect..."),
+                              failLine(" VDD failed!"), stepLine("  -> Disable chip..."),
+                              passLine("Finished!"), stepLine("  -> Done!")}));
+    EXPECT_EQ(pane.lines[4].text, "    [X]  VDD failed!");
+    EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x23, 0x25}));
+    EXPECT_TRUE(pane.progressHistory.empty());
+    EXPECT_EQ(chip->contents(), std::vector<std::uint8_t>(kN, 0xFF));
+}
+
+TEST_F(KivaFixture, WriteWithABadFileSendsOnlyTheEndCommand) {
+    fields.loadFile = dir.write("bad.dat", std::string("not a DAT file at all, really")).string();
+    EXPECT_FALSE(ops.write());
+    EXPECT_EQ(pane.lines, (std::vector<LogLine>{
+                              headingLine("[ WRITE AND VERIFY ]"), stepLine("  -> Open file..."),
+                              failLine("Error IVR file!"), stepLine("  -> Disable chip..."),
+                              passLine("Finished!"), stepLine("  -> Done!")}));
+    EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x25}));
+
+    fields.loadFile = (dir / "missing.dat").string();
+    writer.clearLog();
+    EXPECT_FALSE(ops.write());
+    EXPECT_TRUE(pane.has("    [X] Can not open this file!"));
+    EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x25}));
+}
+
+TEST_F(KivaFixture, ALostProgramBlockShowsUpInTheReadBack) {
+    const auto img = randomImage(3);
+    fields.loadFile = writeDat("voice.dat", img);
+    chip->statuses().failNth(0x24, 5, 0x01);
+    EXPECT_FALSE(ops.write());
+    // Block 5 (bytes 192..239) is the first difference.
+    EXPECT_EQ(writer.commandCodes(),
+              concat(codes(0x23, 86, 0x24, 0x25), codes(0x20, 5, 0x21, 0x22)));
+    const auto texts = pane.texts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "    [X] Failed!"), 1);
+    EXPECT_EQ(pane.lines[pane.find("  -> Verify chip...") + 1], failLine("Failed!"));
+    EXPECT_EQ(pane.lines.back(), stepLine("  -> Done!"));
+    EXPECT_EQ(pane.progressHistory.back(), 52);
+}
+
+TEST_F(KivaFixture, AUsbFailureWhileProgrammingStopsTheWrite) {
+    fields.loadFile = writeDat("voice.dat", randomImage(4));
+    writer.failTransfer(11);  // detect, then the tenth program block
+    EXPECT_FALSE(ops.write());
+    EXPECT_EQ(prompter.boxes.size(), 1u);
+    EXPECT_EQ(prompter.boxes[0].caption, "ERROR");
+    EXPECT_EQ(pane.lines[pane.find("  -> Write chip...") + 1], failLine("USB failed!"));
+    EXPECT_EQ(writer.commandCodes(), codes(0x23, 10, 0x24, 0x25));
+    EXPECT_EQ(pane.lines.back(), stepLine("  -> Done!"));
+    EXPECT_TRUE(pane.has("    [O] Finished!"));
+}
+
+TEST_F(KivaFixture, AnUnpluggedWriterFailsEveryExchange) {
+    writer.unplug();
+    EXPECT_FALSE(ops.blankCheck());
+    EXPECT_EQ(pane.lines,
+              (std::vector<LogLine>{headingLine("[ BLANK CHECK ]"), stepLine("  -> Chip detect..."),
+                                    failLine("USB failed!"), stepLine("  -> Disable chip..."),
+                                    failLine("USB failed!"), stepLine("  -> Done!")}));
+    EXPECT_EQ(prompter.boxes.size(), 2u);
+    EXPECT_EQ(lock.events, (std::vector<std::string>{"lock", "unlock"}));
+}
+
+TEST_F(KivaFixture, VerifyMovesTheGaugeTo49ThenTo100) {
+    const auto img = randomImage(5);
+    fields.loadFile = writeDat("voice.dat", img);
+    programChip(stamped(img));
+    EXPECT_TRUE(ops.verify());
+    EXPECT_EQ(pane.lines, (std::vector<LogLine>{
+                              headingLine("[ VERIFY ]"), stepLine("  -> Open file..."),
+                              passLine("File: " + fields.loadFile), stepLine("  -> Chip detect..."),
+                              passLine("Device: Kiva300"), stepLine("  -> Verify chip..."),
+                              passLine("Passed!"), stepLine("  -> Disable chip..."),
+                              passLine("Finished!"), stepLine("  -> Done!")}));
+    EXPECT_EQ(writer.commandCodes(), codes(0x20, 86, 0x21, 0x22));
+    auto expectedGauge = gauge(8192, 0);
+    EXPECT_EQ(expectedGauge.back(), 49);
+    expectedGauge.push_back(100);
+    EXPECT_EQ(pane.progressHistory, expectedGauge);
+}
+
+TEST_F(KivaFixture, VerifyOfAFileThatDoesNotConvertStillEndsTheReadingPass) {
+    auto bad = std::vector<std::uint8_t>(100, 0);
+    std::copy_n("KIVR", 4, bad.begin());
+    bad[12] = 12;  // E - S = 12
+    fields.loadFile = dir.write("bad.dat", bad).string();
+    EXPECT_FALSE(ops.verify());
+    EXPECT_EQ(pane.lines,
+              (std::vector<LogLine>{headingLine("[ VERIFY ]"), stepLine("  -> Open file..."),
+                                    failLine("Error IVR file!"), stepLine("  -> Disable chip..."),
+                                    passLine("Finished!"), stepLine("  -> Done!")}));
+    EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x22}));
+    EXPECT_TRUE(pane.progressHistory.empty());
+}
+
+TEST_F(KivaFixture, AMismatchInVerifyLogsFailed) {
+    const auto img = randomImage(6);
+    fields.loadFile = writeDat("voice.dat", img);
+    auto wrong = stamped(img);
+    wrong[4095] ^= 0x01;
+    programChip(wrong);
+    EXPECT_FALSE(ops.verify());
+    EXPECT_EQ(pane.lines[pane.find("  -> Verify chip...") + 1], failLine("Failed!"));
+    EXPECT_FALSE(pane.has("    [X] Verify failed!"));
+    EXPECT_FALSE(pane.has("    [O] Passed!"));
+    EXPECT_EQ(writer.commandCodes(), codes(0x20, 86, 0x21, 0x22));
+    EXPECT_EQ(pane.progressHistory.back(), 49);
+}
+
+TEST_F(KivaFixture, LoadFileShowsTheCheckWordAsFourHexDigits) {
+    // L = 32: bytes 14 and 15 are plain image bytes, shown as they are.
+    auto img = randomImage(7);
+    img[0] = 16;
+    img[14] = 0x34;
+    img[15] = 0x12;
+    const auto first = writeDat("first.dat", img);
+    img[14] = 0x0A;
+    img[15] = 0x00;
+    const auto second = writeDat("second.dat", img);
+    files.openAnswers = {first, second};
+
+    EXPECT_TRUE(ops.loadFile());
+    EXPECT_EQ(fields.loadFile, first);
+    EXPECT_EQ(fields.checkSum, "1234");
+    EXPECT_EQ(pane.lines,
+              (std::vector<LogLine>{headingLine("[ LOAD FILE ]"), stepLine("  -> Open BIN file..."),
+                                    passLine("Loaded file: " + first),
+                                    stepLine("  -> Get file check sum..."),
+                                    passLine("File check sum: 1234"), stepLine("  -> Done!")}));
+    ASSERT_EQ(files.requests.size(), 1u);
+    EXPECT_EQ(files.requests[0].filter, "DAT file|*.dat");
+    EXPECT_EQ(files.requests[0].defaultExtension, "dat");
+
+    EXPECT_TRUE(ops.loadFile());
+    EXPECT_EQ(fields.checkSum, "000A");
+    EXPECT_TRUE(pane.has("    [O] File check sum: 000A"));
+    EXPECT_TRUE(writer.commandCodes().empty());
+    EXPECT_EQ(lock.events, (std::vector<std::string>{"lock", "unlock", "lock", "unlock"}));
+}
+
+TEST_F(KivaFixture, LoadFileWithHeaderLength16ShowsTheStampedWord) {
+    const auto img = randomImage(8);
+    files.openAnswers = {writeDat("voice.dat", img)};
+    EXPECT_TRUE(ops.loadFile());
+    const auto s = stamped(img);
+    EXPECT_EQ(fields.checkSum, core::hex4(static_cast<std::uint16_t>(s[14] | (s[15] << 8))));
+}
+
+TEST_F(KivaFixture, AFailedLoadKeepsThePreviousFileForTheNextWrite) {
+    const auto img = randomImage(9);
+    const auto good = writeDat("good.dat", img);
+    files.openAnswers = {good, dir.write("bad.dat", std::string(20, 'K')).string(),
+                         (dir / "gone.dat").string(), dir.path().string()};
+    ASSERT_TRUE(ops.loadFile());
+    const std::string word = fields.checkSum;
+
+    EXPECT_FALSE(ops.loadFile());
+    EXPECT_EQ(pane.lines,
+              (std::vector<LogLine>{headingLine("[ LOAD FILE ]"), stepLine("  -> Open BIN file..."),
+                                    failLine("Error IVR file!")}));
+    EXPECT_FALSE(ops.loadFile());
+    EXPECT_EQ(pane.lines.back(), failLine("Can not open this file!"));
+    EXPECT_FALSE(ops.loadFile());  // a folder
+    EXPECT_EQ(pane.lines.back(), failLine("Can not open this file!"));
+    EXPECT_EQ(fields.loadFile, good);
+    EXPECT_EQ(fields.checkSum, word);
+    EXPECT_FALSE(lock.locked);
+
+    EXPECT_TRUE(ops.write());
+    EXPECT_EQ(chip->contents(), stamped(img));
+}
+
+TEST_F(KivaFixture, CancellingTheDialogIsAWarning) {
+    fields = {"/old/voice.dat", "ABCD"};
+    EXPECT_FALSE(ops.loadFile());
+    EXPECT_EQ(pane.lines,
+              (std::vector<LogLine>{headingLine("[ LOAD FILE ]"), stepLine("  -> Open BIN file..."),
+                                    warnLine("Cancel!")}));
+    EXPECT_EQ(fields.loadFile, "/old/voice.dat");
+    EXPECT_EQ(fields.checkSum, "ABCD");
+    EXPECT_EQ(lock.events, (std::vector<std::string>{"lock", "unlock"}));
+}
+
+TEST_F(KivaFixture, ApplicationNoteWithNothingLoadedAsksForAFile) {
+    EXPECT_FALSE(ops.appNote());
+    ASSERT_EQ(prompter.boxes.size(), 1u);
+    EXPECT_EQ(prompter.boxes[0],
+              (test::Box{"INFO", "Please load a DAT file!", core::BoxIcon::Information, false}));
+    EXPECT_TRUE(lock.events.empty());
+    EXPECT_TRUE(pane.lines.empty());
+    EXPECT_EQ(pane.clears, 0);
+}
+
+TEST_F(KivaFixture, ApplicationNoteOpensTheDocumentNamedByExtName) {
+    writer.unplug();  // no Writer needed
+    fields.loadFile = (dir / "voice.dat").string();
+    dir.write("voice.ini", std::string("[Info]\nExtName=.pdf\n"));
+    EXPECT_TRUE(ops.appNote());
+    dir.write("voice.ini", std::string("[info]\r\nextname = pdf\r\n"));
+    EXPECT_TRUE(ops.appNote());
+    EXPECT_EQ(opener.opened, (std::vector<std::string>{(dir / "voice.pdf").string(),
+                                                       (dir / "voicepdf").string()}));
+    EXPECT_TRUE(prompter.boxes.empty());
+    EXPECT_TRUE(lock.events.empty());
+    EXPECT_TRUE(pane.lines.empty());
+    EXPECT_TRUE(writer.commandCodes().empty());
+}
+
+TEST_F(KivaFixture, ApplicationNoteWithoutAUsableExtNameSaysThereIsNone) {
+    fields.loadFile = (dir / "voice.dat").string();
+    const test::Box none{"INFO", "This DAT file does not have application note!",
+                         core::BoxIcon::Information, false};
+    const std::string companions[] = {
+        "",                                              // empty file
+        "[Info]\nOther=.pdf\n",                          // no key
+        "[Other]\nExtName=.pdf\n",                       // wrong section
+        "[Info]\nExtName=\n",                            // empty value
+        std::string("\x00\xff\x01[Info\x00\n\xfe", 10),  // binary
+        "[Info]\nExtName=/../../etc/passwd\n",           // leaves the folder
+        "[Info]\nExtName=.pdf/../../secret\n",
+        "[Info]\nExtName=..pdf\n",
+        "[Info]\nExtName=.p\\df\n",
+    };
+    for (const auto& text : companions) {
+        prompter.boxes.clear();
+        dir.write("voice.ini", text);
+        EXPECT_FALSE(ops.appNote()) << text;
+        ASSERT_EQ(prompter.boxes.size(), 1u) << text;
+        EXPECT_EQ(prompter.boxes[0], none) << text;
+    }
+    std::filesystem::remove(dir / "voice.ini");
+    prompter.boxes.clear();
+    EXPECT_FALSE(ops.appNote());
+    ASSERT_EQ(prompter.boxes.size(), 1u);
+    EXPECT_EQ(prompter.boxes[0], none);
+    EXPECT_TRUE(opener.opened.empty());
+    EXPECT_TRUE(lock.events.empty());
+}
+
+TEST(KivaPaths, ExtensionsAreThoseOfTheFileName) {
+    EXPECT_EQ(kiva::KivaReplaceExtension("/a/voice.dat", ".ini"), "/a/voice.ini");
+    EXPECT_EQ(kiva::KivaReplaceExtension("/a/voice.v2.dat", ".ini"), "/a/voice.v2.ini");
+    EXPECT_EQ(kiva::KivaReplaceExtension("/a.b/voice", ".ini"), "/a.b/voice.ini");
+    EXPECT_EQ(kiva::KivaReplaceExtension("voice", ".ini"), "voice.ini");
+    EXPECT_EQ(kiva::KivaReplaceExtension("/a/voice.dat", "pdf"), "/a/voicepdf");
+    EXPECT_TRUE(kiva::KivaSafeExtName(".pdf"));
+    EXPECT_TRUE(kiva::KivaSafeExtName(".tar.gz"));
+    EXPECT_FALSE(kiva::KivaSafeExtName("/x"));
+    EXPECT_FALSE(kiva::KivaSafeExtName(".."));
+    EXPECT_FALSE(kiva::KivaSafeExtName("a\\b"));
+    EXPECT_EQ(kiva::KivaConversionMessage(1), "Can not open this file!");
+    EXPECT_EQ(kiva::KivaConversionMessage(2), "Error IVR file!");
+    EXPECT_EQ(kiva::KivaConversionMessage(3), "Failed!");
+    EXPECT_EQ(kiva::KivaConversionMessage(-1), "Failed!");
+}
