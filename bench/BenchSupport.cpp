@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,6 +34,7 @@ ScenarioRegistrar::ScenarioRegistrar(const char* name, Scenario run) {
                                          state.counters["exchanges"] = static_cast<double>(t.exchanges);
                                          state.counters["bulk_out"] = static_cast<double>(t.bulkOut);
                                          state.counters["bulk_in"] = static_cast<double>(t.bulkIn);
+                                         state.counters["child_cpu_ms"] = t.childCpuSeconds * 1000;
                                      }
                                  })
         ->UseManualTime()
@@ -93,7 +95,7 @@ void warmPageCache(const std::filesystem::path& path) {
 }
 
 double runProgram(const std::vector<std::string>& argv,
-                  const std::optional<std::filesystem::path>& stdoutPath) {
+                  const std::optional<std::filesystem::path>& stdoutPath, double* cpuSeconds) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const std::string out = stdoutPath ? stdoutPath->string() : "/dev/null";
@@ -108,8 +110,12 @@ double runProgram(const std::vector<std::string>& argv,
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) return -1;
     int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
+    struct rusage usage {};
+    if (wait4(pid, &status, 0, &usage) != pid) return -1;
     const double seconds = secondsSince(start);
+    if (cpuSeconds)
+        *cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
 }
 

@@ -25,6 +25,7 @@ struct Timed {
     std::uint64_t exchanges = 0;
     std::uint64_t bulkOut = 0;
     std::uint64_t bulkIn = 0;
+    double childCpuSeconds = 0;  // user + system time of the child process, if one ran
 };
 using Scenario = std::function<Timed()>;
 
@@ -54,9 +55,11 @@ inline constexpr std::uint64_t kLoadImageSize = std::uint64_t{128} << 20;
 void warmPageCache(const std::filesystem::path& path);
 
 // Runs a program with stdout to /dev/null (or to `stdoutPath`) and waits
-// for it; returns its wall time in seconds, or a negative value when it failed.
+// for it; returns its wall time in seconds, or a negative value when it
+// failed. `cpuSeconds` receives its user + system time.
 double runProgram(const std::vector<std::string>& argv,
-                  const std::optional<std::filesystem::path>& stdoutPath = std::nullopt);
+                  const std::optional<std::filesystem::path>& stdoutPath = std::nullopt,
+                  double* cpuSeconds = nullptr);
 
 // VmHWM of this process in KiB.
 long peakRssKiB();

@@ -54,10 +54,13 @@ public:
 
 bench::Timed startChild(const char* mode) {
     static const auto dir = programDir();
+    double cpu = 0;
     const double seconds = bench::runProgram(
-        {"/proc/self/exe", std::string("--startup-child=") + mode, dir.string()});
+        {"/proc/self/exe", std::string("--startup-child=") + mode, dir.string()}, std::nullopt, &cpu);
     if (seconds < 0) bench::fatal(std::string("start-up child failed: ") + mode);
-    return {seconds};
+    bench::Timed timed{seconds};
+    timed.childCpuSeconds = cpu;
+    return timed;
 }
 
 bench::Timed startProgram() { return startChild("program"); }
