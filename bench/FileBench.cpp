@@ -1,10 +1,6 @@
 // Loading an image: the check sum of a file in the page cache, from the core
 // and through the window, against cat reading the same file.
-#include <QApplication>
-#include <QComboBox>
 #include <QLineEdit>
-#include <QTabWidget>
-#include <QVBoxLayout>
 
 #include "AppPaths.h"
 #include "BenchSupport.h"
@@ -17,6 +13,7 @@
 #include "QtServices.h"
 #include "SerialFlashOperations.h"
 #include "VirtualWriter.h"
+#include "WindowRig.h"
 
 using namespace sonoprog;
 using bench::secondsSince;
@@ -76,20 +73,10 @@ bench::Timed loadCore() {
 bench::Timed loadWindow() {
     LoadServices s;
     s.files.open = image().string();
-    gui::QtYield yield;
     core::SystemClock clock;
-    QWidget window;
-    auto* layout = new QVBoxLayout(&window);
-    auto* deviceSel = new QComboBox;
-    auto* pcMain = new QTabWidget;
-    layout->addWidget(deviceSel);
-    layout->addWidget(pcMain);
-    gui::TabEnvironment env{deviceSel, pcMain, s.prompter, s.files, yield, clock, s.link, s.paths};
-    auto* tab = new serialflash::NorTab(env);
-    pcMain->addTab(tab, QStringLiteral("Series Flash Writer"));
-    window.resize(787, 566);
-    window.show();
-    QApplication::processEvents();
+    bench::WindowRig rig(s.prompter, s.files, clock, s.link, s.paths);
+    auto* tab = rig.addPage(new serialflash::NorTab(rig.env), "Series Flash Writer");
+    rig.showAndSettle();
     const auto start = std::chrono::steady_clock::now();
     tab->BT_NOR_LoadFileClick();
     const double seconds = secondsSince(start);

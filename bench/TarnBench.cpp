@@ -1,11 +1,7 @@
 // Tarn20 on the virtual Writer: a full write of the user area and its
 // verify, the engineering read of the whole chip, and the write through the
 // window, each against the same transfers with no operation logic around them.
-#include <QApplication>
-#include <QComboBox>
 #include <QLineEdit>
-#include <QTabWidget>
-#include <QVBoxLayout>
 #include <cstdio>
 #include <fstream>
 
@@ -20,6 +16,7 @@
 #include "TarnOperations.h"
 #include "TarnTab.h"
 #include "VirtualWriter.h"
+#include "WindowRig.h"
 
 using namespace sonoprog;
 using bench::secondsSince;
@@ -209,24 +206,14 @@ bench::Timed writeCore() {
 // pass and one gauge update per page.
 bench::Timed writeWindow() {
     TarnBench b;
-    gui::QtYield yield;
-    QWidget window;
-    auto* layout = new QVBoxLayout(&window);
-    auto* deviceSel = new QComboBox;
-    auto* pcMain = new QTabWidget;
-    layout->addWidget(deviceSel);
-    layout->addWidget(pcMain);
-    gui::TabEnvironment env{deviceSel, pcMain, b.prompter, b.files, yield, b.clock, b.link, b.paths};
-    auto* tab = new tarn::TarnTab(env);
-    pcMain->addTab(tab, QStringLiteral("Tarn20 Writer"));
+    bench::WindowRig rig(b.prompter, b.files, b.clock, b.link, b.paths);
+    auto* tab = rig.addPage(new tarn::TarnTab(rig.env), "Tarn20 Writer");
     tab->ED_Tarn_LoadFile->setText(QString::fromStdString(b.fields.LoadFile));
     tab->ED_Tarn_FileSize->setText(QString::fromStdString(b.fields.FileSize));
     tab->ED_Tarn_PageBeg->setText(QStringLiteral("0"));
     tab->ED_Tarn_PageCnt->setText(QString::number(kPages));
     tab->ED_Tarn_InfoPage->setText(QString::number(kInfoPages));
-    window.resize(787, 566);
-    window.show();
-    QApplication::processEvents();
+    rig.showAndSettle();
     const auto start = std::chrono::steady_clock::now();
     tab->BT_Tarn_WriteClick();
     const double seconds = secondsSince(start);
@@ -241,10 +228,7 @@ bench::Timed writeWindow() {
 bench::Timed loadCore() {
     TarnBench b;
     b.files.open = bench::loadImage().string();
-    // Built whole rather than assigned field by field, which trips a false
-    // -Wrestrict of GCC 12 on std::string assignment.
-    tarn::TarnFields fields{image().string(),     std::to_string(kImageSize), "", "0",
-                            std::to_string(kPages), std::to_string(kInfoPages), "3"};
+    tarn::TarnFields fields;
     tarn::TarnOperations ops(fields, b.log, b.lock, b.yield, b.prompter, b.files, b.clock, b.paths,
                              b.link);
     const auto start = std::chrono::steady_clock::now();
@@ -257,19 +241,9 @@ bench::Timed loadCore() {
 bench::Timed loadWindow() {
     TarnBench b;
     b.files.open = bench::loadImage().string();
-    gui::QtYield yield;
-    QWidget window;
-    auto* layout = new QVBoxLayout(&window);
-    auto* deviceSel = new QComboBox;
-    auto* pcMain = new QTabWidget;
-    layout->addWidget(deviceSel);
-    layout->addWidget(pcMain);
-    gui::TabEnvironment env{deviceSel, pcMain, b.prompter, b.files, yield, b.clock, b.link, b.paths};
-    auto* tab = new tarn::TarnTab(env);
-    pcMain->addTab(tab, QStringLiteral("Tarn20 Writer"));
-    window.resize(787, 566);
-    window.show();
-    QApplication::processEvents();
+    bench::WindowRig rig(b.prompter, b.files, b.clock, b.link, b.paths);
+    auto* tab = rig.addPage(new tarn::TarnTab(rig.env), "Tarn20 Writer");
+    rig.showAndSettle();
     const auto start = std::chrono::steady_clock::now();
     tab->BT_Tarn_LoadFileClick();
     const double seconds = secondsSince(start);
