@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
@@ -84,6 +85,9 @@ TEST_F(WindowFixture, LayoutOfForm1) {
     EXPECT_EQ(w.PC_Main->tabBar()->tabRect(MainWindow::kPageTarn).left(), firstTab.left() + 103);
     // The selector and the status field lie above the right end of the tab row.
     EXPECT_LT(w.PC_Main->tabBar()->tabRect(MainWindow::kPageSoundEditor).right() + 5, 520);
+    // The tab buttons' sheet stays on the tab bar: the pages keep the plain style.
+    EXPECT_EQ(w.PAGE_NOR_WRT->style(), QApplication::style());
+    EXPECT_EQ(w.PAGE_INFO->style(), QApplication::style());
 
     EXPECT_EQ(w.CB_DeviceSel->geometry(), QRect(520, 5, 120, 24));
     EXPECT_FALSE(w.CB_DeviceSel->isEditable());
