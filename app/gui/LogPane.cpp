@@ -23,7 +23,7 @@ LogPane::LogPane(QWidget* parent) : QTextEdit(parent) {
 void LogPane::appendLogLine(const core::LogLine& line) {
     QTextCharFormat format;
     format.setForeground(line.colour ? QColor(line.colour->r, line.colour->g, line.colour->b)
-                                     : palette().color(QPalette::Text));
+                                     : palette().color(QPalette::Active, QPalette::Text));
     format.setFontWeight(line.bold ? QFont::Bold : QFont::Normal);
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);

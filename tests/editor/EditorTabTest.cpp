@@ -20,21 +20,6 @@
 namespace sonoprog::test {
 namespace {
 
-class QtEnvironment final : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "editor_gui_tests";
-        static char* argv[] = {name, nullptr};
-        app_ = new QApplication(argc, argv);
-    }
-    void TearDown() override { delete app_; }
-
-private:
-    QApplication* app_ = nullptr;
-};
-const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
 class NoWriter final : public link::WriterLink {
 public:
     bool Exchange(const link::Packet&, link::Packet&) override { return false; }

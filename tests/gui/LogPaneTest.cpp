@@ -141,3 +141,20 @@ TEST(UsbEventPump, HooksIntoLibusbOrFallsBackToPolling) {
         EXPECT_EQ(pump.notifierCount(), 0);
     }
 }
+
+TEST(LogPaneColours, DefaultLinesWrittenWhileTheTabIsLockedKeepTheWindowTextColour) {
+    // A locked tab disables the page control, and with it the pane: lines
+    // written then must not take the greyed colour for good.
+    QWidget page;
+    auto* pane = new gui::LogPane(&page);
+    gui::Gauge gauge;
+    gui::PaneAdapter adapter{*pane, gauge};
+    core::OperationLog log{adapter};
+    page.setEnabled(false);
+    log.heading("[ WRITE ]");
+    log.step("  -> Chip detect...");
+    page.setEnabled(true);
+    const QColor active = pane->palette().color(QPalette::Active, QPalette::Text);
+    ASSERT_NE(active, pane->palette().color(QPalette::Disabled, QPalette::Text));
+    for (const auto& line : shownLines(*pane)) EXPECT_EQ(line.colour, active) << line.text.toStdString();
+}

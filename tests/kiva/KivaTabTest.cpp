@@ -177,10 +177,3 @@ TEST_F(TabFixture, ApplicationNoteNeverLocks) {
     EXPECT_TRUE(tab->RE_Kiva_State->lineTexts().isEmpty());
 }
 
-int main(int argc, char** argv) {
-    // Test discovery runs without ctest's environment.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

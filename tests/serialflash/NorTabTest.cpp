@@ -17,22 +17,6 @@ using namespace sonoprog;
 
 namespace {
 
-class QtApplication final : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "serialflash_tab_tests";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-
-const auto* const kQtApplication = ::testing::AddGlobalTestEnvironment(new QtApplication);
-
 // A yield hook that looks at the window from inside the operation's loop.
 class Probe final : public core::YieldHook {
 public:

@@ -149,10 +149,3 @@ TEST_F(TarnTabTest, FailedOperationUnlocksEvenTheDisabledDeviceSelector) {
     EXPECT_EQ(enabledCount(), 10);
 }
 
-int main(int argc, char** argv) {
-    // Test discovery runs the binary without ctest's environment.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
