@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <random>
@@ -24,19 +25,28 @@ std::map<std::string, Scenario>& registry() {
 }
 }  // namespace
 
-ScenarioRegistrar::ScenarioRegistrar(const char* name, Scenario run) {
+ScenarioRegistrar::ScenarioRegistrar(const char* name, Scenario run, int repeat) {
     registry().emplace(name, run);
-    benchmark::RegisterBenchmark(name,
-                                 [run](benchmark::State& state) {
-                                     for (auto _ : state) {
-                                         const Timed t = run();
-                                         state.SetIterationTime(t.seconds);
-                                         state.counters["exchanges"] = static_cast<double>(t.exchanges);
-                                         state.counters["bulk_out"] = static_cast<double>(t.bulkOut);
-                                         state.counters["bulk_in"] = static_cast<double>(t.bulkIn);
-                                         state.counters["child_cpu_ms"] = t.childCpuSeconds * 1000;
-                                     }
-                                 })
+    benchmark::RegisterBenchmark(
+        name,
+        [run, repeat](benchmark::State& state) {
+            for (auto _ : state) {
+                Timed sum;
+                for (int i = 0; i < repeat; ++i) {
+                    const Timed t = run();
+                    sum.seconds += t.seconds;
+                    sum.cpuSeconds += t.cpuSeconds;
+                    sum.exchanges = t.exchanges;
+                    sum.bulkOut = t.bulkOut;
+                    sum.bulkIn = t.bulkIn;
+                }
+                state.SetIterationTime(sum.seconds / repeat);
+                state.counters["exchanges"] = static_cast<double>(sum.exchanges);
+                state.counters["bulk_out"] = static_cast<double>(sum.bulkOut);
+                state.counters["bulk_in"] = static_cast<double>(sum.bulkIn);
+                state.counters["cpu_ms"] = sum.cpuSeconds * 1000 / repeat;
+            }
+        })
         ->UseManualTime()
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
@@ -71,7 +81,8 @@ std::filesystem::path patternFile(const std::string& name, std::uint64_t size) {
     std::vector<char> block(1u << 20);
     for (std::uint64_t done = 0; done < size;) {
         for (auto& b : block) b = static_cast<char>(random() & 0xFF);
-        const auto n = static_cast<std::streamsize>(std::min<std::uint64_t>(block.size(), size - done));
+        const auto n =
+            static_cast<std::streamsize>(std::min<std::uint64_t>(block.size(), size - done));
         out.write(block.data(), n);
         done += static_cast<std::uint64_t>(n);
     }
@@ -79,10 +90,25 @@ std::filesystem::path patternFile(const std::string& name, std::uint64_t size) {
     return path;
 }
 
-const std::filesystem::path& loadImage() {
-    static const auto path = patternFile("image-128MiB.bin", kLoadImageSize);
+std::filesystem::path cachedPatternFile(const std::string& name, std::uint64_t size) {
+    static std::map<std::string, std::filesystem::path> made;
+    auto it = made.find(name);
+    if (it != made.end()) return it->second;
+    auto path = patternFile(name, size);
     warmPageCache(path);
+    made.emplace(name, path);
     return path;
+}
+
+std::filesystem::path loadImage() {
+    return cachedPatternFile("image-128MiB.bin", kLoadImageSize);
+}
+
+OperationRig::OperationRig(const std::string& folder)
+    : paths(core::AppPaths::forFolder(dataDir() / folder)) {
+    std::filesystem::create_directories(paths.programDir);
+    paths.ensureTemp();
+    writer.open();
 }
 
 void warmPageCache(const std::filesystem::path& path) {
@@ -94,8 +120,10 @@ void warmPageCache(const std::filesystem::path& path) {
     std::fclose(f);
 }
 
-double runProgram(const std::vector<std::string>& argv,
-                  const std::optional<std::filesystem::path>& stdoutPath, double* cpuSeconds) {
+Timed runProgram(const std::vector<std::string>& argv,
+                 const std::optional<std::filesystem::path>& stdoutPath) {
+    Timed failed;
+    failed.seconds = -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const std::string out = stdoutPath ? stdoutPath->string() : "/dev/null";
@@ -108,15 +136,15 @@ double runProgram(const std::vector<std::string>& argv,
     pid_t pid = 0;
     int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return -1;
+    if (rc != 0) return failed;
     int status = 0;
     struct rusage usage {};
-    if (wait4(pid, &status, 0, &usage) != pid) return -1;
-    const double seconds = secondsSince(start);
-    if (cpuSeconds)
-        *cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+    if (wait4(pid, &status, 0, &usage) != pid) return failed;
+    Timed t;
+    t.seconds = secondsSince(start);
+    t.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? t : failed;
 }
 
 long peakRssKiB() {
@@ -131,7 +159,26 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void QuietPane::appendLine(const core::LogLine& line) { lines.push_back(line.text); }
+namespace {
+double processCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+}  // namespace
+
+Stopwatch::Stopwatch() : wall_(std::chrono::steady_clock::now()), cpu_(processCpuSeconds()) {}
+
+Timed Stopwatch::stop() const {
+    Timed t;
+    t.seconds = secondsSince(wall_);
+    t.cpuSeconds = processCpuSeconds() - cpu_;
+    return t;
+}
+
+void QuietPane::appendLine(const core::LogLine& line) {
+    lines.push_back(line.text);
+}
 
 bool QuietPane::hasFail() const {
     for (const auto& l : lines)

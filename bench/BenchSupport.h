@@ -2,6 +2,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -10,8 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "AppPaths.h"
+#include "Clock.h"
+#include "Link.h"
+#include "OperationLog.h"
 #include "OperationPane.h"
 #include "Prompter.h"
+#include "VirtualWriter.h"
 #include "WriterLink.h"
 
 namespace sonoprog::bench {
@@ -25,12 +31,16 @@ struct Timed {
     std::uint64_t exchanges = 0;
     std::uint64_t bulkOut = 0;
     std::uint64_t bulkIn = 0;
-    double childCpuSeconds = 0;  // user + system time of the child process, if one ran
+    // User + system time of this process over the timed part, or of the
+    // program it ran: on a shared machine the steadier measure.
+    double cpuSeconds = 0;
 };
 using Scenario = std::function<Timed()>;
 
+// `repeat` runs make one sample (their times summed): figures of a few
+// milliseconds would otherwise measure the machine's other work more than their own.
 struct ScenarioRegistrar {
-    ScenarioRegistrar(const char* name, Scenario run);
+    ScenarioRegistrar(const char* name, Scenario run, int repeat = 1);
 };
 
 // Runs a registered scenario once; false when there is none of that name.
@@ -39,32 +49,43 @@ std::vector<std::string> scenarioNames();
 
 #define SONOPROG_SCENARIO_CAT2(a, b) a##b
 #define SONOPROG_SCENARIO_CAT(a, b) SONOPROG_SCENARIO_CAT2(a, b)
-#define SONOPROG_SCENARIO(name, fn)                                                    \
-    static const ::sonoprog::bench::ScenarioRegistrar SONOPROG_SCENARIO_CAT(kScenario, \
-                                                                            __LINE__)(name, fn)
+#define SONOPROG_SCENARIO(name, ...)                                                              \
+    static const ::sonoprog::bench::ScenarioRegistrar SONOPROG_SCENARIO_CAT(kScenario, __LINE__)( \
+        name, __VA_ARGS__)
 
 // Where the benchmark's large files live (SONOPROG_BENCH_DIR, else ./bench-data).
 std::filesystem::path dataDir();
 // A file of exactly `size` bytes of a fixed pseudo-random pattern, made once
 // and reused by later runs.
 std::filesystem::path patternFile(const std::string& name, std::uint64_t size);
+// patternFile(), read once into the page cache the first time it is asked for.
+std::filesystem::path cachedPatternFile(const std::string& name, std::uint64_t size);
 // The 128 MiB image that the Load File figures sum, in the page cache.
-const std::filesystem::path& loadImage();
+std::filesystem::path loadImage();
 inline constexpr std::uint64_t kLoadImageSize = std::uint64_t{128} << 20;
 // Reads the whole file once so that it sits in the page cache.
 void warmPageCache(const std::filesystem::path& path);
 
 // Runs a program with stdout to /dev/null (or to `stdoutPath`) and waits
-// for it; returns its wall time in seconds, or a negative value when it
-// failed. `cpuSeconds` receives its user + system time.
-double runProgram(const std::vector<std::string>& argv,
-                  const std::optional<std::filesystem::path>& stdoutPath = std::nullopt,
-                  double* cpuSeconds = nullptr);
+// for it: its wall time and its user + system time. Negative seconds when it failed.
+Timed runProgram(const std::vector<std::string>& argv,
+                 const std::optional<std::filesystem::path>& stdoutPath = std::nullopt);
 
 // VmHWM of this process in KiB.
 long peakRssKiB();
 
 double secondsSince(std::chrono::steady_clock::time_point start);
+
+// Wall and CPU time from its construction to stop().
+class Stopwatch {
+public:
+    Stopwatch();
+    Timed stop() const;
+
+private:
+    std::chrono::steady_clock::time_point wall_;
+    double cpu_;
+};
 
 // --- quiet stand-ins for what a user would see ---
 class QuietPane final : public core::OperationPane {
@@ -125,13 +146,35 @@ public:
         ++bulkIn;
         return inner_.BulkRead(buffer, length);
     }
-    Timed timed(double seconds) const { return {seconds, exchanges, bulkOut, bulkIn}; }
+    Timed timed(Timed t) const {
+        t.exchanges = exchanges;
+        t.bulkOut = bulkOut;
+        t.bulkIn = bulkIn;
+        return t;
+    }
     std::uint64_t exchanges = 0;
     std::uint64_t bulkOut = 0;
     std::uint64_t bulkIn = 0;
 
 private:
     link::WriterLink& inner_;
+};
+
+// What an operation reports through, with a virtual Writer (keeping no
+// transfer log) behind a counting link; its program folder is dataDir()/folder.
+struct OperationRig {
+    explicit OperationRig(const std::string& folder);
+    core::AppPaths paths;
+    QuietPane pane;
+    core::OperationLog log{pane};
+    NoLock lock;
+    CountingPrompter prompter;
+    FixedChooser files;
+    core::NoYield yield;
+    core::SystemClock clock;
+    sim::VirtualWriter writer;
+    link::Link realLink{writer, prompter};
+    CountingLink link{realLink};
 };
 
 // Stops the benchmark run loudly: a figure of a failed operation is worthless.

@@ -12,7 +12,6 @@
 #include "WaveFile.h"
 
 using namespace sonoprog;
-using bench::secondsSince;
 
 namespace {
 
@@ -94,23 +93,23 @@ bench::Timed makeDat() {
     core::SystemClock clock;
     editor::EditorOperations ops(table, panel, prompter, chooser, yield, clock, paths);
     ops.RefreshSummary();
-    const auto start = std::chrono::steady_clock::now();
+    const bench::Stopwatch watch;
     const editor::BuildResult result = ops.makeDatFile();
-    const double seconds = secondsSince(start);
+    const bench::Timed elapsed = watch.stop();
     const std::uint64_t expected =
         17 * editor::kPageSize + std::uint64_t{editor::kSectionCount} * kSectionBytes;
     if (result != editor::BuildResult::Done || std::filesystem::file_size(target) != expected)
         bench::fatal("Make DAT File failed: " + prompter.last);
-    return {seconds};
+    return elapsed;
 }
 
 bench::Timed catWaves() {
     std::vector<std::string> argv{"cat"};
     const auto& files = waves();
     argv.insert(argv.end(), files.begin(), files.end());
-    const double seconds = bench::runProgram(argv, outputDir() / "cat.bin");
-    if (seconds < 0) bench::fatal("cat of the WAV files failed");
-    return {seconds};
+    const bench::Timed elapsed = bench::runProgram(argv, outputDir() / "cat.bin");
+    if (elapsed.seconds < 0) bench::fatal("cat of the WAV files failed");
+    return elapsed;
 }
 
 }  // namespace

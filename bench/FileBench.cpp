@@ -16,78 +16,69 @@
 #include "WindowRig.h"
 
 using namespace sonoprog;
-using bench::secondsSince;
 
 namespace {
 
 constexpr std::uint64_t kImageSize = bench::kLoadImageSize;
+// A load lasts some 10 ms: five make one sample.
+constexpr int kLoadRepeat = 5;
 
-const std::filesystem::path& image() { return bench::loadImage(); }
+std::filesystem::path image() {
+    return bench::loadImage();
+}
 
 bench::Timed catImage() {
     const auto path = image();
-    double seconds = bench::runProgram({"cat", path.string()});
-    if (seconds < 0) bench::fatal("cat failed");
-    return {seconds};
+    const bench::Timed elapsed = bench::runProgram({"cat", path.string()});
+    if (elapsed.seconds < 0) bench::fatal("cat failed");
+    return elapsed;
 }
 
 bench::Timed sumCore() {
     const auto path = image();
     core::NoYield yield;
-    const auto start = std::chrono::steady_clock::now();
+    const bench::Stopwatch watch;
     core::FilePtr f = core::openForReading(path);
     const auto sum = core::sumImageStream(f.get(), yield);
     f.reset();
-    const double seconds = secondsSince(start);
+    const bench::Timed elapsed = watch.stop();
     if (!sum.ok || sum.bytes != kImageSize) bench::fatal("image sum failed");
-    return {seconds};
+    return elapsed;
 }
 
-// What the operations need besides the fields; nothing here reaches a chip.
-struct LoadServices {
-    core::AppPaths paths = core::AppPaths::forFolder(bench::dataDir());
-    bench::QuietPane pane;
-    core::OperationLog log{pane};
-    bench::NoLock lock;
-    bench::CountingPrompter prompter;
-    bench::FixedChooser files;
-    sim::VirtualWriter writer;
-    link::Link link{writer, prompter};
+// Load File reaches no chip; the rig only gives it somewhere to report.
+struct LoadServices : bench::OperationRig {
+    LoadServices() : OperationRig("load") {}
 };
 
 bench::Timed loadCore() {
     LoadServices s;
     s.files.open = image().string();
-    core::NoYield yield;
     serialflash::NorFields fields;
-    serialflash::SerialFlashOperations ops(fields, s.log, s.lock, yield, s.prompter, s.files,
+    serialflash::SerialFlashOperations ops(fields, s.log, s.lock, s.yield, s.prompter, s.files,
                                            s.paths, s.link);
-    const auto start = std::chrono::steady_clock::now();
+    const bench::Stopwatch watch;
     const bool ok = ops.loadFile();
-    const double seconds = secondsSince(start);
+    const bench::Timed elapsed = watch.stop();
     if (!ok || fields.fileSize != std::to_string(kImageSize)) bench::fatal("core load failed");
-    return {seconds};
+    return elapsed;
 }
 
 // The Series Flash page in a shown (offscreen) window, Load File clicked.
 bench::Timed loadWindow() {
     LoadServices s;
     s.files.open = image().string();
-    core::SystemClock clock;
-    bench::WindowRig rig(s.prompter, s.files, clock, s.link, s.paths);
+    bench::WindowRig rig(s);
     auto* tab = rig.addPage(new serialflash::NorTab(rig.env), "Series Flash Writer");
-    rig.showAndSettle();
-    const auto start = std::chrono::steady_clock::now();
-    tab->BT_NOR_LoadFileClick();
-    const double seconds = secondsSince(start);
+    const bench::Timed elapsed = rig.timeClick([tab] { tab->BT_NOR_LoadFileClick(); });
     auto* size = tab->findChild<QLineEdit*>(QStringLiteral("ED_NOR_FileSize"));
     if (!size || size->text() != QString::number(kImageSize)) bench::fatal("window load failed");
-    return {seconds};
+    return elapsed;
 }
 
 }  // namespace
 
-SONOPROG_SCENARIO("load/cat", catImage);
-SONOPROG_SCENARIO("load/sum-core", sumCore);
-SONOPROG_SCENARIO("load/nor-core", loadCore);
-SONOPROG_SCENARIO("load/nor-window", loadWindow);
+SONOPROG_SCENARIO("load/cat", catImage, kLoadRepeat);
+SONOPROG_SCENARIO("load/sum-core", sumCore, kLoadRepeat);
+SONOPROG_SCENARIO("load/nor-core", loadCore, kLoadRepeat);
+SONOPROG_SCENARIO("load/nor-window", loadWindow, kLoadRepeat);

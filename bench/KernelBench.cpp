@@ -25,7 +25,8 @@ const std::vector<std::uint8_t>& buffer() {
 
 void sumKernel(benchmark::State& state) {
     const auto& data = buffer();
-    for (auto _ : state) benchmark::DoNotOptimize(sonoprog::core::sumBytes(data.data(), data.size()));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(sonoprog::core::sumBytes(data.data(), data.size()));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
 }
 

@@ -15,7 +15,6 @@
 #include "VirtualWriter.h"
 
 using namespace sonoprog;
-using bench::secondsSince;
 
 namespace {
 
@@ -24,35 +23,18 @@ constexpr std::uint8_t kMid = 0xEF;
 constexpr std::uint8_t kDid = 0x18;
 
 std::filesystem::path image() {
-    static const auto path = [] {
-        auto p = bench::patternFile("nor-16MiB.bin", kImageSize);
-        bench::warmPageCache(p);
-        return p;
-    }();
-    return path;
+    return bench::cachedPatternFile("nor-16MiB.bin", kImageSize);
 }
 
 // A 16 MiB chip in the socket of a virtual Writer that keeps no log.
-struct NorBench {
-    core::AppPaths paths = core::AppPaths::forFolder(bench::dataDir() / "nor");
-    bench::QuietPane pane;
-    core::OperationLog log{pane};
-    bench::NoLock lock;
-    bench::CountingPrompter prompter;
-    bench::FixedChooser files;
-    core::NoYield yield;
-    sim::VirtualWriter writer;
+struct NorBench : bench::OperationRig {
     std::shared_ptr<sim::SerialFlashChip> chip =
         std::make_shared<sim::SerialFlashChip>(kImageSize, kMid, kDid);
-    link::Link realLink{writer, prompter};
-    bench::CountingLink link{realLink};
 
-    NorBench() {
-        std::filesystem::create_directories(paths.programDir);
+    NorBench() : OperationRig("nor") {
         std::ofstream(paths.setupIni()) << "[Series Flash List]\nNumber=1\nDevName1=W25Q128\n\n"
                                            "[W25Q128]\nSize=16777216\nMID=0xEF\nDID=0x18\n";
         writer.addChip(chip);
-        writer.open();
     }
 };
 
@@ -62,11 +44,11 @@ bench::Timed writeOperation() {
                                   std::to_string(kImageSize), "00000000"};
     serialflash::SerialFlashOperations ops(fields, b.log, b.lock, b.yield, b.prompter, b.files,
                                            b.paths, b.link);
-    const auto start = std::chrono::steady_clock::now();
+    const bench::Stopwatch watch;
     const bool ok = ops.write();
-    const double seconds = secondsSince(start);
+    const bench::Timed elapsed = watch.stop();
     if (!ok || b.prompter.boxes) bench::fatal("serial flash write failed");
-    return b.link.timed(seconds);
+    return b.link.timed(elapsed);
 }
 
 // The same exchanges, packet for packet in kind and size, with nothing around them.
@@ -75,11 +57,12 @@ bench::Timed bareLoop() {
     std::vector<std::uint8_t> source(std::size_t{1} << 20);
     {
         std::ifstream in(image(), std::ios::binary);
-        in.read(reinterpret_cast<char*>(source.data()), static_cast<std::streamsize>(source.size()));
+        in.read(reinterpret_cast<char*>(source.data()),
+                static_cast<std::streamsize>(source.size()));
     }
     link::Packet command{};
     link::Packet reply{};
-    const auto start = std::chrono::steady_clock::now();
+    const bench::Stopwatch watch;
     command[2] = serialflash::kDetectParameter;
     command[3] = kMid;
     command[4] = kDid;
@@ -90,7 +73,8 @@ bench::Timed bareLoop() {
     for (int pass = 0; pass < 2 && ok; ++pass) {
         command[0] = pass == 0 ? serialflash::kCmdWriteBlock : serialflash::kCmdReadBlock;
         for (std::uint64_t address = 0; address < kImageSize && ok; address += 48) {
-            const auto n = static_cast<std::uint8_t>(std::min<std::uint64_t>(48, kImageSize - address));
+            const auto n =
+                static_cast<std::uint8_t>(std::min<std::uint64_t>(48, kImageSize - address));
             link::put24(command, serialflash::kAddressAt, static_cast<std::uint32_t>(address));
             command[serialflash::kCountAt] = n;
             if (pass == 0)
@@ -101,9 +85,9 @@ bench::Timed bareLoop() {
     }
     command[0] = serialflash::kCmdDisable;
     ok = ok && b.link.Exchange(command, reply);
-    const double seconds = secondsSince(start);
+    const bench::Timed elapsed = watch.stop();
     if (!ok) bench::fatal("serial flash bare loop failed");
-    return b.link.timed(seconds);
+    return b.link.timed(elapsed);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // bare window with five empty tabs.
 #include "StartupBench.h"
 
+#include <unistd.h>
 #include <QApplication>
 #include <QEvent>
 #include <QTabWidget>
@@ -10,7 +11,6 @@
 #include <QVBoxLayout>
 #include <fstream>
 #include <memory>
-#include <unistd.h>
 
 #include "AppPaths.h"
 #include "Application.h"
@@ -54,17 +54,18 @@ public:
 
 bench::Timed startChild(const char* mode) {
     static const auto dir = programDir();
-    double cpu = 0;
-    const double seconds = bench::runProgram(
-        {"/proc/self/exe", std::string("--startup-child=") + mode, dir.string()}, std::nullopt, &cpu);
-    if (seconds < 0) bench::fatal(std::string("start-up child failed: ") + mode);
-    bench::Timed timed{seconds};
-    timed.childCpuSeconds = cpu;
-    return timed;
+    const bench::Timed elapsed =
+        bench::runProgram({"/proc/self/exe", std::string("--startup-child=") + mode, dir.string()});
+    if (elapsed.seconds < 0) bench::fatal(std::string("start-up child failed: ") + mode);
+    return elapsed;
 }
 
-bench::Timed startProgram() { return startChild("program"); }
-bench::Timed startBare() { return startChild("bare"); }
+bench::Timed startProgram() {
+    return startChild("program");
+}
+bench::Timed startBare() {
+    return startChild("bare");
+}
 
 }  // namespace
 
@@ -100,5 +101,5 @@ int runStartupChild(const std::string& mode, const std::string& dir, int argc, c
     return app.exec();
 }
 
-SONOPROG_SCENARIO("startup/program", startProgram);
-SONOPROG_SCENARIO("startup/bare-window", startBare);
+SONOPROG_SCENARIO("startup/program", startProgram, 3);
+SONOPROG_SCENARIO("startup/bare-window", startBare, 3);

@@ -19,7 +19,6 @@
 #include "WindowRig.h"
 
 using namespace sonoprog;
-using bench::secondsSince;
 
 namespace {
 
@@ -28,39 +27,18 @@ constexpr std::uint64_t kImageSize = std::uint64_t{kPages} * tarn::kPageSize;
 constexpr std::uint32_t kInfoPages = 17;
 
 std::filesystem::path image() {
-    static const auto path = [] {
-        auto p = bench::patternFile("tarn-124032-pages.bin", kImageSize);
-        bench::warmPageCache(p);
-        return p;
-    }();
-    return path;
+    return bench::cachedPatternFile("tarn-124032-pages.bin", kImageSize);
 }
 
 // A blank Tarn20 in the socket of a virtual Writer that keeps no log.
-struct TarnBench {
-    core::AppPaths paths = core::AppPaths::forFolder(bench::dataDir() / "tarn");
-    bench::QuietPane pane;
-    core::OperationLog log{pane};
-    bench::NoLock lock;
-    bench::CountingPrompter prompter;
-    bench::FixedChooser files;
-    core::NoYield yield;
-    core::SystemClock clock;
-    sim::VirtualWriter writer;
+struct TarnBench : bench::OperationRig {
     std::shared_ptr<sim::TarnChip> chip = std::make_shared<sim::TarnChip>();
-    link::Link realLink{writer, prompter};
-    bench::CountingLink link{realLink};
     // Built whole rather than assigned field by field, which trips a false
     // -Wrestrict of GCC 12 on std::string assignment.
-    tarn::TarnFields fields{image().string(),     std::to_string(kImageSize), "", "0",
+    tarn::TarnFields fields{image().string(),       std::to_string(kImageSize), "", "0",
                             std::to_string(kPages), std::to_string(kInfoPages), "3"};
 
-    TarnBench() {
-        std::filesystem::create_directories(paths.programDir);
-        paths.ensureTemp();
-        writer.addChip(chip);
-        writer.open();
-    }
+    TarnBench() : OperationRig("tarn") { writer.addChip(chip); }
 
     tarn::TarnOperations operations(core::YieldHook& y) {
         return tarn::TarnOperations(fields, log, lock, y, prompter, files, clock, paths, link);
@@ -82,15 +60,15 @@ void removeFile(const std::filesystem::path& path) {
 bench::Timed writeVerify() {
     TarnBench b;
     auto ops = b.operations(b.yield);
-    const auto start = std::chrono::steady_clock::now();
+    const bench::Stopwatch watch;
     bool ok = ops.write();
     const auto pgm = ops.lastFile();
     ok = ok && ops.verify();
-    const double seconds = secondsSince(start);
+    const bench::Timed elapsed = watch.stop();
     check(ok, b, "Tarn20 write and verify");
     removeFile(pgm);
     removeFile(ops.lastFile());
-    return b.link.timed(seconds);
+    return b.link.timed(elapsed);
 }
 
 // The operation's transfers, one for one, with nothing around them.
@@ -98,7 +76,8 @@ class BareTarn {
 public:
     explicit BareTarn(link::WriterLink& link) : link_(link) {
         std::ifstream in(image(), std::ios::binary);
-        in.read(reinterpret_cast<char*>(source_.data()), static_cast<std::streamsize>(source_.size()));
+        in.read(reinterpret_cast<char*>(source_.data()),
+                static_cast<std::streamsize>(source_.size()));
         tail_.fill(0xFF);
     }
 
@@ -142,7 +121,7 @@ private:
 bench::Timed writeVerifyBare() {
     TarnBench b;
     BareTarn bare(b.link);
-    const auto start = std::chrono::steady_clock::now();
+    const bench::Stopwatch watch;
     bool ok = bare.detect();
     for (std::uint32_t page = 0; ok && page < kPages; ++page) {
         ok = bare.programPage(page);
@@ -155,21 +134,21 @@ bench::Timed writeVerifyBare() {
     ok = ok && bare.command(tarn::Code::Release) && bare.detect();
     for (std::uint32_t page = 0; ok && page < kPages; ++page) ok = bare.readPage(page);
     ok = ok && bare.command(tarn::Code::Release);
-    const double seconds = secondsSince(start);
+    const bench::Timed elapsed = watch.stop();
     if (!ok) bench::fatal("Tarn20 bare write loop failed");
-    return b.link.timed(seconds);
+    return b.link.timed(elapsed);
 }
 
 bench::Timed readChip() {
     TarnBench b;
     auto ops = b.operations(b.yield);
-    const auto start = std::chrono::steady_clock::now();
+    const bench::Stopwatch watch;
     const bool ok = ops.read();
-    const double seconds = secondsSince(start);
+    const bench::Timed elapsed = watch.stop();
     const auto file = ops.lastFile();
     check(ok && std::filesystem::file_size(file) == kImageSize, b, "Tarn20 read");
     removeFile(file);
-    return b.link.timed(seconds);
+    return b.link.timed(elapsed);
 }
 
 // The read's transfers plus writing as many bytes to a file through stdio.
@@ -177,51 +156,49 @@ bench::Timed readChipBare() {
     TarnBench b;
     BareTarn bare(b.link);
     const auto path = b.paths.tempDir / "bare-read.dat";
-    const auto start = std::chrono::steady_clock::now();
+    const bench::Stopwatch watch;
     std::FILE* out = std::fopen(path.c_str(), "wb");
     bool ok = out && bare.detect();
     for (std::uint32_t page = 0; ok && page < kPages; ++page)
-        ok = bare.readPage(page) && std::fwrite(bare.readBack(), 1, tarn::kPageSize, out) == tarn::kPageSize;
+        ok = bare.readPage(page) &&
+             std::fwrite(bare.readBack(), 1, tarn::kPageSize, out) == tarn::kPageSize;
     ok = ok && bare.command(tarn::Code::Release);
     ok = out && std::fclose(out) == 0 && ok;
-    const double seconds = secondsSince(start);
+    const bench::Timed elapsed = watch.stop();
     if (!ok) bench::fatal("Tarn20 bare read loop failed");
     removeFile(path);
-    return b.link.timed(seconds);
+    return b.link.timed(elapsed);
 }
 
 // The write alone, core only: the baseline of the write through the window.
 bench::Timed writeCore() {
     TarnBench b;
     auto ops = b.operations(b.yield);
-    const auto start = std::chrono::steady_clock::now();
+    const bench::Stopwatch watch;
     const bool ok = ops.write();
-    const double seconds = secondsSince(start);
+    const bench::Timed elapsed = watch.stop();
     check(ok, b, "Tarn20 write");
     removeFile(ops.lastFile());
-    return b.link.timed(seconds);
+    return b.link.timed(elapsed);
 }
 
 // The Tarn20 page in a shown (offscreen) window, Write clicked: one message
 // pass and one gauge update per page.
 bench::Timed writeWindow() {
     TarnBench b;
-    bench::WindowRig rig(b.prompter, b.files, b.clock, b.link, b.paths);
+    bench::WindowRig rig(b);
     auto* tab = rig.addPage(new tarn::TarnTab(rig.env), "Tarn20 Writer");
     tab->ED_Tarn_LoadFile->setText(QString::fromStdString(b.fields.LoadFile));
     tab->ED_Tarn_FileSize->setText(QString::fromStdString(b.fields.FileSize));
     tab->ED_Tarn_PageBeg->setText(QStringLiteral("0"));
     tab->ED_Tarn_PageCnt->setText(QString::number(kPages));
     tab->ED_Tarn_InfoPage->setText(QString::number(kInfoPages));
-    rig.showAndSettle();
-    const auto start = std::chrono::steady_clock::now();
-    tab->BT_Tarn_WriteClick();
-    const double seconds = secondsSince(start);
+    const bench::Timed elapsed = rig.timeClick([tab] { tab->BT_Tarn_WriteClick(); });
     if (b.prompter.boxes || b.chip->pagesProgrammed() != kPages)
         bench::fatal("Tarn20 write through the window failed");
     for (const auto& entry : std::filesystem::directory_iterator(b.paths.tempDir))
         if (entry.path().filename().string().rfind("PGM_", 0) == 0) removeFile(entry.path());
-    return b.link.timed(seconds);
+    return b.link.timed(elapsed);
 }
 
 // Load File of the same image on the Tarn20 tab, core only and through the window.
@@ -231,31 +208,28 @@ bench::Timed loadCore() {
     tarn::TarnFields fields;
     tarn::TarnOperations ops(fields, b.log, b.lock, b.yield, b.prompter, b.files, b.clock, b.paths,
                              b.link);
-    const auto start = std::chrono::steady_clock::now();
+    const bench::Stopwatch watch;
     const bool ok = ops.loadFile();
-    const double seconds = secondsSince(start);
+    const bench::Timed elapsed = watch.stop();
     check(ok && fields.FileSize == std::to_string(bench::kLoadImageSize), b, "Tarn20 load");
-    return {seconds};
+    return elapsed;
 }
 
 bench::Timed loadWindow() {
     TarnBench b;
     b.files.open = bench::loadImage().string();
-    bench::WindowRig rig(b.prompter, b.files, b.clock, b.link, b.paths);
+    bench::WindowRig rig(b);
     auto* tab = rig.addPage(new tarn::TarnTab(rig.env), "Tarn20 Writer");
-    rig.showAndSettle();
-    const auto start = std::chrono::steady_clock::now();
-    tab->BT_Tarn_LoadFileClick();
-    const double seconds = secondsSince(start);
+    const bench::Timed elapsed = rig.timeClick([tab] { tab->BT_Tarn_LoadFileClick(); });
     if (tab->ED_Tarn_FileSize->text() != QString::number(bench::kLoadImageSize))
         bench::fatal("Tarn20 load through the window failed");
-    return {seconds};
+    return elapsed;
 }
 
 }  // namespace
 
-SONOPROG_SCENARIO("load/tarn-core", loadCore);
-SONOPROG_SCENARIO("load/tarn-window", loadWindow);
+SONOPROG_SCENARIO("load/tarn-core", loadCore, 5);
+SONOPROG_SCENARIO("load/tarn-window", loadWindow, 5);
 SONOPROG_SCENARIO("tarn/write-verify", writeVerify);
 SONOPROG_SCENARIO("tarn/bare-loop", writeVerifyBare);
 SONOPROG_SCENARIO("tarn/read", readChip);

@@ -5,6 +5,9 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <functional>
+
+#include "BenchSupport.h"
 #include "QtServices.h"
 
 namespace sonoprog::bench {
@@ -13,9 +16,9 @@ namespace sonoprog::bench {
 // control that a tab page locks, for the figures that run through the window.
 class WindowRig {
 public:
-    WindowRig(core::Prompter& prompter, core::FileChooser& files, core::Clock& clock,
-              link::WriterLink& link, const core::AppPaths& paths)
-        : env{deviceSel, pcMain, prompter, files, yield, clock, link, paths} {
+    // The page reports through the services of `rig`, with the window's own yield.
+    explicit WindowRig(OperationRig& rig)
+        : env{deviceSel, pcMain, rig.prompter, rig.files, yield, rig.clock, rig.link, rig.paths} {
         auto* layout = new QVBoxLayout(&window);
         layout->addWidget(deviceSel);
         layout->addWidget(pcMain);
@@ -29,8 +32,8 @@ public:
     }
 
     // Shows the window and lets it paint, so that the timed part does not pay
-    // for the first paint.
-    void showAndSettle();
+    // for the first paint; then times one click of a handler.
+    Timed timeClick(const std::function<void()>& click);
 
     QWidget window;
     QComboBox* deviceSel = new QComboBox(&window);

@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
         const std::string name = argv[1] + 6;
         if (name != "idle" && !sonoprog::bench::runScenario(name)) {
             std::fprintf(stderr, "no scenario %s; there are:\n", name.c_str());
-            for (const auto& n : sonoprog::bench::scenarioNames()) std::fprintf(stderr, "  %s\n", n.c_str());
+            for (const auto& n : sonoprog::bench::scenarioNames())
+                std::fprintf(stderr, "  %s\n", n.c_str());
             return 2;
         }
         std::printf("%s %ld\n", name.c_str(), sonoprog::bench::peakRssKiB());
