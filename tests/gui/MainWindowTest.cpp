@@ -101,7 +101,12 @@ TEST_F(WindowFixture, InformationPage) {
     MainWindow& w = start(kShippedLike);
     EXPECT_EQ(w.PN_Info_1->geometry(), QRect(0, 5, 765, 180));
     EXPECT_EQ(w.PN_Info_2->geometry(), QRect(0, 195, 765, 325));
-    EXPECT_EQ(w.PN_Info_1->frameShadow(), QFrame::Sunken);
+    // Raised outside, lowered inside, on both panels.
+    for (QFrame* panel : {w.PN_Info_1, w.PN_Info_2}) {
+        EXPECT_EQ(panel->frameShape(), QFrame::Box);
+        EXPECT_EQ(panel->frameShadow(), QFrame::Raised);
+        EXPECT_EQ(panel->frameWidth(), 2);
+    }
     EXPECT_EQ(w.LB_Info_WrtName->text(), "Sonoprog");
     EXPECT_EQ(w.LB_Info_WrtName->width(), 765);
     EXPECT_EQ(w.LB_Info_WrtName->height(), 60);
