@@ -85,7 +85,10 @@ void MainWindow::buildLayout() {
     PC_Main->setGeometry(5, 5, 775, 555);
     PC_Main->tabBar()->setFont(tahoma(11, false));
     PC_Main->tabBar()->setExpanding(false);
-    PC_Main->setStyleSheet(QString::fromLatin1(kTabButtons));
+    // On the tab bar alone: set on PC_Main, the sheet would put every widget
+    // of every page under the style-sheet style, which makes start-up match
+    // CSS rules for a hundred widgets and paint them through the sheet.
+    PC_Main->tabBar()->setStyleSheet(QString::fromLatin1(kTabButtons));
 
     CB_DeviceSel = new QComboBox(this);
     CB_DeviceSel->setObjectName(QStringLiteral("CB_DeviceSel"));

@@ -78,6 +78,15 @@ TEST_F(WindowFixture, LayoutOfForm1) {
     }
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    // The pages and their controls write in the window's Tahoma 13, the tab
+    // buttons in Tahoma 11.
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(names[i].toStdString());
+        const QFont pageFont = w.PC_Main->widget(i)->font();
+        EXPECT_EQ(pageFont.family(), "Tahoma");
+        EXPECT_EQ(pageFont.pixelSize(), 13);
+    }
+    EXPECT_EQ(w.PC_Main->tabBar()->font().pixelSize(), 11);
     const QRect firstTab = w.PC_Main->tabBar()->tabRect(0);
     // Buttons 100 wide and 25 high, 3 pixels apart.
     EXPECT_EQ(firstTab.size(), QSize(103, 25));
