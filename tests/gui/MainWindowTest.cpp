@@ -289,3 +289,17 @@ TEST(Application, ExceptionsFromHandlersAreShownAndTheLoopGoesOn) {
     app->setExceptionReporter({});
     EXPECT_EQ(shown, (std::vector<std::string>{"Access violation at 00401234", ""}));
 }
+
+// The window names the desktop entry and the themed icon that the package
+// installs, so the task bar shows the program's icon.
+TEST(Application, NamesTheInstalledDesktopEntryAndIcon) {
+    EXPECT_EQ(QGuiApplication::desktopFileName(), gui::Application::kDesktopFileName);
+    const std::string entry =
+        test::readText(std::filesystem::path(SONOPROG_SOURCE_DIR) / "packaging/linux" /
+                       (std::string(gui::Application::kDesktopFileName) + ".desktop"));
+    EXPECT_NE(entry.find("\nIcon=" + std::string(gui::Application::kIconName) + "\n"),
+              std::string::npos);
+    EXPECT_TRUE(
+        std::filesystem::exists(std::filesystem::path(SONOPROG_SOURCE_DIR) / "packaging/icons" /
+                                (std::string(gui::Application::kIconName) + ".svg")));
+}
