@@ -8,6 +8,7 @@
 #include "Application.h"
 #include "InstanceLock.h"
 #include "MainWindow.h"
+#include "PersistentWriter.h"
 #include "ProgramOptions.h"
 #include "QtServices.h"
 #include "StandardWriter.h"
@@ -52,9 +53,17 @@ int main(int argc, char** argv) {
         case core::ProgramOptions::Action::Run:
             break;
     }
+    // The virtual Writer whose chips live in a folder: a folder or chip file
+    // that cannot be used ends the program before the window.
+    std::unique_ptr<link::WriterDevice> kept;
     if (options.writer.kind == core::WriterOption::Kind::SimDir) {
-        std::fprintf(stderr, "sonoprog: --writer sim:DIR is not yet supported\n");
-        return 2;
+        auto opened = sim::openPersistentWriter(options.writer.folder);
+        for (const auto& w : opened.warnings) std::fprintf(stderr, "sonoprog: %s\n", w.c_str());
+        if (!opened.writer) {
+            std::fprintf(stderr, "sonoprog: %s\n", opened.error.c_str());
+            return 1;
+        }
+        kept = std::move(opened.writer);
     }
 
     // Held until the process ends.
@@ -70,6 +79,8 @@ int main(int argc, char** argv) {
             auto usb = std::make_unique<link::usb::UsbWriterDevice>();
             pump = std::make_unique<link::usb::UsbEventPump>(*usb);
             device = std::move(usb);
+        } else if (kept) {
+            device = std::move(kept);
         } else {
             device = sim::makeStandardWriter();
         }

@@ -7,12 +7,20 @@
 
 namespace sonoprog::sim {
 
-std::unique_ptr<VirtualWriter> makeStandardWriter() {
+std::unique_ptr<VirtualWriter> makeStandardWriter(StandardChips& chips) {
     auto writer = std::make_unique<VirtualWriter>();
-    writer->addChip(std::make_shared<SerialFlashChip>());
-    writer->addChip(std::make_shared<TarnChip>());
-    writer->addChip(std::make_shared<KivaChip>());
+    chips.serialFlash = std::make_shared<SerialFlashChip>();
+    chips.tarn = std::make_shared<TarnChip>();
+    chips.kiva = std::make_shared<KivaChip>();
+    writer->addChip(chips.serialFlash);
+    writer->addChip(chips.tarn);
+    writer->addChip(chips.kiva);
     return writer;
+}
+
+std::unique_ptr<VirtualWriter> makeStandardWriter() {
+    StandardChips chips;
+    return makeStandardWriter(chips);
 }
 
 }  // namespace sonoprog::sim

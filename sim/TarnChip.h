@@ -46,6 +46,8 @@ public:
     void readPage(std::uint32_t page, std::uint8_t* out) const;
     std::vector<std::uint8_t> page(std::uint32_t page) const;
     std::uint8_t byteAt(std::uint32_t page, std::size_t offset) const;
+    // The whole array, page 0 first (the persistent Writer maps it from a file).
+    ChipMemory& memory() { return memory_; }
     // Stores the page as it is (no flash semantics), e.g. a chip programmed earlier.
     void writePage(std::uint32_t page, const std::uint8_t* data);
     void erase();

@@ -12,8 +12,12 @@ namespace sonoprog::core {
 struct AppPaths {
     std::filesystem::path programDir;
     std::filesystem::path tempDir;
+    // Settings taken from elsewhere than beside the program (sonoprog-cli --setup).
+    std::filesystem::path setupOverride{};
 
-    std::filesystem::path setupIni() const { return programDir / "Setup.ini"; }
+    std::filesystem::path setupIni() const {
+        return setupOverride.empty() ? programDir / "Setup.ini" : setupOverride;
+    }
 
     // The folder of the running executable, found through its real path so that
     // links to it work.

@@ -1,0 +1,232 @@
+#include "Arguments.h"
+
+#include "NumberText.h"
+
+namespace sonoprog::cli {
+
+namespace {
+
+constexpr OptionSpec number(std::string_view name, bool required = false,
+                            std::uint64_t max = 0xFFFFFFFF) {
+    return {name, OptionKind::Number, required, max};
+}
+
+constexpr OptionSpec text(std::string_view name, bool required = false) {
+    return {name, OptionKind::Text, required, 0};
+}
+
+// Global options that take a value.
+bool isValuedGlobal(std::string_view name) {
+    return name == "writer" || name == "setup" || name == "temp";
+}
+
+bool isFlagGlobal(std::string_view name) {
+    return name == "yes" || name == "json" || name == "help" || name == "version";
+}
+
+bool isAnyCommandOption(std::string_view name) {
+    for (const auto& c : commandTable())
+        for (const auto& o : c.options)
+            if (o.name == name) return true;
+    return false;
+}
+
+std::string placeholder(const OptionSpec& o) {
+    return o.kind == OptionKind::Number ? "N" : "NAME";
+}
+
+std::string commandName(const CommandSpec& c) {
+    return std::string(c.family) + " " + std::string(c.action);
+}
+
+std::string actionsOf(std::string_view family) {
+    std::string list;
+    for (const auto& c : commandTable()) {
+        if (c.family != family) continue;
+        if (!list.empty()) list += ", ";
+        list += c.action;
+    }
+    return list;
+}
+
+}  // namespace
+
+const std::vector<CommandSpec>& commandTable() {
+    static const std::vector<CommandSpec> table = {
+        {"tarn", "load", {"IMAGE"}, {number("info-page")}},
+        {"tarn", "write", {"IMAGE"}, {number("start"), number("count"), number("info-page")}},
+        {"tarn",
+         "verify",
+         {"IMAGE"},
+         {number("start"), number("count"), number("info-page"), number("allow-error")}},
+        {"tarn", "read", {}, {}},
+        {"nor", "devices", {}, {}},
+        {"nor", "load", {"IMAGE"}, {}},
+        {"nor", "blank", {}, {text("device", true)}},
+        {"nor", "write", {"IMAGE"}, {text("device", true)}},
+        {"nor", "verify", {"IMAGE"}, {text("device", true)}},
+        {"kiva", "load", {"DAT"}, {}},
+        {"kiva", "blank", {}, {}},
+        {"kiva", "write", {"DAT"}, {}},
+        {"kiva", "verify", {"DAT"}, {}},
+        {"editor", "build", {"PROJECT.log", "OUT.bin"}, {}},
+        {"ivr", "decode", {"DAT", "OUT.bin"}, {number("length")}},
+        {"ivr",
+         "encode",
+         {"IMAGE", "OUT.dat"},
+         {number("data-offset", true, 0x7FFF), number("start", true, 0x7FFFFFFF),
+          number("end", true, 0x7FFFFFFF)}},
+    };
+    return table;
+}
+
+std::optional<std::uint64_t> Invocation::number(std::string_view name) const {
+    auto it = numbers.find(name);
+    if (it == numbers.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<std::string> Invocation::text(std::string_view name) const {
+    auto it = texts.find(name);
+    if (it == texts.end()) return std::nullopt;
+    return it->second;
+}
+
+std::string usageText() {
+    std::string u =
+        "Usage: sonoprog-cli [--writer usb|sim|sim:DIR] [--setup FILE] [--temp DIR] [--yes] "
+        "[--json] COMMAND ...\n";
+    for (const auto& c : commandTable()) {
+        std::string line = "  " + std::string(c.family);
+        line.resize(9, ' ');
+        line += std::string(c.action);
+        for (auto a : c.arguments) line += " " + std::string(a);
+        for (const auto& o : c.options) {
+            std::string opt = "--" + std::string(o.name) + " " + placeholder(o);
+            line += o.required ? " " + opt : " [" + opt + "]";
+        }
+        u += line + "\n";
+    }
+    u += "Options:\n"
+         "  --writer usb|sim|sim:DIR  the real Writer (default), the virtual Writer with blank\n"
+         "                            chips, or the virtual Writer keeping its chips in DIR\n"
+         "  --setup FILE              settings file instead of Setup.ini beside the program\n"
+         "  --temp DIR                folder for the log files instead of Temp beside the program\n"
+         "  --yes                     answer Yes to every question (default: No)\n"
+         "  --json                    one JSON object per log line\n"
+         "  --help, --version\n"
+         "Numbers are decimal or 0x-hexadecimal. Exit status: 0 when every operation passed,\n"
+         "1 when one failed, 2 for a usage error.\n";
+    return u;
+}
+
+ParseResult parseArguments(const std::vector<std::string>& args) {
+    Invocation inv;
+    std::vector<std::string> words;  // family, action, positional arguments
+    std::vector<std::pair<std::string, std::string>> commandOptions;  // name, value
+    std::vector<std::string> valuelessCommandOptions;
+    auto fail = [](std::string message) { return ParseResult{std::nullopt, std::move(message)}; };
+
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+            if (!optionsEnded && arg.size() > 1 && arg[0] == '-')
+                return fail("unknown option '" + arg + "'");
+            words.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = arg.substr(2);
+        std::optional<std::string> value;
+        if (auto eq = name.find('='); eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name.resize(eq);
+        }
+        if (!isFlagGlobal(name) && !isValuedGlobal(name) && !isAnyCommandOption(name))
+            return fail("unknown option '--" + name + "'");
+        if (isFlagGlobal(name)) {
+            if (value) return fail("option '--" + name + "' takes no value");
+            if (name == "yes") inv.yes = true;
+            if (name == "json") inv.json = true;
+            if (name == "help") inv.help = true;
+            if (name == "version") inv.version = true;
+            continue;
+        }
+        if (!value) {
+            if (i + 1 >= args.size()) {
+                if (isValuedGlobal(name)) return fail("option '--" + name + "' needs a value");
+                valuelessCommandOptions.push_back(name);
+                continue;
+            }
+            value = args[++i];
+        }
+        if (name == "writer") {
+            auto choice = core::parseWriterOption(*value);
+            if (!choice) return fail("'--writer " + *value + "': expected usb, sim or sim:DIR");
+            inv.writer = *choice;
+        } else if (name == "setup" || name == "temp") {
+            if (value->empty()) return fail("option '--" + name + "' needs a value");
+            (name == "setup" ? inv.setup : inv.temp) = *value;
+        } else {
+            commandOptions.emplace_back(name, *value);
+        }
+    }
+
+    if (inv.help || inv.version) return {inv, {}};
+    if (words.empty()) return fail("no command given");
+    const std::string& family = words[0];
+    if (actionsOf(family).empty()) return fail("unknown command '" + family + "'");
+    if (words.size() < 2) return fail("'" + family + "' needs one of: " + actionsOf(family));
+    for (const auto& c : commandTable())
+        if (c.family == family && c.action == words[1]) inv.command = &c;
+    if (!inv.command)
+        return fail("unknown command '" + family + " " + words[1] + "' (" + family +
+                    " takes: " + actionsOf(family) + ")");
+    const CommandSpec& cmd = *inv.command;
+    const std::string name = commandName(cmd);
+
+    inv.arguments.assign(words.begin() + 2, words.end());
+    if (inv.arguments.size() < cmd.arguments.size())
+        return fail("'" + name + "' needs " + std::string(cmd.arguments[inv.arguments.size()]));
+    if (inv.arguments.size() > cmd.arguments.size())
+        return fail("'" + name + "': unexpected argument '" + inv.arguments[cmd.arguments.size()] +
+                    "'");
+    for (const auto& a : inv.arguments)
+        if (a.empty()) return fail("'" + name + "': an empty file name");
+
+    auto findOption = [&](std::string_view optName) -> const OptionSpec* {
+        for (const auto& o : cmd.options)
+            if (o.name == optName) return &o;
+        return nullptr;
+    };
+    for (const auto& optName : valuelessCommandOptions) {
+        if (!findOption(optName)) return fail("'" + name + "': unknown option '--" + optName + "'");
+        return fail("option '--" + optName + "' needs a value");
+    }
+    for (const auto& [optName, value] : commandOptions) {
+        const OptionSpec* spec = findOption(optName);
+        if (!spec) return fail("'" + name + "': unknown option '--" + optName + "'");
+        if (spec->kind == OptionKind::Text) {
+            if (value.empty()) return fail("option '--" + optName + "' needs a value");
+            inv.texts[optName] = value;
+            continue;
+        }
+        auto n = core::parseOptionNumber(value);
+        if (!n)
+            return fail("'--" + optName + " " + value +
+                        "': not a number (decimal or 0x-hexadecimal)");
+        if (*n > spec->max)
+            return fail("'--" + optName + " " + value + "': at most " + std::to_string(spec->max));
+        inv.numbers[optName] = *n;
+    }
+    for (const auto& o : cmd.options)
+        if (o.required && !inv.numbers.count(o.name) && !inv.texts.count(o.name))
+            return fail("'" + name + "' needs --" + std::string(o.name));
+    return {inv, {}};
+}
+
+}  // namespace sonoprog::cli

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ProgramOptions.h"
+
+namespace sonoprog::cli {
+
+enum class OptionKind { Number, Text };
+
+struct OptionSpec {
+    std::string_view name;  // without the leading "--"
+    OptionKind kind;
+    bool required = false;
+    std::uint64_t max = 0xFFFFFFFF;  // numbers only
+};
+
+struct CommandSpec {
+    std::string_view family;                  // "tarn"
+    std::string_view action;                  // "write"
+    std::vector<std::string_view> arguments;  // "IMAGE", in order, all required
+    std::vector<OptionSpec> options;
+};
+
+// Every command of the front end, in the order the usage lists them.
+const std::vector<CommandSpec>& commandTable();
+
+struct Invocation {
+    // global options
+    core::WriterOption writer;
+    std::optional<std::string> setup;
+    std::optional<std::string> temp;
+    bool yes = false;
+    bool json = false;
+    bool help = false;
+    bool version = false;
+
+    const CommandSpec* command = nullptr;  // null with --help / --version alone
+    std::vector<std::string> arguments;
+    std::map<std::string, std::uint64_t, std::less<>> numbers;
+    std::map<std::string, std::string, std::less<>> texts;
+
+    std::optional<std::uint64_t> number(std::string_view name) const;
+    std::optional<std::string> text(std::string_view name) const;
+};
+
+struct ParseResult {
+    std::optional<Invocation> invocation;
+    std::string error;  // a usage error when invocation is empty
+};
+
+// Global options may stand anywhere; "--name value" and "--name=value" both
+// work; "--" ends the options. Numbers are decimal or 0x-hexadecimal.
+ParseResult parseArguments(const std::vector<std::string>& args);
+
+std::string usageText();
+
+}  // namespace sonoprog::cli

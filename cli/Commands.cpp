@@ -1,0 +1,14 @@
+#include "Commands.h"
+
+namespace sonoprog::cli {
+
+int runCommand(Session& session) {
+    const CommandSpec& cmd = *session.invocation().command;
+    if (cmd.family == "tarn") return runTarn(session);
+    if (cmd.family == "nor") return runNor(session);
+    if (cmd.family == "kiva") return runKiva(session);
+    if (cmd.family == "editor") return runEditor(session);
+    return runIvr(session);
+}
+
+}  // namespace sonoprog::cli

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "Session.h"
+
+namespace sonoprog::cli {
+
+// One runner per command family; each returns the exit status.
+int runTarn(Session& session);
+int runNor(Session& session);
+int runKiva(Session& session);
+int runEditor(Session& session);
+int runIvr(Session& session);
+
+}  // namespace sonoprog::cli

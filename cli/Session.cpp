@@ -1,0 +1,101 @@
+#include "Session.h"
+
+#include <system_error>
+
+#include "ConnectionMonitor.h"
+#include "PersistentWriter.h"
+#include "StandardWriter.h"
+#include "UsbWriterDevice.h"
+
+namespace sonoprog::cli {
+
+// The Writer of this run and the link over it, kept together so that the
+// link never outlives its device.
+class WriterHolder {
+public:
+    WriterHolder(std::unique_ptr<link::WriterDevice> device, core::Prompter& prompter,
+                 std::FILE* err)
+        : device_(std::move(device)),
+          link_(*device_, prompter),
+          monitor_(link_, [err](bool connected) {
+              if (!connected) std::fputs("Writer Disconnect\n", err);
+          }) {
+        monitor_.start();
+    }
+    link::Link& link() { return link_; }
+
+private:
+    std::unique_ptr<link::WriterDevice> device_;
+    link::Link link_;
+    link::ConnectionMonitor monitor_;
+};
+
+Session::Session(const Invocation& invocation, std::FILE* out, std::FILE* err, PaneStyle style)
+    : inv_(invocation),
+      out_(out),
+      err_(err),
+      pane_(out, err, style),
+      log_(pane_),
+      prompter_(err, invocation.yes),
+      paths_(core::AppPaths::forRunningProgram()) {
+    prompter_.beforePrint = [this] { pane_.endProgressBar(); };
+    if (inv_.setup) paths_.setupOverride = *inv_.setup;
+    if (inv_.temp) {
+        paths_.tempDir = *inv_.temp;
+        std::error_code ec;
+        std::filesystem::create_directories(paths_.tempDir, ec);
+    } else {
+        paths_.ensureTemp();
+    }
+}
+
+Session::~Session() = default;
+
+void Session::error(const std::string& message) {
+    pane_.endProgressBar();
+    std::fprintf(err_, "sonoprog-cli: %s\n", message.c_str());
+    std::fflush(err_);
+}
+
+int Session::exitStatus() const {
+    if (failed_ || pane_.sawFail() || prompter_.errorBoxes() > 0 || prompter_.refusals() > 0)
+        return kExitFailed;
+    return kExitPassed;
+}
+
+link::Link* Session::writerLink() {
+    if (writerTried_) return writer_ ? &writer_->link() : nullptr;
+    writerTried_ = true;
+    std::unique_ptr<link::WriterDevice> device;
+    switch (inv_.writer.kind) {
+        case core::WriterOption::Kind::Usb:
+            device = std::make_unique<link::usb::UsbWriterDevice>();
+            break;
+        case core::WriterOption::Kind::Sim:
+            device = sim::makeStandardWriter();
+            break;
+        case core::WriterOption::Kind::SimDir: {
+            unsigned chips = sim::kAllChipFiles;
+            if (inv_.command) {
+                std::string_view family = inv_.command->family;
+                chips = family == "tarn"   ? sim::kTarn20File
+                        : family == "nor"  ? sim::kSerialFlashFile
+                        : family == "kiva" ? sim::kKiva300File
+                                           : 0u;
+            }
+            auto opened = sim::openPersistentWriter(inv_.writer.folder, chips);
+            for (const auto& w : opened.warnings) error(w);
+            if (!opened.writer) {
+                error(opened.error);
+                markFailed();
+                return nullptr;
+            }
+            device = std::move(opened.writer);
+            break;
+        }
+    }
+    writer_ = std::make_unique<WriterHolder>(std::move(device), prompter_, err_);
+    return &writer_->link();
+}
+
+}  // namespace sonoprog::cli

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "AppPaths.h"
+#include "Arguments.h"
+#include "CliServices.h"
+#include "Clock.h"
+#include "Link.h"
+#include "OperationLog.h"
+#include "TerminalPane.h"
+
+namespace sonoprog::cli {
+
+// Exit statuses a script can trust.
+inline constexpr int kExitPassed = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+class WriterHolder;
+
+// Everything one command runs on: the services the operations report
+// through, the program's folders and, for chip commands, the Writer.
+class Session {
+public:
+    Session(const Invocation& invocation, std::FILE* out, std::FILE* err, PaneStyle style);
+    ~Session();
+
+    const Invocation& invocation() const { return inv_; }
+    TerminalPane& pane() { return pane_; }
+    core::OperationLog& log() { return log_; }
+    StderrPrompter& prompter() { return prompter_; }
+    ArgumentFileChooser& files() { return files_; }
+    core::TabLock& lock() { return lock_; }
+    core::Clock& clock() { return clock_; }
+    core::YieldHook& yield() { return yield_; }
+    const core::AppPaths& paths() const { return paths_; }
+
+    // Opens the Writer of --writer on first use, as the window does at start.
+    // nullptr after a message on standard error when it cannot be had at all.
+    link::Link* writerLink();
+
+    // A message of the front end itself ("sonoprog-cli: ...") on standard error.
+    void error(const std::string& message);
+    std::FILE* out() { return out_; }
+
+    // 0 when every operation passed; 1 after any fail line, error box,
+    // refused question or error of the front end.
+    int exitStatus() const;
+    void markFailed() { failed_ = true; }
+
+private:
+    const Invocation& inv_;
+    std::FILE* out_;
+    std::FILE* err_;
+    TerminalPane pane_;
+    core::OperationLog log_;
+    StderrPrompter prompter_;
+    ArgumentFileChooser files_;
+    NoLock lock_;
+    core::SystemClock clock_;
+    core::NoYield yield_;
+    core::AppPaths paths_;
+    std::unique_ptr<WriterHolder> writer_;
+    bool writerTried_ = false;
+    bool failed_ = false;
+};
+
+// Runs the parsed command; returns the exit status.
+int runCommand(Session& session);
+
+}  // namespace sonoprog::cli

@@ -1,0 +1,135 @@
+#include "TerminalPane.h"
+
+#include <cstdint>
+
+namespace sonoprog::cli {
+
+namespace {
+
+// The window's text colour, for lines that carry no colour of their own.
+constexpr core::Rgb kWindowText{0, 0, 0};
+
+std::string rgbText(const core::Rgb& c) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "#%02X%02X%02X", c.r, c.g, c.b);
+    return buf;
+}
+
+// Length of the UTF-8 sequence starting at text[i], 0 when it is not one.
+std::size_t utf8Length(std::string_view text, std::size_t i) {
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    unsigned char c = byte(i);
+    std::size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+    if (n == 0 || i + n > text.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    if (n == 3 && ((c == 0xE0 && byte(i + 1) < 0xA0) || (c == 0xED && byte(i + 1) >= 0xA0)))
+        return 0;  // overlong or a surrogate
+    if (n == 4 && ((c == 0xF0 && byte(i + 1) < 0x90) || (c == 0xF4 && byte(i + 1) >= 0x90)))
+        return 0;
+    return n;
+}
+
+}  // namespace
+
+std::string jsonString(std::string_view text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04X", c);
+            out += buf;
+        } else if (c >= 0x80) {
+            if (std::size_t n = utf8Length(text, i)) {
+                out.append(text.substr(i, n));
+                i += n;
+                continue;
+            }
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04X", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+        ++i;
+    }
+    return out + "\"";
+}
+
+std::string jsonLine(const core::LogLine& line) {
+    return std::string("{\"kind\":\"") + core::lineKindName(line.kind) +
+           "\",\"text\":" + jsonString(line.text) + ",\"rgb\":\"" +
+           rgbText(line.colour.value_or(kWindowText)) +
+           "\",\"bold\":" + (line.bold ? "true" : "false") + "}";
+}
+
+std::string terminalLine(const core::LogLine& line, bool colour) {
+    if (!colour || (!line.colour && !line.bold)) return line.text;
+    std::string start = "\033[";
+    bool first = true;
+    if (line.bold) {
+        start += "1";
+        first = false;
+    }
+    if (line.colour) {
+        const core::Rgb& c = *line.colour;
+        if (!first) start += ";";
+        // The marks' own colours take the terminal's matching colour, which the
+        // terminal's theme keeps readable; anything else is given exactly.
+        if (c == core::kPassBlue)
+            start += "34";
+        else if (c == core::kFailRed)
+            start += "31";
+        else if (c == core::kTimeGreen)
+            start += "32";
+        else
+            start += "38;2;" + std::to_string(c.r) + ";" + std::to_string(c.g) + ";" +
+                     std::to_string(c.b);
+    }
+    return start + "m" + line.text + "\033[0m";
+}
+
+void TerminalPane::appendLine(const core::LogLine& line) {
+    if (line.kind == core::LineKind::Fail) sawFail_ = true;
+    endProgressBar();
+    std::string text = style_.json ? jsonLine(line) : terminalLine(line, style_.colour);
+    text += '\n';
+    std::fwrite(text.data(), 1, text.size(), out_);
+    std::fflush(out_);
+}
+
+void TerminalPane::setProgress(int percent) {
+    if (percent == lastPercent_) return;
+    lastPercent_ = percent;
+    if (style_.json) {
+        std::fprintf(out_, "{\"kind\":\"progress\",\"percent\":%d}\n", percent);
+        std::fflush(out_);
+        return;
+    }
+    if (!style_.progressBar) return;
+    constexpr int kWidth = 40;
+    int filled = percent * kWidth / 100;
+    std::string bar = "\r[" + std::string(filled, '#') + std::string(kWidth - filled, ' ') + "] ";
+    std::fprintf(err_, "%s%3d%%", bar.c_str(), percent);
+    std::fflush(err_);
+    barShown_ = true;
+}
+
+void TerminalPane::endProgressBar() {
+    if (!barShown_) return;
+    std::fputs("\r\033[K", err_);
+    std::fflush(err_);
+    barShown_ = false;
+}
+
+}  // namespace sonoprog::cli

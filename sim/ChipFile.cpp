@@ -1,0 +1,83 @@
+#include "ChipFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace sonoprog::sim {
+
+namespace {
+
+std::string systemError(const std::filesystem::path& path) {
+    return path.string() + ": " + std::strerror(errno);
+}
+
+bool writeAll(int fd, const std::uint8_t* data, std::size_t length) {
+    while (length > 0) {
+        ssize_t n = ::write(fd, data, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> ensureChipFile(const std::filesystem::path& file, std::size_t size,
+                                          const std::string& chipName) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return file.string() + " is not a file";
+        if (static_cast<unsigned long long>(st.st_size) != size)
+            return file.string() + " holds " + std::to_string(st.st_size) + " bytes, but a " +
+                   chipName + " chip file must hold " + std::to_string(size) +
+                   " bytes; it is left as it is (delete it for a blank chip)";
+        return std::nullopt;
+    }
+    if (errno != ENOENT) return systemError(file);
+
+    std::filesystem::path temp = file;
+    temp += ".new-" + std::to_string(::getpid());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return systemError(temp);
+    std::vector<std::uint8_t> blank(std::min<std::size_t>(size, 1 << 20), 0xFF);
+    bool ok = true;
+    for (std::size_t done = 0; ok && done < size;) {
+        std::size_t n = std::min(blank.size(), size - done);
+        ok = writeAll(fd, blank.data(), n);
+        done += n;
+    }
+    if (ok) ok = ::fsync(fd) == 0;
+    std::string error = ok ? std::string() : systemError(temp);
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = systemError(temp);
+    }
+    // A link, not a rename: a run that made the same chip at the same moment
+    // keeps its file, and both then use that one.
+    bool raced = false;
+    if (ok && ::link(temp.c_str(), file.c_str()) != 0) {
+        raced = errno == EEXIST;
+        // Folders without hard links still get the chip whole, by a rename.
+        const bool noLinks = errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS;
+        if (noLinks && ::rename(temp.c_str(), file.c_str()) == 0) return std::nullopt;
+        if (!raced) {
+            ok = false;
+            error = systemError(file);
+        }
+    }
+    ::unlink(temp.c_str());
+    if (!ok) return error;
+    if (raced) return ensureChipFile(file, size, chipName);
+    return std::nullopt;
+}
+
+}  // namespace sonoprog::sim

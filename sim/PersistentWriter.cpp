@@ -1,0 +1,88 @@
+#include "PersistentWriter.h"
+
+#include <unistd.h>
+#include <system_error>
+
+#include "ChipFile.h"
+#include "KivaChip.h"
+#include "SerialFlashChip.h"
+#include "StandardWriter.h"
+#include "TarnChip.h"
+
+namespace sonoprog::sim {
+
+namespace {
+
+constexpr std::uint8_t kSerialFlashDetect = 0x30;
+
+void configure(StandardChips& chips, const WriterSettings& s, std::vector<std::string>& warnings) {
+    for (std::uint32_t page : s.tarnBadPages) chips.tarn->setBadPage(page);
+    if (s.tarnDetectStatus) chips.tarn->setDetectStatus(*s.tarnDetectStatus);
+
+    // The size first: a new size is a new, blank array.
+    chips.serialFlash->setSize(s.norSize.value_or(kDefaultNorSize));
+    if (s.norMid && s.norDid)
+        chips.serialFlash->setIds(*s.norMid, *s.norDid);
+    else if (s.norMid || s.norDid)
+        warnings.push_back(
+            "writer.ini: [Series Flash] MID and DID go together; the chip answers to any ids");
+    if (s.norDetectStatus && *s.norDetectStatus != 0)
+        chips.serialFlash->statuses().failAll(kSerialFlashDetect, *s.norDetectStatus);
+
+    if (s.kivaDetectStatus) chips.kiva->setDetectStatus(*s.kivaDetectStatus);
+}
+
+// The chip's array from now on lives in its file in the folder.
+bool attach(ChipMemory& memory, const std::filesystem::path& file, const std::string& chipName,
+            std::string& error) {
+    if (auto refused = ensureChipFile(file, memory.size(), chipName)) {
+        error = *refused;
+        return false;
+    }
+    return memory.attachFile(file, error);
+}
+
+}  // namespace
+
+PersistentWriterResult openPersistentWriter(const std::filesystem::path& dir, unsigned chipFiles) {
+    PersistentWriterResult result;
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (!std::filesystem::is_directory(dir, ec)) {
+        result.error = dir.string() + ": cannot be used as the virtual Writer's folder";
+        return result;
+    }
+    const auto iniPath = dir / kWriterSettingsFileName;
+    WriterSettings settings;
+    if (std::filesystem::exists(iniPath, ec)) {
+        if (std::filesystem::is_directory(iniPath, ec) || ::access(iniPath.c_str(), R_OK) != 0)
+            result.warnings.push_back(iniPath.string() + " cannot be read; using the defaults");
+        else
+            settings = readWriterSettings(iniPath);
+    }
+    result.warnings.insert(result.warnings.end(), settings.warnings.begin(),
+                           settings.warnings.end());
+
+    StandardChips chips;
+    auto writer = makeStandardWriter(chips);
+    configure(chips, settings, result.warnings);
+    struct Backed {
+        unsigned flag;
+        ChipMemory& memory;
+        const char* file;
+        const char* name;
+    } backed[] = {
+        {kTarn20File, chips.tarn->memory(), kTarn20FileName, "Tarn20"},
+        {kSerialFlashFile, chips.serialFlash->memory(), kSerialFlashFileName, "serial flash"},
+        {kKiva300File, chips.kiva->memory(), kKiva300FileName, "Kiva300"},
+    };
+    for (const Backed& b : backed) {
+        if (!(chipFiles & b.flag)) continue;
+        if (!attach(b.memory, dir / b.file, b.name, result.error)) return result;
+    }
+    if (settings.failFrom != 0) writer->failFrom(settings.failFrom);
+    result.writer = std::move(writer);
+    return result;
+}
+
+}  // namespace sonoprog::sim

@@ -1,0 +1,83 @@
+#include "WriterSettings.h"
+
+#include "NumberText.h"
+
+namespace sonoprog::sim {
+
+namespace {
+
+class Reader {
+public:
+    Reader(const core::IniFile& ini, WriterSettings& out) : ini_(ini), out_(out) {}
+
+    // The key's number when present and within 0..max; a warning otherwise.
+    std::optional<std::uint64_t> number(const char* section, const char* key, std::uint64_t min,
+                                        std::uint64_t max) {
+        std::string text = ini_.readString(section, key);
+        if (text.empty()) return std::nullopt;
+        auto value = core::parseSettingInteger(text, false);
+        if (!value || *value < 0 || static_cast<std::uint64_t>(*value) < min ||
+            static_cast<std::uint64_t>(*value) > max) {
+            warn(section, key, text, min, max);
+            return std::nullopt;
+        }
+        return static_cast<std::uint64_t>(*value);
+    }
+
+    std::optional<std::uint8_t> byte(const char* section, const char* key) {
+        auto v = number(section, key, 0, 0xFF);
+        if (!v) return std::nullopt;
+        return static_cast<std::uint8_t>(*v);
+    }
+
+    void pageList(const char* section, const char* key, std::vector<std::uint32_t>& pages) {
+        std::string text = ini_.readString(section, key);
+        std::string_view rest = text;
+        while (!rest.empty()) {
+            auto comma = rest.find(',');
+            std::string_view item = core::trimBlanks(rest.substr(0, comma));
+            rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
+            if (item.empty()) continue;
+            auto value = core::parseSettingInteger(item, false);
+            if (!value || *value < 0 || *value >= kTarnPageCount) {
+                warn(section, key, std::string(item), 0, kTarnPageCount - 1);
+                continue;
+            }
+            pages.push_back(static_cast<std::uint32_t>(*value));
+        }
+    }
+
+private:
+    void warn(const char* section, const char* key, const std::string& text, std::uint64_t min,
+              std::uint64_t max) {
+        out_.warnings.push_back("writer.ini: [" + std::string(section) + "] " + key + ": \"" +
+                                text + "\" is not a number from " + std::to_string(min) + " to " +
+                                std::to_string(max) + "; passed over");
+    }
+
+    const core::IniFile& ini_;
+    WriterSettings& out_;
+};
+
+}  // namespace
+
+WriterSettings readWriterSettings(const core::IniFile& ini) {
+    WriterSettings s;
+    Reader r(ini, s);
+    r.pageList("Tarn20", "BadPages", s.tarnBadPages);
+    s.tarnDetectStatus = r.byte("Tarn20", "DetectStatus");
+    s.norMid = r.byte("Series Flash", "MID");
+    s.norDid = r.byte("Series Flash", "DID");
+    if (auto size = r.number("Series Flash", "Size", 1, kMaxNorSize))
+        s.norSize = static_cast<std::uint32_t>(*size);
+    s.norDetectStatus = r.byte("Series Flash", "DetectStatus");
+    s.kivaDetectStatus = r.byte("Kiva300", "DetectStatus");
+    s.failFrom = r.number("Writer", "FailFrom", 0, UINT64_MAX >> 1).value_or(0);
+    return s;
+}
+
+WriterSettings readWriterSettings(const std::filesystem::path& file) {
+    return readWriterSettings(core::IniFile::load(file));
+}
+
+}  // namespace sonoprog::sim

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "IniFile.h"
+
+namespace sonoprog::sim {
+
+// DIR/writer.ini of the persistent virtual Writer: what is in its socket and
+// how it misbehaves. Every key is optional; a value that cannot be used is
+// passed over with a warning, never fatal.
+struct WriterSettings {
+    // [Tarn20]
+    std::vector<std::uint32_t> tarnBadPages;  // pages that never take data
+    std::optional<std::uint8_t> tarnDetectStatus;
+    // [Series Flash]: ids and size of the chip in the socket; without ids the
+    // chip answers to whatever ids the operation sends.
+    std::optional<std::uint8_t> norMid;
+    std::optional<std::uint8_t> norDid;
+    std::optional<std::uint32_t> norSize;
+    std::optional<std::uint8_t> norDetectStatus;
+    // [Kiva300], for both of its detect commands
+    std::optional<std::uint8_t> kivaDetectStatus;
+    // [Writer]: from this transfer on every transfer fails; 0 = never
+    std::uint64_t failFrom = 0;
+
+    std::vector<std::string> warnings;
+};
+
+inline constexpr std::uint32_t kTarnPageCount = 131072;
+inline constexpr std::uint32_t kDefaultNorSize = 16u * 1024 * 1024;
+// Addresses travel in 24 bits, so no serial flash chip is larger.
+inline constexpr std::uint32_t kMaxNorSize = 16u * 1024 * 1024;
+
+WriterSettings readWriterSettings(const core::IniFile& ini);
+// A missing file gives the defaults without a warning.
+WriterSettings readWriterSettings(const std::filesystem::path& file);
+
+}  // namespace sonoprog::sim

@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Arguments.h"
+
+using namespace sonoprog::cli;
+using WriterChoice = sonoprog::core::WriterOption;
+
+namespace {
+
+Invocation parsed(const std::vector<std::string>& args) {
+    auto r = parseArguments(args);
+    EXPECT_TRUE(r.invocation) << r.error;
+    return r.invocation.value_or(Invocation{});
+}
+
+std::string usageError(const std::vector<std::string>& args) {
+    auto r = parseArguments(args);
+    EXPECT_FALSE(r.invocation);
+    return r.error;
+}
+
+}  // namespace
+
+TEST(Arguments, CommandWithDefaultsAndGlobalOptionsAnywhere) {
+    auto inv = parsed({"tarn", "write", "a.bin"});
+    ASSERT_NE(inv.command, nullptr);
+    EXPECT_EQ(inv.command->family, "tarn");
+    EXPECT_EQ(inv.command->action, "write");
+    EXPECT_EQ(inv.arguments, std::vector<std::string>{"a.bin"});
+    EXPECT_TRUE(inv.numbers.empty());
+    EXPECT_EQ(inv.writer.kind, WriterChoice::Kind::Usb);
+    EXPECT_FALSE(inv.yes);
+    EXPECT_FALSE(inv.json);
+
+    auto all =
+        parsed({"--json", "tarn", "--writer", "sim:/tmp/w", "verify", "--start=0x10", "img.bin",
+                "--count", "20", "--yes", "--allow-error", "0", "--temp=/t", "--setup", "/s.ini"});
+    ASSERT_NE(all.command, nullptr);
+    EXPECT_EQ(all.command->action, "verify");
+    EXPECT_TRUE(all.json);
+    EXPECT_TRUE(all.yes);
+    EXPECT_EQ(all.writer.kind, WriterChoice::Kind::SimDir);
+    EXPECT_EQ(all.writer.folder, "/tmp/w");
+    EXPECT_EQ(all.number("start"), 16u);
+    EXPECT_EQ(all.number("count"), 20u);
+    EXPECT_EQ(all.number("allow-error"), 0u);
+    EXPECT_FALSE(all.number("info-page"));
+    EXPECT_EQ(all.temp, "/t");
+    EXPECT_EQ(all.setup, "/s.ini");
+    EXPECT_EQ(all.arguments, std::vector<std::string>{"img.bin"});
+}
+
+TEST(Arguments, DoubleDashLetsFileNamesStartWithADash) {
+    auto inv = parsed({"kiva", "write", "--", "-odd.dat"});
+    EXPECT_EQ(inv.arguments, std::vector<std::string>{"-odd.dat"});
+    EXPECT_NE(usageError({"kiva", "write", "-odd.dat"}).find("unknown option '-odd.dat'"),
+              std::string::npos);
+}
+
+TEST(Arguments, WriterChoices) {
+    EXPECT_EQ(parsed({"--writer", "sim", "kiva", "blank"}).writer.kind, WriterChoice::Kind::Sim);
+    EXPECT_EQ(parsed({"--writer=usb", "kiva", "blank"}).writer.kind, WriterChoice::Kind::Usb);
+    for (std::string bad : {"sim:", "simx", "USB", ""})
+        EXPECT_NE(
+            usageError({"--writer", bad, "kiva", "blank"}).find("expected usb, sim or sim:DIR"),
+            std::string::npos)
+            << bad;
+}
+
+TEST(Arguments, NumbersAreDecimalOrHexAndNeverSilentlyZero) {
+    EXPECT_EQ(parsed({"tarn", "write", "a", "--start", "0X1e480"}).number("start"), 0x1E480u);
+    EXPECT_EQ(parsed({"tarn", "write", "a", "--count", "4294967295"}).number("count"), 4294967295u);
+    for (std::string bad : {"", "abc", "12x", "-1", "+5", " 5", "0x", "1.5", "0b101"})
+        EXPECT_NE(usageError({"tarn", "write", "a", "--start", bad}).find("--start"),
+                  std::string::npos)
+            << "'" << bad << "'";
+    EXPECT_NE(
+        usageError({"tarn", "write", "a", "--count", "4294967296"}).find("at most 4294967295"),
+        std::string::npos);
+    EXPECT_NE(usageError({"ivr", "encode", "i", "o", "--data-offset", "0x8000", "--start", "0",
+                          "--end", "0"})
+                  .find("at most 32767"),
+              std::string::npos);
+}
+
+TEST(Arguments, UsageErrorsSayWhatIsWrong) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{}, "no command given"},
+        {{"flash", "write"}, "unknown command 'flash'"},
+        {{"tarn"}, "'tarn' needs one of: load, write, verify, read"},
+        {{"tarn", "erase"}, "unknown command 'tarn erase'"},
+        {{"tarn", "write"}, "'tarn write' needs IMAGE"},
+        {{"editor", "build", "p.log"}, "'editor build' needs OUT.bin"},
+        {{"tarn", "read", "extra"}, "'tarn read': unexpected argument 'extra'"},
+        {{"tarn", "load", "a", "--start", "1"}, "'tarn load': unknown option '--start'"},
+        {{"tarn", "write", "a", "--bogus"}, "unknown option '--bogus'"},
+        {{"--frob", "tarn", "write", "a"}, "unknown option '--frob'"},
+        {{"kiva", "write", "a", "--device", "X"}, "'kiva write': unknown option '--device'"},
+        {{"tarn", "write", "a", "--start"}, "option '--start' needs a value"},
+        {{"nor", "blank"}, "'nor blank' needs --device"},
+        {{"nor", "blank", "--device="}, "option '--device' needs a value"},
+        {{"--writer"}, "option '--writer' needs a value"},
+        {{"--yes=1", "kiva", "blank"}, "option '--yes' takes no value"},
+        {{"kiva", "load", ""}, "an empty file name"},
+        {{"ivr", "encode", "i", "o", "--start", "0", "--end", "8"}, "needs --data-offset"},
+    };
+    for (const auto& c : cases)
+        EXPECT_NE(usageError(c.args).find(c.message), std::string::npos)
+            << "got: " << usageError(c.args);
+}
+
+TEST(Arguments, HelpAndVersionNeedNoCommand) {
+    EXPECT_TRUE(parsed({"--help"}).help);
+    EXPECT_TRUE(parsed({"--version"}).version);
+    EXPECT_TRUE(parsed({"tarn", "--help"}).help);
+}
+
+TEST(Arguments, UsageListsEveryCommandOnce) {
+    std::string usage = usageText();
+    std::set<std::string> seen;
+    for (const auto& c : commandTable()) {
+        std::string name = std::string(c.family) + " " + std::string(c.action);
+        EXPECT_TRUE(seen.insert(name).second) << name << " twice in the table";
+        std::string start = "  " + std::string(c.family);
+        start.resize(9, ' ');
+        EXPECT_NE(usage.find(start + std::string(c.action)), std::string::npos) << name;
+    }
+    EXPECT_EQ(seen.size(), 16u);
+    EXPECT_NE(usage.find("  tarn   verify IMAGE [--start N] [--count N] [--info-page N] "
+                         "[--allow-error N]\n"),
+              std::string::npos);
+    EXPECT_NE(usage.find("  ivr    encode IMAGE OUT.dat --data-offset N --start N --end N\n"),
+              std::string::npos);
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TempDir.h"
+
+namespace sonoprog::test {
+
+struct CliRun {
+    int status = -1;  // exit status, -1 when it did not exit normally
+    std::string out;
+    std::string err;
+    std::vector<std::string> outLines() const;
+};
+
+// Runs the built sonoprog-cli with these arguments, standard input empty,
+// standard output and error captured apart. NO_COLOR is set so that no test
+// depends on a terminal.
+CliRun runCli(const std::vector<std::string>& args);
+
+// The lines with the clock taken out: "Start: 04:50:07" reads "Start: HH:MM:SS"
+// and the stamp of a Temp file name "PGM_YYYYMMDD-HHMM".
+std::vector<std::string> withoutTimes(const std::vector<std::string>& lines);
+
+// `pages` pages of 1,024 bytes, each byte a function of its page and offset.
+std::vector<std::uint8_t> patternImage(std::size_t pages, std::uint8_t seed = 0);
+
+// A folder for one test's files: --temp, --setup and sim:DIR point here.
+class CliFixtureDir : public TempDir {
+public:
+    std::string temp() const { return (path() / "Temp").string(); }
+    std::string sim() const { return "sim:" + (path() / "writer").string(); }
+    std::filesystem::path writerDir() const { return path() / "writer"; }
+};
+
+// A file of the bundled samples/ folder.
+std::string sample(const std::string& name);
+
+// The last n lines of standard output (all of them when there are fewer).
+std::vector<std::string> lastLines(const CliRun& run, std::size_t n);
+
+// Commands on a Writer folder and a Temp of the test's own; --setup too when
+// `setup` names a file.
+class CliTest : public ::testing::Test {
+protected:
+    CliRun run(std::vector<std::string> args, const std::string& writer = "");
+    void writerIni(const std::string& text) { dir.write("writer/writer.ini", text); }
+
+    CliFixtureDir dir;
+    std::string setup;
+};
+
+}  // namespace sonoprog::test

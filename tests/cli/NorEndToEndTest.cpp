@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "CliRunner.h"
+
+using namespace sonoprog::test;
+
+namespace {
+
+const std::string kSetup =
+    "[System]\nVersion=Sonoprog V1.0.0\n[Device]\nD1=Tarn20\nD2=Kiva300\nD3=Series Flash\n"
+    "[Series Flash List]\nNumber=3\nDevName1=W25Q80\nDevName2=SMALL\nDevName3=NOSIZE\n"
+    "[W25Q80]\nSize=1048576\nMID=0xEF\nDID=0x13\n"
+    "[SMALL]\nSize=4096\nMID=0x1C2\nDID=0x20\n"
+    "[NOSIZE]\nMID=0xC8\nDID=0x14\n";
+
+class NorCli : public CliTest {
+protected:
+    NorCli() { setup = dir.write("Setup.ini", kSetup).string(); }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- serial flash
+
+TEST_F(NorCli, NorDevicesListsTheSettingsInListOrder) {
+    auto text = run({"nor", "devices"});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.out,
+              "W25Q80     1048576  0xEF  0x13\n"
+              "SMALL         4096  0x1C2  0x20\n"
+              "NOSIZE           0  0xC8  0x14\n");
+    auto json = run({"--json", "nor", "devices"});
+    EXPECT_EQ(json.outLines().at(1), R"({"name":"SMALL","size":4096,"mid":450,"did":32})");
+    auto missing = runCli({"--setup", (dir.path() / "none.ini").string(), "nor", "devices"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("cannot read the settings file"), std::string::npos);
+}
+
+TEST_F(NorCli, NorWriteThenVerifyKeepTheChipAndAChangedImageFails) {
+    std::vector<std::uint8_t> data(1000);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 3);
+    const std::string img = dir.write("nor.bin", data).string();
+    auto write = run({"nor", "write", img, "--device", "W25Q80"});
+    EXPECT_EQ(write.status, 0) << write.out << write.err;
+    EXPECT_EQ(lastLines(write, 3), (std::vector<std::string>{"  -> Disable chip...",
+                                                             "    [O] Finished!", "  -> Done!"}));
+    auto chip = readFile(dir.writerDir() / "serialflash.bin");
+    ASSERT_EQ(chip.size(), 16u * 1024 * 1024);  // no [Series Flash] size: a 16 MiB chip
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), chip.begin()));
+    EXPECT_EQ(chip[1000], 0xFF);
+
+    auto verify = run({"nor", "verify", img, "--device", "W25Q80"});
+    EXPECT_EQ(verify.status, 0) << verify.out;
+    EXPECT_NE(verify.out.find("[ VERIFY ]\n"), std::string::npos);
+
+    data[500] ^= 0xFF;
+    const std::string changed = dir.write("changed.bin", data).string();
+    auto bad = run({"--json", "nor", "verify", changed, "--device", "W25Q80"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(
+        bad.out.find(
+            R"({"kind":"fail","text":"    [X] Verify failed!","rgb":"#FF0000","bold":false})"),
+        std::string::npos)
+        << bad.out;
+
+    auto blank = run({"nor", "blank", "--device", "SMALL"});
+    EXPECT_EQ(blank.status, 1);
+    EXPECT_NE(blank.out.find("    [X] Chip is not blank!\n"), std::string::npos) << blank.out;
+    auto fresh = run({"nor", "blank", "--device", "SMALL"}, "sim");
+    EXPECT_EQ(fresh.status, 0) << fresh.out;
+    EXPECT_NE(fresh.out.find("    [O] Device: SMALL\n"), std::string::npos);
+}
+
+TEST_F(NorCli, NorChipFromWriterIni) {
+    writerIni("[Series Flash]\nMID=0xEF\nDID=0x13\nSize=4096\n");
+    const std::string img = dir.write("nor.bin", std::vector<std::uint8_t>(100, 0x42)).string();
+    // SMALL asks for C2/20: the W25Q80 in the socket does not answer to it.
+    auto wrong = run({"nor", "write", img, "--device", "SMALL"});
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_NE(wrong.out.find("  -> Chip detect...\n    [X] Manufacturer's ID failed!\n"),
+              std::string::npos)
+        << wrong.out;
+    auto right = run({"nor", "write", img, "--device", "W25Q80"});
+    EXPECT_EQ(right.status, 0) << right.out;
+    EXPECT_EQ(std::filesystem::file_size(dir.writerDir() / "serialflash.bin"), 4096u);
+
+    // The chip file no longer matches a socket of another size: refused, kept.
+    writerIni("[Series Flash]\nSize=8192\n");
+    auto refused = run({"nor", "blank", "--device", "W25Q80"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("serialflash.bin holds 4096 bytes, but a serial flash chip file "
+                               "must hold 8192 bytes"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(std::filesystem::file_size(dir.writerDir() / "serialflash.bin"), 4096u);
+}
+
+TEST_F(NorCli, NorDeviceMustBeInTheList) {
+    auto unknown = run({"nor", "blank", "--device", "W25Q999"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("'W25Q999' is not in the serial flash list"), std::string::npos);
+    auto noSize = run({"nor", "blank", "--device", "NOSIZE"});
+    EXPECT_EQ(noSize.status, 1);
+    EXPECT_NE(noSize.err.find("ERROR: Failed to get device infomation!\n"), std::string::npos);
+}

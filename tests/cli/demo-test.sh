@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Runs scripts/demo on a folder of its own with the built sonoprog-cli and
+# checks that it passed and left its log files where it says.
+set -euo pipefail
+root=$1
+export BUILD_DIR=$2
+work=$(mktemp -d "${TMPDIR:-/tmp}/sonoprog-demo-test.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+out=$(SONOPROG_DEMO_DIR="$work/demo" bash "$root/scripts/demo" 2>&1)
+echo "$out"
+grep -q '^The demonstration passed\.$' <<<"$out"
+grep -q "^Log files (PGM_, VRF_): $work/demo/Temp\$" <<<"$out"
+ls "$work/demo/Temp"/PGM_*.log "$work/demo/Temp"/VRF_*.log >/dev/null
+# A written image verifies: the PGM log of a chip without bad pages is empty.
+[ ! -s "$(ls "$work/demo/Temp"/PGM_*.log | head -1)" ]
+[ "$(stat -c %s "$work/demo/writer/tarn20.bin")" = 134217728 ]
+[ "$(stat -c %s "$work/demo/writer/kiva300.bin")" = 4096 ]
