@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTableView>
 
@@ -21,6 +22,7 @@ namespace {
 
 constexpr int kColumnWidths[kTableColumns] = {70, 50, 70, 425, 425};
 constexpr int kRowHeight = 16;
+constexpr int kGridFontPixels = 11;
 
 struct QuickKey {
     const char* name;
@@ -98,15 +100,20 @@ EditorTab::EditorTab(gui::TabEnvironment& env, QWidget* parent)
     connect(BT_Edit_SecDn, &QPushButton::clicked, this, &EditorTab::BT_Edit_SecDnClick);
     connect(BT_Edit_SecClr, &QPushButton::clicked, this, &EditorTab::BT_Edit_SecClrClick);
 
-    PN_Edit_3 = makePanel(this, "PN_Edit_3", 303, 180);
-    ED_Edit_MemUsg = makeField(PN_Edit_3, "ED_Edit_MemUsg", "Memory Usage (Byte)", 6);
-    ED_Edit_HstRate = makeField(PN_Edit_3, "ED_Edit_HstRate", "The Highest Rate (Hz)", 62);
-    ED_Edit_LstSec = makeField(PN_Edit_3, "ED_Edit_LstSec", "Last Section No.", 118);
+    PN_Edit_3 = makePanel(this, "PN_Edit_3", 303, 186);
+    ED_Edit_MemUsg = makeField(PN_Edit_3, "ED_Edit_MemUsg", "Memory Usage (Byte)", 4);
+    ED_Edit_HstRate = makeField(PN_Edit_3, "ED_Edit_HstRate", "The Highest Rate (Hz)", 64);
+    ED_Edit_LstSec = makeField(PN_Edit_3, "ED_Edit_LstSec", "Last Section No.", 124);
 
     model_ = new SoundTableModel(table_, this);
     model_->onCurrentRow = [this](int row) { showCurrentRow(row); };
     SG_SoundTable = new QTableView(this);
     SG_SoundTable->setObjectName(QStringLiteral("SG_SoundTable"));
+    // The grid's own small face: "Section 1023" and "Rate(Hz)" fit their
+    // columns and a line fits its 16-pixel row.
+    QFont gridFont(QStringLiteral("Tahoma"));
+    gridFont.setPixelSize(kGridFontPixels);
+    SG_SoundTable->setFont(gridFont);
     SG_SoundTable->setGeometry(120, 5, 640, 478);
     SG_SoundTable->setModel(model_);
     SG_SoundTable->setItemDelegate(new SoundTableDelegate(SG_SoundTable));
@@ -120,12 +127,18 @@ EditorTab::EditorTab(gui::TabEnvironment& env, QWidget* parent)
     SG_SoundTable->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     SG_SoundTable->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     SG_SoundTable->setAutoScroll(false);  // column 4 stays beyond the right edge
+    // Nor does a sideways wheel or swipe bring it in: the grid never scrolls across.
+    QScrollBar* across = SG_SoundTable->horizontalScrollBar();
+    connect(across, &QScrollBar::valueChanged, this, [across](int value) {
+        if (value != 0) across->setValue(0);
+    });
     QHeaderView* rows = SG_SoundTable->verticalHeader();
     rows->hide();
     rows->setMinimumSectionSize(kRowHeight);
     rows->setDefaultSectionSize(kRowHeight);
     rows->setSectionResizeMode(QHeaderView::Fixed);
     QHeaderView* heading = SG_SoundTable->horizontalHeader();
+    heading->setFont(gridFont);
     heading->setSectionResizeMode(QHeaderView::Fixed);
     heading->setSectionsClickable(false);
     heading->setHighlightSections(false);
@@ -171,11 +184,14 @@ QPushButton* EditorTab::makeButton(QWidget* panel, const char* name, const char*
 }
 
 QLineEdit* EditorTab::makeField(QWidget* panel, const char* name, const char* label, int top) {
+    // Two lines where a label is wider than its field ("Memory Usage (Byte)").
     auto* caption = new QLabel(QString::fromLatin1(label), panel);
-    caption->setGeometry(5, top, 100, 18);
+    caption->setGeometry(5, top, 100, 36);
+    caption->setWordWrap(true);
+    caption->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
     auto* field = new QLineEdit(QStringLiteral("0"), panel);
     field->setObjectName(QString::fromLatin1(name));
-    field->setGeometry(5, top + 20, 100, 24);
+    field->setGeometry(5, top + 38, 100, 22);
     field->setReadOnly(true);
     field->setFocusPolicy(Qt::NoFocus);
     caption->setBuddy(field);

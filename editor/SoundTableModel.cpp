@@ -1,6 +1,9 @@
 #include "SoundTableModel.h"
 
+#include <QApplication>
 #include <QColor>
+#include <QPainter>
+#include <QStyle>
 
 #include "QtServices.h"
 
@@ -67,11 +70,33 @@ void SoundTableModel::reload() {
     endResetModel();
 }
 
-void SoundTableDelegate::initStyleOption(QStyleOptionViewItem* option,
-                                         const QModelIndex& index) const {
-    QStyledItemDelegate::initStyleOption(option, index);
-    QVariant red = index.data(Qt::ForegroundRole);
-    if (red.isValid()) option->palette.setColor(QPalette::HighlightedText, red.value<QColor>());
+void SoundTableDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                               const QModelIndex& index) const {
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QString text = index.column() == kColStatus ? QString() : opt.text;
+    opt.text.clear();
+    const QWidget* widget = opt.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+    if (text.isEmpty()) return;
+
+    const QVariant red = index.data(Qt::ForegroundRole);
+    QPalette::ColorGroup group = QPalette::Disabled;
+    if (opt.state & QStyle::State_Enabled)
+        group = (opt.state & QStyle::State_Active) ? QPalette::Normal : QPalette::Inactive;
+    const QColor colour = red.isValid()
+                              ? red.value<QColor>()
+                              : opt.palette.color(group, (opt.state & QStyle::State_Selected)
+                                                             ? QPalette::HighlightedText
+                                                             : QPalette::Text);
+    painter->save();
+    painter->setClipRect(opt.rect);
+    painter->setFont(opt.font);
+    painter->setPen(colour);
+    painter->drawText(opt.rect.adjusted(2, 0, 0, 0),
+                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+    painter->restore();
 }
 
 }  // namespace sonoprog::editor

@@ -38,14 +38,16 @@ private:
     SectionTable& table_;
 };
 
-// Keeps a red row red while it is the selected one.
+// Draws a cell the grid's way: the text 2 pixels in from the cell's left edge,
+// cut at the right edge rather than shortened with dots, red for a row with a
+// status text (the selected row too). The status column itself shows nothing.
 class SoundTableDelegate final : public QStyledItemDelegate {
     Q_OBJECT
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
 };
 
 }  // namespace sonoprog::editor

@@ -107,7 +107,12 @@ int IvrStreamToImage(std::FILE* file, std::uint8_t* buffer, std::size_t length) 
     // Positions whose file offset would lie below 0 have no data.
     const std::int64_t firstData = std::max<std::int64_t>(0, -dataOffset);
     std::int64_t p = firstData;
-    std::int64_t dataEnd = firstData;  // positions [firstData, dataEnd) came from the file
+    // Positions [dataBegin, dataEnd) hold bytes decoded from the file. Only the
+    // first block (begun before position 0 or before the file's data) and the
+    // last one (cut by the image's end or by the end of the data) can be left
+    // undecoded, so the decoded positions are one stretch.
+    std::int64_t dataBegin = firstData;
+    std::int64_t dataEnd = firstData;
     if (p < size && in.seek(dataOffset + p)) {
         while (p < size) {
             if (regionStart <= p && p < regionEnd) {
@@ -117,11 +122,15 @@ int IvrStreamToImage(std::FILE* file, std::uint8_t* buffer, std::size_t length) 
                 const auto want = static_cast<std::size_t>(stop - p);
                 std::uint8_t c[8];
                 const std::size_t got = in.read(c + (p - blockStart), want);
-                dataEnd = p + static_cast<std::int64_t>(got);
                 if (got < want) break;  // data ends inside the block: it keeps 0xFF
                 // A block is decoded only when all eight of its bytes lie in the
                 // image and came from the file.
-                if (blockStart == p && blockEnd <= size) decodeBlock(c, p, buffer + p);
+                if (blockStart == p && blockEnd <= size) {
+                    decodeBlock(c, p, buffer + p);
+                    dataEnd = stop;
+                } else if (dataEnd == dataBegin) {
+                    dataBegin = dataEnd = stop;  // nothing decoded before this block
+                }
                 p = stop;
             } else {
                 std::int64_t stop = size;
@@ -138,9 +147,9 @@ int IvrStreamToImage(std::FILE* file, std::uint8_t* buffer, std::size_t length) 
     if (length == 0) return kIvrOk;
     const auto headerLength = static_cast<std::int64_t>(ivrHeaderLength(buffer, length));
     const std::uint16_t word = ivrCheckWord(buffer, length);
-    // The word goes only where the image has room and the file supplied data.
+    // The word goes only where the image has room and the file's data was decoded.
     auto store = [&](std::int64_t at, std::uint8_t value) {
-        if (at >= firstData && at < dataEnd && at < size) buffer[at] = value;
+        if (at >= dataBegin && at < dataEnd && at < size) buffer[at] = value;
     };
     store(headerLength - 2, static_cast<std::uint8_t>(word));
     store(headerLength - 1, static_cast<std::uint8_t>(word >> 8));

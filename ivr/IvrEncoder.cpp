@@ -54,7 +54,9 @@ bool ImageToIvrFile(const std::filesystem::path& path, const std::uint8_t* image
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(dat->data()),
               static_cast<std::streamsize>(dat->size()));
-    return static_cast<bool>(out);
+    // A full disk often shows only when the last buffered bytes go out.
+    out.close();
+    return !out.fail();
 }
 
 }  // namespace sonoprog::ivr

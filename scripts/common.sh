@@ -4,13 +4,15 @@
 SONOPROG_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$SONOPROG_ROOT/build}
 
-# Debian packages the build, the tests and the demonstration need.
+# Debian packages the build, the tests and the demonstration need (file: the
+# package build's shared-library check, see scripts/test-package).
 SONOPROG_PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libusb-1.0-0-dev libinih-dev libssl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-dejavu-core fonts-urw-base35
+    file
 )
 
 sonoprog_install_packages() {

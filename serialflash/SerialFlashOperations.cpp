@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -35,6 +36,15 @@ constexpr ChipTexts kVerifyTexts{
     "  -> Chip detect.", "  -> Verify chip.", kUsbFailed};
 
 constexpr std::string_view kPassed = "Passed!";
+
+// The size fields as unsigned 32-bit numbers: a sign, letters or more than 32
+// bits do not parse and count as 0, so "-1" cannot become a 4 GiB memory.
+std::uint64_t sizeField(std::string_view text) {
+    text = core::trimBlanks(text);
+    std::uint32_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size() ? value : 0;
+}
 
 // The file in large chunks, so that a block costs a copy and not a read call.
 class ChunkReader {
@@ -159,7 +169,7 @@ public:
     void blankCheck() {
         if (!ok()) return;
         frame_.step("  -> Blank check...");
-        const std::uint64_t memSize = core::fieldUInt(fields_.memSize);
+        const std::uint64_t memSize = sizeField(fields_.memSize);
         if (memSize == 0) {
             frame_.fail(kNoDeviceInfo);
             return;
@@ -272,7 +282,7 @@ public:
     }
 
 private:
-    std::uint64_t fileSize() const { return core::fieldUInt(fields_.fileSize); }
+    std::uint64_t fileSize() const { return sizeField(fields_.fileSize); }
 
     static std::size_t blockCount(std::uint64_t address, std::uint64_t size) {
         return static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, size - address));
@@ -281,7 +291,7 @@ private:
     // Beyond 2^24 bytes the 24-bit address would wrap and program the start of
     // the chip a second time.
     void rangeTest() {
-        const std::uint64_t memSize = core::fieldUInt(fields_.memSize);
+        const std::uint64_t memSize = sizeField(fields_.memSize);
         const std::uint64_t size = fileSize();
         if (size > memSize || size == 0 || memSize == 0 || size > kAddressSpace)
             frame_.fail("Wronging range of file size!");
@@ -334,7 +344,8 @@ bool SerialFlashOperations::loadFile() {
     frame.pass("File size: " + sizeText + " (Byte)");
 
     frame.step("  -> Get file check sum...");
-    const core::ImageSumResult sum = core::sumImageStream(f.get(), s_.yield);
+    const core::ImageSumResult sum =
+        core::sumImageStream(f.get(), s_.yield, static_cast<std::uint64_t>(size) + 1);
     // A sum over fewer bytes than the size would be recorded as the file's own.
     if (!sum.ok || sum.bytes != static_cast<std::uint64_t>(size)) {
         frame.fail("Can't open this file!");

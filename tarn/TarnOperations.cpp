@@ -1,5 +1,6 @@
 #include "TarnOperations.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 
@@ -22,6 +23,23 @@ std::uint32_t pageGauge(std::uint32_t done, std::uint32_t span) {
 
 std::string pageText(std::uint32_t page) {
     return "0x" + core::hex6(page);
+}
+
+// A decimal number too large for a 32-bit field reads as 0, as text would. As
+// a start page that would quietly move the range onto page 0.
+bool numberTooLarge(std::string_view text) {
+    std::string_view digits = core::trimBlanks(text);
+    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-'))
+        digits.remove_prefix(1);
+    return !digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos &&
+           digits.find_first_not_of('0') != std::string_view::npos && core::fieldInt(text) == 0;
+}
+
+// Appends one record to a PGM log and pushes it to the disk at once, so that
+// the records survive a crash; false when the disk did not take it.
+bool putRecord(std::FILE* f, const std::string& record) {
+    const bool written = std::fputs(record.c_str(), f) >= 0;
+    return std::fflush(f) == 0 && written;
 }
 
 }  // namespace
@@ -75,7 +93,8 @@ bool TarnOperations::loadFile() {
     }
     if (frame.ok()) {
         frame.step("  -> Get file check sum...");
-        const core::ImageSumResult sum = core::sumImageStream(file.get(), yield_);
+        const core::ImageSumResult sum =
+            core::sumImageStream(file.get(), yield_, static_cast<std::uint64_t>(size) + 1);
         if (!sum.ok) {
             frame.fail("Can't open this file!");
         } else if (sum.bytes != static_cast<std::uint64_t>(size)) {
@@ -105,7 +124,9 @@ bool TarnOperations::openImage(core::OperationFrame& frame) {
     }
     std::setvbuf(image_.get(), nullptr, _IOFBF, kStreamBuffer);
     imageSize_ = core::streamSize(image_.get());
-    if (imageSize_ != static_cast<long long>(core::fieldInt(fields_.FileSize))) {
+    // A stream without a size (a pipe) matches no loaded size, not even the
+    // "-1" that its own failed load left in the field.
+    if (imageSize_ < 0 || imageSize_ != static_cast<long long>(core::fieldInt(fields_.FileSize))) {
         frame.fail("This DAT file was modified! " + path);
         return false;
     }
@@ -121,7 +142,7 @@ bool TarnOperations::checkRange(core::OperationFrame& frame, Range& range) {
     // program (or compare against) a stale page buffer.
     const std::uint64_t last = std::uint64_t{start} + count - 1;
     const std::uint64_t filePages = static_cast<std::uint64_t>(imageSize_) / kPageSize;
-    if (count == 0 || last >= kUserPages || count > filePages) {
+    if (count == 0 || last >= kUserPages || count > filePages || numberTooLarge(fields_.PageBeg)) {
         frame.fail("Wrong range of write!");
         return false;
     }
@@ -230,6 +251,7 @@ bool TarnOperations::write() {
     core::OperationFrame frame(log_, lock_, clock_, "[ WRITE ]", core::TimeLines::Yes);
     Range range;
     const bool entered = prepareImageRun(frame, range, "PGM_", "  -> Write chip...");
+    bool logKept = true;
     if (entered) {
         std::uint32_t spare = kFirstSparePage;
         const std::uint32_t span = range.last - range.start + 1;
@@ -238,9 +260,8 @@ bool TarnOperations::write() {
             const bool info = page < range.infoEnd;
             if (writePage(page, info)) continue;
 
-            std::fprintf(out_.get(), "[X] Failed to write page: %s (%s), \n",
-                         pageText(page).c_str(), holder_.c_str());
-            std::fflush(out_.get());
+            logKept &= putRecord(out_.get(), "[X] Failed to write page: " + pageText(page) + " (" +
+                                                 holder_ + "), \n");
             // A dead link is not a bad page: searching the spare area would only
             // fail every spare in turn, each with its own error box.
             if (chip_.transferFailed()) {
@@ -268,9 +289,14 @@ bool TarnOperations::write() {
                 frame.clearFlag();
                 break;
             }
-            std::fprintf(out_.get(), "    mirror this page to: %s.\n", pageText(spare).c_str());
-            std::fflush(out_.get());
+            logKept &= putRecord(out_.get(), "    mirror this page to: " + pageText(spare) + ".\n");
             ++spare;
+        }
+        // The chip is written, but the record of its mirrored pages is not:
+        // that must not end with "Passed!".
+        if (frame.ok() && !logKept) {
+            holder_ = "Failed to write LOG file!";
+            frame.clearFlag();
         }
     }
     return closeRun(frame, entered, "Passed!", false);
@@ -282,7 +308,9 @@ bool TarnOperations::verify() {
     core::OperationFrame frame(log_, lock_, clock_, "[ VERIFY ]", core::TimeLines::Yes);
     Range range;
     const bool entered = prepareImageRun(frame, range, "VRF_", "  -> Verify chip...");
-    const std::uint32_t allowed = core::fieldUInt(fields_.AllowError);
+    // A negative allowance would wrap to four thousand million and pass any page.
+    const std::uint32_t allowed =
+        static_cast<std::uint32_t>(std::max(0, core::fieldInt(fields_.AllowError)));
     if (entered) {
         const std::uint32_t span = range.last - range.start + 1;
         for (std::uint32_t page = range.start; frame.ok() && page <= range.last; ++page) {

@@ -1,5 +1,6 @@
 #include "ImageSum.h"
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -34,21 +35,25 @@ std::uint32_t sumBytes(const std::uint8_t* data, std::size_t length, std::uint32
     return static_cast<std::uint32_t>(total);
 }
 
-ImageSumResult sumImageStream(std::FILE* f, YieldHook& yield) {
+ImageSumResult sumImageStream(std::FILE* f, YieldHook& yield, std::uint64_t limit) {
     using Clock = std::chrono::steady_clock;
-    constexpr auto kBreath = std::chrono::milliseconds(30);
-    constexpr std::size_t kBlock = 1u << 20;
+    // The check comes after a block, so the pause is the breath plus one
+    // block's read: both kept short enough to stay under 30 ms.
+    constexpr auto kBreath = std::chrono::milliseconds(20);
+    constexpr std::size_t kBlock = 64u << 10;
     ImageSumResult result;
     if (!f || std::fseek(f, 0, SEEK_SET) != 0) return result;
     std::clearerr(f);
     std::vector<std::uint8_t> block(kBlock);
     yield.yield();
     auto lastBreath = Clock::now();
-    for (;;) {
-        std::size_t n = std::fread(block.data(), 1, kBlock, f);
+    while (result.bytes < limit) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, limit - result.bytes));
+        std::size_t n = std::fread(block.data(), 1, want, f);
         result.sum = sumBytes(block.data(), n, result.sum);
         result.bytes += n;
-        if (n < kBlock) break;
+        if (n < want) break;
         if (Clock::now() - lastBreath >= kBreath) {
             yield.yield();
             lastBreath = Clock::now();

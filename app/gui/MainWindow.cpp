@@ -165,8 +165,11 @@ void MainWindow::buildInformationPage() {
         auto* frame = new QFrame(PAGE_INFO);
         frame->setObjectName(QString::fromLatin1(name));
         frame->setGeometry(0, top, 765, height);
-        frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        // A raised outer and a lowered inner bevel, one pixel each: a ridge
+        // that shows on all four sides.
+        frame->setFrameStyle(QFrame::Box | QFrame::Raised);
         frame->setLineWidth(1);
+        frame->setMidLineWidth(0);
         return frame;
     };
     auto title = [this](QWidget* parent, const char* name) {

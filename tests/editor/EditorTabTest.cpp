@@ -5,12 +5,16 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QHeaderView>
+#include <QImage>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QWheelEvent>
 #include <functional>
 
 #include "EditorFixture.h"
@@ -124,6 +128,72 @@ TEST_F(EditorTabTest, PageHoldsItsControlsInTheirFirstState) {
     EXPECT_EQ(g->model()->index(1023, 0).data().toString(), "Section 1023");
     EXPECT_EQ(g->currentIndex().row(), 0);
     EXPECT_EQ(tab->findChild<QObject*>("AC_QuickKey")->children().size(), 8);
+}
+
+// Red pixels of one cell as the grid's delegate draws it.
+int redPixels(QTableView* grid, int tableRow, int column, bool selected) {
+    const QModelIndex index = grid->model()->index(tableRow - 1, column);
+    QStyleOptionViewItem opt;
+    opt.initFrom(grid->viewport());
+    opt.widget = grid;
+    opt.font = grid->font();
+    opt.rect = QRect(0, 0, grid->columnWidth(column), grid->rowHeight(index.row()));
+    opt.state = QStyle::State_Enabled | QStyle::State_Active;
+    if (selected) opt.state |= QStyle::State_Selected;
+    QImage image(opt.rect.size(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    grid->itemDelegate()->paint(&painter, opt, index);
+    painter.end();
+    int red = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 180 && c.green() < 90 && c.blue() < 90) ++red;
+        }
+    return red;
+}
+
+TEST_F(EditorTabTest, TextsFitTheirCellsAndLabels) {
+    QTableView* g = grid();
+    const QFontMetrics cells(g->font());
+    // The text stands 2 pixels in from the cell's edge and ends before its grid line.
+    EXPECT_LE(cells.horizontalAdvance("Section 1023") + 2, 70 - 1);
+    EXPECT_LE(cells.horizontalAdvance("Rate(Hz)") + 2, 50 - 1);
+    EXPECT_LE(cells.height(), 16);
+    for (QLabel* label : control<QWidget>("PN_Edit_3")->findChildren<QLabel*>()) {
+        const QSize need = label->wordWrap()
+                               ? QSize(label->width(), label->heightForWidth(label->width()))
+                               : label->sizeHint();
+        EXPECT_LE(need.width(), label->width()) << label->text().toStdString();
+        EXPECT_LE(need.height(), label->height()) << label->text().toStdString();
+        EXPECT_LE(label->geometry().bottom(), label->buddy()->geometry().top());
+    }
+}
+
+TEST_F(EditorTabTest, RedRowsAreDrawnRedAndTheStatusColumnStaysOutOfSight) {
+    showActive();
+    tab->table().setCell(3, editor::kColRate, "8000");
+    tab->table().setCell(3, editor::kColSize, "10");
+    tab->table().setCell(3, editor::kColFile, "/a.wav");
+    tab->table().setCell(3, editor::kColStatus, "The wave rate is different from before!");
+    QTableView* g = grid();
+    for (int c = 0; c < 4; ++c) {
+        EXPECT_GT(redPixels(g, 3, c, false), 0) << c;
+        EXPECT_GT(redPixels(g, 3, c, true), 0) << c;  // selected, still red
+    }
+    EXPECT_EQ(redPixels(g, 3, editor::kColStatus, false), 0);
+    EXPECT_EQ(redPixels(g, 2, 0, false), 0);
+
+    // Neither the keyboard nor a sideways wheel scrolls the grid across.
+    g->setFocus();
+    for (int i = 0; i < 5; ++i) QTest::keyClick(g, Qt::Key_Right);
+    const QPoint at = g->viewport()->rect().center();
+    QWheelEvent sideways(at, g->viewport()->mapToGlobal(at), QPoint(), QPoint(-480, 0),
+                         Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(g->viewport(), &sideways);
+    EXPECT_EQ(g->horizontalScrollBar()->value(), 0);
+    EXPECT_EQ(g->columnViewportPosition(0), 0);
 }
 
 TEST_F(EditorTabTest, RedRowsFollowUpAndDownAndShowTheirText) {

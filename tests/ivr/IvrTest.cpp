@@ -245,6 +245,8 @@ TEST_F(IvrFixture, EncoderRefusesLayoutsItCannotWrite) {
     EXPECT_FALSE(ivr::ImageToIvr(img.data(), kN, {32, 4088, 4104}));
     EXPECT_FALSE(ivr::ImageToIvrFile(dir / "x.dat", img.data(), kN, {32, 0, 12}));
     EXPECT_FALSE(std::filesystem::exists(dir / "x.dat"));
+    // A disk that is full when the last bytes go out is a failure too.
+    EXPECT_FALSE(ivr::ImageToIvrFile("/dev/full", img.data(), 64, {32, 0, 16}));
     EXPECT_TRUE(ivr::ImageToIvrFile(dir / "y.dat", img.data(), kN, {32, 0, 16}));
     out.assign(kN, 0);
     EXPECT_EQ(ivr::IvrToImage((dir / "y.dat").string(), out.data(), kN), ivr::kIvrOk);
@@ -333,6 +335,11 @@ TEST_F(IvrFixture, ABlockCrossingTheImageEndKeepsFF) {
     auto expected = std::vector<std::uint8_t>(img.begin(), img.begin() + kN);
     std::fill(expected.begin() + 4090, expected.end(), 0xFF);
     EXPECT_EQ(out, stamped(expected));
+    // With L = 4,092 the word's place lies in that block: it keeps 0xFF too.
+    const auto late = imageWithHeader(kN + 8, 4092, 16);
+    ASSERT_EQ(decode(dat(32, 4090, 4098, late)), ivr::kIvrOk);
+    EXPECT_TRUE(std::all_of(out.begin() + 4090, out.end(), [](auto b) { return b == 0xFF; }));
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 4090, late.begin()));
 }
 
 TEST_F(IvrFixture, DataEndingInsideABlockLeavesThatBlockFF) {
@@ -348,6 +355,10 @@ TEST_F(IvrFixture, DataEndingInsideABlockLeavesThatBlockFF) {
     ASSERT_EQ(decode(dat(32, 0, 16, data)), ivr::kIvrOk);
     auto expected = allFF();
     std::copy(plain.begin(), plain.end(), expected.begin());
+    EXPECT_EQ(out, expected);
+    // Seven of the block's eight bytes, the word's place among them: still no word.
+    data.resize(15, 0x55);
+    ASSERT_EQ(decode(dat(32, 0, 16, data)), ivr::kIvrOk);
     EXPECT_EQ(out, expected);
 }
 

@@ -166,11 +166,15 @@ TEST_F(NorOperations, CancelledOrUnreadableLoadLeavesTheFields) {
     files.openAnswers.push_back(bench.dir.path().string());  // a folder is not a file
     EXPECT_FALSE(ops.loadFile());
     EXPECT_EQ(pane.lines.back(), fail("Can't open this file!"));
+    // A device that measures 0 bytes yet never ends is not summed for ever.
+    files.openAnswers.push_back("/dev/zero");
+    EXPECT_FALSE(ops.loadFile());
+    EXPECT_EQ(pane.lines.back(), fail("Can't open this file!"));
     EXPECT_EQ(fields.loadFile, "old.bin");
     EXPECT_EQ(fields.fileSize, "10");
     EXPECT_EQ(fields.chkSum, "0000000A");
-    EXPECT_EQ(lock.events,
-              (std::vector<std::string>{"lock", "unlock", "lock", "unlock", "lock", "unlock"}));
+    EXPECT_EQ(lock.events, (std::vector<std::string>{"lock", "unlock", "lock", "unlock", "lock",
+                                                     "unlock", "lock", "unlock"}));
 }
 
 // ---- blank check ----
@@ -228,13 +232,17 @@ TEST_F(NorOperations, BlankCheckJudgesOnlyTheBytesOfTheMemory) {
 }
 
 TEST_F(NorOperations, BlankCheckWithNoDevicePickedFailsAfterDetect) {
-    fields.memSize.clear();
-    EXPECT_FALSE(ops.blankCheck());
-    EXPECT_EQ(pane.lines, join({{heading("[ BLANK CHECK ]"), step("  -> Chip detect..."),
-                                 pass("Device: W25Q80"), step("  -> Blank check..."),
-                                 fail("Failed to get device infomation!")},
-                                closing()}));
-    EXPECT_EQ(bench.codes(), (Codes{0x30, 0x3F}));
+    // A negative Size is no size: as 4 GiB it would read the chip over and over.
+    for (const char* memSize : {"", "-1"}) {
+        fields.memSize = memSize;
+        bench.writer.clearLog();
+        EXPECT_FALSE(ops.blankCheck());
+        EXPECT_EQ(pane.lines, join({{heading("[ BLANK CHECK ]"), step("  -> Chip detect..."),
+                                     pass("Device: W25Q80"), step("  -> Blank check..."),
+                                     fail("Failed to get device infomation!")},
+                                    closing()}));
+        EXPECT_EQ(bench.codes(), (Codes{0x30, 0x3F}));
+    }
 }
 
 TEST_F(NorOperations, DetectStatusThreeGoesStraightToDisable) {
@@ -442,6 +450,16 @@ TEST_F(NorOperations, FilesBeyondTwentyFourBitAddressesAreRefused) {
     bench.writer.clearLog();
     EXPECT_FALSE(ops.verify());
     EXPECT_EQ(bench.codes(), (Codes{0x30, 0x3F}));
+
+    // Sizes beyond 2^31 are still read as the unsigned sizes they are: such a
+    // file opens unchanged and fails the range test after the erase.
+    std::filesystem::resize_file(path, 3000000000u);
+    fields.fileSize = "3000000000";
+    bench.writer.clearLog();
+    EXPECT_FALSE(ops.write());
+    EXPECT_TRUE(pane.has("    [O] Opened file: " + path.string()));
+    EXPECT_TRUE(pane.has("    [X] Wronging range of file size!"));
+    EXPECT_EQ(bench.codes(), (Codes{0x30, 0x31, 0x3F}));
 }
 
 TEST_F(NorOperations, WriteStatusStopsAtHalfAndSkipsVerify) {

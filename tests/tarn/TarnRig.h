@@ -1,7 +1,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -109,6 +111,28 @@ struct TarnRig : ::testing::Test {
         return out;
     }
     Bytes chipPage(std::uint32_t page) const { return chip->page(page); }
+};
+
+// A file size limit stands in for a full disk while it lives: files can still
+// be created, but no file of this process grows past `bytes`.
+class FullDisk {
+public:
+    explicit FullDisk(rlim_t bytes) : previous_(std::signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit small = old_;
+        small.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~FullDisk() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    FullDisk(const FullDisk&) = delete;
+    FullDisk& operator=(const FullDisk&) = delete;
+
+private:
+    void (*previous_)(int);
+    rlimit old_{};
 };
 
 inline Bytes packet(std::initializer_list<std::uint8_t> head) {

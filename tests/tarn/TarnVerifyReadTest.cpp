@@ -1,6 +1,3 @@
-#include <sys/resource.h>
-#include <csignal>
-
 #include "TarnRig.h"
 
 using namespace sonoprog;
@@ -69,12 +66,16 @@ TEST_F(TarnVerifyTest, AllowErrorThreePassesThreeWrongBytesAndStopsAtFour) {
 }
 
 TEST_F(TarnVerifyTest, AllowErrorZeroStopsAtAnyWrongByte) {
-    fields.AllowError = "0";
     spoil(17, 1);
-    EXPECT_FALSE(ops.verify());
-    EXPECT_TRUE(pane.has(
-        "    [X]     [X] Failed to verify page: 0x000011 (Too many error in this page!)!"));
-    EXPECT_EQ(vrf(), "[X] Found 1 error(s) in page: 0x000011\n");
+    // A negative allowance is no allowance, not four thousand million.
+    for (const char* allow : {"0", "-1"}) {
+        fields.AllowError = allow;
+        EXPECT_FALSE(ops.verify()) << allow;
+        EXPECT_TRUE(pane.has(
+            "    [X]     [X] Failed to verify page: 0x000011 (Too many error in this page!)!"))
+            << allow;
+        EXPECT_EQ(vrf(), "[X] Found 1 error(s) in page: 0x000011\n") << allow;
+    }
 }
 
 TEST_F(TarnVerifyTest, OneWrongByteInAnInformationPageStopsWhateverAllowErrorSays) {
@@ -152,17 +153,12 @@ TEST_F(TarnReadTest, FailureAtPageSixteenKeepsTheSixteenPagesBeforeIt) {
 }
 
 TEST_F(TarnReadTest, FullDiskEndsWithAFailureNotFinish) {
-    // A file size limit stands in for a full disk.
-    auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 100 * 1024;
-    setrlimit(RLIMIT_FSIZE, &small);
     writer.setLogging(false);
-    const bool passed = ops.read();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, previous);
+    bool passed = true;
+    {
+        test::FullDisk full(100 * 1024);
+        passed = ops.read();
+    }
 
     EXPECT_FALSE(passed);
     EXPECT_FALSE(pane.has("    [O] Finish!"));

@@ -1,3 +1,7 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "TarnRig.h"
@@ -68,8 +72,16 @@ TEST_F(TarnWriteTest, RangeFromPageHundredUsesBothPageMethods) {
 TEST_F(TarnWriteTest, RangesOutsideTheUserAreaOrTheImageAreRefused) {
     takeSparseImage(124032);
     const std::vector<std::pair<std::string, std::string>> wrong = {
-        {"1", "124032"}, {"0", "0"},      {"5", "-1"},          {"-256", "300"},
-        {"0", "abc"},    {"124032", "1"}, {"0", "99999999999"},
+        {"1", "124032"},
+        {"0", "0"},
+        {"5", "-1"},
+        {"-256", "300"},
+        {"0", "abc"},
+        {"124032", "1"},
+        {"0", "99999999999"},
+        // Too large for the field: read as 0, it would move the write onto page 0.
+        {"99999999999", "1"},
+        {"-4294967296", "1"},
     };
     for (const auto& [start, count] : wrong) {
         fields.PageBeg = start;
@@ -220,6 +232,20 @@ TEST_F(TarnWriteTest, ModifiedFileNeverDetectsTheChipYetReleasesIt) {
     EXPECT_FALSE(ops.write());
     EXPECT_TRUE(pane.has("    [X] Failed to open DAT file: " + dir.path().string()));
     EXPECT_FALSE(lock.locked);
+
+    // A pipe has no size: its load fails with "-1" and the write must not wait on it.
+    auto pipe = dir / "pipe.bin";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const int keepOpen = ::open(pipe.c_str(), O_RDWR);  // so that opening it does not block
+    files.openAnswers.push_back(pipe.string());
+    EXPECT_FALSE(ops.loadFile());
+    EXPECT_EQ(fields.FileSize, "-1");
+    fields.PageCnt = "1";
+    writer.clearLog();
+    EXPECT_FALSE(ops.write());
+    EXPECT_TRUE(pane.has("    [X] This DAT file was modified! " + pipe.string()));
+    EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x11}));
+    ::close(keepOpen);
 }
 
 TEST_F(TarnWriteTest, WriterPulledOutMidWriteIsNotABadPage) {
@@ -308,4 +334,51 @@ TEST_F(TarnWriteTest, SecondWriteInTheSameMinuteKeepsTheFirstLog) {
     EXPECT_EQ(test::readText(first),
               "[X] Failed to write page: 0x000001 (CheckSum failed!), \n"
               "    mirror this page to: 0x01E480.\n");
+}
+
+TEST_F(TarnWriteTest, FullDiskLosingTheRecordsDoesNotEndWithPassed) {
+    Bytes image = test::patternImage(3);
+    loadImage(image);
+    fields.InfoPage = "0";
+    chip->setBadPage(1);
+    bool passed = true;
+    {
+        test::FullDisk full(0);  // the log is created but takes no record
+        passed = ops.write();
+    }
+    EXPECT_FALSE(passed);
+    EXPECT_EQ(tail(6),
+              (std::vector<std::string>{"  -> Write chip...", "    [X] Failed to write LOG file!",
+                                        "  -> Disable chip...", "    [O] Finished!", "  -> Done!",
+                                        "End: 04:50:07"}));
+    EXPECT_EQ(pgm(), "");
+    // The chip itself is complete.
+    EXPECT_EQ(chipPage(0x1E480), test::pageOf(image, 1));
+    EXPECT_EQ(chipPage(2), test::pageOf(image, 2));
+    EXPECT_EQ(chip->byteAt(0x1FE00, 2), 0x80);
+}
+
+TEST_F(TarnWriteTest, LinkDyingAtAnyTransferEndsWithOneFailureAndTheRelease) {
+    Bytes image = test::patternImage(3);
+    loadImage(image);
+    fields.InfoPage = "1";
+    chip->setBadPage(2);
+    const std::uint64_t before = writer.transferCount();
+    ASSERT_TRUE(ops.write());  // page 2 mirrored to the first spare
+    const std::uint64_t whole = writer.transferCount() - before;
+    for (std::uint64_t k = 1; k <= whole; ++k) {
+        chip->erase();
+        chip->statuses().clear();
+        writer.clearFaults();
+        prompter.boxes.clear();
+        const std::uint64_t base = writer.transferCount();
+        writer.failFrom(base + k);
+        EXPECT_FALSE(ops.write()) << k;
+        // The failed transfer and the release that was still tried, no spare search.
+        EXPECT_EQ(prompter.boxes.size(), k < whole ? 2u : 1u) << k;
+        EXPECT_EQ(lines().back(), "End: 04:50:07") << k;
+        EXPECT_EQ(lines()[lines().size() - 3], "    [X]    [X] USB failed!") << k;
+        EXPECT_FALSE(lock.locked) << k;
+        EXPECT_EQ(chipPage(0x1E481), Bytes(1024, 0xFF)) << k;
+    }
 }
