@@ -72,8 +72,9 @@ TEST(ImageSum, BlockSumAgreesWithByteByByteAtEveryAlignmentAndLength) {
     }
     // Split anywhere, the parts chain into the whole.
     const std::uint32_t whole = core::sumBytes(bytes.data(), bytes.size());
-    EXPECT_EQ(core::sumBytes(bytes.data() + 100, bytes.size() - 100, core::sumBytes(bytes.data(), 100)),
-              whole);
+    EXPECT_EQ(
+        core::sumBytes(bytes.data() + 100, bytes.size() - 100, core::sumBytes(bytes.data(), 100)),
+        whole);
 }
 
 TEST(ImageSum, StreamSumYieldsAndCoversTheWholeFile) {
