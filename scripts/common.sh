@@ -13,6 +13,7 @@ SONOPROG_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-dejavu-core fonts-urw-base35
     file
+    jq  # bench/run reads the benchmark results (JSON)
 )
 
 sonoprog_install_packages() {
