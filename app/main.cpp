@@ -53,6 +53,11 @@ int main(int argc, char** argv) {
         case core::ProgramOptions::Action::Run:
             break;
     }
+    // Held until the process ends. Taken before anything else: a second start
+    // makes and opens nothing, not even the Writer folder it names.
+    core::InstanceLock instance(core::InstanceLock::lockPath(kProgramName));
+    if (!instance.acquired()) return reportSecondInstance(argc, argv);
+
     // The virtual Writer whose chips live in a folder: a folder or chip file
     // that cannot be used ends the program before the window.
     std::unique_ptr<link::WriterDevice> kept;
@@ -65,10 +70,6 @@ int main(int argc, char** argv) {
         }
         kept = std::move(opened.writer);
     }
-
-    // Held until the process ends.
-    core::InstanceLock instance(core::InstanceLock::lockPath(kProgramName));
-    if (!instance.acquired()) return reportSecondInstance(argc, argv);
 
     gui::Application app(argc, argv);
     try {

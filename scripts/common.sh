@@ -4,7 +4,8 @@
 SONOPROG_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$SONOPROG_ROOT/build}
 
-# Debian packages the build, the tests and the demonstration need.
+# Debian packages the build, the tests and the demonstration need (file: the
+# package build's shared-library check, see scripts/test-package).
 SONOPROG_PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
@@ -12,6 +13,8 @@ SONOPROG_PACKAGES=(
     umockdev libumockdev-dev clang libclang-rt-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-dejavu-core fonts-urw-base35
+    file
+    jq  # bench/run reads the benchmark results (JSON)
 )
 
 sonoprog_install_packages() {

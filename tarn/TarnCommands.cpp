@@ -133,6 +133,12 @@ bool TarnCommands::readInto(std::string& holder, std::uint32_t page) {
 bool TarnCommands::TarnComparePage(std::string& holder, std::uint32_t page,
                                    const std::uint8_t* expected, std::uint32_t& errors) {
     if (!readInto(holder, page)) return false;
+    // Nearly every page reads back exactly: memcmp settles that at memory
+    // speed, and only a page that differs is counted byte by byte.
+    if (std::memcmp(readBack_.data(), expected, kPageSize) == 0) {
+        errors = 0;
+        return true;
+    }
     // Wrong bytes, not wrong bits: a byte with several flipped bits is one error.
     std::uint32_t count = 0;
     for (std::size_t i = 0; i < kPageSize; ++i) count += readBack_[i] != expected[i];

@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
 #include <ini.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "FileHandle.h"
 #include "NumberText.h"
@@ -76,8 +79,20 @@ int IniFile::onSection(void* user, const char* section) {
 
 IniFile IniFile::load(const std::filesystem::path& path) {
     IniFile ini;
-    FilePtr f = openForReading(path);
-    if (!f) return ini;
+    // Settings come from a regular file only: opening a named pipe would wait
+    // for a writer, and a device such as /dev/zero never ends.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return ini;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return ini;
+    }
+    FilePtr f(::fdopen(fd, "rb"));
+    if (!f) {
+        ::close(fd);
+        return ini;
+    }
     LineSource src;
     src.file = f.get();
     ini.loaded_ = true;

@@ -11,7 +11,8 @@ namespace sonoprog::core {
 
 // Read-only INI settings, behaving like the desktop's INI reader: section and
 // key names match without regard to case, values are trimmed, the first of
-// duplicate keys wins, and a missing file, section or key gives the default.
+// duplicate keys wins, and a missing file, section or key gives the default
+// (a path that is not a regular file, a pipe or a device, counts as missing).
 // Lines without "=" and unreadable bytes are passed over; nothing here throws.
 class IniFile {
 public:

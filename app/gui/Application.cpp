@@ -1,6 +1,7 @@
 #include "Application.h"
 
 #include <QFont>
+#include <QIcon>
 #include <QMessageBox>
 #include <exception>
 
@@ -10,6 +11,10 @@ namespace sonoprog::gui {
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Sonoprog"));
+    // The desktop entry and the icon that an installation puts in the icon
+    // theme: the task bar shows the program's own icon, not a blank one.
+    setDesktopFileName(QString::fromLatin1(kDesktopFileName));
+    setWindowIcon(QIcon::fromTheme(QString::fromLatin1(kIconName)));
     // The window is laid out for Tahoma; where it is missing, a face of
     // similar width keeps captions such as "Series Flash Writer" inside
     // their 100-pixel tab buttons.

@@ -11,6 +11,10 @@ namespace sonoprog::gui {
 class Application final : public QApplication {
     Q_OBJECT
 public:
+    // Names under which the package installs the desktop entry and the icon.
+    static constexpr const char* kDesktopFileName = "org.sonoprog.Sonoprog";
+    static constexpr const char* kIconName = "sonoprog";
+
     Application(int& argc, char** argv);
 
     bool notify(QObject* receiver, QEvent* event) override;

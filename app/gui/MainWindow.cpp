@@ -85,7 +85,10 @@ void MainWindow::buildLayout() {
     PC_Main->setGeometry(5, 5, 775, 555);
     PC_Main->tabBar()->setFont(tahoma(11, false));
     PC_Main->tabBar()->setExpanding(false);
-    PC_Main->setStyleSheet(QString::fromLatin1(kTabButtons));
+    // On the tab bar alone: set on PC_Main, the sheet would put every widget
+    // of every page under the style-sheet style, which makes start-up match
+    // CSS rules for a hundred widgets and paint them through the sheet.
+    PC_Main->tabBar()->setStyleSheet(QString::fromLatin1(kTabButtons));
 
     CB_DeviceSel = new QComboBox(this);
     CB_DeviceSel->setObjectName(QStringLiteral("CB_DeviceSel"));
@@ -162,8 +165,11 @@ void MainWindow::buildInformationPage() {
         auto* frame = new QFrame(PAGE_INFO);
         frame->setObjectName(QString::fromLatin1(name));
         frame->setGeometry(0, top, 765, height);
-        frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        // A raised outer and a lowered inner bevel, one pixel each: a ridge
+        // that shows on all four sides.
+        frame->setFrameStyle(QFrame::Box | QFrame::Raised);
         frame->setLineWidth(1);
+        frame->setMidLineWidth(0);
         return frame;
     };
     auto title = [this](QWidget* parent, const char* name) {

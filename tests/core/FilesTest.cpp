@@ -58,6 +58,25 @@ TEST(ImageSum, SumsWrapAndFormatAsEightDigits) {
     EXPECT_EQ(core::hex8(core::sumBytes(ff.data(), ff.size())), "FF000000");
 }
 
+TEST(ImageSum, BlockSumAgreesWithByteByByteAtEveryAlignmentAndLength) {
+    std::vector<std::uint8_t> bytes(4096 + 64);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>((i * 131 + 7) ^ (i >> 3));
+    for (std::size_t offset = 0; offset < 64; ++offset) {
+        for (std::size_t length : {0u, 1u, 15u, 16u, 63u, 64u, 65u, 127u, 128u, 1000u, 4095u}) {
+            std::uint32_t expected = 0xFFFFFF00u;  // the start carries over and wraps
+            for (std::size_t i = 0; i < length; ++i) expected += bytes[offset + i];
+            EXPECT_EQ(core::sumBytes(bytes.data() + offset, length, 0xFFFFFF00u), expected)
+                << "offset " << offset << ", length " << length;
+        }
+    }
+    // Split anywhere, the parts chain into the whole.
+    const std::uint32_t whole = core::sumBytes(bytes.data(), bytes.size());
+    EXPECT_EQ(
+        core::sumBytes(bytes.data() + 100, bytes.size() - 100, core::sumBytes(bytes.data(), 100)),
+        whole);
+}
+
 TEST(ImageSum, StreamSumYieldsAndCoversTheWholeFile) {
     test::TempDir dir;
     std::vector<std::uint8_t> bytes(3 * 1024 * 1024 + 17);

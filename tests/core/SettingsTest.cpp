@@ -1,6 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <string>
+#include <thread>
 
 #include "IniFile.h"
 #include "TempDir.h"
@@ -45,4 +53,36 @@ TEST(IniFile, ReadsFromDisk) {
     auto ini = IniFile::load(p);
     EXPECT_TRUE(ini.loaded());
     EXPECT_EQ(ini.readString("System", "Version"), "V9");
+}
+
+// A Setup.ini that is a named pipe or a device is no settings file: start-up
+// must neither wait for a writer nor read without end.
+TEST(IniFile, PipesAndDevicesCountAsMissing) {
+    sonoprog::test::TempDir dir;
+    const auto fifo = dir / "Setup.ini";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Something that writes settings into the pipe once a reader opens it.
+    auto* previous = std::signal(SIGPIPE, SIG_IGN);
+    std::atomic<bool> loaded{false};
+    std::thread writer([&fifo, &loaded] {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!loaded && std::chrono::steady_clock::now() < until) {
+            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                const char text[] = "[System]\nVersion=from the pipe\n";
+                [[maybe_unused]] auto n = ::write(fd, text, sizeof text - 1);
+                ::close(fd);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    auto piped = IniFile::load(fifo);
+    loaded = true;
+    writer.join();
+    std::signal(SIGPIPE, previous);
+    EXPECT_FALSE(piped.loaded());
+    EXPECT_EQ(piped.readString("System", "Version"), "");
+    EXPECT_FALSE(IniFile::load("/dev/null").loaded());
+    EXPECT_FALSE(IniFile::load(dir.path()).loaded());
 }

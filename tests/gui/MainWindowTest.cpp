@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
@@ -78,12 +79,24 @@ TEST_F(WindowFixture, LayoutOfForm1) {
     }
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    // The pages and their controls write in the window's Tahoma 13, the tab
+    // buttons in Tahoma 11.
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(names[i].toStdString());
+        const QFont pageFont = w.PC_Main->widget(i)->font();
+        EXPECT_EQ(pageFont.family(), "Tahoma");
+        EXPECT_EQ(pageFont.pixelSize(), 13);
+    }
+    EXPECT_EQ(w.PC_Main->tabBar()->font().pixelSize(), 11);
     const QRect firstTab = w.PC_Main->tabBar()->tabRect(0);
     // Buttons 100 wide and 25 high, 3 pixels apart.
     EXPECT_EQ(firstTab.size(), QSize(103, 25));
     EXPECT_EQ(w.PC_Main->tabBar()->tabRect(MainWindow::kPageTarn).left(), firstTab.left() + 103);
     // The selector and the status field lie above the right end of the tab row.
     EXPECT_LT(w.PC_Main->tabBar()->tabRect(MainWindow::kPageSoundEditor).right() + 5, 520);
+    // The tab buttons' sheet stays on the tab bar: the pages keep the plain style.
+    EXPECT_EQ(w.PAGE_NOR_WRT->style(), QApplication::style());
+    EXPECT_EQ(w.PAGE_INFO->style(), QApplication::style());
 
     EXPECT_EQ(w.CB_DeviceSel->geometry(), QRect(520, 5, 120, 24));
     EXPECT_FALSE(w.CB_DeviceSel->isEditable());
@@ -101,7 +114,12 @@ TEST_F(WindowFixture, InformationPage) {
     MainWindow& w = start(kShippedLike);
     EXPECT_EQ(w.PN_Info_1->geometry(), QRect(0, 5, 765, 180));
     EXPECT_EQ(w.PN_Info_2->geometry(), QRect(0, 195, 765, 325));
-    EXPECT_EQ(w.PN_Info_1->frameShadow(), QFrame::Sunken);
+    // Raised outside, lowered inside, on both panels.
+    for (QFrame* panel : {w.PN_Info_1, w.PN_Info_2}) {
+        EXPECT_EQ(panel->frameShape(), QFrame::Box);
+        EXPECT_EQ(panel->frameShadow(), QFrame::Raised);
+        EXPECT_EQ(panel->frameWidth(), 2);
+    }
     EXPECT_EQ(w.LB_Info_WrtName->text(), "Sonoprog");
     EXPECT_EQ(w.LB_Info_WrtName->width(), 765);
     EXPECT_EQ(w.LB_Info_WrtName->height(), 60);
@@ -274,4 +292,18 @@ TEST(Application, ExceptionsFromHandlersAreShownAndTheLoopGoesOn) {
     QCoreApplication::processEvents();
     app->setExceptionReporter({});
     EXPECT_EQ(shown, (std::vector<std::string>{"Access violation at 00401234", ""}));
+}
+
+// The window names the desktop entry and the themed icon that the package
+// installs, so the task bar shows the program's icon.
+TEST(Application, NamesTheInstalledDesktopEntryAndIcon) {
+    EXPECT_EQ(QGuiApplication::desktopFileName(), gui::Application::kDesktopFileName);
+    const std::string entry =
+        test::readText(std::filesystem::path(SONOPROG_SOURCE_DIR) / "packaging/linux" /
+                       (std::string(gui::Application::kDesktopFileName) + ".desktop"));
+    EXPECT_NE(entry.find("\nIcon=" + std::string(gui::Application::kIconName) + "\n"),
+              std::string::npos);
+    EXPECT_TRUE(
+        std::filesystem::exists(std::filesystem::path(SONOPROG_SOURCE_DIR) / "packaging/icons" /
+                                (std::string(gui::Application::kIconName) + ".svg")));
 }

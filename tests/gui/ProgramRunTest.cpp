@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QThread>
+#include <filesystem>
 
 #include "TempDir.h"
 
@@ -61,6 +62,14 @@ TEST_F(ProgramFixture, SecondStartReportsAndLeavesTheFirstRunning) {
         "Program Starts Failure! Program has already started!"));
     EXPECT_EQ(first->state(), QProcess::Running);
     EXPECT_TRUE(lockHeld());
+    // Nothing is made before the guard, not even the Writer folder it names.
+    const auto folder = runtime / "chips";
+    QProcess* withFolder = program({"--writer", QString::fromStdString("sim:" + folder.string())});
+    ASSERT_TRUE(withFolder->waitForFinished(60000));
+    EXPECT_EQ(withFolder->exitCode(), 0);
+    EXPECT_TRUE(withFolder->readAllStandardError().contains("Program has already started!"));
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_EQ(first->state(), QProcess::Running);
 
     // Once the first copy is gone (even killed), the next start is not blocked.
     first->kill();
@@ -90,7 +99,8 @@ TEST_F(ProgramFixture, OptionsHelpVersionAndRefusals) {
     QProcess* dir = program({"--writer", "sim:/dev/null/chips"});
     ASSERT_TRUE(dir->waitForFinished(30000));
     EXPECT_EQ(dir->exitCode(), 1);
-    EXPECT_TRUE(dir->readAllStandardError().contains("cannot be used as the virtual Writer's folder"));
+    EXPECT_TRUE(
+        dir->readAllStandardError().contains("cannot be used as the virtual Writer's folder"));
 
     QProcess* bad = program({"--writer", "floppy"});
     ASSERT_TRUE(bad->waitForFinished(30000));

@@ -122,6 +122,23 @@ TEST_F(TarnCommandsTest, CompareCountsWrongBytesNotWrongBits) {
     EXPECT_EQ(errors, 3u);
 }
 
+TEST_F(TarnCommandsTest, CompareOfAnExactPageClearsTheCountAndOneByteOffCountsOne) {
+    detect();
+    Bytes data(1024);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 13);
+    chip->writePage(5, data.data());
+    std::uint32_t errors = 99;
+    ASSERT_TRUE(cmd.TarnComparePage(holder, 5, data.data(), errors));
+    EXPECT_EQ(errors, 0u);
+    // Only the first and only the last byte wrong: both ends of the page are compared.
+    for (std::size_t at : {std::size_t{0}, std::size_t{1023}}) {
+        Bytes expected = data;
+        expected[at] ^= 0x40;
+        ASSERT_TRUE(cmd.TarnComparePage(holder, 5, expected.data(), errors));
+        EXPECT_EQ(errors, 1u) << "byte " << at;
+    }
+}
+
 TEST_F(TarnCommandsTest, RefusedReadSendsNoBulkReadsAndNoFinish) {
     detect();
     const std::vector<std::pair<std::uint8_t, std::string>> table = {

@@ -1,0 +1,96 @@
+// Serial flash erase, write and verify of a 16 MiB image on the virtual
+// Writer against a bare loop of the same exchanges.
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+
+#include "AppPaths.h"
+#include "BenchSupport.h"
+#include "ImageSum.h"
+#include "Link.h"
+#include "OperationLog.h"
+#include "SerialFlashChip.h"
+#include "SerialFlashCommands.h"
+#include "SerialFlashOperations.h"
+#include "VirtualWriter.h"
+
+using namespace sonoprog;
+
+namespace {
+
+constexpr std::uint64_t kImageSize = std::uint64_t{16} << 20;
+constexpr std::uint8_t kMid = 0xEF;
+constexpr std::uint8_t kDid = 0x18;
+
+std::filesystem::path image() {
+    return bench::cachedPatternFile("nor-16MiB.bin", kImageSize);
+}
+
+// A 16 MiB chip in the socket of a virtual Writer that keeps no log.
+struct NorBench : bench::OperationRig {
+    std::shared_ptr<sim::SerialFlashChip> chip =
+        std::make_shared<sim::SerialFlashChip>(kImageSize, kMid, kDid);
+
+    NorBench() : OperationRig("nor") {
+        std::ofstream(paths.setupIni()) << "[Series Flash List]\nNumber=1\nDevName1=W25Q128\n\n"
+                                           "[W25Q128]\nSize=16777216\nMID=0xEF\nDID=0x18\n";
+        writer.addChip(chip);
+    }
+};
+
+bench::Timed writeOperation() {
+    NorBench b;
+    serialflash::NorFields fields{"W25Q128", std::to_string(kImageSize), image().string(),
+                                  std::to_string(kImageSize), "00000000"};
+    serialflash::SerialFlashOperations ops(fields, b.log, b.lock, b.yield, b.prompter, b.files,
+                                           b.paths, b.link);
+    const bench::Stopwatch watch;
+    const bool ok = ops.write();
+    const bench::Timed elapsed = watch.stop();
+    if (!ok || b.prompter.boxes) bench::fatal("serial flash write failed");
+    return b.link.timed(elapsed);
+}
+
+// The same exchanges, packet for packet in kind and size, with nothing around them.
+bench::Timed bareLoop() {
+    NorBench b;
+    std::vector<std::uint8_t> source(std::size_t{1} << 20);
+    {
+        std::ifstream in(image(), std::ios::binary);
+        in.read(reinterpret_cast<char*>(source.data()),
+                static_cast<std::streamsize>(source.size()));
+    }
+    link::Packet command{};
+    link::Packet reply{};
+    const bench::Stopwatch watch;
+    command[2] = serialflash::kDetectParameter;
+    command[3] = kMid;
+    command[4] = kDid;
+    command[0] = serialflash::kCmdDetect;
+    bool ok = b.link.Exchange(command, reply);
+    command[0] = serialflash::kCmdErase;
+    ok = ok && b.link.Exchange(command, reply);
+    for (int pass = 0; pass < 2 && ok; ++pass) {
+        command[0] = pass == 0 ? serialflash::kCmdWriteBlock : serialflash::kCmdReadBlock;
+        for (std::uint64_t address = 0; address < kImageSize && ok; address += 48) {
+            const auto n =
+                static_cast<std::uint8_t>(std::min<std::uint64_t>(48, kImageSize - address));
+            link::put24(command, serialflash::kAddressAt, static_cast<std::uint32_t>(address));
+            command[serialflash::kCountAt] = n;
+            if (pass == 0)
+                std::memcpy(command.data() + serialflash::kDataAt,
+                            source.data() + address % (source.size() - 48), n);
+            ok = b.link.Exchange(command, reply);
+        }
+    }
+    command[0] = serialflash::kCmdDisable;
+    ok = ok && b.link.Exchange(command, reply);
+    const bench::Timed elapsed = watch.stop();
+    if (!ok) bench::fatal("serial flash bare loop failed");
+    return b.link.timed(elapsed);
+}
+
+}  // namespace
+
+SONOPROG_SCENARIO("nor/write-verify", writeOperation);
+SONOPROG_SCENARIO("nor/bare-loop", bareLoop);
