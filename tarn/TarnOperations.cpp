@@ -1,8 +1,12 @@
 #include "TarnOperations.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
+
+#include <unistd.h>
 
 #include "ImageSum.h"
 #include "NumberText.h"
@@ -12,8 +16,9 @@ namespace sonoprog::tarn {
 
 namespace {
 
-// Large stdio buffers: a page is 1,024 bytes, a system call per page would cost
-// more than the page's transfers on the virtual Writer.
+// A large stdio buffer for the log and read files: a page is 1,024 bytes, a
+// system call per page would cost more than the page's transfers on the
+// virtual Writer.
 constexpr std::size_t kStreamBuffer = 1u << 16;
 
 // The gauge of the page loops: ((done) * 100 + 1) div span, in unsigned 32 bits.
@@ -122,7 +127,6 @@ bool TarnOperations::openImage(core::OperationFrame& frame) {
         frame.fail("Failed to open DAT file: " + path);
         return false;
     }
-    std::setvbuf(image_.get(), nullptr, _IOFBF, kStreamBuffer);
     imageSize_ = core::streamSize(image_.get());
     // A stream without a size (a pipe) matches no loaded size, not even the
     // "-1" that its own failed load left in the field.
@@ -195,13 +199,12 @@ bool TarnOperations::prepareImageRun(core::OperationFrame& frame, Range& range,
     frame.pass("LOG file: " + lastFile_.string());
     if (!detectChip(frame, false)) return false;
     frame.step(loopStep);
-    // The image file goes back to a good state and its first byte: file page
-    // k belongs to chip page start + k.
+    // The image is read again from its first byte (with pread, whatever the
+    // stream's own position): file page k belongs to chip page start + k.
     std::clearerr(image_.get());
-    if (fseeko(image_.get(), 0, SEEK_SET) != 0) {
-        holder_ = "This DAT file was modified! " + fields_.LoadFile;
-        frame.clearFlag();
-    }
+    blockFill_ = 0;
+    blockNext_ = 0;
+    imageOffset_ = 0;
     return true;
 }
 
@@ -228,16 +231,39 @@ bool TarnOperations::beginImagePage(core::OperationFrame& frame, std::uint32_t d
                                     std::uint32_t span) {
     yield_.yield();
     frame.progress(pageGauge(done, span));
-    if (std::fread(page_.data(), 1, kPageSize, image_.get()) == kPageSize) return true;
+    if (blockNext_ + kPageSize <= blockFill_ || readImageBlock()) {
+        imagePage_ = block_->bytes.data() + blockNext_;
+        blockNext_ += kPageSize;
+        return true;
+    }
     // The size test passed a moment ago, so the file changed under us.
     holder_ = "This DAT file was modified! " + fields_.LoadFile;
     frame.clearFlag();
     return false;
 }
 
+bool TarnOperations::readImageBlock() {
+    // A part page left at the block's end (a file that shrank or grew by a
+    // part page) moves to the front and is completed by the next read.
+    const std::size_t kept = blockFill_ - blockNext_;
+    std::memmove(block_->bytes.data(), block_->bytes.data() + blockNext_, kept);
+    blockFill_ = kept;
+    blockNext_ = 0;
+    const int fd = fileno(image_.get());
+    while (blockFill_ < kPageSize) {
+        const ssize_t n = ::pread(fd, block_->bytes.data() + blockFill_,
+                                  block_->bytes.size() - blockFill_, imageOffset_);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        blockFill_ += static_cast<std::size_t>(n);
+        imageOffset_ += n;
+    }
+    return true;
+}
+
 bool TarnOperations::writePage(std::uint32_t page, bool info) {
-    return info ? chip_.TarnWriteInfoPage(holder_, page, page_.data())
-                : chip_.TarnWriteDataPage(holder_, page, page_.data());
+    return info ? chip_.TarnWriteInfoPage(holder_, page, imagePage_)
+                : chip_.TarnWriteDataPage(holder_, page, imagePage_);
 }
 
 void TarnOperations::closeFiles() {
@@ -316,7 +342,7 @@ bool TarnOperations::verify() {
         for (std::uint32_t page = range.start; frame.ok() && page <= range.last; ++page) {
             if (!beginImagePage(frame, page - range.start, span)) break;
             std::uint32_t errors = 0;
-            if (!chip_.TarnComparePage(holder_, page, page_.data(), errors)) {
+            if (!chip_.TarnComparePage(holder_, page, imagePage_, errors)) {
                 holder_ = "Failed to verify page: " + pageText(page) + " (" + holder_ + ")!";
                 frame.clearFlag();
             } else if (page < range.infoEnd && errors != 0) {

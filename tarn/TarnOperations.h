@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "AppPaths.h"
@@ -66,8 +67,10 @@ private:
     bool closeRun(core::OperationFrame& frame, bool entered, std::string_view passText,
                   bool logRelease);
     // The top of a page turn: the window's message pass, the gauge, the next
-    // image page into the page buffer.
+    // image page (imagePage_ points at it, inside the image block).
     bool beginImagePage(core::OperationFrame& frame, std::uint32_t done, std::uint32_t span);
+    // Refills the image block from the file; false at its end or on an error.
+    bool readImageBlock();
     bool writePage(std::uint32_t page, bool info);
     void closeFiles();
 
@@ -85,6 +88,17 @@ private:
     long long imageSize_ = 0;
     core::FilePtr out_;  // the PGM or VRF log, or the read file
     std::array<std::uint8_t, kPageSize> page_{};
+    // The image is read a block of pages at a time straight into this buffer,
+    // and every page is programmed and compared from where it lies in it.
+    static constexpr std::size_t kBlockPages = 64;
+    struct alignas(64) ImageBlock {
+        std::array<std::uint8_t, kBlockPages * kPageSize> bytes;
+    };
+    std::unique_ptr<ImageBlock> block_ = std::make_unique<ImageBlock>();
+    std::size_t blockFill_ = 0;  // bytes of the block that hold image data
+    std::size_t blockNext_ = 0;  // offset of the next page in the block
+    long long imageOffset_ = 0;  // file offset of the block's end
+    const std::uint8_t* imagePage_ = nullptr;
     std::filesystem::path lastFile_;
 };
 

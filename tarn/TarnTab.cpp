@@ -30,7 +30,8 @@ QLineEdit* makeField(QWidget* panel, const char* name, const char* label, QRect 
     auto* caption = new QLabel(QString::fromLatin1(label), panel);
     caption->setObjectName(
         QString::fromLatin1(name).replace(QStringLiteral("ED_"), QStringLiteral("LB_")));
-    QFont labelFont = caption->font();
+    // Tahoma like the rest of the window, whatever font the page starts in.
+    QFont labelFont(QStringLiteral("Tahoma"));
     labelFont.setBold(true);
     labelFont.setPixelSize(16);
     caption->setFont(labelFont);
@@ -38,7 +39,7 @@ QLineEdit* makeField(QWidget* panel, const char* name, const char* label, QRect 
 
     auto* edit = new QLineEdit(QString::fromLatin1(text), panel);
     edit->setObjectName(QString::fromLatin1(name));
-    QFont editFont = edit->font();
+    QFont editFont(QStringLiteral("Tahoma"));
     editFont.setBold(true);
     editFont.setPixelSize(13);
     edit->setFont(editFont);

@@ -15,6 +15,8 @@ LogPane::LogPane(QWidget* parent) : QTextEdit(parent) {
     QFont f(QStringLiteral("Tahoma"));
     f.setPixelSize(13);
     setFont(f);
+    // Nobody edits the pane: an undo stack would only keep a copy of every line.
+    setUndoRedoEnabled(false);
     // Keep the newest line in view whenever the content changes.
     connect(this, &QTextEdit::textChanged, this,
             [this] { verticalScrollBar()->setValue(verticalScrollBar()->maximum()); });
@@ -26,12 +28,18 @@ void LogPane::appendLogLine(const core::LogLine& line) {
                                      : palette().color(QPalette::Active, QPalette::Text));
     format.setFontWeight(line.bold ? QFont::Bold : QFont::Normal);
     QTextCursor cursor(document());
+    // One edit: the pane is laid out and scrolled to its end once per line,
+    // not once for the new block and again for its text. Begun before the
+    // move, which inside an edit does not lay out the last line to find the
+    // cursor's place on screen.
+    cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::End);
     if (holdsLines()) cursor.insertBlock();
     // The pane keeps blanks as they are: leading blanks are part of the texts.
     cursor.insertText(QString::fromLocal8Bit(line.text.data(), qsizetype(line.text.size())),
                       format);
     cursor.block().setUserState(kLineState);
+    cursor.endEditBlock();
 }
 
 bool LogPane::holdsLines() const {

@@ -111,15 +111,18 @@ void MainWindow::buildLayout() {
 
     env_.reset(
         new TabEnvironment{CB_DeviceSel, PC_Main, boxes_, files_, yield_, clock_, link_, paths_});
-    PAGE_INFO = new QWidget;
+    // Built inside the window, so that every control starts in the window's
+    // font: a page built on its own would lay out each of its texts in the
+    // application's font first and again when the tab control takes it.
+    PAGE_INFO = new QWidget(PC_Main);
     PAGE_INFO->setObjectName(QStringLiteral("PAGE_INFO"));
-    PAGE_Kiva_WRT = new kiva::KivaTab(*env_);
+    PAGE_Kiva_WRT = new kiva::KivaTab(*env_, PC_Main);
     PAGE_Kiva_WRT->setObjectName(QStringLiteral("PAGE_Kiva_WRT"));
-    PAGE_Tarn_WRT = new tarn::TarnTab(*env_);
+    PAGE_Tarn_WRT = new tarn::TarnTab(*env_, PC_Main);
     PAGE_Tarn_WRT->setObjectName(QStringLiteral("PAGE_Tarn_WRT"));
-    PAGE_NOR_WRT = new serialflash::NorTab(*env_);
+    PAGE_NOR_WRT = new serialflash::NorTab(*env_, PC_Main);
     PAGE_NOR_WRT->setObjectName(QStringLiteral("PAGE_NOR_WRT"));
-    PAGE_Sound_Editor = new editor::EditorTab(*env_);
+    PAGE_Sound_Editor = new editor::EditorTab(*env_, PC_Main);
     PAGE_Sound_Editor->setObjectName(QStringLiteral("PAGE_Sound_Editor"));
     PC_Main->addTab(PAGE_INFO, QStringLiteral("Information"));
     PC_Main->addTab(PAGE_Kiva_WRT, QStringLiteral("Kiva300 Writer"));

@@ -100,10 +100,24 @@ TEST_F(PaneFixture, EveryOperationStartsWithAnEmptyPane) {
 TEST_F(PaneFixture, NewestLineStaysInView) {
     pane.resize(300, 120);
     pane.show();
-    for (int i = 0; i < 200; ++i) log.pass("line " + std::to_string(i));
     QScrollBar* bar = pane.verticalScrollBar();
+    // After every single line, not only once the lines stop coming.
+    for (int i = 0; i < 200; ++i) {
+        log.pass("line " + std::to_string(i));
+        ASSERT_EQ(bar->value(), bar->maximum()) << i;
+    }
     EXPECT_GT(bar->maximum(), 0);
+    // Each line is one block of its own text, and the pane keeps no undo copies.
+    EXPECT_EQ(pane.document()->blockCount(), 200);
+    EXPECT_EQ(pane.lineTexts().back(), "    [O] line 199");
+    EXPECT_FALSE(pane.document()->isUndoAvailable());
+    // Scrolled away by the operator, the next line brings the view back.
+    bar->setValue(0);
+    log.step("  -> Done!");
+    EXPECT_GT(bar->value(), 0);
     EXPECT_EQ(bar->value(), bar->maximum());
+    { core::OperationFrame frame(log, lock, clock, "[ VERIFY ]"); }
+    EXPECT_FALSE(pane.isUndoRedoEnabled());  // clearing the pane keeps it off
 }
 
 TEST_F(PaneFixture, GaugeClampsAndPaintsSkyBlueOnWhite) {
@@ -156,5 +170,6 @@ TEST(LogPaneColours, DefaultLinesWrittenWhileTheTabIsLockedKeepTheWindowTextColo
     page.setEnabled(true);
     const QColor active = pane->palette().color(QPalette::Active, QPalette::Text);
     ASSERT_NE(active, pane->palette().color(QPalette::Disabled, QPalette::Text));
-    for (const auto& line : shownLines(*pane)) EXPECT_EQ(line.colour, active) << line.text.toStdString();
+    for (const auto& line : shownLines(*pane))
+        EXPECT_EQ(line.colour, active) << line.text.toStdString();
 }

@@ -16,6 +16,7 @@
 #include "Fakes.h"
 #include "MainWindow.h"
 #include "NorTab.h"
+#include "TarnTab.h"
 #include "TempDir.h"
 #include "VirtualWriter.h"
 
@@ -87,6 +88,19 @@ TEST_F(WindowFixture, LayoutOfForm1) {
         EXPECT_EQ(pageFont.family(), "Tahoma");
         EXPECT_EQ(pageFont.pixelSize(), 13);
     }
+    // Every control of every page, whatever size and weight it uses, in Tahoma:
+    // none falls back to the application's own face.
+    for (QWidget* control : w.PC_Main->findChildren<QWidget*>()) {
+        SCOPED_TRACE(control->objectName().toStdString());
+        EXPECT_EQ(control->font().family(), "Tahoma");
+    }
+    // The Tarn20 fields: captions bold 16, texts bold 13, as on the other pages.
+    auto* tarnCaption = w.PAGE_Tarn_WRT->findChild<QLabel*>(QStringLiteral("LB_Tarn_LoadFile"));
+    ASSERT_NE(tarnCaption, nullptr);
+    EXPECT_TRUE(tarnCaption->font().bold());
+    EXPECT_EQ(tarnCaption->font().pixelSize(), 16);
+    EXPECT_TRUE(w.PAGE_Tarn_WRT->ED_Tarn_PageCnt->font().bold());
+    EXPECT_EQ(w.PAGE_Tarn_WRT->ED_Tarn_PageCnt->font().pixelSize(), 13);
     EXPECT_EQ(w.PC_Main->tabBar()->font().pixelSize(), 11);
     const QRect firstTab = w.PC_Main->tabBar()->tabRect(0);
     // Buttons 100 wide and 25 high, 3 pixels apart.

@@ -382,3 +382,55 @@ TEST_F(TarnWriteTest, LinkDyingAtAnyTransferEndsWithOneFailureAndTheRelease) {
         EXPECT_EQ(chipPage(0x1E481), Bytes(1024, 0xFF)) << k;
     }
 }
+
+// The image is read many pages at a time: every file page, on either side of
+// a block's edge and in the last, part-filled block, goes to its own chip page,
+// and the verify after it compares each chip page with that same file page.
+TEST_F(TarnWriteTest, PagesOnEitherSideOfTheReadBlocksLandOnTheirOwnChipPages) {
+    Bytes image = test::patternImage(150);
+    loadImage(image);
+    fields.PageBeg = "1000";
+    fields.InfoPage = "3";
+    ASSERT_TRUE(ops.write());
+    for (std::uint32_t k = 0; k < 150; ++k)
+        ASSERT_EQ(chipPage(1000 + k), test::pageOf(image, k)) << k;
+    EXPECT_EQ(chipPage(1150), Bytes(1024, 0xFF));
+    // Program and read-back carry the same page's bytes.
+    std::size_t blocks = 0;
+    for (const auto& r : writer.log())
+        if (r.kind == sim::TransferRecord::Kind::BulkOut && r.bytes.size() == 1024) {
+            ASSERT_EQ(r.bytes, test::pageOf(image, static_cast<std::uint32_t>(blocks))) << blocks;
+            ++blocks;
+        }
+    EXPECT_EQ(blocks, 150u);
+    EXPECT_TRUE(ops.verify());
+
+    // One wrong byte too many in a page of the third block is found at that page.
+    fields.AllowError = "0";
+    Bytes held = chipPage(1000 + 130);
+    held[5] ^= 0x10;
+    chip->writePage(1000 + 130, held.data());
+    EXPECT_FALSE(ops.verify());
+    EXPECT_EQ(test::readText(ops.lastFile()), "[X] Found 1 error(s) in page: 0x00046A\n");
+    EXPECT_EQ(pages(0x14).back(), 1000u + 130u);
+}
+
+// A file cut to a part page while it is written: the pages it still holds
+// whole are written, the part page is not programmed from a stale buffer.
+TEST_F(TarnWriteTest, ImageCutInsideAPageStopsBeforeThatPage) {
+    Bytes image = test::patternImage(100);
+    auto path = loadImage(image);
+    fields.InfoPage = "0";
+    writer.setTransferHook([&](std::uint64_t n) {
+        if (n == 2) std::filesystem::resize_file(path, 70 * 1024 + 500);
+    });
+    EXPECT_FALSE(ops.write());
+    EXPECT_TRUE(pane.has("    [X] This DAT file was modified! " + path.string()));
+    const auto programmed = static_cast<std::uint32_t>(chip->statuses().count(0x12));
+    EXPECT_GE(programmed, 1u);
+    EXPECT_LE(programmed, 70u);
+    for (std::uint32_t k = 0; k < programmed; ++k)
+        EXPECT_EQ(chipPage(k), test::pageOf(image, k)) << k;
+    EXPECT_EQ(chipPage(programmed), Bytes(1024, 0xFF));
+    EXPECT_EQ(writer.commandCodes().back(), 0x11);
+}
