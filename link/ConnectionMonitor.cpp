@@ -20,10 +20,16 @@ void ConnectionMonitor::onDeviceChange() {
         showStatus_(false);
         return;
     }
-    if (link_.connected()) return;  // the open link stays open
+    // The open link stays open, unless the device it was opened on went away
+    // and came back unseen: then the Writer is opened anew.
+    if (link_.connected() && link_.isOpen()) return;
     if (link_.Open()) {
         link_.setConnected(true);
         showStatus_(true);
+    } else if (link_.connected()) {
+        // The held link is dead and the Writer cannot be opened again.
+        link_.setConnected(false);
+        showStatus_(false);
     }
 }
 

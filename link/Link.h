@@ -19,6 +19,7 @@ public:
     bool Discover() { return device_.discover(); }
     bool Open() { return device_.open(); }
     void Release() { device_.release(); }
+    bool isOpen() const { return device_.isOpen(); }
 
     bool connected() const { return connected_; }
     void setConnected(bool connected) { connected_ = connected; }

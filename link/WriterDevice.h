@@ -30,6 +30,10 @@ public:
     virtual bool discover() = 0;
     virtual bool open() = 0;
     virtual void release() = 0;
+    // Whether the link holds a usable handle. A Writer pulled out and plugged
+    // back in before the window saw either event leaves a handle to a device
+    // that is gone; discovery closes such a handle.
+    virtual bool isOpen() const = 0;
     // One synchronous transfer. nullopt on success; on failure the system's
     // text for the error, which the link shows to the user.
     virtual std::optional<std::string> transfer(Endpoint endpoint, std::uint8_t* data,

@@ -56,6 +56,14 @@ void VirtualWriter::unplug() {
     if (deviceChange_) deviceChange_();
 }
 
+void VirtualWriter::replugQuickly() {
+    open_ = false;
+    pendingReply_.reset();
+    phases_.clear();
+    plugged_ = true;
+    if (deviceChange_) deviceChange_();
+}
+
 void VirtualWriter::otherDeviceEvent() {
     if (deviceChange_) deviceChange_();
 }

@@ -55,6 +55,9 @@ public:
     void unplug();
     // Some other USB device arrived or left.
     void otherDeviceEvent();
+    // Pulled out and plugged back in between two turns of the window: the open
+    // handle dies, and the one notification comes after both.
+    void replugQuickly();
     // The Writer is found but refuses to be opened (busy, no permission).
     void setOpenFails(bool fails) { openFails_ = fails; }
 
@@ -78,7 +81,7 @@ public:
     std::vector<std::uint8_t> commandCodes() const;
     // Protocol errors seen by the frame and by the chips.
     std::vector<std::string> protocolErrors() const;
-    bool isOpen() const { return open_; }
+    bool isOpen() const override { return open_; }
 
     // --- WriterDevice ---
     bool discover() override { return plugged_; }

@@ -156,6 +156,14 @@ bool UsbWriterDevice::discover() {
     libusb_device** list = nullptr;
     const ssize_t count = libusb_get_device_list(context_, &list);
     if (count < 0) return false;
+    // A handle whose device left the bus (pulled out, perhaps already back under
+    // a new address) can never transfer again: close it so the link reopens.
+    if (handle_) {
+        libusb_device* held = libusb_get_device(handle_);
+        bool present = false;
+        for (ssize_t i = 0; i < count && !present; ++i) present = list[i] == held;
+        if (!present) release();
+    }
     bool found = false;
     for (ssize_t i = 0; i < count && !found; ++i) {
         libusb_device_descriptor desc{};

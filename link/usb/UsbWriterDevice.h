@@ -50,6 +50,7 @@ public:
     bool discover() override;
     bool open() override;
     void release() override;
+    bool isOpen() const override { return handle_ != nullptr; }
     std::optional<std::string> transfer(Endpoint endpoint, std::uint8_t* data,
                                         std::size_t length) override;
     void setDeviceChangeHandler(std::function<void()> handler) override;

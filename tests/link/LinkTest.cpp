@@ -315,3 +315,29 @@ TEST(ChipMemory, ErasedReadsFFAndProgrammingOnlyClearsBits) {
     EXPECT_EQ(mem.read(10), 0xFF);
     EXPECT_EQ(mem.read(11), 0xFF);
 }
+
+// Pulled out and plugged back in before the window saw either event: the one
+// notification finds the Writer, and the dead handle must not be kept.
+TEST_F(MonitorFixture, QuickReplugOpensTheWriterAgain) {
+    monitor.start();
+    writer.replugQuickly();
+    EXPECT_TRUE(link.connected());
+    EXPECT_TRUE(writer.isOpen());
+    EXPECT_EQ(shown, (std::vector<bool>{true, true}));
+    link::Packet cmd{}, reply{};
+    cmd[0] = 0x99;
+    EXPECT_TRUE(link.Exchange(cmd, reply));
+    EXPECT_TRUE(prompter.boxes.empty());
+}
+
+TEST_F(MonitorFixture, QuickReplugThatCannotReopenShowsDisconnect) {
+    monitor.start();
+    writer.setOpenFails(true);
+    writer.replugQuickly();
+    EXPECT_FALSE(link.connected());
+    EXPECT_EQ(shown, (std::vector<bool>{true, false}));
+    writer.setOpenFails(false);
+    writer.otherDeviceEvent();  // the next notification tries again
+    EXPECT_TRUE(link.connected());
+    EXPECT_EQ(shown, (std::vector<bool>{true, false, true}));
+}

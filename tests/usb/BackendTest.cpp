@@ -87,6 +87,26 @@ TEST_F(Backend, TheConnectionFollowsRealHotPlugEvents) {
     writer.withWriter([](sim::VirtualWriter& w) { EXPECT_TRUE(w.protocolErrors().empty()); });
 }
 
+TEST_F(Backend, AQuickReplugBetweenTwoTurnsOpensTheWriterAgain) {
+    test::EmulatedWriter writer(bus, test::echoWriter(), {}, "1-1");
+    writer.plug();
+    ASSERT_TRUE(pumpUntil([&] { return device.discover(); }));
+    monitor.start();
+    ASSERT_EQ(shown, std::vector<bool>{true});
+    ASSERT_TRUE(echoes(1));
+
+    // Out and back in before the window has a turn: both events arrive
+    // together, the one notification finds the Writer under its new number,
+    // and the handle to the device that left must not be kept.
+    writer.unplug();
+    writer.plug();
+    pumpFor(300ms);
+    EXPECT_TRUE(link.connected());
+    EXPECT_TRUE(device.isOpen());
+    EXPECT_TRUE(echoes(2));
+    EXPECT_TRUE(prompter.boxes.empty());
+}
+
 TEST_F(Backend, AStartWithTheWriterAttachedConnectsAtOnce) {
     test::EmulatedWriter writer(bus, test::echoWriter());
     writer.plug();
