@@ -6,12 +6,12 @@ namespace sonoprog::cli {
 
 namespace {
 
-constexpr OptionSpec number(std::string_view name, bool required = false,
+constexpr OptionRule number(std::string_view name, bool required = false,
                             std::uint64_t max = 0xFFFFFFFF) {
     return {name, OptionKind::Number, required, max};
 }
 
-constexpr OptionSpec text(std::string_view name, bool required = false) {
+constexpr OptionRule text(std::string_view name, bool required = false) {
     return {name, OptionKind::Text, required, 0};
 }
 
@@ -31,11 +31,11 @@ bool isAnyCommandOption(std::string_view name) {
     return false;
 }
 
-std::string placeholder(const OptionSpec& o) {
+std::string placeholder(const OptionRule& o) {
     return o.kind == OptionKind::Number ? "N" : "NAME";
 }
 
-std::string commandName(const CommandSpec& c) {
+std::string commandName(const CommandRule& c) {
     return std::string(c.family) + " " + std::string(c.action);
 }
 
@@ -51,8 +51,8 @@ std::string actionsOf(std::string_view family) {
 
 }  // namespace
 
-const std::vector<CommandSpec>& commandTable() {
-    static const std::vector<CommandSpec> table = {
+const std::vector<CommandRule>& commandTable() {
+    static const std::vector<CommandRule> table = {
         {"tarn", "load", {"IMAGE"}, {number("info-page")}},
         {"tarn", "write", {"IMAGE"}, {number("start"), number("count"), number("info-page")}},
         {"tarn",
@@ -186,7 +186,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     if (!inv.command)
         return fail("unknown command '" + family + " " + words[1] + "' (" + family +
                     " takes: " + actionsOf(family) + ")");
-    const CommandSpec& cmd = *inv.command;
+    const CommandRule& cmd = *inv.command;
     const std::string name = commandName(cmd);
 
     inv.arguments.assign(words.begin() + 2, words.end());
@@ -198,7 +198,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     for (const auto& a : inv.arguments)
         if (a.empty()) return fail("'" + name + "': an empty file name");
 
-    auto findOption = [&](std::string_view optName) -> const OptionSpec* {
+    auto findOption = [&](std::string_view optName) -> const OptionRule* {
         for (const auto& o : cmd.options)
             if (o.name == optName) return &o;
         return nullptr;
@@ -208,9 +208,9 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         return fail("option '--" + optName + "' needs a value");
     }
     for (const auto& [optName, value] : commandOptions) {
-        const OptionSpec* spec = findOption(optName);
-        if (!spec) return fail("'" + name + "': unknown option '--" + optName + "'");
-        if (spec->kind == OptionKind::Text) {
+        const OptionRule* rule = findOption(optName);
+        if (!rule) return fail("'" + name + "': unknown option '--" + optName + "'");
+        if (rule->kind == OptionKind::Text) {
             if (value.empty()) return fail("option '--" + optName + "' needs a value");
             inv.texts[optName] = value;
             continue;
@@ -219,8 +219,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         if (!n)
             return fail("'--" + optName + " " + value +
                         "': not a number (decimal or 0x-hexadecimal)");
-        if (*n > spec->max)
-            return fail("'--" + optName + " " + value + "': at most " + std::to_string(spec->max));
+        if (*n > rule->max)
+            return fail("'--" + optName + " " + value + "': at most " + std::to_string(rule->max));
         inv.numbers[optName] = *n;
     }
     for (const auto& o : cmd.options)

@@ -13,22 +13,22 @@ namespace sonoprog::cli {
 
 enum class OptionKind { Number, Text };
 
-struct OptionSpec {
+struct OptionRule {
     std::string_view name;  // without the leading "--"
     OptionKind kind;
     bool required = false;
     std::uint64_t max = 0xFFFFFFFF;  // numbers only
 };
 
-struct CommandSpec {
+struct CommandRule {
     std::string_view family;                  // "tarn"
     std::string_view action;                  // "write"
     std::vector<std::string_view> arguments;  // "IMAGE", in order, all required
-    std::vector<OptionSpec> options;
+    std::vector<OptionRule> options;
 };
 
 // Every command of the front end, in the order the usage lists them.
-const std::vector<CommandSpec>& commandTable();
+const std::vector<CommandRule>& commandTable();
 
 struct Invocation {
     // global options
@@ -40,7 +40,7 @@ struct Invocation {
     bool help = false;
     bool version = false;
 
-    const CommandSpec* command = nullptr;  // null with --help / --version alone
+    const CommandRule* command = nullptr;  // null with --help / --version alone
     std::vector<std::string> arguments;
     std::map<std::string, std::uint64_t, std::less<>> numbers;
     std::map<std::string, std::string, std::less<>> texts;

@@ -3,7 +3,7 @@
 namespace sonoprog::cli {
 
 int runCommand(Session& session) {
-    const CommandSpec& cmd = *session.invocation().command;
+    const CommandRule& cmd = *session.invocation().command;
     if (cmd.family == "tarn") return runTarn(session);
     if (cmd.family == "nor") return runNor(session);
     if (cmd.family == "kiva") return runKiva(session);

@@ -34,7 +34,7 @@ using BuildTest = EditorFixture;
 TEST_F(BuildTest, TwentyOnePageImageByteForByte) {
     auto s0 = rampSamples(1500, 1);
     auto s2 = rampSamples(2048, 2);
-    WaveSpec r16;
+    WaveShape r16;
     r16.rate = 16000;
     auto a = dir.write("a.wav", waveBytes(s0)).string();
     auto b = dir.write("b.wav", waveBytes(s2, r16)).string();
@@ -104,9 +104,9 @@ TEST_F(BuildTest, ZeroByteSectionTakesNoPage) {
 }
 
 TEST_F(BuildTest, DataShorterThanItsSizeIsPaddedWithMidLevel) {
-    WaveSpec spec;
-    spec.declaredSize = 3000;
-    auto p = dir.write("short.wav", waveBytes(rampSamples(100), spec)).string();
+    WaveShape shape;
+    shape.declaredSize = 3000;
+    auto p = dir.write("short.wav", waveBytes(rampSamples(100), shape)).string();
     addAt(0, {p});
     EXPECT_EQ(table.cell(1, kColSize), "3000");
     ASSERT_EQ(build("out.bin"), BuildResult::Done);
@@ -171,11 +171,11 @@ TEST_F(BuildTest, ProjectRateThatIsNotANumberGivesTheRateMismatch) {
 }
 
 TEST_F(BuildTest, RatesWhosePeriodDoesNotFitAreOutOfRange) {
-    WaveSpec zero;
+    WaveShape zero;
     zero.rate = 0;
-    WaveSpec low;
+    WaveShape low;
     low.rate = 3913;
-    WaveSpec lowest;
+    WaveShape lowest;
     lowest.rate = 3914;
     auto a = dir.write("zero.wav", waveBytes(rampSamples(10), zero)).string();
     auto b = dir.write("low.wav", waveBytes(rampSamples(10), low)).string();

@@ -19,24 +19,24 @@ void tag(std::vector<std::uint8_t>& b, std::size_t at, const char* t) {
 }  // namespace
 
 std::vector<std::uint8_t> waveBytes(const std::vector<std::uint8_t>& samples,
-                                    const WaveSpec& spec) {
+                                    const WaveShape& shape) {
     std::vector<std::uint8_t> b(44, 0);
     tag(b, 0, "RIFF");
     put32(b, 4,
-          spec.riffLength ? spec.riffLength : static_cast<std::uint32_t>(36 + samples.size()));
+          shape.riffLength ? shape.riffLength : static_cast<std::uint32_t>(36 + samples.size()));
     tag(b, 8, "WAVE");
     tag(b, 12, "fmt ");
-    put32(b, 16, spec.fmtLength);
-    put16(b, 20, spec.format);
-    put16(b, 22, spec.channels);
-    put32(b, 24, spec.rate);
-    put32(b, 28, spec.rate * spec.channels * spec.bits / 8);
-    put16(b, 32, static_cast<std::uint16_t>(spec.channels * spec.bits / 8));
-    put16(b, 34, spec.bits);
+    put32(b, 16, shape.fmtLength);
+    put16(b, 20, shape.format);
+    put16(b, 22, shape.channels);
+    put32(b, 24, shape.rate);
+    put32(b, 28, shape.rate * shape.channels * shape.bits / 8);
+    put16(b, 32, static_cast<std::uint16_t>(shape.channels * shape.bits / 8));
+    put16(b, 34, shape.bits);
     tag(b, 36, "data");
     put32(b, 40,
-          spec.declaredSize == 0xFFFFFFFF ? static_cast<std::uint32_t>(samples.size())
-                                          : spec.declaredSize);
+          shape.declaredSize == 0xFFFFFFFF ? static_cast<std::uint32_t>(samples.size())
+                                          : shape.declaredSize);
     b.resize(44 + samples.size());
     std::copy(samples.begin(), samples.end(), b.begin() + 44);
     return b;
@@ -70,9 +70,9 @@ EditorFixture::EditorFixture()
 
 std::string EditorFixture::wave(const std::string& name, std::size_t samples, std::uint32_t rate,
                                 std::uint8_t seed) {
-    WaveSpec spec;
-    spec.rate = rate;
-    return dir.write(name, waveBytes(rampSamples(samples, seed), spec)).string();
+    WaveShape shape;
+    shape.rate = rate;
+    return dir.write(name, waveBytes(rampSamples(samples, seed), shape)).string();
 }
 
 editor::AddResult EditorFixture::addAt(int section, std::vector<std::string> chosen) {

@@ -17,7 +17,7 @@
 
 namespace sonoprog::test {
 
-struct WaveSpec {
+struct WaveShape {
     std::uint32_t rate = 8000;
     std::uint16_t channels = 1;
     std::uint16_t bits = 8;
@@ -29,7 +29,7 @@ struct WaveSpec {
 
 // A canonical 44-byte PCM header followed by the samples.
 std::vector<std::uint8_t> waveBytes(const std::vector<std::uint8_t>& samples,
-                                    const WaveSpec& spec = {});
+                                    const WaveShape& shape = {});
 // Samples that differ from page to page, so a misplaced page shows.
 std::vector<std::uint8_t> rampSamples(std::size_t count, std::uint8_t seed = 0);
 

@@ -100,7 +100,7 @@ TEST_F(TableTest, FailingSecondFileStopsTheSelectionAndLeavesTheSummary) {
     const std::string before = usage();
     table.setCell(3, kColFile, "/untouched.wav");
     auto good = wave("g.wav", 2000);
-    WaveSpec stereo;
+    WaveShape stereo;
     stereo.channels = 2;
     auto bad = dir.write("bad.wav", waveBytes(rampSamples(10), stereo)).string();
     EXPECT_EQ(addAt(1, {good, bad, wave("h.wav", 10)}), editor::AddResult::Failed);
@@ -119,11 +119,11 @@ TEST_F(TableTest, FailingSecondFileStopsTheSelectionAndLeavesTheSummary) {
 }
 
 TEST_F(TableTest, SixteenBitStereoAndNonPcmAreRefused) {
-    WaveSpec specs[3];
-    specs[0].bits = 16;
-    specs[1].channels = 2;
-    specs[2].format = 2;
-    for (const WaveSpec& s : specs) {
+    WaveShape shapes[3];
+    shapes[0].bits = 16;
+    shapes[1].channels = 2;
+    shapes[2].format = 2;
+    for (const WaveShape& s : shapes) {
         auto p = dir.write("x.wav", waveBytes(rampSamples(40), s)).string();
         EXPECT_EQ(addAt(0, {p}), editor::AddResult::Failed);
         EXPECT_EQ(prompter.boxes.back().text, p + "is not a 8-bit mono wave file!");

@@ -16,16 +16,16 @@ protected:
     std::filesystem::path write(const std::vector<std::uint8_t>& bytes) {
         return dir.write("t.wav", bytes);
     }
-    int code(const WaveSpec& spec, std::size_t samples = 100) {
-        return CheckWaveHeader(write(waveBytes(rampSamples(samples), spec))).code;
+    int code(const WaveShape& shape, std::size_t samples = 100) {
+        return CheckWaveHeader(write(waveBytes(rampSamples(samples), shape))).code;
     }
     TempDir dir;
 };
 
 TEST_F(WaveHeaderTest, AcceptsEightBitMonoAndReturnsRateAndSize) {
-    WaveSpec spec;
-    spec.rate = 11025;
-    auto r = CheckWaveHeader(write(waveBytes(rampSamples(1500), spec)));
+    WaveShape shape;
+    shape.rate = 11025;
+    auto r = CheckWaveHeader(write(waveBytes(rampSamples(1500), shape)));
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.rate, 11025u);
     EXPECT_EQ(r.size, 1500u);
@@ -46,7 +46,7 @@ TEST_F(WaveHeaderTest, EachFixedTestGivesItsCode) {
     EXPECT_EQ(patched(12, "fmt_"), 4);
     EXPECT_EQ(patched(36, "fact"), 9);
 
-    WaveSpec s;
+    WaveShape s;
     s.fmtLength = 18;
     EXPECT_EQ(code(s), 5);
     s = {};
@@ -72,9 +72,9 @@ TEST_F(WaveHeaderTest, ExtraChunksAreRefusedAWrongRiffLengthIsNot) {
     c.insert(c.begin() + 12, list.begin(), list.end());
     EXPECT_EQ(CheckWaveHeader(write(c)).code, 4);
 
-    WaveSpec spec;
-    spec.riffLength = 12345678;
-    EXPECT_EQ(code(spec), 0);
+    WaveShape shape;
+    shape.riffLength = 12345678;
+    EXPECT_EQ(code(shape), 0);
 }
 
 TEST_F(WaveHeaderTest, ShortFileFailsTheFirstTestWhoseBytesItLacks) {
@@ -95,9 +95,9 @@ TEST_F(WaveHeaderTest, ShortFileFailsTheFirstTestWhoseBytesItLacks) {
 }
 
 TEST_F(WaveHeaderTest, HugeDeclaredSizeIsReadAsUnsigned) {
-    WaveSpec spec;
-    spec.declaredSize = 0xFFFFFFF0;
-    auto r = CheckWaveHeader(write(waveBytes(rampSamples(10), spec)));
+    WaveShape shape;
+    shape.declaredSize = 0xFFFFFFF0;
+    auto r = CheckWaveHeader(write(waveBytes(rampSamples(10), shape)));
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.size, 0xFFFFFFF0u);
 }
@@ -128,7 +128,7 @@ TEST(AppendWaveSection, TestsRunInOrderAndAFailureAddsNothing) {
     EXPECT_EQ(editor::AppendWaveSection(pages, dir / "none.wav", 8000, 1500), 1);
     EXPECT_EQ(editor::AppendWaveSection(pages, path, 8001, 1500), 16);
     EXPECT_EQ(editor::AppendWaveSection(pages, path, 8000, 1499), 17);
-    WaveSpec stereo;
+    WaveShape stereo;
     stereo.channels = 2;
     auto stereoPath = dir.write("s.wav", waveBytes(rampSamples(10), stereo));
     // The channel test comes before the rate comparison.
@@ -150,12 +150,12 @@ TEST(AppendWaveSection, RefusesRatesOutsideThePeriodByteAndPagesPast24Bits) {
     ASSERT_NE(f, nullptr);
     editor::PageFileWriter pages(f, 17);
     for (std::uint32_t rate : {0u, 3913u, 2000001u}) {
-        WaveSpec s;
+        WaveShape s;
         s.rate = rate;
         auto p = dir.write("r.wav", waveBytes(rampSamples(100), s));
         EXPECT_EQ(editor::AppendWaveSection(pages, p, rate, 100), 18) << rate;
     }
-    WaveSpec big;
+    WaveShape big;
     big.declaredSize = 0xFFFFFFFF - 1;
     auto p = dir.write("big.wav", waveBytes(rampSamples(10), big));
     editor::PageFileWriter late(f, 0xFFFFFF - 100);
