@@ -95,13 +95,14 @@ KivaTab::KivaTab(gui::TabEnvironment& env, QWidget* parent) : QWidget(parent), e
     // An installation's own IvrKeys.bin lives beside the program.
     ivr::setKeyFileFolder(env_.paths.programDir);
 
-    lock_.setControls({BT_Kiva_LoadFile, BT_Kiva_AppNote, BT_Kiva_Blank, BT_Kiva_Write,
-                       BT_Kiva_Verify, env_.deviceSel, env_.pcMain});
-    pane_ = std::make_unique<gui::PaneAdapter>(*RE_Kiva_State, *CG_Kiva_Progress);
-    log_ = std::make_unique<core::OperationLog>(*pane_);
+    report_ = std::make_unique<gui::TabReporting>(
+        *RE_Kiva_State, *CG_Kiva_Progress,
+        std::vector<QWidget*>{BT_Kiva_LoadFile, BT_Kiva_AppNote, BT_Kiva_Blank, BT_Kiva_Write,
+                              BT_Kiva_Verify, env_.deviceSel, env_.pcMain});
     DocumentOpener& opener = *this;
-    operations_ = std::make_unique<KivaOperations>(fields_, *log_, lock_, env_.yield, env_.prompter,
-                                                   env_.files, env_.clock, env_.link, opener);
+    operations_ =
+        std::make_unique<KivaOperations>(fields_, report_->log(), report_->lock(), env_.yield,
+                                         env_.prompter, env_.files, env_.clock, env_.link, opener);
 
     connect(BT_Kiva_LoadFile, &QPushButton::clicked, this, &KivaTab::BT_Kiva_LoadFileClick);
     connect(BT_Kiva_AppNote, &QPushButton::clicked, this, &KivaTab::BT_Kiva_AppNoteClick);

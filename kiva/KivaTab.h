@@ -3,19 +3,13 @@
 #include <QWidget>
 #include <memory>
 
-#include "ControlLock.h"
 #include "KivaOperations.h"
 #include "QtServices.h"
+#include "TabReporting.h"
 
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
-
-namespace sonoprog::gui {
-class Gauge;
-class LogPane;
-class PaneAdapter;
-}  // namespace sonoprog::gui
 
 namespace sonoprog::kiva {
 
@@ -38,8 +32,8 @@ public:
     void BT_Kiva_WriteClick();
     void BT_Kiva_VerifyClick();
 
-    void LockKivaTab() { lock_.lock(); }
-    void UnlockKivaTab() { lock_.unlock(); }
+    void LockKivaTab() { report_->lock().lock(); }
+    void UnlockKivaTab() { report_->lock().unlock(); }
 
     // Where Application Note sends its document; nullptr = the desktop.
     void setDocumentOpener(DocumentOpener* opener) { documentOpener_ = opener; }
@@ -63,9 +57,7 @@ private:
     void run(Operation operation);
 
     gui::TabEnvironment& env_;
-    gui::ControlLock lock_;
-    std::unique_ptr<gui::PaneAdapter> pane_;
-    std::unique_ptr<core::OperationLog> log_;
+    std::unique_ptr<gui::TabReporting> report_;
     KivaFields fields_;
     QtDocumentOpener desktop_;
     DocumentOpener* documentOpener_ = nullptr;

@@ -84,10 +84,10 @@ NorTab::NorTab(gui::TabEnvironment& env, QWidget* parent) : QWidget(parent), env
     page->addWidget(RE_NOR_State, 1);
     page->addWidget(CG_NOR_Progress);
 
-    pane_ = std::make_unique<gui::PaneAdapter>(*RE_NOR_State, *CG_NOR_Progress);
-    log_ = std::make_unique<core::OperationLog>(*pane_);
-    lock_.setControls({BT_NOR_LoadFile, BT_NOR_Blank, BT_NOR_Write, BT_NOR_Verify, CB_NOR_Device,
-                       env_.deviceSel, env_.pcMain});
+    report_ = std::make_unique<gui::TabReporting>(
+        *RE_NOR_State, *CG_NOR_Progress,
+        std::vector<QWidget*>{BT_NOR_LoadFile, BT_NOR_Blank, BT_NOR_Write, BT_NOR_Verify,
+                              CB_NOR_Device, env_.deviceSel, env_.pcMain});
 
     // Only the operator's pick looks the device up, not a selection made in code.
     connect(CB_NOR_Device, &QComboBox::activated, this, [this](int) { CB_NOR_DeviceChange(); });
@@ -122,8 +122,8 @@ void NorTab::showFields(const NorFields& fields) {
 
 void NorTab::run(bool (SerialFlashOperations::*operation)()) {
     NorFields fields = readFields();
-    SerialFlashOperations operations(fields, *log_, lock_, env_.yield, env_.prompter, env_.files,
-                                     env_.paths, env_.link);
+    SerialFlashOperations operations(fields, report_->log(), report_->lock(), env_.yield,
+                                     env_.prompter, env_.files, env_.paths, env_.link);
     (operations.*operation)();
     showFields(fields);
 }

@@ -3,19 +3,14 @@
 #include <QWidget>
 #include <memory>
 
-#include "ControlLock.h"
 #include "LogPane.h"
-#include "OperationLog.h"
 #include "QtServices.h"
 #include "SerialFlashOperations.h"
+#include "TabReporting.h"
 
 class QComboBox;
 class QLineEdit;
 class QPushButton;
-
-namespace sonoprog::gui {
-class Gauge;
-}
 
 namespace sonoprog::serialflash {
 
@@ -41,8 +36,8 @@ public:
     void BT_NOR_WriteClick();
     void BT_NOR_VerifyClick();
 
-    void LockNORTab() { lock_.lock(); }
-    void UnlockNORTab() { lock_.unlock(); }
+    void LockNORTab() { report_->lock().lock(); }
+    void UnlockNORTab() { report_->lock().unlock(); }
 
 private:
     NorFields readFields() const;
@@ -62,9 +57,7 @@ private:
     gui::LogPane* RE_NOR_State = nullptr;
     gui::Gauge* CG_NOR_Progress = nullptr;
 
-    std::unique_ptr<gui::PaneAdapter> pane_;
-    std::unique_ptr<core::OperationLog> log_;
-    gui::ControlLock lock_;
+    std::unique_ptr<gui::TabReporting> report_;
 };
 
 }  // namespace sonoprog::serialflash

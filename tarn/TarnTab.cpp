@@ -94,13 +94,14 @@ TarnTab::TarnTab(gui::TabEnvironment& env, QWidget* parent) : QWidget(parent), e
     CG_Tarn_Progress->setObjectName(QStringLiteral("CG_Tarn_Progress"));
     CG_Tarn_Progress->setGeometry(0, 496, 765, 22);
 
-    lock_.setControls({BT_Tarn_LoadFile, BT_Tarn_Write, BT_Tarn_Verify, ED_Tarn_PageBeg,
-                       ED_Tarn_PageCnt, ED_Tarn_InfoPage, ED_Tarn_AllowError, BT_Tarn_Read,
-                       env_.deviceSel, env_.pcMain});
-    pane_ = std::make_unique<gui::PaneAdapter>(*RE_Tarn_State, *CG_Tarn_Progress);
-    log_ = std::make_unique<core::OperationLog>(*pane_);
-    operations_ = std::make_unique<TarnOperations>(fields_, *log_, lock_, env_.yield, env_.prompter,
-                                                   env_.files, env_.clock, env_.paths, env_.link);
+    report_ = std::make_unique<gui::TabReporting>(
+        *RE_Tarn_State, *CG_Tarn_Progress,
+        std::vector<QWidget*>{BT_Tarn_LoadFile, BT_Tarn_Write, BT_Tarn_Verify, ED_Tarn_PageBeg,
+                              ED_Tarn_PageCnt, ED_Tarn_InfoPage, ED_Tarn_AllowError, BT_Tarn_Read,
+                              env_.deviceSel, env_.pcMain});
+    operations_ = std::make_unique<TarnOperations>(fields_, report_->log(), report_->lock(),
+                                                   env_.yield, env_.prompter, env_.files,
+                                                   env_.clock, env_.paths, env_.link);
 
     connect(BT_Tarn_LoadFile, &QPushButton::clicked, this, &TarnTab::BT_Tarn_LoadFileClick);
     connect(BT_Tarn_Write, &QPushButton::clicked, this, &TarnTab::BT_Tarn_WriteClick);

@@ -3,20 +3,13 @@
 #include <QWidget>
 #include <memory>
 
-#include "ControlLock.h"
-#include "OperationLog.h"
 #include "QtServices.h"
+#include "TabReporting.h"
 #include "TarnOperations.h"
 
 class QFrame;
 class QLineEdit;
 class QPushButton;
-
-namespace sonoprog::gui {
-class Gauge;
-class LogPane;
-class PaneAdapter;
-}  // namespace sonoprog::gui
 
 namespace sonoprog::tarn {
 
@@ -38,10 +31,10 @@ public:
     void BT_Tarn_VerifyClick();
     void BT_Tarn_ReadClick();
 
-    void LockTarnTab() { lock_.lock(); }
-    void UnlockTarnTab() { lock_.unlock(); }
+    void LockTarnTab() { report_->lock().lock(); }
+    void UnlockTarnTab() { report_->lock().unlock(); }
     // The tab's pass, fail and warn lines (LogTarnPass, LogTarnFail, LogTarnWarn).
-    core::OperationLog& tarnLog() { return *log_; }
+    core::OperationLog& tarnLog() { return report_->log(); }
 
     QLineEdit* ED_Tarn_LoadFile = nullptr;
     QLineEdit* ED_Tarn_FileSize = nullptr;
@@ -65,9 +58,7 @@ private:
 
     gui::TabEnvironment& env_;
     TarnFields fields_;
-    std::unique_ptr<gui::PaneAdapter> pane_;
-    std::unique_ptr<core::OperationLog> log_;
-    gui::ControlLock lock_;
+    std::unique_ptr<gui::TabReporting> report_;
     std::unique_ptr<TarnOperations> operations_;
 };
 
