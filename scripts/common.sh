@@ -21,7 +21,7 @@ sonoprog_install_packages() {
     local missing=()
     local pkg
     for pkg in "${SONOPROG_PACKAGES[@]}" "$@"; do
-        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
+        [[ "$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null)" == *"install ok installed"* ]] ||
             missing+=("$pkg")
     done
     [ ${#missing[@]} -eq 0 ] && return 0

@@ -12,6 +12,7 @@ grep -q '^The demonstration passed\.$' <<<"$out"
 grep -q "^Log files (PGM_, VRF_): $work/demo/Temp\$" <<<"$out"
 ls "$work/demo/Temp"/PGM_*.log "$work/demo/Temp"/VRF_*.log >/dev/null
 # A written image verifies: the PGM log of a chip without bad pages is empty.
-[ ! -s "$(ls "$work/demo/Temp"/PGM_*.log | head -1)" ]
+pgm_logs=("$work/demo/Temp"/PGM_*.log)
+[ ! -s "${pgm_logs[0]}" ]
 [ "$(stat -c %s "$work/demo/writer/tarn20.bin")" = 134217728 ]
 [ "$(stat -c %s "$work/demo/writer/kiva300.bin")" = 4096 ]
