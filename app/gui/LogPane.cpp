@@ -8,17 +8,17 @@
 
 namespace sonoprog::gui {
 
-LogPane::LogPane(QWidget* parent) : QTextEdit(parent) {
+LogPane::LogPane(QWidget* parent) : QPlainTextEdit(parent) {
     setReadOnly(true);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setLineWrapMode(QTextEdit::WidgetWidth);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
     QFont f(QStringLiteral("Tahoma"));
     f.setPixelSize(13);
     setFont(f);
     // Nobody edits the pane: an undo stack would only keep a copy of every line.
     setUndoRedoEnabled(false);
     // Keep the newest line in view whenever the content changes.
-    connect(this, &QTextEdit::textChanged, this,
+    connect(this, &QPlainTextEdit::textChanged, this,
             [this] { verticalScrollBar()->setValue(verticalScrollBar()->maximum()); });
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QTextEdit>
+#include <QPlainTextEdit>
 
 #include "OperationPane.h"
 
@@ -8,9 +8,11 @@ namespace sonoprog::gui {
 
 class Gauge;
 
-// A tab's log pane (RE_*_State): read-only rich text, Tahoma 13 px, one colour
-// and boldness per line, always scrolled to its newest line.
-class LogPane final : public QTextEdit {
+// A tab's log pane (RE_*_State): read-only text, Tahoma 13 px, one colour and
+// boldness per line, always scrolled to its newest line. A plain-text edit
+// lays out only the lines in view, so a line costs the same however many the
+// pane already holds.
+class LogPane final : public QPlainTextEdit {
     Q_OBJECT
 public:
     explicit LogPane(QWidget* parent = nullptr);
