@@ -5,10 +5,12 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <memory>
 
+#include "ControlLock.h"
 #include "Fakes.h"
 #include "Gauge.h"
 #include "IvrEncoder.h"
@@ -29,7 +31,7 @@ struct EnabledProbe {
     std::vector<bool> seen;
     void look() {
         bool all = true, none = true;
-        for (auto* c : controls) (c->isEnabled() ? none : all) = false;
+        for (auto* c : controls) (gui::ControlLock::isLocked(*c) ? all : none) = false;
         EXPECT_TRUE(all || none) << "the lock switches every control together";
         seen.push_back(all);
     }
@@ -125,7 +127,7 @@ TEST_F(TabFixture, AnOperationLocksEverythingWhileItRunsAndUnlocksAtTheEnd) {
     QTest::mouseClick(tab->BT_Kiva_Blank, Qt::LeftButton);
     ASSERT_EQ(probe.seen.size(), 86u);
     EXPECT_TRUE(std::none_of(probe.seen.begin(), probe.seen.end(), [](bool e) { return e; }));
-    for (auto* c : probe.controls) EXPECT_TRUE(c->isEnabled());
+    for (auto* c : probe.controls) EXPECT_FALSE(gui::ControlLock::isLocked(*c));
     EXPECT_EQ(tab->CG_Kiva_Progress->progress(), 100);
     const QStringList lines = tab->RE_Kiva_State->lineTexts();
     EXPECT_EQ(lines.front(), QStringLiteral("[ BLANK CHECK ]"));
@@ -135,12 +137,14 @@ TEST_F(TabFixture, AnOperationLocksEverythingWhileItRunsAndUnlocksAtTheEnd) {
 
 TEST_F(TabFixture, LockAndUnlockSwitchTheSevenControls) {
     tab->LockKivaTab();
-    for (auto* c : probe.controls) EXPECT_FALSE(c->isEnabled());
-    // The fields stay as they were (they only look disabled inside the locked page control).
-    EXPECT_TRUE(tab->ED_Kiva_LoadFile->isEnabledTo(&pcMain));
-    EXPECT_TRUE(tab->ME_Kiva_DatInfo->isEnabledTo(&pcMain));
+    for (auto* c : probe.controls) EXPECT_TRUE(gui::ControlLock::isLocked(*c));
+    // The page control is locked at its tabs: the fields stay enabled and keep
+    // their look.
+    EXPECT_FALSE(pcMain.tabBar()->isEnabled());
+    EXPECT_TRUE(tab->ED_Kiva_LoadFile->isEnabled());
+    EXPECT_TRUE(tab->ME_Kiva_DatInfo->isEnabled());
     tab->UnlockKivaTab();
-    for (auto* c : probe.controls) EXPECT_TRUE(c->isEnabled());
+    for (auto* c : probe.controls) EXPECT_FALSE(gui::ControlLock::isLocked(*c));
 }
 
 TEST_F(TabFixture, LoadFileFillsTheFieldsAndWriteUsesThem) {

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <functional>
 
+#include "ControlLock.h"
 #include "Gauge.h"
 #include "LogPane.h"
 #include "NorFixture.h"
@@ -60,7 +61,7 @@ struct NorTabFixture : ::testing::Test {
         std::vector<bool> states;
         for (const char* name : kLockedNames) states.push_back(child<QWidget>(name)->isEnabled());
         states.push_back(deviceSel.isEnabled());
-        states.push_back(pcMain.isEnabled());
+        states.push_back(!gui::ControlLock::isLocked(pcMain));
         return states;
     }
 

@@ -7,6 +7,7 @@
 #include <QTabWidget>
 #include <functional>
 
+#include "ControlLock.h"
 #include "Fakes.h"
 #include "Gauge.h"
 #include "Link.h"
@@ -59,7 +60,7 @@ struct TarnTabTest : ::testing::Test {
     // How many controls of the lock list are enabled now.
     int enabledCount() {
         int n = 0;
-        for (QWidget* w : lockList()) n += w && w->isEnabled();
+        for (QWidget* w : lockList()) n += w && !gui::ControlLock::isLocked(*w);
         return n;
     }
     void load(std::uint32_t pages) {
