@@ -24,6 +24,20 @@ constexpr int kColumnWidths[kTableColumns] = {70, 50, 70, 425, 425};
 constexpr int kRowHeight = 16;
 constexpr int kGridFontPixels = 11;
 
+// The grid's heading: its height and its columns' widths are set, never taken
+// from the captions. Sizing from the contents would lay every caption out in
+// the bold face (which this heading never shows) only to be overruled, and
+// would load that face for nothing at start-up.
+class FixedHeading final : public QHeaderView {
+public:
+    using QHeaderView::QHeaderView;
+
+protected:
+    QSize sectionSizeFromContents(int logicalIndex) const override {
+        return {sectionSize(logicalIndex), kRowHeight + 1};
+    }
+};
+
 struct QuickKey {
     const char* name;
     QKeyCombination keys;
@@ -115,6 +129,23 @@ EditorTab::EditorTab(gui::TabEnvironment& env, QWidget* parent)
     gridFont.setPixelSize(kGridFontPixels);
     SG_SoundTable->setFont(gridFont);
     SG_SoundTable->setGeometry(120, 5, 640, 478);
+    // The headings are set up before the model comes: the row heading is
+    // hidden and fixed, so that its 1,025 sections are never sized from their
+    // numbers.
+    QHeaderView* rows = SG_SoundTable->verticalHeader();
+    rows->hide();
+    rows->setMinimumSectionSize(kRowHeight);
+    rows->setDefaultSectionSize(kRowHeight);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    auto* heading = new FixedHeading(Qt::Horizontal, SG_SoundTable);
+    SG_SoundTable->setHorizontalHeader(heading);
+    heading->setFont(gridFont);
+    heading->setSectionResizeMode(QHeaderView::Fixed);
+    heading->setSectionsClickable(false);
+    heading->setHighlightSections(false);
+    heading->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    heading->setFixedHeight(kRowHeight + 1);
+    heading->setMinimumSectionSize(10);
     SG_SoundTable->setModel(model_);
     SG_SoundTable->setItemDelegate(new SoundTableDelegate(SG_SoundTable));
     SG_SoundTable->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -132,19 +163,6 @@ EditorTab::EditorTab(gui::TabEnvironment& env, QWidget* parent)
     connect(across, &QScrollBar::valueChanged, this, [across](int value) {
         if (value != 0) across->setValue(0);
     });
-    QHeaderView* rows = SG_SoundTable->verticalHeader();
-    rows->hide();
-    rows->setMinimumSectionSize(kRowHeight);
-    rows->setDefaultSectionSize(kRowHeight);
-    rows->setSectionResizeMode(QHeaderView::Fixed);
-    QHeaderView* heading = SG_SoundTable->horizontalHeader();
-    heading->setFont(gridFont);
-    heading->setSectionResizeMode(QHeaderView::Fixed);
-    heading->setSectionsClickable(false);
-    heading->setHighlightSections(false);
-    heading->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    heading->setFixedHeight(kRowHeight + 1);
-    heading->setMinimumSectionSize(10);
     // Any move of the current cell, a click into another column of the same row included.
     connect(SG_SoundTable->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current, const QModelIndex&) {

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QStackedWidget>
 #include <QTabBar>
 #include <QTabWidget>
 
@@ -129,6 +130,12 @@ void MainWindow::buildLayout() {
     PC_Main->addTab(PAGE_Tarn_WRT, QStringLiteral("Tarn20 Writer"));
     PC_Main->addTab(PAGE_NOR_WRT, QStringLiteral("Series Flash Writer"));
     PC_Main->addTab(PAGE_Sound_Editor, QStringLiteral("Sound Editor"));
+    // The tab control places its page stack when the window is first shown;
+    // sized now, the stack is not first sized from its pages (every page's
+    // layout worked out, the Series Flash device list measured item by item)
+    // only to be placed anew.
+    if (auto* stack = PC_Main->findChild<QStackedWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        stack->resize(PC_Main->size());
     buildInformationPage();
     // The window opens on the Tarn20 page; the normal start-up moves to Information.
     PC_Main->setCurrentIndex(kPageTarn);
