@@ -12,7 +12,7 @@ SONOPROG_PACKAGES=(
     libusb-1.0-0-dev libinih-dev libssl-dev
     umockdev libumockdev-dev clang libclang-rt-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    fonts-dejavu-core fonts-urw-base35
+    fonts-dejavu-core fonts-liberation2  # the Tahoma substitute the window prefers
     file
     jq  # bench/run reads the benchmark results (JSON)
 )
