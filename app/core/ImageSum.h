@@ -9,7 +9,14 @@
 namespace sonoprog::core {
 
 // The image check sum: every byte as 0..255 added into a wrapping 32-bit sum.
+// Uses the widest kernel the processor has.
 std::uint32_t sumBytes(const std::uint8_t* data, std::size_t length, std::uint32_t start = 0);
+
+// The kernels behind sumBytes, each giving the same sum, for tests and figures.
+enum class SumKernel { Bytes, Sse2, Avx2 };
+bool sumKernelAvailable(SumKernel kernel);
+std::uint32_t sumBytesWith(SumKernel kernel, const std::uint8_t* data, std::size_t length,
+                           std::uint32_t start = 0);
 
 struct ImageSumResult {
     bool ok = false;  // false when a read failed before the end of the file

@@ -58,16 +58,25 @@ TEST(ImageSum, SumsWrapAndFormatAsEightDigits) {
     EXPECT_EQ(core::hex8(core::sumBytes(ff.data(), ff.size())), "FF000000");
 }
 
-TEST(ImageSum, BlockSumAgreesWithByteByByteAtEveryAlignmentAndLength) {
-    std::vector<std::uint8_t> bytes(4096 + 64);
+TEST(ImageSum, EveryKernelAgreesWithByteByByteAtEveryAlignmentAndLength) {
+    std::vector<std::uint8_t> bytes(4096 + 128);
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<std::uint8_t>((i * 131 + 7) ^ (i >> 3));
-    for (std::size_t offset = 0; offset < 64; ++offset) {
-        for (std::size_t length : {0u, 1u, 15u, 16u, 63u, 64u, 65u, 127u, 128u, 1000u, 4095u}) {
+    std::vector<core::SumKernel> kernels;
+    for (core::SumKernel k : {core::SumKernel::Bytes, core::SumKernel::Sse2, core::SumKernel::Avx2})
+        if (core::sumKernelAvailable(k)) kernels.push_back(k);
+    for (std::size_t offset = 0; offset < 128; ++offset) {
+        for (std::size_t length :
+             {0u, 1u, 15u, 16u, 63u, 64u, 65u, 127u, 128u, 129u, 191u, 192u, 1000u, 4095u}) {
             std::uint32_t expected = 0xFFFFFF00u;  // the start carries over and wraps
             for (std::size_t i = 0; i < length; ++i) expected += bytes[offset + i];
             EXPECT_EQ(core::sumBytes(bytes.data() + offset, length, 0xFFFFFF00u), expected)
                 << "offset " << offset << ", length " << length;
+            for (core::SumKernel k : kernels)
+                EXPECT_EQ(core::sumBytesWith(k, bytes.data() + offset, length, 0xFFFFFF00u),
+                          expected)
+                    << "kernel " << static_cast<int>(k) << ", offset " << offset << ", length "
+                    << length;
         }
     }
     // Split anywhere, the parts chain into the whole.
@@ -75,6 +84,11 @@ TEST(ImageSum, BlockSumAgreesWithByteByByteAtEveryAlignmentAndLength) {
     EXPECT_EQ(
         core::sumBytes(bytes.data() + 100, bytes.size() - 100, core::sumBytes(bytes.data(), 100)),
         whole);
+    // Long runs of 0xFF fill every lane of the wide kernels without overflow.
+    std::vector<std::uint8_t> ff((1u << 20) + 77, 0xFF);
+    const auto ffSum = static_cast<std::uint32_t>(ff.size() * 0xFFu);
+    for (core::SumKernel k : kernels)
+        EXPECT_EQ(core::sumBytesWith(k, ff.data(), ff.size()), ffSum) << static_cast<int>(k);
 }
 
 TEST(ImageSum, StreamSumYieldsAndCoversTheWholeFile) {
