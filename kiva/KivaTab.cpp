@@ -40,6 +40,9 @@ QPushButton* button(const char* name, const char* caption) {
 QLineEdit* readOnlyField(const char* name) {
     auto* e = named(new QLineEdit, name);
     e->setReadOnly(true);
+    // Out of the focus chain: when the lock disables the focused button, the
+    // focus does not land in a field and select its text.
+    e->setFocusPolicy(Qt::NoFocus);
     return e;
 }
 

@@ -24,6 +24,9 @@ Widget* named(Widget* widget, const char* name) {
 QLineEdit* readOnlyField(QWidget* parent, const char* name) {
     auto* edit = named(new QLineEdit(parent), name);
     edit->setReadOnly(true);
+    // Out of the focus chain: when the lock disables the focused button, the
+    // focus does not land in a field and select its text.
+    edit->setFocusPolicy(Qt::NoFocus);
     return edit;
 }
 

@@ -143,6 +143,8 @@ TEST_F(TabFixture, LockAndUnlockSwitchTheSevenControls) {
     EXPECT_FALSE(pcMain.tabBar()->isEnabled());
     EXPECT_TRUE(tab->ED_Kiva_LoadFile->isEnabled());
     EXPECT_TRUE(tab->ME_Kiva_DatInfo->isEnabled());
+    // Nor does the focus of a disabled button fall into a field.
+    EXPECT_EQ(tab->ED_Kiva_LoadFile->focusPolicy(), Qt::NoFocus);
     tab->UnlockKivaTab();
     for (auto* c : probe.controls) EXPECT_FALSE(gui::ControlLock::isLocked(*c));
 }

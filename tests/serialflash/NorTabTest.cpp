@@ -79,6 +79,7 @@ TEST_F(NorTabFixture, ControlsCarryTheirNamesAndFitThePage) {
          {"ED_NOR_MemSize", "ED_NOR_LoadFile", "ED_NOR_FileSize", "ED_NOR_ChkSum"}) {
         ASSERT_NE(child<QLineEdit>(name), nullptr) << name;
         EXPECT_TRUE(child<QLineEdit>(name)->isReadOnly()) << name;
+        EXPECT_EQ(child<QLineEdit>(name)->focusPolicy(), Qt::NoFocus) << name;
     }
     EXPECT_EQ(child<QComboBox>("CB_NOR_Device"), tab.deviceList());
     EXPECT_FALSE(tab.deviceList()->isEditable());
