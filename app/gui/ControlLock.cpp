@@ -22,6 +22,15 @@ public:
     }
 };
 
+// A tab control is locked at its tabs, any other control as a whole.
+void setLocked(QWidget& control, bool locked) {
+    if (auto* tabs = qobject_cast<QTabWidget*>(&control)) {
+        tabs->tabBar()->setEnabled(!locked);
+        return;
+    }
+    control.setEnabled(!locked);
+}
+
 }  // namespace
 
 ControlLock::ControlLock() : pageSwitchGuard_(std::make_unique<PageSwitchGuard>()) {}
@@ -47,14 +56,6 @@ void ControlLock::lock() {
 void ControlLock::unlock() {
     for (auto& c : controls_)
         if (c) setLocked(*c, false);
-}
-
-void ControlLock::setLocked(QWidget& control, bool locked) {
-    if (auto* tabs = qobject_cast<QTabWidget*>(&control)) {
-        tabs->tabBar()->setEnabled(!locked);
-        return;
-    }
-    control.setEnabled(!locked);
 }
 
 bool ControlLock::isLocked(const QWidget& control) {

@@ -30,8 +30,6 @@ public:
     static bool isLocked(const QWidget& control);
 
 private:
-    void setLocked(QWidget& control, bool locked);
-
     std::vector<QPointer<QWidget>> controls_;
     // Keeps Ctrl+Tab from switching the pages of a locked tab control.
     std::unique_ptr<QObject> pageSwitchGuard_;
