@@ -77,8 +77,7 @@ TEST_F(LockFixture, TheKeyboardCannotLeaveALockedPage) {
     EXPECT_EQ(tabs->currentWidget(), page);
     pressCtrlTab(Qt::ShiftModifier);
     EXPECT_EQ(tabs->currentWidget(), page);
-    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {},
-                      tabs->tabBar()->tabRect(1).center());
+    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(1).center());
     EXPECT_EQ(tabs->currentWidget(), page);
 
     // Unlocked, the same key and click switch pages again.
@@ -86,8 +85,7 @@ TEST_F(LockFixture, TheKeyboardCannotLeaveALockedPage) {
     field->setFocus();
     pressCtrlTab();
     EXPECT_EQ(tabs->currentWidget(), other);
-    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {},
-                      tabs->tabBar()->tabRect(0).center());
+    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(0).center());
     EXPECT_EQ(tabs->currentWidget(), page);
 }
 

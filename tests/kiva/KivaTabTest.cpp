@@ -182,4 +182,3 @@ TEST_F(TabFixture, ApplicationNoteNeverLocks) {
     EXPECT_TRUE(probe.seen[1]);
     EXPECT_TRUE(tab->RE_Kiva_State->lineTexts().isEmpty());
 }
-

@@ -149,4 +149,3 @@ TEST_F(TarnTabTest, FailedOperationUnlocksEvenTheDisabledDeviceSelector) {
         "    [X] Failed to read page: 0x000001 (Chip can not leave read mode!)!"));
     EXPECT_EQ(enabledCount(), 10);
 }
-
