@@ -4,17 +4,17 @@
 #include <string>
 #include <vector>
 
-#include "AppPaths.h"
-#include "Application.h"
-#include "InstanceLock.h"
-#include "MainWindow.h"
-#include "PersistentWriter.h"
-#include "ProgramOptions.h"
-#include "QtServices.h"
-#include "StandardWriter.h"
-#include "UsbEventPump.h"
-#include "UsbWriterDevice.h"
-#include "Version.h"
+#include "app/InstanceLock.h"
+#include "app/MainWindow.h"
+#include "app/ProgramOptions.h"
+#include "core/AppPaths.h"
+#include "core/Version.h"
+#include "gui/Application.h"
+#include "gui/QtServices.h"
+#include "link/usb/UsbEventPump.h"
+#include "link/usb/UsbWriterDevice.h"
+#include "sim/PersistentWriter.h"
+#include "sim/StandardWriter.h"
 
 using namespace sonoprog;
 

@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "AppPaths.h"
-#include "Clock.h"
-#include "Link.h"
-#include "OperationLog.h"
-#include "OperationPane.h"
-#include "Prompter.h"
-#include "VirtualWriter.h"
-#include "WriterLink.h"
+#include "core/AppPaths.h"
+#include "core/Clock.h"
+#include "core/OperationLog.h"
+#include "core/OperationPane.h"
+#include "core/Prompter.h"
+#include "link/Link.h"
+#include "link/WriterLink.h"
+#include "sim/VirtualWriter.h"
 
 namespace sonoprog::bench {
 

@@ -3,13 +3,13 @@
 #include <cstdio>
 #include <fstream>
 
-#include "AppPaths.h"
-#include "BenchSupport.h"
-#include "Clock.h"
-#include "EditorOperations.h"
-#include "EditorPanel.h"
-#include "SectionTable.h"
-#include "WaveFile.h"
+#include "bench/BenchSupport.h"
+#include "core/AppPaths.h"
+#include "core/Clock.h"
+#include "editor/EditorOperations.h"
+#include "editor/EditorPanel.h"
+#include "editor/SectionTable.h"
+#include "editor/WaveFile.h"
 
 using namespace sonoprog;
 

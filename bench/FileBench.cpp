@@ -2,18 +2,18 @@
 // and through the window, against cat reading the same file.
 #include <QLineEdit>
 
-#include "AppPaths.h"
-#include "BenchSupport.h"
-#include "Clock.h"
-#include "FileHandle.h"
-#include "ImageSum.h"
-#include "Link.h"
-#include "NorTab.h"
-#include "OperationLog.h"
-#include "QtServices.h"
-#include "SerialFlashOperations.h"
-#include "VirtualWriter.h"
-#include "WindowRig.h"
+#include "bench/BenchSupport.h"
+#include "bench/WindowRig.h"
+#include "core/AppPaths.h"
+#include "core/Clock.h"
+#include "core/FileHandle.h"
+#include "core/ImageSum.h"
+#include "core/OperationLog.h"
+#include "gui/QtServices.h"
+#include "link/Link.h"
+#include "serialflash/SerialFlashOperations.h"
+#include "serialflash/SerialFlashPage.h"
+#include "sim/VirtualWriter.h"
 
 using namespace sonoprog;
 
@@ -54,7 +54,7 @@ struct LoadServices : bench::OperationRig {
 bench::Timed loadCore() {
     LoadServices s;
     s.files.open = image().string();
-    serialflash::NorFields fields;
+    serialflash::SerialFlashFields fields;
     serialflash::SerialFlashOperations ops(fields, s.log, s.lock, s.yield, s.prompter, s.files,
                                            s.paths, s.link);
     const bench::Stopwatch watch;
@@ -69,7 +69,7 @@ bench::Timed loadWindow() {
     LoadServices s;
     s.files.open = image().string();
     bench::WindowRig rig(s);
-    auto* tab = rig.addPage(new serialflash::NorTab(rig.env), "Series Flash Writer");
+    auto* tab = rig.addPage(new serialflash::SerialFlashPage(rig.env), "Series Flash Writer");
     const bench::Timed elapsed = rig.timeClick([tab] { tab->BT_NOR_LoadFileClick(); });
     auto* size = tab->findChild<QLineEdit*>(QStringLiteral("ED_NOR_FileSize"));
     if (!size || size->text() != QString::number(kImageSize)) bench::fatal("window load failed");

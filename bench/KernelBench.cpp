@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "ImageSum.h"
+#include "core/ImageSum.h"
 
 namespace {
 

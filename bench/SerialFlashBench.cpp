@@ -4,15 +4,15 @@
 #include <cstring>
 #include <fstream>
 
-#include "AppPaths.h"
-#include "BenchSupport.h"
-#include "ImageSum.h"
-#include "Link.h"
-#include "OperationLog.h"
-#include "SerialFlashChip.h"
-#include "SerialFlashCommands.h"
-#include "SerialFlashOperations.h"
-#include "VirtualWriter.h"
+#include "bench/BenchSupport.h"
+#include "core/AppPaths.h"
+#include "core/ImageSum.h"
+#include "core/OperationLog.h"
+#include "link/Link.h"
+#include "serialflash/SerialFlashCommands.h"
+#include "serialflash/SerialFlashOperations.h"
+#include "sim/SerialFlashChip.h"
+#include "sim/VirtualWriter.h"
 
 using namespace sonoprog;
 
@@ -40,7 +40,7 @@ struct NorBench : bench::OperationRig {
 
 bench::Timed writeOperation() {
     NorBench b;
-    serialflash::NorFields fields{"W25Q128", std::to_string(kImageSize), image().string(),
+    serialflash::SerialFlashFields fields{"W25Q128", std::to_string(kImageSize), image().string(),
                                   std::to_string(kImageSize), "00000000"};
     serialflash::SerialFlashOperations ops(fields, b.log, b.lock, b.yield, b.prompter, b.files,
                                            b.paths, b.link);

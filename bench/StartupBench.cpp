@@ -1,7 +1,7 @@
 // Start-up to the first painted window, each run a fresh process: the
 // program's window over a Setup.ini with 50 serial flash devices, against a
 // bare window with five empty tabs.
-#include "StartupBench.h"
+#include "bench/StartupBench.h"
 
 #include <unistd.h>
 #include <QApplication>
@@ -12,12 +12,12 @@
 #include <fstream>
 #include <memory>
 
-#include "AppPaths.h"
-#include "Application.h"
-#include "BenchSupport.h"
-#include "InstanceLock.h"
-#include "MainWindow.h"
-#include "StandardWriter.h"
+#include "app/InstanceLock.h"
+#include "app/MainWindow.h"
+#include "bench/BenchSupport.h"
+#include "core/AppPaths.h"
+#include "gui/Application.h"
+#include "sim/StandardWriter.h"
 
 using namespace sonoprog;
 

@@ -5,18 +5,18 @@
 #include <cstdio>
 #include <fstream>
 
-#include "AppPaths.h"
-#include "BenchSupport.h"
-#include "Clock.h"
-#include "Link.h"
-#include "OperationLog.h"
-#include "QtServices.h"
-#include "TarnChip.h"
-#include "TarnCommands.h"
-#include "TarnOperations.h"
-#include "TarnTab.h"
-#include "VirtualWriter.h"
-#include "WindowRig.h"
+#include "bench/BenchSupport.h"
+#include "bench/WindowRig.h"
+#include "core/AppPaths.h"
+#include "core/Clock.h"
+#include "core/OperationLog.h"
+#include "gui/QtServices.h"
+#include "link/Link.h"
+#include "sim/TarnChip.h"
+#include "sim/VirtualWriter.h"
+#include "tarn/TarnCommands.h"
+#include "tarn/TarnOperations.h"
+#include "tarn/TarnPage.h"
 
 using namespace sonoprog;
 
@@ -187,7 +187,7 @@ bench::Timed writeCore() {
 bench::Timed writeWindow() {
     TarnBench b;
     bench::WindowRig rig(b);
-    auto* tab = rig.addPage(new tarn::TarnTab(rig.env), "Tarn20 Writer");
+    auto* tab = rig.addPage(new tarn::TarnPage(rig.env), "Tarn20 Writer");
     tab->ED_Tarn_LoadFile->setText(QString::fromStdString(b.fields.LoadFile));
     tab->ED_Tarn_FileSize->setText(QString::fromStdString(b.fields.FileSize));
     tab->ED_Tarn_PageBeg->setText(QStringLiteral("0"));
@@ -219,7 +219,7 @@ bench::Timed loadWindow() {
     TarnBench b;
     b.files.open = bench::loadImage().string();
     bench::WindowRig rig(b);
-    auto* tab = rig.addPage(new tarn::TarnTab(rig.env), "Tarn20 Writer");
+    auto* tab = rig.addPage(new tarn::TarnPage(rig.env), "Tarn20 Writer");
     const bench::Timed elapsed = rig.timeClick([tab] { tab->BT_Tarn_LoadFileClick(); });
     if (tab->ED_Tarn_FileSize->text() != QString::number(bench::kLoadImageSize))
         bench::fatal("Tarn20 load through the window failed");

@@ -1,4 +1,4 @@
-#include "WindowRig.h"
+#include "bench/WindowRig.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

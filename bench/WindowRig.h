@@ -7,8 +7,8 @@
 
 #include <functional>
 
-#include "BenchSupport.h"
-#include "QtServices.h"
+#include "bench/BenchSupport.h"
+#include "gui/QtServices.h"
 
 namespace sonoprog::bench {
 

@@ -1,6 +1,6 @@
-#include "Arguments.h"
+#include "cli/Arguments.h"
 
-#include "NumberText.h"
+#include "core/NumberText.h"
 
 namespace sonoprog::cli {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ProgramOptions.h"
+#include "core/WriterOption.h"
 
 namespace sonoprog::cli {
 

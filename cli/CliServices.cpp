@@ -1,4 +1,4 @@
-#include "CliServices.h"
+#include "cli/CliServices.h"
 
 #include <string>
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "OperationPane.h"
-#include "Prompter.h"
+#include "core/OperationPane.h"
+#include "core/Prompter.h"
 
 namespace sonoprog::cli {
 

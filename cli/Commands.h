@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Session.h"
+#include "cli/Session.h"
 
 namespace sonoprog::cli {
 

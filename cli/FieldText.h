@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "WriterLink.h"
+#include "link/WriterLink.h"
 
 namespace sonoprog::cli {
 

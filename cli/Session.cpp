@@ -1,11 +1,11 @@
-#include "Session.h"
+#include "cli/Session.h"
 
 #include <system_error>
 
-#include "ConnectionMonitor.h"
-#include "PersistentWriter.h"
-#include "StandardWriter.h"
-#include "UsbWriterDevice.h"
+#include "link/ConnectionMonitor.h"
+#include "link/usb/UsbWriterDevice.h"
+#include "sim/PersistentWriter.h"
+#include "sim/StandardWriter.h"
 
 namespace sonoprog::cli {
 

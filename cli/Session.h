@@ -5,13 +5,13 @@
 #include <memory>
 #include <string>
 
-#include "AppPaths.h"
-#include "Arguments.h"
-#include "CliServices.h"
-#include "Clock.h"
-#include "Link.h"
-#include "OperationLog.h"
-#include "TerminalPane.h"
+#include "cli/Arguments.h"
+#include "cli/CliServices.h"
+#include "cli/TerminalPane.h"
+#include "core/AppPaths.h"
+#include "core/Clock.h"
+#include "core/OperationLog.h"
+#include "link/Link.h"
 
 namespace sonoprog::cli {
 

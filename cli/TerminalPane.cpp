@@ -1,4 +1,4 @@
-#include "TerminalPane.h"
+#include "cli/TerminalPane.h"
 
 #include <cstdint>
 

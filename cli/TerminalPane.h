@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "LogLine.h"
-#include "OperationPane.h"
+#include "core/LogLine.h"
+#include "core/OperationPane.h"
 
 namespace sonoprog::cli {
 

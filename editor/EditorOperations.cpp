@@ -1,15 +1,15 @@
-#include "EditorOperations.h"
+#include "editor/EditorOperations.h"
 
 #include <array>
 #include <cstring>
 #include <system_error>
 #include <vector>
 
-#include "AtomicFile.h"
-#include "FileHandle.h"
-#include "NumberText.h"
-#include "ProjectFile.h"
-#include "WaveFile.h"
+#include "core/FileHandle.h"
+#include "core/NumberText.h"
+#include "editor/AtomicFile.h"
+#include "editor/ProjectFile.h"
+#include "editor/WaveFile.h"
 
 namespace sonoprog::editor {
 

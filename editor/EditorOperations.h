@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <string>
 
-#include "AppPaths.h"
-#include "Clock.h"
-#include "EditorPanel.h"
-#include "OperationPane.h"
-#include "Prompter.h"
-#include "SectionTable.h"
+#include "core/AppPaths.h"
+#include "core/Clock.h"
+#include "core/OperationPane.h"
+#include "core/Prompter.h"
+#include "editor/EditorPanel.h"
+#include "editor/SectionTable.h"
 
 namespace sonoprog::editor {
 

@@ -1,4 +1,4 @@
-#include "EditorPanel.h"
+#include "editor/EditorPanel.h"
 
 namespace sonoprog::editor {
 

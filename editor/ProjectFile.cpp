@@ -1,4 +1,4 @@
-#include "ProjectFile.h"
+#include "editor/ProjectFile.h"
 
 #include <algorithm>
 #include <system_error>

@@ -1,9 +1,9 @@
-#include "SectionTable.h"
+#include "editor/SectionTable.h"
 
 #include <charconv>
 #include <limits>
 
-#include "NumberText.h"
+#include "core/NumberText.h"
 
 namespace sonoprog::editor {
 

@@ -1,11 +1,11 @@
-#include "SoundTableModel.h"
+#include "editor/SoundTableModel.h"
 
 #include <QApplication>
 #include <QColor>
 #include <QPainter>
 #include <QStyle>
 
-#include "QtServices.h"
+#include "gui/QtServices.h"
 
 namespace sonoprog::editor {
 

@@ -4,7 +4,7 @@
 #include <QStyledItemDelegate>
 #include <functional>
 
-#include "SectionTable.h"
+#include "editor/SectionTable.h"
 
 namespace sonoprog::editor {
 

@@ -1,9 +1,9 @@
-#include "WaveFile.h"
+#include "editor/WaveFile.h"
 
 #include <chrono>
 #include <cstring>
 
-#include "FileHandle.h"
+#include "core/FileHandle.h"
 
 namespace sonoprog::editor {
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "OperationPane.h"
+#include "core/OperationPane.h"
 
 namespace sonoprog::editor {
 

@@ -1,12 +1,12 @@
-#include "Ivr2bin.h"
+#include "ivr/Ivr2bin.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <utility>
 
-#include "FileHandle.h"
-#include "IvrCipher.h"
+#include "core/FileHandle.h"
+#include "ivr/IvrCipher.h"
 
 namespace sonoprog::ivr {
 

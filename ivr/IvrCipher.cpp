@@ -3,15 +3,15 @@
 // without loading the legacy provider, so the warning is silenced here only.
 #define OPENSSL_SUPPRESS_DEPRECATED 1
 
-#include "IvrCipher.h"
+#include "ivr/IvrCipher.h"
 
 #include <openssl/des.h>
 
 #include <array>
 #include <cstring>
 
-#include "FileHandle.h"
-#include "Ivr2bin.h"
+#include "core/FileHandle.h"
+#include "ivr/Ivr2bin.h"
 
 namespace sonoprog::ivr {
 

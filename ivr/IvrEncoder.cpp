@@ -1,11 +1,11 @@
-#include "IvrEncoder.h"
+#include "ivr/IvrEncoder.h"
 
 #include <cstring>
 #include <fstream>
 #include <utility>
 
-#include "Ivr2bin.h"
-#include "IvrCipher.h"
+#include "ivr/Ivr2bin.h"
+#include "ivr/IvrCipher.h"
 
 namespace sonoprog::ivr {
 

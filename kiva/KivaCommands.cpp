@@ -1,4 +1,4 @@
-#include "KivaCommands.h"
+#include "kiva/KivaCommands.h"
 
 #include <algorithm>
 #include <cstring>

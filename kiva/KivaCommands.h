@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "WriterLink.h"
+#include "link/WriterLink.h"
 
 namespace sonoprog::kiva {
 

@@ -1,11 +1,11 @@
-#include "KivaOperations.h"
+#include "kiva/KivaOperations.h"
 
 #include <cstring>
 #include <vector>
 
-#include "IniFile.h"
-#include "Ivr2bin.h"
-#include "NumberText.h"
+#include "core/IniFile.h"
+#include "core/NumberText.h"
+#include "ivr/Ivr2bin.h"
 
 namespace sonoprog::kiva {
 

@@ -4,13 +4,13 @@
 #include <string>
 #include <string_view>
 
-#include "Clock.h"
-#include "KivaCommands.h"
-#include "OperationFrame.h"
-#include "OperationLog.h"
-#include "OperationPane.h"
-#include "Prompter.h"
-#include "WriterLink.h"
+#include "core/Clock.h"
+#include "core/OperationFrame.h"
+#include "core/OperationLog.h"
+#include "core/OperationPane.h"
+#include "core/Prompter.h"
+#include "kiva/KivaCommands.h"
+#include "link/WriterLink.h"
 
 namespace sonoprog::kiva {
 

@@ -1,4 +1,4 @@
-#include "ConnectionMonitor.h"
+#include "link/ConnectionMonitor.h"
 
 namespace sonoprog::link {
 

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "Link.h"
+#include "link/Link.h"
 
 namespace sonoprog::link {
 

@@ -1,4 +1,4 @@
-#include "Link.h"
+#include "link/Link.h"
 
 namespace sonoprog::link {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Prompter.h"
-#include "WriterDevice.h"
-#include "WriterLink.h"
+#include "core/Prompter.h"
+#include "link/WriterDevice.h"
+#include "link/WriterLink.h"
 
 namespace sonoprog::link {
 

@@ -1,4 +1,4 @@
-#include "SerialFlashCommands.h"
+#include "serialflash/SerialFlashCommands.h"
 
 #include <algorithm>
 #include <array>

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "AppPaths.h"
-#include "IniFile.h"
-#include "WriterLink.h"
+#include "core/AppPaths.h"
+#include "core/IniFile.h"
+#include "link/WriterLink.h"
 
 namespace sonoprog::serialflash {
 

@@ -1,4 +1,4 @@
-#include "SerialFlashOperations.h"
+#include "serialflash/SerialFlashOperations.h"
 
 #include <algorithm>
 #include <array>
@@ -7,11 +7,11 @@
 #include <optional>
 #include <vector>
 
-#include "FileHandle.h"
-#include "ImageSum.h"
-#include "NumberText.h"
-#include "OperationFrame.h"
-#include "SerialFlashCommands.h"
+#include "core/FileHandle.h"
+#include "core/ImageSum.h"
+#include "core/NumberText.h"
+#include "core/OperationFrame.h"
+#include "serialflash/SerialFlashCommands.h"
 
 namespace sonoprog::serialflash {
 
@@ -108,7 +108,7 @@ private:
 // operation of the tab is built from.
 class ChipRun {
 public:
-    ChipRun(NorFields& fields, const NorServices& s, core::Clock& clock, const ChipTexts& texts)
+    ChipRun(SerialFlashFields& fields, const NorServices& s, core::Clock& clock, const ChipTexts& texts)
         : fields_(fields),
           s_(s),
           texts_(texts),
@@ -297,7 +297,7 @@ private:
             frame_.fail("Wronging range of file size!");
     }
 
-    NorFields& fields_;
+    SerialFlashFields& fields_;
     const NorServices& s_;
     const ChipTexts& texts_;
     core::OperationFrame frame_;

@@ -3,18 +3,18 @@
 #include <cstdint>
 #include <string>
 
-#include "AppPaths.h"
-#include "Clock.h"
-#include "OperationLog.h"
-#include "OperationPane.h"
-#include "Prompter.h"
-#include "WriterLink.h"
+#include "core/AppPaths.h"
+#include "core/Clock.h"
+#include "core/OperationLog.h"
+#include "core/OperationPane.h"
+#include "core/Prompter.h"
+#include "link/WriterLink.h"
 
 namespace sonoprog::serialflash {
 
 // The texts of the Series Flash tab's fields. The operations read them and
 // write back what they change: deviceChange() memSize, loadFile() the last three.
-struct NorFields {
+struct SerialFlashFields {
     std::string device;    // CB_NOR_Device: names the device's section of Setup.ini
     std::string memSize;   // ED_NOR_MemSize: "Size" as decimal text, empty until picked
     std::string loadFile;  // ED_NOR_LoadFile: path of the loaded file
@@ -37,9 +37,9 @@ struct NorServices {
 // command line both run these. Each returns whether it passed.
 class SerialFlashOperations {
 public:
-    SerialFlashOperations(NorFields& fields, const NorServices& services)
+    SerialFlashOperations(SerialFlashFields& fields, const NorServices& services)
         : fields_(fields), s_(services) {}
-    SerialFlashOperations(NorFields& fields, core::OperationLog& log, core::TabLock& lock,
+    SerialFlashOperations(SerialFlashFields& fields, core::OperationLog& log, core::TabLock& lock,
                           core::YieldHook& yield, core::Prompter& prompter,
                           core::FileChooser& files, const core::AppPaths& paths,
                           link::WriterLink& link)
@@ -59,7 +59,7 @@ public:
     bool verify();
 
 private:
-    NorFields& fields_;
+    SerialFlashFields& fields_;
     NorServices s_;
     core::SystemClock clock_;  // the frame wants one; this tab writes no time lines
 };

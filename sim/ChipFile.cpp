@@ -1,4 +1,4 @@
-#include "ChipFile.h"
+#include "sim/ChipFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

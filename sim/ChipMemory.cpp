@@ -1,4 +1,4 @@
-#include "ChipMemory.h"
+#include "sim/ChipMemory.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "WriterLink.h"
+#include "link/WriterLink.h"
 
 namespace sonoprog::sim {
 

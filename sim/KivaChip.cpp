@@ -1,4 +1,4 @@
-#include "KivaChip.h"
+#include "sim/KivaChip.h"
 
 #include <string>
 

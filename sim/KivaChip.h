@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "ChipMemory.h"
-#include "ChipModel.h"
+#include "sim/ChipMemory.h"
+#include "sim/ChipModel.h"
 
 namespace sonoprog::sim {
 

@@ -1,13 +1,13 @@
-#include "PersistentWriter.h"
+#include "sim/PersistentWriter.h"
 
 #include <unistd.h>
 #include <system_error>
 
-#include "ChipFile.h"
-#include "KivaChip.h"
-#include "SerialFlashChip.h"
-#include "StandardWriter.h"
-#include "TarnChip.h"
+#include "sim/ChipFile.h"
+#include "sim/KivaChip.h"
+#include "sim/SerialFlashChip.h"
+#include "sim/StandardWriter.h"
+#include "sim/TarnChip.h"
 
 namespace sonoprog::sim {
 

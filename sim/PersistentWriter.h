@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "VirtualWriter.h"
-#include "WriterSettings.h"
+#include "sim/VirtualWriter.h"
+#include "sim/WriterSettings.h"
 
 namespace sonoprog::sim {
 

@@ -1,4 +1,4 @@
-#include "SerialFlashChip.h"
+#include "sim/SerialFlashChip.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "ChipMemory.h"
-#include "ChipModel.h"
+#include "sim/ChipMemory.h"
+#include "sim/ChipModel.h"
 
 namespace sonoprog::sim {
 

@@ -1,9 +1,9 @@
-#include "StandardWriter.h"
+#include "sim/StandardWriter.h"
 
 // One include and one addChip line per chip model.
-#include "KivaChip.h"
-#include "SerialFlashChip.h"
-#include "TarnChip.h"
+#include "sim/KivaChip.h"
+#include "sim/SerialFlashChip.h"
+#include "sim/TarnChip.h"
 
 namespace sonoprog::sim {
 

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "VirtualWriter.h"
+#include "sim/VirtualWriter.h"
 
 namespace sonoprog::sim {
 

@@ -1,4 +1,4 @@
-#include "TarnChip.h"
+#include "sim/TarnChip.h"
 
 #include <algorithm>
 #include <cstdio>

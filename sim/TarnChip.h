@@ -7,8 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "ChipMemory.h"
-#include "ChipModel.h"
+#include "sim/ChipMemory.h"
+#include "sim/ChipModel.h"
 
 namespace sonoprog::sim {
 

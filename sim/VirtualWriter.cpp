@@ -1,4 +1,4 @@
-#include "VirtualWriter.h"
+#include "sim/VirtualWriter.h"
 
 #include <cstdio>
 #include <cstring>

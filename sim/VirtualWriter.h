@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "ChipModel.h"
-#include "WriterDevice.h"
+#include "link/WriterDevice.h"
+#include "sim/ChipModel.h"
 
 namespace sonoprog::sim {
 

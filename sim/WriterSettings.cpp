@@ -1,6 +1,6 @@
-#include "WriterSettings.h"
+#include "sim/WriterSettings.h"
 
-#include "NumberText.h"
+#include "core/NumberText.h"
 
 namespace sonoprog::sim {
 

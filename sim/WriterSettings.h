@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "IniFile.h"
+#include "core/IniFile.h"
 
 namespace sonoprog::sim {
 

@@ -1,8 +1,8 @@
-#include "TarnCommands.h"
+#include "tarn/TarnCommands.h"
 
 #include <cstring>
 
-#include "ImageSum.h"
+#include "core/ImageSum.h"
 
 namespace sonoprog::tarn {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "WriterLink.h"
+#include "link/WriterLink.h"
 
 namespace sonoprog::tarn {
 

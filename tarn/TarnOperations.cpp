@@ -1,4 +1,4 @@
-#include "TarnOperations.h"
+#include "tarn/TarnOperations.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,9 +8,9 @@
 
 #include <unistd.h>
 
-#include "ImageSum.h"
-#include "NumberText.h"
-#include "TempFiles.h"
+#include "core/ImageSum.h"
+#include "core/NumberText.h"
+#include "core/TempFiles.h"
 
 namespace sonoprog::tarn {
 

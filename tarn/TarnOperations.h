@@ -6,15 +6,15 @@
 #include <memory>
 #include <string>
 
-#include "AppPaths.h"
-#include "Clock.h"
-#include "FileHandle.h"
-#include "OperationFrame.h"
-#include "OperationLog.h"
-#include "OperationPane.h"
-#include "Prompter.h"
-#include "TarnCommands.h"
-#include "WriterLink.h"
+#include "core/AppPaths.h"
+#include "core/Clock.h"
+#include "core/FileHandle.h"
+#include "core/OperationFrame.h"
+#include "core/OperationLog.h"
+#include "core/OperationPane.h"
+#include "core/Prompter.h"
+#include "link/WriterLink.h"
+#include "tarn/TarnCommands.h"
 
 namespace sonoprog::tarn {
 

@@ -1,4 +1,4 @@
-#include "UsbEventPump.h"
+#include "link/usb/UsbEventPump.h"
 
 #include <libusb.h>
 #include <poll.h>

@@ -6,7 +6,7 @@
 #include <map>
 #include <memory>
 
-#include "UsbWriterDevice.h"
+#include "link/usb/UsbWriterDevice.h"
 
 namespace sonoprog::link::usb {
 

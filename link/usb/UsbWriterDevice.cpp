@@ -1,10 +1,10 @@
-#include "UsbWriterDevice.h"
+#include "link/usb/UsbWriterDevice.h"
 
 #include <libusb.h>
 #include <algorithm>
 #include <cstdlib>
 
-#include "NumberText.h"
+#include "core/NumberText.h"
 
 namespace sonoprog::link::usb {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "WriterDevice.h"
+#include "link/WriterDevice.h"
 
 struct libusb_context;
 struct libusb_device;

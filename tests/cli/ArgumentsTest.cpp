@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Arguments.h"
+#include "cli/Arguments.h"
 
 using namespace sonoprog::cli;
 using WriterChoice = sonoprog::core::WriterOption;

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace sonoprog::test {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "CliRunner.h"
+#include "tests/cli/CliRunner.h"
 
 using namespace sonoprog::test;
 

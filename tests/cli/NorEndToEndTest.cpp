@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "CliRunner.h"
+#include "tests/cli/CliRunner.h"
 
 using namespace sonoprog::test;
 

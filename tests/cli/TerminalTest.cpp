@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <string>
 
-#include "CliServices.h"
-#include "Fakes.h"
-#include "OperationFrame.h"
-#include "OperationLog.h"
-#include "TerminalPane.h"
+#include "cli/CliServices.h"
+#include "cli/TerminalPane.h"
+#include "core/OperationFrame.h"
+#include "core/OperationLog.h"
+#include "tests/support/Fakes.h"
 
 using namespace sonoprog;
 using namespace sonoprog::cli;

@@ -4,12 +4,12 @@
 #include <filesystem>
 #include <string>
 
-#include "Clock.h"
-#include "Fakes.h"
-#include "ImageSum.h"
-#include "NumberText.h"
-#include "TempDir.h"
-#include "TempFiles.h"
+#include "core/Clock.h"
+#include "core/ImageSum.h"
+#include "core/NumberText.h"
+#include "core/TempFiles.h"
+#include "tests/support/Fakes.h"
+#include "tests/support/TempDir.h"
 
 using namespace sonoprog;
 

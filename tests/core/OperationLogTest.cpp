@@ -2,9 +2,9 @@
 
 #include <stdexcept>
 
-#include "Fakes.h"
-#include "OperationFrame.h"
-#include "OperationLog.h"
+#include "core/OperationFrame.h"
+#include "core/OperationLog.h"
+#include "tests/support/Fakes.h"
 
 using namespace sonoprog;
 using core::LineKind;

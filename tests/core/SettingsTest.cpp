@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "IniFile.h"
-#include "TempDir.h"
+#include "core/IniFile.h"
+#include "tests/support/TempDir.h"
 
 using sonoprog::core::IniFile;
 

@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
-#include "EditorFixture.h"
-#include "NumberText.h"
-#include "WaveFile.h"
+#include "core/NumberText.h"
+#include "editor/WaveFile.h"
+#include "tests/editor/EditorFixture.h"
 
 namespace sonoprog::test {
 namespace {

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "AppPaths.h"
-#include "EditorOperations.h"
-#include "EditorPanel.h"
-#include "Fakes.h"
-#include "SectionTable.h"
-#include "TempDir.h"
+#include "core/AppPaths.h"
+#include "editor/EditorOperations.h"
+#include "editor/EditorPanel.h"
+#include "editor/SectionTable.h"
+#include "tests/support/Fakes.h"
+#include "tests/support/TempDir.h"
 
 namespace sonoprog::test {
 

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "EditorFixture.h"
-#include "ProjectFile.h"
+#include "editor/ProjectFile.h"
+#include "tests/editor/EditorFixture.h"
 
 namespace sonoprog::test {
 namespace {

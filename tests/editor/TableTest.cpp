@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "EditorFixture.h"
+#include "tests/editor/EditorFixture.h"
 
 namespace sonoprog::test {
 namespace {

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "EditorFixture.h"
-#include "WaveFile.h"
+#include "editor/WaveFile.h"
+#include "tests/editor/EditorFixture.h"
 
 namespace sonoprog::test {
 namespace {

@@ -7,7 +7,7 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include "ControlLock.h"
+#include "gui/ControlLock.h"
 
 using namespace sonoprog;
 

@@ -4,12 +4,12 @@
 #include <QScrollBar>
 #include <QTextBlock>
 
-#include "Fakes.h"
-#include "Gauge.h"
-#include "LogPane.h"
-#include "OperationFrame.h"
-#include "OperationLog.h"
-#include "UsbEventPump.h"
+#include "core/OperationFrame.h"
+#include "core/OperationLog.h"
+#include "gui/Gauge.h"
+#include "gui/LogPane.h"
+#include "link/usb/UsbEventPump.h"
+#include "tests/support/Fakes.h"
 
 using namespace sonoprog;
 

@@ -1,7 +1,7 @@
 // The reference uses the plain DES_* calls that OpenSSL 3 marks deprecated.
 #define OPENSSL_SUPPRESS_DEPRECATED 1
 
-#include "IvrReference.h"
+#include "tests/ivr/IvrReference.h"
 
 #include <openssl/des.h>
 

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <random>
 
-#include "Ivr2bin.h"
-#include "IvrEncoder.h"
-#include "IvrReference.h"
-#include "TempDir.h"
+#include "ivr/Ivr2bin.h"
+#include "ivr/IvrEncoder.h"
+#include "tests/ivr/IvrReference.h"
+#include "tests/support/TempDir.h"
 
 using namespace sonoprog;
 using ivr::IvrLayout;

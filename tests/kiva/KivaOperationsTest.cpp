@@ -4,16 +4,16 @@
 #include <memory>
 #include <random>
 
-#include "Fakes.h"
-#include "Ivr2bin.h"
-#include "IvrEncoder.h"
-#include "KivaChip.h"
-#include "KivaOperations.h"
-#include "Link.h"
-#include "LogLines.h"
-#include "NumberText.h"
-#include "TempDir.h"
-#include "VirtualWriter.h"
+#include "core/NumberText.h"
+#include "ivr/Ivr2bin.h"
+#include "ivr/IvrEncoder.h"
+#include "kiva/KivaOperations.h"
+#include "link/Link.h"
+#include "sim/KivaChip.h"
+#include "sim/VirtualWriter.h"
+#include "tests/support/Fakes.h"
+#include "tests/support/LogLines.h"
+#include "tests/support/TempDir.h"
 
 using namespace sonoprog;
 using core::LineKind;

@@ -2,11 +2,11 @@
 
 #include <memory>
 
-#include "ChipMemory.h"
-#include "ConnectionMonitor.h"
-#include "Fakes.h"
-#include "Link.h"
-#include "VirtualWriter.h"
+#include "link/ConnectionMonitor.h"
+#include "link/Link.h"
+#include "sim/ChipMemory.h"
+#include "sim/VirtualWriter.h"
+#include "tests/support/Fakes.h"
 
 using namespace sonoprog;
 using sim::BulkDirection;

@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "Fakes.h"
-#include "Link.h"
-#include "UsbWriterDevice.h"
+#include "link/Link.h"
+#include "link/usb/UsbWriterDevice.h"
+#include "tests/support/Fakes.h"
 
 using namespace sonoprog;
 using link::usb::findWriterInterface;

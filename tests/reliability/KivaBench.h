@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "Ivr2bin.h"
-#include "IvrEncoder.h"
-#include "KivaChip.h"
-#include "KivaOperations.h"
-#include "NumberText.h"
-#include "Sweep.h"
-#include "TempDir.h"
+#include "core/NumberText.h"
+#include "ivr/Ivr2bin.h"
+#include "ivr/IvrEncoder.h"
+#include "kiva/KivaOperations.h"
+#include "sim/KivaChip.h"
+#include "tests/reliability/Sweep.h"
+#include "tests/support/TempDir.h"
 
 namespace sonoprog::test {
 

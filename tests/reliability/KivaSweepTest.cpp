@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "KivaBench.h"
-#include "Sweep.h"
+#include "tests/reliability/KivaBench.h"
+#include "tests/reliability/Sweep.h"
 
 using namespace sonoprog;
 using test::RunRecord;

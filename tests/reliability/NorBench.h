@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "ImageSum.h"
-#include "NumberText.h"
-#include "SerialFlashChip.h"
-#include "SerialFlashOperations.h"
-#include "Sweep.h"
-#include "TempDir.h"
+#include "core/ImageSum.h"
+#include "core/NumberText.h"
+#include "serialflash/SerialFlashOperations.h"
+#include "sim/SerialFlashChip.h"
+#include "tests/reliability/Sweep.h"
+#include "tests/support/TempDir.h"
 
 namespace sonoprog::test {
 
@@ -49,7 +49,7 @@ struct NorBench {
     }
 
     std::vector<std::uint8_t> image;
-    serialflash::NorFields fields;
+    serialflash::SerialFlashFields fields;
 };
 
 }  // namespace sonoprog::test

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "ConnectionMonitor.h"
-#include "NorBench.h"
-#include "Soak.h"
-#include "Sweep.h"
+#include "link/ConnectionMonitor.h"
+#include "tests/reliability/NorBench.h"
+#include "tests/reliability/Soak.h"
+#include "tests/reliability/Sweep.h"
 
 using namespace sonoprog;
 

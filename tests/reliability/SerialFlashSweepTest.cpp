@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "NorBench.h"
-#include "SerialFlashCommands.h"
+#include "serialflash/SerialFlashCommands.h"
+#include "tests/reliability/NorBench.h"
 
 using namespace sonoprog;
 using test::RunRecord;

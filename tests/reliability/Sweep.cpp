@@ -1,4 +1,4 @@
-#include "Sweep.h"
+#include "tests/reliability/Sweep.h"
 
 #include <dirent.h>
 #include <fcntl.h>

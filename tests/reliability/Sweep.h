@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "AppPaths.h"
-#include "Fakes.h"
-#include "Link.h"
-#include "OperationLog.h"
-#include "TempDir.h"
-#include "VirtualWriter.h"
+#include "core/AppPaths.h"
+#include "core/OperationLog.h"
+#include "link/Link.h"
+#include "sim/VirtualWriter.h"
+#include "tests/support/Fakes.h"
+#include "tests/support/TempDir.h"
 
 namespace sonoprog::test {
 

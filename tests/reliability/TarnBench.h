@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "NumberText.h"
-#include "Sweep.h"
-#include "TarnChip.h"
-#include "TarnCommands.h"
-#include "TarnOperations.h"
-#include "TempDir.h"
+#include "core/NumberText.h"
+#include "sim/TarnChip.h"
+#include "tarn/TarnCommands.h"
+#include "tarn/TarnOperations.h"
+#include "tests/reliability/Sweep.h"
+#include "tests/support/TempDir.h"
 
 namespace sonoprog::test {
 

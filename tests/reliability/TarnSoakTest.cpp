@@ -5,9 +5,9 @@
 
 #include <filesystem>
 
-#include "Soak.h"
-#include "Sweep.h"
-#include "TarnBench.h"
+#include "tests/reliability/Soak.h"
+#include "tests/reliability/Sweep.h"
+#include "tests/reliability/TarnBench.h"
 
 using namespace sonoprog;
 

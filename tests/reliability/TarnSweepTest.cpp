@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "Sweep.h"
-#include "TarnBench.h"
+#include "tests/reliability/Sweep.h"
+#include "tests/reliability/TarnBench.h"
 
 using namespace sonoprog;
 using test::RunRecord;

@@ -5,10 +5,10 @@
 
 #include <memory>
 
-#include "EchoChip.h"
-#include "Fakes.h"
-#include "Link.h"
-#include "VirtualWriter.h"
+#include "link/Link.h"
+#include "sim/VirtualWriter.h"
+#include "tests/link/usb/EchoChip.h"
+#include "tests/support/Fakes.h"
 
 using namespace sonoprog;
 using sim::WireFault;

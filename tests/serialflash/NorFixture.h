@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "AppPaths.h"
-#include "Fakes.h"
-#include "Link.h"
-#include "SerialFlashChip.h"
-#include "TempDir.h"
-#include "VirtualWriter.h"
+#include "core/AppPaths.h"
+#include "link/Link.h"
+#include "sim/SerialFlashChip.h"
+#include "sim/VirtualWriter.h"
+#include "tests/support/Fakes.h"
+#include "tests/support/TempDir.h"
 
 namespace sonoprog::test {
 

@@ -2,9 +2,9 @@
 
 #include <set>
 
-#include "IniFile.h"
-#include "NorFixture.h"
-#include "SerialFlashCommands.h"
+#include "core/IniFile.h"
+#include "serialflash/SerialFlashCommands.h"
+#include "tests/serialflash/NorFixture.h"
 
 using namespace sonoprog;
 using serialflash::NorCommands;

@@ -4,14 +4,14 @@
 #include <chrono>
 #include <filesystem>
 
-#include "NorFixture.h"
-#include "OperationLog.h"
-#include "SerialFlashOperations.h"
+#include "core/OperationLog.h"
+#include "serialflash/SerialFlashOperations.h"
+#include "tests/serialflash/NorFixture.h"
 
 using namespace sonoprog;
 using core::LineKind;
 using core::LogLine;
-using serialflash::NorFields;
+using serialflash::SerialFlashFields;
 using Codes = std::vector<std::uint8_t>;
 using Lines = std::vector<LogLine>;
 
@@ -70,7 +70,7 @@ struct NorOperations : ::testing::Test {
     test::RecordingLock lock;
     test::CountingYield yield;
     test::ScriptedFileChooser files;
-    NorFields fields{"W25Q80", "1048576", "", "", ""};
+    SerialFlashFields fields{"W25Q80", "1048576", "", "", ""};
     serialflash::SerialFlashOperations ops{fields,         log,   lock,        yield,
                                            bench.prompter, files, bench.paths, bench.link};
 

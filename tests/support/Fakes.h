@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "Clock.h"
-#include "LogLine.h"
-#include "OperationPane.h"
-#include "Prompter.h"
+#include "core/Clock.h"
+#include "core/LogLine.h"
+#include "core/OperationPane.h"
+#include "core/Prompter.h"
 
 namespace sonoprog::test {
 

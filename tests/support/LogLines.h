@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "LogLine.h"
+#include "core/LogLine.h"
 
 namespace sonoprog::test {
 

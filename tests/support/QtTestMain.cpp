@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Application.h"
+#include "gui/Application.h"
 
 // main() of every GUI test group: the program's own application object, on
 // the offscreen platform unless the caller chose one (test discovery runs the

@@ -1,6 +1,6 @@
 #include <functional>
 
-#include "TarnRig.h"
+#include "tests/tarn/TarnRig.h"
 
 using namespace sonoprog;
 using Kind = sim::TransferRecord::Kind;

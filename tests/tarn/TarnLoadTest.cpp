@@ -1,6 +1,6 @@
 #include <fstream>
 
-#include "TarnRig.h"
+#include "tests/tarn/TarnRig.h"
 
 using namespace sonoprog;
 using core::LineKind;

@@ -11,16 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "AppPaths.h"
-#include "Fakes.h"
-#include "Link.h"
-#include "NumberText.h"
-#include "OperationLog.h"
-#include "TarnChip.h"
-#include "TarnCommands.h"
-#include "TarnOperations.h"
-#include "TempDir.h"
-#include "VirtualWriter.h"
+#include "core/AppPaths.h"
+#include "core/NumberText.h"
+#include "core/OperationLog.h"
+#include "link/Link.h"
+#include "sim/TarnChip.h"
+#include "sim/VirtualWriter.h"
+#include "tarn/TarnCommands.h"
+#include "tarn/TarnOperations.h"
+#include "tests/support/Fakes.h"
+#include "tests/support/TempDir.h"
 
 namespace sonoprog::test {
 

@@ -1,4 +1,4 @@
-#include "TarnRig.h"
+#include "tests/tarn/TarnRig.h"
 
 using namespace sonoprog;
 using test::Bytes;

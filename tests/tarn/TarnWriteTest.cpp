@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "TarnRig.h"
+#include "tests/tarn/TarnRig.h"
 
 using namespace sonoprog;
 using test::Bytes;

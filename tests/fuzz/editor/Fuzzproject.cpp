@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
-#include "EditorOperations.h"
-#include "ProjectFile.h"
+#include "editor/EditorOperations.h"
+#include "editor/ProjectFile.h"
 
 using namespace sonoprog;
 using namespace sonoprog::editor;

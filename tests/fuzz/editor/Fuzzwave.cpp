@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "WaveFile.h"
+#include "editor/WaveFile.h"
 
 using namespace sonoprog::editor;
 

@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <string_view>
 
-#include "IniFile.h"
-#include "NumberText.h"
+#include "core/IniFile.h"
+#include "core/NumberText.h"
 #ifdef SONOPROG_FUZZ_DEVICE_TABLE
-#include "SerialFlashCommands.h"
+#include "serialflash/SerialFlashCommands.h"
 #endif
 #if __has_include("StartupConfig.h")
-#include "StartupConfig.h"
+#include "app/StartupConfig.h"
 #define SONOPROG_FUZZ_STARTUP 1
 #endif
 

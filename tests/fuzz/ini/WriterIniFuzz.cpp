@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "IniFile.h"
-#include "WriterSettings.h"
+#include "core/IniFile.h"
+#include "sim/WriterSettings.h"
 
 using namespace sonoprog;
 

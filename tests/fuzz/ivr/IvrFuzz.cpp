@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "Ivr2bin.h"
+#include "ivr/Ivr2bin.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "IvrEncoder.h"
+#include "ivr/IvrEncoder.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

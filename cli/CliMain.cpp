@@ -1,0 +1,37 @@
+#include <unistd.h>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli/Arguments.h"
+#include "cli/Session.h"
+#include "core/Version.h"
+
+using namespace sonoprog::cli;
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    ParseResult parsed = parseArguments(args);
+    if (!parsed.invocation) {
+        std::fprintf(stderr, "sonoprog-cli: %s\nTry 'sonoprog-cli --help'.\n",
+                     parsed.error.c_str());
+        return kExitUsage;
+    }
+    const Invocation& inv = *parsed.invocation;
+    if (inv.help) {
+        std::fputs(usageText().c_str(), stdout);
+        return kExitPassed;
+    }
+    if (inv.version) {
+        std::printf("%s\n", sonoprog::kVersionText);
+        return kExitPassed;
+    }
+
+    PaneStyle style;
+    style.json = inv.json;
+    style.colour = !inv.json && ::isatty(STDOUT_FILENO) && std::getenv("NO_COLOR") == nullptr;
+    style.progressBar = !inv.json && ::isatty(STDERR_FILENO);
+    Session session(inv, stdout, stderr, style);
+    return runCommand(session);
+}

@@ -1,0 +1,85 @@
+#include <algorithm>
+#include <cstdio>
+
+#include "cli/Commands.h"
+#include "cli/FieldText.h"
+#include "core/IniFile.h"
+#include "serialflash/SerialFlashCommands.h"
+#include "serialflash/SerialFlashOperations.h"
+
+namespace sonoprog::cli {
+
+namespace {
+
+// Name, size, MID and DID of every device of the list, in list order.
+int listDevices(Session& s, const core::IniFile& ini) {
+    const auto names = serialflash::listDeviceNames(ini);
+    std::size_t width = 4;
+    for (const auto& n : names) width = std::max(width, n.size());
+    for (const auto& name : names) {
+        const serialflash::NorDevice d = serialflash::readDevice(ini, name);
+        std::string line;
+        char buf[96];
+        if (s.invocation().json) {
+            std::snprintf(buf, sizeof buf, ",\"size\":%lld,\"mid\":%lld,\"did\":%lld}",
+                          static_cast<long long>(d.size), static_cast<long long>(d.mid),
+                          static_cast<long long>(d.did));
+            line = "{\"name\":" + jsonString(name) + buf;
+        } else {
+            std::snprintf(buf, sizeof buf, "  %10lld  0x%02llX  0x%02llX",
+                          static_cast<long long>(d.size), static_cast<unsigned long long>(d.mid),
+                          static_cast<unsigned long long>(d.did));
+            line = name + std::string(width - name.size(), ' ') + buf;
+        }
+        std::fprintf(s.out(), "%s\n", line.c_str());
+    }
+    return kExitPassed;
+}
+
+}  // namespace
+
+// The device is looked up as picking it in the list does; write and verify
+// load the image with the tab's Load File first. The Writer is opened only
+// when the chip operation runs.
+int runNor(Session& s) {
+    const Invocation& inv = s.invocation();
+    const std::string_view action = inv.command->action;
+    const auto setup = s.paths().setupIni();
+    const core::IniFile ini = core::IniFile::load(setup);
+    if (!ini.loaded() && action != "load") {
+        s.error("cannot read the settings file " + setup.string());
+        return kExitFailed;
+    }
+    if (action == "devices") return listDevices(s, ini);
+
+    serialflash::SerialFlashFields fields;
+    if (auto device = inv.text("device")) {
+        const auto names = serialflash::listDeviceNames(ini);
+        if (std::find(names.begin(), names.end(), *device) == names.end()) {
+            s.error("'" + *device + "' is not in the serial flash list of " + setup.string() +
+                    " (see 'sonoprog-cli nor devices')");
+            return kExitUsage;
+        }
+        fields.device = *device;
+    }
+
+    NoWriterLink noWriter;
+    serialflash::SerialFlashOperations picker(fields, s.log(), s.lock(), s.yield(), s.prompter(),
+                                              s.files(), s.paths(), noWriter);
+    if (!fields.device.empty()) picker.deviceChange();
+    if (action != "blank") {
+        s.files().openFiles.push_back(inv.arguments.at(0));
+        if (!picker.loadFile()) return kExitFailed;
+        if (action == "load") return s.exitStatus();
+    }
+    link::WriterLink* link = s.writerLink();
+    if (!link) return kExitFailed;
+    serialflash::SerialFlashOperations ops(fields, s.log(), s.lock(), s.yield(), s.prompter(),
+                                           s.files(), s.paths(), *link);
+    const bool ok = action == "blank"   ? ops.blankCheck()
+                    : action == "write" ? ops.write()
+                                        : ops.verify();
+    return ok ? s.exitStatus() : kExitFailed;
+}
+
+}  // namespace sonoprog::cli

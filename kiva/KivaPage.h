@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "gui/QtServices.h"
+#include "gui/TabReporting.h"
+#include "kiva/KivaOperations.h"
+
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace sonoprog::kiva {
+
+// Hands a local file to the desktop's default handler; never a shell.
+class QtDocumentOpener final : public DocumentOpener {
+public:
+    void openDocument(const std::string& path) override;
+};
+
+// The "Kiva300 Writer" page (PAGE_Kiva_WRT).
+class KivaPage final : public QWidget, private DocumentOpener {
+    Q_OBJECT
+public:
+    explicit KivaPage(gui::TabEnvironment& env, QWidget* parent = nullptr);
+    ~KivaPage() override;
+
+    void BT_Kiva_LoadFileClick();
+    void BT_Kiva_AppNoteClick();
+    void BT_Kiva_BlankClick();
+    void BT_Kiva_WriteClick();
+    void BT_Kiva_VerifyClick();
+
+    void LockKivaTab() { report_->lock().lock(); }
+    void UnlockKivaTab() { report_->lock().unlock(); }
+
+    // Where Application Note sends its document; nullptr = the desktop.
+    void setDocumentOpener(DocumentOpener* opener) { documentOpener_ = opener; }
+
+    QLineEdit* ED_Kiva_LoadFile = nullptr;
+    QLineEdit* ED_Kiva_ChkSum = nullptr;
+    QPlainTextEdit* ME_Kiva_DatInfo = nullptr;
+    QPushButton* BT_Kiva_LoadFile = nullptr;
+    QPushButton* BT_Kiva_AppNote = nullptr;
+    QPushButton* BT_Kiva_Blank = nullptr;
+    QPushButton* BT_Kiva_Write = nullptr;
+    QPushButton* BT_Kiva_Verify = nullptr;
+    gui::LogPane* RE_Kiva_State = nullptr;
+    gui::Gauge* CG_Kiva_Progress = nullptr;
+
+private:
+    void openDocument(const std::string& path) override;
+    // Runs one operation over the fields as the edits show them, then shows
+    // the fields it left.
+    template <typename Operation>
+    void run(Operation operation);
+
+    gui::TabEnvironment& env_;
+    std::unique_ptr<gui::TabReporting> report_;
+    KivaFields fields_;
+    QtDocumentOpener desktop_;
+    DocumentOpener* documentOpener_ = nullptr;
+    std::unique_ptr<KivaOperations> operations_;
+};
+
+}  // namespace sonoprog::kiva

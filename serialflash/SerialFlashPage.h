@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "gui/LogPane.h"
+#include "gui/QtServices.h"
+#include "gui/TabReporting.h"
+#include "serialflash/SerialFlashOperations.h"
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+namespace sonoprog::serialflash {
+
+// The "Series Flash Writer" page (PAGE_NOR_WRT): a thin front end over
+// SerialFlashOperations. Each handler copies the fields in, runs the
+// operation and shows what it changed.
+class SerialFlashPage final : public QWidget {
+    Q_OBJECT
+public:
+    explicit SerialFlashPage(gui::TabEnvironment& env, QWidget* parent = nullptr);
+    ~SerialFlashPage() override;
+
+    // Start-up fills CB_NOR_Device and selects its first entry in code, which
+    // does not run the device lookup.
+    void addDevice(const QString& name);
+    void selectFirstDevice();
+    QComboBox* deviceList() const { return CB_NOR_Device; }
+
+    // Handlers, named after their controls.
+    void CB_NOR_DeviceChange();
+    void BT_NOR_LoadFileClick();
+    void BT_NOR_BlankClick();
+    void BT_NOR_WriteClick();
+    void BT_NOR_VerifyClick();
+
+    void LockNORTab() { report_->lock().lock(); }
+    void UnlockNORTab() { report_->lock().unlock(); }
+
+private:
+    SerialFlashFields readFields() const;
+    void showFields(const SerialFlashFields& fields);
+    void run(bool (SerialFlashOperations::*operation)());
+
+    gui::TabEnvironment& env_;
+    QComboBox* CB_NOR_Device = nullptr;
+    QLineEdit* ED_NOR_MemSize = nullptr;
+    QLineEdit* ED_NOR_LoadFile = nullptr;
+    QLineEdit* ED_NOR_FileSize = nullptr;
+    QLineEdit* ED_NOR_ChkSum = nullptr;
+    QPushButton* BT_NOR_LoadFile = nullptr;
+    QPushButton* BT_NOR_Blank = nullptr;
+    QPushButton* BT_NOR_Write = nullptr;
+    QPushButton* BT_NOR_Verify = nullptr;
+    gui::LogPane* RE_NOR_State = nullptr;
+    gui::Gauge* CG_NOR_Progress = nullptr;
+
+    std::unique_ptr<gui::TabReporting> report_;
+};
+
+}  // namespace sonoprog::serialflash

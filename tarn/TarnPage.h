@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "gui/QtServices.h"
+#include "gui/TabReporting.h"
+#include "tarn/TarnOperations.h"
+
+class QFrame;
+class QLineEdit;
+class QPushButton;
+
+namespace sonoprog::tarn {
+
+// The "Tarn20 Writer" page (PAGE_Tarn_WRT): the image fields, the range
+// fields, the operation buttons, the engineering panel with Read, and the log
+// pane with its gauge. The handlers copy the edits into the operation fields,
+// run the operation of TarnOperations and copy the fields back.
+class TarnPage final : public QWidget {
+    Q_OBJECT
+public:
+    explicit TarnPage(gui::TabEnvironment& env, QWidget* parent = nullptr);
+    ~TarnPage() override;
+
+    // PN_Tarn_Eng with the Read button: shown only in engineering mode.
+    void setEngineeringPanelVisible(bool visible);
+
+    void BT_Tarn_LoadFileClick();
+    void BT_Tarn_WriteClick();
+    void BT_Tarn_VerifyClick();
+    void BT_Tarn_ReadClick();
+
+    void LockTarnTab() { report_->lock().lock(); }
+    void UnlockTarnTab() { report_->lock().unlock(); }
+    // The tab's pass, fail and warn lines (LogTarnPass, LogTarnFail, LogTarnWarn).
+    core::OperationLog& tarnLog() { return report_->log(); }
+
+    QLineEdit* ED_Tarn_LoadFile = nullptr;
+    QLineEdit* ED_Tarn_FileSize = nullptr;
+    QLineEdit* ED_Tarn_ChkSum = nullptr;
+    QLineEdit* ED_Tarn_PageBeg = nullptr;
+    QLineEdit* ED_Tarn_PageCnt = nullptr;
+    QLineEdit* ED_Tarn_InfoPage = nullptr;
+    QLineEdit* ED_Tarn_AllowError = nullptr;
+    QPushButton* BT_Tarn_LoadFile = nullptr;
+    QPushButton* BT_Tarn_Write = nullptr;
+    QPushButton* BT_Tarn_Verify = nullptr;
+    QPushButton* BT_Tarn_Read = nullptr;
+    QFrame* PN_Tarn_Eng = nullptr;
+    gui::LogPane* RE_Tarn_State = nullptr;
+    gui::Gauge* CG_Tarn_Progress = nullptr;
+
+private:
+    bool run(bool (TarnOperations::*operation)());
+    void fieldsFromEdits();
+    void editsFromFields();
+
+    gui::TabEnvironment& env_;
+    TarnFields fields_;
+    std::unique_ptr<gui::TabReporting> report_;
+    std::unique_ptr<TarnOperations> operations_;
+};
+
+}  // namespace sonoprog::tarn
