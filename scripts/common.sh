@@ -10,6 +10,9 @@ SONOPROG_PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libusb-1.0-0-dev libinih-dev libssl-dev
+    qt6-multimedia-dev libsndfile1-dev libsoxr-dev  # audio import and playback
+    libsqlite3-dev libpq-dev nlohmann-json3-dev  # jobs and per-unit records
+    postgresql  # a line's records server (the tests start a throw-away one)
     umockdev libumockdev-dev clang libclang-rt-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-dejavu-core fonts-liberation2  # the Tahoma substitute the window prefers
