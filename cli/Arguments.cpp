@@ -15,6 +15,19 @@ constexpr OptionRule text(std::string_view name, bool required = false) {
     return {name, OptionKind::Text, required, 0};
 }
 
+constexpr OptionRule named(OptionRule rule, std::string_view value) {
+    rule.value = value;
+    return rule;
+}
+
+constexpr OptionRule flag(std::string_view name) {
+    return {name, OptionKind::Flag, false, 0};
+}
+
+bool isVariadic(std::string_view argument) {
+    return argument.size() > 3 && argument.substr(argument.size() - 3) == "...";
+}
+
 // Global options that take a value.
 bool isValuedGlobal(std::string_view name) {
     return name == "writer" || name == "setup" || name == "temp";
@@ -31,8 +44,18 @@ bool isAnyCommandOption(std::string_view name) {
     return false;
 }
 
+// Flags take no value, so the word after one is never eaten as its value.
+bool isAnyCommandFlag(std::string_view name) {
+    for (const auto& c : commandTable())
+        for (const auto& o : c.options)
+            if (o.name == name && o.kind == OptionKind::Flag) return true;
+    return false;
+}
+
 std::string placeholder(const OptionRule& o) {
-    return o.kind == OptionKind::Number ? "N" : "NAME";
+    if (o.kind == OptionKind::Flag) return {};
+    if (!o.value.empty()) return " " + std::string(o.value);
+    return o.kind == OptionKind::Number ? " N" : " NAME";
 }
 
 std::string commandName(const CommandRule& c) {
@@ -69,6 +92,20 @@ const std::vector<CommandRule>& commandTable() {
         {"kiva", "blank", {}, {}},
         {"kiva", "write", {"DAT"}, {}},
         {"kiva", "verify", {"DAT"}, {}},
+        {"editor", "new", {"PROJECT.log"}, {}},
+        {"editor", "add", {"PROJECT.log", "FILE..."}, {number("section", false, 1023)}},
+        {"editor",
+         "import",
+         {"PROJECT.log", "FILE..."},
+         {number("section", false, 1023), named(number("rate"), "HZ"), flag("mono"),
+          flag("no-normalize"), named(text("trim-db"), "DB"), named(text("out"), "DIR")}},
+        {"editor", "list", {"PROJECT.log"}, {}},
+        {"editor", "remove", {"PROJECT.log"}, {number("section", true, 1023)}},
+        {"editor",
+         "move",
+         {"PROJECT.log"},
+         {number("section", true, 1023), flag("up"), flag("down")}},
+        {"editor", "refresh", {"PROJECT.log"}, {}},
         {"editor", "build", {"PROJECT.log", "OUT.bin"}, {}},
         {"ivr", "decode", {"DAT", "OUT.bin"}, {number("length")}},
         {"ivr",
@@ -84,6 +121,12 @@ std::optional<std::uint64_t> Invocation::number(std::string_view name) const {
     auto it = numbers.find(name);
     if (it == numbers.end()) return std::nullopt;
     return it->second;
+}
+
+bool Invocation::flag(std::string_view name) const {
+    for (const auto& f : flags)
+        if (f == name) return true;
+    return false;
 }
 
 std::optional<std::string> Invocation::text(std::string_view name) const {
@@ -102,7 +145,7 @@ std::string usageText() {
         line += std::string(c.action);
         for (auto a : c.arguments) line += " " + std::string(a);
         for (const auto& o : c.options) {
-            std::string opt = "--" + std::string(o.name) + " " + placeholder(o);
+            std::string opt = "--" + std::string(o.name) + placeholder(o);
             line += o.required ? " " + opt : " [" + opt + "]";
         }
         u += line + "\n";
@@ -156,6 +199,11 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             if (name == "version") inv.version = true;
             continue;
         }
+        if (isAnyCommandFlag(name)) {
+            if (value) return fail("option '--" + name + "' takes no value");
+            inv.flags.push_back(name);
+            continue;
+        }
         if (!value) {
             if (i + 1 >= args.size()) {
                 if (isValuedGlobal(name)) return fail("option '--" + name + "' needs a value");
@@ -192,7 +240,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     inv.arguments.assign(words.begin() + 2, words.end());
     if (inv.arguments.size() < cmd.arguments.size())
         return fail("'" + name + "' needs " + std::string(cmd.arguments[inv.arguments.size()]));
-    if (inv.arguments.size() > cmd.arguments.size())
+    const bool variadic = !cmd.arguments.empty() && isVariadic(cmd.arguments.back());
+    if (!variadic && inv.arguments.size() > cmd.arguments.size())
         return fail("'" + name + "': unexpected argument '" + inv.arguments[cmd.arguments.size()] +
                     "'");
     for (const auto& a : inv.arguments)
@@ -207,6 +256,9 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         if (!findOption(optName)) return fail("'" + name + "': unknown option '--" + optName + "'");
         return fail("option '--" + optName + "' needs a value");
     }
+    for (const auto& flagName : inv.flags)
+        if (!findOption(flagName))
+            return fail("'" + name + "': unknown option '--" + flagName + "'");
     for (const auto& [optName, value] : commandOptions) {
         const OptionRule* rule = findOption(optName);
         if (!rule) return fail("'" + name + "': unknown option '--" + optName + "'");

@@ -11,19 +11,22 @@
 
 namespace sonoprog::cli {
 
-enum class OptionKind { Number, Text };
+enum class OptionKind { Number, Text, Flag };
 
 struct OptionRule {
     std::string_view name;  // without the leading "--"
     OptionKind kind;
     bool required = false;
     std::uint64_t max = 0xFFFFFFFF;  // numbers only
+    std::string_view value = {};     // the usage's name of the value; N or NAME without
 };
 
 struct CommandRule {
-    std::string_view family;                  // "tarn"
-    std::string_view action;                  // "write"
-    std::vector<std::string_view> arguments;  // "IMAGE", in order, all required
+    std::string_view family;  // "tarn"
+    std::string_view action;  // "write"
+    // "IMAGE", in order, all required; a last one ending in "..." ("FILE...")
+    // takes one or more.
+    std::vector<std::string_view> arguments;
     std::vector<OptionRule> options;
 };
 
@@ -44,9 +47,11 @@ struct Invocation {
     std::vector<std::string> arguments;
     std::map<std::string, std::uint64_t, std::less<>> numbers;
     std::map<std::string, std::string, std::less<>> texts;
+    std::vector<std::string> flags;
 
     std::optional<std::uint64_t> number(std::string_view name) const;
     std::optional<std::string> text(std::string_view name) const;
+    bool flag(std::string_view name) const;
 };
 
 struct ParseResult {

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "audio/Convert.h"
 #include "core/FileHandle.h"
 #include "core/NumberText.h"
 #include "editor/AtomicFile.h"
@@ -93,6 +94,34 @@ Summary computeSummary(const SectionTable& table) {
     return s;
 }
 
+std::uint64_t imageSize(const SectionTable& table) {
+    return computeSummary(table).usage;
+}
+
+std::vector<SectionReport> sectionReports(const SectionTable& table) {
+    std::vector<SectionReport> reports;
+    std::uint32_t pageCount = kInfoPages;
+    for (int r = kFirstSectionRow; r <= kLastSectionRow; ++r) {
+        if (!table.isUsed(r)) continue;
+        SectionReport rep;
+        rep.section = r - 1;
+        rep.rate = table.cell(r, kColRate);
+        rep.size = table.cell(r, kColSize);
+        rep.file = table.cell(r, kColFile);
+        const std::uint32_t rate = cellNumber(rep.rate);
+        const std::uint32_t size = cellNumber(rep.size);
+        rep.pages = static_cast<std::uint32_t>((std::uint64_t{size} + kPageSize - 1) / kPageSize);
+        const int code = CheckSectionFile(rep.file, rate, size, pageCount);
+        // As in the build, only a passing section takes pages.
+        if (code == kWaveOk)
+            pageCount += rep.pages;
+        else
+            rep.problem = buildStatusText(code);
+        reports.push_back(std::move(rep));
+    }
+    return reports;
+}
+
 void headerWords(std::int32_t lastSection, std::uint8_t out[4]) {
     std::uint32_t w0 = ~static_cast<std::uint32_t>(lastSection) & 0xFFFF;
     std::uint32_t w1 = (0x10000 - w0) & 0xFFFF;
@@ -127,20 +156,30 @@ void EditorOperations::setRowButtons(int row) {
 AddResult EditorOperations::addReplace() {
     std::vector<std::string> chosen = files_.chooseOpenFiles({"WAV file|*.wav", ""});
     if (chosen.empty()) return AddResult::Cancelled;
+    return placeFiles(chosen, [](const std::string& path) { return path; });
+}
+
+AddResult EditorOperations::placeFiles(
+    const std::vector<std::string>& chosen,
+    const std::function<std::optional<std::string>(const std::string&)>& prepare) {
     const int first = table_.currentRow();
     const std::size_t room = static_cast<std::size_t>(kLastSectionRow - first + 1);
     const std::size_t placed = chosen.size() < room ? chosen.size() : room;
     int r = first;
     for (std::size_t i = 0; i < placed; ++i, ++r) {
-        const std::string& path = chosen[i];
+        std::optional<std::string> prepared = prepare(chosen[i]);
+        if (!prepared) return AddResult::Failed;
+        const std::string& path = *prepared;
         WaveHeaderCheck check = CheckWaveHeader(path);
         if (check.code != kWaveOk) {
-            if (check.code == kWaveOpenFailed)
+            if (check.code == kWaveOpenFailed) {
                 prompter_.showMessage(kError, "Failed to open wave file: " + path,
                                       core::BoxIcon::Error);
-            else
+            } else {
                 prompter_.showMessage(kError, path + "is not a 8-bit mono wave file!",
                                       core::BoxIcon::Error);
+                panel_.setHint(kImportHint);
+            }
             return AddResult::Failed;
         }
         table_.setCell(r, kColRate, std::to_string(check.rate));
@@ -161,6 +200,114 @@ AddResult EditorOperations::addReplace() {
                               core::BoxIcon::Information);
     }
     return AddResult::Placed;
+}
+
+ImportOffer EditorOperations::importOffer() const {
+    const std::uint32_t highest = computeSummary(table_).highest;
+    ImportOffer offer;
+    offer.rates = offeredRates(highest);
+    offer.defaultRate = defaultImportRate(highest);
+    offer.outDir = convertedFolder(projectPath_).string();
+    return offer;
+}
+
+AddResult EditorOperations::importAudio() {
+    if (!importDialog_) return AddResult::Cancelled;
+    std::vector<std::string> chosen = files_.chooseOpenFiles({kImportFilter, ""});
+    if (chosen.empty()) return AddResult::Cancelled;
+    std::optional<ImportSettings> settings = importDialog_->askImportSettings(importOffer());
+    if (!settings) return AddResult::Cancelled;
+    return importFiles(chosen, *settings);
+}
+
+AddResult EditorOperations::importFiles(const std::vector<std::string>& chosen,
+                                        const ImportSettings& settings) {
+    if (chosen.empty()) return AddResult::Cancelled;
+    if (!rateInRange(settings.rate)) {
+        prompter_.showMessage(
+            kError,
+            "The rate " + std::to_string(settings.rate) + " Hz gives no valid sample period!",
+            core::BoxIcon::Error);
+        return AddResult::Failed;
+    }
+    const std::filesystem::path folder = settings.outDir.empty()
+                                             ? convertedFolder(projectPath_)
+                                             : std::filesystem::path(settings.outDir);
+    if (folder.empty()) {
+        prompter_.showMessage(kError, "Choose a folder for the converted files!",
+                              core::BoxIcon::Error);
+        return AddResult::Failed;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (!std::filesystem::is_directory(folder, ec)) {
+        prompter_.showMessage(kError, "Failed to create folder: " + folder.string(),
+                              core::BoxIcon::Error);
+        return AddResult::Failed;
+    }
+
+    // A long file would freeze the window: the page is locked and the window
+    // breathes between blocks, as in a build.
+    LockedRun run(*this);
+    YieldPacer pacer(yield_);
+    audio::ConvertOptions options;
+    options.rate = settings.rate;
+    options.mixChannels = settings.mixChannels;
+    options.normalize = settings.normalize;
+    options.trimDb = settings.trimDb;
+    options.progress = [&pacer] { pacer.tick(); };
+
+    auto convert = [&](const std::string& source) -> std::optional<std::string> {
+        const std::filesystem::path target = convertedTarget(source, folder, chosen);
+        const std::string targetText = target.string();
+        for (const std::string& s : chosen) {
+            if (std::filesystem::equivalent(target, s, ec)) {
+                prompter_.showMessage(kError, targetText + " is one of the files to import!",
+                                      core::BoxIcon::Error);
+                return std::nullopt;
+            }
+        }
+        if (!confirmReplace(targetText)) return std::nullopt;
+        panel_.setHint("Importing file: " + source);
+        pacer.breathe();
+        audio::ConvertResult r = audio::convertToWave(source, target, options);
+        if (!r.ok) {
+            prompter_.showMessage(kError,
+                                  "Failed to import audio file: " + source + " (" + r.error + ")",
+                                  core::BoxIcon::Error);
+            return std::nullopt;
+        }
+        return targetText;
+    };
+    AddResult result = placeFiles(chosen, convert);
+    if (result == AddResult::Placed) panel_.setHint("Done!");
+    return result;
+}
+
+std::vector<RefreshChange> EditorOperations::refreshSections() {
+    std::vector<RefreshChange> changes;
+    for (int r = kFirstSectionRow; r <= kLastSectionRow; ++r) {
+        if (!table_.isUsed(r)) continue;
+        const WaveHeaderCheck check = CheckWaveHeader(table_.cell(r, kColFile));
+        RefreshChange c;
+        c.section = r - 1;
+        c.oldRate = table_.cell(r, kColRate);
+        c.oldSize = table_.cell(r, kColSize);
+        if (check.code != kWaveOk) {
+            c.problem = buildStatusText(check.code);
+            changes.push_back(c);
+            continue;
+        }
+        c.newRate = std::to_string(check.rate);
+        c.newSize = std::to_string(check.size);
+        if (c.newRate == c.oldRate && c.newSize == c.oldSize) continue;
+        table_.setCell(r, kColRate, c.newRate);
+        table_.setCell(r, kColSize, c.newSize);
+        table_.setCell(r, kColStatus, {});
+        changes.push_back(c);
+    }
+    RefreshSummary();
+    return changes;
 }
 
 void EditorOperations::removeSection() {
@@ -244,8 +391,11 @@ ProjectResult EditorOperations::saveProject() {
     LockedRun run(*this);
     std::optional<std::string> chosen = files_.chooseSaveFile({"LOG file|*.log", "log"});
     if (!chosen) return ProjectResult::Cancelled;
-    const std::string& path = *chosen;
-    if (!confirmReplace(path)) return ProjectResult::Refused;
+    if (!confirmReplace(*chosen)) return ProjectResult::Refused;
+    return saveProjectTo(*chosen);
+}
+
+ProjectResult EditorOperations::saveProjectTo(const std::string& path) {
     AtomicFile out{std::filesystem::path(path)};
     if (!out.open()) {
         prompter_.showMessage(kError, "Failed to create file: " + path, core::BoxIcon::Error);
@@ -263,6 +413,7 @@ ProjectResult EditorOperations::saveProject() {
         return ProjectResult::Failed;
     }
     panel_.setHint("Done!");
+    projectPath_ = path;
     return ProjectResult::Done;
 }
 
@@ -270,7 +421,10 @@ ProjectResult EditorOperations::loadProject() {
     LockedRun run(*this);
     std::optional<std::string> chosen = files_.chooseOpenFile({"LOG file|*.log", "log"});
     if (!chosen) return ProjectResult::Cancelled;
-    const std::string& path = *chosen;
+    return loadProjectFrom(*chosen);
+}
+
+ProjectResult EditorOperations::loadProjectFrom(const std::string& path) {
     core::FilePtr in = core::openForReading(path);
     if (!in) {
         prompter_.showMessage(kError, "Failed to open file: " + path, core::BoxIcon::Error);
@@ -289,6 +443,7 @@ ProjectResult EditorOperations::loadProject() {
     }
     panel_.setHint("Done!");
     RefreshSummary();
+    projectPath_ = path;
     return ProjectResult::Done;
 }
 

@@ -1,12 +1,17 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/AppPaths.h"
 #include "core/Clock.h"
 #include "core/OperationPane.h"
 #include "core/Prompter.h"
+#include "editor/AudioImport.h"
 #include "editor/EditorPanel.h"
 #include "editor/SectionTable.h"
 
@@ -27,6 +32,29 @@ struct Summary {
 // 17,408 for the information pages plus whole pages for every used section.
 Summary computeSummary(const SectionTable& table);
 
+// The image's size: the information pages and every used section on whole pages.
+std::uint64_t imageSize(const SectionTable& table);
+
+// One used section as a listing shows it, with what the next build would say
+// of it (empty when it would pass).
+struct SectionReport {
+    int section = 0;
+    std::string rate;
+    std::string size;
+    std::uint32_t pages = 0;
+    std::string file;
+    std::string problem;
+};
+std::vector<SectionReport> sectionReports(const SectionTable& table);
+
+// What Refresh found in one used section.
+struct RefreshChange {
+    int section = 0;
+    std::string oldRate, oldSize;
+    std::string newRate, newSize;  // empty when the file failed its check
+    std::string problem;           // the build's status text when it failed
+};
+
 // The header page's first four bytes for a "Last Section No." value.
 void headerWords(std::int32_t lastSection, std::uint8_t out[4]);
 
@@ -40,15 +68,34 @@ public:
                      const core::AppPaths& paths);
 
     AddResult addReplace();  // Add / Replace
-    void removeSection();    // Remove
-    void moveUp();           // Up
-    void moveDown();         // Down
-    bool clearAll();         // Clear All; false when answered No
+    // Import Audio: the files and the settings from their dialogs, then
+    // importFiles.
+    AddResult importAudio();
+    // Converts each file and places it the way Add / Replace places a file,
+    // from the current row on; stops at the first file that cannot be
+    // converted, with the files before it placed.
+    AddResult importFiles(const std::vector<std::string>& files, const ImportSettings& settings);
+    ImportOffer importOffer() const;
+    void setImportDialog(ImportDialog* dialog) { importDialog_ = dialog; }
+
+    // Reads every used section's WAV header again and takes its rate and size
+    // into the table, so that a sound recorded anew passes the next build.
+    // Sections whose file fails the check keep their cells.
+    std::vector<RefreshChange> refreshSections();
+    void removeSection();  // Remove
+    void moveUp();         // Up
+    void moveDown();       // Down
+    bool clearAll();       // Clear All; false when answered No
     // Row selection: the hint line and the row buttons follow the new row.
     void selectRow(int row);
 
     ProjectResult saveProject();
     ProjectResult loadProject();
+    // The two without their dialogs and the replace question.
+    ProjectResult saveProjectTo(const std::string& path);
+    ProjectResult loadProjectFrom(const std::string& path);
+    // The file the table was last saved to or loaded from; empty before.
+    const std::string& projectPath() const { return projectPath_; }
     BuildResult makeDatFile();
 
     void RefreshSummary();
@@ -61,6 +108,11 @@ public:
 private:
     bool confirmReplace(const std::string& path);
     void setRowButtons(int row);
+    // Add / Replace's placement: `prepare` gives the WAV to place for each
+    // chosen file, or nullopt after its own message to stop there.
+    AddResult placeFiles(
+        const std::vector<std::string>& chosen,
+        const std::function<std::optional<std::string>(const std::string&)>& prepare);
 
     SectionTable& table_;
     EditorPanel& panel_;
@@ -69,6 +121,12 @@ private:
     core::YieldHook& yield_;
     core::Clock& clock_;
     const core::AppPaths& paths_;
+    ImportDialog* importDialog_ = nullptr;
+    std::string projectPath_;
 };
+
+// The hint after Add / Replace refused a file that is not 8-bit mono.
+inline constexpr const char* kImportHint =
+    "Import Audio (CTL + I) converts such files to 8-bit mono wave files.";
 
 }  // namespace sonoprog::editor

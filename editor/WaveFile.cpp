@@ -145,4 +145,13 @@ int AppendWaveSection(PageFileWriter& pages, const std::filesystem::path& path,
     return pages.copySection(f.get(), expectedSize);
 }
 
+int CheckSectionFile(const std::filesystem::path& path, std::uint32_t expectedRate,
+                     std::uint32_t expectedSize, std::uint32_t pageCount) {
+    core::FilePtr f = core::openForReading(path);
+    if (!f) return kWaveOpenFailed;
+    std::uint8_t header[kWaveHeaderSize] = {};
+    std::size_t n = readHeader(f.get(), header);
+    return checkSectionHeader(header, n, expectedRate, expectedSize, pageCount);
+}
+
 }  // namespace sonoprog::editor

@@ -95,6 +95,12 @@ private:
 int AppendWaveSection(PageFileWriter& pages, const std::filesystem::path& path,
                       std::uint32_t expectedRate, std::uint32_t expectedSize);
 
+// The tests of AppendWaveSection without the copy: what the next build would
+// say of this section (kWaveOk when it would pass), for a section whose pages
+// would start at pageCount.
+int CheckSectionFile(const std::filesystem::path& path, std::uint32_t expectedRate,
+                     std::uint32_t expectedSize, std::uint32_t pageCount);
+
 // The tests of AppendWaveSection on header bytes in memory.
 int checkSectionHeader(const std::uint8_t* bytes, std::size_t n, std::uint32_t expectedRate,
                        std::uint32_t expectedSize, std::uint32_t pageCount);

@@ -132,10 +132,40 @@ TEST(Arguments, UsageListsEveryCommandOnce) {
         start.resize(9, ' ');
         EXPECT_NE(usage.find(start + std::string(c.action)), std::string::npos) << name;
     }
-    EXPECT_EQ(seen.size(), 16u);
+    EXPECT_EQ(seen.size(), 23u);
     EXPECT_NE(usage.find("  tarn   verify IMAGE [--start N] [--count N] [--info-page N] "
                          "[--allow-error N]\n"),
               std::string::npos);
     EXPECT_NE(usage.find("  ivr    encode IMAGE OUT.dat --data-offset N --start N --end N\n"),
+              std::string::npos);
+}
+
+TEST(Arguments, EditorFileListsAndFlags) {
+    auto inv = parsed({"editor", "import", "p.log", "a.mp3", "b.flac", "--mono", "--trim-db", "-45",
+                       "--rate", "11025"});
+    ASSERT_NE(inv.command, nullptr);
+    EXPECT_EQ(inv.arguments, (std::vector<std::string>{"p.log", "a.mp3", "b.flac"}));
+    EXPECT_TRUE(inv.flag("mono"));
+    EXPECT_FALSE(inv.flag("no-normalize"));
+    EXPECT_EQ(inv.text("trim-db"), "-45");  // a negative value is a value, not an option
+    EXPECT_EQ(inv.number("rate"), 11025u);
+    // A flag never eats the word after it.
+    auto moved = parsed({"editor", "move", "p.log", "--up", "--section", "3"});
+    EXPECT_TRUE(moved.flag("up"));
+    EXPECT_EQ(moved.number("section"), 3u);
+
+    EXPECT_EQ(usageError({"editor", "add", "p.log"}), "'editor add' needs FILE...");
+    EXPECT_EQ(usageError({"editor", "list", "p.log", "x"}),
+              "'editor list': unexpected argument 'x'");
+    EXPECT_EQ(usageError({"editor", "move", "p.log", "--section", "1", "--up=1"}),
+              "option '--up' takes no value");
+    EXPECT_EQ(usageError({"editor", "add", "p.log", "a.wav", "--mono"}),
+              "'editor add': unknown option '--mono'");
+    EXPECT_EQ(usageError({"editor", "remove", "p.log", "--section", "1024"}),
+              "'--section 1024': at most 1023");
+    EXPECT_NE(usageText().find("  editor move PROJECT.log --section N [--up] [--down]\n"),
+              std::string::npos);
+    EXPECT_NE(usageText().find("  editor import PROJECT.log FILE... [--section N] [--rate HZ] "
+                               "[--mono] [--no-normalize] [--trim-db DB] [--out DIR]\n"),
               std::string::npos);
 }
