@@ -140,6 +140,26 @@ void MainWindow::buildLayout() {
     // The window opens on the Tarn20 page; the normal start-up moves to Information.
     PC_Main->setCurrentIndex(kPageTarn);
 
+    // The Sound Editor measures its image against the chosen chip: the Tarn20's
+    // user area, or the Size of the serial flash device the Series Flash page holds.
+    auto showEditorChip = [this] {
+        const std::string device = toLocal(CB_DeviceSel->currentText());
+        if (device == core::kDeviceTarn20) {
+            PAGE_Sound_Editor->setChipCapacity(device, editor::kTarnUserAreaBytes);
+            return;
+        }
+        auto* norDevice = PAGE_NOR_WRT->findChild<QComboBox*>(QStringLiteral("CB_NOR_Device"));
+        auto* norSize = PAGE_NOR_WRT->findChild<QLineEdit*>(QStringLiteral("ED_NOR_MemSize"));
+        const qulonglong size = norSize ? norSize->text().trimmed().toULongLong() : 0;
+        if (device == core::kDeviceSeriesFlash && norDevice && size > 0)
+            PAGE_Sound_Editor->setChipCapacity(toLocal(norDevice->currentText()), size);
+        else
+            PAGE_Sound_Editor->setChipCapacity({}, 0);
+    };
+    connect(CB_DeviceSel, &QComboBox::currentTextChanged, this, showEditorChip);
+    if (auto* norSize = PAGE_NOR_WRT->findChild<QLineEdit*>(QStringLiteral("ED_NOR_MemSize")))
+        connect(norSize, &QLineEdit::textChanged, this, showEditorChip);
+
     // Above the right end of the tab row, visible whichever page is shown.
     CB_DeviceSel->raise();
     ED_WrtCnt->raise();

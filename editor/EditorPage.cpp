@@ -2,19 +2,29 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QAudioDevice>
+#include <QAudioFormat>
+#include <QAudioSink>
+#include <QBuffer>
 #include <QComboBox>
 #include <QEvent>
+#include <QFile>
 #include <QFrame>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMediaDevices>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTableView>
 
+#include "editor/ImportAudioDialog.h"
 #include "editor/SoundTableModel.h"
+#include "editor/WaveFile.h"
+#include "editor/WaveformStrip.h"
 
 namespace sonoprog::editor {
 
@@ -23,6 +33,18 @@ namespace {
 constexpr int kColumnWidths[kTableColumns] = {70, 50, 70, 425, 425};
 constexpr int kRowHeight = 16;
 constexpr int kGridFontPixels = 11;
+
+// The grid's scroll bar takes all the width the four visible columns leave,
+// so that no strip of the status column shows between the File column and
+// the bar, whatever the style's own bar width.
+class EdgeScrollBar final : public QScrollBar {
+public:
+    EdgeScrollBar(int width, QWidget* parent) : QScrollBar(Qt::Vertical, parent), width_(width) {}
+    QSize sizeHint() const override { return {width_, QScrollBar::sizeHint().height()}; }
+
+private:
+    int width_;
+};
 
 // The grid's heading: its height and its columns' widths are set, never taken
 // from the captions. Sizing from the contents would lay every caption out in
@@ -73,6 +95,7 @@ const HoverHint kHoverHints[] = {
     {"ED_Edit_MemUsg", "Total memory usage."},
     {"ED_Edit_LstSec", "Number of last section in this script."},
     {"ED_Edit_HstRate", "The highest  sample rate in this script."},
+    {"BT_Edit_SecImport", kImportButtonHint},
 };
 
 QFrame* makePanel(QWidget* parent, const char* name, int top, int height) {
@@ -96,12 +119,14 @@ EditorPage::EditorPage(gui::TabEnvironment& env, QWidget* parent)
     BT_Edit_ScpLoad = makeButton(PN_Edit_2, "BT_Edit_ScpLoad", "Load Project", 40);
     BT_Edit_ScpBuild = makeButton(PN_Edit_2, "BT_Edit_ScpBuild", "Make DAT File", 74);
 
-    PN_Edit_1 = makePanel(this, "PN_Edit_1", 120, 178);
+    // Six buttons where five stood: a little closer together.
+    PN_Edit_1 = makePanel(this, "PN_Edit_1", 120, 190);
     BT_Edit_SecAdd = makeButton(PN_Edit_1, "BT_Edit_SecAdd", "Add / Replace", 6);
-    BT_Edit_SecRMov = makeButton(PN_Edit_1, "BT_Edit_SecRMov", "Remove", 40);
-    BT_Edit_SecUp = makeButton(PN_Edit_1, "BT_Edit_SecUp", "Up", 74);
-    BT_Edit_SecDn = makeButton(PN_Edit_1, "BT_Edit_SecDn", "Down", 108);
-    BT_Edit_SecClr = makeButton(PN_Edit_1, "BT_Edit_SecClr", "Clear All", 142);
+    BT_Edit_SecImport = makeButton(PN_Edit_1, "BT_Edit_SecImport", "Import Audio...", 36);
+    BT_Edit_SecRMov = makeButton(PN_Edit_1, "BT_Edit_SecRMov", "Remove", 66);
+    BT_Edit_SecUp = makeButton(PN_Edit_1, "BT_Edit_SecUp", "Up", 96);
+    BT_Edit_SecDn = makeButton(PN_Edit_1, "BT_Edit_SecDn", "Down", 126);
+    BT_Edit_SecClr = makeButton(PN_Edit_1, "BT_Edit_SecClr", "Clear All", 156);
     BT_Edit_SecRMov->setEnabled(false);
     BT_Edit_SecUp->setEnabled(false);
     BT_Edit_SecDn->setEnabled(false);
@@ -113,14 +138,20 @@ EditorPage::EditorPage(gui::TabEnvironment& env, QWidget* parent)
     connect(BT_Edit_SecUp, &QPushButton::clicked, this, &EditorPage::BT_Edit_SecUpClick);
     connect(BT_Edit_SecDn, &QPushButton::clicked, this, &EditorPage::BT_Edit_SecDnClick);
     connect(BT_Edit_SecClr, &QPushButton::clicked, this, &EditorPage::BT_Edit_SecClrClick);
+    connect(BT_Edit_SecImport, &QPushButton::clicked, this, &EditorPage::BT_Edit_SecImportClick);
 
-    PN_Edit_3 = makePanel(this, "PN_Edit_3", 303, 186);
-    ED_Edit_MemUsg = makeField(PN_Edit_3, "ED_Edit_MemUsg", "Memory Usage (Byte)", 4);
-    ED_Edit_HstRate = makeField(PN_Edit_3, "ED_Edit_HstRate", "The Highest Rate (Hz)", 64);
-    ED_Edit_LstSec = makeField(PN_Edit_3, "ED_Edit_LstSec", "Last Section No.", 124);
+    PN_Edit_3 = makePanel(this, "PN_Edit_3", 314, 175);
+    ED_Edit_MemUsg = makeField(PN_Edit_3, "ED_Edit_MemUsg", "Memory Usage (Byte)", 2);
+    ED_Edit_HstRate = makeField(PN_Edit_3, "ED_Edit_HstRate", "The Highest Rate (Hz)", 57);
+    ED_Edit_LstSec = makeField(PN_Edit_3, "ED_Edit_LstSec", "Last Section No.", 112);
 
     model_ = new SoundTableModel(table_, this);
     model_->onCurrentRow = [this](int row) { showCurrentRow(row); };
+    model_->onCellChanged = [this](int row) {
+        if (row != table_.currentRow()) return;
+        showSelectedWave();
+        updatePlayButton();
+    };
     SG_SoundTable = new QTableView(this);
     SG_SoundTable->setObjectName(QStringLiteral("SG_SoundTable"));
     // The grid's own small face: "Section 1023" and "Rate(Hz)" fit their
@@ -128,7 +159,8 @@ EditorPage::EditorPage(gui::TabEnvironment& env, QWidget* parent)
     QFont gridFont(QStringLiteral("Tahoma"));
     gridFont.setPixelSize(kGridFontPixels);
     SG_SoundTable->setFont(gridFont);
-    SG_SoundTable->setGeometry(120, 5, 640, 478);
+    // Shorter than the page, for the waveform strip and Play below it.
+    SG_SoundTable->setGeometry(120, 5, 640, 380);
     // The headings are set up before the model comes: the row heading is
     // hidden and fixed, so that its 1,025 sections are never sized from their
     // numbers.
@@ -156,6 +188,12 @@ EditorPage::EditorPage(gui::TabEnvironment& env, QWidget* parent)
     SG_SoundTable->setFocusPolicy(Qt::ClickFocus);
     SG_SoundTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     SG_SoundTable->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    {
+        int visible = 0;
+        for (int c = 0; c < kColStatus; ++c) visible += kColumnWidths[c];
+        const int bar = SG_SoundTable->width() - 2 * SG_SoundTable->frameWidth() - visible;
+        SG_SoundTable->setVerticalScrollBar(new EdgeScrollBar(bar, SG_SoundTable));
+    }
     SG_SoundTable->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     SG_SoundTable->setAutoScroll(false);  // column 4 stays beyond the right edge
     // Nor does a sideways wheel or swipe bring it in: the grid never scrolls across.
@@ -167,10 +205,31 @@ EditorPage::EditorPage(gui::TabEnvironment& env, QWidget* parent)
     connect(SG_SoundTable->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current, const QModelIndex&) {
                 if (syncingRow_ || !current.isValid()) return;
+                // However the row changed (keys, mouse, Up and Down), the operator
+                // sees the row the next command works on; scrolled to by its
+                // first column, so the grid never scrolls across.
+                SG_SoundTable->scrollTo(model_->index(current.row(), 0));
                 SG_SoundTableSelectCell(SoundTableModel::tableRow(current.row()));
             });
     connect(SG_SoundTable, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex&) { SG_SoundTableDblClick(); });
+
+    PB_Edit_Wave = new WaveformStrip(this);
+    PB_Edit_Wave->setObjectName(QStringLiteral("PB_Edit_Wave"));
+    PB_Edit_Wave->setGeometry(120, 389, 640, 62);
+    BT_Edit_Play = new QPushButton(QStringLiteral("Play"), this);
+    BT_Edit_Play->setObjectName(QStringLiteral("BT_Edit_Play"));
+    BT_Edit_Play->setGeometry(120, 455, 70, 28);
+    BT_Edit_Play->setFocusPolicy(Qt::ClickFocus);
+    BT_Edit_Play->installEventFilter(this);
+    connect(BT_Edit_Play, &QPushButton::clicked, this, &EditorPage::BT_Edit_PlayClick);
+    LB_Edit_ChipFit = new QLabel(this);
+    LB_Edit_ChipFit->setObjectName(QStringLiteral("LB_Edit_ChipFit"));
+    LB_Edit_ChipFit->setGeometry(196, 455, 564, 28);
+    SG_SoundTable->installEventFilter(this);
+    auto* devices = new QMediaDevices(this);
+    connect(devices, &QMediaDevices::audioOutputsChanged, this,
+            [this] { setAudioOutputAvailable(!QMediaDevices::audioOutputs().isEmpty()); });
 
     ED_Edit_Hint = new QLineEdit(this);
     ED_Edit_Hint->setObjectName(QStringLiteral("ED_Edit_Hint"));
@@ -186,14 +245,20 @@ EditorPage::EditorPage(gui::TabEnvironment& env, QWidget* parent)
         w->installEventFilter(this);
     }
     makeQuickKeys();
+    importDialog_ = std::make_unique<QtImportDialog>(this);
+    ops_.setImportDialog(importDialog_.get());
     prepareTable();
+    setAudioOutputAvailable(!QMediaDevices::audioOutputs().isEmpty());
 }
 
 EditorPage::~EditorPage() {
+    stopPlaying();
+    model_->onCellChanged = nullptr;
     table_.setObserver(nullptr);
 }
 
-QPushButton* EditorPage::makeButton(QWidget* panel, const char* name, const char* caption, int top) {
+QPushButton* EditorPage::makeButton(QWidget* panel, const char* name, const char* caption,
+                                    int top) {
     auto* b = new QPushButton(QString::fromLatin1(caption), panel);
     b->setObjectName(QString::fromLatin1(name));
     b->setGeometry(5, top, 100, 28);
@@ -231,6 +296,15 @@ void EditorPage::makeQuickKeys() {
         connect(action, &QAction::triggered, this,
                 [this, control, handler] { runQuickKey(control, handler); });
     }
+    // Beside the list of the original keys, under the same rules: Import
+    // Audio's button follows Add / Replace's.
+    ACT_Import = new QAction(this);
+    ACT_Import->setObjectName(QStringLiteral("ACT_Import"));
+    ACT_Import->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    ACT_Import->setShortcutContext(Qt::WindowShortcut);
+    addAction(ACT_Import);
+    connect(ACT_Import, &QAction::triggered, this,
+            [this] { runQuickKey(EditorControl::Add, &EditorPage::BT_Edit_SecImportClick); });
 }
 
 bool EditorPage::pageActive() const {
@@ -265,6 +339,12 @@ void EditorPage::showCurrentRow(int row) {
     syncingRow_ = false;
 }
 
+void EditorPage::showSelectedWave() {
+    const int row = table_.currentRow();
+    PB_Edit_Wave->showWave(table_.isUsed(row) ? std::filesystem::path(table_.cell(row, kColFile))
+                                              : std::filesystem::path());
+}
+
 void EditorPage::BT_Edit_SecAddClick() {
     ops_.addReplace();
 }
@@ -293,7 +373,101 @@ void EditorPage::SG_SoundTableDblClick() {
     BT_Edit_SecAddClick();
 }
 void EditorPage::SG_SoundTableSelectCell(int row) {
+    if (isPlaying() && row != table_.currentRow()) stopPlaying();
     ops_.selectRow(row);
+    showSelectedWave();
+    updatePlayButton();
+}
+void EditorPage::BT_Edit_SecImportClick() {
+    ops_.importAudio();
+    showSelectedWave();
+    updatePlayButton();
+}
+
+void EditorPage::setAudioOutputAvailable(bool available) {
+    audioOutput_ = available;
+    if (!available) stopPlaying();
+    BT_Edit_Play->setToolTip(QString::fromLatin1(available ? kPlayHint : kNoAudioHint));
+    updatePlayButton();
+}
+
+void EditorPage::updatePlayButton() {
+    // Locked with the page (Add / Replace's state says whether it is) and
+    // only for a used row; while playing it stays on, to stop.
+    const bool can =
+        audioOutput_ && BT_Edit_SecAdd->isEnabledTo(this) && table_.isUsed(table_.currentRow());
+    BT_Edit_Play->setEnabled(can || isPlaying());
+    BT_Edit_Play->setText(isPlaying() ? QStringLiteral("Stop") : QStringLiteral("Play"));
+}
+
+void EditorPage::stopPlaying() {
+    if (sink_) {
+        QAudioSink* sink = sink_;
+        sink_ = nullptr;
+        sink->disconnect(this);
+        sink->stop();
+        sink->deleteLater();
+    }
+    if (playing_) {
+        playing_->deleteLater();
+        playing_ = nullptr;
+    }
+    if (BT_Edit_Play) updatePlayButton();
+}
+
+void EditorPage::BT_Edit_PlayClick() {
+    if (isPlaying()) {
+        stopPlaying();
+        return;
+    }
+    if (!audioOutput_) {
+        setHint(kNoAudioHint);
+        return;
+    }
+    const int row = table_.currentRow();
+    if (!table_.isUsed(row) || !BT_Edit_SecAdd->isEnabledTo(this)) return;
+    const std::string file = table_.cell(row, kColFile);
+    const WaveHeaderCheck check = CheckWaveHeader(file);
+    if (check.code != kWaveOk) {
+        setHint(buildStatusText(check.code));
+        return;
+    }
+    QFile in(gui::fromLocal(file));
+    if (!in.open(QIODevice::ReadOnly) || !in.seek(static_cast<qint64>(kWaveHeaderSize))) {
+        setHint(buildStatusText(kWaveOpenFailed));
+        return;
+    }
+    // The data chunk alone: what follows it in the file is not sound.
+    playing_ = new QBuffer(this);
+    playing_->setData(in.read(static_cast<qint64>(check.size)));
+    playing_->open(QIODevice::ReadOnly);
+    QAudioFormat format;
+    format.setSampleRate(static_cast<int>(check.rate));
+    format.setChannelCount(1);
+    format.setSampleFormat(QAudioFormat::UInt8);
+    sink_ = new QAudioSink(QMediaDevices::defaultAudioOutput(), format, this);
+    connect(sink_, &QAudioSink::stateChanged, this, [this](QAudio::State state) {
+        if (state == QAudio::IdleState || state == QAudio::StoppedState) stopPlaying();
+    });
+    sink_->start(playing_);
+    updatePlayButton();
+}
+
+void EditorPage::setChipCapacity(const std::string& chip, std::uint64_t bytes) {
+    chip_ = chip;
+    chipBytes_ = bytes;
+    refreshChipFit();
+}
+
+ChipFit EditorPage::chipFit() const {
+    return {chip_, chipBytes_, imageSize(table_)};
+}
+
+void EditorPage::refreshChipFit() {
+    const ChipFit fit = chipFit();
+    LB_Edit_ChipFit->setText(gui::fromLocal(chipFitText(fit)));
+    LB_Edit_ChipFit->setStyleSheet(fit.known() && !fit.fits() ? QStringLiteral("color: #ff0000;")
+                                                              : QString());
 }
 
 void EditorPage::setHint(std::string_view text) {
@@ -328,6 +502,10 @@ QWidget* EditorPage::controlWidget(EditorControl control) const {
 
 void EditorPage::setControlEnabled(EditorControl control, bool enabled) {
     if (QWidget* w = controlWidget(control)) w->setEnabled(enabled);
+    if (control == EditorControl::Add) {
+        BT_Edit_SecImport->setEnabled(enabled);
+        updatePlayButton();
+    }
 }
 
 bool EditorPage::controlEnabled(EditorControl control) const {
@@ -349,6 +527,7 @@ QLineEdit* EditorPage::summaryWidget(SummaryField field) const {
 
 void EditorPage::setSummary(SummaryField field, std::string_view text) {
     summaryWidget(field)->setText(gui::fromLocal(text));
+    if (field == SummaryField::MemUsg) refreshChipFit();
 }
 
 std::string EditorPage::summary(SummaryField field) const {
@@ -360,6 +539,16 @@ void EditorPage::repaintTable() {
 }
 
 bool EditorPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == SG_SoundTable && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space &&
+        static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+        BT_Edit_PlayClick();
+        return true;
+    }
+    if (watched == BT_Edit_Play && event->type() == QEvent::Enter) {
+        ED_Edit_Hint->setText(BT_Edit_Play->toolTip());
+        return false;
+    }
     if (event->type() == QEvent::Enter) {
         auto it = hints_.find(watched);
         if (it != hints_.end()) ED_Edit_Hint->setText(it->second);

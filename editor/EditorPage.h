@@ -2,7 +2,9 @@
 
 #include <QWidget>
 #include <map>
+#include <memory>
 
+#include "editor/ChipFit.h"
 #include "editor/EditorOperations.h"
 #include "editor/EditorPanel.h"
 #include "editor/SectionTable.h"
@@ -10,7 +12,10 @@
 
 class QAction;
 class QActionGroup;
+class QAudioSink;
+class QBuffer;
 class QFrame;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableView;
@@ -18,6 +23,15 @@ class QTableView;
 namespace sonoprog::editor {
 
 class SoundTableModel;
+class WaveformStrip;
+class QtImportDialog;
+
+// Play's hints: what it does, and why it cannot.
+inline constexpr const char* kPlayHint =
+    "Click this button or press Space on the table to play or stop the section.";
+inline constexpr const char* kNoAudioHint = "No audio output device: Play is not available.";
+inline constexpr const char* kImportButtonHint =
+    "Click this button or \"CTL + I\" to import and convert audio files.";
 
 // The "Sound Editor" page (PAGE_Sound_Editor): the section table, its
 // commands and the quick keys. The commands themselves are EditorOperations;
@@ -42,6 +56,21 @@ public:
     void BT_Edit_ScpBuildClick();
     void SG_SoundTableDblClick();
     void SG_SoundTableSelectCell(int row);
+    // Import Audio, and Play / Stop of the selected section.
+    void BT_Edit_SecImportClick();
+    void BT_Edit_PlayClick();
+
+    // Whether an audio output is there; follows the system's device list.
+    void setAudioOutputAvailable(bool available);
+    bool audioOutputAvailable() const { return audioOutput_; }
+    bool isPlaying() const { return sink_ != nullptr; }
+    void stopPlaying();
+
+    // The chip the image is meant for (the device selector's choice); no
+    // chip for a capacity of 0.
+    void setChipCapacity(const std::string& chip, std::uint64_t bytes);
+    ChipFit chipFit() const;
+    WaveformStrip* waveform() const { return PB_Edit_Wave; }
 
     SectionTable& table() { return table_; }
     EditorOperations& operations() { return ops_; }
@@ -66,6 +95,9 @@ private:
     QWidget* controlWidget(EditorControl control) const;
     QLineEdit* summaryWidget(SummaryField field) const;
     void showCurrentRow(int row);
+    void updatePlayButton();
+    void refreshChipFit();
+    void showSelectedWave();
 
     gui::TabEnvironment& env_;
     SectionTable table_;
@@ -86,12 +118,24 @@ private:
     QLineEdit* ED_Edit_HstRate = nullptr;
     QLineEdit* ED_Edit_LstSec = nullptr;
     QLineEdit* ED_Edit_Hint = nullptr;
+    QPushButton* BT_Edit_SecImport = nullptr;
+    QPushButton* BT_Edit_Play = nullptr;
+    QLabel* LB_Edit_ChipFit = nullptr;
+    WaveformStrip* PB_Edit_Wave = nullptr;
+    QAction* ACT_Import = nullptr;
     QTableView* SG_SoundTable = nullptr;
     SoundTableModel* model_ = nullptr;
     QActionGroup* AC_QuickKey = nullptr;
 
     std::map<QObject*, QString> hints_;
     bool syncingRow_ = false;
+
+    std::unique_ptr<QtImportDialog> importDialog_;
+    bool audioOutput_ = false;
+    QAudioSink* sink_ = nullptr;
+    QBuffer* playing_ = nullptr;
+    std::string chip_;
+    std::uint64_t chipBytes_ = 0;
 };
 
 }  // namespace sonoprog::editor

@@ -52,6 +52,7 @@ void SoundTableModel::cellChanged(int row, int column) {
         Q_EMIT headerDataChanged(Qt::Horizontal, column, column);
         return;
     }
+    if (onCellChanged && column != kColStatus) onCellChanged(row);
     // The status text colours the whole row.
     if (column == kColStatus) {
         Q_EMIT dataChanged(index(modelRow(row), 0), index(modelRow(row), kTableColumns - 1));

@@ -30,6 +30,7 @@ public:
     void reload();
 
     std::function<void(int)> onCurrentRow;
+    std::function<void(int)> onCellChanged;  // a section row's cell
 
     static int tableRow(int modelRow) { return modelRow + 1; }
     static int modelRow(int tableRow) { return tableRow - 1; }

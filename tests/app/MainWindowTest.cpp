@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "app/MainWindow.h"
+#include "editor/EditorPage.h"
 #include "gui/Application.h"
 #include "serialflash/SerialFlashPage.h"
 #include "sim/VirtualWriter.h"
@@ -320,4 +321,26 @@ TEST(Application, NamesTheInstalledDesktopEntryAndIcon) {
     EXPECT_TRUE(
         std::filesystem::exists(std::filesystem::path(SONOPROG_SOURCE_DIR) / "packaging/icons" /
                                 (std::string(gui::Application::kIconName) + ".svg")));
+}
+
+TEST_F(WindowFixture, TheSoundEditorMeasuresItsImageAgainstTheChosenChip) {
+    MainWindow& w = start(kShippedLike);
+    ASSERT_EQ(w.CB_DeviceSel->currentText(), "Tarn20");
+    editor::ChipFit fit = w.PAGE_Sound_Editor->chipFit();
+    EXPECT_EQ(fit.chip, "Tarn20");
+    EXPECT_EQ(fit.capacity, 127008768u);
+    EXPECT_EQ(fit.image, 17408u);
+
+    w.CB_DeviceSel->setCurrentIndex(2);  // Series Flash: the device's Size
+    auto* size = w.PAGE_NOR_WRT->findChild<QLineEdit*>("ED_NOR_MemSize");
+    ASSERT_NE(size, nullptr);
+    size->setText("1048576");
+    fit = w.PAGE_Sound_Editor->chipFit();
+    EXPECT_EQ(fit.chip, w.PAGE_NOR_WRT->deviceList()->currentText().toStdString());
+    EXPECT_EQ(fit.capacity, 1048576u);
+    size->setText("");
+    EXPECT_FALSE(w.PAGE_Sound_Editor->chipFit().known());
+
+    w.CB_DeviceSel->setCurrentIndex(1);  // Kiva300: no sound image
+    EXPECT_FALSE(w.PAGE_Sound_Editor->chipFit().known());
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QAudioDevice>
 #include <QColor>
 #include <QComboBox>
 #include <QEvent>
@@ -8,6 +9,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMediaDevices>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
@@ -17,9 +19,12 @@
 #include <QWheelEvent>
 #include <functional>
 
+#include "audio/WavePeaks.h"
 #include "editor/EditorPage.h"
+#include "editor/WaveformStrip.h"
 #include "link/WriterLink.h"
 #include "tests/editor/EditorFixture.h"
+#include "tests/support/AudioFiles.h"
 
 namespace sonoprog::test {
 namespace {
@@ -350,6 +355,198 @@ TEST_F(EditorTabTest, DoubleClickAddsAtTheClickedRow) {
     EXPECT_TRUE(tab->table().isUsed(3));
     EXPECT_EQ(control<QLineEdit>("ED_Edit_MemUsg")->text(), "18432");
     EXPECT_EQ(control<QLineEdit>("ED_Edit_LstSec")->text(), "2");
+}
+
+class ScriptedImport final : public editor::ImportDialog {
+public:
+    std::optional<editor::ImportSettings> askImportSettings(const editor::ImportOffer&) override {
+        ++asked;
+        return answer;
+    }
+    std::optional<editor::ImportSettings> answer;
+    int asked = 0;
+};
+
+TEST_F(EditorTabTest, ImportAudioHasItsButtonAndCtrlIUnderTheQuickKeyRules) {
+    showActive();
+    EXPECT_EQ(button("BT_Edit_SecImport")->text(), "Import Audio...");
+    ScriptedImport dialog;
+    dialog.answer = editor::ImportSettings{};
+    dialog.answer->outDir = (dir / "conv").string();
+    tab->operations().setImportDialog(&dialog);
+    const auto song = dir / "song.flac";
+    writeSource(song, {flac16(), 44100, 2, 0.2, sine(440, -6)});
+
+    pcMain->setCurrentWidget(info);
+    files.multiAnswers.push_back({song.string()});
+    QTest::keyClick(&window, Qt::Key_I, Qt::ControlModifier);
+    EXPECT_EQ(dialog.asked, 0);
+
+    pcMain->setCurrentWidget(tab);
+    tab->SG_SoundTableSelectCell(4);
+    QTest::keyClick(&window, Qt::Key_I, Qt::ControlModifier);
+    EXPECT_EQ(dialog.asked, 1);
+    EXPECT_EQ(tab->table().cell(4, editor::kColFile), (dir / "conv" / "song.wav").string());
+    EXPECT_EQ(control<QLineEdit>("ED_Edit_HstRate")->text(), "8000");
+    EXPECT_EQ(tab->table().currentRow(), 4);
+
+    // Locked with the page: neither the button nor the key starts it.
+    tab->operations().LockEditorTab();
+    EXPECT_FALSE(button("BT_Edit_SecImport")->isEnabled());
+    files.multiAnswers.push_back({song.string()});
+    QTest::keyClick(&window, Qt::Key_I, Qt::ControlModifier);
+    EXPECT_EQ(dialog.asked, 1);
+    tab->operations().UnlockEditorTab();
+    EXPECT_TRUE(button("BT_Edit_SecImport")->isEnabled());
+
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(button("BT_Edit_SecImport"), &enter);
+    EXPECT_EQ(hint(), editor::kImportButtonHint);
+}
+
+TEST_F(EditorTabTest, TheWaveformStripFollowsTheSelectionAndTheSection) {
+    showActive();
+    std::vector<std::uint8_t> loud(4000), quiet(4000, 0x80);
+    for (std::size_t i = 0; i < loud.size(); ++i) loud[i] = (i % 2) ? 0xF0 : 0x10;
+    quiet[2000] = 0x90;
+    const auto a = dir.write("loud.wav", waveBytes(loud)).string();
+    const auto b = dir.write("quiet.wav", waveBytes(quiet)).string();
+    files.multiAnswers.push_back({a, b});
+    tab->BT_Edit_SecAddClick();
+    editor::WaveformStrip* strip = tab->waveform();
+    EXPECT_EQ(strip->width(), 640);
+    // The first row filled stays selected and shows its sound, column by column.
+    ASSERT_EQ(strip->peaks().size(), 640u);
+    EXPECT_EQ(strip->file(), a);
+    const auto expected = audio::wavePeaks(a, 4000, 640);
+    for (std::size_t x = 0; x < 640; ++x) {
+        EXPECT_EQ(strip->peaks()[x].low, expected[x].low);
+        EXPECT_EQ(strip->peaks()[x].high, expected[x].high);
+    }
+    EXPECT_EQ(strip->peaks()[0].low, 0x10);
+    EXPECT_EQ(strip->peaks()[0].high, 0xF0);
+
+    QTest::keyClick(grid(), Qt::Key_Down);
+    EXPECT_EQ(strip->file(), b);
+    EXPECT_EQ(strip->peaks()[320].high, 0x90);
+    EXPECT_EQ(strip->peaks()[0].high, 0x80);
+
+    // The drawing: the centre line at 0x80 in red, the loud section's columns tall.
+    auto centreRed = [&] {
+        QImage image = strip->grab().toImage();
+        const int centre = (strip->height() - 1) - 0x80 * (strip->height() - 1) / 255;
+        return image.pixelColor(strip->width() / 2 + 3, centre) == QColor(255, 0, 0);
+    };
+    EXPECT_TRUE(centreRed());
+
+    // The section changes under the selection: Remove empties it.
+    tab->BT_Edit_SecRMovClick();
+    EXPECT_TRUE(strip->peaks().empty());
+    EXPECT_TRUE(centreRed());
+    tab->SG_SoundTableSelectCell(1);
+    EXPECT_EQ(strip->file(), a);
+    tab->SG_SoundTableSelectCell(300);
+    EXPECT_TRUE(strip->peaks().empty());
+}
+
+TEST_F(EditorTabTest, PlayIsOnlyForAUsedRowWithAnAudioDeviceAndSaysWhyNot) {
+    showActive();
+    QPushButton* play = button("BT_Edit_Play");
+    // Whatever this machine has: the button says the same as the device list.
+    EXPECT_EQ(tab->audioOutputAvailable(), !QMediaDevices::audioOutputs().isEmpty());
+    EXPECT_FALSE(play->isEnabled());  // section 0 is not used
+
+    files.multiAnswers.push_back({wave("a.wav", 800)});
+    tab->BT_Edit_SecAddClick();
+    tab->setAudioOutputAvailable(false);
+    EXPECT_FALSE(play->isEnabled());
+    EXPECT_EQ(play->toolTip(), editor::kNoAudioHint);
+    grid()->setFocus();
+    QTest::keyClick(grid(), Qt::Key_Space);
+    EXPECT_EQ(hint(), editor::kNoAudioHint);
+    EXPECT_FALSE(tab->isPlaying());
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(play, &enter);
+    EXPECT_EQ(hint(), editor::kNoAudioHint);
+
+    tab->setAudioOutputAvailable(true);
+    EXPECT_TRUE(play->isEnabled());
+    EXPECT_EQ(play->toolTip(), editor::kPlayHint);
+    EXPECT_EQ(play->text(), "Play");
+    tab->SG_SoundTableSelectCell(2);
+    EXPECT_FALSE(play->isEnabled());
+    tab->SG_SoundTableSelectCell(1);
+    EXPECT_TRUE(play->isEnabled());
+    tab->operations().LockEditorTab();
+    EXPECT_FALSE(play->isEnabled());
+    tab->operations().UnlockEditorTab();
+    EXPECT_TRUE(play->isEnabled());
+}
+
+TEST_F(EditorTabTest, TheSummaryShowsHowTheImageFitsTheChip) {
+    QLabel* fit = control<QLabel>("LB_Edit_ChipFit");
+    EXPECT_EQ(fit->text(), "");
+    tab->setChipCapacity("Tarn20", editor::kTarnUserAreaBytes);
+    EXPECT_EQ(fit->text(), "Image 17408 bytes = 0.01% of the Tarn20 (127008768 bytes)");
+    EXPECT_EQ(fit->styleSheet(), "");
+
+    tab->setChipCapacity("Tiny", 20480);
+    files.multiAnswers.push_back({wave("a.wav", 3000), wave("b.wav", 100)});
+    tab->BT_Edit_SecAddClick();
+    // 17 information pages and 3 + 1 data pages: 21 pages against 20.
+    EXPECT_EQ(fit->text(),
+              "Image 21504 bytes = 105.00% of the Tiny (20480 bytes) - it does not "
+              "fit!");
+    EXPECT_NE(fit->styleSheet().indexOf("#ff0000"), -1);
+    tab->SG_SoundTableSelectCell(1);
+    tab->BT_Edit_SecRMovClick();
+    EXPECT_EQ(fit->text(), "Image 18432 bytes = 90.00% of the Tiny (20480 bytes)");
+    EXPECT_EQ(fit->styleSheet(), "");
+    tab->setChipCapacity("", 0);
+    EXPECT_EQ(fit->text(), "");
+}
+
+TEST_F(EditorTabTest, TheCurrentRowIsAlwaysScrolledIntoView) {
+    showActive();
+    QTableView* g = grid();
+    g->setFocus();
+    // The row, seen by its first column (Ctrl+End also moves to the last column).
+    auto visible = [g] {
+        const QRect r = g->visualRect(g->model()->index(g->currentIndex().row(), 0));
+        return r.isValid() && g->viewport()->rect().contains(r.topLeft()) &&
+               g->viewport()->rect().contains(r.bottomLeft());
+    };
+    for (int i = 0; i < 60; ++i) QTest::keyClick(g, Qt::Key_Down);
+    EXPECT_EQ(tab->table().currentRow(), 61);
+    EXPECT_TRUE(visible());
+    QTest::keyClick(g, Qt::Key_PageDown);
+    EXPECT_TRUE(visible());
+    QTest::keyClick(g, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(tab->table().currentRow(), 1024);
+    EXPECT_TRUE(visible());
+    QTest::keyClick(g, Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(tab->table().currentRow(), 1);
+    EXPECT_TRUE(visible());
+    // Away by the scroll bar, then a key: back in view.
+    g->verticalScrollBar()->setValue(g->verticalScrollBar()->maximum());
+    EXPECT_FALSE(visible());
+    QTest::keyClick(g, Qt::Key_Down);
+    EXPECT_EQ(tab->table().currentRow(), 2);
+    EXPECT_TRUE(visible());
+    EXPECT_EQ(g->horizontalScrollBar()->value(), 0);
+}
+
+TEST_F(EditorTabTest, NoStripOfTheStatusColumnShows) {
+    showActive();
+    QTableView* g = grid();
+    EXPECT_EQ(g->width(), 640);
+    EXPECT_EQ(g->columnWidth(3), 425);
+    // Columns 0 to 3 end exactly at the viewport's right edge.
+    EXPECT_EQ(g->columnViewportPosition(4), g->viewport()->width());
+    EXPECT_EQ(g->columnViewportPosition(3) + g->columnWidth(3), g->viewport()->width());
+    // Nothing of it is painted either.
+    QImage image = g->viewport()->grab().toImage();
+    EXPECT_EQ(image.width(), 615);
 }
 
 }  // namespace
