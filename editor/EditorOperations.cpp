@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "audio/Convert.h"
+#include "core/FileChooser.h"
 #include "core/FileHandle.h"
 #include "core/NumberText.h"
+#include "core/YieldHook.h"
 #include "editor/AtomicFile.h"
 #include "editor/ProjectFile.h"
 #include "editor/WaveFile.h"

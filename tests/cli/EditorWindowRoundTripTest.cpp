@@ -10,7 +10,7 @@
 
 #include "audio/Convert.h"
 #include "editor/EditorPage.h"
-#include "link/WriterLink.h"
+#include "core/WriterLink.h"
 #include "tests/cli/CliRunner.h"
 #include "tests/support/AudioFiles.h"
 #include "tests/support/Fakes.h"
@@ -20,9 +20,9 @@ using namespace sonoprog::test;
 
 namespace {
 
-class NoWriter final : public link::WriterLink {
+class NoWriter final : public core::WriterLink {
 public:
-    bool Exchange(const link::Packet&, link::Packet&) override { return false; }
+    bool Exchange(const core::Packet&, core::Packet&) override { return false; }
     bool BulkWrite(const std::uint8_t*, std::size_t) override { return false; }
     bool BulkRead(std::uint8_t*, std::size_t) override { return false; }
 };

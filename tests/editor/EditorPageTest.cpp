@@ -20,18 +20,19 @@
 #include <functional>
 
 #include "audio/WavePeaks.h"
+#include "core/WriterLink.h"
+#include "core/YieldHook.h"
 #include "editor/EditorPage.h"
 #include "editor/WaveformStrip.h"
-#include "link/WriterLink.h"
 #include "tests/editor/EditorFixture.h"
 #include "tests/support/AudioFiles.h"
 
 namespace sonoprog::test {
 namespace {
 
-class NoWriter final : public link::WriterLink {
+class NoWriter final : public core::WriterLink {
 public:
-    bool Exchange(const link::Packet&, link::Packet&) override { return false; }
+    bool Exchange(const core::Packet&, core::Packet&) override { return false; }
     bool BulkWrite(const std::uint8_t*, std::size_t) override { return false; }
     bool BulkRead(std::uint8_t*, std::size_t) override { return false; }
 };
