@@ -20,7 +20,7 @@ namespace {
 
 const std::map<std::string, int> kLayers = {
     {"core", 0},                                                  // plain C++, no Qt
-    {"link", 1}, {"ivr", 1},                                      // the Writer, the DAT format
+    {"link", 1}, {"ivr", 1}, {"audio", 1},                        // Writer, DAT format, audio
     {"sim", 2},  {"gui", 2},                                      // virtual Writer, widgets
     {"tarn", 3}, {"serialflash", 3}, {"kiva", 3}, {"editor", 3},  // chips, Sound Editor
     {"app", 9},  {"cli", 9},                                      // the two front ends
