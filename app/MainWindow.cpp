@@ -145,16 +145,16 @@ void MainWindow::buildLayout() {
     // The Sound Editor measures its image against the chosen chip: the Tarn20's
     // user area, or the Size of the serial flash device the Series Flash page holds.
     auto showEditorChip = [this] {
-        const std::string device = toLocal(CB_DeviceSel->currentText());
-        if (device == core::kDeviceTarn20) {
+        const std::string device = gui::toLocal(CB_DeviceSel->currentText());
+        if (device == kDeviceTarn20) {
             PAGE_Sound_Editor->setChipCapacity(device, editor::kTarnUserAreaBytes);
             return;
         }
         auto* norDevice = PAGE_NOR_WRT->findChild<QComboBox*>(QStringLiteral("CB_NOR_Device"));
         auto* norSize = PAGE_NOR_WRT->findChild<QLineEdit*>(QStringLiteral("ED_NOR_MemSize"));
         const qulonglong size = norSize ? norSize->text().trimmed().toULongLong() : 0;
-        if (device == core::kDeviceSeriesFlash && norDevice && size > 0)
-            PAGE_Sound_Editor->setChipCapacity(toLocal(norDevice->currentText()), size);
+        if (device == kDeviceSeriesFlash && norDevice && size > 0)
+            PAGE_Sound_Editor->setChipCapacity(gui::toLocal(norDevice->currentText()), size);
         else
             PAGE_Sound_Editor->setChipCapacity({}, 0);
     };
