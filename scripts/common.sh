@@ -15,6 +15,7 @@ SONOPROG_PACKAGES=(
     postgresql  # a line's records server (the tests start a throw-away one)
     umockdev libumockdev-dev clang libclang-rt-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    libcsv-dev  # the records tests read the CSV export with a standard parser
     fonts-dejavu-core fonts-liberation2  # the Tahoma substitute the window prefers
     file
     jq  # bench/run reads the benchmark results (JSON)
