@@ -9,7 +9,7 @@
 #include "core/ImageSum.h"
 #include "core/IniFile.h"
 #include "core/NumberText.h"
-#include "core/OperationPane.h"
+#include "core/YieldHook.h"
 #include "ivr/Ivr2bin.h"
 #include "kiva/KivaCommands.h"
 #include "production/ImageHash.h"

@@ -4,7 +4,9 @@
 #include <fstream>
 
 #include "core/IniFile.h"
+#include "core/FileChooser.h"
 #include "core/OperationLog.h"
+#include "core/OperationServices.h"
 #include "kiva/KivaCommands.h"
 #include "kiva/KivaOperations.h"
 #include "serialflash/SerialFlashCommands.h"
@@ -16,22 +18,9 @@ namespace sonoprog::production {
 
 namespace {
 
-// A unit never asks for a file: the job names it.
-class NoFiles final : public core::FileChooser {
-public:
-    std::optional<std::string> chooseOpenFile(const core::FileDialogRequest&) override {
-        return std::nullopt;
-    }
-    std::vector<std::string> chooseOpenFiles(const core::FileDialogRequest&) override { return {}; }
-    std::optional<std::string> chooseSaveFile(const core::FileDialogRequest&) override {
-        return std::nullopt;
-    }
-};
-
-class NoDocuments final : public kiva::DocumentOpener {
-public:
-    void openDocument(const std::string&) override {}
-};
+core::OperationServices services(UnitServices& s, core::OperationLog& log) {
+    return {log, s.lock, s.yield, s.prompter, s.clock, s.paths, &s.link};
+}
 
 std::optional<std::uint32_t> pageAfter(const std::string& line, std::string_view marker) {
     const auto at = line.find(marker);
@@ -60,9 +49,7 @@ UnitReport runTarn(const Job& job, const std::filesystem::path& image, UnitServi
     fields.PageCnt = std::to_string(job.writePages);
     fields.InfoPage = std::to_string(job.infoPage);
     fields.AllowError = std::to_string(job.allowError);
-    NoFiles files;
-    tarn::TarnOperations ops(fields, log, s.lock, s.yield, s.prompter, files, s.clock, s.paths,
-                             s.link);
+    tarn::TarnOperations ops(fields, services(s, log));
     report.passed = ops.write();
     report.pgmLog = ops.lastFile().string();
     if (!report.pgmLog.empty()) report.mirrored = mirroredFromPgmLog(report.pgmLog);
@@ -82,9 +69,7 @@ UnitReport runSerialFlash(const Job& job, const std::filesystem::path& image, Un
     struct stat st {};
     fields.fileSize = ::stat(image.c_str(), &st) == 0 ? std::to_string(st.st_size) : "0";
     fields.chkSum = job.checkSum;
-    NoFiles files;
-    serialflash::SerialFlashOperations ops(fields, log, s.lock, s.yield, s.prompter, files, s.paths,
-                                           s.link);
+    serialflash::SerialFlashOperations ops(fields, services(s, log));
     report.passed = ops.deviceChange();
     if (report.passed && job.blankCheck) report.passed = ops.blankCheck();
     if (report.passed) report.passed = ops.write();
@@ -95,10 +80,7 @@ UnitReport runKiva(const Job& job, const std::filesystem::path& image, UnitServi
                    core::OperationLog& log) {
     UnitReport report;
     kiva::KivaFields fields{image.string(), job.checkSum};
-    NoFiles files;
-    NoDocuments documents;
-    kiva::KivaOperations ops(fields, log, s.lock, s.yield, s.prompter, files, s.clock, s.link,
-                             documents);
+    kiva::KivaOperations ops(fields, services(s, log));
     report.passed = !job.blankCheck || ops.blankCheck();
     if (report.passed) report.passed = ops.write();
     return report;
@@ -170,7 +152,7 @@ UnitReport runUnit(const Job& job, const std::filesystem::path& image, UnitServi
     return report;
 }
 
-ProbeResult probeSocket(const Job& job, const core::AppPaths& paths, link::WriterLink& link) {
+ProbeResult probeSocket(const Job& job, const core::AppPaths& paths, core::WriterLink& link) {
     switch (job.target) {
         case Target::Tarn20: {
             tarn::TarnCommands chip(link);

@@ -9,8 +9,10 @@
 #include "core/Clock.h"
 #include "core/LogLine.h"
 #include "core/OperationPane.h"
+#include "core/TabLock.h"
+#include "core/YieldHook.h"
 #include "core/Prompter.h"
-#include "link/WriterLink.h"
+#include "core/WriterLink.h"
 #include "production/Job.h"
 #include "records/UnitRecord.h"
 
@@ -26,7 +28,7 @@ struct UnitServices {
     core::Prompter& prompter;
     core::Clock& clock;
     const core::AppPaths& paths;
-    link::WriterLink& link;
+    core::WriterLink& link;
 };
 
 // What one unit came to.
@@ -72,6 +74,6 @@ UnitReport runUnit(const Job& job, const std::filesystem::path& image, UnitServi
 
 // The insertion poll: the target's detect command and its closing command.
 enum class ProbeResult { ChipPresent, Empty, LinkFailed };
-ProbeResult probeSocket(const Job& job, const core::AppPaths& paths, link::WriterLink& link);
+ProbeResult probeSocket(const Job& job, const core::AppPaths& paths, core::WriterLink& link);
 
 }  // namespace sonoprog::production

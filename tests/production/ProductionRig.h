@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/AppPaths.h"
+#include "core/YieldHook.h"
 #include "link/Link.h"
 #include "production/Job.h"
 #include "production/ProductionLoop.h"
