@@ -18,6 +18,7 @@
 #include "core/IniFile.h"
 #include "editor/EditorPage.h"
 #include "kiva/KivaPage.h"
+#include "production/ProductionPage.h"
 #include "serialflash/SerialFlashPage.h"
 #include "tarn/TarnPage.h"
 
@@ -282,6 +283,12 @@ void MainWindow::FormCreate() {
             break;
     }
     LB_Info_DevSupport->setText(fromLocal(config.supportedDevices));
+    // The production bench is an addition: without the key the window is as it always was.
+    const auto production = production::readProductionSettings(setup);
+    if (production.enabled && config.mode != core::StartupMode::Broken) {
+        PAGE_Production = new production::ProductionPage(*env_, link_, production, PC_Main);
+        PC_Main->addTab(PAGE_Production, QStringLiteral("Production"));
+    }
     paths_.ensureTemp();
 }
 

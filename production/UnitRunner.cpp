@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 #include <fstream>
 
-#include "core/IniFile.h"
 #include "core/FileChooser.h"
+#include "core/IniFile.h"
 #include "core/OperationLog.h"
 #include "core/OperationServices.h"
 #include "kiva/KivaCommands.h"

@@ -9,10 +9,10 @@
 #include "core/Clock.h"
 #include "core/LogLine.h"
 #include "core/OperationPane.h"
-#include "core/TabLock.h"
-#include "core/YieldHook.h"
 #include "core/Prompter.h"
+#include "core/TabLock.h"
 #include "core/WriterLink.h"
+#include "core/YieldHook.h"
 #include "production/Job.h"
 #include "records/UnitRecord.h"
 
