@@ -33,9 +33,10 @@ struct KivaBench : bench::OperationRig {
 bench::Timed kivaWrites() {
     KivaBench b;
     kiva::KivaFields fields{sampleDat().string(), ""};
+    const ivr::IvrKeys keys;
     const bench::Stopwatch watch;
     for (int i = 0; i < kUnits; ++i) {
-        kiva::KivaOperations ops(fields, b.services());
+        kiva::KivaOperations ops(fields, b.services(), keys);
         if (!ops.write()) bench::fatal("Kiva300 write failed");
     }
     return b.link.timed(watch.stop());
@@ -52,12 +53,13 @@ bench::Timed kivaLoop() {
     const auto dir = bench::dataDir() / "production";
     std::filesystem::create_directories(dir);
     const auto jobFile = dir / "kiva-bench.json";
+    const ivr::IvrKeys keys;
     production::JobRequest request;
     request.target = production::Target::Kiva300;
     request.image = sampleDat();
     production::JobError kind;
     std::string error;
-    const auto job = production::buildJob(request, jobFile, b.paths.setupIni(), kind, error);
+    const auto job = production::buildJob(request, jobFile, b.paths.setupIni(), keys, kind, error);
     if (!job) bench::fatal(error);
     std::ofstream(jobFile) << production::jobToJson(*job);
     const auto loaded = production::loadJob(jobFile, error);
@@ -66,7 +68,8 @@ bench::Timed kivaLoop() {
     if (!loaded || !store) bench::fatal(error);
     production::LoopListener quiet;
     std::atomic<bool> stop{false};
-    production::UnitServices unit{b.pane, b.lock, b.yield, b.prompter, b.clock, b.paths, b.link};
+    production::UnitServices unit{b.pane,  b.lock,  b.yield, b.prompter,
+                                  b.clock, b.paths, b.link,  keys};
     production::ProductionLoop loop(*loaded, {unit, b.realLink, *store}, quiet, stop);
     production::LoopOptions options;
     options.trigger = production::Trigger::Enter;

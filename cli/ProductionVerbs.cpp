@@ -103,7 +103,8 @@ int runJobNew(Session& s) {
 
     production::JobError kind;
     std::string error;
-    const auto job = production::buildJob(request, jobFile, s.paths().setupIni(), kind, error);
+    const auto job =
+        production::buildJob(request, jobFile, s.paths().setupIni(), s.ivrKeys(), kind, error);
     if (!job) {
         s.error(error);
         return kind == production::JobError::Usage ? kExitUsage : kExitFailed;
@@ -238,7 +239,9 @@ int runProduce(Session& s) {
     StopSignals signals;
     TerminalListener listener(s, inv.json);
     production::LoopServices services{
-        {s.pane(), s.lock(), s.yield(), s.prompter(), s.clock(), s.paths(), *link}, *link, *store};
+        {s.pane(), s.lock(), s.yield(), s.prompter(), s.clock(), s.paths(), *link, s.ivrKeys()},
+        *link,
+        *store};
     production::ProductionLoop loop(*loaded, services, listener, gStopRequested);
     EnterTrigger enter;
     const production::LoopResult result = loop.run(options, &enter);

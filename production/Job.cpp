@@ -249,8 +249,8 @@ std::string jobDescription(const LoadedJob& loaded) {
 }
 
 std::optional<Job> buildJob(const JobRequest& request, const std::filesystem::path& jobFile,
-                            const std::filesystem::path& setupIni, JobError& kind,
-                            std::string& error) {
+                            const std::filesystem::path& setupIni, const ivr::IvrKeys& keys,
+                            JobError& kind, std::string& error) {
     auto usage = [&](std::string message) -> std::optional<Job> {
         kind = JobError::Usage;
         error = std::move(message);
@@ -289,7 +289,8 @@ std::optional<Job> buildJob(const JobRequest& request, const std::filesystem::pa
 
     if (request.target == Target::Kiva300) {
         std::vector<std::uint8_t> image(kiva::kKivaSize);
-        if (ivr::IvrToImage(request.image.string(), image.data(), image.size()) != ivr::kIvrOk)
+        if (ivr::IvrToImage(request.image.string(), image.data(), image.size(), keys) !=
+            ivr::kIvrOk)
             return imageError("not a Kiva300 DAT file");
         job.checkSum = core::hex4(static_cast<std::uint16_t>(image[14] | (image[15] << 8)));
     } else {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "ivr/IvrKeys.h"
+
 namespace sonoprog::production {
 
 enum class Target { Tarn20, SerialFlash, Kiva300 };
@@ -80,7 +82,7 @@ enum class JobError { None, Usage, Image };
 // converts it for its check word), and names the image relative to the job
 // file's folder. `setupIni` lists the serial flash devices.
 std::optional<Job> buildJob(const JobRequest& request, const std::filesystem::path& jobFile,
-                            const std::filesystem::path& setupIni, JobError& kind,
-                            std::string& error);
+                            const std::filesystem::path& setupIni, const ivr::IvrKeys& keys,
+                            JobError& kind, std::string& error);
 
 }  // namespace sonoprog::production

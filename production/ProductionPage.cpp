@@ -269,7 +269,7 @@ void ProductionPage::BT_Prod_StartClick() {
     // The loop keeps its own copy: an engineer may open another job meanwhile.
     const LoadedJob job = *job_;
     UnitServices unit{*paneAdapter_, noLock_,    env_.yield, env_.prompter,
-                      env_.clock,    env_.paths, link_};
+                      env_.clock,    env_.paths, link_,      env_.ivrKeys};
     ProductionLoop loop(job, LoopServices{unit, link_, *store_}, *this, stop_);
     LoopOptions options;
     options.trigger = Trigger::Insert;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "core/IniFile.h"
 #include "gui/ControlLock.h"
 #include "gui/LogPane.h"
 #include "gui/QtServices.h"

@@ -80,7 +80,7 @@ UnitReport runKiva(const Job& job, const std::filesystem::path& image, UnitServi
                    core::OperationLog& log) {
     UnitReport report;
     kiva::KivaFields fields{image.string(), job.checkSum};
-    kiva::KivaOperations ops(fields, services(s, log));
+    kiva::KivaOperations ops(fields, services(s, log), s.ivrKeys);
     report.passed = !job.blankCheck || ops.blankCheck();
     if (report.passed) report.passed = ops.write();
     return report;
@@ -175,8 +175,8 @@ ProbeResult probeSocket(const Job& job, const core::AppPaths& paths, core::Write
         }
         case Target::Kiva300: {
             kiva::KivaCommands chip(link);
-            const auto status = chip.KivaDetect(kiva::kKivaDetectRead);
-            const bool closed = chip.KivaEnd(kiva::kKivaEndRead);
+            const auto status = chip.KivaDetect(kiva::byte(kiva::Code::DetectRead));
+            const bool closed = chip.KivaEnd(kiva::byte(kiva::Code::EndRead));
             if (!status || !closed) return ProbeResult::LinkFailed;
             return *status == 0 ? ProbeResult::ChipPresent : ProbeResult::Empty;
         }

@@ -13,6 +13,7 @@
 #include "core/TabLock.h"
 #include "core/WriterLink.h"
 #include "core/YieldHook.h"
+#include "ivr/IvrKeys.h"
 #include "production/Job.h"
 #include "records/UnitRecord.h"
 
@@ -29,6 +30,7 @@ struct UnitServices {
     core::Clock& clock;
     const core::AppPaths& paths;
     core::WriterLink& link;
+    const ivr::IvrKeys& ivrKeys;  // the DAT files' key table the front end loaded
 };
 
 // What one unit came to.

@@ -27,8 +27,8 @@ struct Built {
 
 Built build(const ProductionRig& rig, const JobRequest& r) {
     Built b;
-    b.job = production::buildJob(r, rig.dir / "jobs" / "line1.json", rig.paths.setupIni(), b.kind,
-                                 b.error);
+    b.job = production::buildJob(r, rig.dir / "jobs" / "line1.json", rig.paths.setupIni(), rig.keys,
+                                 b.kind, b.error);
     return b;
 }
 

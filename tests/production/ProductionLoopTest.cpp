@@ -114,7 +114,7 @@ TEST(ProductionLoop, CountersCarryOnAcrossRunsUntilAReset) {
     EXPECT_EQ(rig.events.counters.back(), (records::Counters{2, 1}));
 
     production::LoopServices services{
-        {rig.pane, rig.lock, rig.yield, rig.prompter, rig.clock, rig.paths, *rig.link},
+        {rig.pane, rig.lock, rig.yield, rig.prompter, rig.clock, rig.paths, *rig.link, rig.keys},
         *rig.link,
         *rig.store};
     production::ProductionLoop loop(job, services, rig.events, rig.stop);

@@ -35,7 +35,7 @@ production::LoadedJob ProductionRig::makeJob(production::JobRequest request,
     production::JobError kind;
     std::string error;
     const auto jobFile = dir / jobName;
-    auto job = production::buildJob(request, jobFile, paths.setupIni(), kind, error);
+    auto job = production::buildJob(request, jobFile, paths.setupIni(), keys, kind, error);
     if (!job) throw std::runtime_error("job not made: " + error);
     std::ofstream(jobFile) << production::jobToJson(*job);
     auto loaded = production::loadJob(jobFile, error);
@@ -62,7 +62,7 @@ production::LoopResult ProductionRig::run(const production::LoadedJob& job,
                                           production::OperatorTrigger* trigger) {
     options.pollInterval = std::chrono::milliseconds(0);
     production::LoopServices services{
-        {pane, lock, yield, prompter, clock, paths, *link}, *link, *store};
+        {pane, lock, yield, prompter, clock, paths, *link, keys}, *link, *store};
     production::ProductionLoop loop(job, services, events, stop);
     return loop.run(options, trigger);
 }

@@ -48,6 +48,7 @@ public:
     FixedClock clock;
     std::unique_ptr<records::SqliteRecordStore> store;
     std::atomic<bool> stop{false};
+    ivr::IvrKeys keys;
 
     // What the loop told the front end.
     struct Events final : production::LoopListener {
