@@ -286,7 +286,7 @@ void MainWindow::FormCreate() {
     LB_Info_DevSupport->setText(gui::fromLocal(config.supportedDevices));
     // The production bench is an addition: without the key the window is as it always was.
     const auto bench = production::readProductionSettings(setup);
-    if (bench.enabled && config.mode != core::StartupMode::Broken) {
+    if (bench.enabled && config.mode != StartupMode::Broken) {
         PAGE_Production = new production::ProductionPage(*env_, link_, bench, PC_Main);
         PC_Main->addTab(PAGE_Production, QStringLiteral("Production"));
     }
