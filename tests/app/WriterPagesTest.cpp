@@ -164,7 +164,11 @@ TEST_F(WriterPagesTest, CaptionsAndFieldsShareOneStyle) {
 TEST_F(WriterPagesTest, EveryControlFitsItsPageAndNoneOverlapsAnother) {
     for (const PageNames& p : kPages) {
         SCOPED_TRACE(p.page);
+        // A page gets its size from the tab control when it is shown.
+        window->PC_Main->setCurrentWidget(page(p));
+        QTest::qWait(0);
         const QRect area = page(p)->rect();
+        EXPECT_GE(area.width(), gui::WriterPage::gaugeRect().right());
         const auto children = page(p)->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
         for (QWidget* a : children) {
             SCOPED_TRACE(a->objectName().toStdString());
