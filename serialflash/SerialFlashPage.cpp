@@ -55,28 +55,30 @@ void SerialFlashPage::showFields(const SerialFlashFields& fields) {
     ED_NOR_ChkSum->setText(gui::fromLocal(fields.chkSum));
 }
 
-void SerialFlashPage::run(bool (SerialFlashOperations::*operation)()) {
+void SerialFlashPage::run(const std::function<bool(SerialFlashOperations&)>& operation) {
     SerialFlashFields fields = readFields();
-    SerialFlashOperations operations(fields, report().log(), report().lock(), env_.yield,
-                                     env_.prompter, env_.files, env_.paths, env_.link);
-    (operations.*operation)();
+    SerialFlashOperations operations(fields, report().services(env_));
+    operation(operations);
     showFields(fields);
 }
 
 void SerialFlashPage::CB_NOR_DeviceChange() {
-    run(&SerialFlashOperations::deviceChange);
+    run([](SerialFlashOperations& ops) { return ops.deviceChange(); });
 }
 void SerialFlashPage::BT_NOR_LoadFileClick() {
-    run(&SerialFlashOperations::loadFile);
+    run([this](SerialFlashOperations& ops) {
+        return ops.loadImage(
+            core::openDialogChoice(env_.files, SerialFlashOperations::kImageDialog));
+    });
 }
 void SerialFlashPage::BT_NOR_BlankClick() {
-    run(&SerialFlashOperations::blankCheck);
+    run([](SerialFlashOperations& ops) { return ops.blankCheck(); });
 }
 void SerialFlashPage::BT_NOR_WriteClick() {
-    run(&SerialFlashOperations::write);
+    run([](SerialFlashOperations& ops) { return ops.write(); });
 }
 void SerialFlashPage::BT_NOR_VerifyClick() {
-    run(&SerialFlashOperations::verify);
+    run([](SerialFlashOperations& ops) { return ops.verify(); });
 }
 
 }  // namespace sonoprog::serialflash
