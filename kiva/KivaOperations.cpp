@@ -43,8 +43,9 @@ std::string_view KivaConversionMessage(int result) {
 
 const core::FileDialogRequest KivaOperations::kImageDialog{"DAT file|*.dat", "dat"};
 
-KivaOperations::KivaOperations(KivaFields& fields, const core::OperationServices& services)
-    : fields_(fields), s_(services) {
+KivaOperations::KivaOperations(KivaFields& fields, const core::OperationServices& services,
+                               const ivr::IvrKeys& keys)
+    : fields_(fields), s_(services), keys_(keys) {
     if (s_.link) commands_.emplace(*s_.link);
 }
 
@@ -61,7 +62,7 @@ bool KivaOperations::loadImage(const core::ImageChoice& choose) {
         return false;
     }
     std::vector<std::uint8_t> image(kKivaSize);
-    const int result = ivr::IvrToImage(*path, image.data(), image.size());
+    const int result = ivr::IvrToImage(*path, image.data(), image.size(), keys_);
     if (result != ivr::kIvrOk) {
         // The fields keep the previous file, which later operations use.
         frame.fail(KivaConversionMessage(result));
@@ -95,7 +96,7 @@ std::optional<std::string> KivaOperations::appNote() {
 
 void KivaOperations::convertStep(core::OperationFrame& frame, std::uint8_t* image) {
     frame.step("  -> Open file...");
-    const int result = ivr::IvrToImage(fields_.loadFile, image, kKivaSize);
+    const int result = ivr::IvrToImage(fields_.loadFile, image, kKivaSize, keys_);
     if (result != ivr::kIvrOk)
         frame.fail(KivaConversionMessage(result));
     else

@@ -31,12 +31,9 @@ KivaPage::KivaPage(gui::TabEnvironment& env, QWidget* parent)
     RE_Kiva_State = pane();
     CG_Kiva_Progress = gauge();
 
-    // An installation's own IvrKeys.bin lives beside the program.
-    ivr::setKeyFileFolder(env_.paths.programDir);
-
     makeReporting({BT_Kiva_LoadFile, BT_Kiva_AppNote, BT_Kiva_Blank, BT_Kiva_Write, BT_Kiva_Verify,
                    env_.deviceSel, env_.pcMain});
-    operations_ = std::make_unique<KivaOperations>(fields_, report().services(env_));
+    operations_ = std::make_unique<KivaOperations>(fields_, report().services(env_), env_.ivrKeys);
 
     connect(BT_Kiva_LoadFile, &QPushButton::clicked, this, &KivaPage::BT_Kiva_LoadFileClick);
     connect(BT_Kiva_AppNote, &QPushButton::clicked, this, &KivaPage::BT_Kiva_AppNoteClick);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <utility>
 
 namespace sonoprog::serialflash {
@@ -38,10 +39,6 @@ std::string_view lookupStatus(const std::array<StatusText, N>& table, std::uint8
     return kOtherStatus;
 }
 
-// A "Number" beyond any real list would only make start-up spin through
-// millions of empty keys.
-constexpr std::int64_t kMaxListIndex = 65535;
-
 }  // namespace
 
 std::string_view detectStatusMessage(std::uint8_t status) {
@@ -69,12 +66,25 @@ NorDevice lookupDevice(const core::AppPaths& paths, std::string_view name) {
 }
 
 std::vector<std::string> listDeviceNames(const core::IniFile& ini) {
-    std::vector<std::string> names;
-    const std::int64_t number = std::min(ini.readInteger(kListSection, "Number", 0), kMaxListIndex);
-    for (std::int64_t i = 0; i <= number; ++i) {
-        std::string name = ini.readString(kListSection, "DevName" + std::to_string(i));
-        if (!name.empty()) names.push_back(std::move(name));
+    const std::int64_t number = ini.readInteger(kListSection, "Number", 0);
+    // Only keys that exist can hold a value, so walk those instead of every
+    // index: a Number of two billion must not keep start-up busy, and no
+    // smaller cap may hide a device that the list names.
+    std::map<std::int64_t, std::string> byIndex;
+    for (const std::string& key : ini.keyNames(kListSection)) {
+        if (key.size() <= 7 || key.compare(0, 7, "devname") != 0) continue;
+        const std::string digits = key.substr(7);
+        if (digits.find_first_not_of("0123456789") != std::string::npos) continue;
+        // Only the canonical decimal spelling is the key of index i.
+        if (digits.size() > 1 && digits[0] == '0') continue;
+        if (digits.size() > 18) continue;
+        const std::int64_t index = std::stoll(digits);
+        if (index > number) continue;
+        std::string name = ini.readString(kListSection, key);
+        if (!name.empty()) byIndex.emplace(index, std::move(name));
     }
+    std::vector<std::string> names;
+    for (auto& [index, name] : byIndex) names.push_back(std::move(name));
     return names;
 }
 

@@ -23,7 +23,7 @@
 // own again shows up here.
 
 using namespace sonoprog;
-using gui::MainWindow;
+using app::MainWindow;
 using Action = gui::WriterPage::Action;
 
 namespace {

@@ -20,7 +20,8 @@ struct KivaRig : test::OperationRig {
 
     RunRecord run(KivaOp op, const test::Arm& arm, std::uint64_t spoil) {
         kiva::KivaOperations ops(
-            bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link});
+            bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link},
+            bench.keys);
         if (op == KivaOp::Verify) chip->memory().write(0, bench.image.data(), bench.image.size());
         if (spoil != 0) {
             const std::size_t at = (spoil - 1) % kiva::kKivaSize;

@@ -17,7 +17,8 @@ struct KivaOverUsb : test::BackendFixture {
     std::shared_ptr<sim::KivaChip> chip;
     test::KivaBench bench;
     kiva::KivaOperations ops{
-        bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link}};
+        bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link},
+        bench.keys};
 };
 
 }  // namespace
