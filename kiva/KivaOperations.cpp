@@ -162,7 +162,7 @@ void KivaOperations::programPass(core::OperationFrame& frame, const std::uint8_t
 void KivaOperations::readingPass(core::OperationFrame& frame, std::string_view stepText,
                                  const std::uint8_t* expected, std::string_view mismatch,
                                  GaugeFormula gauge) {
-    if (frame.ok()) detectStep(frame, kKivaDetectRead);
+    if (frame.ok()) detectStep(frame, byte(Code::DetectRead));
     if (frame.ok()) {
         frame.step(stepText);
         comparePass(frame, expected, mismatch, gauge);
@@ -171,7 +171,7 @@ void KivaOperations::readingPass(core::OperationFrame& frame, std::string_view s
         frame.progress(100);
         frame.pass("Passed!");
     }
-    disableStep(frame, kKivaEndRead);
+    disableStep(frame, byte(Code::EndRead));
     frame.step("  -> Done!");
 }
 
@@ -187,7 +187,7 @@ bool KivaOperations::write() {
     std::vector<std::uint8_t> image(kKivaSize);
     core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ WRITE AND VERIFY ]");
     convertStep(frame, image.data());
-    if (frame.ok()) detectStep(frame, kKivaDetectProgram);
+    if (frame.ok()) detectStep(frame, byte(Code::DetectProgram));
     if (frame.ok()) {
         frame.step("  -> Write chip...");
         programPass(frame, image.data());
@@ -196,7 +196,7 @@ bool KivaOperations::write() {
         frame.progress(50);
         frame.pass("Passed!");
     }
-    disableStep(frame, kKivaEndProgram);
+    disableStep(frame, byte(Code::EndProgram));
     // A failed programming pass skips the whole reading pass.
     if (!frame.ok()) {
         frame.step("  -> Done!");

@@ -9,29 +9,6 @@ namespace sonoprog::serialflash {
 
 namespace {
 
-using StatusText = std::pair<std::uint8_t, std::string_view>;
-
-constexpr std::string_view kOtherStatus = "Failed!";
-
-constexpr std::array<StatusText, 3> kDetectStatuses{{
-    {0x01, "Speed failed!"},
-    {0x02, "Manufacturer's ID failed!"},
-    {0x03, "Device ID failed!"},
-}};
-
-constexpr std::array<StatusText, 4> kEraseStatuses{{
-    {0x10, "Can not remove momory protect!"},
-    {0x20, "Can not write memory!"},
-    {0x21, "Can not start to erase memory!"},
-    {0x22, "Can not end of erase memory!"},
-}};
-
-constexpr std::array<StatusText, 3> kWriteStatuses{{
-    {0x10, "Can not write memory!"},
-    {0x11, "Can not start to write memory!"},
-    {0x12, "Can not end of write memory!"},
-}};
-
 template <std::size_t N>
 std::string_view lookupStatus(const std::array<StatusText, N>& table, std::uint8_t status) {
     for (const auto& [code, text] : table)
@@ -94,8 +71,8 @@ std::vector<NorDevice> listDevices(const core::IniFile& ini) {
     return devices;
 }
 
-bool NorCommands::send(std::uint8_t code) {
-    command_[0] = code;
+bool NorCommands::send(Code code) {
+    command_[0] = byte(code);
     return link_.Exchange(command_, reply_);
 }
 
@@ -108,29 +85,29 @@ std::string_view NorCommands::detect(std::uint8_t mid, std::uint8_t did) {
     command_[2] = kDetectParameter;
     command_[3] = mid;
     command_[4] = did;
-    if (!send(kCmdDetect)) return kUsbFailed;
+    if (!send(Code::Detect)) return kUsbFailed;
     return reply_[1] == 0 ? std::string_view{} : detectStatusMessage(reply_[1]);
 }
 
 std::string_view NorCommands::erase() {
-    if (!send(kCmdErase)) return kUsbFailed;
+    if (!send(Code::Erase)) return kUsbFailed;
     return reply_[1] == 0 ? std::string_view{} : eraseStatusMessage(reply_[1]);
 }
 
 std::string_view NorCommands::writeBlock(std::uint32_t address, std::uint8_t count) {
     setAddress(address, count);
-    if (!send(kCmdWriteBlock)) return kUsbFailed;
+    if (!send(Code::WriteBlock)) return kUsbFailed;
     return reply_[1] == 0 ? std::string_view{} : writeStatusMessage(reply_[1]);
 }
 
 const std::uint8_t* NorCommands::readBlock(std::uint32_t address, std::uint8_t count) {
     setAddress(address, count);
-    if (!send(kCmdReadBlock)) return nullptr;
+    if (!send(Code::ReadBlock)) return nullptr;
     return reply_.data() + kDataAt;
 }
 
 bool NorCommands::disable() {
-    return send(kCmdDisable);
+    return send(Code::Disable);
 }
 
 }  // namespace sonoprog::serialflash

@@ -57,10 +57,11 @@ SweepOperation kivaOperation(KivaOp op, std::string name) {
     SweepOperation s;
     s.name = std::move(name);
     // A write that fails while programming ends programming; all else ends reading.
-    s.closingCodes = {kiva::kKivaEndRead, kiva::kKivaEndProgram};
+    s.closingCodes = {kiva::byte(kiva::Code::EndRead), kiva::byte(kiva::Code::EndProgram)};
     s.closingTail = {"  -> Done!"};
-    s.codes = {kiva::kKivaDetectRead, kiva::kKivaReadBlock, kiva::kKivaDetectProgram,
-               kiva::kKivaProgramBlock, kiva::kKivaEndProgram};
+    s.codes = {kiva::byte(kiva::Code::DetectRead), kiva::byte(kiva::Code::ReadBlock),
+               kiva::byte(kiva::Code::DetectProgram), kiva::byte(kiva::Code::ProgramBlock),
+               kiva::byte(kiva::Code::EndProgram)};
     s.run = [op](const test::Arm& arm, std::uint64_t spoil) {
         KivaRig rig;
         return rig.run(op, arm, spoil);

@@ -33,7 +33,7 @@ TEST_F(KivaOverUsb, BlankCheckWriteAndVerifyPassEndToEnd) {
     EXPECT_TRUE(prompter.boxes.empty());
     writer->withWriter([](sim::VirtualWriter& w) {
         EXPECT_TRUE(w.protocolErrors().empty());
-        EXPECT_EQ(w.commandCodes().back(), kiva::kKivaEndRead);
+        EXPECT_EQ(w.commandCodes().back(), kiva::byte(kiva::Code::EndRead));
         return true;
     });
 }
