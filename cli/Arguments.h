@@ -23,7 +23,7 @@ struct OptionRule {
 
 struct CommandRule {
     std::string_view family;  // "tarn"
-    std::string_view action;  // "write"
+    std::string_view action;  // "write"; empty for a command of one word
     // "IMAGE", in order, all required; a last one ending in "..." ("FILE...")
     // takes one or more.
     std::vector<std::string_view> arguments;
@@ -38,6 +38,7 @@ struct Invocation {
     core::WriterOption writer;
     std::optional<std::string> setup;
     std::optional<std::string> temp;
+    std::optional<std::string> records;  // the records database instead of the default
     bool yes = false;
     bool json = false;
     bool help = false;
@@ -47,11 +48,11 @@ struct Invocation {
     std::vector<std::string> arguments;
     std::map<std::string, std::uint64_t, std::less<>> numbers;
     std::map<std::string, std::string, std::less<>> texts;
-    std::vector<std::string> flags;
 
     std::optional<std::uint64_t> number(std::string_view name) const;
     std::optional<std::string> text(std::string_view name) const;
-    bool flag(std::string_view name) const;
+    bool flag(std::string_view name) const { return flags.count(std::string(name)) > 0; }
+    std::map<std::string, bool, std::less<>> flags;
 };
 
 struct ParseResult {
