@@ -51,7 +51,7 @@ public:
     Gauge* gauge() const { return gauge_; }
 
 protected:
-    // pageName, paneName, gaugeName: the spec'd object names (PAGE_Tarn_WRT,
+    // pageName, paneName, gaugeName: the product's own object names (PAGE_Tarn_WRT,
     // RE_Tarn_State, CG_Tarn_Progress, ...).
     WriterPage(const char* pageName, const char* paneName, const char* gaugeName, QWidget* parent);
     ~WriterPage() override;
@@ -71,7 +71,7 @@ protected:
     // A captioned widget in the column under the buttons.
     void addSideField(QWidget* field, const char* name, const char* caption);
 
-    // The tab's lock over its spec'd control list and its log helpers; made
+    // The tab's lock over its fixed control list and its log helpers; made
     // once the page's controls exist.
     void makeReporting(std::vector<QWidget*> lockList);
     TabReporting& report() { return *report_; }

@@ -196,7 +196,7 @@ TEST_F(WriterPagesTest, TheRowOfFieldsHoldsWhatEachPageShows) {
         EXPECT_EQ(placeOf(kPages[0], name).y(), sizeSlot.y()) << name;
     EXPECT_EQ(placeOf(kPages[1], "CB_NOR_Device").y(), sizeSlot.y());
     EXPECT_EQ(placeOf(kPages[1], "ED_NOR_MemSize").y(), sizeSlot.y());
-    // The spec'd captions of the Tarn20 range and of the DAT Info memo.
+    // The product's captions of the Tarn20 range and of the DAT Info memo.
     const std::pair<const char*, const char*> captions[] = {{"LB_Tarn_PageBeg", "Start Page"},
                                                             {"LB_Tarn_PageCnt", "Write Page"},
                                                             {"LB_Tarn_InfoPage", "Info Page"},
