@@ -38,16 +38,27 @@ public:
             std::string_view item = core::trimBlanks(rest.substr(0, comma));
             rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
             if (item.empty()) continue;
-            auto value = core::parseSettingInteger(item, false);
-            if (!value || *value < 0 || *value >= kTarnPageCount) {
+            // "100-6999": every page from the first to the last, so that one
+            // short line can spoil a whole stretch (the spare area included).
+            const auto dash = item.find('-', 1);
+            const auto first = pageNumber(item.substr(0, dash));
+            const auto last =
+                dash == std::string_view::npos ? first : pageNumber(item.substr(dash + 1));
+            if (!first || !last || *last < *first) {
                 warn(section, key, std::string(item), 0, kTarnPageCount - 1);
                 continue;
             }
-            pages.push_back(static_cast<std::uint32_t>(*value));
+            for (std::uint32_t page = *first; page <= *last; ++page) pages.push_back(page);
         }
     }
 
 private:
+    static std::optional<std::uint32_t> pageNumber(std::string_view text) {
+        auto value = core::parseSettingInteger(core::trimBlanks(text), false);
+        if (!value || *value < 0 || *value >= kTarnPageCount) return std::nullopt;
+        return static_cast<std::uint32_t>(*value);
+    }
+
     void warn(const char* section, const char* key, const std::string& text, std::uint64_t min,
               std::uint64_t max) {
         out_.warnings.push_back("writer.ini: [" + std::string(section) + "] " + key + ": \"" +
@@ -77,7 +88,10 @@ WriterSettings readWriterSettings(const core::IniFile& ini) {
 }
 
 WriterSettings readWriterSettings(const std::filesystem::path& file) {
-    return readWriterSettings(core::IniFile::load(file));
+    const core::IniFile ini = core::IniFile::load(file);
+    WriterSettings settings = readWriterSettings(ini);
+    for (auto& w : ini.lineWarnings()) settings.warnings.push_back(std::move(w));
+    return settings;
 }
 
 }  // namespace sonoprog::sim
