@@ -17,7 +17,9 @@ struct OptionRule {
     std::string_view name;  // without the leading "--"
     OptionKind kind;
     bool required = false;
-    std::uint64_t max = 0xFFFFFFFF;  // numbers only
+    // Numbers only: the range of the field or value the option fills.
+    std::uint64_t max = 0x7FFFFFFF;
+    std::uint64_t min = 0;
 };
 
 struct CommandRule {

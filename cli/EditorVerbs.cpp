@@ -24,7 +24,7 @@ int runEditor(Session& s) {
 
     s.prompter().beforeError = [&] {
         for (const auto& f : editor::markedSections(table))
-            std::fprintf(stderr, "Section %d: %s\n", f.section, f.status.c_str());
+            s.pane().noteLine("section", "Section " + std::to_string(f.section) + ": " + f.status);
     };
     s.files().saveFiles.push_back(inv.arguments.at(1));
     const editor::BuildResult result = ops.makeDatFile();
@@ -35,10 +35,13 @@ int runEditor(Session& s) {
     const std::string rate = panel.summary(SummaryField::HstRate);
     const std::string last = panel.summary(SummaryField::LstSec);
     if (inv.json) {
+        // The summary fields hold numbers the build computed; they go out as
+        // JSON numbers (a field not a number, which the build never leaves,
+        // would go out as null).
         std::fprintf(s.out(),
                      "{\"kind\":\"summary\",\"memoryUsage\":%s,\"highestRate\":%s,"
                      "\"lastSection\":%s}\n",
-                     jsonString(usage).c_str(), jsonString(rate).c_str(), jsonString(last).c_str());
+                     jsonNumber(usage).c_str(), jsonNumber(rate).c_str(), jsonNumber(last).c_str());
     } else {
         std::fprintf(s.out(),
                      "Memory Usage (Byte): %s\nThe Highest Rate (Hz): %s\n"
