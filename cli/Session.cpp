@@ -66,7 +66,7 @@ void Session::finish() {
         !writer_->link().connected())
         note("hint",
              "no Writer found on USB 04d8:0052; check the cable and the udev rules (README, "
-             "\"The Writer's udev rules\"), or use --writer sim");
+             "\"The Writer on Linux (udev rules)\"), or use --writer sim");
 }
 
 bool Session::confirmReplace(const std::string& path) {
@@ -100,7 +100,7 @@ link::Link* Session::writerLink() {
                                            : 0u;
             }
             auto opened = sim::openPersistentWriter(inv_.writer.folder, chips);
-            for (const auto& w : opened.warnings) error(w);
+            for (const auto& w : opened.warnings) note("warning", w);
             if (!opened.writer) {
                 error(opened.error);
                 markFailed();
