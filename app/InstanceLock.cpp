@@ -36,7 +36,8 @@ std::filesystem::path userCacheFolder() {
 
 }  // namespace
 
-std::filesystem::path InstanceLock::lockPath(std::string_view name) {
+std::filesystem::path InstanceLock::lockPath(std::string_view name,
+                                             const std::filesystem::path& tmpRoot) {
     const std::string file = std::string(name) + ".lock";
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime && *runtime) {

@@ -54,8 +54,8 @@ PersistentWriterResult openPersistentWriter(const std::filesystem::path& dir, un
     if (parent.empty()) parent = ".";
     if (!std::filesystem::is_directory(dir, ec) && !std::filesystem::is_directory(parent, ec)) {
         result.noParent = true;
-        result.error =
-            parent.string() + ": no such folder for the virtual Writer's folder " + dir.string();
+        result.error = dir.string() + ": cannot be used as the virtual Writer's folder (" +
+                       parent.string() + " is no folder)";
         return result;
     }
     std::filesystem::create_directory(dir, ec);
