@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "core/AtomicFile.h"
+#include "core/FileChooser.h"
 #include "core/FileHandle.h"
 #include "core/NumberText.h"
 #include "core/TempFiles.h"
+#include "core/YieldHook.h"
 #include "editor/ProjectFile.h"
 #include "editor/WaveFile.h"
 

@@ -240,7 +240,7 @@ TEST_F(TarnWriteTest, ModifiedFileNeverDetectsTheChipYetReleasesIt) {
     const int keepOpen = ::open(pipe.c_str(), O_RDWR);  // a writer is there, and still refused
     files.openAnswers.push_back(pipe.string());
     const std::string sizeBefore = fields.FileSize;
-    EXPECT_FALSE(ops.loadFile());
+    EXPECT_FALSE(loadFile());
     EXPECT_TRUE(pane.has("    [X] Can't open this file!"));
     EXPECT_EQ(fields.FileSize, sizeBefore);
     fields.LoadFile = pipe.string();
