@@ -10,7 +10,7 @@
 #include <string>
 #include <system_error>
 
-namespace sonoprog::core {
+namespace sonoprog::app {
 
 namespace {
 
@@ -72,4 +72,4 @@ InstanceLock::~InstanceLock() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-}  // namespace sonoprog::core
+}  // namespace sonoprog::app

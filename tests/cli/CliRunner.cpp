@@ -59,11 +59,20 @@ CliRun CliTest::run(std::vector<std::string> args, const std::string& writer) {
     return runCli(all);
 }
 
-CliRun runCli(const std::vector<std::string>& args) {
-    return startCli(args).wait();
+std::filesystem::path cliProgram() {
+    return SONOPROG_CLI_PATH;
 }
 
-CliProcess startCli(const std::vector<std::string>& args, const CliStreams& streams) {
+CliRun runCli(const std::vector<std::string>& args) {
+    return runProgram(SONOPROG_CLI_PATH, args);
+}
+
+CliRun runProgram(const std::filesystem::path& program, const std::vector<std::string>& args) {
+    return startCli(args, {}, program).wait();
+}
+
+CliProcess startCli(const std::vector<std::string>& args, const CliStreams& streams,
+                    const std::filesystem::path& program) {
     CliProcess process;
     process.capture_ = std::make_unique<TempDir>();
     const auto outPath =
@@ -71,7 +80,7 @@ CliProcess startCli(const std::vector<std::string>& args, const CliStreams& stre
     const auto errPath = (process.capture_->path() / "err").string();
     process.outPath_ = outPath;
 
-    std::vector<std::string> argStore = {SONOPROG_CLI_PATH};
+    std::vector<std::string> argStore = {program.string()};
     argStore.insert(argStore.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : argStore) argv.push_back(a.data());

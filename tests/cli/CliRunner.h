@@ -25,6 +25,10 @@ struct CliRun {
 // standard output and error captured apart. NO_COLOR is set so that no test
 // depends on a terminal.
 CliRun runCli(const std::vector<std::string>& args);
+// The same with another program (a copy of sonoprog-cli in a folder of its own).
+CliRun runProgram(const std::filesystem::path& program, const std::vector<std::string>& args);
+// Where the built sonoprog-cli is.
+std::filesystem::path cliProgram();
 
 // Where a started run's standard output goes: captured when empty, else the
 // named file (a device such as /dev/full included; not read back then).
@@ -46,12 +50,15 @@ public:
     CliRun wait();
 
 private:
-    friend CliProcess startCli(const std::vector<std::string>&, const CliStreams&);
+    friend CliProcess startCli(const std::vector<std::string>&, const CliStreams&,
+                               const std::filesystem::path&);
     pid_t pid_ = -1;
     std::unique_ptr<TempDir> capture_;
     std::string outPath_;
 };
-CliProcess startCli(const std::vector<std::string>& args, const CliStreams& streams = {});
+// (`program` is the built sonoprog-cli unless named.)
+CliProcess startCli(const std::vector<std::string>& args, const CliStreams& streams = {},
+                    const std::filesystem::path& program = cliProgram());
 
 // The lines with the clock taken out: "Start: 04:50:07" reads "Start: HH:MM:SS"
 // and the stamp of a Temp file name "PGM_YYYYMMDD-HHMM".
