@@ -120,25 +120,25 @@ TEST(InstanceLock, ATmpFolderNotTheUsersOwnIsPassedOverForTheCacheFolder) {
     const auto inCache = cache / "sonoprog" / "Sonoprog.lock";
 
     // Not there yet: made private and used.
-    EXPECT_EQ(core::InstanceLock::lockPath("Sonoprog", tmp.path()), own / "Sonoprog.lock");
+    EXPECT_EQ(app::InstanceLock::lockPath("Sonoprog", tmp.path()), own / "Sonoprog.lock");
     struct stat st {};
     ASSERT_EQ(::stat(own.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 
     // Opened to others: another user could take the lock file away.
     ::chmod(own.c_str(), 0777);
-    EXPECT_EQ(core::InstanceLock::lockPath("Sonoprog", tmp.path()), inCache);
+    EXPECT_EQ(app::InstanceLock::lockPath("Sonoprog", tmp.path()), inCache);
     ASSERT_EQ(::stat((cache / "sonoprog").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 
     // Made by another user (the tests run as root or as that user's peer).
     ::chmod(own.c_str(), 0700);
     ASSERT_EQ(::chown(own.c_str(), 65534, 65534), 0);
-    EXPECT_EQ(core::InstanceLock::lockPath("Sonoprog", tmp.path()), inCache);
+    EXPECT_EQ(app::InstanceLock::lockPath("Sonoprog", tmp.path()), inCache);
     {
         // The guard still guards: one copy in, the second refused.
-        core::InstanceLock first(core::InstanceLock::lockPath("Sonoprog", tmp.path()));
-        core::InstanceLock second(core::InstanceLock::lockPath("Sonoprog", tmp.path()));
+        app::InstanceLock first(app::InstanceLock::lockPath("Sonoprog", tmp.path()));
+        app::InstanceLock second(app::InstanceLock::lockPath("Sonoprog", tmp.path()));
         EXPECT_TRUE(first.acquired());
         EXPECT_FALSE(second.acquired());
     }
@@ -151,12 +151,12 @@ TEST(InstanceLock, ATmpFolderNotTheUsersOwnIsPassedOverForTheCacheFolder) {
     std::filesystem::remove(own);
     std::filesystem::create_directory(tmp / "elsewhere");
     std::filesystem::create_symlink(tmp / "elsewhere", own);
-    EXPECT_EQ(core::InstanceLock::lockPath("Sonoprog", tmp.path()), inCache);
+    EXPECT_EQ(app::InstanceLock::lockPath("Sonoprog", tmp.path()), inCache);
 
     // No cache folder named: the one under the home folder.
     SavedEnv home("HOME");
     unsetenv("XDG_CACHE_HOME");
     setenv("HOME", cache.path().c_str(), 1);
-    EXPECT_EQ(core::InstanceLock::lockPath("Sonoprog", tmp.path()),
+    EXPECT_EQ(app::InstanceLock::lockPath("Sonoprog", tmp.path()),
               cache / ".cache" / "sonoprog" / "Sonoprog.lock");
 }
