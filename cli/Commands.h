@@ -10,5 +10,9 @@ int runNor(Session& session);
 int runKiva(Session& session);
 int runEditor(Session& session);
 int runIvr(Session& session);
+int runJob(Session& session);
+int runProduceCommand(Session& session);
+int runRecords(Session& session);
+int runProduction(Session& session);
 
 }  // namespace sonoprog::cli

@@ -31,6 +31,12 @@ public:
     }
 
     void pageList(const char* section, const char* key, std::vector<std::uint32_t>& pages) {
+        numberList(section, key, 0, kTarnPageCount - 1, pages);
+    }
+
+    // A comma-separated list of numbers within min..max; others are passed over.
+    void numberList(const char* section, const char* key, std::uint32_t min, std::uint32_t max,
+                    std::vector<std::uint32_t>& out) {
         std::string text = ini_.readString(section, key);
         std::string_view rest = text;
         while (!rest.empty()) {
@@ -38,24 +44,26 @@ public:
             std::string_view item = core::trimBlanks(rest.substr(0, comma));
             rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
             if (item.empty()) continue;
-            // "100-6999": every page from the first to the last, so that one
+            // "100-6999": every number from the first to the last, so that one
             // short line can spoil a whole stretch (the spare area included).
             const auto dash = item.find('-', 1);
-            const auto first = pageNumber(item.substr(0, dash));
-            const auto last =
-                dash == std::string_view::npos ? first : pageNumber(item.substr(dash + 1));
+            const auto first = listNumber(item.substr(0, dash), min, max);
+            const auto last = dash == std::string_view::npos
+                                  ? first
+                                  : listNumber(item.substr(dash + 1), min, max);
             if (!first || !last || *last < *first) {
-                warn(section, key, std::string(item), 0, kTarnPageCount - 1);
+                warn(section, key, std::string(item), min, max);
                 continue;
             }
-            for (std::uint32_t page = *first; page <= *last; ++page) pages.push_back(page);
+            for (std::uint32_t n = *first; n <= *last; ++n) out.push_back(n);
         }
     }
 
 private:
-    static std::optional<std::uint32_t> pageNumber(std::string_view text) {
+    static std::optional<std::uint32_t> listNumber(std::string_view text, std::uint32_t min,
+                                                   std::uint32_t max) {
         auto value = core::parseSettingInteger(core::trimBlanks(text), false);
-        if (!value || *value < 0 || *value >= kTarnPageCount) return std::nullopt;
+        if (!value || *value < min || *value > max) return std::nullopt;
         return static_cast<std::uint32_t>(*value);
     }
 
@@ -84,6 +92,15 @@ WriterSettings readWriterSettings(const core::IniFile& ini) {
     s.norDetectStatus = r.byte("Series Flash", "DetectStatus");
     s.kivaDetectStatus = r.byte("Kiva300", "DetectStatus");
     s.failFrom = r.number("Writer", "FailFrom", 0, UINT64_MAX >> 1).value_or(0);
+    if (ini.hasSection("Socket")) {
+        SocketScript socket;
+        socket.units =
+            static_cast<std::uint32_t>(r.number("Socket", "Units", 0, kMaxSocketUnits).value_or(0));
+        std::vector<std::uint32_t> bad;
+        r.numberList("Socket", "Bad", 1, kMaxSocketUnits, bad);
+        socket.bad.insert(bad.begin(), bad.end());
+        s.socket = socket;
+    }
     return s;
 }
 

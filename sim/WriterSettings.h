@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/IniFile.h"
+#include "sim/Socket.h"
 
 namespace sonoprog::sim {
 
@@ -27,6 +28,9 @@ struct WriterSettings {
     std::optional<std::uint8_t> kivaDetectStatus;
     // [Writer]: from this transfer on every transfer fails; 0 = never
     std::uint64_t failFrom = 0;
+    // [Socket]: chips going in and out for a production run; without the
+    // section a chip is always in the socket.
+    std::optional<SocketScript> socket;
 
     std::vector<std::string> warnings;
 };
@@ -34,6 +38,7 @@ struct WriterSettings {
 inline constexpr std::uint32_t kTarnPageCount = 131072;
 inline constexpr std::uint32_t kDefaultNorSize = 16u * 1024 * 1024;
 // Addresses travel in 24 bits, so no serial flash chip is larger.
+inline constexpr std::uint32_t kMaxSocketUnits = 1000000;
 inline constexpr std::uint32_t kMaxNorSize = 16u * 1024 * 1024;
 
 WriterSettings readWriterSettings(const core::IniFile& ini);
