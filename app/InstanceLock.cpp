@@ -1,16 +1,43 @@
 #include "app/InstanceLock.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <system_error>
 
 namespace sonoprog::app {
 
-std::filesystem::path InstanceLock::lockPath(std::string_view name) {
+namespace {
+
+std::filesystem::path userCacheFolder() {
+    std::filesystem::path base;
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache && *cache) {
+        base = cache;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (!home || !*home) {
+            const passwd* pw = ::getpwuid(::getuid());
+            home = pw ? pw->pw_dir : "";
+        }
+        base = std::filesystem::path(home) / ".cache";
+    }
+    const std::filesystem::path dir = base / "sonoprog";
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    ::chmod(dir.c_str(), 0700);
+    return dir;
+}
+
+}  // namespace
+
+std::filesystem::path InstanceLock::lockPath(std::string_view name,
+                                             const std::filesystem::path& tmpRoot) {
     const std::string file = std::string(name) + ".lock";
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime && *runtime) {
@@ -18,9 +45,14 @@ std::filesystem::path InstanceLock::lockPath(std::string_view name) {
         if (::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode))
             return std::filesystem::path(runtime) / file;
     }
-    std::filesystem::path dir = "/tmp/sonoprog-" + std::to_string(::getuid());
+    const std::filesystem::path dir = tmpRoot / ("sonoprog-" + std::to_string(::getuid()));
     ::mkdir(dir.c_str(), 0700);
-    return dir / file;
+    struct stat st {};
+    // lstat: a link planted under the name is not the user's folder either.
+    if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+        (st.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        return dir / file;
+    return userCacheFolder() / file;
 }
 
 InstanceLock::InstanceLock(const std::filesystem::path& path) {

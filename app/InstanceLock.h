@@ -11,8 +11,13 @@ namespace sonoprog::app {
 class InstanceLock {
 public:
     // "$XDG_RUNTIME_DIR/<name>.lock", or "/tmp/sonoprog-<uid>/<name>.lock"
-    // when there is no runtime folder.
-    static std::filesystem::path lockPath(std::string_view name);
+    // when there is no runtime folder. The /tmp folder is used only when it
+    // is the user's own and nobody else may write in it (it is made 0700);
+    // one that another user made, or opened to others, could block the
+    // program or let a second copy run, so the lock then lives in the user's
+    // cache folder ("$XDG_CACHE_HOME/sonoprog" or "~/.cache/sonoprog").
+    static std::filesystem::path lockPath(std::string_view name,
+                                          const std::filesystem::path& tmpRoot = "/tmp");
 
     explicit InstanceLock(const std::filesystem::path& path);
     ~InstanceLock();

@@ -1,5 +1,7 @@
 #include "app/MainWindow.h"
 
+#include <cstdio>
+
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QEvent>
@@ -275,6 +277,8 @@ void MainWindow::setWriterTabsVisible(bool kiva, bool tarn, bool nor, bool edito
 
 void MainWindow::FormCreate() {
     const core::IniFile setup = core::IniFile::load(paths_.setupIni());
+    // A cut line changes what the settings say; the operator's terminal hears of it.
+    for (const auto& w : setup.lineWarnings()) std::fprintf(stderr, "sonoprog: %s\n", w.c_str());
     PAGE_Sound_Editor->prepareTable();
     const StartupConfig config = readStartupConfig(setup);
 

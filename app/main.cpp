@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
     if (options.writer.kind == core::WriterOption::Kind::SimDir) {
         auto opened = sim::openPersistentWriter(options.writer.folder);
         for (const auto& w : opened.warnings) std::fprintf(stderr, "sonoprog: %s\n", w.c_str());
+        for (const auto& n : opened.notices) std::fprintf(stderr, "sonoprog: %s\n", n.c_str());
         if (!opened.writer) {
             std::fprintf(stderr, "sonoprog: %s\n", opened.error.c_str());
             return 1;

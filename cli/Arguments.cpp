@@ -8,9 +8,13 @@ namespace sonoprog::cli {
 
 namespace {
 
+// The tab fields an option fills hold signed 32-bit decimal numbers, so no
+// number above 2147483647 goes into one (it would turn negative there).
+constexpr std::uint64_t kFieldMax = 0x7FFFFFFF;
+
 constexpr OptionRule number(std::string_view name, bool required = false,
-                            std::uint64_t max = 0xFFFFFFFF) {
-    return {name, OptionKind::Number, required, max};
+                            std::uint64_t max = kFieldMax, std::uint64_t min = 0) {
+    return {name, OptionKind::Number, required, max, min};
 }
 
 constexpr OptionRule text(std::string_view name, bool required = false) {
@@ -114,7 +118,8 @@ const std::vector<CommandRule>& commandTable() {
          {number("section", true, 1023), flag("up"), flag("down")}},
         {"editor", "refresh", {"PROJECT.log"}, {}},
         {"editor", "build", {"PROJECT.log", "OUT.bin"}, {}},
-        {"ivr", "decode", {"DAT", "OUT.bin"}, {number("length")}},
+        // Larger images than 16 MiB are no Kiva300 image; refused rather than allocated.
+        {"ivr", "decode", {"DAT", "OUT.bin"}, {number("length", false, 1u << 24, 1)}},
         {"ivr",
          "encode",
          {"IMAGE", "OUT.dat"},
@@ -294,8 +299,11 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         if (!n)
             return fail("'--" + optName + " " + value +
                         "': not a number (decimal or 0x-hexadecimal)");
-        if (*n > rule->max)
-            return fail("'--" + optName + " " + value + "': at most " + std::to_string(rule->max));
+        if (*n > rule->max || *n < rule->min)
+            return fail("'--" + optName + " " + value + "': " +
+                        (rule->min == 0 ? "at most " + std::to_string(rule->max)
+                                        : "from " + std::to_string(rule->min) + " to " +
+                                              std::to_string(rule->max)));
         inv.numbers[optName] = *n;
     }
     for (const auto& o : cmd.options)

@@ -17,8 +17,10 @@ struct OptionRule {
     std::string_view name;  // without the leading "--"
     OptionKind kind;
     bool required = false;
-    std::uint64_t max = 0xFFFFFFFF;  // numbers only
-    std::string_view value = {};     // the usage's name of the value; N or NAME without
+    // Numbers only: the range of the field or value the option fills.
+    std::uint64_t max = 0x7FFFFFFF;
+    std::uint64_t min = 0;
+    std::string_view value = {};  // the usage's name of the value; N or NAME without
 };
 
 struct CommandRule {

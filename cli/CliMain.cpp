@@ -10,6 +10,17 @@
 
 using namespace sonoprog::cli;
 
+namespace {
+
+// Help and version are output too: a failed write is no success.
+int flushedOrFailed() {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return kExitPassed;
+    std::fputs("sonoprog-cli: cannot write to standard output\n", stderr);
+    return kExitFailed;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     ParseResult parsed = parseArguments(args);
@@ -21,11 +32,11 @@ int main(int argc, char** argv) {
     const Invocation& inv = *parsed.invocation;
     if (inv.help) {
         std::fputs(usageText().c_str(), stdout);
-        return kExitPassed;
+        return flushedOrFailed();
     }
     if (inv.version) {
         std::printf("%s\n", sonoprog::kVersionText);
-        return kExitPassed;
+        return flushedOrFailed();
     }
 
     PaneStyle style;

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "cli/TerminalPane.h"
+
 namespace sonoprog::cli {
 
 void StderrPrompter::showMessage(std::string_view caption, std::string_view text,
@@ -12,17 +14,27 @@ void StderrPrompter::showMessage(std::string_view caption, std::string_view text
         ++errorBoxes_;
         if (beforeError) beforeError();
     }
-    std::string line = std::string(caption) + ": " + std::string(text) + "\n";
-    std::fwrite(line.data(), 1, line.size(), err_);
+    if (json_)
+        print("{\"kind\":\"box\",\"caption\":" + jsonString(caption) +
+              ",\"text\":" + jsonString(text) + "}");
+    else
+        print(visibleText(std::string(caption) + ": " + std::string(text)));
+}
+
+void StderrPrompter::print(const std::string& line) {
+    const std::string whole = line + "\n";
+    std::fwrite(whole.data(), 1, whole.size(), err_);
     std::fflush(err_);
 }
 
 bool StderrPrompter::askYesNo(std::string_view caption, std::string_view text, core::BoxIcon) {
     if (beforePrint) beforePrint();
-    std::string line = std::string(caption) + ": " + std::string(text) +
-                       (yes_ ? " -> Yes\n" : " -> No (--yes answers Yes)\n");
-    std::fwrite(line.data(), 1, line.size(), err_);
-    std::fflush(err_);
+    if (json_)
+        print("{\"kind\":\"question\",\"caption\":" + jsonString(caption) +
+              ",\"text\":" + jsonString(text) + ",\"answer\":\"" + (yes_ ? "Yes" : "No") + "\"}");
+    else
+        print(visibleText(std::string(caption) + ": " + std::string(text)) +
+              (yes_ ? " -> Yes" : " -> No (--yes answers Yes)"));
     if (!yes_) ++refusals_;
     return yes_;
 }

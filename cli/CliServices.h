@@ -14,11 +14,14 @@
 
 namespace sonoprog::cli {
 
-// Message boxes on standard error as "CAPTION: text". Questions are answered
-// Yes with --yes and No otherwise, and the answer is printed after the text.
+// Message boxes on standard error as "CAPTION: text", or under --json as
+// {"kind":"box","caption":...,"text":...}. Questions are answered Yes with
+// --yes and No otherwise, and the answer is printed after the text (under
+// --json: {"kind":"question",...,"answer":"Yes"}).
 class StderrPrompter final : public core::Prompter {
 public:
-    StderrPrompter(std::FILE* err, bool yes) : err_(err), yes_(yes) {}
+    StderrPrompter(std::FILE* err, bool yes, bool json = false)
+        : err_(err), yes_(yes), json_(json) {}
 
     void showMessage(std::string_view caption, std::string_view text, core::BoxIcon icon) override;
     bool askYesNo(std::string_view caption, std::string_view text, core::BoxIcon icon) override;
@@ -32,8 +35,11 @@ public:
     std::function<void()> beforeError;
 
 private:
+    void print(const std::string& line);
+
     std::FILE* err_;
     bool yes_;
+    bool json_;
     int errorBoxes_ = 0;
     int refusals_ = 0;
 };

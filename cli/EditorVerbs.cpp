@@ -52,8 +52,8 @@ struct EditorRun {
             std::fprintf(session.out(),
                          "{\"kind\":\"summary\",\"memoryUsage\":%s,\"highestRate\":%s,"
                          "\"lastSection\":%s}\n",
-                         jsonString(usage).c_str(), jsonString(rate).c_str(),
-                         jsonString(last).c_str());
+                         jsonNumber(usage).c_str(), jsonNumber(rate).c_str(),
+                         jsonNumber(last).c_str());
         } else {
             std::fprintf(session.out(),
                          "Memory Usage (Byte): %s\nThe Highest Rate (Hz): %s\n"
@@ -70,7 +70,7 @@ struct EditorRun {
                 std::fprintf(session.out(),
                              "{\"kind\":\"section\",\"section\":%d,\"rate\":%s,\"size\":%s,"
                              "\"pages\":%u,\"file\":%s,\"problem\":%s}\n",
-                             r.section, jsonString(r.rate).c_str(), jsonString(r.size).c_str(),
+                             r.section, jsonNumber(r.rate).c_str(), jsonNumber(r.size).c_str(),
                              r.pages, jsonString(r.file).c_str(), jsonString(r.problem).c_str());
             } else {
                 std::fprintf(session.out(), "Section %d: %s Hz, %s bytes, %u pages, %s%s\n",
@@ -226,7 +226,7 @@ int editorBuild(Session& s) {
 
     s.prompter().beforeError = [&] {
         for (const auto& f : editor::markedSections(table))
-            std::fprintf(stderr, "Section %d: %s\n", f.section, f.status.c_str());
+            s.pane().noteLine("section", "Section " + std::to_string(f.section) + ": " + f.status);
     };
     s.files().saveFiles.push_back(inv.arguments.at(1));
     const editor::BuildResult result = ops.makeDatFile();

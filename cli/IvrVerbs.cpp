@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "core/AtomicFile.h"
 #include "core/FileHandle.h"
 #include "core/NumberText.h"
 #include "ivr/Ivr2bin.h"
@@ -16,30 +17,20 @@ constexpr std::size_t kKivaImageSize = 4096;
 // Larger images than this are no Kiva300 image; refused rather than allocated.
 constexpr std::uint64_t kLargestImage = 1u << 24;
 
-bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    core::FilePtr f(std::fopen(path.c_str(), "wb"));
-    if (!f) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
-    return std::fclose(f.release()) == 0 && ok;
-}
-
 int decode(Session& s) {
     const Invocation& inv = s.invocation();
     const std::string& dat = inv.arguments.at(0);
     const std::string& out = inv.arguments.at(1);
+    // The option's range (1 to 16 MiB) is checked with the arguments.
     const std::uint64_t length = inv.number("length").value_or(kKivaImageSize);
-    if (length == 0 || length > kLargestImage) {
-        s.error("'--length " + std::to_string(length) + "': from 1 to " +
-                std::to_string(kLargestImage));
-        return kExitUsage;
-    }
+    if (!s.confirmReplace(out)) return kExitFailed;
     std::vector<std::uint8_t> image(length, 0xFF);
     const int result = ivr::IvrToImage(dat, image.data(), image.size(), s.ivrKeys());
     if (result != ivr::kIvrOk) {
         s.error(dat + ": " + std::string(kiva::KivaConversionMessage(result)));
         return kExitFailed;
     }
-    if (!writeFile(out, image)) {
+    if (!core::writeFileAtomically(out, image.data(), image.size())) {
         s.error("cannot write " + out);
         return kExitFailed;
     }
@@ -55,6 +46,7 @@ int encode(Session& s) {
     const Invocation& inv = s.invocation();
     const std::string& imagePath = inv.arguments.at(0);
     const std::string& out = inv.arguments.at(1);
+    if (!s.confirmReplace(out)) return kExitFailed;
     core::FilePtr in = core::openForReading(imagePath);
     const long long size = in ? core::streamSize(in.get()) : -1;
     if (size < 0) {

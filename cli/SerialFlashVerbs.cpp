@@ -24,12 +24,12 @@ int listDevices(Session& s, const core::IniFile& ini) {
             std::snprintf(buf, sizeof buf, ",\"size\":%lld,\"mid\":%lld,\"did\":%lld}",
                           static_cast<long long>(d.size), static_cast<long long>(d.mid),
                           static_cast<long long>(d.did));
-            line = "{\"name\":" + jsonString(name) + buf;
+            line = "{\"kind\":\"device\",\"name\":" + jsonString(name) + buf;
         } else {
             std::snprintf(buf, sizeof buf, "  %10lld  0x%02llX  0x%02llX",
                           static_cast<long long>(d.size), static_cast<unsigned long long>(d.mid),
                           static_cast<unsigned long long>(d.did));
-            line = name + std::string(width - name.size(), ' ') + buf;
+            line = visibleText(name) + std::string(width - name.size(), ' ') + buf;
         }
         std::fprintf(s.out(), "%s\n", line.c_str());
     }
@@ -46,6 +46,7 @@ int runNor(Session& s) {
     const std::string_view action = inv.command->action;
     const auto setup = s.paths().setupIni();
     const core::IniFile ini = core::IniFile::load(setup);
+    for (const auto& w : ini.lineWarnings()) s.note("warning", w);
     if (!ini.loaded() && action != "load") {
         s.error("cannot read the settings file " + setup.string());
         return kExitFailed;

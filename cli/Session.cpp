@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "core/AtomicFile.h"
 #include "link/ConnectionMonitor.h"
 #include "link/usb/UsbWriterDevice.h"
 #include "sim/PersistentWriter.h"
@@ -14,11 +15,11 @@ namespace sonoprog::cli {
 class WriterHolder {
 public:
     WriterHolder(std::unique_ptr<link::WriterDevice> device, core::Prompter& prompter,
-                 std::FILE* err)
+                 TerminalPane& pane)
         : device_(std::move(device)),
           link_(*device_, prompter),
-          monitor_(link_, [err](bool connected) {
-              if (!connected) std::fputs("Writer Disconnect\n", err);
+          monitor_(link_, [&pane](bool connected) {
+              if (!connected) pane.noteLine("status", "Writer Disconnect");
           }) {
         monitor_.start();
     }
@@ -36,7 +37,7 @@ Session::Session(const Invocation& invocation, std::FILE* out, std::FILE* err, P
       err_(err),
       pane_(out, err, style),
       log_(pane_),
-      prompter_(err, invocation.yes),
+      prompter_(err, invocation.yes, invocation.json),
       paths_(core::AppPaths::forRunningProgram()),
       ivrKeys_(ivr::IvrKeys::fromFolder(paths_.programDir)) {
     prompter_.beforePrint = [this] { pane_.endProgressBar(); };
@@ -53,9 +54,24 @@ Session::Session(const Invocation& invocation, std::FILE* out, std::FILE* err, P
 Session::~Session() = default;
 
 void Session::error(const std::string& message) {
-    pane_.endProgressBar();
-    std::fprintf(err_, "sonoprog-cli: %s\n", message.c_str());
-    std::fflush(err_);
+    pane_.noteLine("error", inv_.json ? message : "sonoprog-cli: " + message);
+}
+
+void Session::note(std::string_view kind, const std::string& message) {
+    pane_.noteLine(kind, inv_.json ? message : "sonoprog-cli: " + message);
+}
+
+void Session::finish() {
+    // After the operation's own lines and boxes, never among them.
+    if (writer_ && inv_.writer.kind == core::WriterOption::Kind::Usb &&
+        !writer_->link().connected())
+        note("hint",
+             "no Writer found on USB 04d8:0052; check the cable and the udev rules (README, "
+             "\"The Writer on Linux (udev rules)\"), or use --writer sim");
+}
+
+bool Session::confirmReplace(const std::string& path) {
+    return core::confirmReplace(prompter_, path);
 }
 
 int Session::exitStatus() const {
@@ -85,17 +101,28 @@ link::Link* Session::writerLink() {
                                            : 0u;
             }
             auto opened = sim::openPersistentWriter(inv_.writer.folder, chips);
-            for (const auto& w : opened.warnings) error(w);
+            for (const auto& w : opened.warnings) note("warning", w);
             if (!opened.writer) {
                 error(opened.error);
                 markFailed();
                 return nullptr;
             }
+            // Claimed before anything is sent: a folder another process has
+            // open is left alone, chips and all.
+            if (!opened.writer->open()) {
+                const auto pid = opened.lock->holder();
+                error("the virtual Writer in " + inv_.writer.folder +
+                      " is in use by another process" +
+                      (pid ? " (PID " + std::to_string(*pid) + ")" : std::string()));
+                markFailed();
+                return nullptr;
+            }
+            for (const auto& n : opened.notices) note("notice", n);
             device = std::move(opened.writer);
             break;
         }
     }
-    writer_ = std::make_unique<WriterHolder>(std::move(device), prompter_, err_);
+    writer_ = std::make_unique<WriterHolder>(std::move(device), prompter_, pane_);
     return &writer_->link();
 }
 

@@ -53,8 +53,17 @@ public:
     // nullptr after a message on standard error when it cannot be had at all.
     link::Link* writerLink();
 
-    // A message of the front end itself ("sonoprog-cli: ...") on standard error.
+    // Before an output file is written over: the question the Sound Editor
+    // asks, answered by --yes. True when nothing is there or the answer is Yes.
+    bool confirmReplace(const std::string& path);
+
+    // A message of the front end itself ("sonoprog-cli: ...") on standard
+    // error; under --json {"kind":"error","text":...}.
     void error(const std::string& message);
+    // The same for a line that is no error ("notice", "hint").
+    void note(std::string_view kind, const std::string& message);
+    // The advice that follows everything an operation printed.
+    void finish();
     std::FILE* out() { return out_; }
 
     // 0 when every operation passed; 1 after any fail line, error box,

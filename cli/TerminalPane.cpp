@@ -66,6 +66,16 @@ std::string jsonString(std::string_view text) {
     return out + "\"";
 }
 
+std::string jsonNumber(std::string_view text) {
+    std::size_t digits = text.size() > 0 && text[0] == '-' ? 1 : 0;
+    if (digits == text.size() || text.size() - digits > 19) return "null";
+    for (std::size_t i = digits; i < text.size(); ++i)
+        if (text[i] < '0' || text[i] > '9') return "null";
+    // No leading zeros in JSON: "007" is not a number there.
+    if (text[digits] == '0' && text.size() > digits + 1) return "null";
+    return std::string(text);
+}
+
 std::string jsonLine(const core::LogLine& line) {
     return std::string("{\"kind\":\"") + core::lineKindName(line.kind) +
            "\",\"text\":" + jsonString(line.text) + ",\"rgb\":\"" +
@@ -73,8 +83,29 @@ std::string jsonLine(const core::LogLine& line) {
            "\",\"bold\":" + (line.bold ? "true" : "false") + "}";
 }
 
+std::string visibleText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if ((c < 0x20 && c != '\t') || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
 std::string terminalLine(const core::LogLine& line, bool colour) {
-    if (!colour || (!line.colour && !line.bold)) return line.text;
+    const std::string text = visibleText(line.text);
+    if (!colour || (!line.colour && !line.bold)) return text;
     std::string start = "\033[";
     bool first = true;
     if (line.bold) {
@@ -96,7 +127,7 @@ std::string terminalLine(const core::LogLine& line, bool colour) {
             start += "38;2;" + std::to_string(c.r) + ";" + std::to_string(c.g) + ";" +
                      std::to_string(c.b);
     }
-    return start + "m" + line.text + "\033[0m";
+    return start + "m" + text + "\033[0m";
 }
 
 void TerminalPane::appendLine(const core::LogLine& line) {
@@ -123,6 +154,16 @@ void TerminalPane::setProgress(int percent) {
     std::fprintf(err_, "%s%3d%%", bar.c_str(), percent);
     std::fflush(err_);
     barShown_ = true;
+}
+
+void TerminalPane::noteLine(std::string_view kind, std::string_view text) {
+    endProgressBar();
+    std::string line = style_.json
+                           ? "{\"kind\":" + jsonString(kind) + ",\"text\":" + jsonString(text) + "}"
+                           : visibleText(text);
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), err_);
+    std::fflush(err_);
 }
 
 void TerminalPane::endProgressBar() {

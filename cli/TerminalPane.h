@@ -33,6 +33,11 @@ public:
     // Takes the bar off the terminal before something else is printed there.
     void endProgressBar();
 
+    // A line of the front end itself on standard error: the text as it stands
+    // (control characters escaped), or under --json {"kind":KIND,"text":...}.
+    void noteLine(std::string_view kind, std::string_view text);
+    bool json() const { return style_.json; }
+
     bool sawFail() const { return sawFail_; }
 
 private:
@@ -47,8 +52,15 @@ private:
 // A JSON string literal: quotes, backslashes and control characters escaped;
 // bytes that are not UTF-8 (the program's texts are 8-bit) taken as Latin-1.
 std::string jsonString(std::string_view text);
+// A decimal integer text as a JSON number ("-1", "31744"); null when the
+// text is not one.
+std::string jsonNumber(std::string_view text);
 // {"kind":"pass","text":"    [O] Passed!","rgb":"#0000FF","bold":false}
 std::string jsonLine(const core::LogLine& line);
+// Text for a terminal with its control characters written out ("\n", "\r",
+// "\x1B"), so that a file name cannot start a line of its own or recolour
+// the terminal; tabs stay.
+std::string visibleText(std::string_view text);
 // The line as a terminal shows it, with ANSI colour and bold when asked.
 std::string terminalLine(const core::LogLine& line, bool colour);
 

@@ -13,9 +13,16 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens for binary reading; a directory is refused (nullptr) like a file that
-// does not exist, so no caller ever "reads" a folder.
+// Opens for binary reading a regular file (or a link to one) and nothing
+// else: a named pipe would wait for a writer, a device such as /dev/zero never
+// ends and a folder holds no bytes, so each is refused at once (nullptr) like
+// a file that does not exist.
 FilePtr openForReading(const std::filesystem::path& path);
+
+// Whether a written file may take the place of `path`: nothing is there yet,
+// or it is a regular file (or a link to one). A device, a pipe, a socket or a
+// folder is never replaced by a file.
+bool isReplaceableTarget(const std::filesystem::path& path);
 
 // The file's present size from the current stream (seek to end), -1 on failure.
 long long streamSize(std::FILE* f);

@@ -32,6 +32,8 @@ struct LineSource {
     std::string_view text;
     std::size_t pos = 0;
     bool fromText = false;
+    int lineNumber = 0;
+    std::vector<IniFile::LongLine>* longLines = nullptr;
 
     int next() {
         if (fromText) return pos < text.size() ? static_cast<unsigned char>(text[pos++]) : EOF;
@@ -44,13 +46,30 @@ char* readLine(char* buf, int size, void* stream) {
     int c = src->next();
     if (c == EOF) return nullptr;
     int used = 0;
+    bool cut = false;
+    ++src->lineNumber;
     // A line indented with blanks is a key line of its own, as the desktop
     // reader takes it, not the continuation of the previous value.
     while (c == ' ' || c == '\t') c = src->next();
     while (c != EOF) {
         if (c == '\n') break;
-        if (c != '\0' && used < size - 2) buf[used++] = static_cast<char>(c);
+        if (c != '\0') {
+            if (used < size - 2)
+                buf[used++] = static_cast<char>(c);
+            else
+                cut = true;
+        }
         c = src->next();
+    }
+    // The reader's line buffer is fixed; a cut line is told, never silent.
+    if (cut && src->longLines) {
+        const std::string_view kept(buf, static_cast<std::size_t>(used));
+        const auto eq = kept.find('=');
+        src->longLines->push_back({src->lineNumber,
+                                   eq == std::string_view::npos
+                                       ? std::string()
+                                       : std::string(trimBlanks(kept.substr(0, eq))),
+                                   used});
     }
     buf[used++] = '\n';
     buf[used] = '\0';
@@ -95,6 +114,8 @@ IniFile IniFile::load(const std::filesystem::path& path) {
     }
     LineSource src;
     src.file = f.get();
+    src.longLines = &ini.longLines_;
+    ini.source_ = path.string();
     ini.loaded_ = true;
     ini_parse_stream(readLine, &src, &IniFile::onValue, &ini);
     return ini;
@@ -105,6 +126,7 @@ IniFile IniFile::fromText(std::string_view text) {
     LineSource src;
     src.fromText = true;
     src.text = text;
+    src.longLines = &ini.longLines_;
     ini.loaded_ = true;
     ini_parse_stream(readLine, &src, &IniFile::onValue, &ini);
     return ini;
@@ -123,6 +145,16 @@ std::int64_t IniFile::readInteger(std::string_view section, std::string_view key
     if (it == values_.end()) return fallback;
     auto value = parseSettingInteger(it->second, allowDollar);
     return value ? *value : fallback;
+}
+
+std::vector<std::string> IniFile::lineWarnings() const {
+    std::vector<std::string> out;
+    for (const LongLine& l : longLines_)
+        out.push_back(source_ + ": line " + std::to_string(l.line) +
+                      (l.key.empty() ? std::string() : " (key " + l.key + ")") +
+                      " is longer than the " + std::to_string(l.kept) +
+                      " characters that are read; the rest of it is passed over");
+    return out;
 }
 
 bool IniFile::hasSection(std::string_view section) const {

@@ -31,6 +31,16 @@ public:
     // The key names of a section, in lower case, sorted.
     std::vector<std::string> keyNames(std::string_view section) const;
 
+    // Lines longer than the reader takes: only their start is read.
+    struct LongLine {
+        int line = 0;     // from 1
+        std::string key;  // empty when the part read holds no "="
+        int kept = 0;     // characters read
+    };
+    const std::vector<LongLine>& longLines() const { return longLines_; }
+    // One warning per long line, naming the file, the line and the key.
+    std::vector<std::string> lineWarnings() const;
+
 private:
     static std::string makeKey(std::string_view section, std::string_view key);
     static int onValue(void* user, const char* section, const char* name, const char* value);
@@ -39,6 +49,8 @@ private:
     bool loaded_ = false;
     std::map<std::string, std::string> values_;
     std::map<std::string, bool> sections_;
+    std::vector<LongLine> longLines_;
+    std::string source_ = "(settings text)";
 };
 
 }  // namespace sonoprog::core

@@ -1,8 +1,9 @@
 #include "core/TempFiles.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
 
 #include "core/Clock.h"
 
@@ -31,6 +32,37 @@ std::optional<StampedFile> createStampedFile(const std::filesystem::path& tempDi
         return StampedFile{std::move(path), FilePtr(f)};
     }
     return std::nullopt;
+}
+
+std::optional<PrivateTempFile> PrivateTempFile::create(const std::filesystem::path& tempDir,
+                                                       std::string_view prefix,
+                                                       std::string_view extension) {
+    std::string pattern =
+        (tempDir / (std::string(prefix) + "XXXXXX" + std::string(extension))).string();
+    // mkstemps creates with O_EXCL: an existing name, a link included, is
+    // never opened, and the file is readable by its owner only.
+    const int fd = ::mkostemps(pattern.data(), static_cast<int>(extension.size()), O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::FILE* f = ::fdopen(fd, "w+b");
+    if (!f) {
+        ::close(fd);
+        ::unlink(pattern.c_str());
+        return std::nullopt;
+    }
+    return PrivateTempFile(std::filesystem::path(pattern), FilePtr(f));
+}
+
+PrivateTempFile::PrivateTempFile(std::filesystem::path path, FilePtr file)
+    : path_(std::move(path)), file_(std::move(file)) {}
+
+PrivateTempFile::PrivateTempFile(PrivateTempFile&& other) noexcept
+    : path_(std::move(other.path_)), file_(std::move(other.file_)) {
+    other.path_.clear();
+}
+
+PrivateTempFile::~PrivateTempFile() {
+    file_.reset();
+    if (!path_.empty()) ::unlink(path_.c_str());
 }
 
 }  // namespace sonoprog::core

@@ -6,11 +6,12 @@
 #include <vector>
 
 #include "audio/Convert.h"
+#include "core/AtomicFile.h"
 #include "core/FileChooser.h"
 #include "core/FileHandle.h"
 #include "core/NumberText.h"
+#include "core/TempFiles.h"
 #include "core/YieldHook.h"
-#include "editor/AtomicFile.h"
 #include "editor/ProjectFile.h"
 #include "editor/WaveFile.h"
 
@@ -54,11 +55,6 @@ void putEntry(std::uint8_t* entry, std::uint8_t mark, std::uint8_t period, std::
                               static_cast<std::uint8_t>(end >> 16)};
     std::memcpy(entry, record, 8);
     std::memcpy(entry + 8, record, 8);
-}
-
-bool fileExists(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::exists(std::filesystem::path(path), ec);
 }
 
 }  // namespace
@@ -383,10 +379,7 @@ void EditorOperations::UnlockEditorTab() {
 }
 
 bool EditorOperations::confirmReplace(const std::string& path) {
-    if (!fileExists(path)) return true;
-    return prompter_.askYesNo(kWarning,
-                              "File: " + path + " already exist, Do you want to replace it?",
-                              core::BoxIcon::Information);
+    return core::confirmReplace(prompter_, path);
 }
 
 ProjectResult EditorOperations::saveProject() {
@@ -398,7 +391,7 @@ ProjectResult EditorOperations::saveProject() {
 }
 
 ProjectResult EditorOperations::saveProjectTo(const std::string& path) {
-    AtomicFile out{std::filesystem::path(path)};
+    core::AtomicFile out{std::filesystem::path(path)};
     if (!out.open()) {
         prompter_.showMessage(kError, "Failed to create file: " + path, core::BoxIcon::Error);
         return ProjectResult::Failed;
@@ -456,17 +449,20 @@ BuildResult EditorOperations::makeDatFile() {
     const std::string& path = *chosen;
     if (!confirmReplace(path)) return BuildResult::Refused;
 
-    const std::filesystem::path pagePath = pageFilePath();
     std::vector<char> pageBuffer(1u << 20);  // outlives the stream that uses it
-    core::FilePtr pageFile(std::fopen(pagePath.c_str(), "wb"));
+    // The page file is this build's alone: two builds into one Temp folder
+    // never mix their pages, and it is gone when the build ends, however.
+    std::optional<core::PrivateTempFile> pageFile =
+        core::PrivateTempFile::create(paths_.tempDir, "temp-", ".bin");
     if (!pageFile) {
         prompter_.showMessage(kError, "Failed to create temp file!", core::BoxIcon::Error);
         return BuildResult::TempFileFailed;
     }
-    std::setvbuf(pageFile.get(), pageBuffer.data(), _IOFBF, pageBuffer.size());
+    std::FILE* pageStream = pageFile->file();
+    std::setvbuf(pageStream, pageBuffer.data(), _IOFBF, pageBuffer.size());
 
     YieldPacer pacer(yield_);
-    PageFileWriter pages(pageFile.get(), kInfoPages, &pacer);
+    PageFileWriter pages(pageStream, kInfoPages, &pacer);
     std::vector<std::uint8_t> sectionTable(kSectionTableSize, 0xFF);
     bool allGood = true;
     bool pageFileFailed = false;
@@ -498,8 +494,7 @@ BuildResult EditorOperations::makeDatFile() {
         }
     }
     panel_.repaintTable();
-    if (std::fflush(pageFile.get()) != 0 || std::ferror(pageFile.get())) pageFileFailed = true;
-    if (std::fclose(pageFile.release()) != 0) pageFileFailed = true;
+    if (std::fflush(pageStream) != 0 || std::ferror(pageStream)) pageFileFailed = true;
     if (pageFileFailed) {
         prompter_.showMessage(kError, "Failed to create temp file!", core::BoxIcon::Error);
         return BuildResult::TempFileFailed;
@@ -512,8 +507,10 @@ BuildResult EditorOperations::makeDatFile() {
         return BuildResult::SectionsFailed;
     }
 
-    core::FilePtr pageIn = core::openForReading(pagePath);
-    AtomicFile image{std::filesystem::path(path)};
+    // Read back through the same open file: the name in Temp is never
+    // looked up again, so nothing put under it meanwhile is read.
+    const bool pageIn = fseeko(pageStream, 0, SEEK_SET) == 0;
+    core::AtomicFile image{std::filesystem::path(path)};
     const bool imageOpen = image.open();
     if (!pageIn) prompter_.showMessage(kError, "Failed to create temp file!", core::BoxIcon::Error);
     if (!imageOpen)
@@ -529,7 +526,7 @@ BuildResult EditorOperations::makeDatFile() {
     panel_.setHint("Making File... ");
     pacer.breathe();
     // The page file holds whole pages only, so it is copied as it stands.
-    image.appendFrom(pageIn.get(), [&pacer] { pacer.tick(); });
+    image.appendFrom(pageStream, [&pacer] { pacer.tick(); });
     if (!image.commit()) {
         prompter_.showMessage(kError, "Failed to create file: " + path, core::BoxIcon::Error);
         return BuildResult::ImageFailed;

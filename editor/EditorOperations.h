@@ -104,9 +104,6 @@ public:
     void LockEditorTab();
     void UnlockEditorTab();
 
-    // The page file of the build.
-    std::filesystem::path pageFilePath() const { return paths_.tempDir / "temp.bin"; }
-
 private:
     bool confirmReplace(const std::string& path);
     void setRowButtons(int row);

@@ -10,7 +10,10 @@ namespace sonoprog::editor {
 
 namespace {
 
-constexpr std::uint32_t kLastPage = 0xFFFFFF;  // page numbers are 24 bits
+// An image is programmed into a Tarn20, whose user area holds 124,032 pages,
+// or into a serial flash of at most 16 MiB; the Tarn20 is the smaller. (The
+// entries' 24-bit page numbers would allow far more than either holds.)
+constexpr std::uint32_t kImagePageLimit = 124032;
 constexpr std::size_t kBlockPages = 256;
 
 std::uint32_t le32(const std::uint8_t* p) {
@@ -91,7 +94,7 @@ int checkSectionHeader(const std::uint8_t* bytes, std::size_t n, std::uint32_t e
     if (r.code != kWaveOk) return r.code;
     if (!rateInRange(r.rate)) return kWaveRateOutOfRange;
     std::uint64_t pages = (std::uint64_t{r.size} + kPageSize - 1) / kPageSize;
-    if (pageCount + pages > std::uint64_t{kLastPage}) return kWaveTooLarge;
+    if (std::uint64_t{pageCount} + pages > kImagePageLimit) return kWaveTooLarge;
     return kWaveOk;
 }
 

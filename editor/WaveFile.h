@@ -26,7 +26,8 @@ enum WaveCode : int {
     kWaveSizeDiffers = 17,
     // The build's own refusals: a rate whose sample period does not fit the
     // entry's byte (0 and below 3,914 Hz, or so high that the period is 0),
-    // and a section whose pages would end past the 24-bit page numbers.
+    // and a section whose pages would take the image past the 124,032 pages
+    // of a Tarn20's user area.
     kWaveRateOutOfRange = 18,
     kWaveTooLarge = 19,
     // Writing the page file failed (a full disk).

@@ -1,9 +1,9 @@
 #include "ivr/IvrEncoder.h"
 
 #include <cstring>
-#include <fstream>
 #include <utility>
 
+#include "core/AtomicFile.h"
 #include "ivr/Ivr2bin.h"
 
 namespace sonoprog::ivr {
@@ -50,12 +50,8 @@ bool ImageToIvrFile(const std::filesystem::path& path, const std::uint8_t* image
                     std::size_t length, const IvrLayout& layout, const IvrKeys& keys) {
     auto dat = ImageToIvr(image, length, layout, keys);
     if (!dat) return false;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(dat->data()),
-              static_cast<std::streamsize>(dat->size()));
-    // A full disk often shows only when the last buffered bytes go out.
-    out.close();
-    return !out.fail();
+    // A full disk leaves the earlier file as it was, never half of a new one.
+    return core::writeFileAtomically(path, dat->data(), dat->size());
 }
 
 }  // namespace sonoprog::ivr

@@ -171,7 +171,9 @@ public:
         if (!ok()) return;
         frame_.step("  -> Blank check...");
         const std::uint64_t memSize = sizeField(fields_.memSize);
-        if (memSize == 0) {
+        // The Writer addresses 24 bits: a larger Size would read the same
+        // 16 MiB over and over and call that a blank chip.
+        if (memSize == 0 || memSize > kAddressSpace) {
             frame_.fail(kNoDeviceInfo);
             return;
         }

@@ -5,7 +5,9 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace sonoprog::sim {
@@ -32,7 +34,8 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t length) {
 }  // namespace
 
 std::optional<std::string> ensureChipFile(const std::filesystem::path& file, std::size_t size,
-                                          const std::string& chipName) {
+                                          const std::string& chipName, bool* created) {
+    if (created) *created = false;
     struct stat st {};
     if (::stat(file.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode)) return file.string() + " is not a file";
@@ -68,7 +71,10 @@ std::optional<std::string> ensureChipFile(const std::filesystem::path& file, std
         raced = errno == EEXIST;
         // Folders without hard links still get the chip whole, by a rename.
         const bool noLinks = errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS;
-        if (noLinks && ::rename(temp.c_str(), file.c_str()) == 0) return std::nullopt;
+        if (noLinks && ::rename(temp.c_str(), file.c_str()) == 0) {
+            if (created) *created = true;
+            return std::nullopt;
+        }
         if (!raced) {
             ok = false;
             error = systemError(file);
@@ -77,7 +83,34 @@ std::optional<std::string> ensureChipFile(const std::filesystem::path& file, std
     ::unlink(temp.c_str());
     if (!ok) return error;
     if (raced) return ensureChipFile(file, size, chipName);
+    if (created) *created = true;
     return std::nullopt;
+}
+
+std::vector<std::filesystem::path> removeStaleChipFiles(const std::filesystem::path& folder) {
+    static constexpr std::string_view kMarker = ".new-";
+    std::vector<std::filesystem::path> removed;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        const auto at = name.rfind(kMarker);
+        if (at == std::string::npos) continue;
+        const std::string chip = name.substr(0, at);
+        if (chip != "tarn20.bin" && chip != "serialflash.bin" && chip != "kiva300.bin") continue;
+        const std::string digits = name.substr(at + kMarker.size());
+        if (digits.empty() || digits.size() > 9 ||
+            digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const pid_t pid = static_cast<pid_t>(std::stol(digits));
+        // Only the leftovers of a process that is gone: a run making its chip
+        // right now keeps its file.
+        if (pid <= 0 || pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
+        std::error_code removeError;
+        if (entry.is_regular_file(removeError) &&
+            std::filesystem::remove(entry.path(), removeError))
+            removed.push_back(entry.path());
+    }
+    return removed;
 }
 
 }  // namespace sonoprog::sim

@@ -34,12 +34,14 @@ void configure(StandardChips& chips, const WriterSettings& s, std::vector<std::s
 
 // The chip's array from now on lives in its file in the folder.
 bool attach(ChipMemory& memory, const std::filesystem::path& file, const std::string& chipName,
-            std::string& error) {
-    if (auto refused = ensureChipFile(file, memory.size(), chipName)) {
-        error = *refused;
+            PersistentWriterResult& result) {
+    bool created = false;
+    if (auto refused = ensureChipFile(file, memory.size(), chipName, &created)) {
+        result.error = *refused;
         return false;
     }
-    return memory.attachFile(file, error);
+    if (created) result.notices.push_back("new blank " + chipName + " chip: " + file.string());
+    return memory.attachFile(file, result.error);
 }
 
 }  // namespace
@@ -47,11 +49,21 @@ bool attach(ChipMemory& memory, const std::filesystem::path& file, const std::st
 PersistentWriterResult openPersistentWriter(const std::filesystem::path& dir, unsigned chipFiles) {
     PersistentWriterResult result;
     std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
+    // Only the last folder is made: a mistyped path must not grow a tree.
+    std::filesystem::path parent = dir.parent_path();
+    if (parent.empty()) parent = ".";
+    if (!std::filesystem::is_directory(dir, ec) && !std::filesystem::is_directory(parent, ec)) {
+        result.noParent = true;
+        result.error = dir.string() + ": cannot be used as the virtual Writer's folder (" +
+                       parent.string() + " is no folder)";
+        return result;
+    }
+    std::filesystem::create_directory(dir, ec);
     if (!std::filesystem::is_directory(dir, ec)) {
         result.error = dir.string() + ": cannot be used as the virtual Writer's folder";
         return result;
     }
+    removeStaleChipFiles(dir);
     const auto iniPath = dir / kWriterSettingsFileName;
     WriterSettings settings;
     if (std::filesystem::exists(iniPath, ec)) {
@@ -81,7 +93,7 @@ PersistentWriterResult openPersistentWriter(const std::filesystem::path& dir, un
     if (settings.socket) chipFiles = 0;
     for (const Backed& b : backed) {
         if (!(chipFiles & b.flag)) continue;
-        if (!attach(b.memory, dir / b.file, b.name, result.error)) return result;
+        if (!attach(b.memory, dir / b.file, b.name, result)) return result;
     }
     if (settings.failFrom != 0) writer->failFrom(settings.failFrom);
     if (settings.socket) {
@@ -93,6 +105,9 @@ PersistentWriterResult openPersistentWriter(const std::filesystem::path& dir, un
         });
         writer->setSocket(std::move(socket));
     }
+    result.lock = std::make_shared<FolderLock>(dir);
+    writer->setClaim([lock = result.lock] { return lock->acquire(); },
+                     [lock = result.lock] { lock->release(); });
     result.writer = std::move(writer);
     return result;
 }

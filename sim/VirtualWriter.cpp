@@ -39,6 +39,11 @@ std::uint8_t StatusInjector::next(std::uint8_t code) {
 
 VirtualWriter::VirtualWriter() = default;
 
+// A Writer that goes away gives its claim back, open or not.
+VirtualWriter::~VirtualWriter() {
+    if (giveBackClaim_) giveBackClaim_();
+}
+
 void VirtualWriter::addChip(std::shared_ptr<ChipModel> chip) {
     chips_.push_back(std::move(chip));
 }
@@ -88,10 +93,16 @@ bool VirtualWriter::faultHits(std::uint64_t number) const {
 
 bool VirtualWriter::open() {
     if (!plugged_ || openFails_) return false;
+    if (takeClaim_ && !takeClaim_()) return false;
     open_ = true;
     pendingReply_.reset();
     phases_.clear();
     return true;
+}
+
+void VirtualWriter::release() {
+    open_ = false;
+    if (giveBackClaim_) giveBackClaim_();
 }
 
 std::vector<std::uint8_t> VirtualWriter::commandCodes() const {

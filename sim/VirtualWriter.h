@@ -46,6 +46,7 @@ using WireFaultHook = std::function<WireFault(const WireEvent& event, std::size_
 class VirtualWriter final : public link::WriterDevice {
 public:
     VirtualWriter();
+    ~VirtualWriter() override;
 
     void addChip(std::shared_ptr<ChipModel> chip);
 
@@ -66,6 +67,13 @@ public:
     void replugQuickly();
     // The Writer is found but refuses to be opened (busy, no permission).
     void setOpenFails(bool fails) { openFails_ = fails; }
+    // A claim taken at each open and given back at release, as a real Writer
+    // is claimed by the one program that opens it: open() fails while the
+    // claim cannot be had.
+    void setClaim(std::function<bool()> take, std::function<void()> giveBack) {
+        takeClaim_ = std::move(take);
+        giveBackClaim_ = std::move(giveBack);
+    }
 
     // --- faults; transfers are counted from 1, each exchange and each bulk block one ---
     void failTransfer(std::uint64_t number);  // that transfer fails once
@@ -92,7 +100,7 @@ public:
     // --- WriterDevice ---
     bool discover() override { return plugged_; }
     bool open() override;
-    void release() override { open_ = false; }
+    void release() override;
     std::optional<std::string> transfer(link::Endpoint endpoint, std::uint8_t* data,
                                         std::size_t length) override;
     void setDeviceChangeHandler(std::function<void()> handler) override {
@@ -116,6 +124,8 @@ private:
     std::function<void()> deviceChange_;
     std::function<void(std::uint64_t)> hook_;
     WireFaultHook wireHook_;
+    std::function<bool()> takeClaim_;
+    std::function<void()> giveBackClaim_;
     bool plugged_ = true;
     bool openFails_ = false;
     bool open_ = false;

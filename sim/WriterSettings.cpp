@@ -44,16 +44,29 @@ public:
             std::string_view item = core::trimBlanks(rest.substr(0, comma));
             rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
             if (item.empty()) continue;
-            auto value = core::parseSettingInteger(item, false);
-            if (!value || *value < min || *value > max) {
+            // "100-6999": every number from the first to the last, so that one
+            // short line can spoil a whole stretch (the spare area included).
+            const auto dash = item.find('-', 1);
+            const auto first = listNumber(item.substr(0, dash), min, max);
+            const auto last = dash == std::string_view::npos
+                                  ? first
+                                  : listNumber(item.substr(dash + 1), min, max);
+            if (!first || !last || *last < *first) {
                 warn(section, key, std::string(item), min, max);
                 continue;
             }
-            out.push_back(static_cast<std::uint32_t>(*value));
+            for (std::uint32_t n = *first; n <= *last; ++n) out.push_back(n);
         }
     }
 
 private:
+    static std::optional<std::uint32_t> listNumber(std::string_view text, std::uint32_t min,
+                                                   std::uint32_t max) {
+        auto value = core::parseSettingInteger(core::trimBlanks(text), false);
+        if (!value || *value < min || *value > max) return std::nullopt;
+        return static_cast<std::uint32_t>(*value);
+    }
+
     void warn(const char* section, const char* key, const std::string& text, std::uint64_t min,
               std::uint64_t max) {
         out_.warnings.push_back("writer.ini: [" + std::string(section) + "] " + key + ": \"" +
@@ -92,7 +105,10 @@ WriterSettings readWriterSettings(const core::IniFile& ini) {
 }
 
 WriterSettings readWriterSettings(const std::filesystem::path& file) {
-    return readWriterSettings(core::IniFile::load(file));
+    const core::IniFile ini = core::IniFile::load(file);
+    WriterSettings settings = readWriterSettings(ini);
+    for (auto& w : ini.lineWarnings()) settings.warnings.push_back(std::move(w));
+    return settings;
 }
 
 }  // namespace sonoprog::sim

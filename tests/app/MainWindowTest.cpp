@@ -17,6 +17,8 @@
 #include "gui/Application.h"
 #include "production/ProductionPage.h"
 #include "serialflash/SerialFlashPage.h"
+#include "sim/FolderLock.h"
+#include "sim/PersistentWriter.h"
 #include "sim/VirtualWriter.h"
 #include "tarn/TarnPage.h"
 #include "tests/support/Fakes.h"
@@ -283,6 +285,26 @@ TEST_F(WindowFixture, StartWithoutAWriterShowsDisconnectInRed) {
     EXPECT_EQ(textColour(w.ED_WrtCnt), kRed);
     writer.otherDeviceEvent();
     EXPECT_EQ(w.ED_WrtCnt->text(), "Writer Disconnect");
+}
+
+// A window on a Writer folder that another program has open sees what it
+// would see of a Writer that cannot be opened, until the folder is free.
+TEST_F(WindowFixture, AWriterFolderInUseShowsDisconnectUntilItIsFree) {
+    auto opened = sim::openPersistentWriter(dir / "w", sim::kKiva300File);
+    ASSERT_TRUE(opened.writer) << opened.error;
+    sim::FolderLock other(dir / "w");
+    ASSERT_TRUE(other.acquire());
+    dir.write("Setup.ini", std::string(kShippedLike));
+    paths = core::AppPaths::forFolder(dir.path());
+    MainWindow w(*opened.writer, paths, prompter);
+    EXPECT_EQ(w.ED_WrtCnt->text(), "Writer Disconnect");
+    EXPECT_EQ(textColour(w.ED_WrtCnt), kRed);
+    EXPECT_FALSE(w.writerLink().connected());
+    other.release();
+    opened.writer->otherDeviceEvent();
+    EXPECT_EQ(w.ED_WrtCnt->text(), "Writer Connect");
+    // Now the window holds the folder.
+    EXPECT_FALSE(other.acquire());
 }
 
 namespace {

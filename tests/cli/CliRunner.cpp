@@ -68,9 +68,17 @@ CliRun runCli(const std::vector<std::string>& args) {
 }
 
 CliRun runProgram(const std::filesystem::path& program, const std::vector<std::string>& args) {
-    TempDir capture;
-    const auto outPath = (capture.path() / "out").string();
-    const auto errPath = (capture.path() / "err").string();
+    return startCli(args, {}, program).wait();
+}
+
+CliProcess startCli(const std::vector<std::string>& args, const CliStreams& streams,
+                    const std::filesystem::path& program) {
+    CliProcess process;
+    process.capture_ = std::make_unique<TempDir>();
+    const auto outPath =
+        streams.out.empty() ? (process.capture_->path() / "out").string() : streams.out;
+    const auto errPath = (process.capture_->path() / "err").string();
+    process.outPath_ = outPath;
 
     std::vector<std::string> argStore = {program.string()};
     argStore.insert(argStore.end(), args.begin(), args.end());
@@ -93,21 +101,30 @@ CliRun runProgram(const std::filesystem::path& program, const std::vector<std::s
                                      0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
-    CliRun run;
-    pid_t pid = 0;
-    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    int rc = posix_spawn(&process.pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
+    if (rc != 0) process.pid_ = -1;
+    return process;
+}
+
+CliRun CliProcess::wait() {
+    CliRun run;
+    if (pid_ <= 0) {
         run.err = "posix_spawn failed";
         return run;
     }
     int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0) {
+    while (waitpid(pid_, &wstatus, 0) < 0) {
     }
+    pid_ = -1;
     if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
-    run.out = readText(outPath);
-    run.err = readText(errPath);
+    if (outPath_.rfind("/dev/", 0) != 0) run.out = readText(outPath_);
+    run.err = readText(capture_->path() / "err");
     return run;
+}
+
+CliProcess::~CliProcess() {
+    if (pid_ > 0) wait();
 }
 
 }  // namespace sonoprog::test

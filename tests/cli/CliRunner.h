@@ -1,8 +1,11 @@
 #pragma once
 
+#include <sys/types.h>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -26,6 +29,36 @@ CliRun runCli(const std::vector<std::string>& args);
 CliRun runProgram(const std::filesystem::path& program, const std::vector<std::string>& args);
 // Where the built sonoprog-cli is.
 std::filesystem::path cliProgram();
+
+// Where a started run's standard output goes: captured when empty, else the
+// named file (a device such as /dev/full included; not read back then).
+struct CliStreams {
+    std::string out;
+};
+
+// A run started and not yet waited for, so that several run at once.
+class CliProcess {
+public:
+    CliProcess() = default;
+    CliProcess(CliProcess&& other) noexcept
+        : pid_(std::exchange(other.pid_, -1)),
+          capture_(std::move(other.capture_)),
+          outPath_(std::move(other.outPath_)) {}
+    CliProcess& operator=(CliProcess&&) = delete;
+    ~CliProcess();
+    pid_t pid() const { return pid_; }
+    CliRun wait();
+
+private:
+    friend CliProcess startCli(const std::vector<std::string>&, const CliStreams&,
+                               const std::filesystem::path&);
+    pid_t pid_ = -1;
+    std::unique_ptr<TempDir> capture_;
+    std::string outPath_;
+};
+// (`program` is the built sonoprog-cli unless named.)
+CliProcess startCli(const std::vector<std::string>& args, const CliStreams& streams = {},
+                    const std::filesystem::path& program = cliProgram());
 
 // The lines with the clock taken out: "Start: 04:50:07" reads "Start: HH:MM:SS"
 // and the stamp of a Temp file name "PGM_YYYYMMDD-HHMM".

@@ -58,7 +58,7 @@ TEST_F(EditorCli, BuildsTheSampleProjectIntoAnImageTheTarnTabTakes) {
         {"--json", "--yes", "--temp", dir.temp(), "editor", "build", sample("demo.log"), out});
     EXPECT_EQ(json.status, 0);
     EXPECT_EQ(json.out,
-              R"({"kind":"summary","memoryUsage":"31744","highestRate":"16000","lastSection":"4"})"
+              R"({"kind":"summary","memoryUsage":31744,"highestRate":16000,"lastSection":4})"
               "\n");
 }
 

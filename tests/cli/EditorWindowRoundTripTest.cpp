@@ -117,7 +117,7 @@ TEST_F(RoundTrip, AProjectTheWindowSavedIsTheOneTheCommandsWorkOn) {
     auto listed = editor({"--json", "list", project});
     ASSERT_EQ(listed.status, 0) << listed.err;
     ASSERT_EQ(listed.outLines().size(), 3u);
-    EXPECT_EQ(listed.outLines()[0], R"({"kind":"section","section":2,"rate":"11025","size":"2000",)"
+    EXPECT_EQ(listed.outLines()[0], R"({"kind":"section","section":2,"rate":11025,"size":2000,)"
                                     R"("pages":2,"file":")" +
                                         a + R"(","problem":""})");
     EXPECT_EQ(editor({"refresh", project}).out.rfind("Memory Usage", 0), 0u);  // nothing changed

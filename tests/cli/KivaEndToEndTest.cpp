@@ -150,7 +150,8 @@ TEST_F(KivaCli, IvrEncodeThenDecodeGivesTheImageBack) {
     EXPECT_EQ(dec.out, word);
     EXPECT_TRUE(std::equal(image.begin() + 16, image.end(), back.begin() + 16));
 
-    auto shortImage = run({"ivr", "decode", dat, out, "--length", "100"});
+    // OUT is there from the decode above: replaced only with --yes.
+    auto shortImage = run({"--yes", "ivr", "decode", dat, out, "--length", "100"});
     EXPECT_EQ(shortImage.status, 0);
     EXPECT_EQ(readFile(out).size(), 100u);
 }

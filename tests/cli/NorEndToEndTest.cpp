@@ -34,7 +34,8 @@ TEST_F(NorCli, NorDevicesListsTheSettingsInListOrder) {
               "SMALL         4096  0x1C2  0x20\n"
               "NOSIZE           0  0xC8  0x14\n");
     auto json = run({"--json", "nor", "devices"});
-    EXPECT_EQ(json.outLines().at(1), R"({"name":"SMALL","size":4096,"mid":450,"did":32})");
+    EXPECT_EQ(json.outLines().at(1),
+              R"({"kind":"device","name":"SMALL","size":4096,"mid":450,"did":32})");
     auto missing = runCli({"--setup", (dir.path() / "none.ini").string(), "nor", "devices"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("cannot read the settings file"), std::string::npos);

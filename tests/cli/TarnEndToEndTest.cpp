@@ -55,7 +55,9 @@ TEST_F(TarnCli, WriteThenVerifyInTwoCommandsSeeTheSameChip) {
     const std::string img = image();
     auto write = run({"tarn", "write", img});
     EXPECT_EQ(write.status, 0) << write.err;
-    EXPECT_EQ(write.err, "");
+    // The first run on the folder makes the chip, and says so.
+    EXPECT_EQ(write.err, "sonoprog-cli: new blank Tarn20 chip: " +
+                             (dir.writerDir() / "tarn20.bin").string() + "\n");
     const std::string log = dir.temp() + "/PGM_YYYYMMDD-HHMM.log";
     std::vector<std::string> expected = loadLines(img, 20, checkSum(patternImage(20)));
     std::vector<std::string> tail = {"[ WRITE ]",
@@ -158,7 +160,9 @@ TEST_F(TarnCli, FailFromPullsTheWriterOutAndTheOperationStillCloses) {
     writerIni("[Writer]\nFailFrom=3\n");
     auto write = run({"tarn", "write", image()});
     EXPECT_EQ(write.status, 1);
-    EXPECT_EQ(write.err, "ERROR: [USB] Failed to transmit data!\nERROR: Input/Output Error\n");
+    EXPECT_EQ(write.err,
+              "sonoprog-cli: new blank Tarn20 chip: " + (dir.writerDir() / "tarn20.bin").string() +
+                  "\nERROR: [USB] Failed to transmit data!\nERROR: Input/Output Error\n");
     auto lines = withoutTimes(write.outLines());
     ASSERT_GE(lines.size(), 7u);
     EXPECT_EQ(

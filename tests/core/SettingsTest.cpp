@@ -86,3 +86,30 @@ TEST(IniFile, PipesAndDevicesCountAsMissing) {
     EXPECT_FALSE(IniFile::load("/dev/null").loaded());
     EXPECT_FALSE(IniFile::load(dir.path()).loaded());
 }
+
+TEST(IniFile, LinesLongerThanTheReaderTakesAreNamedWithTheirKeys) {
+    const std::string longValue(500, '7');
+    auto ini = IniFile::fromText("[A]\nShort=1\n  List = " + longValue + "\n" +
+                                 std::string(300, 'x') + "\nAfter=2\n");
+    ASSERT_EQ(ini.longLines().size(), 2u);
+    EXPECT_EQ(ini.longLines()[0].line, 3);
+    EXPECT_EQ(ini.longLines()[0].key, "List");
+    EXPECT_EQ(ini.longLines()[1].line, 4);
+    EXPECT_EQ(ini.longLines()[1].key, "");
+    // The part that was read still counts, and what follows is read as before.
+    const std::string kept = ini.readString("A", "List");
+    EXPECT_FALSE(kept.empty());
+    EXPECT_EQ(kept, std::string(kept.size(), '7'));
+    EXPECT_LT(kept.size(), longValue.size());
+    EXPECT_EQ(ini.readInteger("A", "After", 0), 2);
+    EXPECT_EQ(
+        ini.lineWarnings().at(0).rfind("(settings text): line 3 (key List) is longer than the ", 0),
+        0u);
+
+    sonoprog::test::TempDir dir;
+    auto file = dir.write("Setup.ini", "[A]\nKey=" + longValue + "\n");
+    auto fromDisk = IniFile::load(file);
+    ASSERT_EQ(fromDisk.lineWarnings().size(), 1u);
+    EXPECT_EQ(fromDisk.lineWarnings()[0].rfind(file.string() + ": line 2 (key Key)", 0), 0u);
+    EXPECT_TRUE(IniFile::fromText("[A]\nKey=" + std::string(150, '1') + "\n").longLines().empty());
+}

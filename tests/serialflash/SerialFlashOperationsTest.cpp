@@ -272,6 +272,21 @@ TEST_F(NorOperations, BlankCheckWithNoDevicePickedFailsAfterDetect) {
     }
 }
 
+TEST_F(NorOperations, BlankCheckOfASizeBeyondTheWritersAddressesFailsBeforeAnyRead) {
+    // 24-bit addresses: anything above 16 MiB would re-read the same 16 MiB.
+    for (const char* memSize : {"4294967295", "16777217"}) {
+        fields.memSize = memSize;
+        bench.writer.clearLog();
+        EXPECT_FALSE(ops.blankCheck()) << memSize;
+        EXPECT_EQ(pane.lines, join({{heading("[ BLANK CHECK ]"), step("  -> Chip detect..."),
+                                     pass("Device: W25Q80"), step("  -> Blank check..."),
+                                     fail("Failed to get device infomation!")},
+                                    closing()}))
+            << memSize;
+        EXPECT_EQ(bench.codes(), (Codes{0x30, 0x3F})) << memSize;
+    }
+}
+
 TEST_F(NorOperations, DetectStatusThreeGoesStraightToDisable) {
     bench.chip->setIds(0xEF, 0x14);
     EXPECT_FALSE(ops.blankCheck());

@@ -233,17 +233,21 @@ TEST_F(TarnWriteTest, ModifiedFileNeverDetectsTheChipYetReleasesIt) {
     EXPECT_TRUE(pane.has("    [X] Failed to open DAT file: " + dir.path().string()));
     EXPECT_FALSE(lock.locked);
 
-    // A pipe has no size: its load fails with "-1" and the write must not wait on it.
+    // A pipe is no image: its load fails at once, as a file that cannot be
+    // opened, and the write never waits on it either.
     auto pipe = dir / "pipe.bin";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    const int keepOpen = ::open(pipe.c_str(), O_RDWR);  // so that opening it does not block
+    const int keepOpen = ::open(pipe.c_str(), O_RDWR);  // a writer is there, and still refused
     files.openAnswers.push_back(pipe.string());
+    const std::string sizeBefore = fields.FileSize;
     EXPECT_FALSE(loadFile());
-    EXPECT_EQ(fields.FileSize, "-1");
+    EXPECT_TRUE(pane.has("    [X] Can't open this file!"));
+    EXPECT_EQ(fields.FileSize, sizeBefore);
+    fields.LoadFile = pipe.string();
     fields.PageCnt = "1";
     writer.clearLog();
     EXPECT_FALSE(ops.write());
-    EXPECT_TRUE(pane.has("    [X] This DAT file was modified! " + pipe.string()));
+    EXPECT_TRUE(pane.has("    [X] Failed to open DAT file: " + pipe.string()));
     EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x11}));
     ::close(keepOpen);
 }

@@ -5,12 +5,15 @@
 #include <functional>
 #include <string>
 
-namespace sonoprog::editor {
+#include "core/Prompter.h"
+
+namespace sonoprog::core {
 
 // A file that replaces its target only once it is complete: everything goes
 // into a temporary file in the target's folder, which is flushed to the disk
 // and then renamed over the target. Until commit() succeeds the earlier file
-// stays byte for byte; a file given up is removed.
+// stays byte for byte; a file given up is removed. A target that is not a
+// regular file (or a link to one) is refused by open().
 class AtomicFile {
 public:
     explicit AtomicFile(std::filesystem::path target);
@@ -37,4 +40,11 @@ private:
     bool failed_ = false;
 };
 
-}  // namespace sonoprog::editor
+// The question asked before an output file is written over an existing one;
+// true when nothing is there or the answer is Yes.
+bool confirmReplace(Prompter& prompter, const std::string& path);
+
+// The whole file in one go, as above; false with the target untouched.
+bool writeFileAtomically(const std::filesystem::path& target, const void* data, std::size_t length);
+
+}  // namespace sonoprog::core

@@ -1,4 +1,6 @@
-#include "editor/AtomicFile.h"
+#include "core/AtomicFile.h"
+
+#include "core/FileHandle.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +11,7 @@
 #include <system_error>
 #include <vector>
 
-namespace sonoprog::editor {
+namespace sonoprog::core {
 
 namespace {
 // Large blocks keep the writes near the disk's own speed.
@@ -37,6 +39,9 @@ AtomicFile::~AtomicFile() {
 
 bool AtomicFile::open() {
     discard();
+    // Only a regular file is ever replaced: renaming over a device or a pipe
+    // would put a plain file where the system expects the special one.
+    if (!isReplaceableTarget(target_)) return false;
     // A file marked read-only stays protected, as opening it for writing would.
     struct stat existing {};
     if (::stat(target_.c_str(), &existing) == 0 && (existing.st_mode & 0222) == 0) return false;
@@ -127,4 +132,18 @@ void AtomicFile::discard() {
     }
 }
 
-}  // namespace sonoprog::editor
+bool confirmReplace(Prompter& prompter, const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::path(path), ec)) return true;
+    return prompter.askYesNo("WARNING",
+                             "File: " + path + " already exist, Do you want to replace it?",
+                             BoxIcon::Information);
+}
+
+bool writeFileAtomically(const std::filesystem::path& target, const void* data,
+                         std::size_t length) {
+    AtomicFile file(target);
+    return file.open() && file.write(data, length) && file.commit();
+}
+
+}  // namespace sonoprog::core
