@@ -36,7 +36,15 @@ std::string placeholder(const OptionRule& o) {
 }
 
 std::string commandName(const CommandRule& c) {
+    if (c.action.empty()) return std::string(c.family);
     return std::string(c.family) + " " + std::string(c.action);
+}
+
+// A family with an empty action is a command of one word ("writers").
+const CommandRule* singleWordCommand(std::string_view family) {
+    for (const auto& c : commandTable())
+        if (c.family == family && c.action.empty()) return &c;
+    return nullptr;
 }
 
 std::string actionsOf(std::string_view family) {
@@ -70,6 +78,7 @@ const std::vector<CommandRule>& commandTable() {
         {"kiva", "write", {"DAT"}, {}},
         {"kiva", "verify", {"DAT"}, {}},
         {"editor", "build", {"PROJECT.log", "OUT.bin"}, {}},
+        {"writers", "", {}, {}},
         {"ivr", "decode", {"DAT", "OUT.bin"}, {number("length")}},
         {"ivr",
          "encode",
@@ -100,6 +109,7 @@ std::string usageText() {
         std::string line = "  " + std::string(c.family);
         line.resize(9, ' ');
         line += std::string(c.action);
+        while (!line.empty() && line.back() == ' ') line.pop_back();
         for (auto a : c.arguments) line += " " + std::string(a);
         for (const auto& o : c.options) {
             std::string opt = "--" + std::string(o.name) + " " + placeholder(o);
@@ -110,6 +120,8 @@ std::string usageText() {
     u += "Options:\n"
          "  --writer usb|sim|sim:DIR  the real Writer (default), the virtual Writer with blank\n"
          "                            chips, or the virtual Writer keeping its chips in DIR\n"
+         "           usb:PORT         the Writer at this USB port path (1-1.3; see 'writers')\n"
+         "           usb:serial=TEXT  the Writer reporting this serial number\n"
          "  --setup FILE              settings file instead of Setup.ini beside the program\n"
          "  --temp DIR                folder for the log files instead of Temp beside the program\n"
          "  --yes                     answer Yes to every question (default: No)\n"
@@ -166,7 +178,9 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         }
         if (name == "writer") {
             auto choice = core::parseWriterOption(*value);
-            if (!choice) return fail("'--writer " + *value + "': expected usb, sim or sim:DIR");
+            if (!choice)
+                return fail("'--writer " + *value +
+                            "': expected usb, sim or sim:DIR (or usb:PORT, usb:serial=TEXT)");
             inv.writer = *choice;
         } else if (name == "setup" || name == "temp") {
             if (value->empty()) return fail("option '--" + name + "' needs a value");
@@ -179,17 +193,20 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     if (inv.help || inv.version) return {inv, {}};
     if (words.empty()) return fail("no command given");
     const std::string& family = words[0];
-    if (actionsOf(family).empty()) return fail("unknown command '" + family + "'");
-    if (words.size() < 2) return fail("'" + family + "' needs one of: " + actionsOf(family));
-    for (const auto& c : commandTable())
-        if (c.family == family && c.action == words[1]) inv.command = &c;
-    if (!inv.command)
-        return fail("unknown command '" + family + " " + words[1] + "' (" + family +
-                    " takes: " + actionsOf(family) + ")");
+    inv.command = singleWordCommand(family);
+    if (!inv.command) {
+        if (actionsOf(family).empty()) return fail("unknown command '" + family + "'");
+        if (words.size() < 2) return fail("'" + family + "' needs one of: " + actionsOf(family));
+        for (const auto& c : commandTable())
+            if (c.family == family && c.action == words[1]) inv.command = &c;
+        if (!inv.command)
+            return fail("unknown command '" + family + " " + words[1] + "' (" + family +
+                        " takes: " + actionsOf(family) + ")");
+    }
     const CommandRule& cmd = *inv.command;
     const std::string name = commandName(cmd);
 
-    inv.arguments.assign(words.begin() + 2, words.end());
+    inv.arguments.assign(words.begin() + (cmd.action.empty() ? 1 : 2), words.end());
     if (inv.arguments.size() < cmd.arguments.size())
         return fail("'" + name + "' needs " + std::string(cmd.arguments[inv.arguments.size()]));
     if (inv.arguments.size() > cmd.arguments.size())

@@ -8,6 +8,7 @@ int runCommand(Session& session) {
     if (cmd.family == "nor") return runNor(session);
     if (cmd.family == "kiva") return runKiva(session);
     if (cmd.family == "editor") return runEditor(session);
+    if (cmd.family == "writers") return runWriters(session);
     return runIvr(session);
 }
 

@@ -10,5 +10,6 @@ int runNor(Session& session);
 int runKiva(Session& session);
 int runEditor(Session& session);
 int runIvr(Session& session);
+int runWriters(Session& session);
 
 }  // namespace sonoprog::cli

@@ -30,7 +30,7 @@ int runKiva(Session& s) {
         if (action == "load") return s.exitStatus();
     }
     link::WriterLink* link = s.writerLink();
-    if (!link) return kExitFailed;
+    if (!link) return s.exitStatus();
     kiva::KivaOperations ops(fields, s.log(), s.lock(), s.yield(), s.prompter(), s.files(),
                              s.clock(), *link, documents);
     const bool ok = action == "blank"   ? ops.blankCheck()

@@ -73,7 +73,7 @@ int runNor(Session& s) {
         if (action == "load") return s.exitStatus();
     }
     link::WriterLink* link = s.writerLink();
-    if (!link) return kExitFailed;
+    if (!link) return s.exitStatus();
     serialflash::SerialFlashOperations ops(fields, s.log(), s.lock(), s.yield(), s.prompter(),
                                            s.files(), s.paths(), *link);
     const bool ok = action == "blank"   ? ops.blankCheck()

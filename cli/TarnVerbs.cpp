@@ -27,7 +27,7 @@ int runTarn(Session& s) {
     if (auto n = inv.number("allow-error")) fields.AllowError = fieldText(*n);
 
     link::WriterLink* link = s.writerLink();
-    if (!link) return kExitFailed;
+    if (!link) return s.exitStatus();
     tarn::TarnOperations ops(fields, s.log(), s.lock(), s.yield(), s.prompter(), s.files(),
                              s.clock(), s.paths(), *link);
     const bool ok = action == "read" ? ops.read() : action == "write" ? ops.write() : ops.verify();
