@@ -81,6 +81,7 @@ PersistentWriterResult openPersistentWriter(const std::filesystem::path& dir, un
         if (!attach(b.memory, dir / b.file, b.name, result.error)) return result;
     }
     if (settings.failFrom != 0) writer->failFrom(settings.failFrom);
+    writer->setRoundTripUs(settings.roundTripUs);
     result.writer = std::move(writer);
     return result;
 }
