@@ -13,11 +13,14 @@
 
 #include "core/AppPaths.h"
 #include "core/Clock.h"
+#include "core/FileChooser.h"
 #include "core/OperationLog.h"
 #include "core/OperationPane.h"
 #include "core/Prompter.h"
+#include "core/TabLock.h"
+#include "core/WriterLink.h"
+#include "core/YieldHook.h"
 #include "link/Link.h"
-#include "link/WriterLink.h"
 #include "sim/VirtualWriter.h"
 
 namespace sonoprog::bench {
@@ -131,10 +134,10 @@ public:
 };
 
 // Counts the transfers on their way to the real link.
-class CountingLink final : public link::WriterLink {
+class CountingLink final : public core::WriterLink {
 public:
-    explicit CountingLink(link::WriterLink& inner) : inner_(inner) {}
-    bool Exchange(const link::Packet& command, link::Packet& reply) override {
+    explicit CountingLink(core::WriterLink& inner) : inner_(inner) {}
+    bool Exchange(const core::Packet& command, core::Packet& reply) override {
         ++exchanges;
         return inner_.Exchange(command, reply);
     }
@@ -157,7 +160,7 @@ public:
     std::uint64_t bulkIn = 0;
 
 private:
-    link::WriterLink& inner_;
+    core::WriterLink& inner_;
 };
 
 // What an operation reports through, with a virtual Writer (keeping no

@@ -6,6 +6,7 @@
 #include "bench/BenchSupport.h"
 #include "core/AppPaths.h"
 #include "core/Clock.h"
+#include "core/YieldHook.h"
 #include "editor/EditorOperations.h"
 #include "editor/EditorPanel.h"
 #include "editor/SectionTable.h"

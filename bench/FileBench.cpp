@@ -9,6 +9,7 @@
 #include "core/FileHandle.h"
 #include "core/ImageSum.h"
 #include "core/OperationLog.h"
+#include "core/YieldHook.h"
 #include "gui/QtServices.h"
 #include "link/Link.h"
 #include "serialflash/SerialFlashOperations.h"
@@ -55,10 +56,11 @@ bench::Timed loadCore() {
     LoadServices s;
     s.files.open = image().string();
     serialflash::SerialFlashFields fields;
-    serialflash::SerialFlashOperations ops(fields, s.log, s.lock, s.yield, s.prompter, s.files,
-                                           s.paths, s.link);
+    serialflash::SerialFlashOperations ops(
+        fields,
+        core::OperationServices{s.log, s.lock, s.yield, s.prompter, s.clock, s.paths, &s.link});
     const bench::Stopwatch watch;
-    const bool ok = ops.loadFile();
+    const bool ok = ops.loadImage(*s.files.open);
     const bench::Timed elapsed = watch.stop();
     if (!ok || fields.fileSize != std::to_string(kImageSize)) bench::fatal("core load failed");
     return elapsed;

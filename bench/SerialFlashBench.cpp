@@ -41,9 +41,10 @@ struct NorBench : bench::OperationRig {
 bench::Timed writeOperation() {
     NorBench b;
     serialflash::SerialFlashFields fields{"W25Q128", std::to_string(kImageSize), image().string(),
-                                  std::to_string(kImageSize), "00000000"};
-    serialflash::SerialFlashOperations ops(fields, b.log, b.lock, b.yield, b.prompter, b.files,
-                                           b.paths, b.link);
+                                          std::to_string(kImageSize), "00000000"};
+    serialflash::SerialFlashOperations ops(
+        fields,
+        core::OperationServices{b.log, b.lock, b.yield, b.prompter, b.clock, b.paths, &b.link});
     const bench::Stopwatch watch;
     const bool ok = ops.write();
     const bench::Timed elapsed = watch.stop();
@@ -60,8 +61,8 @@ bench::Timed bareLoop() {
         in.read(reinterpret_cast<char*>(source.data()),
                 static_cast<std::streamsize>(source.size()));
     }
-    link::Packet command{};
-    link::Packet reply{};
+    core::Packet command{};
+    core::Packet reply{};
     const bench::Stopwatch watch;
     command[2] = serialflash::kDetectParameter;
     command[3] = kMid;
@@ -75,7 +76,7 @@ bench::Timed bareLoop() {
         for (std::uint64_t address = 0; address < kImageSize && ok; address += 48) {
             const auto n =
                 static_cast<std::uint8_t>(std::min<std::uint64_t>(48, kImageSize - address));
-            link::put24(command, serialflash::kAddressAt, static_cast<std::uint32_t>(address));
+            core::put24(command, serialflash::kAddressAt, static_cast<std::uint32_t>(address));
             command[serialflash::kCountAt] = n;
             if (pass == 0)
                 std::memcpy(command.data() + serialflash::kDataAt,

@@ -10,6 +10,7 @@
 #include "core/AppPaths.h"
 #include "core/Clock.h"
 #include "core/OperationLog.h"
+#include "core/YieldHook.h"
 #include "gui/QtServices.h"
 #include "link/Link.h"
 #include "sim/TarnChip.h"
@@ -41,7 +42,8 @@ struct TarnBench : bench::OperationRig {
     TarnBench() : OperationRig("tarn") { writer.addChip(chip); }
 
     tarn::TarnOperations operations(core::YieldHook& y) {
-        return tarn::TarnOperations(fields, log, lock, y, prompter, files, clock, paths, link);
+        return tarn::TarnOperations(
+            fields, core::OperationServices{log, lock, y, prompter, clock, paths, &link});
     }
 };
 
@@ -74,7 +76,7 @@ bench::Timed writeVerify() {
 // The operation's transfers, one for one, with nothing around them.
 class BareTarn {
 public:
-    explicit BareTarn(link::WriterLink& link) : link_(link) {
+    explicit BareTarn(core::WriterLink& link) : link_(link) {
         std::ifstream in(image(), std::ios::binary);
         in.read(reinterpret_cast<char*>(source_.data()),
                 static_cast<std::streamsize>(source_.size()));
@@ -84,7 +86,7 @@ public:
     bool command(tarn::Code code, std::uint32_t page = 0) {
         command_ = {};
         command_[0] = static_cast<std::uint8_t>(code);
-        link::put24(command_, 2, page);
+        core::put24(command_, 2, page);
         return link_.Exchange(command_, reply_);
     }
     bool detect() {
@@ -110,9 +112,9 @@ public:
 
 private:
     static constexpr std::size_t kSourcePages = 1024;
-    link::WriterLink& link_;
-    link::Packet command_{};
-    link::Packet reply_{};
+    core::WriterLink& link_;
+    core::Packet command_{};
+    core::Packet reply_{};
     std::vector<std::uint8_t> source_ = std::vector<std::uint8_t>(kSourcePages * tarn::kPageSize);
     std::array<std::uint8_t, tarn::kProgramTailSize> tail_{};
     std::array<std::uint8_t, tarn::kPageSize> readBack_{};
@@ -206,10 +208,10 @@ bench::Timed loadCore() {
     TarnBench b;
     b.files.open = bench::loadImage().string();
     tarn::TarnFields fields;
-    tarn::TarnOperations ops(fields, b.log, b.lock, b.yield, b.prompter, b.files, b.clock, b.paths,
-                             b.link);
+    tarn::TarnOperations ops(fields, core::OperationServices{b.log, b.lock, b.yield, b.prompter,
+                                                             b.clock, b.paths, &b.link});
     const bench::Stopwatch watch;
-    const bool ok = ops.loadFile();
+    const bool ok = ops.loadImage(*b.files.open);
     const bench::Timed elapsed = watch.stop();
     check(ok && fields.FileSize == std::to_string(bench::kLoadImageSize), b, "Tarn20 load");
     return elapsed;

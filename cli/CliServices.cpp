@@ -1,4 +1,5 @@
 #include "cli/CliServices.h"
+#include "core/FileChooser.h"
 
 #include <string>
 

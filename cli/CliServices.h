@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "core/FileChooser.h"
 #include "core/OperationPane.h"
 #include "core/Prompter.h"
+#include "core/TabLock.h"
 
 namespace sonoprog::cli {
 

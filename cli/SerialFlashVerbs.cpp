@@ -63,19 +63,15 @@ int runNor(Session& s) {
         fields.device = *device;
     }
 
-    NoWriterLink noWriter;
-    serialflash::SerialFlashOperations picker(fields, s.log(), s.lock(), s.yield(), s.prompter(),
-                                              s.files(), s.paths(), noWriter);
+    serialflash::SerialFlashOperations picker(fields, s.services());
     if (!fields.device.empty()) picker.deviceChange();
     if (action != "blank") {
-        s.files().openFiles.push_back(inv.arguments.at(0));
-        if (!picker.loadFile()) return kExitFailed;
+        if (!picker.loadImage(inv.arguments.at(0))) return kExitFailed;
         if (action == "load") return s.exitStatus();
     }
-    link::WriterLink* link = s.writerLink();
+    core::WriterLink* link = s.writerLink();
     if (!link) return s.exitStatus();
-    serialflash::SerialFlashOperations ops(fields, s.log(), s.lock(), s.yield(), s.prompter(),
-                                           s.files(), s.paths(), *link);
+    serialflash::SerialFlashOperations ops(fields, s.services(link));
     const bool ok = action == "blank"   ? ops.blankCheck()
                     : action == "write" ? ops.write()
                                         : ops.verify();

@@ -11,6 +11,9 @@
 #include "core/AppPaths.h"
 #include "core/Clock.h"
 #include "core/OperationLog.h"
+#include "core/OperationServices.h"
+#include "core/TabLock.h"
+#include "core/YieldHook.h"
 #include "link/Link.h"
 #include "link/usb/UsbWriterDevice.h"
 
@@ -39,6 +42,10 @@ public:
     core::Clock& clock() { return clock_; }
     core::YieldHook& yield() { return yield_; }
     const core::AppPaths& paths() const { return paths_; }
+    // What the operations run on; `link` only once the Writer is open.
+    core::OperationServices services(core::WriterLink* link = nullptr) {
+        return {log_, lock_, yield_, prompter_, clock_, paths_, link};
+    }
 
     // Opens the Writer of --writer on first use, as the window does at start.
     // nullptr after a message on standard error when it cannot be had at all.

@@ -14,11 +14,8 @@ int runTarn(Session& s) {
     if (auto n = inv.number("info-page")) fields.InfoPage = fieldText(*n);
 
     if (action != "read") {
-        NoWriterLink noWriter;
-        tarn::TarnOperations loader(fields, s.log(), s.lock(), s.yield(), s.prompter(), s.files(),
-                                    s.clock(), s.paths(), noWriter);
-        s.files().openFiles.push_back(inv.arguments.at(0));
-        if (!loader.loadFile()) return kExitFailed;
+        tarn::TarnOperations loader(fields, s.services());
+        if (!loader.loadImage(inv.arguments.at(0))) return kExitFailed;
         if (action == "load") return s.exitStatus();
     }
     // Load File has set Start Page and Write Page; the options change them after.
@@ -26,10 +23,9 @@ int runTarn(Session& s) {
     if (auto n = inv.number("count")) fields.PageCnt = fieldText(*n);
     if (auto n = inv.number("allow-error")) fields.AllowError = fieldText(*n);
 
-    link::WriterLink* link = s.writerLink();
+    core::WriterLink* link = s.writerLink();
     if (!link) return s.exitStatus();
-    tarn::TarnOperations ops(fields, s.log(), s.lock(), s.yield(), s.prompter(), s.files(),
-                             s.clock(), s.paths(), *link);
+    tarn::TarnOperations ops(fields, s.services(link));
     const bool ok = action == "read" ? ops.read() : action == "write" ? ops.write() : ops.verify();
     return ok ? s.exitStatus() : kExitFailed;
 }

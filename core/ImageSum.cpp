@@ -1,4 +1,5 @@
 #include "core/ImageSum.h"
+#include "core/YieldHook.h"
 
 #include <algorithm>
 #include <chrono>

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "core/OperationPane.h"
+#include "core/YieldHook.h"
 
 namespace sonoprog::core {
 

@@ -1,4 +1,5 @@
 #include "core/OperationFrame.h"
+#include "core/TabLock.h"
 
 namespace sonoprog::core {
 
@@ -11,7 +12,9 @@ OperationFrame::OperationFrame(OperationLog& log, TabLock& lock, Clock& clock,
     if (timeLines_ == TimeLines::Yes) log_.time("Start: ", clock_.localNow());
 }
 
-OperationFrame::~OperationFrame() { finish(); }
+OperationFrame::~OperationFrame() {
+    finish();
+}
 
 void OperationFrame::fail(std::string_view message) {
     log_.fail(message);

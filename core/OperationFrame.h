@@ -5,7 +5,7 @@
 
 #include "core/Clock.h"
 #include "core/OperationLog.h"
-#include "core/OperationPane.h"
+#include "core/TabLock.h"
 
 namespace sonoprog::core {
 

@@ -16,24 +16,4 @@ public:
     virtual void setProgress(int percent) = 0;
 };
 
-// Disables (lock) or enables (unlock) the tab's control list, in its order.
-class TabLock {
-public:
-    virtual ~TabLock() = default;
-    virtual void lock() = 0;
-    virtual void unlock() = 0;
-};
-
-// Lets the window process its pending messages from inside a long loop.
-class YieldHook {
-public:
-    virtual ~YieldHook() = default;
-    virtual void yield() = 0;
-};
-
-class NoYield final : public YieldHook {
-public:
-    void yield() override {}
-};
-
 }  // namespace sonoprog::core

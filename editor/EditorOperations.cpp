@@ -5,8 +5,10 @@
 #include <system_error>
 #include <vector>
 
+#include "core/FileChooser.h"
 #include "core/FileHandle.h"
 #include "core/NumberText.h"
+#include "core/YieldHook.h"
 #include "editor/AtomicFile.h"
 #include "editor/ProjectFile.h"
 #include "editor/WaveFile.h"

@@ -5,8 +5,10 @@
 
 #include "core/AppPaths.h"
 #include "core/Clock.h"
+#include "core/FileChooser.h"
 #include "core/OperationPane.h"
 #include "core/Prompter.h"
+#include "core/YieldHook.h"
 #include "editor/EditorPanel.h"
 #include "editor/SectionTable.h"
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/FileHandle.h"
+#include "core/YieldHook.h"
 
 namespace sonoprog::editor {
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/OperationPane.h"
+#include "core/YieldHook.h"
 
 namespace sonoprog::editor {
 

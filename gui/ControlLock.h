@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/OperationPane.h"
+#include "core/TabLock.h"
 
 namespace sonoprog::gui {
 

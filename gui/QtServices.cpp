@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <cstdlib>
 
+#include "core/FileChooser.h"
 #include "core/NumberText.h"
 
 namespace sonoprog::gui {

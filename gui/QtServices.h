@@ -4,9 +4,11 @@
 
 #include "core/AppPaths.h"
 #include "core/Clock.h"
+#include "core/FileChooser.h"
 #include "core/OperationPane.h"
 #include "core/Prompter.h"
-#include "link/WriterLink.h"
+#include "core/WriterLink.h"
+#include "core/YieldHook.h"
 
 class QComboBox;
 class QMessageBox;
@@ -64,7 +66,7 @@ struct TabEnvironment {
     core::FileChooser& files;
     core::YieldHook& yield;
     core::Clock& clock;
-    link::WriterLink& link;
+    core::WriterLink& link;
     const core::AppPaths& paths;
 };
 

@@ -4,8 +4,10 @@
 #include <vector>
 
 #include "core/OperationLog.h"
+#include "core/OperationServices.h"
 #include "gui/ControlLock.h"
 #include "gui/LogPane.h"
+#include "gui/QtServices.h"
 
 namespace sonoprog::gui {
 
@@ -21,6 +23,12 @@ public:
 
     core::OperationLog& log() { return log_; }
     ControlLock& lock() { return lock_; }
+
+    // What the tab's operations run on: this pane and lock, the window's
+    // services and its Writer.
+    core::OperationServices services(const TabEnvironment& env) {
+        return {log_, lock_, env.yield, env.prompter, env.clock, env.paths, &env.link};
+    }
 
 private:
     PaneAdapter adapter_;

@@ -19,8 +19,8 @@ constexpr StatusText kDetectStatuses[] = {
     {0x20, "Device ID failed!"},
 };
 
-link::Packet packet(std::uint8_t code, std::uint8_t n = 0) {
-    link::Packet p{};
+core::Packet packet(std::uint8_t code, std::uint8_t n = 0) {
+    core::Packet p{};
     p[0] = code;
     p[2] = n;
     return p;
@@ -41,14 +41,14 @@ std::uint8_t KivaBlockCount(std::uint32_t position) {
 }
 
 std::optional<std::uint8_t> KivaCommands::KivaDetect(std::uint8_t detectCode) {
-    link::Packet reply{};
+    core::Packet reply{};
     if (!link_.Exchange(packet(detectCode), reply)) return std::nullopt;
     return reply[1];
 }
 
 bool KivaCommands::KivaReadBlock(std::uint8_t n, std::uint8_t* out) {
     n = std::min<std::uint8_t>(n, kKivaBlock);
-    link::Packet reply{};
+    core::Packet reply{};
     if (!link_.Exchange(packet(kKivaReadBlock, n), reply)) return false;
     std::memcpy(out, reply.data() + 16, n);
     return true;
@@ -56,14 +56,14 @@ bool KivaCommands::KivaReadBlock(std::uint8_t n, std::uint8_t* out) {
 
 bool KivaCommands::KivaProgramBlock(const std::uint8_t* data, std::uint8_t n) {
     n = std::min<std::uint8_t>(n, kKivaBlock);
-    link::Packet cmd = packet(kKivaProgramBlock, n);
+    core::Packet cmd = packet(kKivaProgramBlock, n);
     std::memcpy(cmd.data() + 16, data, n);
-    link::Packet reply{};
+    core::Packet reply{};
     return link_.Exchange(cmd, reply);
 }
 
 bool KivaCommands::KivaEnd(std::uint8_t endCode) {
-    link::Packet reply{};
+    core::Packet reply{};
     return link_.Exchange(packet(endCode), reply);
 }
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "link/WriterLink.h"
+#include "core/WriterLink.h"
 
 namespace sonoprog::kiva {
 
@@ -31,7 +31,7 @@ std::uint8_t KivaBlockCount(std::uint32_t position);
 // carries an address, only the block count in byte 2 and the data from byte 16.
 class KivaCommands {
 public:
-    explicit KivaCommands(link::WriterLink& link) : link_(link) {}
+    explicit KivaCommands(core::WriterLink& link) : link_(link) {}
 
     // Detect for reading (0x20) or programming (0x23): the reply status, or
     // nullopt when the exchange failed.
@@ -45,7 +45,7 @@ public:
     bool KivaEnd(std::uint8_t endCode);
 
 private:
-    link::WriterLink& link_;
+    core::WriterLink& link_;
 };
 
 }  // namespace sonoprog::kiva

@@ -41,24 +41,21 @@ std::string_view KivaConversionMessage(int result) {
     }
 }
 
-KivaOperations::KivaOperations(KivaFields& fields, core::OperationLog& log, core::TabLock& lock,
-                               core::YieldHook& yield, core::Prompter& prompter,
-                               core::FileChooser& files, core::Clock& clock, link::WriterLink& link,
-                               DocumentOpener& opener)
-    : fields_(fields),
-      log_(log),
-      lock_(lock),
-      yield_(yield),
-      prompter_(prompter),
-      files_(files),
-      clock_(clock),
-      commands_(link),
-      opener_(opener) {}
+const core::FileDialogRequest KivaOperations::kImageDialog{"DAT file|*.dat", "dat"};
 
-bool KivaOperations::loadFile() {
-    core::OperationFrame frame(log_, lock_, clock_, "[ LOAD FILE ]");
+KivaOperations::KivaOperations(KivaFields& fields, const core::OperationServices& services)
+    : fields_(fields), s_(services) {
+    if (s_.link) commands_.emplace(*s_.link);
+}
+
+bool KivaOperations::loadImage(const std::string& path) {
+    return loadImage([&path]() -> std::optional<std::string> { return path; });
+}
+
+bool KivaOperations::loadImage(const core::ImageChoice& choose) {
+    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ LOAD FILE ]");
     frame.step("  -> Open BIN file...");
-    const auto path = files_.chooseOpenFile({"DAT file|*.dat", "dat"});
+    const auto path = choose();
     if (!path) {
         frame.warn("Cancel!");
         return false;
@@ -80,21 +77,20 @@ bool KivaOperations::loadFile() {
     return true;
 }
 
-bool KivaOperations::appNote() {
+std::optional<std::string> KivaOperations::appNote() {
     if (fields_.loadFile.empty()) {
-        prompter_.showMessage("INFO", "Please load a DAT file!", core::BoxIcon::Information);
-        return false;
+        s_.prompter.showMessage("INFO", "Please load a DAT file!", core::BoxIcon::Information);
+        return std::nullopt;
     }
     const core::IniFile companion =
         core::IniFile::load(KivaReplaceExtension(fields_.loadFile, ".ini"));
     const std::string extension = companion.readString("Info", "ExtName");
     // The value comes with the DAT file: one that would leave its folder counts as none.
     if (extension.empty() || !KivaSafeExtName(extension)) {
-        prompter_.showMessage("INFO", kNoAppNote, core::BoxIcon::Information);
-        return false;
+        s_.prompter.showMessage("INFO", kNoAppNote, core::BoxIcon::Information);
+        return std::nullopt;
     }
-    opener_.openDocument(KivaReplaceExtension(fields_.loadFile, extension));
-    return true;
+    return KivaReplaceExtension(fields_.loadFile, extension);
 }
 
 void KivaOperations::convertStep(core::OperationFrame& frame, std::uint8_t* image) {
@@ -108,7 +104,7 @@ void KivaOperations::convertStep(core::OperationFrame& frame, std::uint8_t* imag
 
 void KivaOperations::detectStep(core::OperationFrame& frame, std::uint8_t detectCode) {
     frame.step("  -> Chip detect...");
-    const auto status = commands_.KivaDetect(detectCode);
+    const auto status = commands_->KivaDetect(detectCode);
     if (!status)
         frame.fail("USB failed!");
     else if (*status != 0)
@@ -120,7 +116,7 @@ void KivaOperations::disableStep(core::OperationFrame& frame, std::uint8_t endCo
     frame.step("  -> Disable chip...");
     // The end command closes the pass whatever came before; its outcome
     // changes nothing about the operation's result.
-    if (commands_.KivaEnd(endCode))
+    if (commands_->KivaEnd(endCode))
         frame.pass("Finished!");
     else
         frame.log().fail("USB failed!");
@@ -131,10 +127,10 @@ void KivaOperations::comparePass(core::OperationFrame& frame, const std::uint8_t
     std::uint8_t block[kKivaBlock];
     std::uint32_t position = 0;
     while (frame.ok() && position < kKivaSize) {
-        yield_.yield();
+        s_.yield.yield();
         frame.progress(static_cast<long long>(position) * 100 / gauge.divisor + gauge.offset);
         const std::uint8_t n = KivaBlockCount(position);
-        if (!commands_.KivaReadBlock(n, block)) {
+        if (!commands_->KivaReadBlock(n, block)) {
             frame.fail("USB failed!");
             break;
         }
@@ -151,10 +147,10 @@ void KivaOperations::comparePass(core::OperationFrame& frame, const std::uint8_t
 void KivaOperations::programPass(core::OperationFrame& frame, const std::uint8_t* image) {
     std::uint32_t position = 0;
     while (frame.ok() && position < kKivaSize) {
-        yield_.yield();
+        s_.yield.yield();
         frame.progress(static_cast<long long>(position) * 100 / 8192);
         const std::uint8_t n = KivaBlockCount(position);
-        if (!commands_.KivaProgramBlock(image + position, n)) {
+        if (!commands_->KivaProgramBlock(image + position, n)) {
             frame.fail("USB failed!");
             break;
         }
@@ -179,14 +175,16 @@ void KivaOperations::readingPass(core::OperationFrame& frame, std::string_view s
 }
 
 bool KivaOperations::blankCheck() {
-    core::OperationFrame frame(log_, lock_, clock_, "[ BLANK CHECK ]");
+    if (!commands_) return false;  // a front end without a Writer runs no chip operation
+    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ BLANK CHECK ]");
     readingPass(frame, "  -> Blank check...", nullptr, "Chip is not blank!", {4096, 0});
     return frame.ok();
 }
 
 bool KivaOperations::write() {
+    if (!commands_) return false;  // a front end without a Writer runs no chip operation
     std::vector<std::uint8_t> image(kKivaSize);
-    core::OperationFrame frame(log_, lock_, clock_, "[ WRITE AND VERIFY ]");
+    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ WRITE AND VERIFY ]");
     convertStep(frame, image.data());
     if (frame.ok()) detectStep(frame, kKivaDetectProgram);
     if (frame.ok()) {
@@ -208,8 +206,9 @@ bool KivaOperations::write() {
 }
 
 bool KivaOperations::verify() {
+    if (!commands_) return false;  // a front end without a Writer runs no chip operation
     std::vector<std::uint8_t> image(kKivaSize);
-    core::OperationFrame frame(log_, lock_, clock_, "[ VERIFY ]");
+    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ VERIFY ]");
     convertStep(frame, image.data());
     // A stand-alone verify fills only half the gauge before its jump to 100.
     readingPass(frame, "  -> Verify chip...", image.data(), "Failed!", {8192, 0});

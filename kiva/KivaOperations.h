@@ -1,16 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "core/Clock.h"
+#include "core/FileChooser.h"
 #include "core/OperationFrame.h"
-#include "core/OperationLog.h"
-#include "core/OperationPane.h"
-#include "core/Prompter.h"
+#include "core/OperationServices.h"
 #include "kiva/KivaCommands.h"
-#include "link/WriterLink.h"
 
 namespace sonoprog::kiva {
 
@@ -18,14 +16,6 @@ namespace sonoprog::kiva {
 struct KivaFields {
     std::string loadFile;  // ED_Kiva_LoadFile: path of the loaded DAT file
     std::string checkSum;  // ED_Kiva_ChkSum: the image's check word, 4 hex digits
-};
-
-// Opens a local document with the desktop's default handler. Whether it
-// exists or opens is not reported.
-class DocumentOpener {
-public:
-    virtual ~DocumentOpener() = default;
-    virtual void openDocument(const std::string& path) = 0;
 };
 
 // The path with the extension of its file name (from the name's last dot)
@@ -43,14 +33,20 @@ std::string_view KivaConversionMessage(int result);
 // tab, without any window: the tab and the command line both drive these.
 class KivaOperations {
 public:
-    KivaOperations(KivaFields& fields, core::OperationLog& log, core::TabLock& lock,
-                   core::YieldHook& yield, core::Prompter& prompter, core::FileChooser& files,
-                   core::Clock& clock, link::WriterLink& link, DocumentOpener& opener);
+    // The dialog a front end shows to choose the DAT file.
+    static const core::FileDialogRequest kImageDialog;
 
-    // True when a file converted and the fields were replaced.
-    bool loadFile();
-    // True when a document was handed to the opener. Never locks, never logs.
-    bool appNote();
+    // Blank check, write and verify need services.link.
+    KivaOperations(KivaFields& fields, const core::OperationServices& services);
+
+    // Load File of the DAT file at `path`, or of the path `choose` gives once
+    // the heading is out (nullopt: the operator cancelled). True when a file
+    // converted and the fields were replaced.
+    bool loadImage(const std::string& path);
+    bool loadImage(const core::ImageChoice& choose);
+    // The document of the loaded DAT file, for the front end to open; nullopt
+    // after the box that says why there is none. Never locks, never logs.
+    std::optional<std::string> appNote();
     bool blankCheck();
     bool write();
     bool verify();
@@ -74,14 +70,8 @@ private:
                      const std::uint8_t* expected, std::string_view mismatch, GaugeFormula gauge);
 
     KivaFields& fields_;
-    core::OperationLog& log_;
-    core::TabLock& lock_;
-    core::YieldHook& yield_;
-    core::Prompter& prompter_;
-    core::FileChooser& files_;
-    core::Clock& clock_;
-    KivaCommands commands_;
-    DocumentOpener& opener_;
+    core::OperationServices s_;
+    std::optional<KivaCommands> commands_;  // over services.link, when there is one
 };
 
 }  // namespace sonoprog::kiva

@@ -102,10 +102,7 @@ KivaPage::KivaPage(gui::TabEnvironment& env, QWidget* parent) : QWidget(parent),
         *RE_Kiva_State, *CG_Kiva_Progress,
         std::vector<QWidget*>{BT_Kiva_LoadFile, BT_Kiva_AppNote, BT_Kiva_Blank, BT_Kiva_Write,
                               BT_Kiva_Verify, env_.deviceSel, env_.pcMain});
-    DocumentOpener& opener = *this;
-    operations_ =
-        std::make_unique<KivaOperations>(fields_, report_->log(), report_->lock(), env_.yield,
-                                         env_.prompter, env_.files, env_.clock, env_.link, opener);
+    operations_ = std::make_unique<KivaOperations>(fields_, report_->services(env_));
 
     connect(BT_Kiva_LoadFile, &QPushButton::clicked, this, &KivaPage::BT_Kiva_LoadFileClick);
     connect(BT_Kiva_AppNote, &QPushButton::clicked, this, &KivaPage::BT_Kiva_AppNoteClick);
@@ -126,10 +123,14 @@ void KivaPage::run(Operation operation) {
 }
 
 void KivaPage::BT_Kiva_LoadFileClick() {
-    run([](KivaOperations& ops) { ops.loadFile(); });
+    run([this](KivaOperations& ops) {
+        ops.loadImage(core::openDialogChoice(env_.files, KivaOperations::kImageDialog));
+    });
 }
 void KivaPage::BT_Kiva_AppNoteClick() {
-    run([](KivaOperations& ops) { ops.appNote(); });
+    run([this](KivaOperations& ops) {
+        if (const auto document = ops.appNote()) openDocument(*document);
+    });
 }
 void KivaPage::BT_Kiva_BlankClick() {
     run([](KivaOperations& ops) { ops.blankCheck(); });

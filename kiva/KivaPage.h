@@ -13,6 +13,14 @@ class QPushButton;
 
 namespace sonoprog::kiva {
 
+// Opens a local document with the desktop's default handler. Whether it
+// exists or opens is not reported.
+class DocumentOpener {
+public:
+    virtual ~DocumentOpener() = default;
+    virtual void openDocument(const std::string& path) = 0;
+};
+
 // Hands a local file to the desktop's default handler; never a shell.
 class QtDocumentOpener final : public DocumentOpener {
 public:
@@ -20,7 +28,7 @@ public:
 };
 
 // The "Kiva300 Writer" page (PAGE_Kiva_WRT).
-class KivaPage final : public QWidget, private DocumentOpener {
+class KivaPage final : public QWidget {
     Q_OBJECT
 public:
     explicit KivaPage(gui::TabEnvironment& env, QWidget* parent = nullptr);
@@ -50,7 +58,7 @@ public:
     gui::Gauge* CG_Kiva_Progress = nullptr;
 
 private:
-    void openDocument(const std::string& path) override;
+    void openDocument(const std::string& path);
     // Runs one operation over the fields as the edits show them, then shows
     // the fields it left.
     template <typename Operation>

@@ -2,8 +2,8 @@
 
 namespace sonoprog::link {
 
-bool Link::Exchange(const Packet& command, Packet& reply) {
-    Packet out = command;
+bool Link::Exchange(const core::Packet& command, core::Packet& reply) {
+    core::Packet out = command;
     auto error = device_.transfer(Endpoint::CommandOut, out.data(), out.size());
     // The reply is read only after the command went out.
     if (!error) error = device_.transfer(Endpoint::ReplyIn, reply.data(), reply.size());

@@ -1,18 +1,18 @@
 #pragma once
 
 #include "core/Prompter.h"
+#include "core/WriterLink.h"
 #include "link/WriterDevice.h"
-#include "link/WriterLink.h"
 
 namespace sonoprog::link {
 
 // The Writer link: the transfers with their failure boxes, and the link state
 // (connected flag) that only the connection monitor changes.
-class Link final : public WriterLink {
+class Link final : public core::WriterLink {
 public:
     Link(WriterDevice& device, core::Prompter& prompter) : device_(device), prompter_(prompter) {}
 
-    bool Exchange(const Packet& command, Packet& reply) override;
+    bool Exchange(const core::Packet& command, core::Packet& reply) override;
     bool BulkWrite(const std::uint8_t* data, std::size_t length) override;
     bool BulkRead(std::uint8_t* buffer, std::size_t length) override;
 

@@ -90,7 +90,7 @@ bool NorCommands::send(std::uint8_t code) {
 }
 
 void NorCommands::setAddress(std::uint32_t address, std::uint8_t count) {
-    link::put24(command_, kAddressAt, address);
+    core::put24(command_, kAddressAt, address);
     command_[kCountAt] = count;
 }
 

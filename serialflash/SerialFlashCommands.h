@@ -8,7 +8,7 @@
 
 #include "core/AppPaths.h"
 #include "core/IniFile.h"
-#include "link/WriterLink.h"
+#include "core/WriterLink.h"
 
 namespace sonoprog::serialflash {
 
@@ -75,7 +75,7 @@ std::string_view writeStatusMessage(std::uint8_t status);
 // on success, "USB failed!" for a failed exchange, else the status's message.
 class NorCommands {
 public:
-    explicit NorCommands(link::WriterLink& link) : link_(link) {}
+    explicit NorCommands(core::WriterLink& link) : link_(link) {}
 
     std::string_view detect(std::uint8_t mid, std::uint8_t did);
     std::string_view erase();
@@ -88,15 +88,15 @@ public:
     // Only the exchange counts, not the status.
     bool disable();
 
-    const link::Packet& command() const { return command_; }
+    const core::Packet& command() const { return command_; }
 
 private:
     bool send(std::uint8_t code);
     void setAddress(std::uint32_t address, std::uint8_t count);
 
-    link::WriterLink& link_;
-    link::Packet command_{};
-    link::Packet reply_{};
+    core::WriterLink& link_;
+    core::Packet command_{};
+    core::Packet reply_{};
 };
 
 }  // namespace sonoprog::serialflash

@@ -108,12 +108,13 @@ private:
 // operation of the tab is built from.
 class ChipRun {
 public:
-    ChipRun(SerialFlashFields& fields, const NorServices& s, core::Clock& clock, const ChipTexts& texts)
+    ChipRun(SerialFlashFields& fields, const core::OperationServices& s, core::WriterLink& link,
+            const ChipTexts& texts)
         : fields_(fields),
           s_(s),
           texts_(texts),
-          frame_(s.log, s.lock, clock, texts.heading),
-          commands_(s.link),
+          frame_(s.log, s.lock, s.clock, texts.heading),
+          commands_(link),
           gauge_(frame_) {}
 
     core::OperationFrame& frame() { return frame_; }
@@ -298,7 +299,7 @@ private:
     }
 
     SerialFlashFields& fields_;
-    const NorServices& s_;
+    const core::OperationServices& s_;
     const ChipTexts& texts_;
     core::OperationFrame frame_;
     NorCommands commands_;
@@ -318,10 +319,16 @@ bool SerialFlashOperations::deviceChange() {
     return false;
 }
 
-bool SerialFlashOperations::loadFile() {
-    core::OperationFrame frame(s_.log, s_.lock, clock_, "[ LOAD FILE ]");
+const core::FileDialogRequest SerialFlashOperations::kImageDialog{"BIN file|*.bin", "bin"};
+
+bool SerialFlashOperations::loadImage(const std::string& path) {
+    return loadImage([&path]() -> std::optional<std::string> { return path; });
+}
+
+bool SerialFlashOperations::loadImage(const core::ImageChoice& choose) {
+    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ LOAD FILE ]");
     frame.step("  -> Open BIN file...");
-    auto chosen = s_.files.chooseOpenFile({"BIN file|*.bin", "bin"});
+    auto chosen = choose();
     if (!chosen || chosen->empty()) {
         frame.warn("Cancel!");
         return false;
@@ -364,7 +371,8 @@ bool SerialFlashOperations::loadFile() {
 }
 
 bool SerialFlashOperations::blankCheck() {
-    ChipRun run(fields_, s_, clock_, kBlankTexts);
+    if (!s_.link) return false;  // a front end without a Writer runs no chip operation
+    ChipRun run(fields_, s_, *s_.link, kBlankTexts);
     run.identify();
     run.detect();
     run.blankCheck();
@@ -373,7 +381,8 @@ bool SerialFlashOperations::blankCheck() {
 }
 
 bool SerialFlashOperations::write() {
-    ChipRun run(fields_, s_, clock_, kWriteTexts);
+    if (!s_.link) return false;  // a front end without a Writer runs no chip operation
+    ChipRun run(fields_, s_, *s_.link, kWriteTexts);
     run.identify();
     run.openFile();
     run.detect();
@@ -385,7 +394,8 @@ bool SerialFlashOperations::write() {
 }
 
 bool SerialFlashOperations::verify() {
-    ChipRun run(fields_, s_, clock_, kVerifyTexts);
+    if (!s_.link) return false;  // a front end without a Writer runs no chip operation
+    ChipRun run(fields_, s_, *s_.link, kVerifyTexts);
     run.identify();
     run.openFile();
     run.detect();

@@ -36,7 +36,8 @@ QLabel* label(QWidget* parent, const char* name, const char* text) {
 
 }  // namespace
 
-SerialFlashPage::SerialFlashPage(gui::TabEnvironment& env, QWidget* parent) : QWidget(parent), env_(env) {
+SerialFlashPage::SerialFlashPage(gui::TabEnvironment& env, QWidget* parent)
+    : QWidget(parent), env_(env) {
     setObjectName(QStringLiteral("PAGE_NOR_WRT"));
 
     CB_NOR_Device = named(new QComboBox(this), "CB_NOR_Device");
@@ -123,28 +124,30 @@ void SerialFlashPage::showFields(const SerialFlashFields& fields) {
     ED_NOR_ChkSum->setText(gui::fromLocal(fields.chkSum));
 }
 
-void SerialFlashPage::run(bool (SerialFlashOperations::*operation)()) {
+void SerialFlashPage::run(const std::function<bool(SerialFlashOperations&)>& operation) {
     SerialFlashFields fields = readFields();
-    SerialFlashOperations operations(fields, report_->log(), report_->lock(), env_.yield,
-                                     env_.prompter, env_.files, env_.paths, env_.link);
-    (operations.*operation)();
+    SerialFlashOperations operations(fields, report_->services(env_));
+    operation(operations);
     showFields(fields);
 }
 
 void SerialFlashPage::CB_NOR_DeviceChange() {
-    run(&SerialFlashOperations::deviceChange);
+    run([](SerialFlashOperations& ops) { return ops.deviceChange(); });
 }
 void SerialFlashPage::BT_NOR_LoadFileClick() {
-    run(&SerialFlashOperations::loadFile);
+    run([this](SerialFlashOperations& ops) {
+        return ops.loadImage(
+            core::openDialogChoice(env_.files, SerialFlashOperations::kImageDialog));
+    });
 }
 void SerialFlashPage::BT_NOR_BlankClick() {
-    run(&SerialFlashOperations::blankCheck);
+    run([](SerialFlashOperations& ops) { return ops.blankCheck(); });
 }
 void SerialFlashPage::BT_NOR_WriteClick() {
-    run(&SerialFlashOperations::write);
+    run([](SerialFlashOperations& ops) { return ops.write(); });
 }
 void SerialFlashPage::BT_NOR_VerifyClick() {
-    run(&SerialFlashOperations::verify);
+    run([](SerialFlashOperations& ops) { return ops.verify(); });
 }
 
 }  // namespace sonoprog::serialflash

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 #include "gui/LogPane.h"
@@ -42,7 +43,7 @@ public:
 private:
     SerialFlashFields readFields() const;
     void showFields(const SerialFlashFields& fields);
-    void run(bool (SerialFlashOperations::*operation)());
+    void run(const std::function<bool(SerialFlashOperations&)>& operation);
 
     gui::TabEnvironment& env_;
     QComboBox* CB_NOR_Device = nullptr;

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "link/WriterLink.h"
+#include "core/WriterLink.h"
 
 namespace sonoprog::sim {
 
-using link::Packet;
+using core::Packet;
 
 enum class BulkDirection { Out, In };
 

@@ -96,7 +96,7 @@ std::vector<BulkPhase> SerialFlashChip::command(const Packet& command, Packet& r
             }
             // A block may cross a page boundary; the Writer programs it all the same.
             if (!forced)
-                wrapped(link::get24(command, 2), n,
+                wrapped(core::get24(command, 2), n,
                         [&](std::size_t at, std::size_t from, std::size_t take) {
                             memory_->program(at, command.data() + kDataAt + from, take);
                         });
@@ -104,7 +104,7 @@ std::vector<BulkPhase> SerialFlashChip::command(const Packet& command, Packet& r
         }
         case kReadBlock:
             // 48 bytes whatever byte 5 asks for.
-            wrapped(link::get24(command, 2), kBlock,
+            wrapped(core::get24(command, 2), kBlock,
                     [&](std::size_t at, std::size_t to, std::size_t take) {
                         memory_->read(at, reply.data() + kDataAt + to, take);
                     });

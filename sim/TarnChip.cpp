@@ -99,7 +99,7 @@ void TarnChip::sensePage(std::uint32_t page, std::uint8_t* out) const {
 
 std::vector<BulkPhase> TarnChip::command(const Packet& command, Packet& reply) {
     const std::uint8_t code = command[0];
-    const std::uint32_t page = link::get24(command, 2);
+    const std::uint32_t page = core::get24(command, 2);
     const std::uint8_t forced = statuses_.next(code);
     if (code != kDetect && code != kRelease && !detected_) error(code, "sent before a detect");
 
@@ -188,7 +188,7 @@ std::vector<BulkPhase> TarnChip::command(const Packet& command, Packet& reply) {
                 sensePage(page, held.data());
                 std::uint32_t sum = 0;
                 for (std::uint8_t b : held) sum += b;
-                link::put24(reply, 2, sum);
+                core::put24(reply, 2, sum);
             }
             reply[1] = status;
             return {};

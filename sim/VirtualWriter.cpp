@@ -180,7 +180,7 @@ std::optional<std::string> VirtualWriter::transfer(link::Endpoint endpoint, std:
                 return std::string(kIoErrorText);
             }
             record(Kind::Command, data, length, false);
-            if (length != link::kPacketSize) {
+            if (length != core::kPacketSize) {
                 errors_.push_back("command packet of " + std::to_string(length) + " bytes");
                 return std::string(kIoErrorText);
             }
@@ -191,7 +191,7 @@ std::optional<std::string> VirtualWriter::transfer(link::Endpoint endpoint, std:
                 errors_.push_back("command " + hexCode(data[0]) +
                                   " sent before the previous reply was read");
             Packet command;
-            std::memcpy(command.data(), data, link::kPacketSize);
+            std::memcpy(command.data(), data, core::kPacketSize);
             runCommand(command);
             return std::nullopt;
         }
@@ -200,7 +200,7 @@ std::optional<std::string> VirtualWriter::transfer(link::Endpoint endpoint, std:
                 errors_.push_back("reply read with no command outstanding");
                 return std::string(kTimeoutText);
             }
-            if (length != link::kPacketSize) {
+            if (length != core::kPacketSize) {
                 errors_.push_back("reply read of " + std::to_string(length) + " bytes");
                 pendingReply_.reset();
                 return std::string(kIoErrorText);
@@ -213,11 +213,11 @@ std::optional<std::string> VirtualWriter::transfer(link::Endpoint endpoint, std:
             }
             if (wireHook_) {
                 Packet before;
-                std::memcpy(before.data(), data, link::kPacketSize);
-                std::memcpy(data, reply.data(), link::kPacketSize);
-                applyWireFault(endpoint, number, data, before.data(), link::kPacketSize);
+                std::memcpy(before.data(), data, core::kPacketSize);
+                std::memcpy(data, reply.data(), core::kPacketSize);
+                applyWireFault(endpoint, number, data, before.data(), core::kPacketSize);
             } else {
-                std::memcpy(data, reply.data(), link::kPacketSize);
+                std::memcpy(data, reply.data(), core::kPacketSize);
             }
             record(Kind::Reply, data, length, false);
             return std::nullopt;

@@ -40,8 +40,8 @@ constexpr StatusRow kStatusTable[] = {
     {Code::SetMirror, 0, "   [X] Unknow failed!"},
 };
 
-void putPage(link::Packet& p, std::uint32_t page) {
-    link::put24(p, 2, page);
+void putPage(core::Packet& p, std::uint32_t page) {
+    core::put24(p, 2, page);
 }
 
 }  // namespace
@@ -64,7 +64,7 @@ const char* statusMessage(Code code, std::uint8_t status) {
     return "";
 }
 
-TarnCommands::TarnCommands(link::WriterLink& link) : link_(link) {}
+TarnCommands::TarnCommands(core::WriterLink& link) : link_(link) {}
 
 bool TarnCommands::fail(std::string& holder, const char* message, bool transfer) {
     holder = message;
@@ -157,7 +157,7 @@ bool TarnCommands::TarnSetMirror(std::string& holder, std::uint32_t badPage,
     const MirrorEntry e = mirrorEntry(badPage, sparePage);
     command_ = {};
     command_[0] = static_cast<std::uint8_t>(Code::SetMirror);
-    link::put24(command_, 2, e.mapPage);
+    core::put24(command_, 2, e.mapPage);
     command_[5] = static_cast<std::uint8_t>(e.offset);
     command_[6] = static_cast<std::uint8_t>(e.offset >> 8);
     command_[7] = static_cast<std::uint8_t>(e.value);
@@ -188,7 +188,7 @@ bool TarnCommands::TarnWriteDataPage(std::string& holder, std::uint32_t page,
     putPage(command_, page);
     if (!exchange(holder, kUsbFailedMarked)) return false;
     if (reply_[1] != 0) return fail(holder, statusMessage(Code::PageSum, reply_[1]), false);
-    if (link::get24(reply_, 2) != sum) return fail(holder, kCheckSumFailed, false);
+    if (core::get24(reply_, 2) != sum) return fail(holder, kCheckSumFailed, false);
     std::uint32_t errors = 0;
     if (!TarnComparePage(holder, page, buffer, errors)) return false;
     if (errors != 0) return fail(holder, kDataFailed, false);

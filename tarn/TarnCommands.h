@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "link/WriterLink.h"
+#include "core/WriterLink.h"
 
 namespace sonoprog::tarn {
 
@@ -62,7 +62,7 @@ inline constexpr const char* kCheckSumFailed = "CheckSum failed!";
 // so a page costs no allocation.
 class TarnCommands {
 public:
-    explicit TarnCommands(link::WriterLink& link);
+    explicit TarnCommands(core::WriterLink& link);
 
     bool TarnDetect(std::string& holder);
     bool TarnDisable(std::string& holder);
@@ -85,9 +85,9 @@ private:
     // 0x14, both bulk reads into readBack_, 0x15.
     bool readInto(std::string& holder, std::uint32_t page);
 
-    link::WriterLink& link_;
-    link::Packet command_{};
-    link::Packet reply_{};
+    core::WriterLink& link_;
+    core::Packet command_{};
+    core::Packet reply_{};
     std::array<std::uint8_t, kPageSize> readBack_{};
     bool transferFailed_ = false;
 };

@@ -49,29 +49,24 @@ bool putRecord(std::FILE* f, const std::string& record) {
 
 }  // namespace
 
-TarnOperations::TarnOperations(TarnFields& fields, core::OperationLog& log, core::TabLock& lock,
-                               core::YieldHook& yield, core::Prompter& prompter,
-                               core::FileChooser& files, core::Clock& clock,
-                               const core::AppPaths& paths, link::WriterLink& link)
-    : fields_(fields),
-      log_(log),
-      lock_(lock),
-      yield_(yield),
-      prompter_(prompter),
-      files_(files),
-      clock_(clock),
-      paths_(paths),
-      chip_(link) {}
+const core::FileDialogRequest TarnOperations::kImageDialog{"BIN file|*.bin", "bin"};
+
+TarnOperations::TarnOperations(TarnFields& fields, const core::OperationServices& services)
+    : fields_(fields), s_(services) {
+    if (s_.link) chip_.emplace(*s_.link);
+}
 
 // ---------------------------------------------------------------- Load File
 
-bool TarnOperations::loadFile() {
-    core::OperationFrame frame(log_, lock_, clock_, "[ LOAD FILE ]");
+bool TarnOperations::loadImage(const std::string& path) {
+    return loadImage([&path]() -> std::optional<std::string> { return path; });
+}
+
+bool TarnOperations::loadImage(const core::ImageChoice& choose) {
+    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ LOAD FILE ]");
     bool loaded = false;
     frame.step("  -> Open BIN file...");
-    // The request is per call: the shared dialog keeps no filter afterwards.
-    const std::optional<std::string> chosen =
-        files_.chooseOpenFile(core::FileDialogRequest{"BIN file|*.bin", "bin"});
+    const std::optional<std::string> chosen = choose();
     core::FilePtr file;
     long long size = -1;
     if (!chosen) {
@@ -99,7 +94,7 @@ bool TarnOperations::loadFile() {
     if (frame.ok()) {
         frame.step("  -> Get file check sum...");
         const core::ImageSumResult sum =
-            core::sumImageStream(file.get(), yield_, static_cast<std::uint64_t>(size) + 1);
+            core::sumImageStream(file.get(), s_.yield, static_cast<std::uint64_t>(size) + 1);
         if (!sum.ok) {
             frame.fail("Can't open this file!");
         } else if (sum.bytes != static_cast<std::uint64_t>(size)) {
@@ -157,8 +152,9 @@ bool TarnOperations::checkRange(core::OperationFrame& frame, Range& range) {
 }
 
 bool TarnOperations::createTempFile(std::string_view prefix, std::string_view extension) {
-    paths_.ensureTemp();
-    auto created = core::createStampedFile(paths_.tempDir, prefix, clock_.localNow(), extension);
+    s_.paths.ensureTemp();
+    auto created =
+        core::createStampedFile(s_.paths.tempDir, prefix, s_.clock.localNow(), extension);
     if (!created) return false;
     out_ = std::move(created->file);
     lastFile_ = created->path;
@@ -168,7 +164,7 @@ bool TarnOperations::createTempFile(std::string_view prefix, std::string_view ex
 
 bool TarnOperations::detectChip(core::OperationFrame& frame, bool logHolder) {
     frame.step("  -> Chip detect...");
-    if (!chip_.TarnDetect(holder_)) {
+    if (!chip_->TarnDetect(holder_)) {
         frame.fail(holder_);
         return false;
     }
@@ -179,7 +175,7 @@ bool TarnOperations::detectChip(core::OperationFrame& frame, bool logHolder) {
 bool TarnOperations::releaseChip(core::OperationFrame& frame, bool logHolder) {
     // Sent at the end of every operation, also when nothing reached the chip.
     frame.step("  -> Disable chip...");
-    if (!chip_.TarnDisable(holder_)) {
+    if (!chip_->TarnDisable(holder_)) {
         frame.log().fail(holder_);
         return false;
     }
@@ -229,7 +225,7 @@ bool TarnOperations::closeRun(core::OperationFrame& frame, bool entered, std::st
 
 bool TarnOperations::beginImagePage(core::OperationFrame& frame, std::uint32_t done,
                                     std::uint32_t span) {
-    yield_.yield();
+    s_.yield.yield();
     frame.progress(pageGauge(done, span));
     if (blockNext_ + kPageSize <= blockFill_ || readImageBlock()) {
         imagePage_ = block_->bytes.data() + blockNext_;
@@ -262,8 +258,8 @@ bool TarnOperations::readImageBlock() {
 }
 
 bool TarnOperations::writePage(std::uint32_t page, bool info) {
-    return info ? chip_.TarnWriteInfoPage(holder_, page, imagePage_)
-                : chip_.TarnWriteDataPage(holder_, page, imagePage_);
+    return info ? chip_->TarnWriteInfoPage(holder_, page, imagePage_)
+                : chip_->TarnWriteDataPage(holder_, page, imagePage_);
 }
 
 void TarnOperations::closeFiles() {
@@ -274,7 +270,8 @@ void TarnOperations::closeFiles() {
 // ---------------------------------------------------------------- Write
 
 bool TarnOperations::write() {
-    core::OperationFrame frame(log_, lock_, clock_, "[ WRITE ]", core::TimeLines::Yes);
+    if (!chip_) return false;  // a front end without a Writer runs no chip operation
+    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ WRITE ]", core::TimeLines::Yes);
     Range range;
     const bool entered = prepareImageRun(frame, range, "PGM_", "  -> Write chip...");
     bool logKept = true;
@@ -290,7 +287,7 @@ bool TarnOperations::write() {
                                                  holder_ + "), \n");
             // A dead link is not a bad page: searching the spare area would only
             // fail every spare in turn, each with its own error box.
-            if (chip_.transferFailed()) {
+            if (chip_->transferFailed()) {
                 frame.clearFlag();
                 break;
             }
@@ -302,15 +299,15 @@ bool TarnOperations::write() {
                     found = true;
                     break;
                 }
-                if (chip_.transferFailed()) break;
+                if (chip_->transferFailed()) break;
                 ++spare;
             }
             if (!found) {
-                if (!chip_.transferFailed()) holder_ = "Memory has been exhausted!";
+                if (!chip_->transferFailed()) holder_ = "Memory has been exhausted!";
                 frame.clearFlag();
                 break;
             }
-            if (!chip_.TarnSetMirror(holder_, page, spare)) {
+            if (!chip_->TarnSetMirror(holder_, page, spare)) {
                 holder_ = "Failed to mirror bad page! (" + holder_ + ")";
                 frame.clearFlag();
                 break;
@@ -331,7 +328,8 @@ bool TarnOperations::write() {
 // ---------------------------------------------------------------- Verify
 
 bool TarnOperations::verify() {
-    core::OperationFrame frame(log_, lock_, clock_, "[ VERIFY ]", core::TimeLines::Yes);
+    if (!chip_) return false;  // a front end without a Writer runs no chip operation
+    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ VERIFY ]", core::TimeLines::Yes);
     Range range;
     const bool entered = prepareImageRun(frame, range, "VRF_", "  -> Verify chip...");
     // A negative allowance would wrap to four thousand million and pass any page.
@@ -342,7 +340,7 @@ bool TarnOperations::verify() {
         for (std::uint32_t page = range.start; frame.ok() && page <= range.last; ++page) {
             if (!beginImagePage(frame, page - range.start, span)) break;
             std::uint32_t errors = 0;
-            if (!chip_.TarnComparePage(holder_, page, imagePage_, errors)) {
+            if (!chip_->TarnComparePage(holder_, page, imagePage_, errors)) {
                 holder_ = "Failed to verify page: " + pageText(page) + " (" + holder_ + ")!";
                 frame.clearFlag();
             } else if (page < range.infoEnd && errors != 0) {
@@ -367,7 +365,8 @@ bool TarnOperations::verify() {
 // ---------------------------------------------------------------- Read
 
 bool TarnOperations::read() {
-    core::OperationFrame frame(log_, lock_, clock_, "[ READ ]", core::TimeLines::Yes);
+    if (!chip_) return false;  // a front end without a Writer runs no chip operation
+    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ READ ]", core::TimeLines::Yes);
     lastFile_.clear();
     bool entered = false;
     frame.step("  -> Create read file...");
@@ -380,9 +379,9 @@ bool TarnOperations::read() {
         entered = true;
         frame.step("  -> Read chip...");
         for (std::uint32_t page = 0; frame.ok() && page < kUserPages; ++page) {
-            yield_.yield();
+            s_.yield.yield();
             frame.progress(pageGauge(page, kUserPages));
-            if (!chip_.TarnReadPage(holder_, page, page_.data())) {
+            if (!chip_->TarnReadPage(holder_, page, page_.data())) {
                 holder_ = "Failed to read page: " + pageText(page) + " (" + holder_ + ")!";
                 frame.clearFlag();
             } else if (std::fwrite(page_.data(), 1, kPageSize, out_.get()) != kPageSize) {

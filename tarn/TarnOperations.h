@@ -4,16 +4,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
-#include "core/AppPaths.h"
-#include "core/Clock.h"
+#include "core/FileChooser.h"
 #include "core/FileHandle.h"
 #include "core/OperationFrame.h"
-#include "core/OperationLog.h"
-#include "core/OperationPane.h"
-#include "core/Prompter.h"
-#include "link/WriterLink.h"
+#include "core/OperationServices.h"
 #include "tarn/TarnCommands.h"
 
 namespace sonoprog::tarn {
@@ -35,11 +32,16 @@ struct TarnFields {
 // operation follows the shared operation frame and returns true when it passed.
 class TarnOperations {
 public:
-    TarnOperations(TarnFields& fields, core::OperationLog& log, core::TabLock& lock,
-                   core::YieldHook& yield, core::Prompter& prompter, core::FileChooser& files,
-                   core::Clock& clock, const core::AppPaths& paths, link::WriterLink& link);
+    // The dialog a front end shows to choose the image.
+    static const core::FileDialogRequest kImageDialog;
 
-    bool loadFile();
+    // Write, verify and read need services.link.
+    TarnOperations(TarnFields& fields, const core::OperationServices& services);
+
+    // Load File of the image at `path`, or of the path `choose` gives once
+    // the heading is out (nullopt: the operator cancelled).
+    bool loadImage(const std::string& path);
+    bool loadImage(const core::ImageChoice& choose);
     bool write();
     bool verify();
     bool read();
@@ -75,14 +77,8 @@ private:
     void closeFiles();
 
     TarnFields& fields_;
-    core::OperationLog& log_;
-    core::TabLock& lock_;
-    core::YieldHook& yield_;
-    [[maybe_unused]] core::Prompter& prompter_;  // the link shows the transfer boxes itself
-    core::FileChooser& files_;
-    core::Clock& clock_;
-    const core::AppPaths& paths_;
-    TarnCommands chip_;
+    core::OperationServices s_;
+    std::optional<TarnCommands> chip_;  // over services.link, when there is one
     std::string holder_;
     core::FilePtr image_;
     long long imageSize_ = 0;

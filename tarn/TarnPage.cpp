@@ -99,9 +99,7 @@ TarnPage::TarnPage(gui::TabEnvironment& env, QWidget* parent) : QWidget(parent),
         std::vector<QWidget*>{BT_Tarn_LoadFile, BT_Tarn_Write, BT_Tarn_Verify, ED_Tarn_PageBeg,
                               ED_Tarn_PageCnt, ED_Tarn_InfoPage, ED_Tarn_AllowError, BT_Tarn_Read,
                               env_.deviceSel, env_.pcMain});
-    operations_ = std::make_unique<TarnOperations>(fields_, report_->log(), report_->lock(),
-                                                   env_.yield, env_.prompter, env_.files,
-                                                   env_.clock, env_.paths, env_.link);
+    operations_ = std::make_unique<TarnOperations>(fields_, report_->services(env_));
 
     connect(BT_Tarn_LoadFile, &QPushButton::clicked, this, &TarnPage::BT_Tarn_LoadFileClick);
     connect(BT_Tarn_Write, &QPushButton::clicked, this, &TarnPage::BT_Tarn_WriteClick);
@@ -116,7 +114,9 @@ void TarnPage::setEngineeringPanelVisible(bool visible) {
 }
 
 void TarnPage::BT_Tarn_LoadFileClick() {
-    run(&TarnOperations::loadFile);
+    fieldsFromEdits();
+    operations_->loadImage(core::openDialogChoice(env_.files, TarnOperations::kImageDialog));
+    editsFromFields();
 }
 void TarnPage::BT_Tarn_WriteClick() {
     run(&TarnOperations::write);

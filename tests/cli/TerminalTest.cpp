@@ -5,6 +5,7 @@
 
 #include "cli/CliServices.h"
 #include "cli/TerminalPane.h"
+#include "core/FileChooser.h"
 #include "core/OperationFrame.h"
 #include "core/OperationLog.h"
 #include "tests/support/Fakes.h"

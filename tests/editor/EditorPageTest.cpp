@@ -17,16 +17,17 @@
 #include <QWheelEvent>
 #include <functional>
 
+#include "core/WriterLink.h"
+#include "core/YieldHook.h"
 #include "editor/EditorPage.h"
-#include "link/WriterLink.h"
 #include "tests/editor/EditorFixture.h"
 
 namespace sonoprog::test {
 namespace {
 
-class NoWriter final : public link::WriterLink {
+class NoWriter final : public core::WriterLink {
 public:
-    bool Exchange(const link::Packet&, link::Packet&) override { return false; }
+    bool Exchange(const core::Packet&, core::Packet&) override { return false; }
     bool BulkWrite(const std::uint8_t*, std::size_t) override { return false; }
     bool BulkRead(std::uint8_t*, std::size_t) override { return false; }
 };

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "core/YieldHook.h"
 #include "editor/ProjectFile.h"
 #include "tests/editor/EditorFixture.h"
 

@@ -23,9 +23,8 @@ namespace {
 
 constexpr std::size_t kN = 4096;
 
-class RecordingOpener final : public kiva::DocumentOpener {
-public:
-    void openDocument(const std::string& path) override { opened.push_back(path); }
+// The documents Application Note gave the front end to open, in order.
+struct RecordingOpener {
     std::vector<std::string> opened;
 };
 
@@ -98,6 +97,7 @@ struct KivaFixture : ::testing::Test {
         return out;
     }
 
+    test::TempDir dir, noKeys;
     sim::VirtualWriter writer;
     std::shared_ptr<sim::KivaChip> chip = std::make_shared<sim::KivaChip>();
     test::RecordingPrompter prompter;
@@ -110,8 +110,19 @@ struct KivaFixture : ::testing::Test {
     test::FixedClock clock;
     RecordingOpener opener;
     kiva::KivaFields fields;
-    kiva::KivaOperations ops{fields, log, lock, yield, prompter, files, clock, link, opener};
-    test::TempDir dir, noKeys;
+    core::AppPaths paths = core::AppPaths::forFolder(noKeys.path());
+    core::OperationServices services{log, lock, yield, prompter, clock, paths, &link};
+    kiva::KivaOperations ops{fields, services};
+
+    // Load File and Application Note as the window runs them.
+    bool loadFile() {
+        return ops.loadImage(core::openDialogChoice(files, kiva::KivaOperations::kImageDialog));
+    }
+    bool appNote() {
+        const auto document = ops.appNote();
+        if (document) opener.opened.push_back(*document);
+        return document.has_value();
+    }
 };
 
 }  // namespace
@@ -352,7 +363,7 @@ TEST_F(KivaFixture, LoadFileShowsTheCheckWordAsFourHexDigits) {
     const auto second = writeDat("second.dat", img);
     files.openAnswers = {first, second};
 
-    EXPECT_TRUE(ops.loadFile());
+    EXPECT_TRUE(loadFile());
     EXPECT_EQ(fields.loadFile, first);
     EXPECT_EQ(fields.checkSum, "1234");
     EXPECT_EQ(pane.lines,
@@ -364,7 +375,7 @@ TEST_F(KivaFixture, LoadFileShowsTheCheckWordAsFourHexDigits) {
     EXPECT_EQ(files.requests[0].filter, "DAT file|*.dat");
     EXPECT_EQ(files.requests[0].defaultExtension, "dat");
 
-    EXPECT_TRUE(ops.loadFile());
+    EXPECT_TRUE(loadFile());
     EXPECT_EQ(fields.checkSum, "000A");
     EXPECT_TRUE(pane.has("    [O] File check sum: 000A"));
     EXPECT_TRUE(writer.commandCodes().empty());
@@ -374,7 +385,7 @@ TEST_F(KivaFixture, LoadFileShowsTheCheckWordAsFourHexDigits) {
 TEST_F(KivaFixture, LoadFileWithHeaderLength16ShowsTheStampedWord) {
     const auto img = randomImage(8);
     files.openAnswers = {writeDat("voice.dat", img)};
-    EXPECT_TRUE(ops.loadFile());
+    EXPECT_TRUE(loadFile());
     const auto s = stamped(img);
     EXPECT_EQ(fields.checkSum, core::hex4(static_cast<std::uint16_t>(s[14] | (s[15] << 8))));
 }
@@ -384,16 +395,16 @@ TEST_F(KivaFixture, AFailedLoadKeepsThePreviousFileForTheNextWrite) {
     const auto good = writeDat("good.dat", img);
     files.openAnswers = {good, dir.write("bad.dat", std::string(20, 'K')).string(),
                          (dir / "gone.dat").string(), dir.path().string()};
-    ASSERT_TRUE(ops.loadFile());
+    ASSERT_TRUE(loadFile());
     const std::string word = fields.checkSum;
 
-    EXPECT_FALSE(ops.loadFile());
+    EXPECT_FALSE(loadFile());
     EXPECT_EQ(pane.lines,
               (std::vector<LogLine>{headingLine("[ LOAD FILE ]"), stepLine("  -> Open BIN file..."),
                                     failLine("Error IVR file!")}));
-    EXPECT_FALSE(ops.loadFile());
+    EXPECT_FALSE(loadFile());
     EXPECT_EQ(pane.lines.back(), failLine("Can not open this file!"));
-    EXPECT_FALSE(ops.loadFile());  // a folder
+    EXPECT_FALSE(loadFile());  // a folder
     EXPECT_EQ(pane.lines.back(), failLine("Can not open this file!"));
     EXPECT_EQ(fields.loadFile, good);
     EXPECT_EQ(fields.checkSum, word);
@@ -405,7 +416,7 @@ TEST_F(KivaFixture, AFailedLoadKeepsThePreviousFileForTheNextWrite) {
 
 TEST_F(KivaFixture, CancellingTheDialogIsAWarning) {
     fields = {"/old/voice.dat", "ABCD"};
-    EXPECT_FALSE(ops.loadFile());
+    EXPECT_FALSE(loadFile());
     EXPECT_EQ(pane.lines,
               (std::vector<LogLine>{headingLine("[ LOAD FILE ]"), stepLine("  -> Open BIN file..."),
                                     warnLine("Cancel!")}));
@@ -415,7 +426,7 @@ TEST_F(KivaFixture, CancellingTheDialogIsAWarning) {
 }
 
 TEST_F(KivaFixture, ApplicationNoteWithNothingLoadedAsksForAFile) {
-    EXPECT_FALSE(ops.appNote());
+    EXPECT_FALSE(appNote());
     ASSERT_EQ(prompter.boxes.size(), 1u);
     EXPECT_EQ(prompter.boxes[0],
               (test::Box{"INFO", "Please load a DAT file!", core::BoxIcon::Information, false}));
@@ -428,9 +439,9 @@ TEST_F(KivaFixture, ApplicationNoteOpensTheDocumentNamedByExtName) {
     writer.unplug();  // no Writer needed
     fields.loadFile = (dir / "voice.dat").string();
     dir.write("voice.ini", std::string("[Info]\nExtName=.pdf\n"));
-    EXPECT_TRUE(ops.appNote());
+    EXPECT_TRUE(appNote());
     dir.write("voice.ini", std::string("[info]\r\nextname = pdf\r\n"));
-    EXPECT_TRUE(ops.appNote());
+    EXPECT_TRUE(appNote());
     EXPECT_EQ(opener.opened, (std::vector<std::string>{(dir / "voice.pdf").string(),
                                                        (dir / "voicepdf").string()}));
     EXPECT_TRUE(prompter.boxes.empty());
@@ -457,13 +468,13 @@ TEST_F(KivaFixture, ApplicationNoteWithoutAUsableExtNameSaysThereIsNone) {
     for (const auto& text : companions) {
         prompter.boxes.clear();
         dir.write("voice.ini", text);
-        EXPECT_FALSE(ops.appNote()) << text;
+        EXPECT_FALSE(appNote()) << text;
         ASSERT_EQ(prompter.boxes.size(), 1u) << text;
         EXPECT_EQ(prompter.boxes[0], none) << text;
     }
     std::filesystem::remove(dir / "voice.ini");
     prompter.boxes.clear();
-    EXPECT_FALSE(ops.appNote());
+    EXPECT_FALSE(appNote());
     ASSERT_EQ(prompter.boxes.size(), 1u);
     EXPECT_EQ(prompter.boxes[0], none);
     EXPECT_TRUE(opener.opened.empty());

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <memory>
 
+#include "core/YieldHook.h"
 #include "gui/ControlLock.h"
 #include "gui/Gauge.h"
 #include "gui/LogPane.h"

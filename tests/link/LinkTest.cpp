@@ -20,7 +20,7 @@ namespace {
 class EchoChip final : public sim::ChipModel {
 public:
     bool handles(std::uint8_t code) const override { return code == 0x7A; }
-    std::vector<BulkPhase> command(const link::Packet& cmd, link::Packet& reply) override {
+    std::vector<BulkPhase> command(const core::Packet& cmd, core::Packet& reply) override {
         reply[2] = cmd[2];
         return {{BulkDirection::Out, 4}, {BulkDirection::In, 4}};
     }
@@ -48,7 +48,7 @@ struct LinkFixture : ::testing::Test {
 
 TEST_F(LinkFixture, ExchangeAndBulkPhasesReachTheChip) {
     ASSERT_TRUE(link.Open());
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     cmd[0] = 0x7A;
     cmd[2] = 0x55;
     ASSERT_TRUE(link.Exchange(cmd, reply));
@@ -69,7 +69,7 @@ TEST_F(LinkFixture, ExchangeAndBulkPhasesReachTheChip) {
 
 TEST_F(LinkFixture, UnknownCommandsGetANonZeroStatus) {
     link.Open();
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     cmd[0] = 0x99;
     ASSERT_TRUE(link.Exchange(cmd, reply));
     EXPECT_NE(reply[1], 0);
@@ -79,7 +79,7 @@ TEST_F(LinkFixture, UnannouncedBulkPhasesAreProtocolErrors) {
     link.Open();
     std::uint8_t buf[4] = {};
     EXPECT_FALSE(link.BulkRead(buf, 4));
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     cmd[0] = 0x7A;
     link.Exchange(cmd, reply);
     const std::uint8_t big[8] = {};
@@ -90,7 +90,7 @@ TEST_F(LinkFixture, UnannouncedBulkPhasesAreProtocolErrors) {
 TEST_F(LinkFixture, FailedCommandWriteShowsOneBoxAndReadsNoReply) {
     link.Open();
     writer.failTransfer(1);
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     cmd[0] = 0x7A;
     EXPECT_FALSE(link.Exchange(cmd, reply));
     ASSERT_EQ(prompter.boxes.size(), 1u);
@@ -102,7 +102,7 @@ TEST_F(LinkFixture, FailedCommandWriteShowsOneBoxAndReadsNoReply) {
 
 TEST_F(LinkFixture, BulkFailuresHaveTheirOwnTexts) {
     link.Open();
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     cmd[0] = 0x7A;
     link.Exchange(cmd, reply);
     writer.failFrom(2);
@@ -116,7 +116,7 @@ TEST_F(LinkFixture, BulkFailuresHaveTheirOwnTexts) {
 }
 
 TEST_F(LinkFixture, TransfersFailWhileTheWriterIsNotOpen) {
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     EXPECT_FALSE(link.Exchange(cmd, reply));
     ASSERT_EQ(prompter.boxes.size(), 1u);
     EXPECT_EQ(prompter.boxes[0].text, link::kNoDeviceText);
@@ -203,7 +203,7 @@ TEST_F(MonitorFixture, NotConnectedWriterNotFoundRewritesDisconnect) {
 
 TEST_F(MonitorFixture, ConnectedWriterStillFoundLeavesTheLinkAlone) {
     monitor.start();
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     cmd[0] = 0x99;
     ASSERT_TRUE(link.Exchange(cmd, reply));
     writer.otherDeviceEvent();
@@ -221,7 +221,7 @@ TEST_F(MonitorFixture, ConnectedWriterPulledOutReleasesTheLink) {
     EXPECT_FALSE(writer.isOpen());
     EXPECT_EQ(shown, (std::vector<bool>{true, false}));
     // Transfers now fail through the link's failure path.
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     EXPECT_FALSE(link.Exchange(cmd, reply));
     ASSERT_EQ(prompter.boxes.size(), 1u);
     EXPECT_EQ(prompter.boxes[0].caption, "ERROR");
@@ -236,7 +236,7 @@ TEST_F(MonitorFixture, PullingTheWriterOutMidOperationFailsTheNextTransfer) {
     writer.setTransferHook([this](std::uint64_t n) {
         if (n == 2) writer.unplug();
     });
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     cmd[0] = 0x99;
     EXPECT_TRUE(link.Exchange(cmd, reply));
     EXPECT_FALSE(link.Exchange(cmd, reply));
@@ -249,7 +249,7 @@ TEST_F(MonitorFixture, PullingTheWriterOutMidOperationFailsTheNextTransfer) {
 TEST_F(LinkFixture, FailFromMakesEveryLaterTransferFail) {
     link.Open();
     writer.failFrom(2);
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     cmd[0] = 0x99;
     EXPECT_TRUE(link.Exchange(cmd, reply));
     EXPECT_FALSE(link.Exchange(cmd, reply));
@@ -262,7 +262,7 @@ TEST_F(LinkFixture, FailFromMakesEveryLaterTransferFail) {
 
 TEST_F(LinkFixture, FailedBulkBlockAbandonsTheCommandCleanly) {
     link.Open();
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     cmd[0] = 0x7A;
     ASSERT_TRUE(link.Exchange(cmd, reply));
     writer.failTransfer(2);
@@ -277,7 +277,7 @@ TEST_F(LinkFixture, FailedBulkBlockAbandonsTheCommandCleanly) {
 TEST_F(LinkFixture, LostReplyFailsTheExchangeAfterTheChipActed) {
     link.Open();
     writer.failReplyOf(1);
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     cmd[0] = 0x7A;
     cmd[2] = 0x11;
     EXPECT_FALSE(link.Exchange(cmd, reply));
@@ -289,7 +289,7 @@ TEST_F(LinkFixture, LostReplyFailsTheExchangeAfterTheChipActed) {
 
 TEST_F(LinkFixture, CommandBeforeTheAnnouncedBulkPhasesIsAProtocolError) {
     link.Open();
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     cmd[0] = 0x7A;
     ASSERT_TRUE(link.Exchange(cmd, reply));
     ASSERT_TRUE(link.Exchange(cmd, reply));  // the two bulk phases never came
@@ -324,7 +324,7 @@ TEST_F(MonitorFixture, QuickReplugOpensTheWriterAgain) {
     EXPECT_TRUE(link.connected());
     EXPECT_TRUE(writer.isOpen());
     EXPECT_EQ(shown, (std::vector<bool>{true, true}));
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     cmd[0] = 0x99;
     EXPECT_TRUE(link.Exchange(cmd, reply));
     EXPECT_TRUE(prompter.boxes.empty());

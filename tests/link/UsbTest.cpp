@@ -93,7 +93,7 @@ TEST(UsbWriterDevice, WithoutAWriterTransfersFailWithTheNoDeviceText) {
 
     test::RecordingPrompter prompter;
     link::Link link(device, prompter);
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     EXPECT_FALSE(link.Exchange(cmd, reply));
     ASSERT_EQ(prompter.boxes.size(), 1u);
     EXPECT_EQ(prompter.boxes[0], (test::Box{"ERROR", link::kNoDeviceText, core::BoxIcon::Error}));

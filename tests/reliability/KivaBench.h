@@ -47,11 +47,4 @@ struct KivaBench {
     kiva::KivaFields fields;
 };
 
-// The application note is never asked for in these runs.
-class NoDocuments final : public kiva::DocumentOpener {
-public:
-    void openDocument(const std::string& path) override { opened.push_back(path); }
-    std::vector<std::string> opened;
-};
-
 }  // namespace sonoprog::test

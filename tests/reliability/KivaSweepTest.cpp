@@ -19,8 +19,8 @@ struct KivaRig : test::OperationRig {
     KivaRig() : chip(std::make_shared<sim::KivaChip>()), bench(dir) { writer.addChip(chip); }
 
     RunRecord run(KivaOp op, const test::Arm& arm, std::uint64_t spoil) {
-        kiva::KivaOperations ops(bench.fields, log, lock, yield, prompter, files, clock, link,
-                                 documents);
+        kiva::KivaOperations ops(
+            bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link});
         if (op == KivaOp::Verify) chip->memory().write(0, bench.image.data(), bench.image.size());
         if (spoil != 0) {
             const std::size_t at = (spoil - 1) % kiva::kKivaSize;
@@ -45,13 +45,11 @@ struct KivaRig : test::OperationRig {
                     [&] { return bench.onChip(*chip); });
                 break;
         }
-        EXPECT_TRUE(documents.opened.empty());
         return r;
     }
 
     std::shared_ptr<sim::KivaChip> chip;
     test::KivaBench bench;
-    test::NoDocuments documents;
 };
 
 SweepOperation kivaOperation(KivaOp op, std::string name) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/YieldHook.h"
 #include "link/ConnectionMonitor.h"
 #include "tests/reliability/NorBench.h"
 #include "tests/reliability/Soak.h"
@@ -69,8 +70,9 @@ TEST(PlugSoak, PlugEventsWhileOperationsRunLeakNothing) {
 
     CableShaker shaker(rig.writer);
     rig.writer.setTransferHook([&](std::uint64_t n) { shaker.beforeTransfer(n); });
-    serialflash::SerialFlashOperations ops(bench.fields, rig.log, rig.lock, shaker, rig.prompter,
-                                           rig.files, rig.paths, rig.link);
+    serialflash::SerialFlashOperations ops(
+        bench.fields, core::OperationServices{rig.log, rig.lock, shaker, rig.prompter, rig.clock,
+                                              rig.paths, &rig.link});
 
     const std::uint64_t wanted = 10000;
     const int fdsBefore = test::openFdCount();

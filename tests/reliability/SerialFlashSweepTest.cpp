@@ -21,8 +21,8 @@ struct NorRig : test::OperationRig {
     NorRig() : chip(test::NorBench::makeChip()), bench(dir) { writer.addChip(chip); }
 
     RunRecord run(NorOp op, const test::Arm& arm, std::uint64_t spoil) {
-        serialflash::SerialFlashOperations ops(bench.fields, log, lock, yield, prompter, files,
-                                               paths, link);
+        serialflash::SerialFlashOperations ops(
+            bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link});
         const auto& image = bench.image;
         if (op == NorOp::Verify) chip->memory().write(0, image.data(), image.size());
         if (spoil != 0) {

@@ -17,8 +17,9 @@ TEST(TarnSoak, WriteAndVerifyCyclesLeakNothing) {
     rig.writer.addChip(chip);
     rig.writer.setLogging(false);
     test::TarnBench bench(rig.dir);
-    tarn::TarnOperations ops(bench.fields, rig.log, rig.lock, rig.yield, rig.prompter, rig.files,
-                             rig.clock, rig.paths, rig.link);
+    tarn::TarnOperations ops(
+        bench.fields, core::OperationServices{rig.log, rig.lock, rig.yield, rig.prompter, rig.clock,
+                                              rig.paths, &rig.link});
 
     const int cycles = test::scaled(1000, 1000);
     const int fdsBefore = test::openFdCount();

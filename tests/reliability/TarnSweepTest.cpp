@@ -21,8 +21,8 @@ struct TarnRig : test::OperationRig {
     TarnRig() : chip(std::make_shared<sim::TarnChip>()), bench(dir) { writer.addChip(chip); }
 
     RunRecord run(TarnOp op, const test::Arm& arm, std::uint64_t spoil) {
-        tarn::TarnOperations ops(bench.fields, log, lock, yield, prompter, files, clock, paths,
-                                 link);
+        tarn::TarnOperations ops(
+            bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link});
         if (op != TarnOp::Write) bench.program(*chip);
         if (spoil != 0) {
             // One byte of the range the check covers goes wrong.

@@ -32,7 +32,7 @@ struct WireFixture : ::testing::Test {
     }
     // One echo exchange with byte 2 = tag, then the 4-byte block out and back.
     void echo(std::uint8_t tag, const std::uint8_t (&out)[4], std::uint8_t (&back)[4]) {
-        link::Packet cmd{};
+        core::Packet cmd{};
         cmd[0] = test::EchoChip::kCode;
         cmd[2] = tag;
         reply.fill(0xAA);
@@ -45,7 +45,7 @@ struct WireFixture : ::testing::Test {
     std::shared_ptr<test::EchoChip> chip = std::make_shared<test::EchoChip>();
     test::RecordingPrompter prompter;
     link::Link link{writer, prompter};
-    link::Packet reply{};
+    core::Packet reply{};
     std::vector<sim::WireEvent> events;
 };
 

@@ -68,11 +68,11 @@ struct NorWriter {
     }
 
     // The command packets sent, in order.
-    std::vector<link::Packet> commands() const {
-        std::vector<link::Packet> out;
+    std::vector<core::Packet> commands() const {
+        std::vector<core::Packet> out;
         for (const auto& r : writer.log()) {
             if (r.kind != sim::TransferRecord::Kind::Command) continue;
-            link::Packet p{};
+            core::Packet p{};
             std::copy(r.bytes.begin(), r.bytes.end(), p.begin());
             out.push_back(p);
         }

@@ -135,14 +135,14 @@ TEST(SerialFlashCommandSet, OnePacketCarriesTheOperationFromDetectToDisable) {
 
     auto sent = bench.commands();
     ASSERT_EQ(sent.size(), 5u);
-    link::Packet detect{};
+    core::Packet detect{};
     detect[0] = 0x30, detect[2] = 0x10, detect[3] = 0xEF, detect[4] = 0x13;
     EXPECT_EQ(sent[0], detect);
-    link::Packet erase = detect;  // still holds the detect bytes
+    core::Packet erase = detect;  // still holds the detect bytes
     erase[0] = 0x31;
     EXPECT_EQ(sent[1], erase);
     EXPECT_EQ(sent[2][0], 0x32);
-    EXPECT_EQ(link::get24(sent[2], 2), 0x23456u);
+    EXPECT_EQ(core::get24(sent[2], 2), 0x23456u);
     EXPECT_EQ(sent[2][5], 1);
     EXPECT_EQ(sent[2][16], 0x5A);
     EXPECT_EQ(sent[3][0], 0x33);

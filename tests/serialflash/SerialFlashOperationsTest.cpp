@@ -71,14 +71,22 @@ struct NorOperations : ::testing::Test {
     test::CountingYield yield;
     test::ScriptedFileChooser files;
     SerialFlashFields fields{"W25Q80", "1048576", "", "", ""};
-    serialflash::SerialFlashOperations ops{fields,         log,   lock,        yield,
-                                           bench.prompter, files, bench.paths, bench.link};
+    test::FixedClock clock;
+    core::OperationServices services{log,   lock,        yield,      bench.prompter,
+                                     clock, bench.paths, &bench.link};
+    serialflash::SerialFlashOperations ops{fields, services};
+
+    // Load File as the window runs it: the dialog shown once the heading is out.
+    bool loadFile() {
+        return ops.loadImage(
+            core::openDialogChoice(files, serialflash::SerialFlashOperations::kImageDialog));
+    }
 
     // Loads the file through Load File as the operator would.
     std::string load(const std::string& name, const std::vector<std::uint8_t>& bytes) {
         auto path = bench.dir.write(name, bytes).string();
         files.openAnswers.push_back(path);
-        EXPECT_TRUE(ops.loadFile());
+        EXPECT_TRUE(loadFile());
         restart();
         return path;
     }
@@ -126,7 +134,7 @@ TEST_F(NorOperations, ADeviceWithoutSizeShowsZeroAndTheBox) {
 TEST_F(NorOperations, EmptyFileLoadsWithSizeZeroAndSumZero) {
     auto path = bench.dir.write("empty.bin", std::vector<std::uint8_t>{}).string();
     files.openAnswers.push_back(path);
-    EXPECT_TRUE(ops.loadFile());
+    EXPECT_TRUE(loadFile());
     EXPECT_EQ(pane.lines, (Lines{heading("[ LOAD FILE ]"), step("  -> Open BIN file..."),
                                  pass("Loaded file: " + path), step("  -> Get file size..."),
                                  pass("File size: 0 (Byte)"), step("  -> Get file check sum..."),
@@ -148,7 +156,7 @@ TEST_F(NorOperations, LoadSumsThroughTheSharedLoaderAndReloadsShowChanges) {
     bench.dir.write("abc.bin", std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0xFF});
     EXPECT_EQ(fields.fileSize, "3");  // only a new load updates the fields
     files.openAnswers.push_back(path);
-    EXPECT_TRUE(ops.loadFile());
+    EXPECT_TRUE(loadFile());
     EXPECT_EQ(fields.fileSize, "4");
     EXPECT_EQ(fields.chkSum, "000003FC");
     EXPECT_GE(yield.count, 1);  // the window breathes while the file is summed
@@ -156,19 +164,19 @@ TEST_F(NorOperations, LoadSumsThroughTheSharedLoaderAndReloadsShowChanges) {
 
 TEST_F(NorOperations, CancelledOrUnreadableLoadLeavesTheFields) {
     fields.loadFile = "old.bin", fields.fileSize = "10", fields.chkSum = "0000000A";
-    EXPECT_FALSE(ops.loadFile());  // no answer queued: cancelled
+    EXPECT_FALSE(loadFile());  // no answer queued: cancelled
     EXPECT_EQ(pane.lines,
               (Lines{heading("[ LOAD FILE ]"), step("  -> Open BIN file..."), warn("Cancel!")}));
     files.openAnswers.push_back((bench.dir / "missing.bin").string());
-    EXPECT_FALSE(ops.loadFile());
+    EXPECT_FALSE(loadFile());
     EXPECT_EQ(pane.lines, (Lines{heading("[ LOAD FILE ]"), step("  -> Open BIN file..."),
                                  fail("Can't open this file!")}));
     files.openAnswers.push_back(bench.dir.path().string());  // a folder is not a file
-    EXPECT_FALSE(ops.loadFile());
+    EXPECT_FALSE(loadFile());
     EXPECT_EQ(pane.lines.back(), fail("Can't open this file!"));
     // A device that measures 0 bytes yet never ends is not summed for ever.
     files.openAnswers.push_back("/dev/zero");
-    EXPECT_FALSE(ops.loadFile());
+    EXPECT_FALSE(loadFile());
     EXPECT_EQ(pane.lines.back(), fail("Can't open this file!"));
     EXPECT_EQ(fields.loadFile, "old.bin");
     EXPECT_EQ(fields.fileSize, "10");
@@ -189,9 +197,9 @@ TEST_F(NorOperations, BlankCheckOfAMebibyteReadsEveryBlock) {
     ASSERT_EQ(sent.size(), 1u + 21846u + 1u);
     EXPECT_EQ(sent.front()[0], 0x30);
     EXPECT_EQ(sent[1][0], 0x33);
-    EXPECT_EQ(link::get24(sent[1], 2), 0u);
+    EXPECT_EQ(core::get24(sent[1], 2), 0u);
     EXPECT_EQ(sent[1][5], 48);
-    EXPECT_EQ(link::get24(sent[21846], 2), 1048560u);
+    EXPECT_EQ(core::get24(sent[21846], 2), 1048560u);
     EXPECT_EQ(sent.back()[0], 0x3F);
     EXPECT_EQ(pane.progressHistory.front(), 1);
     EXPECT_EQ(pane.progress, 100);  // 1048560 * 100 / 1048576 + 1
@@ -223,7 +231,7 @@ TEST_F(NorOperations, BlankCheckJudgesOnlyTheBytesOfTheMemory) {
     EXPECT_TRUE(pane.has("    [O] Passed!"));
     auto sent = bench.commands();
     ASSERT_EQ(sent.size(), 5u);
-    EXPECT_EQ(link::get24(sent[3], 2), 96u);
+    EXPECT_EQ(core::get24(sent[3], 2), 96u);
     // The byte just below the memory size is judged.
     std::uint8_t programmed = 0xFE;
     bench.chip->memory().write(99, &programmed, 1);
@@ -305,10 +313,10 @@ TEST_F(NorOperations, HundredByteFileIsWrittenAndVerifiedInThreeBlocks) {
                                 closing()}));
     auto sent = bench.commands();
     ASSERT_EQ(sent.size(), 9u);
-    link::Packet detect{};
+    core::Packet detect{};
     detect[0] = 0x30, detect[2] = 0x10, detect[3] = 0xEF, detect[4] = 0x13;
     EXPECT_EQ(sent[0], detect);
-    link::Packet erase = detect;  // the erase goes out in the detect's packet
+    core::Packet erase = detect;  // the erase goes out in the detect's packet
     erase[0] = 0x31;
     EXPECT_EQ(sent[1], erase);
     const std::uint32_t starts[] = {0, 48, 96};
@@ -316,13 +324,13 @@ TEST_F(NorOperations, HundredByteFileIsWrittenAndVerifiedInThreeBlocks) {
     for (int i = 0; i < 3; ++i) {
         const auto& w = sent[2 + i];
         EXPECT_EQ(w[0], 0x32);
-        EXPECT_EQ(link::get24(w, 2), starts[i]);
+        EXPECT_EQ(core::get24(w, 2), starts[i]);
         EXPECT_EQ(w[5], counts[i]);
         EXPECT_TRUE(
             std::equal(w.begin() + 16, w.begin() + 16 + counts[i], file.begin() + starts[i]));
         const auto& r = sent[5 + i];
         EXPECT_EQ(r[0], 0x33);
-        EXPECT_EQ(link::get24(r, 2), starts[i]);
+        EXPECT_EQ(core::get24(r, 2), starts[i]);
         EXPECT_EQ(r[5], counts[i]);
     }
     EXPECT_EQ(sent[8][0], 0x3F);
@@ -342,7 +350,7 @@ TEST_F(NorOperations, HundredByteFileIsWrittenAndVerifiedInThreeBlocks) {
                      pass("Passed!")},
                     closing()}));
     EXPECT_EQ(bench.codes(), (Codes{0x30, 0x33, 0x33, 0x33, 0x3F}));
-    EXPECT_EQ(link::get24(bench.commands()[3], 2), 96u);
+    EXPECT_EQ(core::get24(bench.commands()[3], 2), 96u);
     EXPECT_EQ(bench.commands()[3][5], 4);
     EXPECT_EQ(pane.progressHistory, (std::vector<int>{0, 48, 96, 100}));
 }

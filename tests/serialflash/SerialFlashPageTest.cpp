@@ -8,6 +8,7 @@
 #include <QTest>
 #include <functional>
 
+#include "core/YieldHook.h"
 #include "gui/ControlLock.h"
 #include "gui/Gauge.h"
 #include "gui/LogPane.h"

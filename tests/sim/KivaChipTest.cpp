@@ -19,7 +19,7 @@ struct KivaChipFixture : ::testing::Test {
         link.Open();
     }
     std::uint8_t send(std::uint8_t code, std::uint8_t n = 0, std::uint8_t fill = 0) {
-        link::Packet cmd{}, reply{};
+        core::Packet cmd{}, reply{};
         cmd[0] = code;
         cmd[2] = n;
         for (int i = 16; i < 64; ++i) cmd[i] = fill;
@@ -31,7 +31,7 @@ struct KivaChipFixture : ::testing::Test {
     std::shared_ptr<sim::KivaChip> chip = std::make_shared<sim::KivaChip>();
     test::RecordingPrompter prompter;
     link::Link link{writer, prompter};
-    link::Packet last{};
+    core::Packet last{};
 };
 
 }  // namespace
@@ -112,7 +112,7 @@ TEST(StandardWriter, HasTheKivaChipInItsSocket) {
     test::RecordingPrompter prompter;
     link::Link link(*writer, prompter);
     ASSERT_TRUE(link.Open());
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     cmd[0] = 0x20;
     ASSERT_TRUE(link.Exchange(cmd, reply));
     EXPECT_EQ(reply[1], 0);

@@ -7,7 +7,7 @@
 #include "tests/serialflash/NorFixture.h"
 
 using namespace sonoprog;
-using link::Packet;
+using core::Packet;
 using sim::SerialFlashChip;
 
 namespace {
@@ -25,7 +25,7 @@ struct SerialFlashChipFixture : ::testing::Test {
             command[3] = static_cast<std::uint8_t>(address >> 8);
             command[4] = static_cast<std::uint8_t>(address);
         } else {
-            link::put24(command, 2, address);
+            core::put24(command, 2, address);
         }
         command[5] = count;
         std::copy(data.begin(), data.end(), command.begin() + 16);

@@ -84,10 +84,10 @@ TEST_F(TarnChipTest, CommandsOutsideADetectedPassAreProtocolErrors) {
 
 TEST_F(TarnChipTest, MapEntryOutsideTheMirrorMapIsRefused) {
     // Only 0x16 writes the map; a map page below 0x1FE00 is not one.
-    link::Packet p{};
+    core::Packet p{};
     p[0] = 0x16;
-    link::put24(p, 2, 0x1E480);
-    link::Packet reply{};
+    core::put24(p, 2, 0x1E480);
+    core::Packet reply{};
     ASSERT_TRUE(link.Exchange(p, reply));
     EXPECT_EQ(reply[1], 0xFF);
     EXPECT_EQ(chip->page(0x1E480), Bytes(1024, 0xFF));

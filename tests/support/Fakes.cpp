@@ -1,4 +1,5 @@
 #include "tests/support/Fakes.h"
+#include "core/FileChooser.h"
 
 namespace sonoprog::test {
 

@@ -6,9 +6,12 @@
 #include <vector>
 
 #include "core/Clock.h"
+#include "core/FileChooser.h"
 #include "core/LogLine.h"
 #include "core/OperationPane.h"
 #include "core/Prompter.h"
+#include "core/TabLock.h"
+#include "core/YieldHook.h"
 
 namespace sonoprog::test {
 

@@ -28,7 +28,7 @@ TEST_F(TarnLoadTest, SeventeenPagesWithInfoPageSeventeenLoad) {
     Bytes image = test::patternImage(17);
     auto path = put(image);
     fields.InfoPage = "17";
-    ASSERT_TRUE(ops.loadFile());
+    ASSERT_TRUE(loadFile());
     const std::string sum = core::hex8(sumOf(image));
     EXPECT_EQ(lines(),
               (std::vector<std::string>{
@@ -55,7 +55,7 @@ TEST_F(TarnLoadTest, EighteenInfoPagesFailYetFillTheFields) {
     auto path = put(test::patternImage(17));
     fields.InfoPage = "18";
     fields.ChkSum = "0BADCAFE";
-    EXPECT_FALSE(ops.loadFile());
+    EXPECT_FALSE(loadFile());
     EXPECT_EQ(lines(),
               (std::vector<std::string>{
                   "[ LOAD FILE ]", "  -> Open BIN file...", "    [O] Loaded file: " + path.string(),
@@ -70,13 +70,13 @@ TEST_F(TarnLoadTest, EighteenInfoPagesFailYetFillTheFields) {
 
 TEST_F(TarnLoadTest, PartialAndEmptyFilesFailTheSizeTest) {
     put(Bytes(1025, 0x00), "odd.bin");
-    EXPECT_FALSE(ops.loadFile());
+    EXPECT_FALSE(loadFile());
     EXPECT_TRUE(pane.has("    [X] Failed file size!"));
     EXPECT_TRUE(pane.has("    [O] File size: 1025 (Byte)"));
     EXPECT_EQ(fields.PageCnt, "1");
 
     put(Bytes{}, "empty.bin");
-    EXPECT_FALSE(ops.loadFile());
+    EXPECT_FALSE(loadFile());
     EXPECT_TRUE(pane.has("    [X] Failed file size!"));
     EXPECT_TRUE(pane.has("    [O] File size: 0 (Byte)"));
     EXPECT_FALSE(pane.has("  -> Get file check sum..."));
@@ -86,7 +86,7 @@ TEST_F(TarnLoadTest, PartialAndEmptyFilesFailTheSizeTest) {
 
 TEST_F(TarnLoadTest, SixteenMebibytesOfErasedBytesWrapTheSum) {
     put(Bytes(0x1000000, 0xFF), "big.bin");
-    ASSERT_TRUE(ops.loadFile());
+    ASSERT_TRUE(loadFile());
     EXPECT_EQ(fields.ChkSum, "FF000000");
     EXPECT_TRUE(pane.has("    [O] File check sum: FF000000"));
     EXPECT_EQ(fields.PageCnt, "16384");
@@ -98,13 +98,13 @@ TEST_F(TarnLoadTest, SixteenMebibytesOfErasedBytesWrapTheSum) {
 TEST_F(TarnLoadTest, EmptyInfoPageCountsZeroAndSecondLoadResetsStartPage) {
     fields.InfoPage = "";
     put(Bytes(1024, 0x01), "one.bin");
-    ASSERT_TRUE(ops.loadFile());
+    ASSERT_TRUE(loadFile());
     EXPECT_EQ(fields.ChkSum, "00000400");
 
     fields.PageBeg = "55";
     fields.PageCnt = "3";
     put(test::patternImage(2), "two.bin");
-    ASSERT_TRUE(ops.loadFile());
+    ASSERT_TRUE(loadFile());
     EXPECT_EQ(fields.PageBeg, "0");
     EXPECT_EQ(fields.PageCnt, "2");
 }
@@ -112,7 +112,7 @@ TEST_F(TarnLoadTest, EmptyInfoPageCountsZeroAndSecondLoadResetsStartPage) {
 TEST_F(TarnLoadTest, CancelWarnsAndChangesNothing) {
     fields.LoadFile = "/old.bin";
     fields.FileSize = "2048";
-    EXPECT_FALSE(ops.loadFile());
+    EXPECT_FALSE(loadFile());
     EXPECT_EQ(lines(), (std::vector<std::string>{"[ LOAD FILE ]", "  -> Open BIN file...",
                                                  "    [!] Cancel!", "  -> Done!"}));
     EXPECT_EQ(pane.lines[2], (LogLine{LineKind::Warn, "    [!] Cancel!", core::kFailRed, false}));
@@ -125,11 +125,11 @@ TEST_F(TarnLoadTest, CancelWarnsAndChangesNothing) {
 TEST_F(TarnLoadTest, MissingFilesAndFoldersCannotBeOpened) {
     fields.LoadFile = "/old.bin";
     files.openAnswers.push_back((dir / "missing.bin").string());
-    EXPECT_FALSE(ops.loadFile());
+    EXPECT_FALSE(loadFile());
     EXPECT_EQ(lines(), (std::vector<std::string>{"[ LOAD FILE ]", "  -> Open BIN file...",
                                                  "    [X] Can't open this file!", "  -> Done!"}));
     files.openAnswers.push_back(dir.path().string());
-    EXPECT_FALSE(ops.loadFile());
+    EXPECT_FALSE(loadFile());
     EXPECT_TRUE(pane.has("    [X] Can't open this file!"));
     EXPECT_EQ(fields.LoadFile, "/old.bin");
 }
@@ -140,7 +140,7 @@ TEST_F(TarnLoadTest, FileBeyondTwoGibibytesDoesNotWrapIntoAValidSize) {
     { std::ofstream touch(path); }
     std::filesystem::resize_file(path, (std::uintmax_t{1} << 32) + 1024);
     files.openAnswers.push_back(path.string());
-    EXPECT_FALSE(ops.loadFile());
+    EXPECT_FALSE(loadFile());
     EXPECT_TRUE(pane.has("    [X] Failed file size!"));
     EXPECT_TRUE(pane.has("    [O] File size: 4294968320 (Byte)"));
     EXPECT_FALSE(pane.has("  -> Get file check sum..."));

@@ -7,6 +7,7 @@
 #include <QTabWidget>
 #include <functional>
 
+#include "core/YieldHook.h"
 #include "gui/ControlLock.h"
 #include "gui/Gauge.h"
 #include "gui/LogPane.h"

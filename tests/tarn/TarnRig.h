@@ -55,7 +55,13 @@ struct TarnRig : ::testing::Test {
     ScriptedFileChooser files;
     FixedClock clock;
     tarn::TarnFields fields;
-    tarn::TarnOperations ops{fields, log, lock, yield, prompter, files, clock, paths, link};
+    core::OperationServices services{log, lock, yield, prompter, clock, paths, &link};
+    tarn::TarnOperations ops{fields, services};
+
+    // Load File as the window runs it: the dialog shown once the heading is out.
+    bool loadFile() {
+        return ops.loadImage(core::openDialogChoice(files, tarn::TarnOperations::kImageDialog));
+    }
 
     TarnRig() {
         paths.ensureTemp();
@@ -71,7 +77,7 @@ struct TarnRig : ::testing::Test {
         // Small images hold fewer pages than the default Info Page asks for.
         const std::string infoPage = fields.InfoPage;
         fields.InfoPage = "0";
-        EXPECT_TRUE(ops.loadFile());
+        EXPECT_TRUE(loadFile());
         fields.InfoPage = infoPage;
         return path;
     }

@@ -238,7 +238,7 @@ TEST_F(TarnWriteTest, ModifiedFileNeverDetectsTheChipYetReleasesIt) {
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     const int keepOpen = ::open(pipe.c_str(), O_RDWR);  // so that opening it does not block
     files.openAnswers.push_back(pipe.string());
-    EXPECT_FALSE(ops.loadFile());
+    EXPECT_FALSE(loadFile());
     EXPECT_EQ(fields.FileSize, "-1");
     fields.PageCnt = "1";
     writer.clearLog();

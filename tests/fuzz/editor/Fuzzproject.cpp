@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <string>
 
+#include "core/FileChooser.h"
+#include "core/YieldHook.h"
 #include "editor/EditorOperations.h"
 #include "editor/ProjectFile.h"
 

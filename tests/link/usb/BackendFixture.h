@@ -12,6 +12,7 @@
 #include "core/AppPaths.h"
 #include "core/OperationLog.h"
 #include "core/OperationPane.h"
+#include "core/YieldHook.h"
 #include "link/ConnectionMonitor.h"
 #include "link/Link.h"
 #include "link/usb/UsbWriterDevice.h"
@@ -61,7 +62,7 @@ struct BackendFixture : ::testing::Test {
     }
     // The echo chip's whole round on the open link: exchange, block out, block back.
     bool echoes(std::uint8_t tag) {
-        link::Packet cmd{}, reply{};
+        core::Packet cmd{}, reply{};
         cmd[0] = 0x7A;
         cmd[2] = tag;
         if (!link.Exchange(cmd, reply) || reply[1] != 0 || reply[2] != tag) return false;

@@ -16,9 +16,8 @@ struct KivaOverUsb : test::BackendFixture {
 
     std::shared_ptr<sim::KivaChip> chip;
     test::KivaBench bench;
-    test::NoDocuments documents;
-    kiva::KivaOperations ops{bench.fields, log,   lock, yield,    prompter,
-                             files,        clock, link, documents};
+    kiva::KivaOperations ops{
+        bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link}};
 };
 
 }  // namespace

@@ -16,8 +16,8 @@ struct NorOverUsb : test::BackendFixture {
     NorOverUsb() : chip(test::NorBench::makeChip()), bench(dir) { connectWriter(chip); }
 
     bool run(bool (serialflash::SerialFlashOperations::*operation)()) {
-        serialflash::SerialFlashOperations ops(bench.fields, log, lock, yield, prompter, files,
-                                               paths, link);
+        serialflash::SerialFlashOperations ops(
+            bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link});
         return runOperation([&] { return (ops.*operation)(); });
     }
     bool chipHoldsImage() {

@@ -25,7 +25,8 @@ struct TarnOverUsb : test::BackendFixture {
 
     std::shared_ptr<sim::TarnChip> chip;
     test::TarnBench bench;
-    tarn::TarnOperations ops{bench.fields, log, lock, yield, prompter, files, clock, paths, link};
+    tarn::TarnOperations ops{
+        bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link}};
 };
 
 constexpr std::uint8_t kRelease = static_cast<std::uint8_t>(tarn::Code::Release);

@@ -16,7 +16,7 @@ class EchoChip final : public sim::ChipModel {
 public:
     static constexpr std::uint8_t kCode = 0x7A;
     bool handles(std::uint8_t code) const override { return code == kCode; }
-    std::vector<sim::BulkPhase> command(const link::Packet& cmd, link::Packet& reply) override {
+    std::vector<sim::BulkPhase> command(const core::Packet& cmd, core::Packet& reply) override {
         reply[2] = cmd[2];
         return {{sim::BulkDirection::Out, 4}, {sim::BulkDirection::In, 4}};
     }

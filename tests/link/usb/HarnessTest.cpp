@@ -77,7 +77,7 @@ struct HarnessFixture : ::testing::Test {
     // ends with "no device" as soon as the cable is pulled, not at its time-out.
     bool pendingTransferFailsAtRemoval(test::EmulatedWriter& writer) {
         writer.setAnswering(false);
-        link::Packet cmd{};
+        core::Packet cmd{};
         cmd[0] = 0x7A;
         if (bulk(0x01, cmd.data(), 64) != 64) return false;
         auto started = Clock::now();
@@ -134,7 +134,7 @@ TEST_F(HarnessFixture, BulkUrbsReachTheVirtualWriterInWireOrder) {
     test::EmulatedWriter writer(bus, test::echoWriter());
     writer.plug();
     openWriter();
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     cmd[0] = 0x7A;
     cmd[2] = 0x5C;
     ASSERT_EQ(bulk(0x01, cmd.data(), 64), 64);
@@ -167,7 +167,7 @@ TEST_F(HarnessFixture, InjectedFaultsAndMissingEndpointsFailTheTransfer) {
     writer.plug();
     openWriter();
     writer.withWriter([](sim::VirtualWriter& w) { w.failTransfer(1); });
-    link::Packet cmd{};
+    core::Packet cmd{};
     cmd[0] = 0x7A;
     EXPECT_EQ(bulk(0x01, cmd.data(), 64), LIBUSB_ERROR_IO);
     EXPECT_EQ(bulk(0x01, cmd.data(), 64), 64);  // only once
@@ -215,7 +215,7 @@ TEST_F(HarnessFixture, PullingTheCableEndsAWaitingTransferAtOnce) {
     EXPECT_TRUE(pendingTransferFailsAtRemoval(writer));
     EXPECT_GE(writer.counters().shutdown, 1u);
     // Everything after the removal fails the same way.
-    link::Packet cmd{};
+    core::Packet cmd{};
     EXPECT_EQ(bulk(0x01, cmd.data(), 64), LIBUSB_ERROR_NO_DEVICE);
 }
 
@@ -234,7 +234,7 @@ TEST_F(HarnessFixture, TheCableGoesInsideAChosenTransfer) {
     writer.plug();
     openWriter();
     writer.unplugAtTransfer(2);  // the 4-byte bulk out after the exchange
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     cmd[0] = 0x7A;
     ASSERT_EQ(bulk(0x01, cmd.data(), 64), 64);
     ASSERT_EQ(bulk(0x82, reply.data(), 64), 64);
@@ -252,7 +252,7 @@ TEST_F(HarnessFixture, AnExchangeLosesItsReplyWhenTheCableGoesAfterTheCommand) {
     writer.plug();
     openWriter();
     writer.unplugAtTransfer(1);
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     cmd[0] = 0x7A;
     ASSERT_EQ(bulk(0x01, cmd.data(), 64), 64);
     EXPECT_EQ(bulk(0x82, reply.data(), 64), LIBUSB_ERROR_NO_DEVICE);
@@ -267,7 +267,7 @@ TEST_F(HarnessFixture, AWriterThatStopsAnsweringTimesOutAndItsUrbIsDiscarded) {
     writer.plug();
     openWriter();
     writer.setAnswering(false);
-    link::Packet cmd{}, reply{};
+    core::Packet cmd{}, reply{};
     cmd[0] = 0x7A;
     ASSERT_EQ(bulk(0x01, cmd.data(), 64), 64);
     auto started = Clock::now();

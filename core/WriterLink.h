@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace sonoprog::link {
+namespace sonoprog::core {
 
 inline constexpr std::size_t kPacketSize = 64;
 using Packet = std::array<std::uint8_t, kPacketSize>;
@@ -32,4 +32,4 @@ inline std::uint32_t get24(const Packet& p, std::size_t at) {
            (static_cast<std::uint32_t>(p[at + 2]) << 16);
 }
 
-}  // namespace sonoprog::link
+}  // namespace sonoprog::core
