@@ -22,7 +22,7 @@ namespace {
 class OneBlockChip final : public sim::ChipModel {
 public:
     bool handles(std::uint8_t code) const override { return code == 0x70; }
-    std::vector<sim::BulkPhase> command(const link::Packet&, link::Packet&) override {
+    std::vector<sim::BulkPhase> command(const sim::Packet&, sim::Packet&) override {
         return {{sim::BulkDirection::In, 64}};
     }
 };
