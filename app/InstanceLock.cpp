@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace sonoprog::core {
+namespace sonoprog::app {
 
 std::filesystem::path InstanceLock::lockPath(std::string_view name) {
     const std::string file = std::string(name) + ".lock";
@@ -40,4 +40,4 @@ InstanceLock::~InstanceLock() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-}  // namespace sonoprog::core
+}  // namespace sonoprog::app

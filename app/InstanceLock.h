@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string_view>
 
-namespace sonoprog::core {
+namespace sonoprog::app {
 
 // The single-instance guard: an advisory lock on a file named after the
 // program in the user's runtime folder. The lock goes with the process, so a
@@ -28,4 +28,4 @@ private:
     bool acquired_ = false;
 };
 
-}  // namespace sonoprog::core
+}  // namespace sonoprog::app

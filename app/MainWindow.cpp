@@ -21,7 +21,7 @@
 #include "serialflash/SerialFlashPage.h"
 #include "tarn/TarnPage.h"
 
-namespace sonoprog::gui {
+namespace sonoprog::app {
 
 namespace {
 
@@ -110,8 +110,10 @@ void MainWindow::buildLayout() {
     ED_WrtCnt->setFocusPolicy(Qt::NoFocus);
     ED_WrtCnt->setText(QStringLiteral("Writer Disconnect!"));
 
-    env_.reset(
-        new TabEnvironment{CB_DeviceSel, PC_Main, boxes_, files_, yield_, clock_, link_, paths_});
+    env_.reset(new gui::TabEnvironment{CB_DeviceSel, PC_Main, boxes_, files_, yield_, clock_, link_,
+                                       paths_});
+    // An installation's own IvrKeys.bin lives beside the program.
+    env_->ivrKeys = ivr::IvrKeys::fromFolder(paths_.programDir);
     // Built inside the window, so that every control starts in the window's
     // font: a page built on its own would lay out each of its texts in the
     // application's font first and again when the tab control takes it.
@@ -201,7 +203,7 @@ void MainWindow::buildInformationPage() {
 
     PN_Info_2 = panel("PN_Info_2", 195, 325);
     LB_Info_CmpName = title(PN_Info_2, "LB_Info_CmpName");
-    LB_Info_CmpName->setText(QString::fromUtf8(core::MakerInfo::kCompanyName));
+    LB_Info_CmpName->setText(QString::fromUtf8(MakerInfo::kCompanyName));
     LB_Info_WebSite =
         addLabelledEdit(PN_Info_2, "LB_Info_WebSite", QStringLiteral("Web Site"), 90, true);
     LB_Info_EmailSalse = addLabelledEdit(PN_Info_2, "LB_Info_EmailSalse",
@@ -210,11 +212,11 @@ void MainWindow::buildInformationPage() {
                                            QStringLiteral("E-Mail(Support)"), 190, true);
     LB_Info_Tel = addLabelledEdit(PN_Info_2, "LB_Info_Tel", QStringLiteral("Tel"), 240, false);
     LB_Info_Fax = addLabelledEdit(PN_Info_2, "LB_Info_Fax", QStringLiteral("Fax"), 290, false);
-    LB_Info_WebSite->setText(QString::fromUtf8(core::MakerInfo::kWebSite));
-    LB_Info_EmailSalse->setText(QString::fromUtf8(core::MakerInfo::kEmailSales));
-    LB_Info_EmailSupport->setText(QString::fromUtf8(core::MakerInfo::kEmailSupport));
-    LB_Info_Tel->setText(QString::fromUtf8(core::MakerInfo::kTel));
-    LB_Info_Fax->setText(QString::fromUtf8(core::MakerInfo::kFax));
+    LB_Info_WebSite->setText(QString::fromUtf8(MakerInfo::kWebSite));
+    LB_Info_EmailSalse->setText(QString::fromUtf8(MakerInfo::kEmailSales));
+    LB_Info_EmailSupport->setText(QString::fromUtf8(MakerInfo::kEmailSupport));
+    LB_Info_Tel->setText(QString::fromUtf8(MakerInfo::kTel));
+    LB_Info_Fax->setText(QString::fromUtf8(MakerInfo::kFax));
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -253,27 +255,26 @@ void MainWindow::setWriterTabsVisible(bool kiva, bool tarn, bool nor, bool edito
 void MainWindow::FormCreate() {
     const core::IniFile setup = core::IniFile::load(paths_.setupIni());
     PAGE_Sound_Editor->prepareTable();
-    const core::StartupConfig config = core::readStartupConfig(setup);
+    const StartupConfig config = readStartupConfig(setup);
 
     switch (config.mode) {
-        case core::StartupMode::Broken:
-            boxes_.showMessage(core::kBrokenSetupCaption, core::kBrokenSetupText,
-                               core::BoxIcon::Error);
-            LB_Info_Ver->setText(fromLocal(config.versionText));
+        case StartupMode::Broken:
+            boxes_.showMessage(kBrokenSetupCaption, kBrokenSetupText, core::BoxIcon::Error);
+            LB_Info_Ver->setText(gui::fromLocal(config.versionText));
             CB_DeviceSel->setEnabled(false);
             setWriterTabsVisible(false, false, false, false);
             break;
-        case core::StartupMode::Engineering:
-            LB_Info_Ver->setText(fromLocal(config.versionText));
+        case StartupMode::Engineering:
+            LB_Info_Ver->setText(gui::fromLocal(config.versionText));
             CB_DeviceSel->setEnabled(false);
             setWriterTabsVisible(true, true, true, true);
             PAGE_Tarn_WRT->setEngineeringPanelVisible(true);
             break;
-        case core::StartupMode::Normal:
-            LB_Info_Ver->setText(fromLocal(config.versionText));
-            for (const auto& name : config.devices) CB_DeviceSel->addItem(fromLocal(name));
+        case StartupMode::Normal:
+            LB_Info_Ver->setText(gui::fromLocal(config.versionText));
+            for (const auto& name : config.devices) CB_DeviceSel->addItem(gui::fromLocal(name));
             for (const auto& name : config.serialFlashDevices)
-                PAGE_NOR_WRT->addDevice(fromLocal(name));
+                PAGE_NOR_WRT->addDevice(gui::fromLocal(name));
             if (!config.serialFlashDevices.empty()) PAGE_NOR_WRT->selectFirstDevice();
             if (CB_DeviceSel->count() > 0) CB_DeviceSel->setCurrentIndex(0);
             CB_DeviceSel->setEnabled(true);
@@ -281,14 +282,14 @@ void MainWindow::FormCreate() {
             CB_DeviceSelChange();
             break;
     }
-    LB_Info_DevSupport->setText(fromLocal(config.supportedDevices));
+    LB_Info_DevSupport->setText(gui::fromLocal(config.supportedDevices));
     paths_.ensureTemp();
 }
 
 void MainWindow::CB_DeviceSelChange() {
     PC_Main->setCurrentIndex(kPageInfo);
     setWriterTabsVisible(false, false, false, false);
-    const core::TabVisibility tabs = core::tabsForDevice(toLocal(CB_DeviceSel->currentText()));
+    const TabVisibility tabs = tabsForDevice(gui::toLocal(CB_DeviceSel->currentText()));
     setWriterTabsVisible(tabs.kiva, tabs.tarn, tabs.seriesFlash, tabs.soundEditor);
 }
 
@@ -298,4 +299,4 @@ void MainWindow::showWriterStatus(bool connected) {
     setTextColour(ED_WrtCnt, connected ? QColor(0, 0, 255) : QColor(255, 0, 0));
 }
 
-}  // namespace sonoprog::gui
+}  // namespace sonoprog::app

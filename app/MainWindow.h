@@ -29,7 +29,7 @@ namespace sonoprog::editor {
 class EditorPage;
 }
 
-namespace sonoprog::gui {
+namespace sonoprog::app {
 
 // Form1: the program's one window. Construction builds the layout, hands the
 // Writer link to the connection monitor (first status) and then runs
@@ -95,15 +95,15 @@ private:
     void setWriterTabsVisible(bool kiva, bool tarn, bool nor, bool editor);
 
     core::AppPaths paths_;
-    QtPrompter qtPrompter_;
+    gui::QtPrompter qtPrompter_;
     core::Prompter& boxes_;
-    QtFileChooser files_;
-    QtYield yield_;
+    gui::QtFileChooser files_;
+    gui::QtYield yield_;
     core::SystemClock clock_;
     link::Link link_;
     link::ConnectionMonitor monitor_;
-    std::unique_ptr<TabEnvironment> env_;
+    std::unique_ptr<gui::TabEnvironment> env_;
     std::function<void(const QUrl&)> openUrl_;
 };
 
-}  // namespace sonoprog::gui
+}  // namespace sonoprog::app

@@ -1,6 +1,6 @@
 #pragma once
 
-namespace sonoprog::core {
+namespace sonoprog::app {
 
 // The maker's details on the Information page, kept in this one place.
 struct MakerInfo {
@@ -12,4 +12,4 @@ struct MakerInfo {
     static constexpr const char* kFax = "+1-555-0101";
 };
 
-}  // namespace sonoprog::core
+}  // namespace sonoprog::app

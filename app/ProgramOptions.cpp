@@ -1,6 +1,6 @@
 #include "app/ProgramOptions.h"
 
-namespace sonoprog::core {
+namespace sonoprog::app {
 
 namespace {
 
@@ -46,7 +46,7 @@ ProgramOptions parseProgramOptions(const std::vector<std::string>& arguments) {
         } else {
             return fail("unknown argument: " + arg);
         }
-        auto writer = parseWriterOption(*writerValue);
+        auto writer = core::parseWriterOption(*writerValue);
         if (!writer) return fail("unknown writer: " + *writerValue + " (usb, sim or sim:DIR)");
         options.writer = *writer;
     }
@@ -69,4 +69,4 @@ std::string programHelpText(std::string_view programName) {
            "  -h, --help        print this help and exit\n";
 }
 
-}  // namespace sonoprog::core
+}  // namespace sonoprog::app

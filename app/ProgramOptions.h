@@ -7,13 +7,13 @@
 
 #include "core/WriterOption.h"
 
-namespace sonoprog::core {
+namespace sonoprog::app {
 
 // The window program's command line. No arguments: the real Writer.
 struct ProgramOptions {
     enum class Action { Run, Help, Version, Error };
     Action action = Action::Run;
-    WriterOption writer;
+    core::WriterOption writer;
     std::string error;  // Action::Error: one line for stderr
 };
 
@@ -23,4 +23,4 @@ ProgramOptions parseProgramOptions(const std::vector<std::string>& arguments);
 
 std::string programHelpText(std::string_view programName);
 
-}  // namespace sonoprog::core
+}  // namespace sonoprog::app

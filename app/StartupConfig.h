@@ -6,7 +6,7 @@
 
 #include "core/IniFile.h"
 
-namespace sonoprog::core {
+namespace sonoprog::app {
 
 // The device names that switch writer tabs on; compared exactly, with case.
 inline constexpr std::string_view kDeviceTarn20 = "Tarn20";
@@ -55,12 +55,8 @@ struct StartupConfig {
     std::string supportedDevices;
 };
 
-StartupConfig readStartupConfig(const IniFile& setup);
-
-// CB_NOR_Device's entries: the non-empty "DevName<i>" values of "Series Flash
-// List" for i = 0 .. "Number", in index order.
-std::vector<std::string> readSerialFlashNames(const IniFile& setup);
+StartupConfig readStartupConfig(const core::IniFile& setup);
 
 std::string joinDeviceNames(const std::vector<std::string>& devices);
 
-}  // namespace sonoprog::core
+}  // namespace sonoprog::app

@@ -38,24 +38,24 @@ int reportSecondInstance(int& argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const core::ProgramOptions options =
-        core::parseProgramOptions(std::vector<std::string>(argv + 1, argv + argc));
+    const app::ProgramOptions options =
+        app::parseProgramOptions(std::vector<std::string>(argv + 1, argv + argc));
     switch (options.action) {
-        case core::ProgramOptions::Action::Help:
-            std::fputs(core::programHelpText("sonoprog").c_str(), stdout);
+        case app::ProgramOptions::Action::Help:
+            std::fputs(app::programHelpText("sonoprog").c_str(), stdout);
             return 0;
-        case core::ProgramOptions::Action::Version:
+        case app::ProgramOptions::Action::Version:
             std::printf("%s\n", kVersionText);
             return 0;
-        case core::ProgramOptions::Action::Error:
+        case app::ProgramOptions::Action::Error:
             std::fprintf(stderr, "sonoprog: %s\nTry 'sonoprog --help'.\n", options.error.c_str());
             return 2;
-        case core::ProgramOptions::Action::Run:
+        case app::ProgramOptions::Action::Run:
             break;
     }
     // Held until the process ends. Taken before anything else: a second start
     // makes and opens nothing, not even the Writer folder it names.
-    core::InstanceLock instance(core::InstanceLock::lockPath(kProgramName));
+    app::InstanceLock instance(app::InstanceLock::lockPath(kProgramName));
     if (!instance.acquired()) return reportSecondInstance(argc, argv);
 
     // The virtual Writer whose chips live in a folder: a folder or chip file
@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
         } else {
             device = sim::makeStandardWriter();
         }
-        gui::MainWindow window(*device, paths);
+        app::MainWindow window(*device, paths);
         window.show();
         app.exec();
     } catch (const std::exception& e) {

@@ -67,12 +67,13 @@ bench::Timed bareLoop() {
     command[2] = serialflash::kDetectParameter;
     command[3] = kMid;
     command[4] = kDid;
-    command[0] = serialflash::kCmdDetect;
+    command[0] = serialflash::byte(serialflash::Code::Detect);
     bool ok = b.link.Exchange(command, reply);
-    command[0] = serialflash::kCmdErase;
+    command[0] = serialflash::byte(serialflash::Code::Erase);
     ok = ok && b.link.Exchange(command, reply);
     for (int pass = 0; pass < 2 && ok; ++pass) {
-        command[0] = pass == 0 ? serialflash::kCmdWriteBlock : serialflash::kCmdReadBlock;
+        command[0] = pass == 0 ? serialflash::byte(serialflash::Code::WriteBlock)
+                               : serialflash::byte(serialflash::Code::ReadBlock);
         for (std::uint64_t address = 0; address < kImageSize && ok; address += 48) {
             const auto n =
                 static_cast<std::uint8_t>(std::min<std::uint64_t>(48, kImageSize - address));
@@ -84,7 +85,7 @@ bench::Timed bareLoop() {
             ok = b.link.Exchange(command, reply);
         }
     }
-    command[0] = serialflash::kCmdDisable;
+    command[0] = serialflash::byte(serialflash::Code::Disable);
     ok = ok && b.link.Exchange(command, reply);
     const bench::Timed elapsed = watch.stop();
     if (!ok) bench::fatal("serial flash bare loop failed");

@@ -90,12 +90,12 @@ int runStartupChild(const std::string& mode, const std::string& dir, int argc, c
     // The program's own start-up order: the instance guard (under a name of
     // its own, so that a running program does not stop the figure), the
     // application, the window whose construction reads Setup.ini.
-    core::InstanceLock instance(core::InstanceLock::lockPath("SonoprogBench"));
+    app::InstanceLock instance(app::InstanceLock::lockPath("SonoprogBench"));
     gui::Application app(argc, argv);
     QTimer::singleShot(20000, [] { std::_Exit(3); });
     auto paths = core::AppPaths::forFolder(dir);
     auto writer = sim::makeStandardWriter();
-    gui::MainWindow window(*writer, paths);
+    app::MainWindow window(*writer, paths);
     window.installEventFilter(&firstPaint);
     window.show();
     return app.exec();

@@ -34,7 +34,7 @@ int decode(Session& s) {
         return kExitUsage;
     }
     std::vector<std::uint8_t> image(length, 0xFF);
-    const int result = ivr::IvrToImage(dat, image.data(), image.size());
+    const int result = ivr::IvrToImage(dat, image.data(), image.size(), s.ivrKeys());
     if (result != ivr::kIvrOk) {
         s.error(dat + ": " + std::string(kiva::KivaConversionMessage(result)));
         return kExitFailed;
@@ -82,7 +82,7 @@ int encode(Session& s) {
                 std::to_string(ivr::kIvrBlockSize));
         return kExitUsage;
     }
-    if (!ivr::ImageToIvrFile(out, image.data(), image.size(), layout)) {
+    if (!ivr::ImageToIvrFile(out, image.data(), image.size(), layout, s.ivrKeys())) {
         s.error("cannot write " + out);
         return kExitFailed;
     }

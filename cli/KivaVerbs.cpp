@@ -11,13 +11,13 @@ int runKiva(Session& s) {
     const std::string_view action = inv.command->action;
     kiva::KivaFields fields;
     if (action != "blank") {
-        kiva::KivaOperations loader(fields, s.services());
+        kiva::KivaOperations loader(fields, s.services(), s.ivrKeys());
         if (!loader.loadImage(inv.arguments.at(0))) return kExitFailed;
         if (action == "load") return s.exitStatus();
     }
     core::WriterLink* link = s.writerLink();
     if (!link) return s.exitStatus();
-    kiva::KivaOperations ops(fields, s.services(link));
+    kiva::KivaOperations ops(fields, s.services(link), s.ivrKeys());
     const bool ok = action == "blank"   ? ops.blankCheck()
                     : action == "write" ? ops.write()
                                         : ops.verify();

@@ -68,7 +68,8 @@ Session::Session(const Invocation& invocation, std::FILE* out, std::FILE* err, P
       pane_(out, err, style),
       log_(pane_),
       prompter_(err, invocation.yes),
-      paths_(core::AppPaths::forRunningProgram()) {
+      paths_(core::AppPaths::forRunningProgram()),
+      ivrKeys_(ivr::IvrKeys::fromFolder(paths_.programDir)) {
     prompter_.beforePrint = [this] { pane_.endProgressBar(); };
     if (inv_.setup) paths_.setupOverride = *inv_.setup;
     if (inv_.temp) {

@@ -14,6 +14,7 @@
 #include "core/OperationServices.h"
 #include "core/TabLock.h"
 #include "core/YieldHook.h"
+#include "ivr/IvrKeys.h"
 #include "link/Link.h"
 #include "link/usb/UsbWriterDevice.h"
 
@@ -42,6 +43,8 @@ public:
     core::Clock& clock() { return clock_; }
     core::YieldHook& yield() { return yield_; }
     const core::AppPaths& paths() const { return paths_; }
+    // The DAT files' key table: IvrKeys.bin beside the program, read at start.
+    const ivr::IvrKeys& ivrKeys() const { return ivrKeys_; }
     // What the operations run on; `link` only once the Writer is open.
     core::OperationServices services(core::WriterLink* link = nullptr) {
         return {log_, lock_, yield_, prompter_, clock_, paths_, link};
@@ -75,6 +78,7 @@ private:
     core::SystemClock clock_;
     core::NoYield yield_;
     core::AppPaths paths_;
+    ivr::IvrKeys ivrKeys_;
     std::unique_ptr<WriterHolder> writer_;
     bool writerTried_ = false;
     bool failed_ = false;

@@ -9,6 +9,7 @@
 #include "core/Prompter.h"
 #include "core/WriterLink.h"
 #include "core/YieldHook.h"
+#include "ivr/IvrKeys.h"
 
 class QComboBox;
 class QMessageBox;
@@ -68,6 +69,8 @@ struct TabEnvironment {
     core::Clock& clock;
     core::WriterLink& link;
     const core::AppPaths& paths;
+    // The DAT files' key table, loaded by the window at start-up.
+    ivr::IvrKeys ivrKeys{};
 };
 
 }  // namespace sonoprog::gui

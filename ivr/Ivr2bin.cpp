@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "core/FileHandle.h"
-#include "ivr/IvrCipher.h"
 
 namespace sonoprog::ivr {
 
@@ -61,10 +60,11 @@ std::int32_t le32(const std::uint8_t* p) {
 
 // The stored form of a block has c5 and c6 exchanged and c0 combined with c1
 // on top of the DES block.
-void decodeBlock(std::uint8_t (&c)[8], std::int64_t position, std::uint8_t* out) {
+void decodeBlock(const IvrKeys& keys, std::uint8_t (&c)[8], std::int64_t position,
+                 std::uint8_t* out) {
     std::swap(c[5], c[6]);
     c[0] ^= c[1];
-    detail::decipherBlock(ivrKeyNumber(position), c, out);
+    keys.decipherBlock(ivrKeyNumber(position), c, out);
 }
 
 }  // namespace
@@ -86,7 +86,8 @@ std::uint16_t ivrCheckWord(const std::uint8_t* image, std::size_t length) {
     return static_cast<std::uint16_t>(0x10000 - sum);
 }
 
-int IvrStreamToImage(std::FILE* file, std::uint8_t* buffer, std::size_t length) {
+int IvrStreamToImage(std::FILE* file, std::uint8_t* buffer, std::size_t length,
+                     const IvrKeys& keys) {
     if (!file) return kIvrCannotOpen;
     if (length > 0) std::memset(buffer, 0xFF, length);
 
@@ -126,7 +127,7 @@ int IvrStreamToImage(std::FILE* file, std::uint8_t* buffer, std::size_t length) 
                 // A block is decoded only when all eight of its bytes lie in the
                 // image and came from the file.
                 if (blockStart == p && blockEnd <= size) {
-                    decodeBlock(c, p, buffer + p);
+                    decodeBlock(keys, c, p, buffer + p);
                     dataEnd = stop;
                 } else if (dataEnd == dataBegin) {
                     dataBegin = dataEnd = stop;  // nothing decoded before this block
@@ -156,12 +157,13 @@ int IvrStreamToImage(std::FILE* file, std::uint8_t* buffer, std::size_t length) 
     return kIvrOk;
 }
 
-int IvrToImage(const std::string& path, std::uint8_t* buffer, std::size_t length) {
+int IvrToImage(const std::string& path, std::uint8_t* buffer, std::size_t length,
+               const IvrKeys& keys) {
     core::FilePtr file = core::openForReading(path);
     if (!file) return kIvrCannotOpen;
     // No stream buffer of its own: every read from the system is one piece.
     std::setvbuf(file.get(), nullptr, _IONBF, 0);
-    return IvrStreamToImage(file.get(), buffer, length);
+    return IvrStreamToImage(file.get(), buffer, length, keys);
 }
 
 }  // namespace sonoprog::ivr

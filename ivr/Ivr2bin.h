@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "ivr/IvrKeys.h"
+
 namespace sonoprog::ivr {
 
 // Results of IvrToImage.
@@ -15,24 +17,17 @@ inline constexpr int kIvrNotIvr = 2;      // not an IVR file; buffer all 0xFF
 
 inline constexpr std::size_t kIvrHeaderSize = 32;
 inline constexpr std::size_t kIvrBlockSize = 8;
-inline constexpr std::size_t kIvrKeyCount = 32;
-inline constexpr std::size_t kIvrKeyFileSize = kIvrKeyCount * 8;
-inline constexpr const char* kIvrKeyFileName = "IvrKeys.bin";
 
 // Turns the DAT file at `path` into the `length`-byte image in `buffer`:
 // plain and enciphered positions decoded, everything the file does not supply
 // 0xFF, the check word stamped. Never reads or writes outside `buffer`,
-// whatever the file holds.
-int IvrToImage(const std::string& path, std::uint8_t* buffer, std::size_t length);
+// whatever the file holds. Enciphered blocks are read with `keys`.
+int IvrToImage(const std::string& path, std::uint8_t* buffer, std::size_t length,
+               const IvrKeys& keys);
 
 // The same over a file the caller opened (read from its start, not closed).
-int IvrStreamToImage(std::FILE* file, std::uint8_t* buffer, std::size_t length);
-
-// The folder where an installation may keep IvrKeys.bin (the program's own
-// folder). A 256-byte key file there replaces the built-in key table; any
-// other size is passed over. Setting the folder makes the next deciphered
-// block load the table again.
-void setKeyFileFolder(const std::filesystem::path& folder);
+int IvrStreamToImage(std::FILE* file, std::uint8_t* buffer, std::size_t length,
+                     const IvrKeys& keys);
 
 // Key number for the enciphered block at image position p (p >= 0). The
 // modulus is 31: key 31 is never selected.

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "ivr/Ivr2bin.h"
-#include "ivr/IvrCipher.h"
 
 namespace sonoprog::ivr {
 
@@ -25,7 +24,7 @@ bool validIvrLayout(const IvrLayout& layout, std::size_t length) {
 }
 
 std::optional<std::vector<std::uint8_t>> ImageToIvr(const std::uint8_t* image, std::size_t length,
-                                                    const IvrLayout& layout) {
+                                                    const IvrLayout& layout, const IvrKeys& keys) {
     if (!validIvrLayout(layout, length)) return std::nullopt;
     const auto offset = static_cast<std::size_t>(layout.dataOffset);
     std::vector<std::uint8_t> dat(offset + length, 0);
@@ -38,7 +37,7 @@ std::optional<std::vector<std::uint8_t>> ImageToIvr(const std::uint8_t* image, s
     for (std::int64_t p = layout.regionStart; p < layout.regionEnd; p += 8) {
         std::uint8_t* c = dat.data() + offset + p;
         std::uint8_t e[8];
-        detail::encipherBlock(ivrKeyNumber(p), image + p, e);
+        keys.encipherBlock(ivrKeyNumber(p), image + p, e);
         // Undo what the decoder does before deciphering: c0 ^= c1, then c5 <-> c6.
         std::memcpy(c, e, 8);
         c[0] = static_cast<std::uint8_t>(e[0] ^ e[1]);
@@ -48,8 +47,8 @@ std::optional<std::vector<std::uint8_t>> ImageToIvr(const std::uint8_t* image, s
 }
 
 bool ImageToIvrFile(const std::filesystem::path& path, const std::uint8_t* image,
-                    std::size_t length, const IvrLayout& layout) {
-    auto dat = ImageToIvr(image, length, layout);
+                    std::size_t length, const IvrLayout& layout, const IvrKeys& keys) {
+    auto dat = ImageToIvr(image, length, layout, keys);
     if (!dat) return false;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(dat->data()),

@@ -6,6 +6,8 @@
 #include <optional>
 #include <vector>
 
+#include "ivr/IvrKeys.h"
+
 namespace sonoprog::ivr {
 
 // Where a DAT file keeps its image: the data offset D (file offset of image
@@ -21,14 +23,14 @@ struct IvrLayout {
 bool validIvrLayout(const IvrLayout& layout, std::size_t length);
 
 // The DAT file for `image` under `layout` (header, plain bytes, enciphered
-// blocks with the active key table); nullopt for a layout that is not valid.
+// blocks under `keys`); nullopt for a layout that is not valid.
 // The image goes in as it is; IvrToImage stamps the check word when decoding.
 std::optional<std::vector<std::uint8_t>> ImageToIvr(const std::uint8_t* image, std::size_t length,
-                                                    const IvrLayout& layout);
+                                                    const IvrLayout& layout, const IvrKeys& keys);
 
 // ImageToIvr written to `path`; false when the layout is not valid or the
 // file cannot be written.
 bool ImageToIvrFile(const std::filesystem::path& path, const std::uint8_t* image,
-                    std::size_t length, const IvrLayout& layout);
+                    std::size_t length, const IvrLayout& layout, const IvrKeys& keys);
 
 }  // namespace sonoprog::ivr

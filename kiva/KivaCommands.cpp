@@ -7,18 +7,6 @@ namespace sonoprog::kiva {
 
 namespace {
 
-struct StatusText {
-    std::uint8_t status;
-    std::string_view text;
-};
-
-constexpr StatusText kDetectStatuses[] = {
-    {0x10, "VDD failed!"},
-    {0x11, "VPP failed!"},
-    {0x12, "I/O failed!"},
-    {0x20, "Device ID failed!"},
-};
-
 core::Packet packet(std::uint8_t code, std::uint8_t n = 0) {
     core::Packet p{};
     p[0] = code;
@@ -29,7 +17,7 @@ core::Packet packet(std::uint8_t code, std::uint8_t n = 0) {
 }  // namespace
 
 std::string_view KivaDetectMessage(std::uint8_t detectCode, std::uint8_t status) {
-    if (detectCode == kKivaDetectProgram && status == 0x10) return " VDD failed!";
+    if (detectCode == byte(Code::DetectProgram) && status == 0x10) return " VDD failed!";
     for (const auto& s : kDetectStatuses)
         if (s.status == status) return s.text;
     return "Failed!";
@@ -49,14 +37,14 @@ std::optional<std::uint8_t> KivaCommands::KivaDetect(std::uint8_t detectCode) {
 bool KivaCommands::KivaReadBlock(std::uint8_t n, std::uint8_t* out) {
     n = std::min<std::uint8_t>(n, kKivaBlock);
     core::Packet reply{};
-    if (!link_.Exchange(packet(kKivaReadBlock, n), reply)) return false;
+    if (!link_.Exchange(packet(byte(Code::ReadBlock), n), reply)) return false;
     std::memcpy(out, reply.data() + 16, n);
     return true;
 }
 
 bool KivaCommands::KivaProgramBlock(const std::uint8_t* data, std::uint8_t n) {
     n = std::min<std::uint8_t>(n, kKivaBlock);
-    core::Packet cmd = packet(kKivaProgramBlock, n);
+    core::Packet cmd = packet(byte(Code::ProgramBlock), n);
     std::memcpy(cmd.data() + 16, data, n);
     core::Packet reply{};
     return link_.Exchange(cmd, reply);

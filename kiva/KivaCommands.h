@@ -6,19 +6,9 @@
 #include <string_view>
 
 #include "core/WriterLink.h"
+#include "kiva/KivaProtocol.h"
 
 namespace sonoprog::kiva {
-
-inline constexpr std::size_t kKivaSize = 4096;  // the chip's whole memory, one image
-inline constexpr std::size_t kKivaBlock = 48;   // bytes 16..63 of a packet
-
-// Writer command codes of the Kiva300.
-inline constexpr std::uint8_t kKivaDetectRead = 0x20;
-inline constexpr std::uint8_t kKivaReadBlock = 0x21;
-inline constexpr std::uint8_t kKivaEndRead = 0x22;
-inline constexpr std::uint8_t kKivaDetectProgram = 0x23;
-inline constexpr std::uint8_t kKivaProgramBlock = 0x24;
-inline constexpr std::uint8_t kKivaEndProgram = 0x25;
 
 // The fail line for a non-zero detect status; the detect for programming
 // reports a failed supply check with its own leading blank.

@@ -43,8 +43,9 @@ std::string_view KivaConversionMessage(int result) {
 
 const core::FileDialogRequest KivaOperations::kImageDialog{"DAT file|*.dat", "dat"};
 
-KivaOperations::KivaOperations(KivaFields& fields, const core::OperationServices& services)
-    : fields_(fields), s_(services) {
+KivaOperations::KivaOperations(KivaFields& fields, const core::OperationServices& services,
+                               const ivr::IvrKeys& keys)
+    : fields_(fields), s_(services), keys_(keys) {
     if (s_.link) commands_.emplace(*s_.link);
 }
 
@@ -61,7 +62,7 @@ bool KivaOperations::loadImage(const core::ImageChoice& choose) {
         return false;
     }
     std::vector<std::uint8_t> image(kKivaSize);
-    const int result = ivr::IvrToImage(*path, image.data(), image.size());
+    const int result = ivr::IvrToImage(*path, image.data(), image.size(), keys_);
     if (result != ivr::kIvrOk) {
         // The fields keep the previous file, which later operations use.
         frame.fail(KivaConversionMessage(result));
@@ -95,7 +96,7 @@ std::optional<std::string> KivaOperations::appNote() {
 
 void KivaOperations::convertStep(core::OperationFrame& frame, std::uint8_t* image) {
     frame.step("  -> Open file...");
-    const int result = ivr::IvrToImage(fields_.loadFile, image, kKivaSize);
+    const int result = ivr::IvrToImage(fields_.loadFile, image, kKivaSize, keys_);
     if (result != ivr::kIvrOk)
         frame.fail(KivaConversionMessage(result));
     else
@@ -161,7 +162,7 @@ void KivaOperations::programPass(core::OperationFrame& frame, const std::uint8_t
 void KivaOperations::readingPass(core::OperationFrame& frame, std::string_view stepText,
                                  const std::uint8_t* expected, std::string_view mismatch,
                                  GaugeFormula gauge) {
-    if (frame.ok()) detectStep(frame, kKivaDetectRead);
+    if (frame.ok()) detectStep(frame, byte(Code::DetectRead));
     if (frame.ok()) {
         frame.step(stepText);
         comparePass(frame, expected, mismatch, gauge);
@@ -170,7 +171,7 @@ void KivaOperations::readingPass(core::OperationFrame& frame, std::string_view s
         frame.progress(100);
         frame.pass("Passed!");
     }
-    disableStep(frame, kKivaEndRead);
+    disableStep(frame, byte(Code::EndRead));
     frame.step("  -> Done!");
 }
 
@@ -186,7 +187,7 @@ bool KivaOperations::write() {
     std::vector<std::uint8_t> image(kKivaSize);
     core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ WRITE AND VERIFY ]");
     convertStep(frame, image.data());
-    if (frame.ok()) detectStep(frame, kKivaDetectProgram);
+    if (frame.ok()) detectStep(frame, byte(Code::DetectProgram));
     if (frame.ok()) {
         frame.step("  -> Write chip...");
         programPass(frame, image.data());
@@ -195,7 +196,7 @@ bool KivaOperations::write() {
         frame.progress(50);
         frame.pass("Passed!");
     }
-    disableStep(frame, kKivaEndProgram);
+    disableStep(frame, byte(Code::EndProgram));
     // A failed programming pass skips the whole reading pass.
     if (!frame.ok()) {
         frame.step("  -> Done!");

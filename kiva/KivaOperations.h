@@ -8,6 +8,7 @@
 #include "core/FileChooser.h"
 #include "core/OperationFrame.h"
 #include "core/OperationServices.h"
+#include "ivr/IvrKeys.h"
 #include "kiva/KivaCommands.h"
 
 namespace sonoprog::kiva {
@@ -37,7 +38,9 @@ public:
     static const core::FileDialogRequest kImageDialog;
 
     // Blank check, write and verify need services.link.
-    KivaOperations(KivaFields& fields, const core::OperationServices& services);
+    // DAT files are read with `keys`, the table the front end loaded at start-up.
+    KivaOperations(KivaFields& fields, const core::OperationServices& services,
+                   const ivr::IvrKeys& keys);
 
     // Load File of the DAT file at `path`, or of the path `choose` gives once
     // the heading is out (nullopt: the operator cancelled). True when a file
@@ -71,6 +74,7 @@ private:
 
     KivaFields& fields_;
     core::OperationServices s_;
+    ivr::IvrKeys keys_;
     std::optional<KivaCommands> commands_;  // over services.link, when there is one
 };
 

@@ -95,14 +95,11 @@ KivaPage::KivaPage(gui::TabEnvironment& env, QWidget* parent) : QWidget(parent),
     page->addWidget(RE_Kiva_State, 3);
     page->addWidget(CG_Kiva_Progress);
 
-    // An installation's own IvrKeys.bin lives beside the program.
-    ivr::setKeyFileFolder(env_.paths.programDir);
-
     report_ = std::make_unique<gui::TabReporting>(
         *RE_Kiva_State, *CG_Kiva_Progress,
         std::vector<QWidget*>{BT_Kiva_LoadFile, BT_Kiva_AppNote, BT_Kiva_Blank, BT_Kiva_Write,
                               BT_Kiva_Verify, env_.deviceSel, env_.pcMain});
-    operations_ = std::make_unique<KivaOperations>(fields_, report_->services(env_));
+    operations_ = std::make_unique<KivaOperations>(fields_, report_->services(env_), env_.ivrKeys);
 
     connect(BT_Kiva_LoadFile, &QPushButton::clicked, this, &KivaPage::BT_Kiva_LoadFileClick);
     connect(BT_Kiva_AppNote, &QPushButton::clicked, this, &KivaPage::BT_Kiva_AppNoteClick);

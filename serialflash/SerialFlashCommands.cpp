@@ -2,34 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <utility>
 
 namespace sonoprog::serialflash {
 
 namespace {
-
-using StatusText = std::pair<std::uint8_t, std::string_view>;
-
-constexpr std::string_view kOtherStatus = "Failed!";
-
-constexpr std::array<StatusText, 3> kDetectStatuses{{
-    {0x01, "Speed failed!"},
-    {0x02, "Manufacturer's ID failed!"},
-    {0x03, "Device ID failed!"},
-}};
-
-constexpr std::array<StatusText, 4> kEraseStatuses{{
-    {0x10, "Can not remove momory protect!"},
-    {0x20, "Can not write memory!"},
-    {0x21, "Can not start to erase memory!"},
-    {0x22, "Can not end of erase memory!"},
-}};
-
-constexpr std::array<StatusText, 3> kWriteStatuses{{
-    {0x10, "Can not write memory!"},
-    {0x11, "Can not start to write memory!"},
-    {0x12, "Can not end of write memory!"},
-}};
 
 template <std::size_t N>
 std::string_view lookupStatus(const std::array<StatusText, N>& table, std::uint8_t status) {
@@ -37,10 +15,6 @@ std::string_view lookupStatus(const std::array<StatusText, N>& table, std::uint8
         if (code == status) return text;
     return kOtherStatus;
 }
-
-// A "Number" beyond any real list would only make start-up spin through
-// millions of empty keys.
-constexpr std::int64_t kMaxListIndex = 65535;
 
 }  // namespace
 
@@ -69,12 +43,25 @@ NorDevice lookupDevice(const core::AppPaths& paths, std::string_view name) {
 }
 
 std::vector<std::string> listDeviceNames(const core::IniFile& ini) {
-    std::vector<std::string> names;
-    const std::int64_t number = std::min(ini.readInteger(kListSection, "Number", 0), kMaxListIndex);
-    for (std::int64_t i = 0; i <= number; ++i) {
-        std::string name = ini.readString(kListSection, "DevName" + std::to_string(i));
-        if (!name.empty()) names.push_back(std::move(name));
+    const std::int64_t number = ini.readInteger(kListSection, "Number", 0);
+    // Only keys that exist can hold a value, so walk those instead of every
+    // index: a Number of two billion must not keep start-up busy, and no
+    // smaller cap may hide a device that the list names.
+    std::map<std::int64_t, std::string> byIndex;
+    for (const std::string& key : ini.keyNames(kListSection)) {
+        if (key.size() <= 7 || key.compare(0, 7, "devname") != 0) continue;
+        const std::string digits = key.substr(7);
+        if (digits.find_first_not_of("0123456789") != std::string::npos) continue;
+        // Only the canonical decimal spelling is the key of index i.
+        if (digits.size() > 1 && digits[0] == '0') continue;
+        if (digits.size() > 18) continue;
+        const std::int64_t index = std::stoll(digits);
+        if (index > number) continue;
+        std::string name = ini.readString(kListSection, key);
+        if (!name.empty()) byIndex.emplace(index, std::move(name));
     }
+    std::vector<std::string> names;
+    for (auto& [index, name] : byIndex) names.push_back(std::move(name));
     return names;
 }
 
@@ -84,8 +71,8 @@ std::vector<NorDevice> listDevices(const core::IniFile& ini) {
     return devices;
 }
 
-bool NorCommands::send(std::uint8_t code) {
-    command_[0] = code;
+bool NorCommands::send(Code code) {
+    command_[0] = byte(code);
     return link_.Exchange(command_, reply_);
 }
 
@@ -98,29 +85,29 @@ std::string_view NorCommands::detect(std::uint8_t mid, std::uint8_t did) {
     command_[2] = kDetectParameter;
     command_[3] = mid;
     command_[4] = did;
-    if (!send(kCmdDetect)) return kUsbFailed;
+    if (!send(Code::Detect)) return kUsbFailed;
     return reply_[1] == 0 ? std::string_view{} : detectStatusMessage(reply_[1]);
 }
 
 std::string_view NorCommands::erase() {
-    if (!send(kCmdErase)) return kUsbFailed;
+    if (!send(Code::Erase)) return kUsbFailed;
     return reply_[1] == 0 ? std::string_view{} : eraseStatusMessage(reply_[1]);
 }
 
 std::string_view NorCommands::writeBlock(std::uint32_t address, std::uint8_t count) {
     setAddress(address, count);
-    if (!send(kCmdWriteBlock)) return kUsbFailed;
+    if (!send(Code::WriteBlock)) return kUsbFailed;
     return reply_[1] == 0 ? std::string_view{} : writeStatusMessage(reply_[1]);
 }
 
 const std::uint8_t* NorCommands::readBlock(std::uint32_t address, std::uint8_t count) {
     setAddress(address, count);
-    if (!send(kCmdReadBlock)) return nullptr;
+    if (!send(Code::ReadBlock)) return nullptr;
     return reply_.data() + kDataAt;
 }
 
 bool NorCommands::disable() {
-    return send(kCmdDisable);
+    return send(Code::Disable);
 }
 
 }  // namespace sonoprog::serialflash

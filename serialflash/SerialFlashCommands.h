@@ -9,31 +9,9 @@
 #include "core/AppPaths.h"
 #include "core/IniFile.h"
 #include "core/WriterLink.h"
+#include "serialflash/SerialFlashProtocol.h"
 
 namespace sonoprog::serialflash {
-
-// Writer command codes of the serial flash target.
-inline constexpr std::uint8_t kCmdDetect = 0x30;
-inline constexpr std::uint8_t kCmdErase = 0x31;
-inline constexpr std::uint8_t kCmdWriteBlock = 0x32;
-inline constexpr std::uint8_t kCmdReadBlock = 0x33;
-inline constexpr std::uint8_t kCmdDisable = 0x3F;
-
-// Byte 2 of chip detect; its meaning belongs to the Writer.
-inline constexpr std::uint8_t kDetectParameter = 0x10;
-
-inline constexpr std::size_t kAddressAt = 2;  // bytes 2-4, least significant first
-inline constexpr std::size_t kCountAt = 5;
-inline constexpr std::size_t kDataAt = 16;  // bytes 16-63
-inline constexpr std::size_t kBlockSize = 48;
-
-// Addresses travel in 24 bits: nothing at or above this can be reached
-// without wrapping onto the start of the chip.
-inline constexpr std::uint64_t kAddressSpace = 1ull << 24;
-
-inline constexpr std::string_view kListSection = "Series Flash List";
-inline constexpr std::string_view kUsbFailed = "USB failed!";
-inline constexpr std::string_view kNoDeviceInfo = "Failed to get device infomation!";
 
 // One entry of the device table: the device's own section of Setup.ini.
 struct NorDevice {
@@ -91,7 +69,7 @@ public:
     const core::Packet& command() const { return command_; }
 
 private:
-    bool send(std::uint8_t code);
+    bool send(Code code);
     void setAddress(std::uint32_t address, std::uint8_t count);
 
     core::WriterLink& link_;

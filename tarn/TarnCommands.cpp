@@ -8,38 +8,6 @@ namespace sonoprog::tarn {
 
 namespace {
 
-struct StatusRow {
-    Code code;
-    std::uint8_t status;  // 0 = any other non-zero status (always the command's last row)
-    const char* message;
-};
-
-// The Writer's status bytes and the messages they leave in the holder.
-constexpr StatusRow kStatusTable[] = {
-    {Code::Detect, 0x11, "   [X] VCC failed!"},
-    {Code::Detect, 0x12, "   [X] BUS failed!"},
-    {Code::Detect, 0x13, "   [X] I/O failed!"},
-    {Code::Detect, 0x21, "   [X] Chip does not enter reset mode!"},
-    {Code::Detect, 0x22, "   [X] Chip does not leave reset mode!"},
-    {Code::Detect, 0x30, "   [X] Reset failed!"},
-    {Code::Detect, 0x40, "   [X] Manufacturer ID failed!"},
-    {Code::Detect, 0x41, "   [X] Manufacturer ID failed!"},
-    {Code::Detect, 0, "   [X] Unknow failed!"},
-    {Code::ProgramFinish, 0x11, "Chip can not enter program mode!"},
-    {Code::ProgramFinish, 0x12, "Chip can not leave program mode!"},
-    {Code::ProgramFinish, 0x20, "Program over program failed!"},
-    {Code::ProgramFinish, 0, "Unknow failed!"},
-    {Code::ReadBegin, 0x01, "Chip can not enter read mode!"},
-    {Code::ReadBegin, 0x02, "Chip can not leave read mode!"},
-    {Code::ReadBegin, 0, "Unknow failed!"},
-    {Code::PageSum, 0x01, "Chip can not enter read mode!"},
-    {Code::PageSum, 0x02, "Chip can not leave read mode!"},
-    {Code::PageSum, 0, "Unknow failed!"},
-    {Code::SetMirror, 0x01, "   [X] Chip can not enter program mode!"},
-    {Code::SetMirror, 0x02, "   [X] Chip can not leave program mode!"},
-    {Code::SetMirror, 0, "   [X] Unknow failed!"},
-};
-
 void putPage(core::Packet& p, std::uint32_t page) {
     core::put24(p, 2, page);
 }

@@ -6,33 +6,9 @@
 #include <string>
 
 #include "core/WriterLink.h"
+#include "tarn/TarnProtocol.h"
 
 namespace sonoprog::tarn {
-
-// Chip geometry.
-inline constexpr std::size_t kPageSize = 1024;
-inline constexpr std::uint32_t kChipPages = 0x20000;       // 131,072
-inline constexpr std::uint32_t kUserPages = 0x1E480;       // pages 0..124,031
-inline constexpr std::uint32_t kFirstSparePage = 0x1E480;  // 124,032
-inline constexpr std::uint32_t kLastSparePage = 0x1FDFF;   // 130,559
-inline constexpr std::uint32_t kFirstMapPage = 0x1FE00;    // 130,560
-inline constexpr std::size_t kProgramTailSize = 32;        // 0xFF block after the page
-inline constexpr std::size_t kReadLeadSize = 128;          // unused block before the page
-
-enum class Code : std::uint8_t {
-    Detect = 0x10,
-    Release = 0x11,
-    ProgramBegin = 0x12,
-    ProgramFinish = 0x13,
-    ReadBegin = 0x14,
-    ReadFinish = 0x15,
-    SetMirror = 0x16,
-    PageSum = 0x17,
-};
-
-// Fixed parameters of the detect command.
-inline constexpr std::uint8_t kDetectParam1 = 0x45;
-inline constexpr std::uint8_t kDetectParam2 = 0xF1;
 
 // Where the mirror map records that spare page `spare` holds user page `bad`.
 struct MirrorEntry {
@@ -48,13 +24,6 @@ std::uint32_t pageSum(const std::uint8_t* page);
 // The message a failing status of a command leaves in the holder; a status the
 // command does not list gives its last row. Empty for codes without a table.
 const char* statusMessage(Code code, std::uint8_t status);
-
-inline constexpr const char* kUsbFailed = "USB failed!";
-inline constexpr const char* kUsbFailedMarked = "   [X] USB failed!";
-inline constexpr const char* kDeviceDetected = "   [O] Device: Tarn20";
-inline constexpr const char* kReleased = "   [O] Done";
-inline constexpr const char* kDataFailed = "Data failed!";
-inline constexpr const char* kCheckSumFailed = "CheckSum failed!";
 
 // The Tarn20 command set over the Writer link. Every operation leaves its
 // failure message in the holder and returns false; on success only detect and

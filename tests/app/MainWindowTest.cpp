@@ -21,7 +21,7 @@
 #include "tests/support/TempDir.h"
 
 using namespace sonoprog;
-using gui::MainWindow;
+using app::MainWindow;
 
 namespace {
 

@@ -7,22 +7,23 @@
 
 #include "app/StartupConfig.h"
 #include "core/IniFile.h"
+#include "serialflash/SerialFlashCommands.h"
 #include "tests/support/TempDir.h"
 
 using namespace sonoprog;
+using app::StartupMode;
+using app::TabVisibility;
 using core::IniFile;
-using core::StartupMode;
-using core::TabVisibility;
 using Names = std::vector<std::string>;
 
 namespace {
-core::StartupConfig configOf(const std::string& text) {
-    return core::readStartupConfig(IniFile::fromText(text));
+app::StartupConfig configOf(const std::string& text) {
+    return app::readStartupConfig(IniFile::fromText(text));
 }
 }  // namespace
 
 TEST(StartupConfig, MissingFileIsTheBrokenMode) {
-    auto config = core::readStartupConfig(IniFile::load("/no/such/folder/Setup.ini"));
+    auto config = app::readStartupConfig(IniFile::load("/no/such/folder/Setup.ini"));
     EXPECT_EQ(config.mode, StartupMode::Broken);
     EXPECT_TRUE(config.reportBroken);
     EXPECT_EQ(config.versionText, "Unknow");
@@ -99,6 +100,15 @@ TEST(StartupConfig, EmptyD3LeavesTheSerialFlashListUnread) {
     EXPECT_TRUE(config.serialFlashDevices.empty());
 }
 
+TEST(StartupConfig, TheWindowListsTheSerialFlashDevicesTheCommandLineKnows) {
+    const std::string text =
+        "[System]\nVersion=V\n[Device]\nD3=Series Flash\n[Series Flash List]\n"
+        "Number=70000\nDevName1=W25Q80\nDevName70000=FAR\nDevName70001=BEYOND\n";
+    const Names window = configOf(text).serialFlashDevices;
+    EXPECT_EQ(window, (Names{"W25Q80", "FAR"}));
+    EXPECT_EQ(window, sonoprog::serialflash::listDeviceNames(IniFile::fromText(text)));
+}
+
 TEST(StartupConfig, SerialFlashIndicesRunFromZeroToNumber) {
     const std::string head =
         "[System]\nVersion=V\n[Device]\nD3=Series Flash\n[Series Flash List]\n";
@@ -126,13 +136,13 @@ TEST(StartupConfig, HugeNumberDoesNotHang) {
 }
 
 TEST(StartupConfig, DeviceNamesSwitchTabsOnlyWhenExact) {
-    EXPECT_EQ(core::tabsForDevice("Kiva300"), (TabVisibility{true, false, false, false}));
-    EXPECT_EQ(core::tabsForDevice("Tarn20"), (TabVisibility{false, true, false, true}));
-    EXPECT_EQ(core::tabsForDevice("Series Flash"), (TabVisibility{false, false, true, true}));
-    EXPECT_EQ(core::tabsForDevice("tarn20"), TabVisibility{});
-    EXPECT_EQ(core::tabsForDevice("TARN20"), TabVisibility{});
-    EXPECT_EQ(core::tabsForDevice("Tarn20 "), TabVisibility{});
-    EXPECT_EQ(core::tabsForDevice(""), TabVisibility{});
+    EXPECT_EQ(app::tabsForDevice("Kiva300"), (TabVisibility{true, false, false, false}));
+    EXPECT_EQ(app::tabsForDevice("Tarn20"), (TabVisibility{false, true, false, true}));
+    EXPECT_EQ(app::tabsForDevice("Series Flash"), (TabVisibility{false, false, true, true}));
+    EXPECT_EQ(app::tabsForDevice("tarn20"), TabVisibility{});
+    EXPECT_EQ(app::tabsForDevice("TARN20"), TabVisibility{});
+    EXPECT_EQ(app::tabsForDevice("Tarn20 "), TabVisibility{});
+    EXPECT_EQ(app::tabsForDevice(""), TabVisibility{});
     auto config = configOf("[System]\nVersion=V\n[Device]\nD1=tarn20\nD2=Tarn20\n");
     EXPECT_EQ(config.devices, (Names{"tarn20", "Tarn20"}));
     EXPECT_EQ(config.tabs, TabVisibility{});
@@ -143,7 +153,7 @@ TEST(StartupConfig, BadFilesTakeDefaultsWithoutCrashing) {
     std::mt19937 random(7);
     std::vector<std::uint8_t> garbage(3 * 1024 * 1024);
     for (auto& b : garbage) b = static_cast<std::uint8_t>(random());
-    auto config = core::readStartupConfig(IniFile::load(dir.write("Setup.ini", garbage)));
+    auto config = app::readStartupConfig(IniFile::load(dir.write("Setup.ini", garbage)));
     EXPECT_EQ(config.mode, StartupMode::Broken);
 
     std::string mixed =
@@ -169,7 +179,7 @@ TEST(StartupConfig, IndentedLinesAreKeysNotContinuations) {
 TEST(ShippedSetup, DeviceTableIsComplete) {
     auto setup = IniFile::load(SONOPROG_SETUP_INI);
     ASSERT_TRUE(setup.loaded());
-    auto config = core::readStartupConfig(setup);
+    auto config = app::readStartupConfig(setup);
     EXPECT_EQ(config.mode, StartupMode::Normal);
     EXPECT_FALSE(config.versionText.empty());
     EXPECT_EQ(config.devices, (Names{"Tarn20", "Kiva300", "Series Flash"}));

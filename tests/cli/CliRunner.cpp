@@ -59,12 +59,20 @@ CliRun CliTest::run(std::vector<std::string> args, const std::string& writer) {
     return runCli(all);
 }
 
+std::filesystem::path cliProgram() {
+    return SONOPROG_CLI_PATH;
+}
+
 CliRun runCli(const std::vector<std::string>& args) {
+    return runProgram(SONOPROG_CLI_PATH, args);
+}
+
+CliRun runProgram(const std::filesystem::path& program, const std::vector<std::string>& args) {
     TempDir capture;
     const auto outPath = (capture.path() / "out").string();
     const auto errPath = (capture.path() / "err").string();
 
-    std::vector<std::string> argStore = {SONOPROG_CLI_PATH};
+    std::vector<std::string> argStore = {program.string()};
     argStore.insert(argStore.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : argStore) argv.push_back(a.data());

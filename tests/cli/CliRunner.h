@@ -22,6 +22,10 @@ struct CliRun {
 // standard output and error captured apart. NO_COLOR is set so that no test
 // depends on a terminal.
 CliRun runCli(const std::vector<std::string>& args);
+// The same with another program (a copy of sonoprog-cli in a folder of its own).
+CliRun runProgram(const std::filesystem::path& program, const std::vector<std::string>& args);
+// Where the built sonoprog-cli is.
+std::filesystem::path cliProgram();
 
 // The lines with the clock taken out: "Start: 04:50:07" reads "Start: HH:MM:SS"
 // and the stamp of a Temp file name "PGM_YYYYMMDD-HHMM".

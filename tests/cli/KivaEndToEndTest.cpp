@@ -4,9 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "core/NumberText.h"
+#include "ivr/Ivr2bin.h"
+#include "ivr/IvrEncoder.h"
 #include "tests/cli/CliRunner.h"
 
 using namespace sonoprog::test;
+namespace ivr = sonoprog::ivr;
 
 namespace {
 
@@ -15,6 +19,63 @@ class KivaCli : public CliTest {};
 }  // namespace
 
 // ---------------------------------------------------------------- Kiva300
+
+TEST_F(KivaCli, AKeyFileBesideTheProgramDecodesAsInTheWindow) {
+    // A copy of the program with an installation's own IvrKeys.bin beside it.
+    const auto installed = dir.path() / "installed";
+    std::filesystem::create_directories(installed);
+    const auto program = installed / "sonoprog-cli";
+    std::filesystem::copy_file(cliProgram(), program);
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    std::vector<std::uint8_t> keyBytes(ivr::kIvrKeyFileSize);
+    for (std::size_t i = 0; i < keyBytes.size(); ++i)
+        keyBytes[i] = static_cast<std::uint8_t>(i * 29 + 7);
+    dir.write("installed/IvrKeys.bin", keyBytes);
+    const ivr::IvrKeys ownKeys = ivr::IvrKeys::fromFolder(installed);
+    ASSERT_TRUE(ownKeys.fromKeyFile());
+
+    std::vector<std::uint8_t> image(4096);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13 + 5);
+    image[0] = 8;  // header length 16: the check word in bytes 14-15
+    image[1] = 0;
+    const auto dat = dir.path() / "own.dat";
+    ASSERT_TRUE(ivr::ImageToIvrFile(dat, image.data(), image.size(), {32, 16, 2064}, ownKeys));
+    const std::vector<std::uint8_t> unstamped = image;
+    const std::uint16_t word = ivr::ivrCheckWord(image.data(), image.size());
+    image[14] = static_cast<std::uint8_t>(word);
+    image[15] = static_cast<std::uint8_t>(word >> 8);
+    const std::string sumLine = "    [O] File check sum: " + sonoprog::core::hex4(word) + "\n";
+
+    const std::vector<std::string> common = {"--writer", dir.sim(), "--temp", dir.temp(), "--yes"};
+    auto with = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), common.begin(), common.end());
+        return args;
+    };
+    const auto decoded = dir.path() / "decoded.bin";
+    auto own = runProgram(program, with({"ivr", "decode", dat.string(), decoded.string()}));
+    ASSERT_EQ(own.status, 0) << own.err;
+    EXPECT_EQ(readFile(decoded), image);
+    auto load = runProgram(program, with({"kiva", "load", dat.string()}));
+    EXPECT_EQ(load.status, 0) << load.err;
+    EXPECT_NE(load.out.find(sumLine), std::string::npos) << load.out;
+
+    // The program without a key file reads the same file with the built-in keys.
+    auto plain = run({"--yes", "ivr", "decode", dat.string(), decoded.string()});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_NE(readFile(decoded), image);
+    auto plainLoad = run({"kiva", "load", dat.string()});
+    EXPECT_EQ(plainLoad.out.find(sumLine), std::string::npos) << plainLoad.out;
+
+    // Encoding takes the same table: the installed program's DAT decodes
+    // back under its keys.
+    const auto plainImage = dir.write("plain.bin", unstamped);
+    const auto reencoded = dir.path() / "again.dat";
+    auto encode =
+        runProgram(program, with({"ivr", "encode", plainImage.string(), reencoded.string(),
+                                  "--data-offset", "32", "--start", "16", "--end", "2064"}));
+    ASSERT_EQ(encode.status, 0) << encode.err;
+    EXPECT_EQ(readFile(reencoded), readFile(dat));
+}
 
 TEST_F(KivaCli, KivaWriteThenVerifyTheSampleDat) {
     const std::string dat = sample("kiva300-demo.dat");

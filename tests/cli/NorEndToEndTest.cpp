@@ -40,6 +40,24 @@ TEST_F(NorCli, NorDevicesListsTheSettingsInListOrder) {
     EXPECT_NE(missing.err.find("cannot read the settings file"), std::string::npos);
 }
 
+TEST_F(NorCli, TheListHasTheWindowsDevicesAtEveryIndex) {
+    // An index far past any fixed cap, as the window lists it at start-up.
+    dir.write("Setup.ini", std::string("[Series Flash List]\nNumber=70000\nDevName3=W25Q80\n"
+                                       "DevName70000=FAR\nDevName70001=BEYOND\n"
+                                       "[W25Q80]\nSize=1048576\nMID=0xEF\nDID=0x13\n"
+                                       "[FAR]\nSize=4096\nMID=0xEF\nDID=0x13\n"));
+    auto text = run({"nor", "devices"});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.out,
+              "W25Q80     1048576  0xEF  0x13\n"
+              "FAR           4096  0xEF  0x13\n");
+    auto far = run({"nor", "blank", "--device", "FAR"});
+    EXPECT_EQ(far.err.find("is not in the serial flash list"), std::string::npos) << far.err;
+    auto beyond = run({"nor", "blank", "--device", "BEYOND"});
+    EXPECT_EQ(beyond.status, 2);
+    EXPECT_NE(beyond.err.find("'BEYOND' is not in the serial flash list"), std::string::npos);
+}
+
 TEST_F(NorCli, NorWriteThenVerifyKeepTheChipAndAChangedImageFails) {
     std::vector<std::uint8_t> data(1000);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 3);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -63,20 +64,18 @@ std::vector<std::uint8_t> stamped(std::vector<std::uint8_t> img) {
 }
 
 struct IvrFixture : ::testing::Test {
-    IvrFixture() { ivr::setKeyFileFolder(noKeys.path()); }
-    ~IvrFixture() override { ivr::setKeyFileFolder({}); }
-
     int decode(const std::vector<std::uint8_t>& file, std::size_t n = kN) {
         const auto path = dir.write("voice.dat", file);
         out.assign(n, 0xAA);
-        return ivr::IvrToImage(path.string(), out.data(), n);
+        return ivr::IvrToImage(path.string(), out.data(), n, table);
     }
     void useTestKeys() {
         keys.write(ivr::kIvrKeyFileName, test::keyFileBytes(test::testKeys()));
-        ivr::setKeyFileFolder(keys.path());
+        table = ivr::IvrKeys::fromFolder(keys.path());
     }
 
     test::TempDir dir, noKeys, keys;
+    ivr::IvrKeys table = ivr::IvrKeys::fromFolder(noKeys.path());
     std::vector<std::uint8_t> out;
 };
 
@@ -88,10 +87,11 @@ std::vector<std::uint8_t> allFF(std::size_t n = kN) {
 
 TEST_F(IvrFixture, AFileThatCannotBeOpenedLeavesTheBufferAlone) {
     out.assign(kN, 0xAA);
-    EXPECT_EQ(ivr::IvrToImage((dir / "missing.dat").string(), out.data(), kN), ivr::kIvrCannotOpen);
+    EXPECT_EQ(ivr::IvrToImage((dir / "missing.dat").string(), out.data(), kN, table),
+              ivr::kIvrCannotOpen);
     EXPECT_EQ(out, std::vector<std::uint8_t>(kN, 0xAA));
-    EXPECT_EQ(ivr::IvrToImage(dir.path().string(), out.data(), kN), ivr::kIvrCannotOpen);
-    EXPECT_EQ(ivr::IvrToImage("", out.data(), kN), ivr::kIvrCannotOpen);
+    EXPECT_EQ(ivr::IvrToImage(dir.path().string(), out.data(), kN, table), ivr::kIvrCannotOpen);
+    EXPECT_EQ(ivr::IvrToImage("", out.data(), kN, table), ivr::kIvrCannotOpen);
     EXPECT_EQ(out, std::vector<std::uint8_t>(kN, 0xAA));
 }
 
@@ -212,7 +212,7 @@ TEST_F(IvrFixture, EncoderRoundTripsOverLayouts) {
     for (const auto& layout : layouts) {
         for (std::uint16_t headerLength : {16, 32, 0, 5000}) {
             const auto img = imageWithHeader(kN, headerLength, ++seed);
-            auto file = ivr::ImageToIvr(img.data(), img.size(), layout);
+            auto file = ivr::ImageToIvr(img.data(), img.size(), layout, table);
             ASSERT_TRUE(file.has_value());
             EXPECT_EQ(file->size(), static_cast<std::size_t>(layout.dataOffset) + kN);
             ASSERT_EQ(decode(*file), ivr::kIvrOk);
@@ -222,7 +222,7 @@ TEST_F(IvrFixture, EncoderRoundTripsOverLayouts) {
     }
     // Other image lengths round-trip too.
     const auto small = imageWithHeader(200, 16, 99);
-    auto file = ivr::ImageToIvr(small.data(), small.size(), {32, 8, 200});
+    auto file = ivr::ImageToIvr(small.data(), small.size(), {32, 8, 200}, table);
     ASSERT_TRUE(file.has_value());
     ASSERT_EQ(decode(*file, 200), ivr::kIvrOk);
     EXPECT_EQ(out, stamped(small));
@@ -230,36 +230,36 @@ TEST_F(IvrFixture, EncoderRoundTripsOverLayouts) {
 
 TEST_F(IvrFixture, EncipheredBytesDifferFromThePlainOnes) {
     const auto img = imageWithHeader(kN, 16, 42);
-    auto file = ivr::ImageToIvr(img.data(), img.size(), {32, 0, 4096});
+    auto file = ivr::ImageToIvr(img.data(), img.size(), {32, 0, 4096}, table);
     ASSERT_TRUE(file.has_value());
     EXPECT_FALSE(std::equal(img.begin() + 16, img.end(), file->begin() + 48));
 }
 
 TEST_F(IvrFixture, EncoderRefusesLayoutsItCannotWrite) {
     const auto img = imageWithHeader(kN, 16, 1);
-    EXPECT_FALSE(ivr::ImageToIvr(img.data(), kN, {31, 0, 0}));
-    EXPECT_FALSE(ivr::ImageToIvr(img.data(), kN, {-5, 0, 0}));
-    EXPECT_FALSE(ivr::ImageToIvr(img.data(), kN, {32, -8, 0}));
-    EXPECT_FALSE(ivr::ImageToIvr(img.data(), kN, {32, 16, 8}));
-    EXPECT_FALSE(ivr::ImageToIvr(img.data(), kN, {32, 0, 12}));
-    EXPECT_FALSE(ivr::ImageToIvr(img.data(), kN, {32, 4088, 4104}));
-    EXPECT_FALSE(ivr::ImageToIvrFile(dir / "x.dat", img.data(), kN, {32, 0, 12}));
+    EXPECT_FALSE(ivr::ImageToIvr(img.data(), kN, {31, 0, 0}, table));
+    EXPECT_FALSE(ivr::ImageToIvr(img.data(), kN, {-5, 0, 0}, table));
+    EXPECT_FALSE(ivr::ImageToIvr(img.data(), kN, {32, -8, 0}, table));
+    EXPECT_FALSE(ivr::ImageToIvr(img.data(), kN, {32, 16, 8}, table));
+    EXPECT_FALSE(ivr::ImageToIvr(img.data(), kN, {32, 0, 12}, table));
+    EXPECT_FALSE(ivr::ImageToIvr(img.data(), kN, {32, 4088, 4104}, table));
+    EXPECT_FALSE(ivr::ImageToIvrFile(dir / "x.dat", img.data(), kN, {32, 0, 12}, table));
     EXPECT_FALSE(std::filesystem::exists(dir / "x.dat"));
     // A disk that is full when the last bytes go out is a failure too.
-    EXPECT_FALSE(ivr::ImageToIvrFile("/dev/full", img.data(), 64, {32, 0, 16}));
-    EXPECT_TRUE(ivr::ImageToIvrFile(dir / "y.dat", img.data(), kN, {32, 0, 16}));
+    EXPECT_FALSE(ivr::ImageToIvrFile("/dev/full", img.data(), 64, {32, 0, 16}, table));
+    EXPECT_TRUE(ivr::ImageToIvrFile(dir / "y.dat", img.data(), kN, {32, 0, 16}, table));
     out.assign(kN, 0);
-    EXPECT_EQ(ivr::IvrToImage((dir / "y.dat").string(), out.data(), kN), ivr::kIvrOk);
+    EXPECT_EQ(ivr::IvrToImage((dir / "y.dat").string(), out.data(), kN, table), ivr::kIvrOk);
     EXPECT_EQ(out, stamped(img));
 }
 
 TEST_F(IvrFixture, AKeyFileOfExactly256BytesReplacesTheBuiltInKeys) {
     const auto img = imageWithHeader(kN, 16, 77);
-    auto builtIn = ivr::ImageToIvr(img.data(), kN, {32, 0, 4096});
+    auto builtIn = ivr::ImageToIvr(img.data(), kN, {32, 0, 4096}, table);
     ASSERT_TRUE(builtIn.has_value());
 
     useTestKeys();
-    auto underFile = ivr::ImageToIvr(img.data(), kN, {32, 0, 4096});
+    auto underFile = ivr::ImageToIvr(img.data(), kN, {32, 0, 4096}, table);
     ASSERT_TRUE(underFile.has_value());
     EXPECT_NE(*builtIn, *underFile);
     ASSERT_EQ(decode(*underFile), ivr::kIvrOk);
@@ -277,16 +277,35 @@ TEST_F(IvrFixture, AKeyFileOfExactly256BytesReplacesTheBuiltInKeys) {
         auto bytes = test::keyFileBytes(test::testKeys());
         bytes.resize(size, 0x5A);
         keys.write(ivr::kIvrKeyFileName, bytes);
-        ivr::setKeyFileFolder(keys.path());
+        table = ivr::IvrKeys::fromFolder(keys.path());
         ASSERT_EQ(decode(*builtIn), ivr::kIvrOk) << size;
         EXPECT_EQ(out, stamped(img)) << size;
     }
     // A folder named like the key file is no key file.
     std::filesystem::remove(keys / ivr::kIvrKeyFileName);
     std::filesystem::create_directory(keys / ivr::kIvrKeyFileName);
-    ivr::setKeyFileFolder(keys.path());
+    table = ivr::IvrKeys::fromFolder(keys.path());
     ASSERT_EQ(decode(*builtIn), ivr::kIvrOk);
     EXPECT_EQ(out, stamped(img));
+}
+
+TEST_F(IvrFixture, OnlyARegularKeyFileOfTheRightSizeReplacesTheKeys) {
+    EXPECT_FALSE(ivr::IvrKeys::fromFolder(keys.path()).fromKeyFile());  // none there
+    EXPECT_FALSE(ivr::IvrKeys::fromFolder({}).fromKeyFile());
+    // A FIFO in its place must not hold up the start of the program.
+    ASSERT_EQ(::mkfifo((keys / ivr::kIvrKeyFileName).c_str(), 0600), 0);
+    EXPECT_FALSE(ivr::IvrKeys::fromFolder(keys.path()).fromKeyFile());
+    std::filesystem::remove(keys / ivr::kIvrKeyFileName);
+    useTestKeys();
+    EXPECT_TRUE(table.fromKeyFile());
+    // A table is a value: a copy keeps its keys when the file changes later.
+    const ivr::IvrKeys kept = table;
+    keys.write(ivr::kIvrKeyFileName, std::vector<std::uint8_t>(ivr::kIvrKeyFileSize, 0x11));
+    const std::uint8_t plain[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    std::uint8_t a[8], b[8];
+    kept.encipherBlock(3, plain, a);
+    ivr::IvrKeys::fromFolder(keys.path()).encipherBlock(3, plain, b);
+    EXPECT_FALSE(std::equal(a, a + 8, b));
 }
 
 TEST_F(IvrFixture, NegativeDataOffsetLeavesPositionsWithoutDataFF) {
@@ -380,23 +399,23 @@ TEST_F(IvrFixture, HugeAndExtremeFieldsStayInsideTheBuffer) {
     for (std::size_t n : {0, 1, 2, 5, 7}) {
         out.assign(n + 4, 0xAA);
         const auto path = dir.write("tiny.dat", dat(32, 0, 8, img));
-        EXPECT_EQ(ivr::IvrToImage(path.string(), out.data(), n), ivr::kIvrOk);
+        EXPECT_EQ(ivr::IvrToImage(path.string(), out.data(), n, table), ivr::kIvrOk);
         EXPECT_TRUE(std::all_of(out.begin() + n, out.end(), [](auto b) { return b == 0xAA; }));
     }
 }
 
 TEST_F(IvrFixture, StreamsAreReadFromTheirStart) {
     const auto img = imageWithHeader(kN, 16, 14);
-    auto file = ivr::ImageToIvr(img.data(), kN, {32, 64, 128});
+    auto file = ivr::ImageToIvr(img.data(), kN, {32, 64, 128}, table);
     ASSERT_TRUE(file.has_value());
     std::FILE* f = fmemopen(file->data(), file->size(), "rb");
     ASSERT_NE(f, nullptr);
     std::fgetc(f);
     out.assign(kN, 0);
-    EXPECT_EQ(ivr::IvrStreamToImage(f, out.data(), kN), ivr::kIvrOk);
+    EXPECT_EQ(ivr::IvrStreamToImage(f, out.data(), kN, table), ivr::kIvrOk);
     std::fclose(f);
     EXPECT_EQ(out, stamped(img));
-    EXPECT_EQ(ivr::IvrStreamToImage(nullptr, out.data(), kN), ivr::kIvrCannotOpen);
+    EXPECT_EQ(ivr::IvrStreamToImage(nullptr, out.data(), kN, table), ivr::kIvrCannotOpen);
 }
 
 namespace {
@@ -425,7 +444,7 @@ struct CountingSource {
 
 TEST_F(IvrFixture, TheFileIsReadInPiecesOfAtMost1024Bytes) {
     const auto img = imageWithHeader(kN, 16, 15);
-    auto file = ivr::ImageToIvr(img.data(), kN, {32, 512, 2560});
+    auto file = ivr::ImageToIvr(img.data(), kN, {32, 512, 2560}, table);
     ASSERT_TRUE(file.has_value());
     file->resize(file->size() + 20000, 0x77);  // data well past the image
     CountingSource source;
@@ -435,7 +454,7 @@ TEST_F(IvrFixture, TheFileIsReadInPiecesOfAtMost1024Bytes) {
     ASSERT_NE(f, nullptr);
     std::setvbuf(f, nullptr, _IONBF, 0);
     out.assign(kN, 0);
-    EXPECT_EQ(ivr::IvrStreamToImage(f, out.data(), kN), ivr::kIvrOk);
+    EXPECT_EQ(ivr::IvrStreamToImage(f, out.data(), kN, table), ivr::kIvrOk);
     std::fclose(f);
     EXPECT_EQ(out, stamped(img));
     ASSERT_FALSE(source.reads.empty());

@@ -71,14 +71,12 @@ struct KivaFixture : ::testing::Test {
         writer.addChip(chip);
         writer.setLogging(true);
         link.Open();
-        ivr::setKeyFileFolder(noKeys.path());
     }
-    ~KivaFixture() override { ivr::setKeyFileFolder({}); }
 
     std::string writeDat(const std::string& name, const std::vector<std::uint8_t>& img,
                          ivr::IvrLayout layout = {32, 16, 2064}) {
         const auto path = dir / name;
-        EXPECT_TRUE(ivr::ImageToIvrFile(path, img.data(), img.size(), layout));
+        EXPECT_TRUE(ivr::ImageToIvrFile(path, img.data(), img.size(), layout, keyTable));
         return path.string();
     }
     std::vector<std::uint8_t> blockCounts(std::uint8_t code) const {
@@ -112,7 +110,8 @@ struct KivaFixture : ::testing::Test {
     kiva::KivaFields fields;
     core::AppPaths paths = core::AppPaths::forFolder(noKeys.path());
     core::OperationServices services{log, lock, yield, prompter, clock, paths, &link};
-    kiva::KivaOperations ops{fields, services};
+    ivr::IvrKeys keyTable = ivr::IvrKeys::fromFolder(noKeys.path());
+    kiva::KivaOperations ops{fields, services, keyTable};
 
     // Load File and Application Note as the window runs them.
     bool loadFile() {

@@ -157,7 +157,7 @@ TEST_F(TabFixture, LoadFileFillsTheFieldsAndWriteUsesThem) {
     img[14] = 0x34;
     img[15] = 0x12;
     const auto path = dir / "voice.dat";
-    ASSERT_TRUE(ivr::ImageToIvrFile(path, img.data(), img.size(), {32, 0, 0}));
+    ASSERT_TRUE(ivr::ImageToIvrFile(path, img.data(), img.size(), {32, 0, 0}, ivr::IvrKeys()));
     files.openAnswers = {path.string()};
     tab->BT_Kiva_LoadFileClick();
     EXPECT_EQ(tab->ED_Kiva_LoadFile->text(), QString::fromStdString(path.string()));

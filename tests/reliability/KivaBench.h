@@ -17,18 +17,17 @@ namespace sonoprog::test {
 // A Kiva300 DAT file on the bench (part of it enciphered) and the image the
 // converter makes of it, which is what the chip must end up holding.
 struct KivaBench {
+    // No key file beside the program: the converter's built-in keys.
+    ivr::IvrKeys keys;
     explicit KivaBench(const TempDir& dir) : image(sweepImage(kiva::kKivaSize, 0x6B)) {
-        // No key file beside the program: the converter's built-in keys.
-        ivr::setKeyFileFolder(dir.path());
         const std::uint16_t word = ivr::ivrCheckWord(image.data(), image.size());
         image[14] = static_cast<std::uint8_t>(word);
         image[15] = static_cast<std::uint8_t>(word >> 8);
         const auto path = dir / "voice.dat";
-        ivr::ImageToIvrFile(path, image.data(), image.size(), ivr::IvrLayout{32, 16, 2064});
+        ivr::ImageToIvrFile(path, image.data(), image.size(), ivr::IvrLayout{32, 16, 2064}, keys);
         fields.loadFile = path.string();
         fields.checkSum = core::hex4(word);
     }
-    ~KivaBench() { ivr::setKeyFileFolder({}); }
     KivaBench(const KivaBench&) = delete;
     KivaBench& operator=(const KivaBench&) = delete;
 

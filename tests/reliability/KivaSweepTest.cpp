@@ -20,7 +20,8 @@ struct KivaRig : test::OperationRig {
 
     RunRecord run(KivaOp op, const test::Arm& arm, std::uint64_t spoil) {
         kiva::KivaOperations ops(
-            bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link});
+            bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link},
+            bench.keys);
         if (op == KivaOp::Verify) chip->memory().write(0, bench.image.data(), bench.image.size());
         if (spoil != 0) {
             const std::size_t at = (spoil - 1) % kiva::kKivaSize;
@@ -56,10 +57,11 @@ SweepOperation kivaOperation(KivaOp op, std::string name) {
     SweepOperation s;
     s.name = std::move(name);
     // A write that fails while programming ends programming; all else ends reading.
-    s.closingCodes = {kiva::kKivaEndRead, kiva::kKivaEndProgram};
+    s.closingCodes = {kiva::byte(kiva::Code::EndRead), kiva::byte(kiva::Code::EndProgram)};
     s.closingTail = {"  -> Done!"};
-    s.codes = {kiva::kKivaDetectRead, kiva::kKivaReadBlock, kiva::kKivaDetectProgram,
-               kiva::kKivaProgramBlock, kiva::kKivaEndProgram};
+    s.codes = {kiva::byte(kiva::Code::DetectRead), kiva::byte(kiva::Code::ReadBlock),
+               kiva::byte(kiva::Code::DetectProgram), kiva::byte(kiva::Code::ProgramBlock),
+               kiva::byte(kiva::Code::EndProgram)};
     s.run = [op](const test::Arm& arm, std::uint64_t spoil) {
         KivaRig rig;
         return rig.run(op, arm, spoil);

@@ -55,10 +55,12 @@ struct NorRig : test::OperationRig {
 SweepOperation norOperation(NorOp op, std::string name) {
     SweepOperation s;
     s.name = std::move(name);
-    s.closingCodes = {serialflash::kCmdDisable};
+    s.closingCodes = {serialflash::byte(serialflash::Code::Disable)};
     s.closingTail = {"  -> Disable chip...", "  -> Done!"};
-    s.codes = {serialflash::kCmdDetect, serialflash::kCmdErase, serialflash::kCmdWriteBlock,
-               serialflash::kCmdReadBlock};
+    s.codes = {serialflash::byte(serialflash::Code::Detect),
+               serialflash::byte(serialflash::Code::Erase),
+               serialflash::byte(serialflash::Code::WriteBlock),
+               serialflash::byte(serialflash::Code::ReadBlock)};
     s.run = [op](const test::Arm& arm, std::uint64_t spoil) {
         NorRig rig;
         return rig.run(op, arm, spoil);

@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 #endif
 #ifdef SONOPROG_FUZZ_STARTUP
     // What the window's creation event makes of the file.
-    const core::StartupConfig config = core::readStartupConfig(ini);
+    const app::StartupConfig config = app::readStartupConfig(ini);
     sink = sink + config.devices.size() + config.serialFlashDevices.size() +
            config.supportedDevices.size() + config.versionText.size();
 #endif

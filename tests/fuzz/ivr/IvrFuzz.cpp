@@ -9,13 +9,16 @@
 
 namespace {
 
+// The built-in table: the converter's bounds do not depend on the keys.
+const sonoprog::ivr::IvrKeys keys;
+
 void convert(const std::uint8_t* data, std::size_t size, std::size_t length) {
     // fmemopen refuses an empty buffer: an empty file is a temporary one.
     std::vector<std::uint8_t> file(data, data + size);
     std::FILE* f = size == 0 ? std::tmpfile() : fmemopen(file.data(), size, "rb");
     if (!f) std::abort();
     std::vector<std::uint8_t> image(length, 0xAA);
-    const int result = sonoprog::ivr::IvrStreamToImage(f, image.data(), image.size());
+    const int result = sonoprog::ivr::IvrStreamToImage(f, image.data(), image.size(), keys);
     std::fclose(f);
     if (result != sonoprog::ivr::kIvrOk && result != sonoprog::ivr::kIvrNotIvr) std::abort();
     if (result == sonoprog::ivr::kIvrNotIvr)

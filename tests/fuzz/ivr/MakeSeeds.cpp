@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
             image[i] = static_cast<std::uint8_t>(i * 37 + 11);
         image[0] = static_cast<std::uint8_t>(s.firstWord);
         image[1] = static_cast<std::uint8_t>(s.firstWord >> 8);
-        if (!sonoprog::ivr::ImageToIvrFile(folder / s.name, image.data(), image.size(), s.layout)) {
+        if (!sonoprog::ivr::ImageToIvrFile(folder / s.name, image.data(), image.size(), s.layout,
+                                           sonoprog::ivr::IvrKeys())) {
             std::fprintf(stderr, "cannot write %s\n", s.name);
             return 1;
         }

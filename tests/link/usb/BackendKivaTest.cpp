@@ -17,7 +17,8 @@ struct KivaOverUsb : test::BackendFixture {
     std::shared_ptr<sim::KivaChip> chip;
     test::KivaBench bench;
     kiva::KivaOperations ops{
-        bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link}};
+        bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link},
+        bench.keys};
 };
 
 }  // namespace
@@ -32,7 +33,7 @@ TEST_F(KivaOverUsb, BlankCheckWriteAndVerifyPassEndToEnd) {
     EXPECT_TRUE(prompter.boxes.empty());
     writer->withWriter([](sim::VirtualWriter& w) {
         EXPECT_TRUE(w.protocolErrors().empty());
-        EXPECT_EQ(w.commandCodes().back(), kiva::kKivaEndRead);
+        EXPECT_EQ(w.commandCodes().back(), kiva::byte(kiva::Code::EndRead));
         return true;
     });
 }

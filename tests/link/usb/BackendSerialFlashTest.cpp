@@ -43,7 +43,7 @@ TEST_F(NorOverUsb, BlankCheckWriteAndVerifyPassEndToEnd) {
     EXPECT_TRUE(prompter.boxes.empty());
     writer->withWriter([](sim::VirtualWriter& w) {
         EXPECT_TRUE(w.protocolErrors().empty());
-        EXPECT_EQ(w.commandCodes().back(), serialflash::kCmdDisable);
+        EXPECT_EQ(w.commandCodes().back(), serialflash::byte(serialflash::Code::Disable));
     });
 }
 

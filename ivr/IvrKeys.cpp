@@ -3,15 +3,17 @@
 // without loading the legacy provider, so the warning is silenced here only.
 #define OPENSSL_SUPPRESS_DEPRECATED 1
 
-#include "ivr/IvrCipher.h"
+#include "ivr/IvrKeys.h"
 
+#include <openssl/crypto.h>
 #include <openssl/des.h>
 
 #include <array>
+#include <cstdio>
 #include <cstring>
+#include <system_error>
 
 #include "core/FileHandle.h"
-#include "ivr/Ivr2bin.h"
 
 namespace sonoprog::ivr {
 
@@ -56,80 +58,67 @@ constexpr std::uint8_t kMaskedKeys[kIvrKeyCount][8] = {
     {0x07, 0x86, 0x07, 0x2F, 0x69, 0x3C, 0xE5, 0x17},
 };
 
-struct KeyTable {
-    bool ready = false;
-    DES_key_schedule schedules[kIvrKeyCount];
-};
-
-KeyTable& table() {
-    static KeyTable t;
-    return t;
-}
-
-std::filesystem::path& keyFolder() {
-    static std::filesystem::path folder;
-    return folder;
-}
-
-// The key file counts only when it is exactly 256 bytes long.
-bool readKeyFile(std::uint8_t (&keys)[kIvrKeyCount][8]) {
-    if (keyFolder().empty()) return false;
-    core::FilePtr f = core::openForReading(keyFolder() / kIvrKeyFileName);
-    if (!f) return false;
-    std::uint8_t bytes[kIvrKeyFileSize + 1];
-    const std::size_t got = std::fread(bytes, 1, sizeof bytes, f.get());
-    if (got != kIvrKeyFileSize) return false;
-    std::memcpy(keys, bytes, kIvrKeyFileSize);
-    return true;
-}
-
-KeyTable& readyTable() {
-    KeyTable& t = table();
-    if (t.ready) return t;
-    std::uint8_t keys[kIvrKeyCount][8];
-    if (!readKeyFile(keys)) {
-        for (std::size_t k = 0; k < kIvrKeyCount; ++k)
-            for (std::size_t i = 0; i < 8; ++i) keys[k][i] = kMaskedKeys[k][i] ^ kKeyMasks[i];
-    }
-    for (std::size_t k = 0; k < kIvrKeyCount; ++k) {
-        DES_cblock block;
-        std::memcpy(block, keys[k], 8);
-        // The keys are used as they are; their parity bits carry no meaning.
-        DES_set_key_unchecked(&block, &t.schedules[k]);
-    }
-    std::memset(keys, 0, sizeof keys);
-    t.ready = true;
-    return t;
-}
-
-void runBlock(int key, const std::uint8_t in[8], std::uint8_t out[8], int direction) {
-    DES_cblock input, output;
-    std::memcpy(input, in, 8);
-    DES_ecb_encrypt(&input, &output, &readyTable().schedules[key], direction);
-    std::memcpy(out, output, 8);
+IvrKeys::Table builtInTable() {
+    IvrKeys::Table keys{};
+    for (std::size_t k = 0; k < kIvrKeyCount; ++k)
+        for (std::size_t i = 0; i < 8; ++i)
+            keys[k][i] = static_cast<std::uint8_t>(kMaskedKeys[k][i] ^ kKeyMasks[i]);
+    return keys;
 }
 
 }  // namespace
 
-void setKeyFileFolder(const std::filesystem::path& folder) {
-    keyFolder() = folder;
-    detail::resetKeyTable();
+struct IvrKeys::Schedules {
+    DES_key_schedule keys[kIvrKeyCount];
+};
+
+IvrKeys::IvrKeys() : IvrKeys(builtInTable()) {}
+
+IvrKeys::IvrKeys(const Table& keys) {
+    auto schedules = std::make_shared<Schedules>();
+    for (std::size_t k = 0; k < kIvrKeyCount; ++k) {
+        DES_cblock block;
+        std::memcpy(block, keys[k].data(), 8);
+        // The keys are used as they are; their parity bits carry no meaning.
+        DES_set_key_unchecked(&block, &schedules->keys[k]);
+        OPENSSL_cleanse(block, sizeof block);
+    }
+    schedules_ = std::move(schedules);
 }
 
-namespace detail {
-
-void decipherBlock(int key, const std::uint8_t in[8], std::uint8_t out[8]) {
-    runBlock(key, in, out, DES_DECRYPT);
+IvrKeys IvrKeys::fromFolder(const std::filesystem::path& folder) {
+    if (folder.empty()) return IvrKeys();
+    // Only a regular file counts: a FIFO or a device there must not hold up
+    // the start of the program.
+    std::error_code ec;
+    const auto path = folder / kIvrKeyFileName;
+    if (!std::filesystem::is_regular_file(path, ec)) return IvrKeys();
+    core::FilePtr f = core::openForReading(path);
+    if (!f) return IvrKeys();
+    std::uint8_t bytes[kIvrKeyFileSize + 1];
+    const std::size_t got = std::fread(bytes, 1, sizeof bytes, f.get());
+    if (got != kIvrKeyFileSize) return IvrKeys();
+    Table keys{};
+    for (std::size_t k = 0; k < kIvrKeyCount; ++k) std::memcpy(keys[k].data(), bytes + 8 * k, 8);
+    OPENSSL_cleanse(bytes, sizeof bytes);
+    IvrKeys table(keys);
+    OPENSSL_cleanse(keys.data(), sizeof keys);
+    table.fromKeyFile_ = true;
+    return table;
 }
 
-void encipherBlock(int key, const std::uint8_t in[8], std::uint8_t out[8]) {
-    runBlock(key, in, out, DES_ENCRYPT);
+void IvrKeys::decipherBlock(int key, const std::uint8_t in[8], std::uint8_t out[8]) const {
+    DES_cblock input, output;
+    std::memcpy(input, in, 8);
+    DES_ecb_encrypt(&input, &output, &schedules_->keys[key], DES_DECRYPT);
+    std::memcpy(out, output, 8);
 }
 
-void resetKeyTable() {
-    table().ready = false;
+void IvrKeys::encipherBlock(int key, const std::uint8_t in[8], std::uint8_t out[8]) const {
+    DES_cblock input, output;
+    std::memcpy(input, in, 8);
+    DES_ecb_encrypt(&input, &output, &schedules_->keys[key], DES_ENCRYPT);
+    std::memcpy(out, output, 8);
 }
-
-}  // namespace detail
 
 }  // namespace sonoprog::ivr

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// The Kiva300 target of the Writer: its memory, command codes and detect
+// statuses, as data.
+namespace sonoprog::kiva {
+
+inline constexpr std::size_t kKivaSize = 4096;  // the chip's whole memory, one image
+inline constexpr std::size_t kKivaBlock = 48;   // bytes 16..63 of a packet
+
+// Writer command codes of the Kiva300.
+enum class Code : std::uint8_t {
+    DetectRead = 0x20,
+    ReadBlock = 0x21,
+    EndRead = 0x22,
+    DetectProgram = 0x23,
+    ProgramBlock = 0x24,
+    EndProgram = 0x25,
+};
+// The code as it goes into byte 0 of a command packet.
+constexpr std::uint8_t byte(Code code) {
+    return static_cast<std::uint8_t>(code);
+}
+
+// A detect status and its fail line.
+struct StatusText {
+    std::uint8_t status;
+    std::string_view text;
+};
+
+inline constexpr StatusText kDetectStatuses[] = {
+    {0x10, "VDD failed!"},
+    {0x11, "VPP failed!"},
+    {0x12, "I/O failed!"},
+    {0x20, "Device ID failed!"},
+};
+
+}  // namespace sonoprog::kiva

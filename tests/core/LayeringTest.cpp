@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+// The folders of the program and the layer each stands on. A file may include
+// from its own folder and from folders of lower layers only; two folders of
+// one layer stay apart. A new folder gets its row here (a new subsystem sits
+// on the chips' layer or just above it).
+namespace {
+
+const std::map<std::string, int> kLayers = {
+    {"core", 0},                                                  // plain C++, no Qt
+    {"link", 1}, {"ivr", 1},                                      // the Writer, the DAT format
+    {"sim", 2},  {"gui", 2},                                      // virtual Writer, widgets
+    {"tarn", 3}, {"serialflash", 3}, {"kiva", 3}, {"editor", 3},  // chips, Sound Editor
+    {"app", 9},  {"cli", 9},                                      // the two front ends
+};
+
+// Folders that are not part of the layered program.
+bool exempt(const std::filesystem::path& folder) {
+    const std::string name = folder.filename().string();
+    return name.empty() || name[0] == '.' || name == "tests" || name == "bench" ||
+           std::filesystem::exists(folder / "CMakeCache.txt");  // a build folder
+}
+
+bool sourceFile(const std::filesystem::path& p) {
+    const std::string ext = p.extension().string();
+    return ext == ".h" || ext == ".cpp" || ext == ".hpp" || ext == ".cc";
+}
+
+std::string readAll(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct Finding {
+    std::string file;  // relative to the source folder
+    std::string what;
+};
+
+// Every include and namespace of the tree that breaks the rules, one finding each.
+std::vector<Finding> layeringFindings(const std::filesystem::path& root) {
+    static const std::regex includeRx(R"re(#\s*include\s*"([^"/]+)/[^"]*")re");
+    static const std::regex namespaceRx(R"(namespace\s+sonoprog::(\w+)\s*\{)");
+    std::vector<Finding> out;
+    for (const auto& top : std::filesystem::directory_iterator(root)) {
+        if (!top.is_directory() || exempt(top.path())) continue;
+        const std::string folder = top.path().filename().string();
+        bool hasSources = false;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(top.path())) {
+            if (!entry.is_regular_file() || !sourceFile(entry.path())) continue;
+            hasSources = true;
+            const std::string rel = std::filesystem::relative(entry.path(), root).string();
+            const std::string text = readAll(entry.path());
+            const auto own = kLayers.find(folder);
+            for (std::sregex_iterator m(text.begin(), text.end(), includeRx), end; m != end; ++m) {
+                const std::string target = (*m)[1];
+                if (target == folder || own == kLayers.end()) continue;
+                const auto other = kLayers.find(target);
+                if (other == kLayers.end()) continue;  // not a folder of the program
+                if (other->second >= own->second)
+                    out.push_back(
+                        {rel, m->str() + " (" + folder + " may not include from " + target + ")"});
+            }
+            // Declarations of other folders' classes (forward declarations) are
+            // fine; a file defines its own things in its folder's namespace.
+            if (own != kLayers.end()) {
+                bool opensOwn = false, opensAny = false;
+                for (std::sregex_iterator m(text.begin(), text.end(), namespaceRx), end; m != end;
+                     ++m) {
+                    opensAny = true;
+                    if ((*m)[1] == folder) opensOwn = true;
+                }
+                if (opensAny && !opensOwn)
+                    out.push_back({rel, "declares nothing in namespace sonoprog::" + folder});
+            }
+        }
+        if (hasSources && kLayers.find(folder) == kLayers.end())
+            out.push_back({folder + "/", "has no layer: give it a row in this test's table"});
+    }
+    return out;
+}
+
+TEST(Layering, IncludesRunDownwardAndEachFolderKeepsItsNamespace) {
+    const std::filesystem::path root = SONOPROG_SOURCE_DIR;
+    ASSERT_TRUE(std::filesystem::exists(root / "core")) << root;
+    std::ostringstream report;
+    for (const Finding& f : layeringFindings(root)) report << f.file << ": " << f.what << "\n";
+    EXPECT_EQ(report.str(), "");
+}
+
+TEST(Layering, AnUpwardIncludeIsNamedWithItsFile) {
+    // The check itself, on a small tree: a link file reaching up into a chip
+    // folder, two chips reaching into each other, and a folder without a row.
+    const auto root = std::filesystem::temp_directory_path() /
+                      ("sonoprog-layering-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(root);
+    auto put = [&](const std::string& rel, const std::string& text) {
+        std::filesystem::create_directories((root / rel).parent_path());
+        std::ofstream(root / rel) << text;
+    };
+    put("core/Base.h", "namespace sonoprog::core {}\n");
+    put("link/Up.cpp",
+        "#include \"core/Base.h\"\n#include \"tarn/TarnCommands.h\"\n"
+        "namespace sonoprog::link {}\n");
+    put("kiva/Side.cpp", "#include \"tarn/TarnProtocol.h\"\nnamespace sonoprog::kiva {}\n");
+    put("app/Window.h",
+        "namespace sonoprog::gui { class LogPane; }\nnamespace sonoprog::core {}\n");
+    put("gang/Loop.cpp", "namespace sonoprog::gang {}\n");
+    put("tests/core/AnyTest.cpp", "#include \"app/Window.h\"\n");
+    const auto found = layeringFindings(root);
+    std::filesystem::remove_all(root);
+
+    std::vector<std::string> lines;
+    for (const Finding& f : found) lines.push_back(f.file + ": " + f.what);
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(
+        lines,
+        (std::vector<std::string>{
+            "app/Window.h: declares nothing in namespace sonoprog::app",
+            "gang/: has no layer: give it a row in this test's table",
+            "kiva/Side.cpp: #include \"tarn/TarnProtocol.h\" (kiva may not include from tarn)",
+            "link/Up.cpp: #include \"tarn/TarnCommands.h\" (link may not include from tarn)",
+        }));
+}
+
+}  // namespace
