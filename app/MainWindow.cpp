@@ -18,6 +18,7 @@
 #include "core/IniFile.h"
 #include "editor/EditorPage.h"
 #include "kiva/KivaPage.h"
+#include "production/ProductionPage.h"
 #include "serialflash/SerialFlashPage.h"
 #include "tarn/TarnPage.h"
 
@@ -283,6 +284,12 @@ void MainWindow::FormCreate() {
             break;
     }
     LB_Info_DevSupport->setText(gui::fromLocal(config.supportedDevices));
+    // The production bench is an addition: without the key the window is as it always was.
+    const auto bench = production::readProductionSettings(setup);
+    if (bench.enabled && config.mode != StartupMode::Broken) {
+        PAGE_Production = new production::ProductionPage(*env_, link_, bench, PC_Main);
+        PC_Main->addTab(PAGE_Production, QStringLiteral("Production"));
+    }
     paths_.ensureTemp();
 }
 

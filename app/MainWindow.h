@@ -28,6 +28,9 @@ class KivaPage;
 namespace sonoprog::editor {
 class EditorPage;
 }
+namespace sonoprog::production {
+class ProductionPage;
+}
 
 namespace sonoprog::app {
 
@@ -56,6 +59,8 @@ public:
     tarn::TarnPage* PAGE_Tarn_WRT = nullptr;
     serialflash::SerialFlashPage* PAGE_NOR_WRT = nullptr;
     editor::EditorPage* PAGE_Sound_Editor = nullptr;
+    // Only when Setup.ini has [Production] Enabled=1; the last tab then.
+    production::ProductionPage* PAGE_Production = nullptr;
 
     QFrame* PN_Info_1 = nullptr;
     QLabel* LB_Info_WrtName = nullptr;

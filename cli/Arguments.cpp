@@ -1,5 +1,7 @@
 #include "cli/Arguments.h"
 
+#include <algorithm>
+
 #include "core/NumberText.h"
 
 namespace sonoprog::cli {
@@ -15,13 +17,24 @@ constexpr OptionRule text(std::string_view name, bool required = false) {
     return {name, OptionKind::Text, required, 0};
 }
 
+constexpr OptionRule flag(std::string_view name) {
+    return {name, OptionKind::Flag, false, 0};
+}
+
 // Global options that take a value.
 bool isValuedGlobal(std::string_view name) {
-    return name == "writer" || name == "setup" || name == "temp";
+    return name == "writer" || name == "setup" || name == "temp" || name == "records";
 }
 
 bool isFlagGlobal(std::string_view name) {
     return name == "yes" || name == "json" || name == "help" || name == "version";
+}
+
+bool isFlagOption(std::string_view name) {
+    for (const auto& c : commandTable())
+        for (const auto& o : c.options)
+            if (o.name == name && o.kind == OptionKind::Flag) return true;
+    return false;
 }
 
 bool isAnyCommandOption(std::string_view name) {
@@ -36,12 +49,11 @@ std::string placeholder(const OptionRule& o) {
 }
 
 std::string commandName(const CommandRule& c) {
-    if (c.action.empty()) return std::string(c.family);
-    return std::string(c.family) + " " + std::string(c.action);
+    return c.action.empty() ? std::string(c.family)
+                            : std::string(c.family) + " " + std::string(c.action);
 }
 
-// A family with an empty action is a command of one word ("writers").
-const CommandRule* singleWordCommand(std::string_view family) {
+const CommandRule* oneWordCommand(std::string_view family) {
     for (const auto& c : commandTable())
         if (c.family == family && c.action.empty()) return &c;
     return nullptr;
@@ -52,7 +64,7 @@ std::string actionsOf(std::string_view family) {
     for (const auto& c : commandTable()) {
         if (c.family != family) continue;
         if (!list.empty()) list += ", ";
-        list += c.action;
+        list += c.action.empty() ? std::string("(none)") : std::string(c.action);
     }
     return list;
 }
@@ -85,6 +97,16 @@ const std::vector<CommandRule>& commandTable() {
          {"IMAGE", "OUT.dat"},
          {number("data-offset", true, 0x7FFF), number("start", true, 0x7FFFFFFF),
           number("end", true, 0x7FFFFFFF)}},
+        {"job",
+         "new",
+         {"JOB.json"},
+         {text("target", true), text("image", true), text("device"), text("name"), number("start"),
+          number("count"), number("info-page"), number("allow-error"), flag("blank")}},
+        {"job", "show", {"JOB.json"}, {}},
+        {"produce", "", {"JOB.json"}, {number("units"), text("trigger"), text("operator")}},
+        {"records", "", {}, {text("job"), text("since"), flag("csv")}},
+        {"records", "summary", {}, {text("job")}},
+        {"production", "password", {}, {}},
     };
     return table;
 }
@@ -103,16 +125,17 @@ std::optional<std::string> Invocation::text(std::string_view name) const {
 
 std::string usageText() {
     std::string u =
-        "Usage: sonoprog-cli [--writer usb|sim|sim:DIR] [--setup FILE] [--temp DIR] [--yes] "
-        "[--json] COMMAND ...\n";
+        "Usage: sonoprog-cli [--writer usb|sim|sim:DIR] [--setup FILE] [--temp DIR] "
+        "[--records FILE] [--yes] [--json] COMMAND ...\n";
     for (const auto& c : commandTable()) {
         std::string line = "  " + std::string(c.family);
-        line.resize(9, ' ');
+        // Actions line up after the short family names; a long one takes one blank.
+        if (!c.action.empty()) line.resize(std::max<std::size_t>(line.size() + 1, 9), ' ');
         line += std::string(c.action);
-        while (!line.empty() && line.back() == ' ') line.pop_back();
         for (auto a : c.arguments) line += " " + std::string(a);
         for (const auto& o : c.options) {
-            std::string opt = "--" + std::string(o.name) + " " + placeholder(o);
+            std::string opt = "--" + std::string(o.name);
+            if (o.kind != OptionKind::Flag) opt += " " + placeholder(o);
             line += o.required ? " " + opt : " [" + opt + "]";
         }
         u += line + "\n";
@@ -124,6 +147,8 @@ std::string usageText() {
          "           usb:serial=TEXT  the Writer reporting this serial number\n"
          "  --setup FILE              settings file instead of Setup.ini beside the program\n"
          "  --temp DIR                folder for the log files instead of Temp beside the program\n"
+         "  --records FILE            the production records database (default:\n"
+         "                            $XDG_STATE_HOME/sonoprog/records.sqlite)\n"
          "  --yes                     answer Yes to every question (default: No)\n"
          "  --json                    one JSON object per log line\n"
          "  --help, --version\n"
@@ -168,6 +193,10 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             if (name == "version") inv.version = true;
             continue;
         }
+        if (!value && !isValuedGlobal(name) && isFlagOption(name)) {
+            valuelessCommandOptions.push_back(name);
+            continue;
+        }
         if (!value) {
             if (i + 1 >= args.size()) {
                 if (isValuedGlobal(name)) return fail("option '--" + name + "' needs a value");
@@ -182,9 +211,9 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
                 return fail("'--writer " + *value +
                             "': expected usb, sim or sim:DIR (or usb:PORT, usb:serial=TEXT)");
             inv.writer = *choice;
-        } else if (name == "setup" || name == "temp") {
+        } else if (name == "setup" || name == "temp" || name == "records") {
             if (value->empty()) return fail("option '--" + name + "' needs a value");
-            (name == "setup" ? inv.setup : inv.temp) = *value;
+            (name == "setup" ? inv.setup : name == "temp" ? inv.temp : inv.records) = *value;
         } else {
             commandOptions.emplace_back(name, *value);
         }
@@ -193,20 +222,22 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     if (inv.help || inv.version) return {inv, {}};
     if (words.empty()) return fail("no command given");
     const std::string& family = words[0];
-    inv.command = singleWordCommand(family);
-    if (!inv.command) {
-        if (actionsOf(family).empty()) return fail("unknown command '" + family + "'");
-        if (words.size() < 2) return fail("'" + family + "' needs one of: " + actionsOf(family));
+    if (actionsOf(family).empty()) return fail("unknown command '" + family + "'");
+    if (words.size() >= 2)
         for (const auto& c : commandTable())
-            if (c.family == family && c.action == words[1]) inv.command = &c;
-        if (!inv.command)
-            return fail("unknown command '" + family + " " + words[1] + "' (" + family +
-                        " takes: " + actionsOf(family) + ")");
-    }
+            if (c.family == family && !c.action.empty() && c.action == words[1]) inv.command = &c;
+    // A command of one word ("produce JOB.json") takes what follows as its arguments.
+    std::size_t firstArgument = 2;
+    if (!inv.command && (inv.command = oneWordCommand(family))) firstArgument = 1;
+    if (!inv.command && words.size() < 2)
+        return fail("'" + family + "' needs one of: " + actionsOf(family));
+    if (!inv.command)
+        return fail("unknown command '" + family + " " + words[1] + "' (" + family +
+                    " takes: " + actionsOf(family) + ")");
     const CommandRule& cmd = *inv.command;
     const std::string name = commandName(cmd);
 
-    inv.arguments.assign(words.begin() + (cmd.action.empty() ? 1 : 2), words.end());
+    inv.arguments.assign(words.begin() + static_cast<std::ptrdiff_t>(firstArgument), words.end());
     if (inv.arguments.size() < cmd.arguments.size())
         return fail("'" + name + "' needs " + std::string(cmd.arguments[inv.arguments.size()]));
     if (inv.arguments.size() > cmd.arguments.size())
@@ -221,12 +252,19 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         return nullptr;
     };
     for (const auto& optName : valuelessCommandOptions) {
-        if (!findOption(optName)) return fail("'" + name + "': unknown option '--" + optName + "'");
+        const OptionRule* rule = findOption(optName);
+        if (!rule) return fail("'" + name + "': unknown option '--" + optName + "'");
+        if (rule->kind == OptionKind::Flag) {
+            inv.flags[optName] = true;
+            continue;
+        }
         return fail("option '--" + optName + "' needs a value");
     }
     for (const auto& [optName, value] : commandOptions) {
         const OptionRule* rule = findOption(optName);
         if (!rule) return fail("'" + name + "': unknown option '--" + optName + "'");
+        if (rule->kind == OptionKind::Flag)
+            return fail("option '--" + optName + "' takes no value");
         if (rule->kind == OptionKind::Text) {
             if (value.empty()) return fail("option '--" + optName + "' needs a value");
             inv.texts[optName] = value;

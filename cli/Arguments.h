@@ -11,7 +11,7 @@
 
 namespace sonoprog::cli {
 
-enum class OptionKind { Number, Text };
+enum class OptionKind { Number, Text, Flag };
 
 struct OptionRule {
     std::string_view name;  // without the leading "--"
@@ -22,7 +22,7 @@ struct OptionRule {
 
 struct CommandRule {
     std::string_view family;                  // "tarn"
-    std::string_view action;                  // "write"
+    std::string_view action;                  // "write"; empty for a command of one word
     std::vector<std::string_view> arguments;  // "IMAGE", in order, all required
     std::vector<OptionRule> options;
 };
@@ -35,6 +35,7 @@ struct Invocation {
     core::WriterOption writer;
     std::optional<std::string> setup;
     std::optional<std::string> temp;
+    std::optional<std::string> records;  // the records database instead of the default
     bool yes = false;
     bool json = false;
     bool help = false;
@@ -47,6 +48,8 @@ struct Invocation {
 
     std::optional<std::uint64_t> number(std::string_view name) const;
     std::optional<std::string> text(std::string_view name) const;
+    bool flag(std::string_view name) const { return flags.count(std::string(name)) > 0; }
+    std::map<std::string, bool, std::less<>> flags;
 };
 
 struct ParseResult {

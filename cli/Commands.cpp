@@ -9,6 +9,10 @@ int runCommand(Session& session) {
     if (cmd.family == "kiva") return runKiva(session);
     if (cmd.family == "editor") return runEditor(session);
     if (cmd.family == "writers") return runWriters(session);
+    if (cmd.family == "job") return runJob(session);
+    if (cmd.family == "produce") return runProduceCommand(session);
+    if (cmd.family == "records") return runRecords(session);
+    if (cmd.family == "production") return runProduction(session);
     return runIvr(session);
 }
 

@@ -11,5 +11,9 @@ int runKiva(Session& session);
 int runEditor(Session& session);
 int runIvr(Session& session);
 int runWriters(Session& session);
+int runJob(Session& session);
+int runProduceCommand(Session& session);
+int runRecords(Session& session);
+int runProduction(Session& session);
 
 }  // namespace sonoprog::cli

@@ -2,19 +2,12 @@
 
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QUrl>
-#include <QVBoxLayout>
 
-#include "gui/Gauge.h"
-#include "gui/LogPane.h"
 #include "ivr/Ivr2bin.h"
 
 namespace sonoprog::kiva {
@@ -23,83 +16,24 @@ void QtDocumentOpener::openDocument(const std::string& path) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(gui::fromLocal(path)));
 }
 
-namespace {
-
-template <typename T>
-T* named(T* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-QPushButton* button(const char* name, const char* caption) {
-    auto* b = named(new QPushButton(QString::fromLatin1(caption)), name);
-    b->setMinimumSize(120, 30);
-    return b;
-}
-
-QLineEdit* readOnlyField(const char* name) {
-    auto* e = named(new QLineEdit, name);
-    e->setReadOnly(true);
-    // Out of the focus chain: when the lock disables the focused button, the
-    // focus does not land in a field and select its text.
-    e->setFocusPolicy(Qt::NoFocus);
-    return e;
-}
-
-}  // namespace
-
-KivaPage::KivaPage(gui::TabEnvironment& env, QWidget* parent) : QWidget(parent), env_(env) {
-    setObjectName(QStringLiteral("PAGE_Kiva_WRT"));
-    resize(775, 555);
-
-    ED_Kiva_LoadFile = readOnlyField("ED_Kiva_LoadFile");
-    ED_Kiva_ChkSum = readOnlyField("ED_Kiva_ChkSum");
-    ED_Kiva_ChkSum->setMaximumWidth(120);
-    BT_Kiva_LoadFile = button("BT_Kiva_LoadFile", "Load File");
-    BT_Kiva_AppNote = button("BT_Kiva_AppNote", "Application Note");
-    BT_Kiva_Blank = button("BT_Kiva_Blank", "Blank Check");
-    BT_Kiva_Write = button("BT_Kiva_Write", "Write");
-    BT_Kiva_Verify = button("BT_Kiva_Verify", "Verify");
-    ME_Kiva_DatInfo = named(new QPlainTextEdit, "ME_Kiva_DatInfo");
+KivaPage::KivaPage(gui::TabEnvironment& env, QWidget* parent)
+    : gui::WriterPage("PAGE_Kiva_WRT", "RE_Kiva_State", "CG_Kiva_Progress", parent), env_(env) {
+    ED_Kiva_LoadFile = addFileField("ED_Kiva_LoadFile", "DAT File");
+    BT_Kiva_LoadFile = addLoadButton("BT_Kiva_LoadFile");
+    ED_Kiva_ChkSum = addField("ED_Kiva_ChkSum", "Check Sum", 0);
+    BT_Kiva_Blank = addAction("BT_Kiva_Blank", "Blank Check", Action::BlankCheck);
+    BT_Kiva_Write = addAction("BT_Kiva_Write", "Write", Action::Write);
+    BT_Kiva_Verify = addAction("BT_Kiva_Verify", "Verify", Action::Verify);
+    BT_Kiva_AppNote = addAction("BT_Kiva_AppNote", "Application Note", Action::Extra);
+    ME_Kiva_DatInfo = new QPlainTextEdit;
     ME_Kiva_DatInfo->setReadOnly(true);
-    RE_Kiva_State = named(new gui::LogPane, "RE_Kiva_State");
-    CG_Kiva_Progress = named(new gui::Gauge, "CG_Kiva_Progress");
+    addSideField(ME_Kiva_DatInfo, "ME_Kiva_DatInfo", "DAT Info");
+    RE_Kiva_State = pane();
+    CG_Kiva_Progress = gauge();
 
-    auto* fileBox = new QGroupBox(QStringLiteral("DAT File"));
-    auto* fileGrid = new QGridLayout(fileBox);
-    fileGrid->addWidget(new QLabel(QStringLiteral("File")), 0, 0);
-    fileGrid->addWidget(ED_Kiva_LoadFile, 0, 1, 1, 2);
-    fileGrid->addWidget(BT_Kiva_LoadFile, 0, 3);
-    fileGrid->addWidget(new QLabel(QStringLiteral("Check Sum")), 1, 0);
-    fileGrid->addWidget(ED_Kiva_ChkSum, 1, 1);
-    fileGrid->addWidget(BT_Kiva_AppNote, 1, 3);
-    fileGrid->setColumnStretch(2, 1);
-
-    auto* infoBox = new QGroupBox(QStringLiteral("DAT Info"));
-    auto* infoLayout = new QVBoxLayout(infoBox);
-    infoLayout->addWidget(ME_Kiva_DatInfo);
-
-    auto* actions = new QVBoxLayout;
-    actions->addWidget(BT_Kiva_Blank);
-    actions->addWidget(BT_Kiva_Write);
-    actions->addWidget(BT_Kiva_Verify);
-    actions->addStretch(1);
-
-    auto* middle = new QHBoxLayout;
-    middle->addWidget(infoBox, 1);
-    middle->addLayout(actions);
-
-    auto* page = new QVBoxLayout(this);
-    page->addWidget(fileBox);
-    page->addLayout(middle, 2);
-    page->addWidget(RE_Kiva_State, 3);
-    page->addWidget(CG_Kiva_Progress);
-
-    report_ = std::make_unique<gui::TabReporting>(
-        *RE_Kiva_State, *CG_Kiva_Progress,
-        std::vector<QWidget*>{BT_Kiva_LoadFile, BT_Kiva_AppNote, BT_Kiva_Blank, BT_Kiva_Write,
-                              BT_Kiva_Verify, env_.deviceSel, env_.pcMain});
-    operations_ = std::make_unique<KivaOperations>(fields_, report_->services(env_), env_.ivrKeys);
+    makeReporting({BT_Kiva_LoadFile, BT_Kiva_AppNote, BT_Kiva_Blank, BT_Kiva_Write, BT_Kiva_Verify,
+                   env_.deviceSel, env_.pcMain});
+    operations_ = std::make_unique<KivaOperations>(fields_, report().services(env_), env_.ivrKeys);
 
     connect(BT_Kiva_LoadFile, &QPushButton::clicked, this, &KivaPage::BT_Kiva_LoadFileClick);
     connect(BT_Kiva_AppNote, &QPushButton::clicked, this, &KivaPage::BT_Kiva_AppNoteClick);

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "gui/QtServices.h"
-#include "gui/TabReporting.h"
+#include "gui/WriterPage.h"
 #include "kiva/KivaOperations.h"
 
 class QLineEdit;
@@ -27,8 +27,8 @@ public:
     void openDocument(const std::string& path) override;
 };
 
-// The "Kiva300 Writer" page (PAGE_Kiva_WRT).
-class KivaPage final : public QWidget {
+// The "Kiva300 Writer" page (PAGE_Kiva_WRT), on the writer page template.
+class KivaPage final : public gui::WriterPage {
     Q_OBJECT
 public:
     explicit KivaPage(gui::TabEnvironment& env, QWidget* parent = nullptr);
@@ -40,8 +40,8 @@ public:
     void BT_Kiva_WriteClick();
     void BT_Kiva_VerifyClick();
 
-    void LockKivaTab() { report_->lock().lock(); }
-    void UnlockKivaTab() { report_->lock().unlock(); }
+    void LockKivaTab() { report().lock().lock(); }
+    void UnlockKivaTab() { report().lock().unlock(); }
 
     // Where Application Note sends its document; nullptr = the desktop.
     void setDocumentOpener(DocumentOpener* opener) { documentOpener_ = opener; }
@@ -65,7 +65,6 @@ private:
     void run(Operation operation);
 
     gui::TabEnvironment& env_;
-    std::unique_ptr<gui::TabReporting> report_;
     KivaFields fields_;
     QtDocumentOpener desktop_;
     DocumentOpener* documentOpener_ = nullptr;

@@ -24,6 +24,7 @@ SONOPROG_TEST_PACKAGES=(
     postgresql  # a line's records server (the tests start a throw-away one)
     file        # the package build's shared-library check, see scripts/test-package
     jq          # bench/run reads the benchmark results (JSON)
+    libcsv-dev  # the records tests read the CSV export with a standard parser
 )
 
 # What scripts/screenshots needs on top of the program's packages: a virtual

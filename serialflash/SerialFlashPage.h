@@ -4,9 +4,8 @@
 #include <functional>
 #include <memory>
 
-#include "gui/LogPane.h"
 #include "gui/QtServices.h"
-#include "gui/TabReporting.h"
+#include "gui/WriterPage.h"
 #include "serialflash/SerialFlashOperations.h"
 
 class QComboBox;
@@ -15,10 +14,10 @@ class QPushButton;
 
 namespace sonoprog::serialflash {
 
-// The "Series Flash Writer" page (PAGE_NOR_WRT): a thin front end over
-// SerialFlashOperations. Each handler copies the fields in, runs the
-// operation and shows what it changed.
-class SerialFlashPage final : public QWidget {
+// The "Series Flash Writer" page (PAGE_NOR_WRT), on the writer page template:
+// a thin front end over SerialFlashOperations. Each handler copies the fields
+// in, runs the operation and shows what it changed.
+class SerialFlashPage final : public gui::WriterPage {
     Q_OBJECT
 public:
     explicit SerialFlashPage(gui::TabEnvironment& env, QWidget* parent = nullptr);
@@ -37,8 +36,8 @@ public:
     void BT_NOR_WriteClick();
     void BT_NOR_VerifyClick();
 
-    void LockNORTab() { report_->lock().lock(); }
-    void UnlockNORTab() { report_->lock().unlock(); }
+    void LockNORTab() { report().lock().lock(); }
+    void UnlockNORTab() { report().lock().unlock(); }
 
 private:
     SerialFlashFields readFields() const;
@@ -57,8 +56,6 @@ private:
     QPushButton* BT_NOR_Verify = nullptr;
     gui::LogPane* RE_NOR_State = nullptr;
     gui::Gauge* CG_NOR_Progress = nullptr;
-
-    std::unique_ptr<gui::TabReporting> report_;
 };
 
 }  // namespace sonoprog::serialflash

@@ -76,12 +76,24 @@ PersistentWriterResult openPersistentWriter(const std::filesystem::path& dir, un
         {kSerialFlashFile, chips.serialFlash->memory(), kSerialFlashFileName, "serial flash"},
         {kKiva300File, chips.kiva->memory(), kKiva300FileName, "Kiva300"},
     };
+    // Chips that come and go through the socket are fresh each time and leave
+    // with their unit: nothing of them is kept in the folder.
+    if (settings.socket) chipFiles = 0;
     for (const Backed& b : backed) {
         if (!(chipFiles & b.flag)) continue;
         if (!attach(b.memory, dir / b.file, b.name, result.error)) return result;
     }
     if (settings.failFrom != 0) writer->failFrom(settings.failFrom);
     writer->setRoundTripUs(settings.roundTripUs);
+    if (settings.socket) {
+        auto socket = std::make_unique<SocketModel>(*settings.socket);
+        socket->setInsertHandler([chips] {
+            chips.tarn->memory().erase();
+            chips.serialFlash->memory().erase();
+            chips.kiva->memory().erase();
+        });
+        writer->setSocket(std::move(socket));
+    }
     result.writer = std::move(writer);
     return result;
 }

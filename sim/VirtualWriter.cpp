@@ -123,12 +123,21 @@ void VirtualWriter::runCommand(const Packet& command) {
     phases_.clear();
     phaseIndex_ = 0;
     phaseOwner_ = nullptr;
+    if (socket_) {
+        if (auto status = socket_->beforeCommand(command[0])) {
+            reply[1] = *status;
+            pendingReply_ = reply;
+            socket_->afterCommand(command[0], *status);
+            return;
+        }
+    }
     for (const auto& chip : chips_) {
         if (!chip->handles(command[0])) continue;
         auto announced = chip->command(command, reply);
         phases_.assign(announced.begin(), announced.end());
         phaseOwner_ = chip.get();
         pendingReply_ = reply;
+        if (socket_) socket_->afterCommand(command[0], reply[1]);
         return;
     }
     reply[1] = kUnknownCommandStatus;

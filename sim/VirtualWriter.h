@@ -10,6 +10,7 @@
 
 #include "link/WriterDevice.h"
 #include "sim/ChipModel.h"
+#include "sim/Socket.h"
 
 namespace sonoprog::sim {
 
@@ -47,6 +48,11 @@ public:
     VirtualWriter();
 
     void addChip(std::shared_ptr<ChipModel> chip);
+
+    // Models the socket (chips going in and out); without one a chip is
+    // always there. The Writer answers detects for an empty socket itself.
+    void setSocket(std::unique_ptr<SocketModel> socket) { socket_ = std::move(socket); }
+    SocketModel* socket() { return socket_.get(); }
 
     // --- the cable ---
     bool plugged() const { return plugged_; }
@@ -113,6 +119,7 @@ private:
                         const std::uint8_t* previous, std::size_t length);
 
     std::vector<std::shared_ptr<ChipModel>> chips_;
+    std::unique_ptr<SocketModel> socket_;
     std::function<void()> deviceChange_;
     std::function<void(std::uint64_t)> hook_;
     WireFaultHook wireHook_;

@@ -31,6 +31,12 @@ public:
     }
 
     void pageList(const char* section, const char* key, std::vector<std::uint32_t>& pages) {
+        numberList(section, key, 0, kTarnPageCount - 1, pages);
+    }
+
+    // A comma-separated list of numbers within min..max; others are passed over.
+    void numberList(const char* section, const char* key, std::uint32_t min, std::uint32_t max,
+                    std::vector<std::uint32_t>& out) {
         std::string text = ini_.readString(section, key);
         std::string_view rest = text;
         while (!rest.empty()) {
@@ -39,11 +45,11 @@ public:
             rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
             if (item.empty()) continue;
             auto value = core::parseSettingInteger(item, false);
-            if (!value || *value < 0 || *value >= kTarnPageCount) {
-                warn(section, key, std::string(item), 0, kTarnPageCount - 1);
+            if (!value || *value < min || *value > max) {
+                warn(section, key, std::string(item), min, max);
                 continue;
             }
-            pages.push_back(static_cast<std::uint32_t>(*value));
+            out.push_back(static_cast<std::uint32_t>(*value));
         }
     }
 
@@ -75,6 +81,15 @@ WriterSettings readWriterSettings(const core::IniFile& ini) {
     s.failFrom = r.number("Writer", "FailFrom", 0, UINT64_MAX >> 1).value_or(0);
     s.roundTripUs = static_cast<std::uint32_t>(
         r.number("Writer", "RoundTripUs", 0, kMaxRoundTripUs).value_or(0));
+    if (ini.hasSection("Socket")) {
+        SocketScript socket;
+        socket.units =
+            static_cast<std::uint32_t>(r.number("Socket", "Units", 0, kMaxSocketUnits).value_or(0));
+        std::vector<std::uint32_t> bad;
+        r.numberList("Socket", "Bad", 1, kMaxSocketUnits, bad);
+        socket.bad.insert(bad.begin(), bad.end());
+        s.socket = socket;
+    }
     return s;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/IniFile.h"
+#include "sim/Socket.h"
 
 namespace sonoprog::sim {
 
@@ -30,6 +31,9 @@ struct WriterSettings {
     // [Writer] RoundTripUs: the modelled link time of each exchange and each
     // bulk block, in microseconds; 0 = answers at once
     std::uint32_t roundTripUs = 0;
+    // [Socket]: chips going in and out for a production run; without the
+    // section a chip is always in the socket.
+    std::optional<SocketScript> socket;
 
     std::vector<std::string> warnings;
 };
@@ -39,6 +43,7 @@ inline constexpr std::uint32_t kTarnPageCount = 131072;
 inline constexpr std::uint32_t kMaxRoundTripUs = 1000000;
 inline constexpr std::uint32_t kDefaultNorSize = 16u * 1024 * 1024;
 // Addresses travel in 24 bits, so no serial flash chip is larger.
+inline constexpr std::uint32_t kMaxSocketUnits = 1000000;
 inline constexpr std::uint32_t kMaxNorSize = 16u * 1024 * 1024;
 
 WriterSettings readWriterSettings(const core::IniFile& ini);

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "gui/QtServices.h"
-#include "gui/TabReporting.h"
+#include "gui/WriterPage.h"
 #include "tarn/TarnOperations.h"
 
 class QFrame;
@@ -13,11 +13,11 @@ class QPushButton;
 
 namespace sonoprog::tarn {
 
-// The "Tarn20 Writer" page (PAGE_Tarn_WRT): the image fields, the range
-// fields, the operation buttons, the engineering panel with Read, and the log
-// pane with its gauge. The handlers copy the edits into the operation fields,
+// The "Tarn20 Writer" page (PAGE_Tarn_WRT), on the writer page template: the
+// image, the image fields and the range fields, Write and Verify, and Read on
+// the engineering panel. The handlers copy the edits into the operation fields,
 // run the operation of TarnOperations and copy the fields back.
-class TarnPage final : public QWidget {
+class TarnPage final : public gui::WriterPage {
     Q_OBJECT
 public:
     explicit TarnPage(gui::TabEnvironment& env, QWidget* parent = nullptr);
@@ -31,10 +31,10 @@ public:
     void BT_Tarn_VerifyClick();
     void BT_Tarn_ReadClick();
 
-    void LockTarnTab() { report_->lock().lock(); }
-    void UnlockTarnTab() { report_->lock().unlock(); }
+    void LockTarnTab() { report().lock().lock(); }
+    void UnlockTarnTab() { report().lock().unlock(); }
     // The tab's pass, fail and warn lines (LogTarnPass, LogTarnFail, LogTarnWarn).
-    core::OperationLog& tarnLog() { return report_->log(); }
+    core::OperationLog& tarnLog() { return report().log(); }
 
     QLineEdit* ED_Tarn_LoadFile = nullptr;
     QLineEdit* ED_Tarn_FileSize = nullptr;
@@ -58,7 +58,6 @@ private:
 
     gui::TabEnvironment& env_;
     TarnFields fields_;
-    std::unique_ptr<gui::TabReporting> report_;
     std::unique_ptr<TarnOperations> operations_;
 };
 

@@ -14,6 +14,7 @@
 
 #include "app/MainWindow.h"
 #include "gui/Application.h"
+#include "production/ProductionPage.h"
 #include "serialflash/SerialFlashPage.h"
 #include "sim/VirtualWriter.h"
 #include "tarn/TarnPage.h"
@@ -320,4 +321,21 @@ TEST(Application, NamesTheInstalledDesktopEntryAndIcon) {
     EXPECT_TRUE(
         std::filesystem::exists(std::filesystem::path(SONOPROG_SOURCE_DIR) / "packaging/icons" /
                                 (std::string(gui::Application::kIconName) + ".svg")));
+}
+
+TEST_F(WindowFixture, ProductionTabOnlyWhenSetupIniEnablesIt) {
+    MainWindow& plain = start(kShippedLike);
+    EXPECT_EQ(plain.PC_Main->count(), 5);
+    EXPECT_EQ(plain.PAGE_Production, nullptr);
+    window.reset();
+
+    MainWindow& bench = start((std::string(kShippedLike) + "[Production]\nEnabled=1\n").c_str());
+    ASSERT_EQ(bench.PC_Main->count(), 6);
+    EXPECT_EQ(bench.PC_Main->tabText(5), QStringLiteral("Production"));
+    ASSERT_NE(bench.PAGE_Production, nullptr);
+    EXPECT_TRUE(bench.PC_Main->isTabVisible(5));
+    window.reset();
+
+    MainWindow& off = start((std::string(kShippedLike) + "[Production]\nEnabled=0\n").c_str());
+    EXPECT_EQ(off.PC_Main->count(), 5);
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -161,13 +162,54 @@ TEST(Arguments, UsageListsEveryCommandOnce) {
         std::string name = std::string(c.family) + " " + std::string(c.action);
         EXPECT_TRUE(seen.insert(name).second) << name << " twice in the table";
         std::string start = "  " + std::string(c.family);
-        start.resize(9, ' ');
+        start.resize(std::max<std::size_t>(start.size() + 1, 9), ' ');
         EXPECT_NE(usage.find(start + std::string(c.action)), std::string::npos) << name;
     }
-    EXPECT_EQ(seen.size(), 17u);
+    EXPECT_EQ(seen.size(), 23u);
+    EXPECT_NE(usage.find("  produce JOB.json [--units N] [--trigger NAME] [--operator NAME]\n"),
+              std::string::npos);
+    EXPECT_NE(usage.find("  records summary [--job NAME]\n"), std::string::npos);
+    EXPECT_NE(usage.find("  job    new JOB.json --target NAME --image NAME"), std::string::npos);
     EXPECT_NE(usage.find("  tarn   verify IMAGE [--start N] [--count N] [--info-page N] "
                          "[--allow-error N]\n"),
               std::string::npos);
     EXPECT_NE(usage.find("  ivr    encode IMAGE OUT.dat --data-offset N --start N --end N\n"),
               std::string::npos);
+}
+
+TEST(Arguments, ProductionCommandsOfOneWordFlagsAndTheRecordsOption) {
+    auto produce = parsed({"--records", "/r.sqlite", "produce", "job.json", "--units", "3",
+                           "--trigger=insert", "--operator", "Ana"});
+    ASSERT_NE(produce.command, nullptr);
+    EXPECT_EQ(produce.command->family, "produce");
+    EXPECT_EQ(produce.command->action, "");
+    EXPECT_EQ(produce.arguments, std::vector<std::string>{"job.json"});
+    EXPECT_EQ(produce.records, "/r.sqlite");
+    EXPECT_EQ(produce.number("units"), 3u);
+    EXPECT_EQ(produce.text("trigger"), "insert");
+    EXPECT_EQ(produce.text("operator"), "Ana");
+
+    auto exportCsv = parsed({"records", "--csv", "--job", "j.json"});
+    ASSERT_NE(exportCsv.command, nullptr);
+    EXPECT_EQ(exportCsv.command->action, "");
+    EXPECT_TRUE(exportCsv.flag("csv"));
+    EXPECT_TRUE(exportCsv.arguments.empty());
+    EXPECT_EQ(exportCsv.text("job"), "j.json");
+    EXPECT_EQ(parsed({"records", "summary"}).command->action, "summary");
+    EXPECT_FALSE(parsed({"records"}).flag("csv"));
+
+    auto job =
+        parsed({"job", "new", "j.json", "--target", "kiva300", "--blank", "--image", "a.dat"});
+    EXPECT_TRUE(job.flag("blank"));
+    EXPECT_EQ(job.text("image"), "a.dat");
+    EXPECT_EQ(job.arguments, std::vector<std::string>{"j.json"});
+
+    EXPECT_EQ(usageError({"produce"}), "'produce' needs JOB.json");
+    EXPECT_EQ(usageError({"records", "--csv", "x"}), "'records': unexpected argument 'x'");
+    EXPECT_EQ(usageError({"job", "new", "j", "--target", "tarn20", "--image", "a", "--blank=1"}),
+              "option '--blank' takes no value");
+    EXPECT_EQ(usageError({"job", "show", "j", "--blank"}), "'job show': unknown option '--blank'");
+    EXPECT_EQ(usageError({"job", "new", "j", "--image", "a"}), "'job new' needs --target");
+    EXPECT_EQ(usageError({"job"}), "'job' needs one of: new, show");
+    EXPECT_EQ(usageError({"--records", "", "records"}), "option '--records' needs a value");
 }

@@ -18,13 +18,16 @@
 // on the chips' layer or just above it).
 namespace {
 
+// clang-format off
 const std::map<std::string, int> kLayers = {
     {"core", 0},                                                  // plain C++, no Qt
-    {"link", 1}, {"ivr", 1},                                      // the Writer, the DAT format
+    {"link", 1}, {"ivr", 1}, {"records", 1},                      // the Writer, DAT, unit records
     {"sim", 2},  {"gui", 2},                                      // virtual Writer, widgets
     {"tarn", 3}, {"serialflash", 3}, {"kiva", 3}, {"editor", 3},  // chips, Sound Editor
+    {"production", 4},                                            // the bench over the chips
     {"app", 9},  {"cli", 9},                                      // the two front ends
 };
+// clang-format on
 
 // Folders that are not part of the layered program.
 bool exempt(const std::filesystem::path& folder) {

@@ -413,6 +413,24 @@ TEST_F(KivaFixture, AFailedLoadKeepsThePreviousFileForTheNextWrite) {
     EXPECT_EQ(chip->contents(), stamped(img));
 }
 
+TEST_F(KivaFixture, WithoutAWriterALoadByPathWorksAndNoChipOperationRuns) {
+    core::OperationServices noWriter = services;
+    noWriter.link = nullptr;
+    kiva::KivaOperations loader(fields, noWriter, keyTable);
+    const auto path = writeDat("voice.dat", randomImage(11));
+    ASSERT_TRUE(loader.loadImage(path));
+    EXPECT_EQ(fields.loadFile, path);
+    EXPECT_TRUE(files.requests.empty());
+    pane.lines.clear();
+    lock.events.clear();
+    EXPECT_FALSE(loader.blankCheck());
+    EXPECT_FALSE(loader.write());
+    EXPECT_FALSE(loader.verify());
+    EXPECT_TRUE(pane.lines.empty());
+    EXPECT_TRUE(lock.events.empty());
+    EXPECT_TRUE(writer.commandCodes().empty());
+}
+
 TEST_F(KivaFixture, CancellingTheDialogIsAWarning) {
     fields = {"/old/voice.dat", "ABCD"};
     EXPECT_FALSE(loadFile());

@@ -131,6 +131,25 @@ TEST_F(NorOperations, ADeviceWithoutSizeShowsZeroAndTheBox) {
 
 // ---- load file ----
 
+TEST_F(NorOperations, WithoutAWriterALoadByPathWorksAndNoChipOperationRuns) {
+    core::OperationServices noWriter = services;
+    noWriter.link = nullptr;
+    serialflash::SerialFlashOperations loader(fields, noWriter);
+    const auto path = bench.dir.write("image.bin", pattern(100)).string();
+    ASSERT_TRUE(loader.loadImage(path));
+    EXPECT_EQ(fields.loadFile, path);
+    EXPECT_EQ(fields.fileSize, "100");
+    EXPECT_TRUE(files.requests.empty());
+    pane.lines.clear();
+    lock.events.clear();
+    EXPECT_FALSE(loader.blankCheck());
+    EXPECT_FALSE(loader.write());
+    EXPECT_FALSE(loader.verify());
+    EXPECT_TRUE(pane.lines.empty());
+    EXPECT_TRUE(lock.events.empty());
+    EXPECT_TRUE(bench.codes().empty());
+}
+
 TEST_F(NorOperations, EmptyFileLoadsWithSizeZeroAndSumZero) {
     auto path = bench.dir.write("empty.bin", std::vector<std::uint8_t>{}).string();
     files.openAnswers.push_back(path);

@@ -149,3 +149,28 @@ TEST_F(TarnLoadTest, FileBeyondTwoGibibytesDoesNotWrapIntoAValidSize) {
     EXPECT_FALSE(ops.write());
     EXPECT_TRUE(pane.has("    [X] This DAT file was modified! " + path.string()));
 }
+
+TEST_F(TarnLoadTest, AFrontEndWithoutAWriterLoadsByPathButRunsNoChipOperation) {
+    // The command line loads before it opens a Writer: the path comes as it
+    // is, no dialog is asked, and the same lines come out.
+    core::OperationServices noWriter = services;
+    noWriter.link = nullptr;
+    tarn::TarnOperations loader(fields, noWriter);
+    const auto path = dir.write("image.bin", test::patternImage(17));
+    fields.InfoPage = "0";
+    ASSERT_TRUE(loader.loadImage(path.string()));
+    EXPECT_EQ(fields.LoadFile, path.string());
+    EXPECT_EQ(fields.PageCnt, "17");
+    EXPECT_TRUE(files.requests.empty());
+    EXPECT_EQ(lines().front(), "[ LOAD FILE ]");
+    EXPECT_EQ(lines().back(), "  -> Done!");
+    // Without a link a chip operation neither starts nor claims to pass.
+    pane.lines.clear();
+    lock.events.clear();
+    EXPECT_FALSE(loader.write());
+    EXPECT_FALSE(loader.verify());
+    EXPECT_FALSE(loader.read());
+    EXPECT_TRUE(pane.lines.empty());
+    EXPECT_TRUE(lock.events.empty());
+    EXPECT_TRUE(writer.log().empty());
+}

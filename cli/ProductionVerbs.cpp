@@ -1,0 +1,432 @@
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "cli/Commands.h"
+#include "production/EngineerPassword.h"
+#include "production/Job.h"
+#include "production/ProductionLoop.h"
+#include "records/RecordFormat.h"
+#include "records/RecordStore.h"
+
+namespace sonoprog::cli {
+
+namespace {
+
+// Raised by SIGINT and SIGTERM: the running unit finishes, then the loop ends.
+std::atomic<bool> gStopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void requestStop(int) {
+    gStopRequested.store(true);
+}
+
+// Installed for the loop only. No SA_RESTART: a wait for Enter returns at once.
+class StopSignals {
+public:
+    StopSignals() {
+        gStopRequested.store(false);
+        struct sigaction action {};
+        action.sa_handler = requestStop;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &oldInt_);
+        sigaction(SIGTERM, &action, &oldTerm_);
+    }
+    ~StopSignals() {
+        sigaction(SIGINT, &oldInt_, nullptr);
+        sigaction(SIGTERM, &oldTerm_, nullptr);
+    }
+
+private:
+    struct sigaction oldInt_ {};
+    struct sigaction oldTerm_ {};
+};
+
+std::string recordsLocation(const Invocation& inv) {
+    if (inv.records) return *inv.records;
+    return records::defaultRecordsPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")).string();
+}
+
+std::unique_ptr<records::RecordStore> openStore(Session& s) {
+    std::string error;
+    auto store = records::openRecordStore(recordsLocation(s.invocation()), error);
+    if (!store) s.error(error);
+    return store;
+}
+
+std::string writerIdentity(const core::WriterOption& writer) {
+    switch (writer.kind) {
+        case core::WriterOption::Kind::Usb:
+            return "usb";
+        case core::WriterOption::Kind::Sim:
+            return "sim";
+        case core::WriterOption::Kind::SimDir: {
+            std::error_code ec;
+            return "sim:" + std::filesystem::absolute(writer.folder, ec).string();
+        }
+    }
+    return "usb";
+}
+
+// ---- job ----
+
+int runJobNew(Session& s) {
+    const Invocation& inv = s.invocation();
+    const std::filesystem::path jobFile = inv.arguments.at(0);
+    const auto target = production::parseTarget(*inv.text("target"));
+    if (!target) {
+        s.error("'--target " + *inv.text("target") + "': expected tarn20, serialflash or kiva300");
+        return kExitUsage;
+    }
+    production::JobRequest request;
+    request.target = *target;
+    request.name = inv.text("name").value_or("");
+    request.device = inv.text("device").value_or("");
+    request.image = *inv.text("image");
+    request.blankCheck = inv.flag("blank");
+    auto number = [&](const char* name) -> std::optional<std::uint32_t> {
+        if (auto n = inv.number(name)) return static_cast<std::uint32_t>(*n);
+        return std::nullopt;
+    };
+    request.startPage = number("start");
+    request.writePages = number("count");
+    request.infoPage = number("info-page");
+    request.allowError = number("allow-error");
+
+    production::JobError kind;
+    std::string error;
+    const auto job =
+        production::buildJob(request, jobFile, s.paths().setupIni(), s.ivrKeys(), kind, error);
+    if (!job) {
+        s.error(error);
+        return kind == production::JobError::Usage ? kExitUsage : kExitFailed;
+    }
+    std::error_code ec;
+    if (std::filesystem::exists(jobFile, ec) &&
+        !s.prompter().askYesNo("WARNING", jobFile.string() + " exists. Replace it?",
+                               core::BoxIcon::Warning))
+        return kExitFailed;
+    // Written beside and renamed over: a job file is never half there.
+    const std::filesystem::path temporary = jobFile.string() + ".new";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << production::jobToJson(*job);
+        out.flush();
+        if (!out) {
+            s.error(temporary.string() + ": cannot be written");
+            std::filesystem::remove(temporary, ec);
+            return kExitFailed;
+        }
+    }
+    std::filesystem::rename(temporary, jobFile, ec);
+    if (ec) {
+        s.error(jobFile.string() + ": " + ec.message());
+        std::filesystem::remove(temporary, ec);
+        return kExitFailed;
+    }
+    std::fprintf(s.out(), "Job written: %s\n", jobFile.string().c_str());
+    return kExitPassed;
+}
+
+int runJobShow(Session& s) {
+    std::string error;
+    const auto loaded = production::loadJob(s.invocation().arguments.at(0), error);
+    if (!loaded) {
+        s.error(error);
+        return kExitFailed;
+    }
+    if (s.invocation().json) {
+        auto j = nlohmann::ordered_json::parse(production::jobToJsonLine(loaded->job));
+        j["job_sha256"] = loaded->fileSha256;
+        j["image_file"] = production::imagePath(loaded->job, loaded->file).string();
+        std::fprintf(s.out(), "%s\n", j.dump().c_str());
+    } else {
+        std::fputs(production::jobDescription(*loaded).c_str(), s.out());
+    }
+    return kExitPassed;
+}
+
+// ---- produce ----
+
+class TerminalListener final : public production::LoopListener {
+public:
+    TerminalListener(Session& s, bool json) : s_(s), json_(json) {}
+
+    void stateChanged(production::LoopState state) override {
+        if (json_) return;
+        const char* text = nullptr;
+        if (state == production::LoopState::WaitingForOperator)
+            text = "Insert a chip and press Enter (end of input stops).";
+        else if (state == production::LoopState::InsertChip)
+            text = "Insert a chip...";
+        else if (state == production::LoopState::RemoveChip)
+            text = "Remove the chip...";
+        if (text) {
+            s_.pane().endProgressBar();
+            std::fprintf(stderr, "%s\n", text);
+        }
+    }
+    void unitFinished(const production::UnitOutcome& outcome, const records::Counters&) override {
+        s_.pane().endProgressBar();
+        const std::string line =
+            json_ ? production::unitSummaryJson(outcome) : production::unitSummaryLine(outcome);
+        std::fprintf(s_.out(), "%s\n", line.c_str());
+        std::fflush(s_.out());
+    }
+    void pollFailed(const std::string& message) override {
+        s_.error("the insertion poll failed (" + message + "); retrying");
+    }
+    void runAborted(const std::string& message) override { s_.error(message); }
+
+private:
+    Session& s_;
+    bool json_;
+};
+
+// Trigger enter: one line of standard input per unit.
+class EnterTrigger final : public production::OperatorTrigger {
+public:
+    bool waitForStart() override {
+        for (;;) {
+            errno = 0;
+            const int c = std::fgetc(stdin);
+            if (c == '\n') return true;
+            if (c == EOF) {
+                // Some other signal broke the wait: wait on, unless it was a stop.
+                if (errno == EINTR && !gStopRequested.load() && !std::feof(stdin)) {
+                    std::clearerr(stdin);
+                    continue;
+                }
+                return false;
+            }
+        }
+    }
+};
+
+int runProduce(Session& s) {
+    const Invocation& inv = s.invocation();
+    std::string error;
+    const auto loaded = production::loadJob(inv.arguments.at(0), error);
+    if (!loaded) {
+        s.error(error);
+        return kExitUsage;
+    }
+    production::LoopOptions options;
+    if (auto n = inv.number("units")) options.units = static_cast<long long>(*n);
+    const std::string trigger =
+        inv.text("trigger").value_or(::isatty(STDIN_FILENO) ? "enter" : "insert");
+    if (trigger != "enter" && trigger != "insert") {
+        s.error("'--trigger " + trigger + "': expected insert or enter");
+        return kExitUsage;
+    }
+    options.trigger = trigger == "enter" ? production::Trigger::Enter : production::Trigger::Insert;
+    options.operatorName = inv.text("operator").value_or("");
+    options.writerIdentity = writerIdentity(inv.writer);
+
+    auto store = openStore(s);
+    if (!store) return kExitFailed;
+    link::Link* link = s.writerLink();
+    if (!link) return kExitFailed;
+
+    StopSignals signals;
+    TerminalListener listener(s, inv.json);
+    production::LoopServices services{
+        {s.pane(), s.lock(), s.yield(), s.prompter(), s.clock(), s.paths(), *link, s.ivrKeys()},
+        *link,
+        *store};
+    production::ProductionLoop loop(*loaded, services, listener, gStopRequested);
+    EnterTrigger enter;
+    const production::LoopResult result = loop.run(options, &enter);
+    const std::string total =
+        inv.json ? production::totalJson(result) : production::totalLine(result);
+    std::fprintf(s.out(), "%s\n", total.c_str());
+    std::fflush(s.out());
+    if (result.aborted || result.failed > 0) return kExitFailed;
+    return kExitPassed;
+}
+
+// ---- records ----
+
+std::optional<records::RecordQuery> recordQuery(Session& s, bool& usage) {
+    const Invocation& inv = s.invocation();
+    records::RecordQuery query;
+    usage = false;
+    if (auto jobFile = inv.text("job")) {
+        std::string error;
+        const auto loaded = production::loadJob(*jobFile, error);
+        if (!loaded) {
+            s.error(error);
+            usage = true;
+            return std::nullopt;
+        }
+        query.jobSha256 = loaded->fileSha256;
+    }
+    if (auto since = inv.text("since")) {
+        query.since = records::normaliseUtcTime(*since);
+        if (!query.since) {
+            s.error("'--since " + *since +
+                    "': expected an ISO 8601 time such as 2026-12-08T10:00Z");
+            usage = true;
+            return std::nullopt;
+        }
+    }
+    return query;
+}
+
+int runRecordsExport(Session& s) {
+    const Invocation& inv = s.invocation();
+    if (inv.flag("csv") && inv.json) {
+        s.error("'records': --csv or --json, not both");
+        return kExitUsage;
+    }
+    bool usage = false;
+    const auto query = recordQuery(s, usage);
+    if (!query) return usage ? kExitUsage : kExitFailed;
+    auto store = openStore(s);
+    if (!store) return kExitFailed;
+    const auto all = store->query(*query);
+    if (!store->lastError().empty()) {
+        s.error(store->lastError());
+        return kExitFailed;
+    }
+    if (inv.json) {
+        for (const auto& r : all) std::fprintf(s.out(), "%s\n", records::recordJsonLine(r).c_str());
+    } else {
+        std::fputs(records::csvHeader().c_str(), s.out());
+        for (const auto& r : all) std::fputs(records::csvRow(r).c_str(), s.out());
+    }
+    return kExitPassed;
+}
+
+int runRecordsSummary(Session& s) {
+    const Invocation& inv = s.invocation();
+    bool usage = false;
+    const auto query = recordQuery(s, usage);
+    if (!query) return usage ? kExitUsage : kExitFailed;
+    auto store = openStore(s);
+    if (!store) return kExitFailed;
+    const auto all = store->query(*query);
+
+    // Per job, in the order the jobs first appear: the units since its last reset.
+    struct JobSummary {
+        std::string name;
+        std::string sha;
+        records::Counters counters;
+        std::map<std::string, long long> failures;
+        std::vector<std::string> failureOrder;
+    };
+    std::vector<JobSummary> jobs;
+    std::map<std::string, std::size_t> index;
+    for (const auto& r : all) {
+        auto [it, fresh] = index.emplace(r.jobSha256, jobs.size());
+        if (fresh) jobs.push_back({r.jobName, r.jobSha256, {}, {}, {}});
+        JobSummary& j = jobs[it->second];
+        j.name = r.jobName;
+        if (r.result == records::kResultReset) {
+            j.counters = {};
+            j.failures.clear();
+            j.failureOrder.clear();
+        } else if (r.result == records::kResultPass) {
+            ++j.counters.passed;
+        } else {
+            ++j.counters.failed;
+            if (j.failures[r.failLine]++ == 0) j.failureOrder.push_back(r.failLine);
+        }
+    }
+    for (const auto& j : jobs) {
+        if (inv.json) {
+            nlohmann::ordered_json o;
+            o["kind"] = "summary";
+            o["job_name"] = j.name;
+            o["job_sha256"] = j.sha;
+            o["total"] = j.counters.total();
+            o["passed"] = j.counters.passed;
+            o["failed"] = j.counters.failed;
+            o["yield"] = std::round(j.counters.yield() * 10) / 10;
+            o["failures"] = nlohmann::ordered_json::array();
+            for (const auto& line : j.failureOrder)
+                o["failures"].push_back({{"fail_line", line}, {"count", j.failures.at(line)}});
+            std::fprintf(s.out(), "%s\n",
+                         o.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+            continue;
+        }
+        std::fprintf(s.out(), "JOB %s (%s)\n", j.name.c_str(), j.sha.substr(0, 12).c_str());
+        std::fprintf(s.out(), "TOTAL %lld PASS %lld FAIL %lld YIELD %s%%\n", j.counters.total(),
+                     j.counters.passed, j.counters.failed, records::yieldText(j.counters).c_str());
+        for (const auto& line : j.failureOrder)
+            std::fprintf(s.out(), "%6lld  %s\n", j.failures.at(line),
+                         production::failMessage(line).c_str());
+    }
+    if (jobs.empty() && !inv.json) std::fputs("No records.\n", s.out());
+    return kExitPassed;
+}
+
+// ---- production password ----
+
+std::string readSecretLine(const char* prompt) {
+    const bool terminal = ::isatty(STDIN_FILENO);
+    termios saved{};
+    if (terminal) {
+        std::fputs(prompt, stderr);
+        std::fflush(stderr);
+        tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';) line += static_cast<char>(c);
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputc('\n', stderr);
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+int runPassword(Session& s) {
+    const std::string password = readSecretLine("Engineer password: ");
+    if (password.empty()) {
+        s.error("an empty password is not an engineer's password");
+        return kExitFailed;
+    }
+    if (::isatty(STDIN_FILENO) && readSecretLine("Again: ") != password) {
+        s.error("the two passwords differ");
+        return kExitFailed;
+    }
+    const auto hash = production::makePasswordHash(password);
+    if (!hash) {
+        s.error("the password could not be hashed");
+        return kExitFailed;
+    }
+    std::fprintf(s.out(), "EngineerPassword=%s\n", hash->c_str());
+    return kExitPassed;
+}
+
+}  // namespace
+
+int runJob(Session& s) {
+    return s.invocation().command->action == "new" ? runJobNew(s) : runJobShow(s);
+}
+
+int runProduceCommand(Session& s) {
+    return runProduce(s);
+}
+
+int runRecords(Session& s) {
+    return s.invocation().command->action == "summary" ? runRecordsSummary(s) : runRecordsExport(s);
+}
+
+int runProduction(Session& s) {
+    return runPassword(s);
+}
+
+}  // namespace sonoprog::cli

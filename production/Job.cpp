@@ -1,0 +1,325 @@
+#include "production/Job.h"
+
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "core/FileHandle.h"
+#include "core/ImageSum.h"
+#include "core/IniFile.h"
+#include "core/NumberText.h"
+#include "core/YieldHook.h"
+#include "ivr/Ivr2bin.h"
+#include "kiva/KivaCommands.h"
+#include "production/ImageHash.h"
+#include "serialflash/SerialFlashCommands.h"
+#include "tarn/TarnCommands.h"
+
+namespace sonoprog::production {
+
+namespace {
+
+using nlohmann::ordered_json;
+
+bool isHex(std::string_view text, std::size_t length) {
+    if (text.size() != length) return false;
+    for (char c : text)
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+bool isLowerHex(std::string_view text, std::size_t length) {
+    if (!isHex(text, length)) return false;
+    for (char c : text)
+        if (c >= 'A' && c <= 'F') return false;
+    return true;
+}
+
+ordered_json toJson(const Job& job) {
+    ordered_json j;
+    j["name"] = job.name;
+    j["target"] = std::string(targetName(job.target));
+    if (job.target == Target::SerialFlash) j["device"] = job.device;
+    j["image"] = {{"path", job.image}, {"sha256", job.imageSha256}, {"checksum", job.checkSum}};
+    ordered_json steps;
+    if (job.target == Target::Tarn20) {
+        steps["write"] = true;
+        steps["verify"] = true;
+        steps["start_page"] = job.startPage;
+        steps["write_pages"] = job.writePages;
+        steps["info_page"] = job.infoPage;
+        steps["allow_error"] = job.allowError;
+    } else {
+        steps["blank_check"] = job.blankCheck;
+        steps["write"] = true;
+    }
+    j["steps"] = steps;
+    return j;
+}
+
+}  // namespace
+
+std::string_view targetName(Target target) {
+    switch (target) {
+        case Target::Tarn20:
+            return "tarn20";
+        case Target::SerialFlash:
+            return "serialflash";
+        case Target::Kiva300:
+            return "kiva300";
+    }
+    return "tarn20";
+}
+
+std::optional<Target> parseTarget(std::string_view name) {
+    if (name == "tarn20") return Target::Tarn20;
+    if (name == "serialflash") return Target::SerialFlash;
+    if (name == "kiva300") return Target::Kiva300;
+    return std::nullopt;
+}
+
+std::filesystem::path imagePath(const Job& job, const std::filesystem::path& jobFile) {
+    const std::filesystem::path image(job.image);
+    if (image.is_absolute()) return image;
+    return jobFile.parent_path() / image;
+}
+
+std::string jobToJson(const Job& job) {
+    return toJson(job).dump(2) + "\n";
+}
+
+std::string jobToJsonLine(const Job& job) {
+    return toJson(job).dump();
+}
+
+std::optional<Job> jobFromJson(std::string_view text, std::string& error) {
+    const auto j = nlohmann::json::parse(text, nullptr, false);
+    if (j.is_discarded()) {
+        error = "not JSON";
+        return std::nullopt;
+    }
+    if (!j.is_object()) {
+        error = "not a job (a JSON object)";
+        return std::nullopt;
+    }
+    Job job;
+    auto text_ = [&](const nlohmann::json& o, const char* key, std::string& into) {
+        const auto it = o.find(key);
+        if (it == o.end() || !it->is_string()) {
+            error = std::string("\"") + key + "\" missing or not a text";
+            return false;
+        }
+        into = it->get<std::string>();
+        return true;
+    };
+    auto number = [&](const nlohmann::json& o, const char* key, std::uint32_t& into) {
+        const auto it = o.find(key);
+        if (it == o.end()) return true;  // the field's default
+        if (!it->is_number_unsigned() || it->get<std::uint64_t>() > 0xFFFFFFFFu) {
+            error = std::string("\"") + key + "\" is not a number from 0 to 4294967295";
+            return false;
+        }
+        into = static_cast<std::uint32_t>(it->get<std::uint64_t>());
+        return true;
+    };
+    auto flag = [&](const nlohmann::json& o, const char* key, bool& into) {
+        const auto it = o.find(key);
+        if (it == o.end()) return true;
+        if (!it->is_boolean()) {
+            error = std::string("\"") + key + "\" is not true or false";
+            return false;
+        }
+        into = it->get<bool>();
+        return true;
+    };
+    std::string target;
+    if (!text_(j, "name", job.name) || !text_(j, "target", target)) return std::nullopt;
+    const auto parsed = parseTarget(target);
+    if (!parsed) {
+        error = "unknown target \"" + target + "\" (tarn20, serialflash or kiva300)";
+        return std::nullopt;
+    }
+    job.target = *parsed;
+    if (job.target == Target::SerialFlash) {
+        if (!text_(j, "device", job.device)) return std::nullopt;
+        if (job.device.empty()) {
+            error = "a serial flash job needs a device";
+            return std::nullopt;
+        }
+    } else if (j.contains("device")) {
+        error = "only a serial flash job names a device";
+        return std::nullopt;
+    }
+    const auto image = j.find("image");
+    if (image == j.end() || !image->is_object()) {
+        error = "\"image\" missing";
+        return std::nullopt;
+    }
+    if (!text_(*image, "path", job.image) || !text_(*image, "sha256", job.imageSha256) ||
+        !text_(*image, "checksum", job.checkSum))
+        return std::nullopt;
+    if (job.image.empty()) {
+        error = "the image has no path";
+        return std::nullopt;
+    }
+    if (!isLowerHex(job.imageSha256, 64)) {
+        error = "the image's sha256 is not 64 lower-case hex digits";
+        return std::nullopt;
+    }
+    const std::size_t sumDigits = job.target == Target::Kiva300 ? 4 : 8;
+    if (!isHex(job.checkSum, sumDigits)) {
+        error = "the image's checksum is not " + std::to_string(sumDigits) + " hex digits";
+        return std::nullopt;
+    }
+    const auto steps = j.find("steps");
+    if (steps != j.end()) {
+        if (!steps->is_object()) {
+            error = "\"steps\" is not an object";
+            return std::nullopt;
+        }
+        bool write = true, verify = true;
+        if (!flag(*steps, "write", write) || !flag(*steps, "verify", verify)) return std::nullopt;
+        if (!write || (job.target == Target::Tarn20 && !verify)) {
+            error = "a job writes every unit (the Tarn20 writes and verifies)";
+            return std::nullopt;
+        }
+        if (job.target == Target::Tarn20) {
+            if (steps->contains("blank_check")) {
+                error = "a Tarn20 job has no blank check";
+                return std::nullopt;
+            }
+            if (!number(*steps, "start_page", job.startPage) ||
+                !number(*steps, "write_pages", job.writePages) ||
+                !number(*steps, "info_page", job.infoPage) ||
+                !number(*steps, "allow_error", job.allowError))
+                return std::nullopt;
+        } else {
+            for (const char* key : {"start_page", "write_pages", "info_page", "allow_error"}) {
+                if (steps->contains(key)) {
+                    error = std::string("\"") + key + "\" belongs to a Tarn20 job only";
+                    return std::nullopt;
+                }
+            }
+            if (!flag(*steps, "blank_check", job.blankCheck)) return std::nullopt;
+        }
+    }
+    return job;
+}
+
+std::optional<LoadedJob> loadJob(const std::filesystem::path& file, std::string& error) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        error = file.string() + ": cannot be read";
+        return std::nullopt;
+    }
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string why;
+    auto job = jobFromJson(bytes, why);
+    if (!job) {
+        error = file.string() + ": " + why;
+        return std::nullopt;
+    }
+    return LoadedJob{std::move(*job), file, sha256Hex(bytes)};
+}
+
+std::string jobDescription(const LoadedJob& loaded) {
+    const Job& job = loaded.job;
+    std::ostringstream out;
+    out << "Job:       " << job.name << "\n";
+    out << "Target:    " << targetName(job.target);
+    if (job.target == Target::SerialFlash) out << " " << job.device;
+    out << "\n";
+    out << "Image:     " << imagePath(job, loaded.file).string() << "\n";
+    out << "SHA-256:   " << job.imageSha256 << "\n";
+    out << (job.target == Target::Kiva300 ? "Check word: " : "Check sum: ") << job.checkSum << "\n";
+    if (job.target == Target::Tarn20) {
+        out << "Steps:     write, verify\n";
+        out << "Start Page: " << job.startPage << "\n";
+        out << "Write Page: " << job.writePages << "\n";
+        out << "Info Page:  " << job.infoPage << "\n";
+        out << "Allow Error: " << job.allowError << "\n";
+    } else {
+        out << "Steps:     " << (job.blankCheck ? "blank check, " : "") << "write"
+            << (job.target == Target::SerialFlash ? " (erase, write, verify)" : " (write, verify)")
+            << "\n";
+    }
+    out << "Job file SHA-256: " << loaded.fileSha256 << "\n";
+    return out.str();
+}
+
+std::optional<Job> buildJob(const JobRequest& request, const std::filesystem::path& jobFile,
+                            const std::filesystem::path& setupIni, const ivr::IvrKeys& keys,
+                            JobError& kind, std::string& error) {
+    auto usage = [&](std::string message) -> std::optional<Job> {
+        kind = JobError::Usage;
+        error = std::move(message);
+        return std::nullopt;
+    };
+    auto imageError = [&](std::string message) -> std::optional<Job> {
+        kind = JobError::Image;
+        error = request.image.string() + ": " + std::move(message);
+        return std::nullopt;
+    };
+    kind = JobError::None;
+    const bool tarn = request.target == Target::Tarn20;
+    if (request.target == Target::SerialFlash && request.device.empty())
+        return usage("a serialflash job needs --device");
+    if (request.target != Target::SerialFlash && !request.device.empty())
+        return usage("--device belongs to a serialflash job only");
+    if (tarn && request.blankCheck) return usage("a tarn20 job has no blank check (--blank)");
+    if (!tarn &&
+        (request.startPage || request.writePages || request.infoPage || request.allowError))
+        return usage("--start, --count, --info-page and --allow-error belong to a tarn20 job only");
+    if (request.target == Target::SerialFlash) {
+        const auto device = serialflash::readDevice(core::IniFile::load(setupIni), request.device);
+        if (device.size <= 0)
+            return usage("no serial flash device \"" + request.device + "\" in " +
+                         setupIni.string());
+    }
+
+    Job job;
+    job.target = request.target;
+    job.device = request.device;
+    job.blankCheck = request.blankCheck;
+    job.name = request.name.empty() ? jobFile.stem().string() : request.name;
+    const auto sha = sha256File(request.image);
+    if (!sha) return imageError("cannot be read");
+    job.imageSha256 = *sha;
+
+    if (request.target == Target::Kiva300) {
+        std::vector<std::uint8_t> image(kiva::kKivaSize);
+        if (ivr::IvrToImage(request.image.string(), image.data(), image.size(), keys) !=
+            ivr::kIvrOk)
+            return imageError("not a Kiva300 DAT file");
+        job.checkSum = core::hex4(static_cast<std::uint16_t>(image[14] | (image[15] << 8)));
+    } else {
+        core::FilePtr file = core::openForReading(request.image.string());
+        if (!file) return imageError("cannot be read");
+        core::NoYield yield;
+        const auto sum = core::sumImageStream(file.get(), yield);
+        if (!sum.ok) return imageError("cannot be read");
+        job.checkSum = core::hex8(sum.sum);
+        if (tarn) {
+            const std::uint64_t pages = sum.bytes / tarn::kPageSize;
+            if (sum.bytes == 0 || sum.bytes % tarn::kPageSize != 0)
+                return imageError("not whole 1,024-byte pages");
+            job.startPage = request.startPage.value_or(0);
+            job.writePages = request.writePages.value_or(static_cast<std::uint32_t>(pages));
+            job.infoPage = request.infoPage.value_or(17);
+            job.allowError = request.allowError.value_or(3);
+            if (job.writePages == 0) return usage("--count must be at least 1");
+            if (job.writePages > pages) return usage("--count is larger than the image's pages");
+            if (job.infoPage > pages) return usage("--info-page is larger than the image's pages");
+        }
+    }
+    // Relative to the job file's folder, so the job and its image move together.
+    std::error_code ec;
+    const auto jobDir = std::filesystem::absolute(jobFile, ec).parent_path();
+    const auto image = std::filesystem::absolute(request.image, ec);
+    job.image = std::filesystem::proximate(image, jobDir, ec).generic_string();
+    if (ec || job.image.empty()) job.image = image.generic_string();
+    return job;
+}
+
+}  // namespace sonoprog::production

@@ -1,0 +1,193 @@
+#include "production/ProductionLoop.h"
+
+#include <cmath>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "core/Prompter.h"
+
+namespace sonoprog::production {
+
+namespace {
+
+// The polls' own prompter: a poll that fails is the loop's to report (once),
+// not a box per poll.
+class QuietPrompter final : public core::Prompter {
+public:
+    void showMessage(std::string_view, std::string_view text, core::BoxIcon) override {
+        last = text;
+    }
+    bool askYesNo(std::string_view, std::string_view, core::BoxIcon) override { return false; }
+    std::string last;
+};
+
+std::string seconds(double s) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.1f", s);
+    return buffer;
+}
+
+}  // namespace
+
+ProductionLoop::ProductionLoop(const LoadedJob& job, LoopServices services, LoopListener& listener,
+                               const std::atomic<bool>& stop)
+    : job_(job),
+      s_(services),
+      listener_(listener),
+      stop_(stop),
+      image_(imagePath(job.job, job.file)) {}
+
+records::UnitRecord ProductionLoop::recordBase(const LoopOptions& options) const {
+    records::UnitRecord r;
+    r.station = records::stationName();
+    r.operatorName = options.operatorName;
+    r.jobName = job_.job.name;
+    r.jobSha256 = job_.fileSha256;
+    r.imageSha256 = job_.job.imageSha256;
+    r.imageCheckSum = job_.job.checkSum;
+    r.target = std::string(targetName(job_.job.target));
+    r.device = job_.job.device;
+    r.writer = options.writerIdentity;
+    return r;
+}
+
+std::optional<std::string> ProductionLoop::imageProblem() {
+    const auto sha = hashes_.hash(image_);
+    if (!sha) return "The image " + image_.string() + " is missing or cannot be read; stopped.";
+    if (*sha != job_.job.imageSha256)
+        return "The image " + image_.string() + " has changed since the job was made (SHA-256 " +
+               sha->substr(0, 12) + "..., the job's " + job_.job.imageSha256.substr(0, 12) +
+               "...); stopped.";
+    return std::nullopt;
+}
+
+bool ProductionLoop::pause(std::chrono::milliseconds interval) {
+    // In slices, so the window stays live and a stop is noticed quickly.
+    const auto end = std::chrono::steady_clock::now() + interval;
+    while (!stop_.load()) {
+        s_.unit.yield.yield();
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end) return true;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            end - now, std::chrono::milliseconds(10)));
+    }
+    return false;
+}
+
+bool ProductionLoop::waitForSocket(bool present, const LoopOptions& options) {
+    QuietPrompter quiet;
+    link::Link pollLink(s_.link.device(), quiet);
+    bool reported = false;
+    while (!stop_.load()) {
+        const ProbeResult result = probeSocket(job_.job, s_.unit.paths, pollLink);
+        if (result == ProbeResult::LinkFailed) {
+            if (!reported) listener_.pollFailed(quiet.last.empty() ? "USB failed!" : quiet.last);
+            reported = true;
+        } else {
+            reported = false;
+            if ((result == ProbeResult::ChipPresent) == present) return true;
+        }
+        if (!pause(options.pollInterval)) return false;
+    }
+    return false;
+}
+
+LoopResult ProductionLoop::run(const LoopOptions& options, OperatorTrigger* operatorTrigger) {
+    LoopResult result;
+    const records::UnitRecord base = recordBase(options);
+    auto abort = [&](const std::string& message) {
+        result.aborted = true;
+        listener_.runAborted(message);
+        listener_.stateChanged(LoopState::Stopped);
+        return result;
+    };
+    // A job whose image is already wrong never asks for a chip.
+    if (auto problem = imageProblem()) return abort(*problem);
+
+    long long n = 0;
+    while (!stop_.load() && (!options.units || n < *options.units)) {
+        if (options.trigger == Trigger::Enter) {
+            listener_.stateChanged(LoopState::WaitingForOperator);
+            if (!operatorTrigger || !operatorTrigger->waitForStart() || stop_.load()) break;
+        } else {
+            listener_.stateChanged(LoopState::InsertChip);
+            if (!waitForSocket(true, options)) break;
+        }
+        if (auto problem = imageProblem()) return abort(*problem);
+
+        listener_.stateChanged(LoopState::Programming);
+        ++n;
+        const auto started = std::chrono::steady_clock::now();
+        const std::string time = records::utcTimeNow();
+        const UnitReport report = runUnit(job_.job, image_, s_.unit);
+        const auto elapsed = std::chrono::steady_clock::now() - started;
+
+        records::UnitRecord record = base;
+        record.id = records::newRecordId();
+        record.time = time;
+        record.result = std::string(report.passed ? records::kResultPass : records::kResultFail);
+        record.failingStep = report.passed ? "" : report.failingStep;
+        record.failLine = report.passed ? "" : report.failLine;
+        record.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+        record.pgmLog = report.pgmLog;
+        record.vrfLog = report.vrfLog;
+        record.mirrored = report.mirrored;
+        if (!s_.store.append(record))
+            return abort("The record of unit " + std::to_string(n) + " could not be stored in " +
+                         s_.store.location() + ": " + s_.store.lastError() + "; stopped.");
+        (report.passed ? result.passed : result.failed) += 1;
+
+        UnitOutcome outcome;
+        outcome.n = n;
+        outcome.passed = report.passed;
+        outcome.seconds = std::chrono::duration<double>(elapsed).count();
+        outcome.failingStep = record.failingStep;
+        outcome.failLine = record.failLine;
+        outcome.failure = report.passed ? "" : failMessage(report.failLine);
+        outcome.recordId = record.id;
+        listener_.unitFinished(outcome, s_.store.counters(job_.fileSha256));
+
+        if (options.trigger == Trigger::Insert && (!options.units || n < *options.units)) {
+            listener_.stateChanged(LoopState::RemoveChip);
+            if (!waitForSocket(false, options)) break;
+        }
+    }
+    listener_.stateChanged(LoopState::Stopped);
+    return result;
+}
+
+std::string unitSummaryLine(const UnitOutcome& o) {
+    std::string line =
+        "UNIT " + std::to_string(o.n) + (o.passed ? " PASS " : " FAIL ") + seconds(o.seconds) + "s";
+    if (!o.passed) line += " " + o.failure;
+    return line;
+}
+
+std::string unitSummaryJson(const UnitOutcome& o) {
+    nlohmann::ordered_json j;
+    j["kind"] = "unit";
+    j["n"] = o.n;
+    j["result"] = o.passed ? "pass" : "fail";
+    j["seconds"] = std::round(o.seconds * 1000) / 1000;
+    j["failure"] = o.passed ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(o.failure);
+    j["record"] = o.recordId;
+    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string totalLine(const LoopResult& r) {
+    return "TOTAL " + std::to_string(r.total()) + " PASS " + std::to_string(r.passed) + " FAIL " +
+           std::to_string(r.failed) + " YIELD " + records::yieldText({r.passed, r.failed}) + "%";
+}
+
+std::string totalJson(const LoopResult& r) {
+    nlohmann::ordered_json j;
+    j["kind"] = "total";
+    j["units"] = r.total();
+    j["passed"] = r.passed;
+    j["failed"] = r.failed;
+    j["yield"] = std::round(records::Counters{r.passed, r.failed}.yield() * 10) / 10;
+    return j.dump();
+}
+
+}  // namespace sonoprog::production

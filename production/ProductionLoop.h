@@ -1,0 +1,121 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "link/Link.h"
+#include "production/ImageHash.h"
+#include "production/Job.h"
+#include "production/UnitRunner.h"
+#include "records/RecordStore.h"
+
+namespace sonoprog::production {
+
+enum class Trigger { Enter, Insert };
+
+// What the status panel shows.
+enum class LoopState {
+    WaitingForOperator,  // trigger enter: waiting for the operator to start the unit
+    InsertChip,          // trigger insert: polling for a chip
+    Programming,
+    RemoveChip,  // trigger insert: polling until the socket is empty
+    Stopped,
+};
+
+struct UnitOutcome {
+    long long n = 0;  // 1, 2, ... within this run
+    bool passed = false;
+    double seconds = 0;
+    std::string failingStep;
+    std::string failLine;  // as shown
+    std::string failure;   // failMessage(failLine); empty when passed
+    std::string recordId;
+};
+
+// The front end's view of the loop: the command line prints summary lines,
+// the window updates its panel, counters and sounds.
+class LoopListener {
+public:
+    virtual ~LoopListener() = default;
+    virtual void stateChanged(LoopState state) { (void)state; }
+    // After the unit's record is committed.
+    virtual void unitFinished(const UnitOutcome& outcome, const records::Counters& jobCounters) {
+        (void)outcome, (void)jobCounters;
+    }
+    // A poll failed on the link; reported once until a poll works again.
+    virtual void pollFailed(const std::string& message) { (void)message; }
+    // Why the run stopped before its end (changed image, records not writable).
+    virtual void runAborted(const std::string& message) { (void)message; }
+};
+
+// Trigger enter: the front end waits for the operator. False when no more
+// units should run (input ended, or the stop flag was raised meanwhile).
+class OperatorTrigger {
+public:
+    virtual ~OperatorTrigger() = default;
+    virtual bool waitForStart() = 0;
+};
+
+struct LoopOptions {
+    std::optional<long long> units;  // stop after this many; unset: until stopped
+    Trigger trigger = Trigger::Enter;
+    std::string operatorName;
+    std::string writerIdentity;  // "usb", "sim", "sim:/abs/dir", ...
+    std::chrono::milliseconds pollInterval{250};
+};
+
+struct LoopServices {
+    UnitServices unit;
+    link::Link& link;  // the Writer the polls go to (quietly: a failing poll is no box)
+    records::RecordStore& store;
+};
+
+struct LoopResult {
+    long long passed = 0;
+    long long failed = 0;
+    bool aborted = false;  // stopped by a changed image, a missing record, ...
+    long long total() const { return passed + failed; }
+};
+
+// The production unit loop shared by `produce` and the window's Production
+// tab: wait for the trigger, re-check the image, run the unit through the
+// chips' operations, commit its record, tell the front end. `stop` (a signal,
+// the Stop button) ends the loop between units: a running unit always runs to
+// the end of its closing steps and gets its record first.
+class ProductionLoop {
+public:
+    ProductionLoop(const LoadedJob& job, LoopServices services, LoopListener& listener,
+                   const std::atomic<bool>& stop);
+
+    LoopResult run(const LoopOptions& options, OperatorTrigger* operatorTrigger);
+
+    // The record a unit of this job gets, without the unit's own fields.
+    records::UnitRecord recordBase(const LoopOptions& options) const;
+
+    // nullopt when the image is there and still the job's; the message otherwise.
+    std::optional<std::string> imageProblem();
+
+    ImageHashCache& hashes() { return hashes_; }
+
+private:
+    // Polls until the socket holds a chip (present) or is empty; false when stopped.
+    bool waitForSocket(bool present, const LoopOptions& options);
+    bool pause(std::chrono::milliseconds interval);
+
+    const LoadedJob& job_;
+    LoopServices s_;
+    LoopListener& listener_;
+    const std::atomic<bool>& stop_;
+    ImageHashCache hashes_;
+    std::filesystem::path image_;
+};
+
+// "UNIT 3 FAIL 0.4s VDD failed!", "TOTAL 6 PASS 4 FAIL 2 YIELD 66.7%" and their JSON objects.
+std::string unitSummaryLine(const UnitOutcome& outcome);
+std::string unitSummaryJson(const UnitOutcome& outcome);
+std::string totalLine(const LoopResult& result);
+std::string totalJson(const LoopResult& result);
+
+}  // namespace sonoprog::production

@@ -1,0 +1,379 @@
+#include "production/ProductionPage.h"
+
+#include <QApplication>
+#include <QAudioFormat>
+#include <QAudioSink>
+#include <QBuffer>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMediaDevices>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <cmath>
+#include <cstdlib>
+
+#include "core/FileChooser.h"
+#include "gui/Gauge.h"
+#include "production/EngineerPassword.h"
+
+namespace sonoprog::production {
+
+namespace {
+
+template <typename T>
+T* named(T* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QPushButton* button(const char* name, const char* caption) {
+    auto* b = named(new QPushButton(QString::fromLatin1(caption)), name);
+    b->setMinimumSize(110, 30);
+    return b;
+}
+
+// 16-bit mono samples of a tone with soft edges (no click).
+QByteArray toneSamples(const std::vector<std::pair<double, int>>& notes, int rate) {
+    QByteArray bytes;
+    for (const auto& [frequency, ms] : notes) {
+        const int n = rate * ms / 1000;
+        for (int i = 0; i < n; ++i) {
+            const double edge = std::min({1.0, i / (rate * 0.005), (n - i) / (rate * 0.005)});
+            const double v = frequency > 0 ? std::sin(2 * M_PI * frequency * i / rate) : 0.0;
+            const auto sample = static_cast<qint16>(v * edge * 12000);
+            bytes.append(reinterpret_cast<const char*>(&sample), sizeof sample);
+        }
+    }
+    return bytes;
+}
+
+}  // namespace
+
+struct ToneSounds::Impl {
+    QAudioFormat format;
+    std::unique_ptr<QAudioSink> sink;
+    QBuffer buffer;
+    QByteArray passTone;
+    QByteArray failTone;
+
+    void play(const QByteArray& tone) {
+        const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+        if (device.isNull() || !device.isFormatSupported(format)) {
+            QApplication::beep();
+            return;
+        }
+        if (sink) sink->stop();
+        buffer.close();
+        buffer.setData(tone);
+        buffer.open(QIODevice::ReadOnly);
+        sink = std::make_unique<QAudioSink>(device, format);
+        sink->start(&buffer);
+    }
+};
+
+ToneSounds::ToneSounds() : impl_(std::make_unique<Impl>()) {
+    impl_->format.setSampleRate(22050);
+    impl_->format.setChannelCount(1);
+    impl_->format.setSampleFormat(QAudioFormat::Int16);
+    impl_->passTone = toneSamples({{1760, 150}}, 22050);
+    impl_->failTone = toneSamples({{330, 180}, {0, 60}, {330, 180}}, 22050);
+}
+ToneSounds::~ToneSounds() = default;
+void ToneSounds::passed() {
+    impl_->play(impl_->passTone);
+}
+void ToneSounds::failed() {
+    impl_->play(impl_->failTone);
+}
+
+ProductionSettings readProductionSettings(const core::IniFile& setup) {
+    ProductionSettings s;
+    s.enabled = setup.readInteger("Production", "Enabled", 0) == 1;
+    s.engineerPassword = setup.readString("Production", "EngineerPassword");
+    return s;
+}
+
+ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
+                               ProductionSettings settings, QWidget* parent)
+    : QWidget(parent), env_(env), link_(link), settings_(std::move(settings)) {
+    setObjectName(QStringLiteral("PAGE_Production"));
+    resize(775, 555);
+
+    ED_Prod_Job = named(new QLineEdit, "ED_Prod_Job");
+    ED_Prod_Job->setReadOnly(true);
+    ED_Prod_Job->setFocusPolicy(Qt::NoFocus);
+    LB_Prod_JobInfo = named(new QLabel, "LB_Prod_JobInfo");
+    LB_Prod_JobInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ED_Prod_Operator = named(new QLineEdit, "ED_Prod_Operator");
+    BT_Prod_OpenJob = button("BT_Prod_OpenJob", "Open Job");
+    BT_Prod_Start = button("BT_Prod_Start", "Start");
+    BT_Prod_Stop = button("BT_Prod_Stop", "Stop");
+    BT_Prod_Unlock = button("BT_Prod_Unlock", "Engineer");
+    BT_Prod_Reset = button("BT_Prod_Reset", "Reset Counters");
+    PN_Prod_Status = named(new QLabel, "PN_Prod_Status");
+    PN_Prod_Status->setAlignment(Qt::AlignCenter);
+    PN_Prod_Status->setMinimumHeight(90);
+    QFont big = PN_Prod_Status->font();
+    big.setPointSize(28);
+    big.setBold(true);
+    PN_Prod_Status->setFont(big);
+    PN_Prod_Status->setWordWrap(true);
+    LB_Prod_Counters = named(new QLabel, "LB_Prod_Counters");
+    QFont counterFont = LB_Prod_Counters->font();
+    counterFont.setPointSize(13);
+    counterFont.setBold(true);
+    LB_Prod_Counters->setFont(counterFont);
+    LV_Prod_Units = named(new QListWidget, "LV_Prod_Units");
+    RE_Prod_State = named(new gui::LogPane, "RE_Prod_State");
+    CG_Prod_Progress = named(new gui::Gauge, "CG_Prod_Progress");
+
+    auto* jobBox = new QGroupBox(QStringLiteral("Job"));
+    auto* grid = new QGridLayout(jobBox);
+    grid->addWidget(new QLabel(QStringLiteral("File")), 0, 0);
+    grid->addWidget(ED_Prod_Job, 0, 1);
+    grid->addWidget(BT_Prod_OpenJob, 0, 2);
+    grid->addWidget(LB_Prod_JobInfo, 1, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Operator")), 2, 0);
+    grid->addWidget(ED_Prod_Operator, 2, 1);
+    grid->setColumnStretch(1, 1);
+
+    auto* buttons = new QVBoxLayout;
+    for (auto* b : {BT_Prod_Start, BT_Prod_Stop, BT_Prod_Unlock, BT_Prod_Reset})
+        buttons->addWidget(b);
+    buttons->addStretch(1);
+
+    auto* statusColumn = new QVBoxLayout;
+    statusColumn->addWidget(PN_Prod_Status, 2);
+    statusColumn->addWidget(CG_Prod_Progress);
+    statusColumn->addWidget(LB_Prod_Counters);
+
+    auto* middle = new QHBoxLayout;
+    middle->addLayout(statusColumn, 3);
+    middle->addWidget(LV_Prod_Units, 2);
+    middle->addLayout(buttons);
+
+    auto* page = new QVBoxLayout(this);
+    page->addWidget(jobBox);
+    page->addLayout(middle, 3);
+    page->addWidget(RE_Prod_State, 2);
+
+    paneAdapter_ = std::make_unique<gui::PaneAdapter>(*RE_Prod_State, *CG_Prod_Progress);
+    runLock_.setControls({BT_Prod_OpenJob, ED_Prod_Operator, BT_Prod_Start, BT_Prod_Reset,
+                          env_.deviceSel, env_.pcMain});
+    askPassword_ = [this]() -> std::optional<std::string> {
+        bool ok = false;
+        const QString text = QInputDialog::getText(this, QStringLiteral("Engineer"),
+                                                   QStringLiteral("Engineer password:"),
+                                                   QLineEdit::Password, QString(), &ok);
+        if (!ok) return std::nullopt;
+        return gui::toLocal(text);
+    };
+
+    connect(BT_Prod_OpenJob, &QPushButton::clicked, this, &ProductionPage::BT_Prod_OpenJobClick);
+    connect(BT_Prod_Start, &QPushButton::clicked, this, &ProductionPage::BT_Prod_StartClick);
+    connect(BT_Prod_Stop, &QPushButton::clicked, this, &ProductionPage::BT_Prod_StopClick);
+    connect(BT_Prod_Unlock, &QPushButton::clicked, this, &ProductionPage::BT_Prod_UnlockClick);
+    connect(BT_Prod_Reset, &QPushButton::clicked, this, &ProductionPage::BT_Prod_ResetClick);
+    showStatus(QStringLiteral("OPEN A JOB"), "#d0d0d0");
+    showCounters();
+    updateEnablement();
+}
+
+ProductionPage::~ProductionPage() {
+    stop_ = true;
+}
+
+void ProductionPage::showStatus(const QString& text, const char* colour) {
+    PN_Prod_Status->setText(text);
+    PN_Prod_Status->setStyleSheet(
+        QStringLiteral("QLabel { background: %1; border: 1px solid gray; }")
+            .arg(QString::fromLatin1(colour)));
+}
+
+void ProductionPage::showCounters() {
+    LB_Prod_Counters->setText(QStringLiteral("PASS %1   FAIL %2   TOTAL %3   YIELD %4%")
+                                  .arg(counters_.passed)
+                                  .arg(counters_.failed)
+                                  .arg(counters_.total())
+                                  .arg(QString::fromStdString(records::yieldText(counters_))));
+}
+
+void ProductionPage::updateEnablement() {
+    BT_Prod_Stop->setEnabled(running_);
+    BT_Prod_Start->setEnabled(!running_ && job_.has_value());
+    BT_Prod_Reset->setEnabled(job_.has_value() && (!running_ || engineer_));
+}
+
+records::RecordStore* ProductionPage::store() {
+    if (store_) return store_.get();
+    std::string location = recordsLocation_;
+    if (location.empty())
+        location = records::defaultRecordsPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"))
+                       .string();
+    std::string error;
+    store_ = records::openRecordStore(location, error);
+    if (!store_) env_.prompter.showMessage("ERROR", error, core::BoxIcon::Error);
+    return store_.get();
+}
+
+void ProductionPage::refreshCounters() {
+    if (job_ && store()) counters_ = store_->counters(job_->fileSha256);
+    showCounters();
+}
+
+bool ProductionPage::openJob(const std::string& path) {
+    std::string error;
+    auto loaded = loadJob(path, error);
+    if (!loaded) {
+        env_.prompter.showMessage("ERROR", error, core::BoxIcon::Error);
+        return false;
+    }
+    job_ = std::move(loaded);
+    const Job& job = job_->job;
+    ED_Prod_Job->setText(gui::fromLocal(path));
+    QString target = QString::fromLatin1(targetName(job.target).data());
+    if (!job.device.empty()) target += QStringLiteral(" ") + gui::fromLocal(job.device);
+    LB_Prod_JobInfo->setText(
+        QStringLiteral("%1  |  %2  |  %3  |  SHA-256 %4  |  %5")
+            .arg(gui::fromLocal(job.name), target,
+                 gui::fromLocal(imagePath(job, job_->file).filename().string()),
+                 QString::fromStdString(job.imageSha256.substr(0, 12)),
+                 gui::fromLocal(job.checkSum)));
+    LV_Prod_Units->clear();
+    showStatus(QStringLiteral("READY"), "#d0d0d0");
+    refreshCounters();
+    updateEnablement();
+    return true;
+}
+
+void ProductionPage::BT_Prod_OpenJobClick() {
+    const auto path = env_.files.chooseOpenFile({"Job file|*.json", "json"});
+    if (path) openJob(*path);
+}
+
+void ProductionPage::BT_Prod_StartClick() {
+    if (running_ || !job_ || !store()) return;
+    running_ = true;
+    engineer_ = false;
+    stop_ = false;
+    runLock_.lock();
+    updateEnablement();
+
+    // The loop keeps its own copy: an engineer may open another job meanwhile.
+    const LoadedJob job = *job_;
+    UnitServices unit{*paneAdapter_, noLock_,    env_.yield, env_.prompter,
+                      env_.clock,    env_.paths, link_,      env_.ivrKeys};
+    ProductionLoop loop(job, LoopServices{unit, link_, *store_}, *this, stop_);
+    LoopOptions options;
+    options.trigger = Trigger::Insert;
+    options.operatorName = gui::toLocal(ED_Prod_Operator->text());
+    options.writerIdentity = writerIdentity_;
+    options.pollInterval = pollInterval_;
+    loop.run(options, nullptr);
+
+    running_ = false;
+    engineer_ = false;
+    runLock_.unlock();
+    updateEnablement();
+}
+
+void ProductionPage::BT_Prod_StopClick() {
+    stop_ = true;
+}
+
+bool ProductionPage::engineerConfirmed() {
+    if (engineer_) return true;
+    const auto password = askPassword_ ? askPassword_() : std::nullopt;
+    if (!password) return false;
+    if (settings_.engineerPassword.empty() ||
+        !checkPassword(*password, settings_.engineerPassword)) {
+        env_.prompter.showMessage("ERROR",
+                                  settings_.engineerPassword.empty()
+                                      ? "No engineer password is set up in Setup.ini."
+                                      : "Wrong password!",
+                                  core::BoxIcon::Error);
+        return false;
+    }
+    return true;
+}
+
+void ProductionPage::BT_Prod_UnlockClick() {
+    if (!running_ || engineer_ || !engineerConfirmed()) return;
+    // The engineer may leave the tab and change the job's settings; the loop runs on.
+    engineer_ = true;
+    runLock_.unlock();
+    BT_Prod_Start->setEnabled(false);
+    updateEnablement();
+}
+
+void ProductionPage::BT_Prod_ResetClick() {
+    if (!job_ || !store() || !engineerConfirmed()) return;
+    records::UnitRecord base;
+    base.station = records::stationName();
+    base.operatorName = gui::toLocal(ED_Prod_Operator->text());
+    base.jobName = job_->job.name;
+    base.jobSha256 = job_->fileSha256;
+    base.imageSha256 = job_->job.imageSha256;
+    base.imageCheckSum = job_->job.checkSum;
+    base.target = std::string(targetName(job_->job.target));
+    base.device = job_->job.device;
+    base.writer = writerIdentity_;
+    if (!records::resetCounters(*store_, base))
+        env_.prompter.showMessage("ERROR", store_->lastError(), core::BoxIcon::Error);
+    refreshCounters();
+}
+
+void ProductionPage::stateChanged(LoopState state) {
+    switch (state) {
+        case LoopState::InsertChip:
+            showStatus(QStringLiteral("INSERT CHIP"), "#fff3b0");
+            break;
+        case LoopState::Programming:
+            showStatus(QStringLiteral("PROGRAMMING"), "#b0d8ff");
+            break;
+        case LoopState::RemoveChip:
+            break;  // the unit's PASS or FAIL stays until the chip is out
+        case LoopState::WaitingForOperator:
+            showStatus(QStringLiteral("READY"), "#d0d0d0");
+            break;
+        case LoopState::Stopped:
+            if (PN_Prod_Status->text() == QStringLiteral("INSERT CHIP"))
+                showStatus(QStringLiteral("READY"), "#d0d0d0");
+            break;
+    }
+}
+
+void ProductionPage::unitFinished(const UnitOutcome& outcome, const records::Counters& counters) {
+    counters_ = counters;
+    showCounters();
+    if (outcome.passed)
+        showStatus(QStringLiteral("PASS"), "#9be59b");
+    else
+        showStatus(QStringLiteral("FAIL\n") + gui::fromLocal(outcome.failure), "#ff9b9b");
+    LV_Prod_Units->insertItem(0, gui::fromLocal(unitSummaryLine(outcome)));
+    while (LV_Prod_Units->count() > 50) delete LV_Prod_Units->takeItem(LV_Prod_Units->count() - 1);
+    UnitSounds* sounds = sounds_;
+    if (!sounds) {
+        if (!tones_) tones_ = std::make_unique<ToneSounds>();
+        sounds = tones_.get();
+    }
+    outcome.passed ? sounds->passed() : sounds->failed();
+}
+
+void ProductionPage::pollFailed(const std::string& message) {
+    showStatus(QStringLiteral("WRITER?\n") + gui::fromLocal(message), "#ffcf8f");
+}
+
+void ProductionPage::runAborted(const std::string& message) {
+    showStatus(QStringLiteral("STOPPED"), "#ff9b9b");
+    env_.prompter.showMessage("ERROR", message, core::BoxIcon::Error);
+}
+
+}  // namespace sonoprog::production

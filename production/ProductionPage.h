@@ -1,0 +1,142 @@
+#pragma once
+
+#include <QWidget>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/IniFile.h"
+#include "gui/ControlLock.h"
+#include "gui/LogPane.h"
+#include "gui/QtServices.h"
+#include "link/Link.h"
+#include "production/Job.h"
+#include "production/ProductionLoop.h"
+#include "records/RecordStore.h"
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+namespace sonoprog::gui {
+class Gauge;
+}
+
+namespace sonoprog::production {
+
+// The two sounds of the bench.
+class UnitSounds {
+public:
+    virtual ~UnitSounds() = default;
+    virtual void passed() = 0;
+    virtual void failed() = 0;
+};
+
+// A short tone each (high for a pass, two low ones for a fail) on the default
+// sound device, or the system beep where there is none.
+class ToneSounds final : public UnitSounds {
+public:
+    ToneSounds();
+    ~ToneSounds() override;
+    void passed() override;
+    void failed() override;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// What the page needs from Setup.ini's [Production] section.
+struct ProductionSettings {
+    bool enabled = false;          // Enabled=1 shows the tab
+    std::string engineerPassword;  // EngineerPassword=, made by `production password`
+};
+ProductionSettings readProductionSettings(const core::IniFile& setup);
+
+// The "Production" page: a job, the operator, a large status panel, the
+// counters and the last units, Start and Stop. It runs the same unit loop as
+// `sonoprog-cli produce` (trigger insert), reporting through its own pane and
+// gauge. While the loop runs the tab is locked: the operator cannot leave it
+// or change the job until an engineer unlocks it with the password; resetting
+// the counters asks for the engineer too.
+class ProductionPage final : public QWidget, private LoopListener {
+    Q_OBJECT
+public:
+    ProductionPage(gui::TabEnvironment& env, link::Link& link, ProductionSettings settings,
+                   QWidget* parent = nullptr);
+    ~ProductionPage() override;
+
+    // Opens a job file (false after a box saying why not).
+    bool openJob(const std::string& path);
+    void BT_Prod_OpenJobClick();
+    void BT_Prod_StartClick();
+    void BT_Prod_StopClick();
+    void BT_Prod_UnlockClick();
+    void BT_Prod_ResetClick();
+
+    // Where the records go (default: the user's state folder).
+    void setRecordsLocation(std::string location) { recordsLocation_ = std::move(location); }
+    void setWriterIdentity(std::string identity) { writerIdentity_ = std::move(identity); }
+    // Asks for the engineer's password (nullopt: cancelled); a password dialog by default.
+    void setPasswordAsker(std::function<std::optional<std::string>()> asker) {
+        askPassword_ = std::move(asker);
+    }
+    void setSounds(UnitSounds* sounds) { sounds_ = sounds; }
+    void setPollInterval(std::chrono::milliseconds interval) { pollInterval_ = interval; }
+
+    bool running() const { return running_; }
+    bool engineerUnlocked() const { return engineer_; }
+    const records::Counters& counters() const { return counters_; }
+
+    QLineEdit* ED_Prod_Job = nullptr;
+    QLabel* LB_Prod_JobInfo = nullptr;
+    QLineEdit* ED_Prod_Operator = nullptr;
+    QLabel* PN_Prod_Status = nullptr;
+    QLabel* LB_Prod_Counters = nullptr;
+    QListWidget* LV_Prod_Units = nullptr;
+    QPushButton* BT_Prod_OpenJob = nullptr;
+    QPushButton* BT_Prod_Start = nullptr;
+    QPushButton* BT_Prod_Stop = nullptr;
+    QPushButton* BT_Prod_Unlock = nullptr;
+    QPushButton* BT_Prod_Reset = nullptr;
+    gui::LogPane* RE_Prod_State = nullptr;
+    gui::Gauge* CG_Prod_Progress = nullptr;
+
+private:
+    // LoopListener
+    void stateChanged(LoopState state) override;
+    void unitFinished(const UnitOutcome& outcome, const records::Counters& counters) override;
+    void pollFailed(const std::string& message) override;
+    void runAborted(const std::string& message) override;
+
+    bool engineerConfirmed();
+    records::RecordStore* store();
+    void showStatus(const QString& text, const char* colour);
+    void showCounters();
+    void refreshCounters();
+    void updateEnablement();
+
+    gui::TabEnvironment& env_;
+    link::Link& link_;
+    ProductionSettings settings_;
+    std::unique_ptr<gui::PaneAdapter> paneAdapter_;
+    gui::ControlLock runLock_;  // what the operator may not touch while the loop runs
+    gui::ControlLock noLock_;   // the operations inside a unit lock nothing more
+    std::optional<LoadedJob> job_;
+    std::unique_ptr<records::RecordStore> store_;
+    std::string recordsLocation_;
+    std::string writerIdentity_ = "usb";
+    std::function<std::optional<std::string>()> askPassword_;
+    std::unique_ptr<ToneSounds> tones_;
+    UnitSounds* sounds_ = nullptr;
+    std::chrono::milliseconds pollInterval_{250};
+    records::Counters counters_;
+    std::atomic<bool> stop_{false};
+    bool running_ = false;
+    bool engineer_ = false;
+};
+
+}  // namespace sonoprog::production

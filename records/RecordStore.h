@@ -1,0 +1,55 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "records/UnitRecord.h"
+
+namespace sonoprog::records {
+
+// Where the units of a station (or a line) are recorded. Every store keeps
+// the same fields and answers the same queries; failures are results, the
+// text of the last one is in lastError().
+class RecordStore {
+public:
+    virtual ~RecordStore() = default;
+
+    // Stores the record durably before returning true: a crash or a pulled
+    // cable after that never loses it. A record whose id is already stored is
+    // not stored again (and counts as success), so a resend never counts twice.
+    virtual bool append(const UnitRecord& record) = 0;
+
+    // The matching records, oldest first. An empty list on failure (lastError() says why).
+    virtual std::vector<UnitRecord> query(const RecordQuery& query) = 0;
+
+    // The unit records of the job after its last reset record.
+    virtual Counters counters(const std::string& jobSha256) = 0;
+
+    // Where the records go, for messages ("/home/op/.local/state/sonoprog/records.sqlite").
+    virtual std::string location() const = 0;
+
+    const std::string& lastError() const { return lastError_; }
+
+protected:
+    std::string lastError_;
+};
+
+// The counters of a list of records: units after the last reset.
+Counters countSinceReset(const std::vector<UnitRecord>& jobRecords);
+
+// Appends a reset record for the job (built from `base`: station, operator,
+// job and image fields) and returns whether it was stored.
+bool resetCounters(RecordStore& store, UnitRecord base);
+
+// $XDG_STATE_HOME/sonoprog/records.sqlite (or under ~/.local/state); empty
+// when no state folder is known.
+std::filesystem::path defaultRecordsPath(const char* xdgStateHome, const char* home);
+
+// Opens the store a --records value (or the default path) names: a file path
+// is a SQLite store, made with its folders when missing. nullptr with `error`
+// set when it cannot be opened.
+std::unique_ptr<RecordStore> openRecordStore(const std::string& location, std::string& error);
+
+}  // namespace sonoprog::records

@@ -1,0 +1,289 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "production/ProductionLoop.h"
+#include "records/RecordStore.h"
+#include "sim/KivaChip.h"
+#include "sim/SerialFlashChip.h"
+#include "sim/TarnChip.h"
+#include "tests/production/ProductionRig.h"
+
+namespace sonoprog::test {
+namespace {
+
+using production::JobRequest;
+using production::LoopOptions;
+using production::LoopState;
+using production::Target;
+using production::Trigger;
+
+LoopOptions insertOptions(long long units) {
+    LoopOptions o;
+    o.units = units;
+    o.trigger = Trigger::Insert;
+    o.operatorName = "Ana";
+    o.writerIdentity = "sim:/bench/1";
+    return o;
+}
+
+JobRequest kivaRequest(const std::filesystem::path& dat) {
+    JobRequest r;
+    r.target = Target::Kiva300;
+    r.image = dat;
+    r.name = "Door chime";
+    return r;
+}
+
+TEST(ProductionLoop, ScriptedSocketWithBadChipsRecordsEveryUnit) {
+    ProductionRig rig(sim::SocketScript{6, {3, 5}});
+    const auto job = rig.makeJob(kivaRequest(rig.kivaImage()));
+    const auto result = rig.run(job, insertOptions(6));
+
+    EXPECT_FALSE(result.aborted);
+    EXPECT_EQ(result.passed, 4);
+    EXPECT_EQ(result.failed, 2);
+    EXPECT_EQ(production::totalLine(result), "TOTAL 6 PASS 4 FAIL 2 YIELD 66.7%");
+    ASSERT_EQ(rig.events.outcomes.size(), 6u);
+    for (std::size_t i = 0; i < 6; ++i) {
+        const auto& o = rig.events.outcomes[i];
+        EXPECT_EQ(o.n, static_cast<long long>(i + 1));
+        const bool bad = i == 2 || i == 4;
+        EXPECT_EQ(o.passed, !bad) << i;
+        EXPECT_EQ(o.failure, bad ? "VDD failed!" : "") << i;
+    }
+    EXPECT_EQ(production::unitSummaryLine(rig.events.outcomes[2]).substr(0, 11), "UNIT 3 FAIL");
+    EXPECT_EQ(rig.events.counters.back(), (records::Counters{4, 2}));
+    EXPECT_EQ(rig.events.counters.front(), (records::Counters{1, 0}));
+    EXPECT_TRUE(rig.events.pollFailures.empty());
+    EXPECT_TRUE(rig.prompter.boxes.empty());
+
+    const auto all = rig.store->query({});
+    ASSERT_EQ(all.size(), 6u);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const auto& r = all[i];
+        const bool bad = i == 2 || i == 4;
+        EXPECT_EQ(r.id, rig.events.outcomes[i].recordId);
+        EXPECT_EQ(records::normaliseUtcTime(r.time), r.time);
+        EXPECT_EQ(r.station, records::stationName());
+        EXPECT_EQ(r.operatorName, "Ana");
+        EXPECT_EQ(r.jobName, "Door chime");
+        EXPECT_EQ(r.jobSha256, job.fileSha256);
+        EXPECT_EQ(r.imageSha256, job.job.imageSha256);
+        EXPECT_EQ(r.imageCheckSum, job.job.checkSum);
+        EXPECT_EQ(r.target, "kiva300");
+        EXPECT_EQ(r.device, "");
+        EXPECT_EQ(r.writer, "sim:/bench/1");
+        EXPECT_EQ(r.result, bad ? "fail" : "pass");
+        EXPECT_EQ(r.failingStep, bad ? "  -> Chip detect..." : "");
+        EXPECT_EQ(r.failLine, bad ? "    [X]  VDD failed!" : "");
+        EXPECT_GE(r.durationMs, 0);
+        EXPECT_EQ(r.pgmLog, "");
+        EXPECT_EQ(r.vrfLog, "");
+        EXPECT_TRUE(r.mirrored.empty());
+    }
+    // Each good chip was really programmed: its verify pass said so.
+    EXPECT_GE(rig.pane.clears, 6);
+    // The socket ran out exactly at the last unit.
+    EXPECT_EQ(rig.writer->socket()->chipNumber(), 6u);
+    EXPECT_EQ(rig.events.states.back(), LoopState::Stopped);
+}
+
+class ScriptedTrigger final : public production::OperatorTrigger {
+public:
+    explicit ScriptedTrigger(int presses) : presses_(presses) {}
+    bool waitForStart() override { return presses_-- > 0; }
+
+private:
+    int presses_;
+};
+
+TEST(ProductionLoop, CountersCarryOnAcrossRunsUntilAReset) {
+    ProductionRig rig;  // a chip always in the socket
+    const auto job = rig.makeJob(kivaRequest(rig.kivaImage()));
+    LoopOptions options;
+    options.trigger = Trigger::Enter;
+    ScriptedTrigger two(2);
+    rig.run(job, options, &two);
+    EXPECT_EQ(rig.events.counters.back(), (records::Counters{2, 0}));
+    // A new run of the same job (after a restart) counts on from the records.
+    rig.chips.kiva->setDetectStatus(0x23, 0x10);
+    ScriptedTrigger one(1);
+    rig.run(job, options, &one);
+    EXPECT_EQ(rig.events.counters.back(), (records::Counters{2, 1}));
+
+    production::LoopServices services{
+        {rig.pane, rig.lock, rig.yield, rig.prompter, rig.clock, rig.paths, *rig.link, rig.keys},
+        *rig.link,
+        *rig.store};
+    production::ProductionLoop loop(job, services, rig.events, rig.stop);
+    ASSERT_TRUE(records::resetCounters(*rig.store, loop.recordBase(options)));
+    EXPECT_EQ(rig.store->counters(job.fileSha256), (records::Counters{}));
+    rig.chips.kiva->setDetectStatus(0x23, 0);
+    ScriptedTrigger again(1);
+    rig.run(job, options, &again);
+    EXPECT_EQ(rig.events.counters.back(), (records::Counters{1, 0}));
+    EXPECT_EQ(rig.store->query({}).size(), 5u);  // four units and the reset
+}
+
+TEST(ProductionLoop, TarnUnitWritesVerifiesAndRecordsItsMirroredPages) {
+    ProductionRig rig(sim::SocketScript{2, {}});
+    // A data page that fails its write check but stays within Allow Error on verify.
+    rig.chips.tarn->setBadPage(18, 2);
+    JobRequest request;
+    request.target = Target::Tarn20;
+    request.image = rig.tarnImage(20);
+    const auto job = rig.makeJob(request);
+    EXPECT_EQ(job.job.writePages, 20u);
+    const auto result = rig.run(job, insertOptions(2));
+    ASSERT_EQ(rig.events.outcomes.size(), 2u);
+    EXPECT_EQ(result.passed, 2) << rig.events.outcomes[0].failingStep << " / "
+                                << rig.events.outcomes[0].failLine;
+    const auto all = rig.store->query({});
+    ASSERT_EQ(all.size(), 2u);
+    for (const auto& r : all) {
+        EXPECT_EQ(r.target, "tarn20");
+        EXPECT_EQ(r.mirrored, (std::vector<records::MirroredPage>{{18, 0x1E480}}));
+        EXPECT_NE(r.pgmLog.find("PGM_"), std::string::npos) << r.pgmLog;
+        EXPECT_NE(r.vrfLog.find("VRF_"), std::string::npos) << r.vrfLog;
+        EXPECT_TRUE(std::filesystem::exists(r.pgmLog));
+    }
+}
+
+TEST(ProductionLoop, SerialFlashJobBlankChecksThenWrites) {
+    ProductionRig rig(sim::SocketScript{1, {}});
+    std::vector<std::uint8_t> image(5000);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i % 251);
+    JobRequest request;
+    request.target = Target::SerialFlash;
+    request.device = "W25Q80";
+    request.blankCheck = true;
+    request.image = rig.dir.write("flash.bin", image);
+    const auto job = rig.makeJob(request);
+    const auto result = rig.run(job, insertOptions(1));
+    EXPECT_EQ(result.passed, 1) << (rig.events.outcomes.empty() ? ""
+                                                                : rig.events.outcomes[0].failure);
+    const auto all = rig.store->query({});
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].target, "serialflash");
+    EXPECT_EQ(all[0].device, "W25Q80");
+    std::vector<std::uint8_t> chip(image.size());
+    rig.chips.serialFlash->memory().read(0, chip.data(), chip.size());
+    EXPECT_EQ(chip, image);
+}
+
+TEST(ProductionLoop, ChangedImageStopsTheRunBeforeTheNextUnit) {
+    ProductionRig rig(sim::SocketScript{4, {}});
+    const auto job = rig.makeJob(kivaRequest(rig.kivaImage()));
+    const auto image = production::imagePath(job.job, job.file);
+    std::uint64_t transfersAtChange = 0;
+    rig.events.onUnit = [&](const production::UnitOutcome& o) {
+        if (o.n != 1) return;
+        std::ofstream(image, std::ios::app) << "x";
+        transfersAtChange = rig.writer->transferCount();
+    };
+    const auto result = rig.run(job, insertOptions(4));
+    EXPECT_TRUE(result.aborted);
+    EXPECT_EQ(result.total(), 1);
+    ASSERT_EQ(rig.events.aborts.size(), 1u);
+    EXPECT_NE(rig.events.aborts[0].find("has changed"), std::string::npos) << rig.events.aborts[0];
+    EXPECT_EQ(rig.store->query({}).size(), 1u);
+    // Only the polls went out after the change: no chip was programmed.
+    EXPECT_EQ(rig.writer->socket()->chipNumber(), 2u);
+    EXPECT_EQ(rig.events.outcomes.size(), 1u);
+    EXPECT_GT(rig.writer->transferCount(), transfersAtChange);
+
+    // Missing at the start: nothing at all goes to the Writer.
+    ProductionRig other(sim::SocketScript{1, {}});
+    const auto job2 = other.makeJob(kivaRequest(other.kivaImage()));
+    std::filesystem::remove(production::imagePath(job2.job, job2.file));
+    const auto r2 = other.run(job2, insertOptions(1));
+    EXPECT_TRUE(r2.aborted);
+    EXPECT_EQ(r2.total(), 0);
+    EXPECT_EQ(other.writer->transferCount(), 0u);
+    EXPECT_NE(other.events.aborts.at(0).find("missing"), std::string::npos);
+}
+
+TEST(ProductionLoop, StopDuringAUnitLetsItFinishWithItsClosingCommand) {
+    ProductionRig rig(sim::SocketScript{5, {}});
+    const auto job = rig.makeJob(kivaRequest(rig.kivaImage()));
+    rig.writer->setLogging(true);
+    bool armed = false;
+    int sinceUnit1 = 0;
+    rig.events.onUnit = [&](const production::UnitOutcome& o) { armed = o.n == 1; };
+    // Three polls (six exchanges) lead to unit 2; its sixth transfer is in
+    // the middle of its programming pass.
+    rig.writer->setTransferHook([&](std::uint64_t) {
+        if (armed && ++sinceUnit1 == 12) rig.stop = true;
+    });
+    const auto result = rig.run(job, insertOptions(5));
+    EXPECT_TRUE(rig.stop);
+    EXPECT_EQ(result.total(), 2);
+    EXPECT_EQ(result.passed, 2);
+    EXPECT_EQ(rig.store->query({}).size(), 2u);
+    // The last command the Writer got closes unit 2's reading pass.
+    const auto codes = rig.writer->commandCodes();
+    ASSERT_FALSE(codes.empty());
+    EXPECT_EQ(codes.back(), 0x22);
+}
+
+TEST(ProductionLoop, EnterTriggerRunsOneUnitPerPressUntilInputEnds) {
+    ProductionRig rig;  // no socket model: a chip is always there
+    const auto job = rig.makeJob(kivaRequest(rig.kivaImage()));
+    ScriptedTrigger presses(3);
+    rig.writer->setLogging(true);
+    LoopOptions options;
+    options.trigger = Trigger::Enter;
+    const auto result = rig.run(job, options, &presses);
+    EXPECT_EQ(result.passed, 3);
+    EXPECT_EQ(rig.events.states.front(), LoopState::WaitingForOperator);
+    // Nothing but the units' own commands: no poll in enter mode.
+    const auto codes = rig.writer->commandCodes();
+    ASSERT_FALSE(codes.empty());
+    EXPECT_EQ(codes.front(), 0x23);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x23), 3);
+}
+
+TEST(ProductionLoop, FailingPollIsReportedOnceAndRetried) {
+    ProductionRig rig(sim::SocketScript{1, {}});
+    const auto job = rig.makeJob(kivaRequest(rig.kivaImage()));
+    // The first three polls' detects fail on the link.
+    rig.writer->setTransferHook([&](std::uint64_t n) {
+        if (n <= 5 && n % 2 == 1) rig.writer->failTransfer(n);
+    });
+    const auto result = rig.run(job, insertOptions(1));
+    EXPECT_EQ(result.passed, 1);
+    EXPECT_EQ(rig.events.pollFailures.size(), 1u);
+    EXPECT_TRUE(rig.prompter.boxes.empty());  // no error box per poll
+}
+
+TEST(ProductionLoop, FailMessageDropsBlanksAndMark) {
+    EXPECT_EQ(production::failMessage("    [X]  VDD failed!"), "VDD failed!");
+    EXPECT_EQ(production::failMessage("   [X] VCC failed!"), "VCC failed!");
+    EXPECT_EQ(production::failMessage("    [!] Cancel!"), "Cancel!");
+    EXPECT_EQ(production::failMessage("Failed!"), "Failed!");
+    EXPECT_EQ(production::failMessage("   "), "");
+}
+
+TEST(ProductionLoop, SummaryObjectsAreJson) {
+    production::UnitOutcome o;
+    o.n = 3;
+    o.passed = false;
+    o.seconds = 0.4321;
+    o.failure = "VDD \"x\" failed!";
+    o.recordId = "abc";
+    EXPECT_EQ(production::unitSummaryLine(o), "UNIT 3 FAIL 0.4s VDD \"x\" failed!");
+    EXPECT_EQ(
+        production::unitSummaryJson(o),
+        R"({"kind":"unit","n":3,"result":"fail","seconds":0.432,"failure":"VDD \"x\" failed!","record":"abc"})");
+    o.passed = true;
+    EXPECT_EQ(
+        production::unitSummaryJson(o),
+        R"({"kind":"unit","n":3,"result":"pass","seconds":0.432,"failure":null,"record":"abc"})");
+    EXPECT_EQ(production::totalJson({4, 2, false}),
+              R"({"kind":"total","units":6,"passed":4,"failed":2,"yield":66.7})");
+}
+
+}  // namespace
+}  // namespace sonoprog::test

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include "gui/ControlLock.h"
+#include "gui/QtServices.h"
+#include "production/EngineerPassword.h"
+#include "production/ProductionPage.h"
+#include "tests/production/ProductionRig.h"
+
+namespace sonoprog::test {
+namespace {
+
+class RecordingSounds final : public production::UnitSounds {
+public:
+    void passed() override { played("pass"); }
+    void failed() override { played("fail"); }
+    void played(const std::string& sound) {
+        heard.push_back(sound);
+        if (onSound) onSound();
+    }
+    std::vector<std::string> heard;
+    std::function<void()> onSound;
+};
+
+// The page inside a tab control as the window holds it, on the rig's Writer.
+struct PageFixture : ::testing::Test {
+    PageFixture() : rig(sim::SocketScript{3, {2}}) {
+        tabs.addTab(new QWidget, QStringLiteral("Information"));
+        env = std::make_unique<gui::TabEnvironment>(gui::TabEnvironment{
+            &deviceSel, &tabs, rig.prompter, files, yield, rig.clock, *rig.link, rig.paths});
+        production::ProductionSettings settings;
+        settings.enabled = true;
+        settings.engineerPassword = *production::makePasswordHash("letmein", 1000);
+        page = new production::ProductionPage(*env, *rig.link, settings);
+        tabs.addTab(page, QStringLiteral("Production"));
+        tabs.setCurrentWidget(page);
+        page->setRecordsLocation((rig.dir / "records.sqlite").string());
+        page->setWriterIdentity("sim:bench");
+        page->setSounds(&sounds);
+        page->setPollInterval(std::chrono::milliseconds(0));
+        page->setPasswordAsker([this]() -> std::optional<std::string> {
+            if (passwords.empty()) return std::nullopt;
+            auto next = passwords.front();
+            passwords.pop_front();
+            return next;
+        });
+    }
+
+    ProductionRig rig;
+    QComboBox deviceSel;
+    QTabWidget tabs;
+    ScriptedFileChooser files;
+    gui::QtYield yield;
+    std::unique_ptr<gui::TabEnvironment> env;
+    production::ProductionPage* page = nullptr;
+    RecordingSounds sounds;
+    std::deque<std::string> passwords;
+};
+
+TEST_F(PageFixture, RunLocksTheTabCountsAndRecordsEveryUnit) {
+    const auto job = rig.makeJob([&] {
+        production::JobRequest r;
+        r.target = production::Target::Kiva300;
+        r.image = rig.kivaImage();
+        r.name = "Chime";
+        return r;
+    }());
+    EXPECT_FALSE(page->BT_Prod_Start->isEnabled());  // no job yet
+    ASSERT_TRUE(page->openJob(job.file.string()));
+    EXPECT_TRUE(page->LB_Prod_JobInfo->text().contains(QStringLiteral("Chime")));
+    EXPECT_TRUE(page->LB_Prod_JobInfo->text().contains(
+        QString::fromStdString(job.job.imageSha256.substr(0, 12))));
+    EXPECT_EQ(page->PN_Prod_Status->text(), QStringLiteral("READY"));
+    ASSERT_TRUE(page->BT_Prod_Start->isEnabled());
+    page->ED_Prod_Operator->setText(QStringLiteral("Ana"));
+
+    struct Seen {
+        bool tabsLocked, jobLocked, stopEnabled;
+        QString status;
+    };
+    std::vector<Seen> seen;
+    sounds.onSound = [&] {
+        seen.push_back({gui::ControlLock::isLocked(tabs), !page->BT_Prod_OpenJob->isEnabled(),
+                        page->BT_Prod_Stop->isEnabled(), page->PN_Prod_Status->text()});
+        if (sounds.heard.size() == 1) {
+            // The operator cannot leave; a wrong password changes nothing.
+            passwords = {"guess"};
+            page->BT_Prod_UnlockClick();
+            EXPECT_TRUE(gui::ControlLock::isLocked(tabs));
+            EXPECT_FALSE(page->engineerUnlocked());
+        }
+        if (sounds.heard.size() == 3) page->BT_Prod_StopClick();
+    };
+    page->BT_Prod_StartClick();
+
+    EXPECT_EQ(sounds.heard, (std::vector<std::string>{"pass", "fail", "pass"}));
+    ASSERT_EQ(seen.size(), 3u);
+    for (const auto& s : seen) {
+        EXPECT_TRUE(s.tabsLocked);
+        EXPECT_TRUE(s.jobLocked);
+        EXPECT_TRUE(s.stopEnabled);
+    }
+    EXPECT_EQ(seen[0].status, QStringLiteral("PASS"));
+    EXPECT_EQ(seen[1].status, QStringLiteral("FAIL\nVDD failed!"));
+    EXPECT_EQ(rig.prompter.boxes.size(), 1u);  // the wrong password
+    EXPECT_EQ(rig.prompter.boxes.at(0).text, "Wrong password!");
+
+    // Stopped: unlocked again, the counters and the last units shown.
+    EXPECT_FALSE(page->running());
+    EXPECT_FALSE(gui::ControlLock::isLocked(tabs));
+    EXPECT_TRUE(page->BT_Prod_Start->isEnabled());
+    EXPECT_FALSE(page->BT_Prod_Stop->isEnabled());
+    EXPECT_EQ(page->LB_Prod_Counters->text(),
+              QStringLiteral("PASS 2   FAIL 1   TOTAL 3   YIELD 66.7%"));
+    ASSERT_EQ(page->LV_Prod_Units->count(), 3);
+    EXPECT_TRUE(page->LV_Prod_Units->item(0)->text().startsWith(QStringLiteral("UNIT 3 PASS")));
+    EXPECT_TRUE(page->LV_Prod_Units->item(1)->text().startsWith(QStringLiteral("UNIT 2 FAIL")));
+    EXPECT_TRUE(page->LV_Prod_Units->item(1)->text().endsWith(QStringLiteral("VDD failed!")));
+
+    // The same records as the command line writes.
+    std::string error;
+    auto store = records::openRecordStore((rig.dir / "records.sqlite").string(), error);
+    ASSERT_TRUE(store) << error;
+    const auto all = store->query({});
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0].operatorName, "Ana");
+    EXPECT_EQ(all[0].writer, "sim:bench");
+    EXPECT_EQ(all[1].failLine, "    [X]  VDD failed!");
+}
+
+TEST_F(PageFixture, EngineerUnlocksARunningLoopAndResetsTheCounters) {
+    production::JobRequest r;
+    r.target = production::Target::Kiva300;
+    r.image = rig.kivaImage();
+    const auto job = rig.makeJob(r);
+    ASSERT_TRUE(page->openJob(job.file.string()));
+    sounds.onSound = [&] {
+        if (sounds.heard.size() != 1) {
+            page->BT_Prod_StopClick();
+            return;
+        }
+        EXPECT_FALSE(page->BT_Prod_Reset->isEnabled());  // not while the operator runs
+        passwords = {"letmein"};
+        page->BT_Prod_UnlockClick();
+        EXPECT_TRUE(page->engineerUnlocked());
+        EXPECT_FALSE(gui::ControlLock::isLocked(tabs));
+        EXPECT_TRUE(page->BT_Prod_OpenJob->isEnabled());
+        EXPECT_FALSE(page->BT_Prod_Start->isEnabled());  // one loop at a time
+        EXPECT_TRUE(page->running());
+    };
+    page->BT_Prod_StartClick();
+    EXPECT_EQ(page->counters(), (records::Counters{1, 1}));
+
+    // Reset needs the engineer: cancelled or wrong, nothing changes.
+    passwords = {};
+    page->BT_Prod_ResetClick();
+    passwords = {"nope"};
+    page->BT_Prod_ResetClick();
+    EXPECT_EQ(page->counters(), (records::Counters{1, 1}));
+    passwords = {"letmein"};
+    page->BT_Prod_ResetClick();
+    EXPECT_EQ(page->counters(), (records::Counters{}));
+    EXPECT_EQ(page->LB_Prod_Counters->text(),
+              QStringLiteral("PASS 0   FAIL 0   TOTAL 0   YIELD 0.0%"));
+    // Reopening the job reads the counters from the records: the reset holds.
+    ASSERT_TRUE(page->openJob(job.file.string()));
+    EXPECT_EQ(page->counters(), (records::Counters{}));
+}
+
+TEST_F(PageFixture, NoEngineerPasswordMeansNoUnlock) {
+    production::ProductionSettings none;
+    none.enabled = true;
+    production::ProductionPage bare(*env, *rig.link, none);
+    bare.setPasswordAsker([] { return std::optional<std::string>("anything"); });
+    bare.setRecordsLocation((rig.dir / "r2.sqlite").string());
+    production::JobRequest r;
+    r.target = production::Target::Kiva300;
+    r.image = rig.kivaImage();
+    ASSERT_TRUE(bare.openJob(rig.makeJob(r).file.string()));
+    bare.BT_Prod_ResetClick();
+    ASSERT_EQ(rig.prompter.boxes.size(), 1u);
+    EXPECT_EQ(rig.prompter.boxes[0].text, "No engineer password is set up in Setup.ini.");
+
+    EXPECT_FALSE(production::readProductionSettings(core::IniFile::fromText("")).enabled);
+    const auto s = production::readProductionSettings(core::IniFile::fromText(
+        "[Production]\nEnabled=1\nEngineerPassword=pbkdf2-sha256$1$ab$cd\n"));
+    EXPECT_TRUE(s.enabled);
+    EXPECT_EQ(s.engineerPassword, "pbkdf2-sha256$1$ab$cd");
+}
+
+}  // namespace
+}  // namespace sonoprog::test

@@ -1,0 +1,107 @@
+#include <csv.h>
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "records/RecordFormat.h"
+#include "tests/records/RecordsFixture.h"
+
+namespace sonoprog::test {
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+// Parses CSV with a standard strict parser, row by row.
+Rows parseCsv(const std::string& text) {
+    struct Sink {
+        Rows rows;
+        std::vector<std::string> row;
+    } sink;
+    csv_parser parser;
+    EXPECT_EQ(csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI), 0);
+    const auto onField = [](void* data, size_t size, void* out) {
+        static_cast<Sink*>(out)->row.emplace_back(static_cast<const char*>(data), size);
+    };
+    const auto onRow = [](int, void* out) {
+        auto* s = static_cast<Sink*>(out);
+        s->rows.push_back(std::move(s->row));
+        s->row.clear();
+    };
+    EXPECT_EQ(csv_parse(&parser, text.data(), text.size(), onField, onRow, &sink), text.size())
+        << csv_strerror(csv_error(&parser));
+    EXPECT_EQ(csv_fini(&parser, onField, onRow, &sink), 0);
+    csv_free(&parser);
+    return sink.rows;
+}
+
+TEST(RecordFormat, CsvParsesBackToEveryField) {
+    const records::UnitRecord failed = fullRecord("id-1", "2026-12-08T10:11:12.345Z");
+    records::UnitRecord passed =
+        fullRecord("id-2", "2026-12-08T10:11:13.000Z", records::kResultPass);
+    passed.writer = "sim:/tmp/a,b";
+    passed.mirrored.clear();
+    const Rows rows =
+        parseCsv(records::csvHeader() + records::csvRow(failed) + records::csvRow(passed));
+    ASSERT_EQ(rows.size(), 3u);
+    const std::vector<std::string> header = {
+        "id",           "time",           "station",     "operator", "job_name", "job_sha256",
+        "image_sha256", "image_checksum", "target",      "device",   "writer",   "result",
+        "failing_step", "fail_line",      "duration_ms", "pgm_log",  "vrf_log",  "mirrored"};
+    EXPECT_EQ(rows[0], header);
+    const std::vector<std::string> first = {failed.id,
+                                            failed.time,
+                                            failed.station,
+                                            "Ana, \"night\" shift",
+                                            failed.jobName,
+                                            failed.jobSha256,
+                                            failed.imageSha256,
+                                            "0012AB9F",
+                                            "tarn20",
+                                            "",
+                                            failed.writer,
+                                            "fail",
+                                            "  -> Program chip...",
+                                            "Failed at page 0x000120!\nsecond",
+                                            "12345",
+                                            failed.pgmLog,
+                                            failed.vrfLog,
+                                            "0x000120>0x00F000 0x000300>0x00F001"};
+    EXPECT_EQ(rows[1], first);
+    EXPECT_EQ(rows[2][10], "sim:/tmp/a,b");
+    EXPECT_EQ(rows[2][11], "pass");
+    EXPECT_EQ(rows[2][17], "");
+}
+
+TEST(RecordFormat, JsonLineParsesWithEveryFieldAndReadsBack) {
+    const records::UnitRecord r = fullRecord("id-1", "2026-12-08T10:11:12.345Z");
+    const std::string line = records::recordJsonLine(r);
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    const auto j = nlohmann::json::parse(line);
+    EXPECT_EQ(j.at("operator"), "Ana, \"night\" shift");
+    EXPECT_EQ(j.at("fail_line"), "Failed at page 0x000120!\nsecond");
+    EXPECT_EQ(j.at("duration_ms"), 12345);
+    EXPECT_EQ(j.at("mirrored"),
+              nlohmann::json::parse(R"([{"page":288,"spare":61440},{"page":768,"spare":61441}])"));
+    EXPECT_EQ(j.size(), 18u);
+    EXPECT_EQ(records::recordFromJson(line), r);
+}
+
+TEST(RecordFormat, JsonThatIsNotARecordIsRefused) {
+    const std::string good = records::recordJsonLine(fullRecord("a", "2026-12-08T10:11:12.345Z"));
+    EXPECT_EQ(records::recordFromJson("not json"), std::nullopt);
+    EXPECT_EQ(records::recordFromJson("[1,2]"), std::nullopt);
+    auto j = nlohmann::json::parse(good);
+    j.erase("writer");
+    EXPECT_EQ(records::recordFromJson(j.dump()), std::nullopt);
+    j = nlohmann::json::parse(good);
+    j["duration_ms"] = "12";
+    EXPECT_EQ(records::recordFromJson(j.dump()), std::nullopt);
+    j = nlohmann::json::parse(good);
+    j["mirrored"] = nlohmann::json::array({{{"page", -1}, {"spare", 2}}});
+    EXPECT_EQ(records::recordFromJson(j.dump()), std::nullopt);
+}
+
+}  // namespace
+}  // namespace sonoprog::test

@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "records/RecordStore.h"
+#include "records/SqliteRecordStore.h"
+#include "tests/records/RecordsFixture.h"
+#include "tests/support/TempDir.h"
+
+namespace sonoprog::test {
+namespace {
+
+using records::Counters;
+using records::RecordQuery;
+using records::SqliteRecordStore;
+using records::UnitRecord;
+
+std::unique_ptr<SqliteRecordStore> openStore(const std::filesystem::path& file) {
+    std::string error;
+    auto store = SqliteRecordStore::open(file, error);
+    EXPECT_TRUE(store) << error;
+    return store;
+}
+
+UnitRecord unit(const std::string& id, const std::string& time, std::string_view result,
+                const std::string& job = std::string(64, 'a')) {
+    UnitRecord r = fullRecord(id, time, result);
+    r.jobSha256 = job;
+    return r;
+}
+
+TEST(SqliteRecordStore, KeepsEveryFieldInWalMode) {
+    TempDir dir;
+    auto store = openStore(dir / "records.sqlite");
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->journalMode(), "wal");
+    const UnitRecord failed = fullRecord("id-1", "2026-12-08T10:11:12.345Z");
+    UnitRecord passed = fullRecord("id-2", "2026-12-08T10:11:13.000Z", records::kResultPass);
+    passed.target = "serialflash";
+    passed.device = "W25Q80";
+    passed.mirrored.clear();
+    ASSERT_TRUE(store->append(failed)) << store->lastError();
+    ASSERT_TRUE(store->append(passed)) << store->lastError();
+
+    // A second connection, as another process would read it.
+    auto reader = openStore(dir / "records.sqlite");
+    const auto all = reader->query({});
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0], failed);
+    EXPECT_EQ(all[1], passed);
+}
+
+TEST(SqliteRecordStore, ResentRecordIsStoredOnce) {
+    TempDir dir;
+    auto store = openStore(dir / "r.sqlite");
+    const UnitRecord r = unit("same-id", "2026-12-08T10:00:00.000Z", records::kResultPass);
+    ASSERT_TRUE(store->append(r));
+    UnitRecord changed = r;
+    changed.result = "fail";  // a resend never overwrites what the station recorded first
+    EXPECT_TRUE(store->append(changed));
+    const auto all = store->query({});
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].result, "pass");
+    EXPECT_EQ(store->counters(r.jobSha256), (Counters{1, 0}));
+}
+
+TEST(SqliteRecordStore, RefusesAResultItDoesNotKnow) {
+    TempDir dir;
+    auto store = openStore(dir / "r.sqlite");
+    UnitRecord r = unit("x", "2026-12-08T10:00:00.000Z", records::kResultPass);
+    r.result = "maybe";
+    EXPECT_FALSE(store->append(r));
+    EXPECT_FALSE(store->lastError().empty());
+    EXPECT_TRUE(store->query({}).empty());
+}
+
+TEST(SqliteRecordStore, QueryFiltersByJobAndTime) {
+    TempDir dir;
+    auto store = openStore(dir / "r.sqlite");
+    const std::string jobA(64, 'a'), jobB(64, 'b');
+    ASSERT_TRUE(store->append(unit("1", "2026-12-08T09:00:00.000Z", "pass", jobA)));
+    ASSERT_TRUE(store->append(unit("2", "2026-12-08T10:00:00.000Z", "fail", jobB)));
+    ASSERT_TRUE(store->append(unit("3", "2026-12-08T11:00:00.000Z", "pass", jobA)));
+    // Out of time order on purpose: results come back oldest first.
+    ASSERT_TRUE(store->append(unit("0", "2026-12-07T23:59:59.999Z", "pass", jobA)));
+
+    auto ids = [](const std::vector<UnitRecord>& rs) {
+        std::vector<std::string> out;
+        for (const auto& r : rs) out.push_back(r.id);
+        return out;
+    };
+    EXPECT_EQ(ids(store->query({})), (std::vector<std::string>{"0", "1", "2", "3"}));
+    EXPECT_EQ(ids(store->query(RecordQuery{jobA, std::nullopt})),
+              (std::vector<std::string>{"0", "1", "3"}));
+    EXPECT_EQ(ids(store->query(RecordQuery{std::nullopt, "2026-12-08T10:00:00.000Z"})),
+              (std::vector<std::string>{"2", "3"}));
+    EXPECT_EQ(ids(store->query(RecordQuery{jobA, "2026-12-08T00:00:00.000Z"})),
+              (std::vector<std::string>{"1", "3"}));
+}
+
+TEST(SqliteRecordStore, CountersStartAfterTheLastResetAndSurviveReopening) {
+    TempDir dir;
+    const std::string job(64, 'c'), other(64, 'd');
+    {
+        auto store = openStore(dir / "r.sqlite");
+        ASSERT_TRUE(store->append(unit("1", "2026-12-08T09:00:00.000Z", "pass", job)));
+        ASSERT_TRUE(store->append(unit("2", "2026-12-08T09:01:00.000Z", "fail", job)));
+        EXPECT_EQ(store->counters(job), (Counters{1, 1}));
+        ASSERT_TRUE(store->append(unit("r1", "2026-12-08T09:02:00.000Z", "reset", job)));
+        EXPECT_EQ(store->counters(job), (Counters{0, 0}));
+        ASSERT_TRUE(store->append(unit("3", "2026-12-08T09:03:00.000Z", "pass", job)));
+        ASSERT_TRUE(store->append(unit("4", "2026-12-08T09:04:00.000Z", "pass", job)));
+        ASSERT_TRUE(store->append(unit("5", "2026-12-08T09:05:00.000Z", "fail", job)));
+        ASSERT_TRUE(store->append(unit("6", "2026-12-08T09:05:00.000Z", "fail", other)));
+    }
+    auto store = openStore(dir / "r.sqlite");
+    const Counters c = store->counters(job);
+    EXPECT_EQ(c, (Counters{2, 1}));
+    EXPECT_EQ(records::yieldText(c), "66.7");
+    EXPECT_EQ(store->counters(other), (Counters{0, 1}));
+    EXPECT_EQ(store->counters(std::string(64, 'e')), (Counters{}));
+    // The store's own count and the count over its records agree.
+    EXPECT_EQ(records::countSinceReset(store->query(RecordQuery{job, std::nullopt})), c);
+
+    // A reset made now is itself a record of the job.
+    UnitRecord base = unit("", "", "pass", job);
+    ASSERT_TRUE(records::resetCounters(*store, base));
+    EXPECT_EQ(store->counters(job), (Counters{}));
+    const auto all = store->query(RecordQuery{job, std::nullopt});
+    ASSERT_EQ(all.size(), 7u);
+    EXPECT_EQ(all.back().result, "reset");
+    EXPECT_EQ(all.back().failLine, "");
+    EXPECT_TRUE(all.back().mirrored.empty());
+    EXPECT_EQ(all.back().operatorName, base.operatorName);
+}
+
+TEST(SqliteRecordStore, TwoConnectionsAppendAtOnce) {
+    TempDir dir;
+    auto a = openStore(dir / "r.sqlite");
+    auto b = openStore(dir / "r.sqlite");
+    const std::string job(64, 'f');
+    std::thread other([&] {
+        for (int i = 0; i < 50; ++i)
+            EXPECT_TRUE(
+                b->append(unit(records::newRecordId(), records::utcTimeNow(), "fail", job)));
+    });
+    for (int i = 0; i < 50; ++i)
+        EXPECT_TRUE(a->append(unit(records::newRecordId(), records::utcTimeNow(), "pass", job)));
+    other.join();
+    EXPECT_EQ(a->counters(job), (Counters{50, 50}));
+}
+
+TEST(SqliteRecordStore, OpenFailsOnAFolderInsteadOfAFile) {
+    TempDir dir;
+    std::string error;
+    EXPECT_FALSE(SqliteRecordStore::open(dir.path(), error));
+    EXPECT_NE(error.find(dir.path().string()), std::string::npos) << error;
+}
+
+TEST(RecordStore, OpenMakesTheMissingFoldersAndTheDefaultPathFollowsXdg) {
+    TempDir dir;
+    std::string error;
+    const auto file = dir / "state/sonoprog/records.sqlite";
+    auto store = records::openRecordStore(file.string(), error);
+    ASSERT_TRUE(store) << error;
+    EXPECT_EQ(store->location(), file.string());
+    EXPECT_TRUE(std::filesystem::exists(file));
+
+    EXPECT_EQ(records::defaultRecordsPath("/x/state", "/home/op"),
+              std::filesystem::path("/x/state/sonoprog/records.sqlite"));
+    EXPECT_EQ(records::defaultRecordsPath("relative", "/home/op"),
+              std::filesystem::path("/home/op/.local/state/sonoprog/records.sqlite"));
+    EXPECT_TRUE(records::defaultRecordsPath(nullptr, nullptr).empty());
+    EXPECT_FALSE(records::openRecordStore("", error));
+}
+
+// A process killed at any moment while appending leaves whole records only:
+// the database passes its integrity check and every stored row has every field.
+TEST(SqliteRecordStore, KilledWriterNeverLeavesAHalfRecord) {
+    TempDir dir;
+    const auto file = dir / "r.sqlite";
+    { ASSERT_TRUE(openStore(file)); }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::string error;
+        auto store = SqliteRecordStore::open(file, error);
+        if (!store) _exit(3);
+        for (int i = 0;; ++i)
+            store->append(fullRecord("kill-" + std::to_string(i), records::utcTimeNow()));
+    }
+    // Let it write a while, then kill it without warning.
+    auto store = openStore(file);
+    for (int i = 0; i < 400 && store->query({}).size() < 20; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(kill(child, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* check = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
+    sqlite3_finalize(check);
+    sqlite3_close(db);
+
+    auto after = openStore(file);
+    const auto all = after->query({});
+    ASSERT_GE(all.size(), 20u);
+    for (const auto& r : all) {
+        UnitRecord expected = fullRecord(r.id, r.time);
+        EXPECT_EQ(r, expected);
+        EXPECT_EQ(r.id.rfind("kill-", 0), 0u);
+    }
+}
+
+TEST(UnitRecord, IdsAreVersion4UuidsAndDoNotRepeat) {
+    const std::regex uuid("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
+    std::set<std::string> seen;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string id = records::newRecordId();
+        EXPECT_TRUE(std::regex_match(id, uuid)) << id;
+        EXPECT_TRUE(seen.insert(id).second) << id;
+    }
+}
+
+TEST(UnitRecord, TimesAreNormalisedToUtcWithMilliseconds) {
+    using records::normaliseUtcTime;
+    EXPECT_EQ(normaliseUtcTime("2026-12-08"), "2026-12-08T00:00:00.000Z");
+    EXPECT_EQ(normaliseUtcTime("2026-12-08T10:11"), "2026-12-08T10:11:00.000Z");
+    EXPECT_EQ(normaliseUtcTime("2026-12-08 10:11:12"), "2026-12-08T10:11:12.000Z");
+    EXPECT_EQ(normaliseUtcTime("2026-12-08T10:11:12.5Z"), "2026-12-08T10:11:12.500Z");
+    EXPECT_EQ(normaliseUtcTime("2026-12-08T01:30:00+02:00"), "2026-12-07T23:30:00.000Z");
+    EXPECT_EQ(normaliseUtcTime("2026-12-31T23:30:00-01:00"), "2027-01-01T00:30:00.000Z");
+    for (const char* bad : {"", "yesterday", "2026-13-01", "2026-12-08T25:00", "2026-12-08T10:11Zx",
+                            "2026-12-08T10:11:12.", "2026/12/08", "2026-12-08T10:11+2"})
+        EXPECT_EQ(normaliseUtcTime(bad), std::nullopt) << bad;
+    const auto now = records::utcTimeNow();
+    EXPECT_EQ(normaliseUtcTime(now), now);
+}
+
+TEST(UnitRecord, MirroredPagesRoundTripThroughTheirText) {
+    const std::vector<records::MirroredPage> pages = {{0x120, 0xF000}, {0xABCDEF, 0x1}};
+    EXPECT_EQ(records::mirroredText(pages), "0x000120>0x00F000 0xABCDEF>0x000001");
+    EXPECT_EQ(records::parseMirrored(records::mirroredText(pages)), pages);
+    EXPECT_EQ(records::parseMirrored(""), std::vector<records::MirroredPage>{});
+    EXPECT_EQ(records::parseMirrored("0x12"), std::nullopt);
+    EXPECT_EQ(records::parseMirrored("0x12>"), std::nullopt);
+    EXPECT_EQ(records::parseMirrored("12>0x13"), std::nullopt);
+    EXPECT_EQ(records::parseMirrored("0x1G>0x13"), std::nullopt);
+}
+
+TEST(UnitRecord, YieldHasOneDecimal) {
+    EXPECT_EQ(records::yieldText({}), "0.0");
+    EXPECT_EQ(records::yieldText({4, 2}), "66.7");
+    EXPECT_EQ(records::yieldText({1, 0}), "100.0");
+    EXPECT_EQ(records::yieldText({1, 7}), "12.5");
+}
+
+}  // namespace
+}  // namespace sonoprog::test
