@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
         std::unique_ptr<link::usb::UsbEventPump> pump;
         if (options.writer.kind == core::WriterOption::Kind::Usb) {
             auto usb = std::make_unique<link::usb::UsbWriterDevice>();
+            usb->setChoice({options.writer.port, options.writer.serial});
             pump = std::make_unique<link::usb::UsbEventPump>(*usb);
             device = std::move(usb);
         } else if (kept) {

@@ -118,6 +118,7 @@ const std::vector<CommandRule>& commandTable() {
          {number("section", true, 1023), flag("up"), flag("down")}},
         {"editor", "refresh", {"PROJECT.log"}, {}},
         {"editor", "build", {"PROJECT.log", "OUT.bin"}, {}},
+        {"writers", "", {}, {}},
         // Larger images than 16 MiB are no Kiva300 image; refused rather than allocated.
         {"ivr", "decode", {"DAT", "OUT.bin"}, {number("length", false, 1u << 24, 1)}},
         {"ivr",
@@ -171,6 +172,8 @@ std::string usageText() {
     u += "Options:\n"
          "  --writer usb|sim|sim:DIR  the real Writer (default), the virtual Writer with blank\n"
          "                            chips, or the virtual Writer keeping its chips in DIR\n"
+         "           usb:PORT         the Writer at this USB port path (1-1.3; see 'writers')\n"
+         "           usb:serial=TEXT  the Writer reporting this serial number\n"
          "  --setup FILE              settings file instead of Setup.ini beside the program\n"
          "  --temp DIR                folder for the log files instead of Temp beside the program\n"
          "  --records FILE            the production records database (default:\n"
@@ -233,7 +236,9 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         }
         if (name == "writer") {
             auto choice = core::parseWriterOption(*value);
-            if (!choice) return fail("'--writer " + *value + "': expected usb, sim or sim:DIR");
+            if (!choice)
+                return fail("'--writer " + *value +
+                            "': expected usb, sim or sim:DIR (or usb:PORT, usb:serial=TEXT)");
             inv.writer = *choice;
         } else if (name == "setup" || name == "temp" || name == "records") {
             if (value->empty()) return fail("option '--" + name + "' needs a value");

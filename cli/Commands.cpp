@@ -13,6 +13,7 @@ int dispatch(Session& session) {
     if (cmd.family == "nor") return runNor(session);
     if (cmd.family == "kiva") return runKiva(session);
     if (cmd.family == "editor") return runEditor(session);
+    if (cmd.family == "writers") return runWriters(session);
     if (cmd.family == "job") return runJob(session);
     if (cmd.family == "produce") return runProduceCommand(session);
     if (cmd.family == "records") return runRecords(session);

@@ -10,6 +10,7 @@ int runNor(Session& session);
 int runKiva(Session& session);
 int runEditor(Session& session);
 int runIvr(Session& session);
+int runWriters(Session& session);
 int runJob(Session& session);
 int runProduceCommand(Session& session);
 int runRecords(Session& session);

@@ -16,7 +16,7 @@ int runKiva(Session& s) {
         if (action == "load") return s.exitStatus();
     }
     core::WriterLink* link = s.writerLink();
-    if (!link) return kExitFailed;
+    if (!link) return s.exitStatus();
     kiva::KivaOperations ops(fields, s.services(link), s.ivrKeys());
     const bool ok = action == "blank"   ? ops.blankCheck()
                     : action == "write" ? ops.write()

@@ -71,7 +71,7 @@ int runNor(Session& s) {
         if (action == "load") return s.exitStatus();
     }
     core::WriterLink* link = s.writerLink();
-    if (!link) return kExitFailed;
+    if (!link) return s.exitStatus();
     serialflash::SerialFlashOperations ops(fields, s.services(link));
     const bool ok = action == "blank"   ? ops.blankCheck()
                     : action == "write" ? ops.write()

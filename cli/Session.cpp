@@ -31,6 +31,37 @@ private:
     link::ConnectionMonitor monitor_;
 };
 
+std::string describeWriters(const std::vector<link::usb::AttachedWriter>& writers) {
+    if (writers.empty()) return "no Writer is attached";
+    std::string text;
+    for (const auto& w : writers) {
+        if (!text.empty()) text += ", ";
+        text += "usb:" + w.port;
+        if (!w.serial.empty()) text += " (serial " + w.serial + ")";
+    }
+    return text;
+}
+
+std::optional<std::string> chooseUsbWriter(link::usb::UsbWriterDevice& device,
+                                           const core::WriterOption& option) {
+    const auto attached = device.attachedWriters(false);
+    if (!option.port.empty() || !option.serial.empty()) {
+        link::usb::WriterChoice choice{option.port, option.serial};
+        for (const auto& w : attached) {
+            if (!choice.matches(w)) continue;
+            device.setChoice(choice);
+            return std::nullopt;
+        }
+        return "no Writer at " + option.text() + "; attached: " + describeWriters(attached);
+    }
+    // With none attached the run goes on as always: the link says "Writer
+    // Disconnect" and the operation fails on it.
+    if (attached.size() > 1)
+        return "several Writers are attached: " + describeWriters(attached) +
+               "; name one with --writer usb:PORT or --writer usb:serial=TEXT";
+    return std::nullopt;
+}
+
 Session::Session(const Invocation& invocation, std::FILE* out, std::FILE* err, PaneStyle style)
     : inv_(invocation),
       out_(out),
@@ -74,7 +105,13 @@ bool Session::confirmReplace(const std::string& path) {
     return core::confirmReplace(prompter_, path);
 }
 
+void Session::usageError(const std::string& message) {
+    error(message);
+    usage_ = true;
+}
+
 int Session::exitStatus() const {
+    if (usage_) return kExitUsage;
     if (failed_ || pane_.sawFail() || prompter_.errorBoxes() > 0 || prompter_.refusals() > 0)
         return kExitFailed;
     return kExitPassed;
@@ -85,9 +122,15 @@ link::Link* Session::writerLink() {
     writerTried_ = true;
     std::unique_ptr<link::WriterDevice> device;
     switch (inv_.writer.kind) {
-        case core::WriterOption::Kind::Usb:
-            device = std::make_unique<link::usb::UsbWriterDevice>();
+        case core::WriterOption::Kind::Usb: {
+            auto usb = std::make_unique<link::usb::UsbWriterDevice>();
+            if (auto problem = chooseUsbWriter(*usb, inv_.writer)) {
+                usageError(*problem);
+                return nullptr;
+            }
+            device = std::move(usb);
             break;
+        }
         case core::WriterOption::Kind::Sim:
             device = sim::makeStandardWriter();
             break;

@@ -16,6 +16,7 @@
 #include "core/YieldHook.h"
 #include "ivr/IvrKeys.h"
 #include "link/Link.h"
+#include "link/usb/UsbWriterDevice.h"
 
 namespace sonoprog::cli {
 
@@ -70,6 +71,9 @@ public:
     // refused question or error of the front end.
     int exitStatus() const;
     void markFailed() { failed_ = true; }
+    // The command cannot run as given (exit status 2), found only once it ran:
+    // a Writer named that is not attached, or several where one was meant.
+    void usageError(const std::string& message);
 
 private:
     const Invocation& inv_;
@@ -87,7 +91,16 @@ private:
     std::unique_ptr<WriterHolder> writer_;
     bool writerTried_ = false;
     bool failed_ = false;
+    bool usage_ = false;
 };
+
+// "usb:1-1.1 (serial A7), usb:1-1.2", or "no Writer is attached".
+std::string describeWriters(const std::vector<link::usb::AttachedWriter>& writers);
+
+// Sets the device to take the Writer that --writer names. The usage error's
+// text when that Writer is not attached, or when plain "usb" meets several.
+std::optional<std::string> chooseUsbWriter(link::usb::UsbWriterDevice& device,
+                                           const core::WriterOption& option);
 
 // Runs the parsed command; returns the exit status.
 int runCommand(Session& session);

@@ -24,7 +24,7 @@ int runTarn(Session& s) {
     if (auto n = inv.number("allow-error")) fields.AllowError = fieldText(*n);
 
     core::WriterLink* link = s.writerLink();
-    if (!link) return kExitFailed;
+    if (!link) return s.exitStatus();
     tarn::TarnOperations ops(fields, s.services(link));
     const bool ok = action == "read" ? ops.read() : action == "write" ? ops.write() : ops.verify();
     return ok ? s.exitStatus() : kExitFailed;

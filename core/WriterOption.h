@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sonoprog::core {
 
@@ -12,10 +13,23 @@ struct WriterOption {
     enum class Kind { Usb, Sim, SimDir };
     Kind kind = Kind::Usb;
     std::string folder;  // SimDir only
+    // Usb only, at most one of them: the Writer at this USB port path
+    // ("1-1.3"), or the one reporting this serial number. Neither: the only
+    // (or, in the window, the first) Writer attached.
+    std::string port = {};
+    std::string serial = {};
     friend bool operator==(const WriterOption&, const WriterOption&) = default;
+
+    // The text that names this Writer again: "usb:1-1.3", "sim:DIR".
+    std::string text() const;
 };
 
-// "usb", "sim" or "sim:DIR" (DIR not empty); nullopt for anything else.
+// "usb", "usb:PORT" (bus-port.port..., as the system names the port),
+// "usb:serial=TEXT" (TEXT not empty), "sim" or "sim:DIR" (DIR not empty);
+// nullopt for anything else.
 std::optional<WriterOption> parseWriterOption(std::string_view text);
+
+// Whether text is a USB port path: "B-P" or "B-P.P...", decimal numbers.
+bool isUsbPortPath(std::string_view text);
 
 }  // namespace sonoprog::core

@@ -96,6 +96,7 @@ PersistentWriterResult openPersistentWriter(const std::filesystem::path& dir, un
         if (!attach(b.memory, dir / b.file, b.name, result)) return result;
     }
     if (settings.failFrom != 0) writer->failFrom(settings.failFrom);
+    writer->setRoundTripUs(settings.roundTripUs);
     if (settings.socket) {
         auto socket = std::make_unique<SocketModel>(*settings.socket);
         socket->setInsertHandler([chips] {

@@ -1,5 +1,8 @@
 #include "sim/VirtualWriter.h"
 
+#include <chrono>
+#include <thread>
+
 #include <cstdio>
 #include <cstring>
 
@@ -186,6 +189,9 @@ std::optional<std::string> VirtualWriter::transfer(link::Endpoint endpoint, std:
         if (hook_) hook_(number);
     }
     if (!plugged_ || !open_) return std::string(link::kNoDeviceText);
+    // A command goes out at once; its round trip is waited for with the reply.
+    if (roundTripUs_ != 0 && endpoint != link::Endpoint::CommandOut)
+        std::this_thread::sleep_for(std::chrono::microseconds(roundTripUs_));
 
     switch (endpoint) {
         case link::Endpoint::CommandOut: {

@@ -87,6 +87,13 @@ public:
     // Seeded data faults on replies and bulk blocks (see WireFault).
     void setWireFaultHook(WireFaultHook hook) { wireHook_ = std::move(hook); }
 
+    // --- the link's time ---
+    // Each exchange (at its reply) and each bulk block takes this long, slept
+    // rather than spun so that several virtual Writers share a processor as
+    // real ones share nothing but the bus; 0 = at once.
+    void setRoundTripUs(std::uint32_t us) { roundTripUs_ = us; }
+    std::uint32_t roundTripUs() const { return roundTripUs_; }
+
     // --- observation ---
     void setLogging(bool on) { logging_ = on; }
     const std::vector<TransferRecord>& log() const { return log_; }
@@ -135,6 +142,7 @@ private:
     std::uint64_t failFrom_ = 0;
     std::uint64_t failReply_ = 0;
     std::uint64_t lastExchange_ = 0;
+    std::uint32_t roundTripUs_ = 0;
 
     std::optional<Packet> pendingReply_;
     ChipModel* phaseOwner_ = nullptr;

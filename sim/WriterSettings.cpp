@@ -92,6 +92,8 @@ WriterSettings readWriterSettings(const core::IniFile& ini) {
     s.norDetectStatus = r.byte("Series Flash", "DetectStatus");
     s.kivaDetectStatus = r.byte("Kiva300", "DetectStatus");
     s.failFrom = r.number("Writer", "FailFrom", 0, UINT64_MAX >> 1).value_or(0);
+    s.roundTripUs = static_cast<std::uint32_t>(
+        r.number("Writer", "RoundTripUs", 0, kMaxRoundTripUs).value_or(0));
     if (ini.hasSection("Socket")) {
         SocketScript socket;
         socket.units =

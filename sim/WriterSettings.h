@@ -28,6 +28,9 @@ struct WriterSettings {
     std::optional<std::uint8_t> kivaDetectStatus;
     // [Writer]: from this transfer on every transfer fails; 0 = never
     std::uint64_t failFrom = 0;
+    // [Writer] RoundTripUs: the modelled link time of each exchange and each
+    // bulk block, in microseconds; 0 = answers at once
+    std::uint32_t roundTripUs = 0;
     // [Socket]: chips going in and out for a production run; without the
     // section a chip is always in the socket.
     std::optional<SocketScript> socket;
@@ -36,6 +39,8 @@ struct WriterSettings {
 };
 
 inline constexpr std::uint32_t kTarnPageCount = 131072;
+// A second per transfer is far beyond any real link; more is a typing error.
+inline constexpr std::uint32_t kMaxRoundTripUs = 1000000;
 inline constexpr std::uint32_t kDefaultNorSize = 16u * 1024 * 1024;
 // Addresses travel in 24 bits, so no serial flash chip is larger.
 inline constexpr std::uint32_t kMaxSocketUnits = 1000000;

@@ -3,6 +3,7 @@
 #include <libusb.h>
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 
 #include "core/NumberText.h"
 
@@ -26,7 +27,75 @@ int endpointSlot(Endpoint endpoint) {
     return 0;
 }
 
+// The Writer's interface when the device is a Writer with its four endpoints.
+std::optional<WriterInterface> writerInterfaceOf(libusb_device* device) {
+    libusb_device_descriptor desc{};
+    if (libusb_get_device_descriptor(device, &desc) != LIBUSB_SUCCESS) return std::nullopt;
+    if (!isWriterId(desc.idVendor, desc.idProduct)) return std::nullopt;
+    libusb_config_descriptor* config = nullptr;
+    if (libusb_get_active_config_descriptor(device, &config) != LIBUSB_SUCCESS &&
+        libusb_get_config_descriptor(device, 0, &config) != LIBUSB_SUCCESS)
+        return std::nullopt;
+    auto iface = findWriterInterface(*config);
+    libusb_free_config_descriptor(config);
+    return iface;
+}
+
+// The serial number as the kernel read it at enumeration: no need to open the
+// Writer, so it is known also while another program holds it.
+std::string serialOf(const std::string& port) {
+    if (port.empty()) return {};
+    std::ifstream in("/sys/bus/usb/devices/" + port + "/serial");
+    std::string serial;
+    std::getline(in, serial);
+    while (!serial.empty() &&
+           (serial.back() == '\n' || serial.back() == '\r' || serial.back() == ' '))
+        serial.pop_back();
+    return serial;
+}
+
+// "1-1.10" after "1-1.9": the numbers compared, not the text.
+std::vector<int> portNumbers(const std::string& port) {
+    std::vector<int> numbers;
+    int value = 0;
+    for (char c : port) {
+        if (c >= '0' && c <= '9') {
+            value = value * 10 + (c - '0');
+        } else {
+            numbers.push_back(value);
+            value = 0;
+        }
+    }
+    numbers.push_back(value);
+    return numbers;
+}
+
+AttachedWriter identityOf(libusb_device* device) {
+    AttachedWriter w;
+    w.port = portPathOf(device);
+    w.serial = serialOf(w.port);
+    return w;
+}
+
 }  // namespace
+
+std::string portPathOf(libusb_device* device) {
+    std::uint8_t ports[8] = {};
+    const int depth = libusb_get_port_numbers(device, ports, sizeof ports);
+    if (depth <= 0) return {};
+    std::string path = std::to_string(libusb_get_bus_number(device)) + "-";
+    for (int i = 0; i < depth; ++i) {
+        if (i > 0) path += '.';
+        path += std::to_string(ports[i]);
+    }
+    return path;
+}
+
+bool WriterChoice::matches(const AttachedWriter& writer) const {
+    if (!port.empty() && writer.port != port) return false;
+    if (!serial.empty() && writer.serial != serial) return false;
+    return true;
+}
 
 bool isWriterId(std::uint16_t vendorId, std::uint16_t productId) {
     return vendorId == kWriterVendorId && productId == kWriterProductId;
@@ -166,24 +235,58 @@ bool UsbWriterDevice::discover() {
     }
     bool found = false;
     for (ssize_t i = 0; i < count && !found; ++i) {
-        libusb_device_descriptor desc{};
-        if (libusb_get_device_descriptor(list[i], &desc) != LIBUSB_SUCCESS) continue;
-        if (!isWriterId(desc.idVendor, desc.idProduct)) continue;
-        libusb_config_descriptor* config = nullptr;
-        if (libusb_get_active_config_descriptor(list[i], &config) != LIBUSB_SUCCESS &&
-            libusb_get_config_descriptor(list[i], 0, &config) != LIBUSB_SUCCESS)
-            continue;
-        auto iface = findWriterInterface(*config);
-        libusb_free_config_descriptor(config);
+        auto iface = writerInterfaceOf(list[i]);
         if (!iface) continue;
+        AttachedWriter identity = identityOf(list[i]);
+        if (!choice_.matches(identity)) continue;
         // The stored device is replaced; an open link keeps its own handle.
         forgetDevice();
         device_ = libusb_ref_device(list[i]);
         interface_ = *iface;
+        found_ = std::move(identity);
         found = true;
     }
     libusb_free_device_list(list, 1);
     return found;
+}
+
+std::vector<AttachedWriter> UsbWriterDevice::attachedWriters(bool probeUse) const {
+    std::vector<AttachedWriter> writers;
+    if (!context_) return writers;
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(context_, &list);
+    if (count < 0) return writers;
+    libusb_device* held = handle_ ? libusb_get_device(handle_) : nullptr;
+    for (ssize_t i = 0; i < count; ++i) {
+        auto iface = writerInterfaceOf(list[i]);
+        if (!iface) continue;
+        AttachedWriter w = identityOf(list[i]);
+        if (probeUse && list[i] != held) {
+            // Only a claim tells: a program holding the Writer has its interface
+            // claimed, and the kernel refuses a second claim as busy.
+            libusb_device_handle* probe = nullptr;
+            const int rc = libusb_open(list[i], &probe);
+            if (rc != LIBUSB_SUCCESS) {
+                w.noAccess = rc == LIBUSB_ERROR_ACCESS;
+                w.inUse = rc == LIBUSB_ERROR_BUSY;
+            } else {
+                const int claim = libusb_claim_interface(probe, iface->number);
+                if (claim == LIBUSB_SUCCESS)
+                    libusb_release_interface(probe, iface->number);
+                else if (claim == LIBUSB_ERROR_BUSY)
+                    w.inUse = true;
+                else if (claim == LIBUSB_ERROR_ACCESS)
+                    w.noAccess = true;
+                libusb_close(probe);
+            }
+        }
+        writers.push_back(std::move(w));
+    }
+    libusb_free_device_list(list, 1);
+    std::sort(writers.begin(), writers.end(), [](const AttachedWriter& a, const AttachedWriter& b) {
+        return portNumbers(a.port) < portNumbers(b.port);
+    });
+    return writers;
 }
 
 bool UsbWriterDevice::open() {

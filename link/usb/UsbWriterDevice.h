@@ -30,6 +30,29 @@ struct WriterInterface {
 // The first interface setting that has all four endpoints; nullopt when none has.
 std::optional<WriterInterface> findWriterInterface(const libusb_config_descriptor& config);
 
+// One Writer on the bus, as `writers` lists it.
+struct AttachedWriter {
+    std::string port;       // the USB port path, "1-1.3", as the kernel names the device
+    std::string serial;     // empty when the Writer reports none
+    bool inUse = false;     // another program (or another link of this one) holds it
+    bool noAccess = false;  // it could not be opened to find out (permissions)
+    friend bool operator==(const AttachedWriter&, const AttachedWriter&) = default;
+};
+
+// Which Writer discovery takes: the one at a port, the one with a serial
+// number, or (both empty) the first one found.
+struct WriterChoice {
+    std::string port;
+    std::string serial;
+    bool any() const { return port.empty() && serial.empty(); }
+    bool matches(const AttachedWriter& writer) const;
+};
+
+// The kernel's name of a device: bus number, a dash, the port numbers from the
+// root hub down joined by dots ("1-1.3"); libusb knows the ports only as far up
+// as it knows the hubs.
+std::string portPathOf(libusb_device* device);
+
 // The libusb-1.0 backend. Plain C++: the window's event loop drives it through
 // UsbEventPump (poll descriptors, hot-plug), the command line may drive it by
 // calling handleEvents() itself.
@@ -58,6 +81,17 @@ public:
     // Time-outs in milliseconds, clamped to 1 .. kReplyTimeoutMs; the outgoing
     // one to at most the reply one.
     void setTimeouts(unsigned replyMs, unsigned outMs);
+
+    // --- telling Writers apart ---
+    // Discovery takes only this Writer from now on (the port survives a replug).
+    void setChoice(WriterChoice choice) { choice_ = std::move(choice); }
+    const WriterChoice& choice() const { return choice_; }
+    // Every Writer attached now, by port. With probeUse each one is opened and
+    // its interface claimed and let go again to see whether someone else has
+    // it; the one this device holds open counts as its own, not in use.
+    std::vector<AttachedWriter> attachedWriters(bool probeUse) const;
+    // The identity of the Writer discovery found last (empty port before).
+    const AttachedWriter& found() const { return found_; }
     unsigned replyTimeoutMs() const { return replyTimeoutMs_; }
     unsigned outTimeoutMs() const { return outTimeoutMs_; }
 
@@ -88,6 +122,8 @@ private:
     int hotplugHandle_ = 0;
     libusb_device* device_ = nullptr;  // from the last successful discovery
     WriterInterface interface_;
+    WriterChoice choice_;
+    AttachedWriter found_;
     libusb_device_handle* handle_ = nullptr;
     WriterInterface openInterface_;
     bool claimed_ = false;

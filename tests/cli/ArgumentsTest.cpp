@@ -72,6 +72,38 @@ TEST(Arguments, WriterChoices) {
             << bad;
 }
 
+TEST(Arguments, AWriterIsPickedByPortOrSerialNumber) {
+    const auto byPort = parsed({"--writer", "usb:1-1.3", "kiva", "blank"}).writer;
+    EXPECT_EQ(byPort.kind, WriterChoice::Kind::Usb);
+    EXPECT_EQ(byPort.port, "1-1.3");
+    EXPECT_EQ(byPort.serial, "");
+    EXPECT_EQ(byPort.text(), "usb:1-1.3");
+    const auto bySerial = parsed({"--writer=usb:serial=A7:00 x", "kiva", "blank"}).writer;
+    EXPECT_EQ(bySerial.serial, "A7:00 x") << "the serial number is taken as it stands";
+    EXPECT_EQ(bySerial.port, "");
+    EXPECT_EQ(bySerial.text(), "usb:serial=A7:00 x");
+    EXPECT_EQ(parsed({"--writer", "usb:2-10.4.1", "kiva", "blank"}).writer.port, "2-10.4.1");
+    // Not a port path: letters, missing numbers, an empty serial number, too many tiers.
+    for (std::string bad : {"usb:", "usb:1", "usb:1-", "usb:1-1.", "usb:a-1", "usb:1-1..2",
+                            "usb:serial=", "usb:1-1.2.3.4.5.6.7.8", "usb:-1"})
+        EXPECT_NE(usageError({"--writer", bad, "kiva", "blank"}).find("usb:PORT, usb:serial=TEXT"),
+                  std::string::npos)
+            << bad;
+}
+
+TEST(Arguments, WritersIsACommandOfOneWord) {
+    auto inv = parsed({"writers", "--json"});
+    ASSERT_NE(inv.command, nullptr);
+    EXPECT_EQ(inv.command->family, "writers");
+    EXPECT_TRUE(inv.json);
+    EXPECT_TRUE(inv.arguments.empty());
+    EXPECT_NE(usageError({"writers", "extra"}).find("'writers': unexpected argument 'extra'"),
+              std::string::npos);
+    EXPECT_NE(usageError({"writers", "--start", "1"}).find("'writers': unknown option '--start'"),
+              std::string::npos);
+    EXPECT_NE(usageText().find("\n  writers\n"), std::string::npos);
+}
+
 TEST(Arguments, NumbersAreDecimalOrHexAndNeverSilentlyZero) {
     EXPECT_EQ(parsed({"tarn", "write", "a", "--start", "0X1e480"}).number("start"), 0x1E480u);
     EXPECT_EQ(parsed({"tarn", "write", "a", "--count", "2147483647"}).number("count"), 2147483647u);
@@ -130,10 +162,17 @@ TEST(Arguments, UsageListsEveryCommandOnce) {
         std::string name = std::string(c.family) + " " + std::string(c.action);
         EXPECT_TRUE(seen.insert(name).second) << name << " twice in the table";
         std::string start = "  " + std::string(c.family);
+        if (c.action.empty()) {
+            // A command of one word: its name alone, or followed by its arguments.
+            EXPECT_TRUE(usage.find(start + "\n") != std::string::npos ||
+                        usage.find(start + " ") != std::string::npos)
+                << name;
+            continue;
+        }
         start.resize(std::max<std::size_t>(start.size() + 1, 9), ' ');
         EXPECT_NE(usage.find(start + std::string(c.action)), std::string::npos) << name;
     }
-    EXPECT_EQ(seen.size(), 29u);
+    EXPECT_EQ(seen.size(), 30u);
     EXPECT_NE(usage.find("  produce JOB.json [--units N] [--trigger NAME] [--operator NAME]\n"),
               std::string::npos);
     EXPECT_NE(usage.find("  records summary [--job NAME]\n"), std::string::npos);

@@ -81,7 +81,8 @@ std::vector<std::uint8_t> writerDescriptors(const UsbDeviceShape& shape) {
         // device: USB 2.0, class per interface, 64-byte control pipe, one configuration
         0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x40, static_cast<std::uint8_t>(shape.vendor),
         static_cast<std::uint8_t>(shape.vendor >> 8), static_cast<std::uint8_t>(shape.product),
-        static_cast<std::uint8_t>(shape.product >> 8), 0x00, 0x01, 0x00, 0x00, 0x00, 0x01,
+        static_cast<std::uint8_t>(shape.product >> 8), 0x00, 0x01, 0x00, 0x00,
+        static_cast<std::uint8_t>(shape.serial.empty() ? 0x00 : 0x03), 0x01,
         // configuration 1, bus powered, 100 mA
         0x09, 0x02, static_cast<std::uint8_t>(total), static_cast<std::uint8_t>(total >> 8), 0x01,
         0x01, 0x00, 0x80, 0x32,
@@ -94,6 +95,40 @@ std::vector<std::uint8_t> writerDescriptors(const UsbDeviceShape& shape) {
 }
 
 bool mockEnvironmentChecked();
+
+std::string sysfsDevicePath(const std::string& port) {
+    const auto dash = port.find('-');
+    std::string path = "/devices/pci0000:00/0000:00:14.0/usb" + port.substr(0, dash);
+    // Every tier lies in the folder of its hub: 1-1, then 1-1.3, then 1-1.3.2.
+    for (std::size_t at = port.find('.', dash); at != std::string::npos;
+         at = port.find('.', at + 1))
+        path += "/" + port.substr(0, at);
+    return path + "/" + port;
+}
+
+void EmulatedBus::addHub(const std::string& port) {
+    const int devnum = nextDeviceNumber();
+    // A full-speed hub: class 9 device, one interface with its status endpoint.
+    const std::vector<std::uint8_t> descriptors = {
+        0x12, 0x01, 0x00, 0x02, 0x09, 0x00, 0x01, 0x40, 0x09, 0x1d, 0x02, 0x00, 0x00, 0x01, 0x00,
+        0x00, 0x00, 0x01, 0x09, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0xe0, 0x00, 0x09, 0x04, 0x00,
+        0x00, 0x01, 0x09, 0x00, 0x00, 0x00, 0x07, 0x05, 0x81, 0x03, 0x01, 0x00, 0x0c};
+    const std::string record =
+        "P: " + sysfsDevicePath(port) + "\n" + "N: bus/usb/001/" + threeDigits(devnum) + "\n" +
+        "E: DEVNAME=/dev/bus/usb/001/" + threeDigits(devnum) + "\n" + "E: DEVTYPE=usb_device\n" +
+        "E: DRIVER=usb\n" + "E: SUBSYSTEM=usb\n" + "E: BUSNUM=001\n" +
+        "E: DEVNUM=" + threeDigits(devnum) + "\n" + "E: PRODUCT=1d09/2/100\n" +
+        attribute("idVendor", "1d09") + attribute("idProduct", "0002") +
+        attribute("bNumConfigurations", "1") + attribute("bConfigurationValue", "1") +
+        attribute("busnum", "1") + attribute("devnum", std::to_string(devnum)) +
+        attribute("speed", "12") + "H: descriptors=" + hexOf(descriptors) + "\n";
+    GError* error = nullptr;
+    if (!umockdev_testbed_add_from_string(testbed_, record.c_str(), &error)) {
+        std::string text = error ? error->message : "hub record refused";
+        g_clear_error(&error);
+        throw std::runtime_error(text);
+    }
+}
 
 EmulatedBus::EmulatedBus() {
     if (!mockEnvironmentChecked())
@@ -123,9 +158,10 @@ struct Attachment {
     UMockdevIoctlBase* handler = nullptr;
     std::string devNode;
     std::string sysPath;
-    bool gone = false;                       // the cable was pulled
-    std::vector<UMockdevIoctlData*> flying;  // submitted, not finished
-    std::deque<UMockdevIoctlData*> done;     // finished, not yet reaped
+    bool gone = false;                        // the cable was pulled
+    UMockdevIoctlClient* claimant = nullptr;  // the open handle holding the interface
+    std::vector<UMockdevIoctlData*> flying;   // submitted, not finished
+    std::deque<UMockdevIoctlData*> done;      // finished, not yet reaped
 };
 
 struct EmulatedWriter::State {
@@ -189,6 +225,15 @@ gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user)
     std::lock_guard<std::mutex> hold(state->mutex);
     return state->handle(*a, client) ? TRUE : FALSE;
 }
+
+// A handle closed without letting go: the kernel releases its claim.
+void onClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user) {
+    Attachment* a = static_cast<std::shared_ptr<Attachment>*>(user)->get();
+    auto state = a->owner.lock();
+    if (!state) return;
+    std::lock_guard<std::mutex> hold(state->mutex);
+    if (a->claimant == client) a->claimant = nullptr;
+}
 }  // namespace
 
 bool EmulatedWriter::State::handle(Attachment& a, UMockdevIoctlClient* client) {
@@ -211,7 +256,17 @@ bool EmulatedWriter::State::handle(Attachment& a, UMockdevIoctlClient* client) {
             return true;
         }
         case USBDEVFS_CLAIMINTERFACE:
+            if (a.claimant && a.claimant != client) {
+                umockdev_ioctl_client_complete(client, -1, EBUSY);
+                return true;
+            }
+            a.claimant = client;
+            umockdev_ioctl_client_complete(client, 0, 0);
+            return true;
         case USBDEVFS_RELEASEINTERFACE:
+            if (a.claimant == client) a.claimant = nullptr;
+            umockdev_ioctl_client_complete(client, 0, 0);
+            return true;
         case USBDEVFS_SETINTERFACE:
         case USBDEVFS_CLEAR_HALT:
         case USBDEVFS_RESET:
@@ -359,12 +414,15 @@ void EmulatedWriter::plug() {
     auto a = std::make_shared<Attachment>();
     a->owner = state_;
     a->devNode = "/dev/bus/usb/001/" + threeDigits(devnum);
-    const std::string devicePath = "/devices/pci0000:00/0000:00:14.0/usb1/" + port_;
+    const std::string devicePath = sysfsDevicePath(port_);
     a->handler = umockdev_ioctl_base_new();
+    auto* keep = new std::shared_ptr<Attachment>(a);
     g_signal_connect_data(
-        a->handler, "handle-ioctl", G_CALLBACK(onIoctl), new std::shared_ptr<Attachment>(a),
+        a->handler, "handle-ioctl", G_CALLBACK(onIoctl), keep,
         [](gpointer keep, GClosure*) { delete static_cast<std::shared_ptr<Attachment>*>(keep); },
         GConnectFlags(0));
+    // Both signals end with the handler object, whose first closure frees `keep`.
+    g_signal_connect(a->handler, "client-vanished", G_CALLBACK(onClientVanished), keep);
     GError* error = nullptr;
     if (!umockdev_testbed_attach_ioctl(bus_.testbed(), a->devNode.c_str(), a->handler, &error)) {
         std::string text = error ? error->message : "attach failed";
@@ -387,7 +445,9 @@ void EmulatedWriter::plug() {
         attribute("idVendor", hex4(shape_.vendor)) + attribute("idProduct", hex4(shape_.product)) +
         attribute("bNumConfigurations", "1") + attribute("bConfigurationValue", "1") +
         attribute("busnum", "1") + attribute("devnum", std::to_string(devnum)) +
-        attribute("speed", "12") + "H: descriptors=" + hexOf(writerDescriptors(shape_)) + "\n";
+        attribute("speed", "12") +
+        (shape_.serial.empty() ? std::string() : attribute("serial", shape_.serial)) +
+        "H: descriptors=" + hexOf(writerDescriptors(shape_)) + "\n";
     a->sysPath = "/sys" + devicePath;
     if (!umockdev_testbed_add_from_string(bus_.testbed(), record.c_str(), &error)) {
         std::string text = error ? error->message : "device record refused";
@@ -443,6 +503,11 @@ void EmulatedWriter::waitForCable() {
 void EmulatedWriter::setAnswering(bool answering) {
     std::lock_guard<std::mutex> hold(state_->mutex);
     state_->answering = answering;
+}
+
+bool EmulatedWriter::claimed() const {
+    std::lock_guard<std::mutex> hold(state_->mutex);
+    return state_->current && state_->current->claimant != nullptr;
 }
 
 void EmulatedWriter::setNaiveRemoval(bool naive) {

@@ -20,6 +20,8 @@ struct UsbDeviceShape {
     std::uint16_t product = link::kWriterProductId;
     // false: the vendor interface is there, but without the four bulk endpoints.
     bool endpoints = true;
+    // What the kernel shows as the device's serial number; empty: none.
+    std::string serial = {};
 };
 
 // The device and configuration descriptors as the kernel hands them out in
@@ -40,12 +42,18 @@ public:
     std::string rootDir() const { return root_; }
     // Each plug-in takes the next device number, as the kernel does.
     int nextDeviceNumber() { return nextDevnum_++; }
+    // An external hub at `port` ("1-1"), so that devices on its ports
+    // ("1-1.1" ...) have their whole port path known; add it before them.
+    void addHub(const std::string& port);
 
 private:
     UMockdevTestbed* testbed_ = nullptr;
     std::string root_;
     int nextDevnum_ = 2;
 };
+
+// The device's folder under /sys for a port path: "1-1.3" lies in "1-1".
+std::string sysfsDevicePath(const std::string& port);
 
 // A USB device on the emulated bus whose usbdevfs node is served by a
 // sim::VirtualWriter: each bulk URB becomes one transfer() of the virtual
@@ -79,6 +87,9 @@ public:
     // false: the Writer takes commands but never answers them (reply and data
     // IN URBs stay pending until the host gives up and discards them).
     void setAnswering(bool answering);
+    // Whether some open handle has the Writer's interface claimed now (a claim
+    // by a second handle is refused as busy until the first lets go or closes).
+    bool claimed() const;
     // Self-test only: a removal that does nothing to the open node, as a naive
     // handler would do; pending URBs then stay pending.
     void setNaiveRemoval(bool naive);
