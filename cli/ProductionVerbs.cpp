@@ -11,10 +11,12 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Commands.h"
+#include "core/IniFile.h"
 #include "production/EngineerPassword.h"
 #include "production/Job.h"
 #include "production/ProductionLoop.h"
 #include "records/RecordFormat.h"
+#include "records/PostgresRecordStore.h"
 #include "records/RecordStore.h"
 
 namespace sonoprog::cli {
@@ -50,14 +52,17 @@ private:
     struct sigaction oldTerm_ {};
 };
 
-std::string recordsLocation(const Invocation& inv) {
-    if (inv.records) return *inv.records;
-    return records::defaultRecordsPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")).string();
+// --records, else Setup.ini's [Records] Database, else the station's own file.
+std::string recordsLocation(Session& s) {
+    if (s.invocation().records) return *s.invocation().records;
+    return core::IniFile::load(s.paths().setupIni()).readString("Records", "Database");
 }
 
 std::unique_ptr<records::RecordStore> openStore(Session& s) {
     std::string error;
-    auto store = records::openRecordStore(recordsLocation(s.invocation()), error);
+    auto store = records::openRecordStore(
+        recordsLocation(s),
+        records::defaultRecordsPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")), error);
     if (!store) s.error(error);
     return store;
 }
@@ -297,6 +302,7 @@ int runRecordsExport(Session& s) {
         s.error(store->lastError());
         return kExitFailed;
     }
+    if (!store->notice().empty()) s.note("warning", store->notice());
     if (inv.json) {
         for (const auto& r : all) std::fprintf(s.out(), "%s\n", records::recordJsonLine(r).c_str());
     } else {
@@ -314,6 +320,7 @@ int runRecordsSummary(Session& s) {
     auto store = openStore(s);
     if (!store) return kExitFailed;
     const auto all = store->query(*query);
+    if (!store->notice().empty()) s.note("warning", store->notice());
 
     // Per job, in the order the jobs first appear: the units since its last reset.
     struct JobSummary {
@@ -366,6 +373,16 @@ int runRecordsSummary(Session& s) {
                          production::failMessage(line).c_str());
     }
     if (jobs.empty() && !inv.json) std::fputs("No records.\n", s.out());
+    // A station on a line: what its file still holds for the line's database.
+    if (records::isServerAddress(recordsLocation(s))) {
+        const long long waiting = records::recordsWaiting(*store);
+        if (inv.json)
+            std::fprintf(s.out(), "{\"kind\":\"waiting\",\"database\":%s,\"records\":%lld}\n",
+                         jsonString(store->location()).c_str(), waiting);
+        else
+            std::fprintf(s.out(), "WAITING %lld record%s for %s\n", waiting,
+                         waiting == 1 ? "" : "s", store->location().c_str());
+    }
     return kExitPassed;
 }
 

@@ -58,7 +58,21 @@ PGconn* connect(const std::string& address) {
     // The address comes first and may set its own connect_timeout.
     const char* keys[] = {"connect_timeout", "dbname", nullptr};
     const char* values[] = {kConnectTimeoutSeconds, address.c_str(), nullptr};
-    return PQconnectdbParams(keys, values, 1);
+    PGconn* conn = PQconnectdbParams(keys, values, 1);
+    // The set-up's "already exists, skipping" notices are no news to an
+    // operator; the server's errors come back as results anyway.
+    if (conn) PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+    return conn;
+}
+
+// libpq quotes the address it could not parse, password and all.
+std::string withoutPassword(std::string text, const std::string& address) {
+    const std::string shown = addressForDisplay(address);
+    if (address.empty() || shown == address) return text;
+    for (auto at = text.find(address); at != std::string::npos;
+         at = text.find(address, at + shown.size()))
+        text.replace(at, address.size(), shown);
+    return text;
 }
 
 }  // namespace
@@ -101,7 +115,7 @@ std::unique_ptr<PostgresRecordStore> PostgresRecordStore::open(const std::string
         PQfreemem(parseError);
         while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
         error = "not a database address: " + addressForDisplay(address) +
-                (why.empty() ? std::string() : " (" + why + ")");
+                (why.empty() ? std::string() : " (" + withoutPassword(why, address) + ")");
         return nullptr;
     }
     PQconninfoFree(parsed);
