@@ -15,8 +15,8 @@
 #include "production/EngineerPassword.h"
 #include "production/Job.h"
 #include "production/ProductionLoop.h"
-#include "records/RecordFormat.h"
 #include "records/PostgresRecordStore.h"
+#include "records/RecordFormat.h"
 #include "records/RecordStore.h"
 
 namespace sonoprog::cli {

@@ -73,8 +73,7 @@ std::unique_ptr<LineRecordStore> LineRecordStore::open(const std::string& addres
         sqlite3_close(queue);
         return nullptr;
     }
-    std::unique_ptr<LineRecordStore> store(
-        new LineRecordStore(std::move(local), queue, address));
+    std::unique_ptr<LineRecordStore> store(new LineRecordStore(std::move(local), queue, address));
     sqlite3_busy_timeout(queue, 10000);
     if (!store->queueExec("PRAGMA synchronous=FULL") || !store->queueExec(kQueueSchema)) {
         error = "cannot set up records file " + localFile.string() + ": " + store->lastError_;

@@ -75,8 +75,7 @@ TEST_F(LineRecordsCli, UnitsReachTheLineAndWaitOnTheStationWhileTheServerIsAway)
     const auto fromStation = run({"--json", "records"});
     EXPECT_EQ(fromStation.status, 0) << fromStation.err;
     EXPECT_EQ(idsIn(fromStation).size(), 5u);
-    EXPECT_NE(fromStation.err.find("this station's own records answer instead"),
-              std::string::npos)
+    EXPECT_NE(fromStation.err.find("this station's own records answer instead"), std::string::npos)
         << fromStation.err;
 
     // Back: the next command sends them on, each once.
@@ -92,8 +91,8 @@ TEST_F(LineRecordsCli, UnitsReachTheLineAndWaitOnTheStationWhileTheServerIsAway)
 TEST_F(LineRecordsCli, TheRecordsOptionNamesTheLineOverSetupAndAFileStaysAFile) {
     writerIni("[Socket]\nUnits=1\n");
     const auto file = (dir.path() / "own.sqlite").string();
-    EXPECT_EQ(run({"--records", file, "produce", job, "--units", "1", "--trigger", "insert"}).status,
-              0);
+    EXPECT_EQ(
+        run({"--records", file, "produce", job, "--units", "1", "--trigger", "insert"}).status, 0);
     const auto own = run({"--records", file, "records", "summary"});
     EXPECT_EQ(own.out.find("WAITING"), std::string::npos) << "a file sends nothing on";
     EXPECT_TRUE(idsIn(run({"--json", "--records", server.address(), "records"})).empty());
