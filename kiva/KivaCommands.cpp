@@ -14,6 +14,10 @@ core::Packet packet(std::uint8_t code, std::uint8_t n = 0) {
     return p;
 }
 
+core::CommandResult transferFailed() {
+    return core::CommandResult::transferFailure(kUsbFailed);
+}
+
 }  // namespace
 
 std::string_view KivaDetectMessage(std::uint8_t detectCode, std::uint8_t status) {
@@ -28,31 +32,35 @@ std::uint8_t KivaBlockCount(std::uint32_t position) {
     return static_cast<std::uint8_t>(std::min<std::size_t>(kKivaBlock, kKivaSize - position));
 }
 
-std::optional<std::uint8_t> KivaCommands::KivaDetect(std::uint8_t detectCode) {
+core::CommandResult KivaCommands::KivaDetect(std::uint8_t detectCode) {
     core::Packet reply{};
-    if (!link_.Exchange(packet(detectCode), reply)) return std::nullopt;
-    return reply[1];
+    if (!link_.Exchange(packet(detectCode), reply)) return transferFailed();
+    if (reply[1] != 0)
+        return core::CommandResult::chipFailure(KivaDetectMessage(detectCode, reply[1]), reply[1]);
+    return core::CommandResult::success();
 }
 
-bool KivaCommands::KivaReadBlock(std::uint8_t n, std::uint8_t* out) {
+core::CommandResult KivaCommands::KivaReadBlock(std::uint8_t n, std::uint8_t* out) {
     n = std::min<std::uint8_t>(n, kKivaBlock);
     core::Packet reply{};
-    if (!link_.Exchange(packet(byte(Code::ReadBlock), n), reply)) return false;
+    if (!link_.Exchange(packet(byte(Code::ReadBlock), n), reply)) return transferFailed();
     std::memcpy(out, reply.data() + 16, n);
-    return true;
+    return core::CommandResult::success();
 }
 
-bool KivaCommands::KivaProgramBlock(const std::uint8_t* data, std::uint8_t n) {
+core::CommandResult KivaCommands::KivaProgramBlock(const std::uint8_t* data, std::uint8_t n) {
     n = std::min<std::uint8_t>(n, kKivaBlock);
     core::Packet cmd = packet(byte(Code::ProgramBlock), n);
     std::memcpy(cmd.data() + 16, data, n);
     core::Packet reply{};
-    return link_.Exchange(cmd, reply);
+    if (!link_.Exchange(cmd, reply)) return transferFailed();
+    return core::CommandResult::success();
 }
 
-bool KivaCommands::KivaEnd(std::uint8_t endCode) {
+core::CommandResult KivaCommands::KivaEnd(std::uint8_t endCode) {
     core::Packet reply{};
-    return link_.Exchange(packet(endCode), reply);
+    if (!link_.Exchange(packet(endCode), reply)) return transferFailed();
+    return core::CommandResult::success();
 }
 
 }  // namespace sonoprog::kiva

@@ -2,9 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
+#include "core/CommandResult.h"
 #include "core/WriterLink.h"
 #include "kiva/KivaProtocol.h"
 
@@ -19,20 +19,21 @@ std::uint8_t KivaBlockCount(std::uint32_t position);
 
 // The six Kiva300 commands. The Writer keeps the position itself: no command
 // carries an address, only the block count in byte 2 and the data from byte 16.
+// A failed exchange is a transfer failure with "USB failed!".
 class KivaCommands {
 public:
     explicit KivaCommands(core::WriterLink& link) : link_(link) {}
 
-    // Detect for reading (0x20) or programming (0x23): the reply status, or
-    // nullopt when the exchange failed.
-    std::optional<std::uint8_t> KivaDetect(std::uint8_t detectCode);
-    // Read next block (0x21): the next n chip bytes into `out`. False when the
-    // exchange failed; the status is not examined.
-    bool KivaReadBlock(std::uint8_t n, std::uint8_t* out);
+    // Detect for reading (0x20) or programming (0x23): a non-zero reply
+    // status fails with KivaDetectMessage and the status itself.
+    core::CommandResult KivaDetect(std::uint8_t detectCode);
+    // Read next block (0x21): the next n chip bytes into `out`, written only
+    // when the exchange succeeded; the status is not examined.
+    core::CommandResult KivaReadBlock(std::uint8_t n, std::uint8_t* out);
     // Program next block (0x24) with n bytes; the reply is not examined.
-    bool KivaProgramBlock(const std::uint8_t* data, std::uint8_t n);
+    core::CommandResult KivaProgramBlock(const std::uint8_t* data, std::uint8_t n);
     // End reading (0x22) or end programming (0x25).
-    bool KivaEnd(std::uint8_t endCode);
+    core::CommandResult KivaEnd(std::uint8_t endCode);
 
 private:
     core::WriterLink& link_;

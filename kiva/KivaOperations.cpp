@@ -105,11 +105,8 @@ void KivaOperations::convertStep(core::OperationFrame& frame, std::uint8_t* imag
 
 void KivaOperations::detectStep(core::OperationFrame& frame, std::uint8_t detectCode) {
     frame.step("  -> Chip detect...");
-    const auto status = commands_->KivaDetect(detectCode);
-    if (!status)
-        frame.fail("USB failed!");
-    else if (*status != 0)
-        frame.fail(KivaDetectMessage(detectCode, *status));
+    const core::CommandResult detected = commands_->KivaDetect(detectCode);
+    if (!detected) frame.fail(detected.message());
     if (frame.ok()) frame.pass("Device: Kiva300");
 }
 
@@ -117,10 +114,10 @@ void KivaOperations::disableStep(core::OperationFrame& frame, std::uint8_t endCo
     frame.step("  -> Disable chip...");
     // The end command closes the pass whatever came before; its outcome
     // changes nothing about the operation's result.
-    if (commands_->KivaEnd(endCode))
+    if (const auto ended = commands_->KivaEnd(endCode))
         frame.pass("Finished!");
     else
-        frame.log().fail("USB failed!");
+        frame.log().fail(ended.message());
 }
 
 void KivaOperations::comparePass(core::OperationFrame& frame, const std::uint8_t* expected,
@@ -131,8 +128,8 @@ void KivaOperations::comparePass(core::OperationFrame& frame, const std::uint8_t
         s_.yield.yield();
         frame.progress(static_cast<long long>(position) * 100 / gauge.divisor + gauge.offset);
         const std::uint8_t n = KivaBlockCount(position);
-        if (!commands_->KivaReadBlock(n, block)) {
-            frame.fail("USB failed!");
+        if (const auto read = commands_->KivaReadBlock(n, block); !read) {
+            frame.fail(read.message());
             break;
         }
         for (std::uint8_t i = 0; i < n; ++i) {
@@ -151,8 +148,8 @@ void KivaOperations::programPass(core::OperationFrame& frame, const std::uint8_t
         s_.yield.yield();
         frame.progress(static_cast<long long>(position) * 100 / 8192);
         const std::uint8_t n = KivaBlockCount(position);
-        if (!commands_->KivaProgramBlock(image + position, n)) {
-            frame.fail("USB failed!");
+        if (const auto programmed = commands_->KivaProgramBlock(image + position, n); !programmed) {
+            frame.fail(programmed.message());
             break;
         }
         position += n;

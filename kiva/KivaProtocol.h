@@ -25,6 +25,9 @@ constexpr std::uint8_t byte(Code code) {
     return static_cast<std::uint8_t>(code);
 }
 
+// The fail line of every command whose exchange failed.
+inline constexpr std::string_view kUsbFailed = "USB failed!";
+
 // A detect status and its fail line.
 struct StatusText {
     std::uint8_t status;

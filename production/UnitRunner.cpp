@@ -156,29 +156,30 @@ ProbeResult probeSocket(const Job& job, const core::AppPaths& paths, core::Write
     switch (job.target) {
         case Target::Tarn20: {
             tarn::TarnCommands chip(link);
-            std::string holder;
-            const bool present = chip.TarnDetect(holder);
-            const bool linkFailed = !present && chip.transferFailed();
-            std::string released;
-            const bool closed = chip.TarnDisable(released);
-            if (linkFailed || (!closed && chip.transferFailed())) return ProbeResult::LinkFailed;
-            return present ? ProbeResult::ChipPresent : ProbeResult::Empty;
+            const core::CommandResult detected = chip.TarnDetect();
+            const core::CommandResult closed = chip.TarnDisable();
+            if (detected.transferFailed() || closed.transferFailed())
+                return ProbeResult::LinkFailed;
+            return detected ? ProbeResult::ChipPresent : ProbeResult::Empty;
         }
         case Target::SerialFlash: {
             const auto device =
                 serialflash::readDevice(core::IniFile::load(paths.setupIni()), job.device);
             serialflash::NorCommands chip(link);
-            const std::string_view detected = chip.detect(device.midByte(), device.didByte());
-            const bool closed = chip.disable();
-            if (detected == serialflash::kUsbFailed || !closed) return ProbeResult::LinkFailed;
-            return detected.empty() ? ProbeResult::ChipPresent : ProbeResult::Empty;
+            const core::CommandResult detected = chip.detect(device.midByte(), device.didByte());
+            const core::CommandResult closed = chip.disable();
+            if (detected.transferFailed() || closed.transferFailed())
+                return ProbeResult::LinkFailed;
+            return detected ? ProbeResult::ChipPresent : ProbeResult::Empty;
         }
         case Target::Kiva300: {
             kiva::KivaCommands chip(link);
-            const auto status = chip.KivaDetect(kiva::byte(kiva::Code::DetectRead));
-            const bool closed = chip.KivaEnd(kiva::byte(kiva::Code::EndRead));
-            if (!status || !closed) return ProbeResult::LinkFailed;
-            return *status == 0 ? ProbeResult::ChipPresent : ProbeResult::Empty;
+            const core::CommandResult detected =
+                chip.KivaDetect(kiva::byte(kiva::Code::DetectRead));
+            const core::CommandResult closed = chip.KivaEnd(kiva::byte(kiva::Code::EndRead));
+            if (detected.transferFailed() || closed.transferFailed())
+                return ProbeResult::LinkFailed;
+            return detected ? ProbeResult::ChipPresent : ProbeResult::Empty;
         }
     }
     return ProbeResult::Empty;

@@ -81,33 +81,37 @@ void NorCommands::setAddress(std::uint32_t address, std::uint8_t count) {
     command_[kCountAt] = count;
 }
 
-std::string_view NorCommands::detect(std::uint8_t mid, std::uint8_t did) {
+core::CommandResult NorCommands::judged(Code code, std::string_view (*statuses)(std::uint8_t)) {
+    if (!send(code)) return core::CommandResult::transferFailure(kUsbFailed);
+    if (reply_[1] != 0) return core::CommandResult::chipFailure(statuses(reply_[1]), reply_[1]);
+    return core::CommandResult::success();
+}
+
+core::CommandResult NorCommands::detect(std::uint8_t mid, std::uint8_t did) {
     command_[2] = kDetectParameter;
     command_[3] = mid;
     command_[4] = did;
-    if (!send(Code::Detect)) return kUsbFailed;
-    return reply_[1] == 0 ? std::string_view{} : detectStatusMessage(reply_[1]);
+    return judged(Code::Detect, detectStatusMessage);
 }
 
-std::string_view NorCommands::erase() {
-    if (!send(Code::Erase)) return kUsbFailed;
-    return reply_[1] == 0 ? std::string_view{} : eraseStatusMessage(reply_[1]);
+core::CommandResult NorCommands::erase() {
+    return judged(Code::Erase, eraseStatusMessage);
 }
 
-std::string_view NorCommands::writeBlock(std::uint32_t address, std::uint8_t count) {
+core::CommandResult NorCommands::writeBlock(std::uint32_t address, std::uint8_t count) {
     setAddress(address, count);
-    if (!send(Code::WriteBlock)) return kUsbFailed;
-    return reply_[1] == 0 ? std::string_view{} : writeStatusMessage(reply_[1]);
+    return judged(Code::WriteBlock, writeStatusMessage);
 }
 
-const std::uint8_t* NorCommands::readBlock(std::uint32_t address, std::uint8_t count) {
+core::CommandResult NorCommands::readBlock(std::uint32_t address, std::uint8_t count) {
     setAddress(address, count);
-    if (!send(Code::ReadBlock)) return nullptr;
-    return reply_.data() + kDataAt;
+    if (!send(Code::ReadBlock)) return core::CommandResult::transferFailure(kUsbFailed);
+    return core::CommandResult::success();
 }
 
-bool NorCommands::disable() {
-    return send(Code::Disable);
+core::CommandResult NorCommands::disable() {
+    if (!send(Code::Disable)) return core::CommandResult::transferFailure(kUsbFailed);
+    return core::CommandResult::success();
 }
 
 }  // namespace sonoprog::serialflash

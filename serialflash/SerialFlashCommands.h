@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/AppPaths.h"
+#include "core/CommandResult.h"
 #include "core/IniFile.h"
 #include "core/WriterLink.h"
 #include "serialflash/SerialFlashProtocol.h"
@@ -49,27 +50,31 @@ std::string_view writeStatusMessage(std::uint8_t status);
 // of the operation put there (the erase goes out with the detect bytes still in
 // bytes 2-4), which the Writer ignores.
 //
-// detect, erase and writeBlock return the text to log as the fail line: empty
-// on success, "USB failed!" for a failed exchange, else the status's message.
+// A failed exchange is a transfer failure with "USB failed!"; detect, erase
+// and writeBlock fail on a non-zero status with the status's message.
 class NorCommands {
 public:
     explicit NorCommands(core::WriterLink& link) : link_(link) {}
 
-    std::string_view detect(std::uint8_t mid, std::uint8_t did);
-    std::string_view erase();
+    core::CommandResult detect(std::uint8_t mid, std::uint8_t did);
+    core::CommandResult erase();
     // Where the data of the next write block go (command bytes 16-63).
     std::uint8_t* blockData() { return command_.data() + kDataAt; }
-    std::string_view writeBlock(std::uint32_t address, std::uint8_t count);
-    // The 48 bytes from the address (reply bytes 16-63), nullptr when the
-    // exchange failed. The status is not examined.
-    const std::uint8_t* readBlock(std::uint32_t address, std::uint8_t count);
+    core::CommandResult writeBlock(std::uint32_t address, std::uint8_t count);
+    // Only the exchange counts, not the status. On success the 48 bytes from
+    // the address are at readData() until the next command.
+    core::CommandResult readBlock(std::uint32_t address, std::uint8_t count);
+    const std::uint8_t* readData() const { return reply_.data() + kDataAt; }
     // Only the exchange counts, not the status.
-    bool disable();
+    core::CommandResult disable();
 
     const core::Packet& command() const { return command_; }
 
 private:
     bool send(Code code);
+    // The exchange of `code`, judged by the reply's status where `statuses`
+    // gives the messages.
+    core::CommandResult judged(Code code, std::string_view (*statuses)(std::uint8_t));
     void setAddress(std::uint32_t address, std::uint8_t count);
 
     core::WriterLink& link_;

@@ -148,9 +148,9 @@ public:
     void detect() {
         if (!ok()) return;
         frame_.step(texts_.detectStep);
-        auto failed = commands_.detect(device_.midByte(), device_.didByte());
-        if (!failed.empty()) {
-            frame_.fail(failed);
+        const core::CommandResult detected = commands_.detect(device_.midByte(), device_.didByte());
+        if (!detected) {
+            frame_.fail(detected.message());
             return;
         }
         frame_.pass("Device: " + fields_.device);
@@ -159,9 +159,9 @@ public:
     void erase() {
         if (!ok()) return;
         frame_.step("  -> Erase chip...");
-        auto failed = commands_.erase();
-        if (!failed.empty()) {
-            frame_.fail(failed);
+        const core::CommandResult erased = commands_.erase();
+        if (!erased) {
+            frame_.fail(erased.message());
             return;
         }
         frame_.pass(kPassed);
@@ -183,12 +183,13 @@ public:
             gauge_.set(address * 100 / memSize + 1);
             // The Writer returns 48 bytes whatever the count; only those below
             // the memory size belong to the device and are judged.
-            const std::uint8_t* data =
+            const core::CommandResult read =
                 commands_.readBlock(static_cast<std::uint32_t>(address), kBlockSize);
-            if (!data) {
-                frame_.fail(kUsbFailed);
+            if (!read) {
+                frame_.fail(read.message());
                 break;
             }
+            const std::uint8_t* data = commands_.readData();
             const std::size_t n = blockCount(address, memSize);
             if (std::any_of(data, data + n, [](std::uint8_t b) { return b != 0xFF; })) {
                 frame_.fail("Chip is not blank!");
@@ -217,10 +218,10 @@ public:
                 frame_.fail(std::string(texts_.modified) + fields_.loadFile);
                 break;
             }
-            auto failed = commands_.writeBlock(static_cast<std::uint32_t>(address),
-                                               static_cast<std::uint8_t>(n));
-            if (!failed.empty()) {
-                frame_.fail(failed);
+            const core::CommandResult written = commands_.writeBlock(
+                static_cast<std::uint32_t>(address), static_cast<std::uint8_t>(n));
+            if (!written) {
+                frame_.fail(written.message());
                 break;
             }
             address += n;
@@ -243,12 +244,13 @@ public:
             s_.yield.yield();
             gauge_.set(halfGauge ? address * 100 / size / 2 + 50 : address * 100 / size);
             const std::size_t n = blockCount(address, size);
-            const std::uint8_t* data = commands_.readBlock(static_cast<std::uint32_t>(address),
-                                                           static_cast<std::uint8_t>(n));
-            if (!data) {
-                frame_.fail(kUsbFailed);
+            const core::CommandResult read = commands_.readBlock(
+                static_cast<std::uint32_t>(address), static_cast<std::uint8_t>(n));
+            if (!read) {
+                frame_.fail(read.message());
                 break;
             }
+            const std::uint8_t* data = commands_.readData();
             if (reader_->read(fromFile.data(), n) != n) {
                 frame_.fail(std::string(texts_.modified) + fields_.loadFile);
                 break;

@@ -34,38 +34,38 @@ const char* statusMessage(Code code, std::uint8_t status) {
 
 TarnCommands::TarnCommands(core::WriterLink& link) : link_(link) {}
 
-bool TarnCommands::fail(std::string& holder, const char* message, bool transfer) {
-    holder = message;
-    transferFailed_ = transfer;
-    return false;
+namespace {
+
+using core::CommandResult;
+
+CommandResult transferFailed(const char* message) {
+    return CommandResult::transferFailure(message);
 }
 
-bool TarnCommands::exchange(std::string& holder, const char* usbMessage) {
-    if (link_.Exchange(command_, reply_)) return true;
-    return fail(holder, usbMessage, true);
+}  // namespace
+
+CommandResult TarnCommands::refused(Code code) const {
+    return CommandResult::chipFailure(statusMessage(code, reply_[1]), reply_[1]);
 }
 
-bool TarnCommands::TarnDetect(std::string& holder) {
+CommandResult TarnCommands::TarnDetect() {
     command_ = {};
     command_[0] = static_cast<std::uint8_t>(Code::Detect);
     command_[2] = kDetectParam1;
     command_[3] = kDetectParam2;
-    if (!exchange(holder, kUsbFailedMarked)) return false;
-    if (reply_[1] != 0) return fail(holder, statusMessage(Code::Detect, reply_[1]), false);
-    holder = kDeviceDetected;
-    return true;
+    if (!exchange()) return transferFailed(kUsbFailedMarked);
+    if (reply_[1] != 0) return refused(Code::Detect);
+    return CommandResult::success(kDeviceDetected);
 }
 
-bool TarnCommands::TarnDisable(std::string& holder) {
+CommandResult TarnCommands::TarnDisable() {
     command_ = {};
     command_[0] = static_cast<std::uint8_t>(Code::Release);
-    if (!exchange(holder, kUsbFailedMarked)) return false;
-    holder = kReleased;
-    return true;
+    if (!exchange()) return transferFailed(kUsbFailedMarked);
+    return CommandResult::success(kReleased);
 }
 
-bool TarnCommands::TarnProgramPage(std::string& holder, std::uint32_t page,
-                                   const std::uint8_t* buffer) {
+CommandResult TarnCommands::TarnProgramPage(std::uint32_t page, const std::uint8_t* buffer) {
     static constexpr auto kTail = [] {
         std::array<std::uint8_t, kProgramTailSize> t{};
         t.fill(0xFF);
@@ -74,54 +74,55 @@ bool TarnCommands::TarnProgramPage(std::string& holder, std::uint32_t page,
     command_ = {};
     command_[0] = static_cast<std::uint8_t>(Code::ProgramBegin);
     putPage(command_, page);
-    if (!exchange(holder, kUsbFailed)) return false;
-    if (!link_.BulkWrite(buffer, kPageSize)) return fail(holder, kUsbFailed, true);
-    if (!link_.BulkWrite(kTail.data(), kTail.size())) return fail(holder, kUsbFailed, true);
+    if (!exchange()) return transferFailed(kUsbFailed);
+    if (!link_.BulkWrite(buffer, kPageSize)) return transferFailed(kUsbFailed);
+    if (!link_.BulkWrite(kTail.data(), kTail.size())) return transferFailed(kUsbFailed);
     // The same packet finishes the page: only the command code changes.
     command_[0] = static_cast<std::uint8_t>(Code::ProgramFinish);
-    if (!exchange(holder, kUsbFailed)) return false;
-    if (reply_[1] != 0) return fail(holder, statusMessage(Code::ProgramFinish, reply_[1]), false);
-    return true;
+    if (!exchange()) return transferFailed(kUsbFailed);
+    if (reply_[1] != 0) return refused(Code::ProgramFinish);
+    return CommandResult::success();
 }
 
-bool TarnCommands::readInto(std::string& holder, std::uint32_t page) {
+CommandResult TarnCommands::readInto(std::uint32_t page) {
     command_ = {};
     command_[0] = static_cast<std::uint8_t>(Code::ReadBegin);
     putPage(command_, page);
-    if (!exchange(holder, kUsbFailed)) return false;
+    if (!exchange()) return transferFailed(kUsbFailed);
     // A refused read announces no data: no bulk reads and no finish command.
-    if (reply_[1] != 0) return fail(holder, statusMessage(Code::ReadBegin, reply_[1]), false);
+    if (reply_[1] != 0) return refused(Code::ReadBegin);
     // The leading block lands in the page buffer and is overwritten by the page.
-    if (!link_.BulkRead(readBack_.data(), kReadLeadSize)) return fail(holder, kUsbFailed, true);
-    if (!link_.BulkRead(readBack_.data(), kPageSize)) return fail(holder, kUsbFailed, true);
+    if (!link_.BulkRead(readBack_.data(), kReadLeadSize)) return transferFailed(kUsbFailed);
+    if (!link_.BulkRead(readBack_.data(), kPageSize)) return transferFailed(kUsbFailed);
     command_[0] = static_cast<std::uint8_t>(Code::ReadFinish);
-    return exchange(holder, kUsbFailed);
+    if (!exchange()) return transferFailed(kUsbFailed);
+    return CommandResult::success();
 }
 
-bool TarnCommands::TarnComparePage(std::string& holder, std::uint32_t page,
-                                   const std::uint8_t* expected, std::uint32_t& errors) {
-    if (!readInto(holder, page)) return false;
+CommandResult TarnCommands::TarnComparePage(std::uint32_t page, const std::uint8_t* expected,
+                                            std::uint32_t& errors) {
+    CommandResult read = readInto(page);
+    if (!read) return read;
     // Nearly every page reads back exactly: memcmp settles that at memory
     // speed, and only a page that differs is counted byte by byte.
     if (std::memcmp(readBack_.data(), expected, kPageSize) == 0) {
         errors = 0;
-        return true;
+        return read;
     }
     // Wrong bytes, not wrong bits: a byte with several flipped bits is one error.
     std::uint32_t count = 0;
     for (std::size_t i = 0; i < kPageSize; ++i) count += readBack_[i] != expected[i];
     errors = count;
-    return true;
+    return read;
 }
 
-bool TarnCommands::TarnReadPage(std::string& holder, std::uint32_t page, std::uint8_t* buffer) {
-    if (!readInto(holder, page)) return false;
-    std::memcpy(buffer, readBack_.data(), kPageSize);
-    return true;
+CommandResult TarnCommands::TarnReadPage(std::uint32_t page, std::uint8_t* buffer) {
+    CommandResult read = readInto(page);
+    if (read) std::memcpy(buffer, readBack_.data(), kPageSize);
+    return read;
 }
 
-bool TarnCommands::TarnSetMirror(std::string& holder, std::uint32_t badPage,
-                                 std::uint32_t sparePage) {
+CommandResult TarnCommands::TarnSetMirror(std::uint32_t badPage, std::uint32_t sparePage) {
     const MirrorEntry e = mirrorEntry(badPage, sparePage);
     command_ = {};
     command_[0] = static_cast<std::uint8_t>(Code::SetMirror);
@@ -130,37 +131,39 @@ bool TarnCommands::TarnSetMirror(std::string& holder, std::uint32_t badPage,
     command_[6] = static_cast<std::uint8_t>(e.offset >> 8);
     command_[7] = static_cast<std::uint8_t>(e.value);
     command_[8] = static_cast<std::uint8_t>(e.value >> 8);
-    if (!exchange(holder, kUsbFailedMarked)) return false;
-    if (reply_[1] != 0) return fail(holder, statusMessage(Code::SetMirror, reply_[1]), false);
-    return true;
+    if (!exchange()) return transferFailed(kUsbFailedMarked);
+    if (reply_[1] != 0) return refused(Code::SetMirror);
+    return CommandResult::success();
 }
 
-bool TarnCommands::TarnWriteInfoPage(std::string& holder, std::uint32_t page,
-                                     const std::uint8_t* buffer) {
-    if (!TarnProgramPage(holder, page, buffer)) return false;
+CommandResult TarnCommands::TarnWriteInfoPage(std::uint32_t page, const std::uint8_t* buffer) {
+    CommandResult programmed = TarnProgramPage(page, buffer);
+    if (!programmed) return programmed;
     // The code information must read back exactly, three times over.
     for (int read = 0; read < 3; ++read) {
         std::uint32_t errors = 0;
-        if (!TarnComparePage(holder, page, buffer, errors)) return false;
-        if (errors != 0) return fail(holder, kDataFailed, false);
+        CommandResult compared = TarnComparePage(page, buffer, errors);
+        if (!compared) return compared;
+        if (errors != 0) return CommandResult::chipFailure(kDataFailed);
     }
-    return true;
+    return CommandResult::success();
 }
 
-bool TarnCommands::TarnWriteDataPage(std::string& holder, std::uint32_t page,
-                                     const std::uint8_t* buffer) {
-    if (!TarnProgramPage(holder, page, buffer)) return false;
+CommandResult TarnCommands::TarnWriteDataPage(std::uint32_t page, const std::uint8_t* buffer) {
+    CommandResult programmed = TarnProgramPage(page, buffer);
+    if (!programmed) return programmed;
     const std::uint32_t sum = pageSum(buffer);
     command_ = {};
     command_[0] = static_cast<std::uint8_t>(Code::PageSum);
     putPage(command_, page);
-    if (!exchange(holder, kUsbFailedMarked)) return false;
-    if (reply_[1] != 0) return fail(holder, statusMessage(Code::PageSum, reply_[1]), false);
-    if (core::get24(reply_, 2) != sum) return fail(holder, kCheckSumFailed, false);
+    if (!exchange()) return transferFailed(kUsbFailedMarked);
+    if (reply_[1] != 0) return refused(Code::PageSum);
+    if (core::get24(reply_, 2) != sum) return CommandResult::chipFailure(kCheckSumFailed);
     std::uint32_t errors = 0;
-    if (!TarnComparePage(holder, page, buffer, errors)) return false;
-    if (errors != 0) return fail(holder, kDataFailed, false);
-    return true;
+    CommandResult compared = TarnComparePage(page, buffer, errors);
+    if (!compared) return compared;
+    if (errors != 0) return CommandResult::chipFailure(kDataFailed);
+    return CommandResult::success();
 }
 
 }  // namespace sonoprog::tarn

@@ -3,8 +3,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
+#include "core/CommandResult.h"
 #include "core/WriterLink.h"
 #include "tarn/TarnProtocol.h"
 
@@ -25,40 +25,36 @@ std::uint32_t pageSum(const std::uint8_t* page);
 // command does not list gives its last row. Empty for codes without a table.
 const char* statusMessage(Code code, std::uint8_t status);
 
-// The Tarn20 command set over the Writer link. Every operation leaves its
-// failure message in the holder and returns false; on success only detect and
-// disable write the holder. The buffers the page operations need are members,
-// so a page costs no allocation.
+// The Tarn20 command set over the Writer link. Every operation returns its
+// outcome with the failure message to log; on success only detect and disable
+// carry a message. The buffers the page operations need are members, so a page
+// costs no allocation.
 class TarnCommands {
 public:
     explicit TarnCommands(core::WriterLink& link);
 
-    bool TarnDetect(std::string& holder);
-    bool TarnDisable(std::string& holder);
-    bool TarnProgramPage(std::string& holder, std::uint32_t page, const std::uint8_t* buffer);
-    bool TarnComparePage(std::string& holder, std::uint32_t page, const std::uint8_t* expected,
-                         std::uint32_t& errors);
-    bool TarnReadPage(std::string& holder, std::uint32_t page, std::uint8_t* buffer);
-    bool TarnSetMirror(std::string& holder, std::uint32_t badPage, std::uint32_t sparePage);
-    bool TarnWriteInfoPage(std::string& holder, std::uint32_t page, const std::uint8_t* buffer);
-    bool TarnWriteDataPage(std::string& holder, std::uint32_t page, const std::uint8_t* buffer);
-
-    // True when the last failing operation failed because a transfer failed
-    // (the Writer went away), not because the chip answered with a status or
-    // read back wrong data. A dead link must not be taken for a bad page.
-    bool transferFailed() const { return transferFailed_; }
+    core::CommandResult TarnDetect();
+    core::CommandResult TarnDisable();
+    core::CommandResult TarnProgramPage(std::uint32_t page, const std::uint8_t* buffer);
+    // `errors` is written only when the page was read back.
+    core::CommandResult TarnComparePage(std::uint32_t page, const std::uint8_t* expected,
+                                        std::uint32_t& errors);
+    core::CommandResult TarnReadPage(std::uint32_t page, std::uint8_t* buffer);
+    core::CommandResult TarnSetMirror(std::uint32_t badPage, std::uint32_t sparePage);
+    core::CommandResult TarnWriteInfoPage(std::uint32_t page, const std::uint8_t* buffer);
+    core::CommandResult TarnWriteDataPage(std::uint32_t page, const std::uint8_t* buffer);
 
 private:
-    bool exchange(std::string& holder, const char* usbMessage);
-    bool fail(std::string& holder, const char* message, bool transfer);
+    bool exchange() { return link_.Exchange(command_, reply_); }
+    // The reply's status as a chip failure of `code`.
+    core::CommandResult refused(Code code) const;
     // 0x14, both bulk reads into readBack_, 0x15.
-    bool readInto(std::string& holder, std::uint32_t page);
+    core::CommandResult readInto(std::uint32_t page);
 
     core::WriterLink& link_;
     core::Packet command_{};
     core::Packet reply_{};
     std::array<std::uint8_t, kPageSize> readBack_{};
-    bool transferFailed_ = false;
 };
 
 }  // namespace sonoprog::tarn

@@ -164,7 +164,9 @@ bool TarnOperations::createTempFile(std::string_view prefix, std::string_view ex
 
 bool TarnOperations::detectChip(core::OperationFrame& frame, bool logHolder) {
     frame.step("  -> Chip detect...");
-    if (!chip_->TarnDetect(holder_)) {
+    const core::CommandResult detected = chip_->TarnDetect();
+    holder_ = detected.message();
+    if (!detected) {
         frame.fail(holder_);
         return false;
     }
@@ -175,7 +177,9 @@ bool TarnOperations::detectChip(core::OperationFrame& frame, bool logHolder) {
 bool TarnOperations::releaseChip(core::OperationFrame& frame, bool logHolder) {
     // Sent at the end of every operation, also when nothing reached the chip.
     frame.step("  -> Disable chip...");
-    if (!chip_->TarnDisable(holder_)) {
+    const core::CommandResult released = chip_->TarnDisable();
+    holder_ = released.message();
+    if (!released) {
         frame.log().fail(holder_);
         return false;
     }
@@ -257,9 +261,11 @@ bool TarnOperations::readImageBlock() {
     return true;
 }
 
-bool TarnOperations::writePage(std::uint32_t page, bool info) {
-    return info ? chip_->TarnWriteInfoPage(holder_, page, imagePage_)
-                : chip_->TarnWriteDataPage(holder_, page, imagePage_);
+core::CommandResult TarnOperations::writePage(std::uint32_t page, bool info) {
+    core::CommandResult written = info ? chip_->TarnWriteInfoPage(page, imagePage_)
+                                       : chip_->TarnWriteDataPage(page, imagePage_);
+    if (!written) holder_ = written.message();
+    return written;
 }
 
 void TarnOperations::closeFiles() {
@@ -281,13 +287,14 @@ bool TarnOperations::write() {
         for (std::uint32_t page = range.start; frame.ok() && page <= range.last; ++page) {
             if (!beginImagePage(frame, page - range.start, span)) break;
             const bool info = page < range.infoEnd;
-            if (writePage(page, info)) continue;
+            core::CommandResult written = writePage(page, info);
+            if (written) continue;
 
             logKept &= putRecord(out_.get(), "[X] Failed to write page: " + pageText(page) + " (" +
                                                  holder_ + "), \n");
             // A dead link is not a bad page: searching the spare area would only
             // fail every spare in turn, each with its own error box.
-            if (chip_->transferFailed()) {
+            if (written.transferFailed()) {
                 frame.clearFlag();
                 break;
             }
@@ -295,20 +302,21 @@ bool TarnOperations::write() {
             // mirror map follows it).
             bool found = false;
             while (spare <= kLastSparePage) {
-                if (writePage(spare, info)) {
+                written = writePage(spare, info);
+                if (written) {
                     found = true;
                     break;
                 }
-                if (chip_->transferFailed()) break;
+                if (written.transferFailed()) break;
                 ++spare;
             }
             if (!found) {
-                if (!chip_->transferFailed()) holder_ = "Memory has been exhausted!";
+                if (!written.transferFailed()) holder_ = "Memory has been exhausted!";
                 frame.clearFlag();
                 break;
             }
-            if (!chip_->TarnSetMirror(holder_, page, spare)) {
-                holder_ = "Failed to mirror bad page! (" + holder_ + ")";
+            if (const auto mirrored = chip_->TarnSetMirror(page, spare); !mirrored) {
+                holder_ = "Failed to mirror bad page! (" + mirrored.message() + ")";
                 frame.clearFlag();
                 break;
             }
@@ -340,8 +348,9 @@ bool TarnOperations::verify() {
         for (std::uint32_t page = range.start; frame.ok() && page <= range.last; ++page) {
             if (!beginImagePage(frame, page - range.start, span)) break;
             std::uint32_t errors = 0;
-            if (!chip_->TarnComparePage(holder_, page, imagePage_, errors)) {
-                holder_ = "Failed to verify page: " + pageText(page) + " (" + holder_ + ")!";
+            if (const auto compared = chip_->TarnComparePage(page, imagePage_, errors); !compared) {
+                holder_ =
+                    "Failed to verify page: " + pageText(page) + " (" + compared.message() + ")!";
                 frame.clearFlag();
             } else if (page < range.infoEnd && errors != 0) {
                 // The code information must match exactly, whatever Allow Error says.
@@ -381,8 +390,8 @@ bool TarnOperations::read() {
         for (std::uint32_t page = 0; frame.ok() && page < kUserPages; ++page) {
             s_.yield.yield();
             frame.progress(pageGauge(page, kUserPages));
-            if (!chip_->TarnReadPage(holder_, page, page_.data())) {
-                holder_ = "Failed to read page: " + pageText(page) + " (" + holder_ + ")!";
+            if (const auto read = chip_->TarnReadPage(page, page_.data()); !read) {
+                holder_ = "Failed to read page: " + pageText(page) + " (" + read.message() + ")!";
                 frame.clearFlag();
             } else if (std::fwrite(page_.data(), 1, kPageSize, out_.get()) != kPageSize) {
                 // A full disk must not end with "Finish!".

@@ -73,7 +73,8 @@ private:
     bool beginImagePage(core::OperationFrame& frame, std::uint32_t done, std::uint32_t span);
     // Refills the image block from the file; false at its end or on an error.
     bool readImageBlock();
-    bool writePage(std::uint32_t page, bool info);
+    // A failure leaves its message in holder_.
+    core::CommandResult writePage(std::uint32_t page, bool info);
     void closeFiles();
 
     TarnFields& fields_;

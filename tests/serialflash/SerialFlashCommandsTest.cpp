@@ -123,15 +123,21 @@ TEST(SerialFlashStatuses, EachCommandHasItsOwnMessages) {
 TEST(SerialFlashCommandSet, OnePacketCarriesTheOperationFromDetectToDisable) {
     test::NorWriter bench;
     NorCommands commands(bench.link);
-    EXPECT_TRUE(commands.detect(0xEF, 0x13).empty());
-    EXPECT_TRUE(commands.erase().empty());
+    const core::CommandResult detected = commands.detect(0xEF, 0x13);
+    EXPECT_TRUE(detected.ok());
+    EXPECT_TRUE(detected.message().empty());
+    const core::CommandResult erased = commands.erase();
+    EXPECT_TRUE(erased.ok());
+    EXPECT_TRUE(erased.message().empty());
     commands.blockData()[0] = 0x5A;
-    EXPECT_TRUE(commands.writeBlock(0x123456 % (1u << 20), 1).empty());
-    const std::uint8_t* data = commands.readBlock(0x23456, 48);
-    ASSERT_NE(data, nullptr);
+    const core::CommandResult written = commands.writeBlock(0x123456 % (1u << 20), 1);
+    EXPECT_TRUE(written.ok());
+    EXPECT_TRUE(written.message().empty());
+    ASSERT_TRUE(commands.readBlock(0x23456, 48).ok());
+    const std::uint8_t* data = commands.readData();
     EXPECT_EQ(data[0], 0x5A);
     EXPECT_EQ(data[1], 0xFF);
-    EXPECT_TRUE(commands.disable());
+    EXPECT_TRUE(commands.disable().ok());
 
     auto sent = bench.commands();
     ASSERT_EQ(sent.size(), 5u);
@@ -154,17 +160,31 @@ TEST(SerialFlashCommandSet, OnePacketCarriesTheOperationFromDetectToDisable) {
 TEST(SerialFlashCommandSet, FailuresComeBackAsTheTextToLog) {
     test::NorWriter bench;
     NorCommands commands(bench.link);
-    EXPECT_EQ(commands.detect(0xEF, 0x14), "Device ID failed!");
-    EXPECT_EQ(commands.detect(0xC2, 0x13), "Manufacturer's ID failed!");
-    ASSERT_TRUE(commands.detect(0xEF, 0x13).empty());
+    // A refusing chip is a chip failure with its status, never a transfer failure.
+    const auto chipFailure = [](const core::CommandResult& r, std::string_view text,
+                                std::uint8_t status) {
+        EXPECT_TRUE(r.chipFailed()) << text;
+        EXPECT_FALSE(r.transferFailed()) << text;
+        EXPECT_EQ(r.message(), text);
+        EXPECT_EQ(r.status(), status) << text;
+    };
+    chipFailure(commands.detect(0xEF, 0x14), "Device ID failed!", 0x03);
+    chipFailure(commands.detect(0xC2, 0x13), "Manufacturer's ID failed!", 0x02);
+    const core::CommandResult detected = commands.detect(0xEF, 0x13);
+    ASSERT_TRUE(detected.ok());
+    ASSERT_TRUE(detected.message().empty());
     bench.chip->statuses().failNth(0x31, 1, 0x21);
-    EXPECT_EQ(commands.erase(), "Can not start to erase memory!");
+    chipFailure(commands.erase(), "Can not start to erase memory!", 0x21);
     bench.chip->statuses().failAll(0x32, 0x12);
-    EXPECT_EQ(commands.writeBlock(0, 48), "Can not end of write memory!");
+    chipFailure(commands.writeBlock(0, 48), "Can not end of write memory!", 0x12);
     bench.writer.failFrom(bench.writer.transferCount() + 1);
-    EXPECT_EQ(commands.writeBlock(0, 48), "USB failed!");
-    EXPECT_EQ(commands.readBlock(0, 48), nullptr);
-    EXPECT_FALSE(commands.disable());
+    // A dead Writer is a transfer failure for every command, whatever it examines.
+    for (const core::CommandResult& r :
+         {commands.writeBlock(0, 48), commands.readBlock(0, 48), commands.disable()}) {
+        EXPECT_TRUE(r.transferFailed());
+        EXPECT_FALSE(r.chipFailed());
+        EXPECT_EQ(r.message(), "USB failed!");
+    }
     ASSERT_EQ(bench.prompter.boxes.size(), 3u);
     EXPECT_EQ(bench.prompter.boxes[0].caption, "ERROR");
 }

@@ -9,50 +9,50 @@ namespace {
 
 struct TarnChipTest : test::TarnRig {
     tarn::TarnCommands cmd{link};
-    std::string holder;
     std::uint32_t errors = 0;
 
-    void SetUp() override { ASSERT_TRUE(cmd.TarnDetect(holder)); }
+    void SetUp() override { ASSERT_TRUE(cmd.TarnDetect().ok()); }
 };
 
 }  // namespace
 
 TEST_F(TarnChipTest, ProgrammingOnlyClearsBits) {
     EXPECT_EQ(chip->page(1000), Bytes(1024, 0xFF));
-    ASSERT_TRUE(cmd.TarnProgramPage(holder, 1000, Bytes(1024, 0xF0).data()));
-    ASSERT_TRUE(cmd.TarnProgramPage(holder, 1000, Bytes(1024, 0x3C).data()));
+    ASSERT_TRUE(cmd.TarnProgramPage(1000, Bytes(1024, 0xF0).data()).ok());
+    ASSERT_TRUE(cmd.TarnProgramPage(1000, Bytes(1024, 0x3C).data()).ok());
     EXPECT_EQ(chip->page(1000), Bytes(1024, 0x30));
     EXPECT_EQ(chip->pagesProgrammed(), 2u);
 }
 
 TEST_F(TarnChipTest, SameImageTwiceReadsCleanOtherDataOverItDoesNot) {
     Bytes data = test::pageOf(test::patternImage(3), 2);
-    ASSERT_TRUE(cmd.TarnWriteDataPage(holder, 20, data.data()));
-    ASSERT_TRUE(cmd.TarnWriteDataPage(holder, 20, data.data()));
-    ASSERT_TRUE(cmd.TarnComparePage(holder, 20, data.data(), errors));
+    ASSERT_TRUE(cmd.TarnWriteDataPage(20, data.data()).ok());
+    ASSERT_TRUE(cmd.TarnWriteDataPage(20, data.data()).ok());
+    ASSERT_TRUE(cmd.TarnComparePage(20, data.data(), errors).ok());
     EXPECT_EQ(errors, 0u);
 
     Bytes other = test::pageOf(test::patternImage(3), 1);
-    EXPECT_FALSE(cmd.TarnWriteInfoPage(holder, 20, other.data()));
-    EXPECT_EQ(holder, "Data failed!");
+    const core::CommandResult written = cmd.TarnWriteInfoPage(20, other.data());
+    EXPECT_FALSE(written.ok());
+    EXPECT_EQ(written.message(), "Data failed!");
 }
 
 TEST_F(TarnChipTest, BadPagesNeverTakeDataAndReadBackWrong) {
     chip->setBadPage(30);
     Bytes data(1024, 0x12);
-    EXPECT_FALSE(cmd.TarnWriteInfoPage(holder, 30, data.data()));
+    EXPECT_FALSE(cmd.TarnWriteInfoPage(30, data.data()).ok());
     EXPECT_EQ(chip->page(30), Bytes(1024, 0xFF));  // the cells hold nothing
-    ASSERT_TRUE(cmd.TarnComparePage(holder, 30, data.data(), errors));
+    ASSERT_TRUE(cmd.TarnComparePage(30, data.data(), errors).ok());
     EXPECT_EQ(errors, 1024u);  // by default every byte reads wrong
 
     chip->setBadPage(31, 5);
-    ASSERT_TRUE(cmd.TarnProgramPage(holder, 31, data.data()));
-    ASSERT_TRUE(cmd.TarnComparePage(holder, 31, data.data(), errors));
+    ASSERT_TRUE(cmd.TarnProgramPage(31, data.data()).ok());
+    ASSERT_TRUE(cmd.TarnComparePage(31, data.data(), errors).ok());
     EXPECT_EQ(errors, 5u);
 
     chip->clearBadPages();
     EXPECT_FALSE(chip->isBadPage(30));
-    ASSERT_TRUE(cmd.TarnWriteInfoPage(holder, 30, data.data()));
+    ASSERT_TRUE(cmd.TarnWriteInfoPage(30, data.data()).ok());
     EXPECT_EQ(chip->page(30), data);
 }
 
@@ -63,8 +63,9 @@ TEST_F(TarnChipTest, PageSumIsThePageAsTheChipHoldsIt) {
     chip->writePage(70, data.data());
     // Programming 0xFF over it leaves the cells as they were; the Writer's sum
     // is then 0x11, not the 0x3FC00 of the buffer.
-    EXPECT_FALSE(cmd.TarnWriteDataPage(holder, 70, Bytes(1024, 0xFF).data()));
-    EXPECT_EQ(holder, "CheckSum failed!");
+    const core::CommandResult written = cmd.TarnWriteDataPage(70, Bytes(1024, 0xFF).data());
+    EXPECT_FALSE(written.ok());
+    EXPECT_EQ(written.message(), "CheckSum failed!");
     const auto& replies = writer.log();
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i + 1 < replies.size(); ++i)
@@ -75,9 +76,9 @@ TEST_F(TarnChipTest, PageSumIsThePageAsTheChipHoldsIt) {
 }
 
 TEST_F(TarnChipTest, CommandsOutsideADetectedPassAreProtocolErrors) {
-    ASSERT_TRUE(cmd.TarnDisable(holder));
+    ASSERT_TRUE(cmd.TarnDisable().ok());
     EXPECT_TRUE(writer.protocolErrors().empty());
-    ASSERT_TRUE(cmd.TarnComparePage(holder, 1, Bytes(1024, 0xFF).data(), errors));
+    ASSERT_TRUE(cmd.TarnComparePage(1, Bytes(1024, 0xFF).data(), errors).ok());
     ASSERT_EQ(writer.protocolErrors().size(), 2u);  // 0x14 and 0x15
     EXPECT_EQ(writer.protocolErrors()[0], "Tarn20 0x14: sent before a detect");
 }
@@ -100,9 +101,9 @@ TEST(TarnStandardWriter, CarriesTheTarnChip) {
     test::RecordingPrompter prompter;
     link::Link link(*writer, prompter);
     tarn::TarnCommands cmd(link);
-    std::string holder;
-    EXPECT_TRUE(cmd.TarnDetect(holder));
-    EXPECT_EQ(holder, "   [O] Device: Tarn20");
-    EXPECT_TRUE(cmd.TarnDisable(holder));
+    const core::CommandResult detected = cmd.TarnDetect();
+    EXPECT_TRUE(detected.ok());
+    EXPECT_EQ(detected.message(), "   [O] Device: Tarn20");
+    EXPECT_TRUE(cmd.TarnDisable().ok());
     EXPECT_TRUE(prompter.boxes.empty());
 }

@@ -11,10 +11,9 @@ namespace {
 
 struct TarnCommandsTest : test::TarnRig {
     tarn::TarnCommands cmd{link};
-    std::string holder;
 
     void detect() {
-        ASSERT_TRUE(cmd.TarnDetect(holder));
+        ASSERT_TRUE(cmd.TarnDetect().ok());
         writer.clearLog();
     }
     std::vector<Kind> kinds() const {
@@ -27,8 +26,9 @@ struct TarnCommandsTest : test::TarnRig {
 }  // namespace
 
 TEST_F(TarnCommandsTest, DetectSendsItsFixedBytesAndNamesTheChip) {
-    ASSERT_TRUE(cmd.TarnDetect(holder));
-    EXPECT_EQ(holder, "   [O] Device: Tarn20");
+    const core::CommandResult detected = cmd.TarnDetect();
+    ASSERT_TRUE(detected.ok());
+    EXPECT_EQ(detected.message(), "   [O] Device: Tarn20");
     ASSERT_EQ(writer.log().size(), 2u);
     EXPECT_EQ(writer.log()[0].bytes, packet({0x10, 0x00, 0x45, 0xF1}));
 }
@@ -48,26 +48,28 @@ TEST_F(TarnCommandsTest, DetectStatusesGiveTheirMessagesAndUnlistedOnesTheLastRo
     };
     for (const auto& [status, message] : table) {
         chip->setDetectStatus(status);
-        holder = "untouched";
-        EXPECT_FALSE(cmd.TarnDetect(holder)) << int(status);
-        EXPECT_EQ(holder, message) << int(status);
-        EXPECT_FALSE(cmd.transferFailed());
+        const core::CommandResult detected = cmd.TarnDetect();
+        EXPECT_FALSE(detected.ok()) << int(status);
+        EXPECT_EQ(detected.message(), message) << int(status);
+        EXPECT_FALSE(detected.transferFailed());
+        EXPECT_EQ(detected.status(), status);
     }
 }
 
 TEST_F(TarnCommandsTest, DisableIgnoresTheStatus) {
     chip->statuses().failAll(0x11, 0x33);
-    ASSERT_TRUE(cmd.TarnDisable(holder));
-    EXPECT_EQ(holder, "   [O] Done");
+    const core::CommandResult released = cmd.TarnDisable();
+    ASSERT_TRUE(released.ok());
+    EXPECT_EQ(released.message(), "   [O] Done");
     EXPECT_EQ(writer.log()[0].bytes, packet({0x11}));
 }
 
 TEST_F(TarnCommandsTest, ProgramPageSendsPacketsPageAndTail) {
     detect();
     Bytes data = test::pageOf(test::patternImage(1), 0);
-    holder = "kept";
-    ASSERT_TRUE(cmd.TarnProgramPage(holder, 0x012345, data.data()));
-    EXPECT_EQ(holder, "kept");  // success leaves the holder alone
+    const core::CommandResult programmed = cmd.TarnProgramPage(0x012345, data.data());
+    ASSERT_TRUE(programmed.ok());
+    EXPECT_EQ(programmed.message(), "");  // success leaves nothing to log
     ASSERT_EQ(kinds(), (std::vector<Kind>{Kind::Command, Kind::Reply, Kind::BulkOut, Kind::BulkOut,
                                           Kind::Command, Kind::Reply}));
     EXPECT_EQ(writer.log()[0].bytes, packet({0x12, 0x00, 0x45, 0x23, 0x01}));
@@ -90,8 +92,9 @@ TEST_F(TarnCommandsTest, ProgramFinishStatusesGiveTheirMessages) {
     std::uint64_t nth = 0;
     for (const auto& [status, message] : table) {
         chip->statuses().failNth(0x13, ++nth, status);
-        EXPECT_FALSE(cmd.TarnProgramPage(holder, 7, data.data()));
-        EXPECT_EQ(holder, message);
+        const core::CommandResult programmed = cmd.TarnProgramPage(7, data.data());
+        EXPECT_TRUE(programmed.chipFailed());
+        EXPECT_EQ(programmed.message(), message);
     }
     // A refused page takes no data.
     EXPECT_EQ(chip->page(7), Bytes(1024, 0xFF));
@@ -107,7 +110,7 @@ TEST_F(TarnCommandsTest, CompareCountsWrongBytesNotWrongBits) {
     held[1023] = 0x80;
     chip->writePage(3, held.data());
     std::uint32_t errors = 99;
-    ASSERT_TRUE(cmd.TarnComparePage(holder, 3, data.data(), errors));
+    ASSERT_TRUE(cmd.TarnComparePage(3, data.data(), errors).ok());
     EXPECT_EQ(errors, 3u);
     ASSERT_EQ(kinds(), (std::vector<Kind>{Kind::Command, Kind::Reply, Kind::BulkIn, Kind::BulkIn,
                                           Kind::Command, Kind::Reply}));
@@ -118,7 +121,7 @@ TEST_F(TarnCommandsTest, CompareCountsWrongBytesNotWrongBits) {
 
     // A bad page with three wrong bytes reads back three errors, each wrong in all bits.
     chip->setBadPage(4, 3);
-    ASSERT_TRUE(cmd.TarnComparePage(holder, 4, Bytes(1024, 0xFF).data(), errors));
+    ASSERT_TRUE(cmd.TarnComparePage(4, Bytes(1024, 0xFF).data(), errors).ok());
     EXPECT_EQ(errors, 3u);
 }
 
@@ -128,13 +131,13 @@ TEST_F(TarnCommandsTest, CompareOfAnExactPageClearsTheCountAndOneByteOffCountsOn
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 13);
     chip->writePage(5, data.data());
     std::uint32_t errors = 99;
-    ASSERT_TRUE(cmd.TarnComparePage(holder, 5, data.data(), errors));
+    ASSERT_TRUE(cmd.TarnComparePage(5, data.data(), errors).ok());
     EXPECT_EQ(errors, 0u);
     // Only the first and only the last byte wrong: both ends of the page are compared.
     for (std::size_t at : {std::size_t{0}, std::size_t{1023}}) {
         Bytes expected = data;
         expected[at] ^= 0x40;
-        ASSERT_TRUE(cmd.TarnComparePage(holder, 5, expected.data(), errors));
+        ASSERT_TRUE(cmd.TarnComparePage(5, expected.data(), errors).ok());
         EXPECT_EQ(errors, 1u) << "byte " << at;
     }
 }
@@ -151,15 +154,19 @@ TEST_F(TarnCommandsTest, RefusedReadSendsNoBulkReadsAndNoFinish) {
         writer.clearLog();
         chip->statuses().failNth(0x14, ++nth, status);
         std::uint32_t errors = 77;
-        EXPECT_FALSE(cmd.TarnComparePage(holder, 9, Bytes(1024, 0xFF).data(), errors));
-        EXPECT_EQ(holder, message);
+        const core::CommandResult compared =
+            cmd.TarnComparePage(9, Bytes(1024, 0xFF).data(), errors);
+        EXPECT_FALSE(compared.ok());
+        EXPECT_EQ(compared.message(), message);
         EXPECT_EQ(errors, 77u);  // not written on failure
         EXPECT_EQ(kinds(), (std::vector<Kind>{Kind::Command, Kind::Reply}));
     }
     chip->statuses().failNth(0x14, ++nth, 0x02);
     Bytes out(1024, 0x11);
-    EXPECT_FALSE(cmd.TarnReadPage(holder, 9, out.data()));
-    EXPECT_EQ(holder, "Chip can not leave read mode!");
+    const core::CommandResult read = cmd.TarnReadPage(9, out.data());
+    EXPECT_FALSE(read.ok());
+    EXPECT_EQ(read.message(), "Chip can not leave read mode!");
+    EXPECT_EQ(out, Bytes(1024, 0x11));  // a refused read leaves the buffer alone
     EXPECT_TRUE(writer.protocolErrors().empty());
 }
 
@@ -168,7 +175,7 @@ TEST_F(TarnCommandsTest, ReadPageLeavesThePageInTheBuffer) {
     Bytes data = test::pageOf(test::patternImage(2), 1);
     chip->writePage(0x1E47F, data.data());
     Bytes out(1024, 0);
-    ASSERT_TRUE(cmd.TarnReadPage(holder, 0x1E47F, out.data()));
+    ASSERT_TRUE(cmd.TarnReadPage(0x1E47F, out.data()).ok());
     EXPECT_EQ(out, data);
     EXPECT_EQ(writer.log()[0].bytes, packet({0x14, 0x00, 0x7F, 0xE4, 0x01}));
 }
@@ -193,7 +200,7 @@ TEST_F(TarnCommandsTest, MirrorMapArithmetic) {
 
 TEST_F(TarnCommandsTest, SetMirrorSendsTheEntryAndTheChipStoresItLowByteFirst) {
     detect();
-    ASSERT_TRUE(cmd.TarnSetMirror(holder, 0x1237, 0x1E480));
+    ASSERT_TRUE(cmd.TarnSetMirror(0x1237, 0x1E480).ok());
     EXPECT_EQ(writer.log()[0].bytes,
               packet({0x16, 0x00, 0x12, 0xFE, 0x01, 0xD6, 0x00, 0x80, 0xE4}));
     EXPECT_EQ(chip->byteAt(0x1FE12, 0xD6), 0x80);
@@ -209,15 +216,16 @@ TEST_F(TarnCommandsTest, SetMirrorSendsTheEntryAndTheChipStoresItLowByteFirst) {
     std::uint64_t nth = 1;
     for (const auto& [status, message] : table) {
         chip->statuses().failNth(0x16, ++nth, status);
-        EXPECT_FALSE(cmd.TarnSetMirror(holder, 1, 0x1E481));
-        EXPECT_EQ(holder, message);
+        const core::CommandResult mirrored = cmd.TarnSetMirror(1, 0x1E481);
+        EXPECT_TRUE(mirrored.chipFailed());
+        EXPECT_EQ(mirrored.message(), message);
     }
 }
 
 TEST_F(TarnCommandsTest, InfoPageStopsAtTheFirstUncleanRead) {
     detect();
     Bytes data = test::pageOf(test::patternImage(1), 0);
-    ASSERT_TRUE(cmd.TarnWriteInfoPage(holder, 40, data.data()));
+    ASSERT_TRUE(cmd.TarnWriteInfoPage(40, data.data()).ok());
     EXPECT_EQ(pages(0x14), (std::vector<std::uint32_t>{40, 40, 40}));
     EXPECT_TRUE(pages(0x17).empty());
 
@@ -229,18 +237,19 @@ TEST_F(TarnCommandsTest, InfoPageStopsAtTheFirstUncleanRead) {
     writer.setTransferHook([&](std::uint64_t) {
         if (chip->statuses().count(0x15) == 2) chip->writePage(41, wrong.data());
     });
-    EXPECT_FALSE(cmd.TarnWriteInfoPage(holder, 41, data.data()));
-    EXPECT_EQ(holder, "Data failed!");
+    const core::CommandResult written = cmd.TarnWriteInfoPage(41, data.data());
+    EXPECT_FALSE(written.ok());
+    EXPECT_EQ(written.message(), "Data failed!");
     EXPECT_EQ(pages(0x14), (std::vector<std::uint32_t>{41, 41, 41}));
     EXPECT_EQ(commands(0x15).size(), 3u);
-    EXPECT_FALSE(cmd.transferFailed());
+    EXPECT_FALSE(written.transferFailed());
 }
 
 TEST_F(TarnCommandsTest, DataPageChecksTheWritersSumThenOneReadBack) {
     detect();
     Bytes erased(1024, 0xFF);
     EXPECT_EQ(tarn::pageSum(erased.data()), 0x3FC00u);
-    ASSERT_TRUE(cmd.TarnWriteDataPage(holder, 50, erased.data()));
+    ASSERT_TRUE(cmd.TarnWriteDataPage(50, erased.data()).ok());
     EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x12, 0x13, 0x17, 0x14, 0x15}));
     // The reply to 0x17 carries 0x3FC00, least significant byte first.
     const auto& sumReply = writer.log()[7];
@@ -253,8 +262,9 @@ TEST_F(TarnCommandsTest, DataPageChecksTheWritersSumThenOneReadBack) {
     // A page that reads back with one wrong byte fails on the sum, before any read.
     writer.clearLog();
     chip->setBadPage(51, 1);
-    EXPECT_FALSE(cmd.TarnWriteDataPage(holder, 51, erased.data()));
-    EXPECT_EQ(holder, "CheckSum failed!");
+    const core::CommandResult badSum = cmd.TarnWriteDataPage(51, erased.data());
+    EXPECT_TRUE(badSum.chipFailed());
+    EXPECT_EQ(badSum.message(), "CheckSum failed!");
     EXPECT_TRUE(commands(0x14).empty());
 
     // Two bytes swapped keep the sum but fail the read-back.
@@ -265,8 +275,9 @@ TEST_F(TarnCommandsTest, DataPageChecksTheWritersSumThenOneReadBack) {
     writer.setTransferHook([&](std::uint64_t) {
         if (chip->statuses().count(0x17) == 3) chip->writePage(52, swapped.data());
     });
-    EXPECT_FALSE(cmd.TarnWriteDataPage(holder, 52, data.data()));
-    EXPECT_EQ(holder, "Data failed!");
+    const core::CommandResult badData = cmd.TarnWriteDataPage(52, data.data());
+    EXPECT_TRUE(badData.chipFailed());
+    EXPECT_EQ(badData.message(), "Data failed!");
 }
 
 TEST_F(TarnCommandsTest, PageSumStatusesGiveTheirMessages) {
@@ -279,8 +290,10 @@ TEST_F(TarnCommandsTest, PageSumStatusesGiveTheirMessages) {
     std::uint64_t nth = 0;
     for (const auto& [status, message] : table) {
         chip->statuses().failNth(0x17, ++nth, status);
-        EXPECT_FALSE(cmd.TarnWriteDataPage(holder, 60, Bytes(1024, 0xFF).data()));
-        EXPECT_EQ(holder, message);
+        const core::CommandResult written = cmd.TarnWriteDataPage(60, Bytes(1024, 0xFF).data());
+        EXPECT_TRUE(written.chipFailed());
+        EXPECT_EQ(written.message(), message);
+        EXPECT_EQ(written.status(), status);
     }
 }
 
@@ -290,23 +303,23 @@ TEST_F(TarnCommandsTest, FailedTransfersSayUsbFailedWithOrWithoutTheMark) {
     std::uint32_t errors = 0;
     writer.failFrom(writer.transferCount() + 1);
     struct Case {
-        std::function<bool()> run;
+        std::function<core::CommandResult()> run;
         std::string message;
     };
     const std::vector<Case> cases = {
-        {[&] { return cmd.TarnDetect(holder); }, "   [X] USB failed!"},
-        {[&] { return cmd.TarnDisable(holder); }, "   [X] USB failed!"},
-        {[&] { return cmd.TarnSetMirror(holder, 1, 0x1E480); }, "   [X] USB failed!"},
-        {[&] { return cmd.TarnProgramPage(holder, 1, page.data()); }, "USB failed!"},
-        {[&] { return cmd.TarnComparePage(holder, 1, page.data(), errors); }, "USB failed!"},
-        {[&] { return cmd.TarnReadPage(holder, 1, page.data()); }, "USB failed!"},
-        {[&] { return cmd.TarnWriteInfoPage(holder, 1, page.data()); }, "USB failed!"},
+        {[&] { return cmd.TarnDetect(); }, "   [X] USB failed!"},
+        {[&] { return cmd.TarnDisable(); }, "   [X] USB failed!"},
+        {[&] { return cmd.TarnSetMirror(1, 0x1E480); }, "   [X] USB failed!"},
+        {[&] { return cmd.TarnProgramPage(1, page.data()); }, "USB failed!"},
+        {[&] { return cmd.TarnComparePage(1, page.data(), errors); }, "USB failed!"},
+        {[&] { return cmd.TarnReadPage(1, page.data()); }, "USB failed!"},
+        {[&] { return cmd.TarnWriteInfoPage(1, page.data()); }, "USB failed!"},
     };
     for (const auto& c : cases) {
-        holder.clear();
-        EXPECT_FALSE(c.run());
-        EXPECT_EQ(holder, c.message);
-        EXPECT_TRUE(cmd.transferFailed());
+        const core::CommandResult failed = c.run();
+        EXPECT_FALSE(failed.ok());
+        EXPECT_EQ(failed.message(), c.message);
+        EXPECT_TRUE(failed.transferFailed());
     }
     // Every failed call showed one box and stopped at its first failed transfer.
     EXPECT_EQ(prompter.boxes.size(), cases.size());
@@ -317,8 +330,9 @@ TEST_F(TarnCommandsTest, FailedBulkWriteSendsNoFinishAndFailedSumIsMarked) {
     Bytes page(1024, 0x00);
     const auto base = writer.transferCount();
     writer.failTransfer(base + 2);  // the page block
-    EXPECT_FALSE(cmd.TarnProgramPage(holder, 5, page.data()));
-    EXPECT_EQ(holder, "USB failed!");
+    const core::CommandResult programmed = cmd.TarnProgramPage(5, page.data());
+    EXPECT_FALSE(programmed.ok());
+    EXPECT_EQ(programmed.message(), "USB failed!");
     EXPECT_TRUE(commands(0x13).empty());
     ASSERT_EQ(prompter.boxes.size(), 1u);
     EXPECT_EQ(prompter.boxes[0].text, "[USB] Failed to transmit data!");
@@ -326,8 +340,9 @@ TEST_F(TarnCommandsTest, FailedBulkWriteSendsNoFinishAndFailedSumIsMarked) {
     // 0x12, two blocks, 0x13, then the sum exchange fails.
     writer.clearFaults();
     writer.failTransfer(writer.transferCount() + 5);
-    EXPECT_FALSE(cmd.TarnWriteDataPage(holder, 6, page.data()));
-    EXPECT_EQ(holder, "   [X] USB failed!");
-    EXPECT_TRUE(cmd.transferFailed());
+    const core::CommandResult written = cmd.TarnWriteDataPage(6, page.data());
+    EXPECT_FALSE(written.ok());
+    EXPECT_EQ(written.message(), "   [X] USB failed!");
+    EXPECT_TRUE(written.transferFailed());
     EXPECT_TRUE(commands(0x14).empty());
 }
