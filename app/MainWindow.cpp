@@ -153,17 +153,22 @@ void MainWindow::buildLayout() {
             PAGE_Sound_Editor->setChipCapacity(device, editor::kTarnUserAreaBytes);
             return;
         }
-        auto* norDevice = PAGE_NOR_WRT->findChild<QComboBox*>(QStringLiteral("CB_NOR_Device"));
-        auto* norSize = PAGE_NOR_WRT->findChild<QLineEdit*>(QStringLiteral("ED_NOR_MemSize"));
-        const qulonglong size = norSize ? norSize->text().trimmed().toULongLong() : 0;
-        if (device == kDeviceSeriesFlash && norDevice && size > 0)
-            PAGE_Sound_Editor->setChipCapacity(gui::toLocal(norDevice->currentText()), size);
+        auto* serialFlashDevice =
+            PAGE_NOR_WRT->findChild<QComboBox*>(QStringLiteral("CB_NOR_Device"));
+        auto* serialFlashSize =
+            PAGE_NOR_WRT->findChild<QLineEdit*>(QStringLiteral("ED_NOR_MemSize"));
+        const qulonglong size =
+            serialFlashSize ? serialFlashSize->text().trimmed().toULongLong() : 0;
+        if (device == kDeviceSeriesFlash && serialFlashDevice && size > 0)
+            PAGE_Sound_Editor->setChipCapacity(gui::toLocal(serialFlashDevice->currentText()),
+                                               size);
         else
             PAGE_Sound_Editor->setChipCapacity({}, 0);
     };
     connect(CB_DeviceSel, &QComboBox::currentTextChanged, this, showEditorChip);
-    if (auto* norSize = PAGE_NOR_WRT->findChild<QLineEdit*>(QStringLiteral("ED_NOR_MemSize")))
-        connect(norSize, &QLineEdit::textChanged, this, showEditorChip);
+    if (auto* serialFlashSize =
+            PAGE_NOR_WRT->findChild<QLineEdit*>(QStringLiteral("ED_NOR_MemSize")))
+        connect(serialFlashSize, &QLineEdit::textChanged, this, showEditorChip);
 
     // Above the right end of the tab row, visible whichever page is shown.
     CB_DeviceSel->raise();
@@ -268,10 +273,10 @@ void MainWindow::LB_Info_EmailSupportClick() {
     openUrl_(QUrl(QStringLiteral("mailto:") + LB_Info_EmailSupport->text()));
 }
 
-void MainWindow::setWriterTabsVisible(bool kiva, bool tarn, bool nor, bool editor) {
+void MainWindow::setWriterTabsVisible(bool kiva, bool tarn, bool serialFlash, bool editor) {
     PC_Main->setTabVisible(kPageKiva, kiva);
     PC_Main->setTabVisible(kPageTarn, tarn);
-    PC_Main->setTabVisible(kPageNor, nor);
+    PC_Main->setTabVisible(kPageSerialFlash, serialFlash);
     PC_Main->setTabVisible(kPageSoundEditor, editor);
 }
 

@@ -43,7 +43,13 @@ public:
     static constexpr int kClientWidth = 787;
     static constexpr int kClientHeight = 566;
     // The pages of PC_Main, in tab order.
-    enum Page { kPageInfo = 0, kPageKiva = 1, kPageTarn = 2, kPageNor = 3, kPageSoundEditor = 4 };
+    enum Page {
+        kPageInfo = 0,
+        kPageKiva = 1,
+        kPageTarn = 2,
+        kPageSerialFlash = 3,
+        kPageSoundEditor = 4
+    };
 
     MainWindow(link::WriterDevice& device, const core::AppPaths& paths, QWidget* parent = nullptr);
     // Boxes go to `prompter` instead of modal Qt boxes (tests, scripted runs).
@@ -97,7 +103,7 @@ private:
                                bool link);
     void FormCreate();
     void showWriterStatus(bool connected);
-    void setWriterTabsVisible(bool kiva, bool tarn, bool nor, bool editor);
+    void setWriterTabsVisible(bool kiva, bool tarn, bool serialFlash, bool editor);
 
     core::AppPaths paths_;
     gui::QtPrompter qtPrompter_;

@@ -27,11 +27,11 @@ std::filesystem::path image() {
 }
 
 // A 16 MiB chip in the socket of a virtual Writer that keeps no log.
-struct NorBench : bench::OperationRig {
+struct SerialFlashBench : bench::OperationRig {
     std::shared_ptr<sim::SerialFlashChip> chip =
         std::make_shared<sim::SerialFlashChip>(kImageSize, kMid, kDid);
 
-    NorBench() : OperationRig("nor") {
+    SerialFlashBench() : OperationRig("nor") {
         std::ofstream(paths.setupIni()) << "[Series Flash List]\nNumber=1\nDevName1=W25Q128\n\n"
                                            "[W25Q128]\nSize=16777216\nMID=0xEF\nDID=0x18\n";
         writer.addChip(chip);
@@ -39,7 +39,7 @@ struct NorBench : bench::OperationRig {
 };
 
 bench::Timed writeOperation() {
-    NorBench b;
+    SerialFlashBench b;
     serialflash::SerialFlashFields fields{"W25Q128", std::to_string(kImageSize), image().string(),
                                           std::to_string(kImageSize), "00000000"};
     serialflash::SerialFlashOperations ops(
@@ -54,7 +54,7 @@ bench::Timed writeOperation() {
 
 // The same exchanges, packet for packet in kind and size, with nothing around them.
 bench::Timed bareLoop() {
-    NorBench b;
+    SerialFlashBench b;
     std::vector<std::uint8_t> source(std::size_t{1} << 20);
     {
         std::ifstream in(image(), std::ios::binary);

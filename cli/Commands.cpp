@@ -10,7 +10,7 @@ namespace {
 int dispatch(Session& session) {
     const CommandRule& cmd = *session.invocation().command;
     if (cmd.family == "tarn") return runTarn(session);
-    if (cmd.family == "nor") return runNor(session);
+    if (cmd.family == "nor") return runSerialFlash(session);
     if (cmd.family == "kiva") return runKiva(session);
     if (cmd.family == "editor") return runEditor(session);
     if (cmd.family == "writers") return runWriters(session);

@@ -6,7 +6,7 @@ namespace sonoprog::cli {
 
 // One runner per command family; each returns the exit status.
 int runTarn(Session& session);
-int runNor(Session& session);
+int runSerialFlash(Session& session);
 int runKiva(Session& session);
 int runEditor(Session& session);
 int runIvr(Session& session);

@@ -17,7 +17,7 @@ int listDevices(Session& s, const core::IniFile& ini) {
     std::size_t width = 4;
     for (const auto& n : names) width = std::max(width, n.size());
     for (const auto& name : names) {
-        const serialflash::NorDevice d = serialflash::readDevice(ini, name);
+        const serialflash::SerialFlashDevice d = serialflash::readDevice(ini, name);
         std::string line;
         char buf[96];
         if (s.invocation().json) {
@@ -41,7 +41,7 @@ int listDevices(Session& s, const core::IniFile& ini) {
 // The device is looked up as picking it in the list does; write and verify
 // load the image with the tab's Load File first. The Writer is opened only
 // when the chip operation runs.
-int runNor(Session& s) {
+int runSerialFlash(Session& s) {
     const Invocation& inv = s.invocation();
     const std::string_view action = inv.command->action;
     const auto setup = s.paths().setupIni();

@@ -165,7 +165,7 @@ ProbeResult probeSocket(const Job& job, const core::AppPaths& paths, core::Write
         case Target::SerialFlash: {
             const auto device =
                 serialflash::readDevice(core::IniFile::load(paths.setupIni()), job.device);
-            serialflash::NorCommands chip(link);
+            serialflash::SerialFlashCommands chip(link);
             const core::CommandResult detected = chip.detect(device.midByte(), device.didByte());
             const core::CommandResult closed = chip.disable();
             if (detected.transferFailed() || closed.transferFailed())

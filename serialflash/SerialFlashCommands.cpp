@@ -28,8 +28,8 @@ std::string_view writeStatusMessage(std::uint8_t status) {
     return lookupStatus(kWriteStatuses, status);
 }
 
-NorDevice readDevice(const core::IniFile& ini, std::string_view name) {
-    NorDevice device;
+SerialFlashDevice readDevice(const core::IniFile& ini, std::string_view name) {
+    SerialFlashDevice device;
     device.name = std::string(name);
     if (name.empty()) return device;
     device.size = ini.readInteger(name, "Size", 0, true);
@@ -38,7 +38,7 @@ NorDevice readDevice(const core::IniFile& ini, std::string_view name) {
     return device;
 }
 
-NorDevice lookupDevice(const core::AppPaths& paths, std::string_view name) {
+SerialFlashDevice lookupDevice(const core::AppPaths& paths, std::string_view name) {
     return readDevice(core::IniFile::load(paths.setupIni()), name);
 }
 
@@ -65,51 +65,52 @@ std::vector<std::string> listDeviceNames(const core::IniFile& ini) {
     return names;
 }
 
-std::vector<NorDevice> listDevices(const core::IniFile& ini) {
-    std::vector<NorDevice> devices;
+std::vector<SerialFlashDevice> listDevices(const core::IniFile& ini) {
+    std::vector<SerialFlashDevice> devices;
     for (const std::string& name : listDeviceNames(ini)) devices.push_back(readDevice(ini, name));
     return devices;
 }
 
-bool NorCommands::send(Code code) {
+bool SerialFlashCommands::send(Code code) {
     command_[0] = byte(code);
     return link_.Exchange(command_, reply_);
 }
 
-void NorCommands::setAddress(std::uint32_t address, std::uint8_t count) {
+void SerialFlashCommands::setAddress(std::uint32_t address, std::uint8_t count) {
     core::put24(command_, kAddressAt, address);
     command_[kCountAt] = count;
 }
 
-core::CommandResult NorCommands::judged(Code code, std::string_view (*statuses)(std::uint8_t)) {
+core::CommandResult SerialFlashCommands::judged(Code code,
+                                                std::string_view (*statuses)(std::uint8_t)) {
     if (!send(code)) return core::CommandResult::transferFailure(kUsbFailed);
     if (reply_[1] != 0) return core::CommandResult::chipFailure(statuses(reply_[1]), reply_[1]);
     return core::CommandResult::success();
 }
 
-core::CommandResult NorCommands::detect(std::uint8_t mid, std::uint8_t did) {
+core::CommandResult SerialFlashCommands::detect(std::uint8_t mid, std::uint8_t did) {
     command_[2] = kDetectParameter;
     command_[3] = mid;
     command_[4] = did;
     return judged(Code::Detect, detectStatusMessage);
 }
 
-core::CommandResult NorCommands::erase() {
+core::CommandResult SerialFlashCommands::erase() {
     return judged(Code::Erase, eraseStatusMessage);
 }
 
-core::CommandResult NorCommands::writeBlock(std::uint32_t address, std::uint8_t count) {
+core::CommandResult SerialFlashCommands::writeBlock(std::uint32_t address, std::uint8_t count) {
     setAddress(address, count);
     return judged(Code::WriteBlock, writeStatusMessage);
 }
 
-core::CommandResult NorCommands::readBlock(std::uint32_t address, std::uint8_t count) {
+core::CommandResult SerialFlashCommands::readBlock(std::uint32_t address, std::uint8_t count) {
     setAddress(address, count);
     if (!send(Code::ReadBlock)) return core::CommandResult::transferFailure(kUsbFailed);
     return core::CommandResult::success();
 }
 
-core::CommandResult NorCommands::disable() {
+core::CommandResult SerialFlashCommands::disable() {
     if (!send(Code::Disable)) return core::CommandResult::transferFailure(kUsbFailed);
     return core::CommandResult::success();
 }

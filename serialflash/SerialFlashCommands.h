@@ -15,7 +15,7 @@
 namespace sonoprog::serialflash {
 
 // One entry of the device table: the device's own section of Setup.ini.
-struct NorDevice {
+struct SerialFlashDevice {
     std::string name;
     std::int64_t size = 0;  // "Size", 0 when missing or not a number
     std::int64_t mid = 0;   // "MID" as written; only its low byte is sent
@@ -30,15 +30,15 @@ struct NorDevice {
 // The device's section read from the settings; "0x", "0X" and "$" hexadecimal
 // are accepted. An empty name is never looked up (it would match the keys
 // before the first section) and reads as a missing section.
-NorDevice readDevice(const core::IniFile& ini, std::string_view name);
+SerialFlashDevice readDevice(const core::IniFile& ini, std::string_view name);
 // The same from Setup.ini, opened anew for this one lookup.
-NorDevice lookupDevice(const core::AppPaths& paths, std::string_view name);
+SerialFlashDevice lookupDevice(const core::AppPaths& paths, std::string_view name);
 
 // The device names of "Series Flash List", DevName0 up to and including
 // "Number", in index order, empty names skipped (what CB_NOR_Device lists).
 std::vector<std::string> listDeviceNames(const core::IniFile& ini);
 // Those devices with their sections, in list order (for a device listing).
-std::vector<NorDevice> listDevices(const core::IniFile& ini);
+std::vector<SerialFlashDevice> listDevices(const core::IniFile& ini);
 
 // The messages a non-zero status of a command is logged with.
 std::string_view detectStatusMessage(std::uint8_t status);
@@ -52,9 +52,9 @@ std::string_view writeStatusMessage(std::uint8_t status);
 //
 // A failed exchange is a transfer failure with "USB failed!"; detect, erase
 // and writeBlock fail on a non-zero status with the status's message.
-class NorCommands {
+class SerialFlashCommands {
 public:
-    explicit NorCommands(core::WriterLink& link) : link_(link) {}
+    explicit SerialFlashCommands(core::WriterLink& link) : link_(link) {}
 
     core::CommandResult detect(std::uint8_t mid, std::uint8_t did);
     core::CommandResult erase();

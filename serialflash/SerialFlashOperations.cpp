@@ -306,9 +306,9 @@ private:
     const core::OperationServices& s_;
     const ChipTexts& texts_;
     core::OperationFrame frame_;
-    NorCommands commands_;
+    SerialFlashCommands commands_;
     GaugeSetter gauge_;
-    NorDevice device_;
+    SerialFlashDevice device_;
     core::FilePtr file_;
     std::optional<ChunkReader> reader_;
 };
@@ -316,7 +316,7 @@ private:
 }  // namespace
 
 bool SerialFlashOperations::deviceChange() {
-    const NorDevice device = lookupDevice(s_.paths, fields_.device);
+    const SerialFlashDevice device = lookupDevice(s_.paths, fields_.device);
     fields_.memSize = std::to_string(device.size);
     if (fields_.memSize != "0") return true;
     s_.prompter.showMessage("ERROR", kNoDeviceInfo, core::BoxIcon::Error);

@@ -20,14 +20,14 @@ void configure(StandardChips& chips, const WriterSettings& s, std::vector<std::s
     if (s.tarnDetectStatus) chips.tarn->setDetectStatus(*s.tarnDetectStatus);
 
     // The size first: a new size is a new, blank array.
-    chips.serialFlash->setSize(s.norSize.value_or(kDefaultNorSize));
-    if (s.norMid && s.norDid)
-        chips.serialFlash->setIds(*s.norMid, *s.norDid);
-    else if (s.norMid || s.norDid)
+    chips.serialFlash->setSize(s.serialFlashSize.value_or(kDefaultSerialFlashSize));
+    if (s.serialFlashMid && s.serialFlashDid)
+        chips.serialFlash->setIds(*s.serialFlashMid, *s.serialFlashDid);
+    else if (s.serialFlashMid || s.serialFlashDid)
         warnings.push_back(
             "writer.ini: [Series Flash] MID and DID go together; the chip answers to any ids");
-    if (s.norDetectStatus && *s.norDetectStatus != 0)
-        chips.serialFlash->statuses().failAll(kSerialFlashDetect, *s.norDetectStatus);
+    if (s.serialFlashDetectStatus && *s.serialFlashDetectStatus != 0)
+        chips.serialFlash->statuses().failAll(kSerialFlashDetect, *s.serialFlashDetectStatus);
 
     if (s.kivaDetectStatus) chips.kiva->setDetectStatus(*s.kivaDetectStatus);
 }

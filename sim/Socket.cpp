@@ -7,7 +7,7 @@ namespace {
 // The detect and closing codes of the three targets: Tarn20, serial flash,
 // Kiva300 (reading and programming).
 constexpr std::uint8_t kTarnDetect = 0x10, kTarnRelease = 0x11;
-constexpr std::uint8_t kNorDetect = 0x30, kNorDisable = 0x3F;
+constexpr std::uint8_t kSerialFlashDetect = 0x30, kSerialFlashDisable = 0x3F;
 constexpr std::uint8_t kKivaDetectRead = 0x20, kKivaEndRead = 0x22;
 constexpr std::uint8_t kKivaDetectProgram = 0x23, kKivaEndProgram = 0x25;
 
@@ -21,12 +21,12 @@ SocketModel::SocketModel(SocketScript script) : script_(std::move(script)) {
 }
 
 bool SocketModel::isDetect(std::uint8_t code) {
-    return code == kTarnDetect || code == kNorDetect || code == kKivaDetectRead ||
+    return code == kTarnDetect || code == kSerialFlashDetect || code == kKivaDetectRead ||
            code == kKivaDetectProgram;
 }
 
 bool SocketModel::isClosing(std::uint8_t code) {
-    return code == kTarnRelease || code == kNorDisable || code == kKivaEndRead ||
+    return code == kTarnRelease || code == kSerialFlashDisable || code == kKivaEndRead ||
            code == kKivaEndProgram;
 }
 
@@ -35,7 +35,7 @@ std::uint8_t SocketModel::emptyStatus(std::uint8_t detectCode) {
     switch (detectCode) {
         case kTarnDetect:
             return 0x40;  // Manufacturer ID failed
-        case kNorDetect:
+        case kSerialFlashDetect:
             return 0x02;  // Manufacturer's ID failed
         default:
             return 0x20;  // Kiva300: Device ID failed
@@ -46,7 +46,7 @@ std::uint8_t SocketModel::badStatus(std::uint8_t detectCode) {
     switch (detectCode) {
         case kTarnDetect:
             return 0x11;  // VCC failed
-        case kNorDetect:
+        case kSerialFlashDetect:
             return 0x01;  // Speed failed
         default:
             return 0x10;  // Kiva300: VDD failed

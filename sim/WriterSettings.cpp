@@ -85,11 +85,11 @@ WriterSettings readWriterSettings(const core::IniFile& ini) {
     Reader r(ini, s);
     r.pageList("Tarn20", "BadPages", s.tarnBadPages);
     s.tarnDetectStatus = r.byte("Tarn20", "DetectStatus");
-    s.norMid = r.byte("Series Flash", "MID");
-    s.norDid = r.byte("Series Flash", "DID");
-    if (auto size = r.number("Series Flash", "Size", 1, kMaxNorSize))
-        s.norSize = static_cast<std::uint32_t>(*size);
-    s.norDetectStatus = r.byte("Series Flash", "DetectStatus");
+    s.serialFlashMid = r.byte("Series Flash", "MID");
+    s.serialFlashDid = r.byte("Series Flash", "DID");
+    if (auto size = r.number("Series Flash", "Size", 1, kMaxSerialFlashSize))
+        s.serialFlashSize = static_cast<std::uint32_t>(*size);
+    s.serialFlashDetectStatus = r.byte("Series Flash", "DetectStatus");
     s.kivaDetectStatus = r.byte("Kiva300", "DetectStatus");
     s.failFrom = r.number("Writer", "FailFrom", 0, UINT64_MAX >> 1).value_or(0);
     s.roundTripUs = static_cast<std::uint32_t>(

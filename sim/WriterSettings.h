@@ -20,10 +20,10 @@ struct WriterSettings {
     std::optional<std::uint8_t> tarnDetectStatus;
     // [Series Flash]: ids and size of the chip in the socket; without ids the
     // chip answers to whatever ids the operation sends.
-    std::optional<std::uint8_t> norMid;
-    std::optional<std::uint8_t> norDid;
-    std::optional<std::uint32_t> norSize;
-    std::optional<std::uint8_t> norDetectStatus;
+    std::optional<std::uint8_t> serialFlashMid;
+    std::optional<std::uint8_t> serialFlashDid;
+    std::optional<std::uint32_t> serialFlashSize;
+    std::optional<std::uint8_t> serialFlashDetectStatus;
     // [Kiva300], for both of its detect commands
     std::optional<std::uint8_t> kivaDetectStatus;
     // [Writer]: from this transfer on every transfer fails; 0 = never
@@ -41,10 +41,10 @@ struct WriterSettings {
 inline constexpr std::uint32_t kTarnPageCount = 131072;
 // A second per transfer is far beyond any real link; more is a typing error.
 inline constexpr std::uint32_t kMaxRoundTripUs = 1000000;
-inline constexpr std::uint32_t kDefaultNorSize = 16u * 1024 * 1024;
+inline constexpr std::uint32_t kDefaultSerialFlashSize = 16u * 1024 * 1024;
 // Addresses travel in 24 bits, so no serial flash chip is larger.
 inline constexpr std::uint32_t kMaxSocketUnits = 1000000;
-inline constexpr std::uint32_t kMaxNorSize = 16u * 1024 * 1024;
+inline constexpr std::uint32_t kMaxSerialFlashSize = 16u * 1024 * 1024;
 
 WriterSettings readWriterSettings(const core::IniFile& ini);
 // A missing file gives the defaults without a warning.

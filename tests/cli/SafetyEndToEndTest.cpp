@@ -292,7 +292,7 @@ TEST_F(SafetyCli, EveryJsonLineIsAnObjectWithAKindAndNumbersAreNumbers) {
     }
 }
 
-TEST_F(SafetyCli, NorDevicesAreJsonObjectsWithAKind) {
+TEST_F(SafetyCli, SerialFlashDevicesAreJsonObjectsWithAKind) {
     setup = dir.write("Setup.ini", std::string("[Series Flash List]\nNumber=1\nDevName1=W25Q80\n"
                                                "[W25Q80]\nSize=1048576\nMID=0xEF\nDID=0x13\n"))
                 .string();

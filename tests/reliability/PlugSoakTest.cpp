@@ -6,7 +6,7 @@
 
 #include "core/YieldHook.h"
 #include "link/ConnectionMonitor.h"
-#include "tests/reliability/NorBench.h"
+#include "tests/reliability/SerialFlashBench.h"
 #include "tests/reliability/Soak.h"
 #include "tests/reliability/Sweep.h"
 
@@ -59,10 +59,10 @@ struct CableShaker final : core::YieldHook {
 
 TEST(PlugSoak, PlugEventsWhileOperationsRunLeakNothing) {
     test::OperationRig rig;
-    auto chip = test::NorBench::makeChip();
+    auto chip = test::SerialFlashBench::makeChip();
     rig.writer.addChip(chip);
     rig.writer.setLogging(false);
-    test::NorBench bench(rig.dir);
+    test::SerialFlashBench bench(rig.dir);
     std::uint64_t statusShown = 0;
     link::ConnectionMonitor monitor(rig.link, [&](bool) { ++statusShown; });
     monitor.start();

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "serialflash/SerialFlashCommands.h"
-#include "tests/reliability/NorBench.h"
+#include "tests/reliability/SerialFlashBench.h"
 
 using namespace sonoprog;
 using test::RunRecord;
@@ -14,34 +14,36 @@ using test::SweepOperation;
 
 namespace {
 
-enum class NorOp { Blank, Write, Verify };
+enum class SerialFlashOp { Blank, Write, Verify };
 
 // A fresh Setup.ini, chip, image file and tab fields for one run.
-struct NorRig : test::OperationRig {
-    NorRig() : chip(test::NorBench::makeChip()), bench(dir) { writer.addChip(chip); }
+struct SerialFlashRig : test::OperationRig {
+    SerialFlashRig() : chip(test::SerialFlashBench::makeChip()), bench(dir) {
+        writer.addChip(chip);
+    }
 
-    RunRecord run(NorOp op, const test::Arm& arm, std::uint64_t spoil) {
+    RunRecord run(SerialFlashOp op, const test::Arm& arm, std::uint64_t spoil) {
         serialflash::SerialFlashOperations ops(
             bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link});
         const auto& image = bench.image;
-        if (op == NorOp::Verify) chip->memory().write(0, image.data(), image.size());
+        if (op == SerialFlashOp::Verify) chip->memory().write(0, image.data(), image.size());
         if (spoil != 0) {
             // One byte the check has to see: inside the image for a verify.
             const std::size_t at =
-                (spoil - 1) % (op == NorOp::Verify ? image.size() : chip->size());
+                (spoil - 1) % (op == SerialFlashOp::Verify ? image.size() : chip->size());
             std::uint8_t b = static_cast<std::uint8_t>(chip->memory().read(at) ^ 0x10);
             chip->memory().write(at, &b, 1);
         }
         auto holds = [&] { return bench.holdsImage(*chip); };
         switch (op) {
-            case NorOp::Blank:
+            case SerialFlashOp::Blank:
                 return test::OperationRig::run(
                     arm, chip->statuses(), [&] { return ops.blankCheck(); },
-                    [&] { return test::NorBench::blank(*chip); });
-            case NorOp::Write:
+                    [&] { return test::SerialFlashBench::blank(*chip); });
+            case SerialFlashOp::Write:
                 return test::OperationRig::run(
                     arm, chip->statuses(), [&] { return ops.write(); }, holds);
-            case NorOp::Verify:
+            case SerialFlashOp::Verify:
                 return test::OperationRig::run(
                     arm, chip->statuses(), [&] { return ops.verify(); }, holds);
         }
@@ -49,10 +51,10 @@ struct NorRig : test::OperationRig {
     }
 
     std::shared_ptr<sim::SerialFlashChip> chip;
-    test::NorBench bench;
+    test::SerialFlashBench bench;
 };
 
-SweepOperation norOperation(NorOp op, std::string name) {
+SweepOperation serialFlashOperation(SerialFlashOp op, std::string name) {
     SweepOperation s;
     s.name = std::move(name);
     s.closingCodes = {serialflash::byte(serialflash::Code::Disable)};
@@ -62,7 +64,7 @@ SweepOperation norOperation(NorOp op, std::string name) {
                serialflash::byte(serialflash::Code::WriteBlock),
                serialflash::byte(serialflash::Code::ReadBlock)};
     s.run = [op](const test::Arm& arm, std::uint64_t spoil) {
-        NorRig rig;
+        SerialFlashRig rig;
         return rig.run(op, arm, spoil);
     };
     return s;
@@ -78,42 +80,44 @@ void expectDisableResult(const RunRecord& run) {
 }  // namespace
 
 TEST(SerialFlashSweep, BlankCheckFailsCleanlyAtEveryTransfer) {
-    auto op = norOperation(NorOp::Blank, "serial flash blank check");
+    auto op = serialFlashOperation(SerialFlashOp::Blank, "serial flash blank check");
     op.closingTail = {"  -> Done!"};
     EXPECT_EQ(test::sweepTransferFaults(op), 2 * 12u);  // detect, ten reads, disable
 }
 
 TEST(SerialFlashSweep, WriteFailsCleanlyAtEveryTransfer) {
-    auto op = norOperation(NorOp::Write, "serial flash write");
+    auto op = serialFlashOperation(SerialFlashOp::Write, "serial flash write");
     op.closingTail = {"  -> Done!"};
     // detect, erase, three blocks written, three read back, disable
     EXPECT_EQ(test::sweepTransferFaults(op), 2 * 9u);
 }
 
 TEST(SerialFlashSweep, VerifyFailsCleanlyAtEveryTransfer) {
-    auto op = norOperation(NorOp::Verify, "serial flash verify");
+    auto op = serialFlashOperation(SerialFlashOp::Verify, "serial flash verify");
     op.closingTail = {"  -> Done!"};
     EXPECT_EQ(test::sweepTransferFaults(op), 2 * 5u);
 }
 
 TEST(SerialFlashSweep, TheDisableStepAlwaysReportsItsOwnResult) {
-    NorRig rig;
+    SerialFlashRig rig;
     auto run = rig.run(
-        NorOp::Write, [](sim::VirtualWriter& w, sim::StatusInjector&) { w.failTransfer(4); }, 0);
+        SerialFlashOp::Write,
+        [](sim::VirtualWriter& w, sim::StatusInjector&) { w.failTransfer(4); }, 0);
     expectDisableResult(run);
     EXPECT_EQ(run.lines[run.lines.size() - 2], "    [O] Finished!");
-    NorRig gone;
+    SerialFlashRig gone;
     auto dead = gone.run(
-        NorOp::Write, [](sim::VirtualWriter& w, sim::StatusInjector&) { w.failFrom(4); }, 0);
+        SerialFlashOp::Write, [](sim::VirtualWriter& w, sim::StatusInjector&) { w.failFrom(4); },
+        0);
     EXPECT_EQ(dead.lines[dead.lines.size() - 2], "    [X] SB failed!");
 }
 
 TEST(SerialFlashSweep, SeededFaultsNeverPassDataThatAreNotOnTheChip) {
     std::uint64_t injected = 0;
-    for (auto [op, name] : {std::pair{NorOp::Blank, "serial flash blank check"},
-                            std::pair{NorOp::Write, "serial flash write"},
-                            std::pair{NorOp::Verify, "serial flash verify"}}) {
-        auto sweep = norOperation(op, name);
+    for (auto [op, name] : {std::pair{SerialFlashOp::Blank, "serial flash blank check"},
+                            std::pair{SerialFlashOp::Write, "serial flash write"},
+                            std::pair{SerialFlashOp::Verify, "serial flash verify"}}) {
+        auto sweep = serialFlashOperation(op, name);
         sweep.closingTail = {"  -> Done!"};
         injected += test::sweepSeededFaults(sweep, 0x5F1A5Eu + static_cast<unsigned>(op), 200);
     }

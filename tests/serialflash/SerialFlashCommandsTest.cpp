@@ -4,23 +4,23 @@
 
 #include "core/IniFile.h"
 #include "serialflash/SerialFlashCommands.h"
-#include "tests/serialflash/NorFixture.h"
+#include "tests/serialflash/SerialFlashFixture.h"
 
 using namespace sonoprog;
-using serialflash::NorCommands;
-using serialflash::NorDevice;
+using serialflash::SerialFlashCommands;
+using serialflash::SerialFlashDevice;
 
 namespace {
 
 core::IniFile table() {
-    return core::IniFile::fromText(test::kNorSetup);
+    return core::IniFile::fromText(test::kSerialFlashSetup);
 }
 
 }  // namespace
 
 TEST(SerialFlashDeviceTable, ReadsSizeAndIdsInEveryNumberForm) {
     auto ini = table();
-    NorDevice w = serialflash::readDevice(ini, "W25Q80");
+    SerialFlashDevice w = serialflash::readDevice(ini, "W25Q80");
     EXPECT_EQ(w.size, 1048576);
     EXPECT_EQ(w.midByte(), 0xEF);  // "0x"
     EXPECT_EQ(w.didByte(), 0x13);  // "$"
@@ -32,11 +32,11 @@ TEST(SerialFlashDeviceTable, ReadsSizeAndIdsInEveryNumberForm) {
 
 TEST(SerialFlashDeviceTable, OnlyTheLowByteOfAnIdCounts) {
     auto ini = table();
-    NorDevice wide = serialflash::readDevice(ini, "Wide");
+    SerialFlashDevice wide = serialflash::readDevice(ini, "Wide");
     EXPECT_EQ(wide.mid, 0x1EF);
     EXPECT_EQ(wide.midByte(), 0xEF);
     EXPECT_TRUE(wide.idsConfigured());
-    NorDevice hundred = serialflash::readDevice(ini, "Hundred");
+    SerialFlashDevice hundred = serialflash::readDevice(ini, "Hundred");
     EXPECT_EQ(hundred.didByte(), 0x00);  // 0x100
     EXPECT_FALSE(hundred.idsConfigured());
 }
@@ -45,7 +45,7 @@ TEST(SerialFlashDeviceTable, MissingSectionsTextAndEmptyNamesReadAsZero) {
     auto ini = core::IniFile::fromText(
         "Size=5\nMID=1\nDID=1\n[Texty]\nSize=big\nMID=0xZZ\nDID=\n[NoSize]\nMID=0xEF\n");
     for (const char* name : {"Absent", "Texty", ""}) {
-        NorDevice d = serialflash::readDevice(ini, name);
+        SerialFlashDevice d = serialflash::readDevice(ini, name);
         EXPECT_EQ(d.size, 0) << name;
         EXPECT_EQ(d.mid, 0) << name;
         EXPECT_EQ(d.did, 0) << name;
@@ -55,10 +55,10 @@ TEST(SerialFlashDeviceTable, MissingSectionsTextAndEmptyNamesReadAsZero) {
 }
 
 TEST(SerialFlashDeviceTable, LookupReadsSetupIniAnewEachTime) {
-    test::NorWriter bench;
+    test::SerialFlashWriter bench;
     EXPECT_EQ(serialflash::lookupDevice(bench.paths, "W25Q80").size, 1048576);
     bench.dir.write("Setup.ini", std::string("[W25Q80]\nSize=2048\nMID=1\nDID=2\n"));
-    NorDevice d = serialflash::lookupDevice(bench.paths, "W25Q80");
+    SerialFlashDevice d = serialflash::lookupDevice(bench.paths, "W25Q80");
     EXPECT_EQ(d.size, 2048);
     EXPECT_EQ(d.midByte(), 1);
     std::filesystem::remove(bench.paths.setupIni());
@@ -121,8 +121,8 @@ TEST(SerialFlashStatuses, EachCommandHasItsOwnMessages) {
 }
 
 TEST(SerialFlashCommandSet, OnePacketCarriesTheOperationFromDetectToDisable) {
-    test::NorWriter bench;
-    NorCommands commands(bench.link);
+    test::SerialFlashWriter bench;
+    SerialFlashCommands commands(bench.link);
     const core::CommandResult detected = commands.detect(0xEF, 0x13);
     EXPECT_TRUE(detected.ok());
     EXPECT_TRUE(detected.message().empty());
@@ -158,8 +158,8 @@ TEST(SerialFlashCommandSet, OnePacketCarriesTheOperationFromDetectToDisable) {
 }
 
 TEST(SerialFlashCommandSet, FailuresComeBackAsTheTextToLog) {
-    test::NorWriter bench;
-    NorCommands commands(bench.link);
+    test::SerialFlashWriter bench;
+    SerialFlashCommands commands(bench.link);
     // A refusing chip is a chip failure with its status, never a transfer failure.
     const auto chipFailure = [](const core::CommandResult& r, std::string_view text,
                                 std::uint8_t status) {

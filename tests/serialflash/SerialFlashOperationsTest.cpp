@@ -6,7 +6,7 @@
 
 #include "core/OperationLog.h"
 #include "serialflash/SerialFlashOperations.h"
-#include "tests/serialflash/NorFixture.h"
+#include "tests/serialflash/SerialFlashFixture.h"
 
 using namespace sonoprog;
 using core::LineKind;
@@ -63,8 +63,8 @@ std::vector<std::uint8_t> pattern(std::size_t size) {
     return bytes;
 }
 
-struct NorOperations : ::testing::Test {
-    test::NorWriter bench;
+struct SerialFlashOperationsTest : ::testing::Test {
+    test::SerialFlashWriter bench;
     test::RecordingPane pane;
     core::OperationLog log{pane};
     test::RecordingLock lock;
@@ -106,7 +106,7 @@ struct NorOperations : ::testing::Test {
 
 // ---- device lookup ----
 
-TEST_F(NorOperations, PickingADeviceShowsItsSizeWithoutLockOrLines) {
+TEST_F(SerialFlashOperationsTest, PickingADeviceShowsItsSizeWithoutLockOrLines) {
     fields.memSize.clear();
     EXPECT_TRUE(ops.deviceChange());
     EXPECT_EQ(fields.memSize, "1048576");
@@ -116,7 +116,7 @@ TEST_F(NorOperations, PickingADeviceShowsItsSizeWithoutLockOrLines) {
     EXPECT_TRUE(bench.codes().empty());
 }
 
-TEST_F(NorOperations, ADeviceWithoutSizeShowsZeroAndTheBox) {
+TEST_F(SerialFlashOperationsTest, ADeviceWithoutSizeShowsZeroAndTheBox) {
     for (const char* name : {"NoSize", "NotInTheFile", ""}) {
         fields.device = name;
         fields.memSize = "1048576";
@@ -131,7 +131,7 @@ TEST_F(NorOperations, ADeviceWithoutSizeShowsZeroAndTheBox) {
 
 // ---- load file ----
 
-TEST_F(NorOperations, WithoutAWriterALoadByPathWorksAndNoChipOperationRuns) {
+TEST_F(SerialFlashOperationsTest, WithoutAWriterALoadByPathWorksAndNoChipOperationRuns) {
     core::OperationServices noWriter = services;
     noWriter.link = nullptr;
     serialflash::SerialFlashOperations loader(fields, noWriter);
@@ -150,7 +150,7 @@ TEST_F(NorOperations, WithoutAWriterALoadByPathWorksAndNoChipOperationRuns) {
     EXPECT_TRUE(bench.codes().empty());
 }
 
-TEST_F(NorOperations, EmptyFileLoadsWithSizeZeroAndSumZero) {
+TEST_F(SerialFlashOperationsTest, EmptyFileLoadsWithSizeZeroAndSumZero) {
     auto path = bench.dir.write("empty.bin", std::vector<std::uint8_t>{}).string();
     files.openAnswers.push_back(path);
     EXPECT_TRUE(loadFile());
@@ -168,7 +168,7 @@ TEST_F(NorOperations, EmptyFileLoadsWithSizeZeroAndSumZero) {
     EXPECT_TRUE(bench.codes().empty());
 }
 
-TEST_F(NorOperations, LoadSumsThroughTheSharedLoaderAndReloadsShowChanges) {
+TEST_F(SerialFlashOperationsTest, LoadSumsThroughTheSharedLoaderAndReloadsShowChanges) {
     auto path = load("abc.bin", {0x61, 0x62, 0x63});
     EXPECT_EQ(fields.fileSize, "3");
     EXPECT_EQ(fields.chkSum, "00000126");
@@ -181,7 +181,7 @@ TEST_F(NorOperations, LoadSumsThroughTheSharedLoaderAndReloadsShowChanges) {
     EXPECT_GE(yield.count, 1);  // the window breathes while the file is summed
 }
 
-TEST_F(NorOperations, CancelledOrUnreadableLoadLeavesTheFields) {
+TEST_F(SerialFlashOperationsTest, CancelledOrUnreadableLoadLeavesTheFields) {
     fields.loadFile = "old.bin", fields.fileSize = "10", fields.chkSum = "0000000A";
     EXPECT_FALSE(loadFile());  // no answer queued: cancelled
     EXPECT_EQ(pane.lines,
@@ -206,7 +206,7 @@ TEST_F(NorOperations, CancelledOrUnreadableLoadLeavesTheFields) {
 
 // ---- blank check ----
 
-TEST_F(NorOperations, BlankCheckOfAMebibyteReadsEveryBlock) {
+TEST_F(SerialFlashOperationsTest, BlankCheckOfAMebibyteReadsEveryBlock) {
     EXPECT_TRUE(ops.blankCheck());
     EXPECT_EQ(pane.lines,
               join({{heading("[ BLANK CHECK ]"), step("  -> Chip detect..."),
@@ -227,7 +227,7 @@ TEST_F(NorOperations, BlankCheckOfAMebibyteReadsEveryBlock) {
     EXPECT_TRUE(bench.writer.protocolErrors().empty());
 }
 
-TEST_F(NorOperations, BlankCheckStopsAtTheFirstByteThatIsNotErased) {
+TEST_F(SerialFlashOperationsTest, BlankCheckStopsAtTheFirstByteThatIsNotErased) {
     std::uint8_t programmed = 0x7F;
     bench.chip->memory().write(47, &programmed, 1);
     EXPECT_FALSE(ops.blankCheck());
@@ -240,7 +240,7 @@ TEST_F(NorOperations, BlankCheckStopsAtTheFirstByteThatIsNotErased) {
     expectUnlockedOnce();
 }
 
-TEST_F(NorOperations, BlankCheckJudgesOnlyTheBytesOfTheMemory) {
+TEST_F(SerialFlashOperationsTest, BlankCheckJudgesOnlyTheBytesOfTheMemory) {
     // A device of 100 bytes on a larger part: bytes 100..143 of the last block
     // lie past the memory and must not fail it.
     std::vector<std::uint8_t> beyond(44, 0x00);
@@ -258,7 +258,7 @@ TEST_F(NorOperations, BlankCheckJudgesOnlyTheBytesOfTheMemory) {
     EXPECT_TRUE(pane.has("    [X] Chip is not blank!"));
 }
 
-TEST_F(NorOperations, BlankCheckWithNoDevicePickedFailsAfterDetect) {
+TEST_F(SerialFlashOperationsTest, BlankCheckWithNoDevicePickedFailsAfterDetect) {
     // A negative Size is no size: as 4 GiB it would read the chip over and over.
     for (const char* memSize : {"", "-1"}) {
         fields.memSize = memSize;
@@ -272,7 +272,7 @@ TEST_F(NorOperations, BlankCheckWithNoDevicePickedFailsAfterDetect) {
     }
 }
 
-TEST_F(NorOperations, BlankCheckOfASizeBeyondTheWritersAddressesFailsBeforeAnyRead) {
+TEST_F(SerialFlashOperationsTest, BlankCheckOfASizeBeyondTheWritersAddressesFailsBeforeAnyRead) {
     // 24-bit addresses: anything above 16 MiB would re-read the same 16 MiB.
     for (const char* memSize : {"4294967295", "16777217"}) {
         fields.memSize = memSize;
@@ -287,7 +287,7 @@ TEST_F(NorOperations, BlankCheckOfASizeBeyondTheWritersAddressesFailsBeforeAnyRe
     }
 }
 
-TEST_F(NorOperations, DetectStatusThreeGoesStraightToDisable) {
+TEST_F(SerialFlashOperationsTest, DetectStatusThreeGoesStraightToDisable) {
     bench.chip->setIds(0xEF, 0x14);
     EXPECT_FALSE(ops.blankCheck());
     EXPECT_EQ(
@@ -301,7 +301,7 @@ TEST_F(NorOperations, DetectStatusThreeGoesStraightToDisable) {
     EXPECT_EQ(pane.lines[2], fail("Failed!"));
 }
 
-TEST_F(NorOperations, IdsWithoutALowByteSendOnlyDisable) {
+TEST_F(SerialFlashOperationsTest, IdsWithoutALowByteSendOnlyDisable) {
     for (const char* name : {"Hundred", "NotInTheFile"}) {
         bench.writer.clearLog();
         fields.device = name;
@@ -314,7 +314,7 @@ TEST_F(NorOperations, IdsWithoutALowByteSendOnlyDisable) {
     }
 }
 
-TEST_F(NorOperations, OnlyTheLowByteOfTheManufacturerIdIsSent) {
+TEST_F(SerialFlashOperationsTest, OnlyTheLowByteOfTheManufacturerIdIsSent) {
     fields.device = "Wide";  // MID 0x1EF
     fields.memSize = "256";
     EXPECT_TRUE(ops.blankCheck());
@@ -325,7 +325,7 @@ TEST_F(NorOperations, OnlyTheLowByteOfTheManufacturerIdIsSent) {
     EXPECT_TRUE(pane.has("    [O] Device: Wide"));
 }
 
-TEST_F(NorOperations, BlankCheckReadFailureLogsUsbFailedAndStillDisables) {
+TEST_F(SerialFlashOperationsTest, BlankCheckReadFailureLogsUsbFailedAndStillDisables) {
     bench.writer.failTransfer(bench.writer.transferCount() + 3);
     EXPECT_FALSE(ops.blankCheck());
     EXPECT_EQ(pane.lines,
@@ -338,7 +338,7 @@ TEST_F(NorOperations, BlankCheckReadFailureLogsUsbFailedAndStillDisables) {
 
 // ---- write and verify ----
 
-TEST_F(NorOperations, HundredByteFileIsWrittenAndVerifiedInThreeBlocks) {
+TEST_F(SerialFlashOperationsTest, HundredByteFileIsWrittenAndVerifiedInThreeBlocks) {
     auto file = pattern(100);
     auto path = load("hundred.bin", file);
     EXPECT_TRUE(ops.write());
@@ -389,7 +389,7 @@ TEST_F(NorOperations, HundredByteFileIsWrittenAndVerifiedInThreeBlocks) {
     EXPECT_EQ(pane.progressHistory, (std::vector<int>{0, 48, 96, 100}));
 }
 
-TEST_F(NorOperations, ErasingWaitsForTheWritersReply) {
+TEST_F(SerialFlashOperationsTest, ErasingWaitsForTheWritersReply) {
     load("one.bin", {0x00});
     bench.chip->setEraseTime(std::chrono::milliseconds(60));
     auto start = std::chrono::steady_clock::now();
@@ -398,7 +398,7 @@ TEST_F(NorOperations, ErasingWaitsForTheWritersReply) {
     EXPECT_EQ(bench.chipBytes(0, 2), (std::vector<std::uint8_t>{0x00, 0xFF}));
 }
 
-TEST_F(NorOperations, SizeChangedFileIsRefusedBeforeAnyChipCommand) {
+TEST_F(SerialFlashOperationsTest, SizeChangedFileIsRefusedBeforeAnyChipCommand) {
     auto path = load("grown.bin", pattern(100));
     bench.dir.write("grown.bin", pattern(101));
     EXPECT_FALSE(ops.write());
@@ -415,7 +415,7 @@ TEST_F(NorOperations, SizeChangedFileIsRefusedBeforeAnyChipCommand) {
     expectUnlockedOnce();
 }
 
-TEST_F(NorOperations, ContentChangedFileOfTheSameSizeIsWritten) {
+TEST_F(SerialFlashOperationsTest, ContentChangedFileOfTheSameSizeIsWritten) {
     load("same.bin", std::vector<std::uint8_t>(60, 0x01));
     std::vector<std::uint8_t> other(60, 0x42);
     bench.dir.write("same.bin", other);
@@ -424,7 +424,7 @@ TEST_F(NorOperations, ContentChangedFileOfTheSameSizeIsWritten) {
     EXPECT_EQ(fields.chkSum, "0000003C");  // the recorded sum plays no part
 }
 
-TEST_F(NorOperations, DeletedOrUnloadedFileFailsOnlyOnOpening) {
+TEST_F(SerialFlashOperationsTest, DeletedOrUnloadedFileFailsOnlyOnOpening) {
     EXPECT_FALSE(ops.write());  // nothing loaded: empty path
     EXPECT_EQ(
         pane.lines,
@@ -440,7 +440,7 @@ TEST_F(NorOperations, DeletedOrUnloadedFileFailsOnlyOnOpening) {
     EXPECT_EQ(bench.codes(), (Codes{0x3F}));
 }
 
-TEST_F(NorOperations, FileLargerThanTheDeviceIsRefusedAfterTheErase) {
+TEST_F(SerialFlashOperationsTest, FileLargerThanTheDeviceIsRefusedAfterTheErase) {
     fields.device = "Hundred";
     bench.chip->setIds(0xC2, 0x01);
     bench.dir.write("Setup.ini", std::string("[Hundred]\nSize=100\nMID=0xC2\nDID=0x01\n"));
@@ -461,7 +461,7 @@ TEST_F(NorOperations, FileLargerThanTheDeviceIsRefusedAfterTheErase) {
     EXPECT_EQ(pane.progress, 100);
 }
 
-TEST_F(NorOperations, WriteWithNoDevicePickedErasesThenFailsTheRange) {
+TEST_F(SerialFlashOperationsTest, WriteWithNoDevicePickedErasesThenFailsTheRange) {
     load("small.bin", pattern(10));
     fields.memSize.clear();
     EXPECT_FALSE(ops.write());
@@ -470,14 +470,14 @@ TEST_F(NorOperations, WriteWithNoDevicePickedErasesThenFailsTheRange) {
     EXPECT_FALSE(pane.has("  -> Verify chip..."));
 }
 
-TEST_F(NorOperations, EmptyFileFailsTheRangeTest) {
+TEST_F(SerialFlashOperationsTest, EmptyFileFailsTheRangeTest) {
     load("empty.bin", {});
     EXPECT_FALSE(ops.write());
     EXPECT_EQ(bench.codes(), (Codes{0x30, 0x31, 0x3F}));
     EXPECT_TRUE(pane.has("    [X] Wronging range of file size!"));
 }
 
-TEST_F(NorOperations, FilesBeyondTwentyFourBitAddressesAreRefused) {
+TEST_F(SerialFlashOperationsTest, FilesBeyondTwentyFourBitAddressesAreRefused) {
     // The device claims 32 MiB, but an address of 2^24 would wrap onto 0.
     auto path = bench.dir / "over.bin";
     bench.dir.write("over.bin", std::vector<std::uint8_t>{});
@@ -504,7 +504,7 @@ TEST_F(NorOperations, FilesBeyondTwentyFourBitAddressesAreRefused) {
     EXPECT_EQ(bench.codes(), (Codes{0x30, 0x31, 0x3F}));
 }
 
-TEST_F(NorOperations, WriteStatusStopsAtHalfAndSkipsVerify) {
+TEST_F(SerialFlashOperationsTest, WriteStatusStopsAtHalfAndSkipsVerify) {
     load("status.bin", pattern(200));
     bench.chip->statuses().failNth(0x32, 2, 0x11);
     EXPECT_FALSE(ops.write());
@@ -516,7 +516,7 @@ TEST_F(NorOperations, WriteStatusStopsAtHalfAndSkipsVerify) {
     EXPECT_EQ(pane.progress, 50);
 }
 
-TEST_F(NorOperations, EraseStatusSkipsTheWrite) {
+TEST_F(SerialFlashOperationsTest, EraseStatusSkipsTheWrite) {
     load("erase.bin", pattern(20));
     bench.chip->statuses().failAll(0x31, 0x10);
     EXPECT_FALSE(ops.write());
@@ -525,7 +525,7 @@ TEST_F(NorOperations, EraseStatusSkipsTheWrite) {
     EXPECT_EQ(bench.codes(), (Codes{0x30, 0x31, 0x3F}));
 }
 
-TEST_F(NorOperations, MismatchInTheFirstVerifyBlockLeavesTheGaugeFull) {
+TEST_F(SerialFlashOperationsTest, MismatchInTheFirstVerifyBlockLeavesTheGaugeFull) {
     load("mismatch.bin", pattern(100));
     // Something spoils the chip between the write and the read-back.
     bench.writer.setTransferHook([this](std::uint64_t n) {
@@ -556,7 +556,7 @@ TEST_F(NorOperations, MismatchInTheFirstVerifyBlockLeavesTheGaugeFull) {
     EXPECT_EQ(pane.progressHistory, (std::vector<int>{0, 100}));
 }
 
-TEST_F(NorOperations, WriterPulledOutMidWriteGivesTwoBoxes) {
+TEST_F(SerialFlashOperationsTest, WriterPulledOutMidWriteGivesTwoBoxes) {
     load("pulled.bin", pattern(500));
     const std::uint64_t base = bench.writer.transferCount();
     // Transfers: detect, erase, write blocks...; the cable goes at the third block.
@@ -577,7 +577,7 @@ TEST_F(NorOperations, WriterPulledOutMidWriteGivesTwoBoxes) {
     expectUnlockedOnce();
 }
 
-TEST_F(NorOperations, VerifyDisableFailureReadsUsbFailed) {
+TEST_F(SerialFlashOperationsTest, VerifyDisableFailureReadsUsbFailed) {
     load("v.bin", pattern(10));
     bench.writer.failFrom(bench.writer.transferCount() + 3);  // detect, read, then disable
     EXPECT_FALSE(ops.verify());
@@ -585,7 +585,7 @@ TEST_F(NorOperations, VerifyDisableFailureReadsUsbFailed) {
     EXPECT_TRUE(pane.has("    [X] Verify failed!"));
 }
 
-TEST_F(NorOperations, AFileCutShortDuringTheRunIsNeverProgrammedWithStaleBytes) {
+TEST_F(SerialFlashOperationsTest, AFileCutShortDuringTheRunIsNeverProgrammedWithStaleBytes) {
     // Larger than one read chunk, so that the cut is met when the next chunk is read.
     const std::size_t size = (1u << 20) + 100;
     bench.chip->setSize(2u << 20);

@@ -13,7 +13,7 @@
 #include "gui/Gauge.h"
 #include "gui/LogPane.h"
 #include "serialflash/SerialFlashPage.h"
-#include "tests/serialflash/NorFixture.h"
+#include "tests/serialflash/SerialFlashFixture.h"
 
 using namespace sonoprog;
 
@@ -33,8 +33,8 @@ public:
 const char* const kLockedNames[] = {"BT_NOR_LoadFile", "BT_NOR_Blank", "BT_NOR_Write",
                                     "BT_NOR_Verify", "CB_NOR_Device"};
 
-struct NorTabFixture : ::testing::Test {
-    test::NorWriter bench;
+struct SerialFlashTabFixture : ::testing::Test {
+    test::SerialFlashWriter bench;
     QComboBox deviceSel;
     QTabWidget pcMain;
     Probe yield;
@@ -44,7 +44,7 @@ struct NorTabFixture : ::testing::Test {
                             yield,      clock,   bench.link,     bench.paths};
     serialflash::SerialFlashPage tab{env};
 
-    NorTabFixture() {
+    SerialFlashTabFixture() {
         for (const char* name : {"W25Q80", "NoSize", "Wide", "Hundred"})
             tab.addDevice(QString::fromLatin1(name));
         tab.selectFirstDevice();
@@ -75,7 +75,7 @@ struct NorTabFixture : ::testing::Test {
 
 }  // namespace
 
-TEST_F(NorTabFixture, ControlsCarryTheirNamesAndFitThePage) {
+TEST_F(SerialFlashTabFixture, ControlsCarryTheirNamesAndFitThePage) {
     for (const char* name :
          {"ED_NOR_MemSize", "ED_NOR_LoadFile", "ED_NOR_FileSize", "ED_NOR_ChkSum"}) {
         ASSERT_NE(child<QLineEdit>(name), nullptr) << name;
@@ -94,7 +94,7 @@ TEST_F(NorTabFixture, ControlsCarryTheirNamesAndFitThePage) {
     EXPECT_LE(tab.minimumSizeHint().height(), 530);
 }
 
-TEST_F(NorTabFixture, StartUpSelectionLooksNothingUp) {
+TEST_F(SerialFlashTabFixture, StartUpSelectionLooksNothingUp) {
     EXPECT_EQ(tab.deviceList()->currentText(), "W25Q80");
     EXPECT_EQ(tab.deviceList()->count(), 4);
     tab.deviceList()->setCurrentIndex(1);  // selections made in code stay silent
@@ -102,7 +102,7 @@ TEST_F(NorTabFixture, StartUpSelectionLooksNothingUp) {
     EXPECT_TRUE(bench.prompter.boxes.empty());
 }
 
-TEST_F(NorTabFixture, OperatorsPickRunsTheLookupEvenForTheShownEntry) {
+TEST_F(SerialFlashTabFixture, OperatorsPickRunsTheLookupEvenForTheShownEntry) {
     Q_EMIT tab.deviceList()->activated(0);
     EXPECT_EQ(field("ED_NOR_MemSize"), "1048576");
     EXPECT_TRUE(bench.prompter.boxes.empty());
@@ -114,7 +114,7 @@ TEST_F(NorTabFixture, OperatorsPickRunsTheLookupEvenForTheShownEntry) {
     EXPECT_TRUE(child<gui::LogPane>("RE_NOR_State")->lineTexts().isEmpty());
 }
 
-TEST_F(NorTabFixture, OperationLocksTheSevenControlsAndUnlocksThem) {
+TEST_F(SerialFlashTabFixture, OperationLocksTheSevenControlsAndUnlocksThem) {
     pick(2);  // "Wide", 256 bytes
     std::vector<std::vector<bool>> during;
     yield.onYield = [&] { during.push_back(lockedControlsEnabled()); };
@@ -130,7 +130,7 @@ TEST_F(NorTabFixture, OperationLocksTheSevenControlsAndUnlocksThem) {
     EXPECT_EQ(child<gui::Gauge>("CG_NOR_Progress")->progress(), 94);  // 240 * 100 / 256 + 1
 }
 
-TEST_F(NorTabFixture, FailedOperationsUnlockToo) {
+TEST_F(SerialFlashTabFixture, FailedOperationsUnlockToo) {
     pick(0);
     std::uint8_t programmed = 0x00;
     bench.chip->memory().write(0, &programmed, 1);
@@ -151,7 +151,7 @@ TEST_F(NorTabFixture, FailedOperationsUnlockToo) {
                     .contains("    [X] Failed to get device infomation!"));
 }
 
-TEST_F(NorTabFixture, LoadAndWriteThroughThePage) {
+TEST_F(SerialFlashTabFixture, LoadAndWriteThroughThePage) {
     std::vector<std::uint8_t> file{0x61, 0x62, 0x63};
     auto path = bench.dir.write("abc.bin", file);
     files.openAnswers.push_back(path.string());

@@ -36,10 +36,10 @@ TEST(WriterSettings, EveryKeyRead) {
         "[Kiva300]\nDetectStatus=0x10\n[Writer]\nFailFrom=12\n");
     EXPECT_EQ(s.tarnBadPages, (std::vector<std::uint32_t>{5, 0x1E480}));
     EXPECT_EQ(s.tarnDetectStatus, 0x11);
-    EXPECT_EQ(s.norMid, 0xEF);
-    EXPECT_EQ(s.norDid, 0x13);
-    EXPECT_EQ(s.norSize, 1048576u);
-    EXPECT_EQ(s.norDetectStatus, 3);
+    EXPECT_EQ(s.serialFlashMid, 0xEF);
+    EXPECT_EQ(s.serialFlashDid, 0x13);
+    EXPECT_EQ(s.serialFlashSize, 1048576u);
+    EXPECT_EQ(s.serialFlashDetectStatus, 3);
     EXPECT_EQ(s.kivaDetectStatus, 0x10);
     EXPECT_EQ(s.failFrom, 12u);
     EXPECT_TRUE(s.warnings.empty());
@@ -49,9 +49,9 @@ TEST(WriterSettings, AbsentKeysAreDefaults) {
     auto s = fromText("");
     EXPECT_TRUE(s.tarnBadPages.empty());
     EXPECT_FALSE(s.tarnDetectStatus);
-    EXPECT_FALSE(s.norMid);
-    EXPECT_FALSE(s.norDid);
-    EXPECT_FALSE(s.norSize);
+    EXPECT_FALSE(s.serialFlashMid);
+    EXPECT_FALSE(s.serialFlashDid);
+    EXPECT_FALSE(s.serialFlashSize);
     EXPECT_FALSE(s.kivaDetectStatus);
     EXPECT_EQ(s.failFrom, 0u);
     EXPECT_TRUE(s.warnings.empty());
@@ -68,9 +68,9 @@ TEST(WriterSettings, GarbageIsPassedOverWithAWarning) {
     auto s = fromText(text);
     EXPECT_EQ(s.tarnBadPages, (std::vector<std::uint32_t>{7, 9}));
     EXPECT_FALSE(s.tarnDetectStatus);
-    EXPECT_FALSE(s.norMid);
-    EXPECT_EQ(s.norDid, 0x14);
-    EXPECT_FALSE(s.norSize);
+    EXPECT_FALSE(s.serialFlashMid);
+    EXPECT_EQ(s.serialFlashDid, 0x14);
+    EXPECT_FALSE(s.serialFlashSize);
     EXPECT_EQ(s.failFrom, 0u);
     ASSERT_EQ(s.warnings.size(), 7u);
     EXPECT_EQ(s.warnings[0],

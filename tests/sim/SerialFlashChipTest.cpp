@@ -4,7 +4,7 @@
 #include <numeric>
 
 #include "sim/StandardWriter.h"
-#include "tests/serialflash/NorFixture.h"
+#include "tests/serialflash/SerialFlashFixture.h"
 
 using namespace sonoprog;
 using core::Packet;
@@ -13,7 +13,7 @@ using sim::SerialFlashChip;
 namespace {
 
 struct SerialFlashChipFixture : ::testing::Test {
-    test::NorWriter bench;
+    test::SerialFlashWriter bench;
     SerialFlashChip& chip = *bench.chip;
 
     std::uint8_t send(std::uint8_t code, std::uint32_t address = 0, std::uint8_t count = 0,

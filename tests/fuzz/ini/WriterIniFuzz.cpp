@@ -14,6 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sim::WriterSettings s = sim::readWriterSettings(core::IniFile::fromText(text));
     for (std::uint32_t page : s.tarnBadPages)
         if (page >= sim::kTarnPageCount) __builtin_trap();  // promised to be in range
-    if (s.norSize && (*s.norSize == 0 || *s.norSize > sim::kMaxNorSize)) __builtin_trap();
+    if (s.serialFlashSize &&
+        (*s.serialFlashSize == 0 || *s.serialFlashSize > sim::kMaxSerialFlashSize))
+        __builtin_trap();
     return 0;
 }

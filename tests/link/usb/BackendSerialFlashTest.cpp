@@ -5,15 +5,17 @@
 
 #include "serialflash/SerialFlashCommands.h"
 #include "tests/link/usb/BackendFixture.h"
-#include "tests/reliability/NorBench.h"
+#include "tests/reliability/SerialFlashBench.h"
 
 using namespace sonoprog;
 using namespace std::chrono_literals;
 
 namespace {
 
-struct NorOverUsb : test::BackendFixture {
-    NorOverUsb() : chip(test::NorBench::makeChip()), bench(dir) { connectWriter(chip); }
+struct SerialFlashOverUsb : test::BackendFixture {
+    SerialFlashOverUsb() : chip(test::SerialFlashBench::makeChip()), bench(dir) {
+        connectWriter(chip);
+    }
 
     bool run(bool (serialflash::SerialFlashOperations::*operation)()) {
         serialflash::SerialFlashOperations ops(
@@ -25,14 +27,14 @@ struct NorOverUsb : test::BackendFixture {
     }
 
     std::shared_ptr<sim::SerialFlashChip> chip;
-    test::NorBench bench;
+    test::SerialFlashBench bench;
 };
 
 using Op = serialflash::SerialFlashOperations;
 
 }  // namespace
 
-TEST_F(NorOverUsb, BlankCheckWriteAndVerifyPassEndToEnd) {
+TEST_F(SerialFlashOverUsb, BlankCheckWriteAndVerifyPassEndToEnd) {
     EXPECT_TRUE(run(&Op::blankCheck));
     EXPECT_TRUE(pane.has("    [O] Passed!"));
     EXPECT_TRUE(run(&Op::write));
@@ -47,7 +49,7 @@ TEST_F(NorOverUsb, BlankCheckWriteAndVerifyPassEndToEnd) {
     });
 }
 
-TEST_F(NorOverUsb, AWriterPulledOutMidWriteFailsTheWriteAndDisconnects) {
+TEST_F(SerialFlashOverUsb, AWriterPulledOutMidWriteFailsTheWriteAndDisconnects) {
     // Transfer 4 is the second block's exchange (after detect and erase): the
     // cable goes while its reply is awaited, so the third block never leaves.
     writer->unplugAtTransfer(4);
@@ -78,7 +80,7 @@ TEST_F(NorOverUsb, AWriterPulledOutMidWriteFailsTheWriteAndDisconnects) {
     EXPECT_TRUE(chipHoldsImage());
 }
 
-TEST_F(NorOverUsb, AWriterThatFallsSilentMidVerifyEndsTheVerifyInSeconds) {
+TEST_F(SerialFlashOverUsb, AWriterThatFallsSilentMidVerifyEndsTheVerifyInSeconds) {
     ASSERT_TRUE(run(&Op::write));
     device.setTimeouts(300, 300);
     writer->setAnswering(false);

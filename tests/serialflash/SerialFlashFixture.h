@@ -16,7 +16,7 @@
 namespace sonoprog::test {
 
 // The device table the serial flash tests run against.
-inline constexpr const char* kNorSetup = R"([Series Flash List]
+inline constexpr const char* kSerialFlashSetup = R"([Series Flash List]
 Number=5
 DevName1=W25Q80
 DevName2=NoSize
@@ -51,7 +51,7 @@ DID=0x13
 
 // A virtual Writer with a 1 MiB serial flash (ids 0xEF, 0x13) in its socket,
 // the link over it with recorded boxes, and a Setup.ini in a folder of its own.
-struct NorWriter {
+struct SerialFlashWriter {
     TempDir dir;
     core::AppPaths paths = core::AppPaths::forFolder(dir.path());
     sim::VirtualWriter writer;
@@ -60,11 +60,11 @@ struct NorWriter {
     RecordingPrompter prompter;
     link::Link link{writer, prompter};
 
-    NorWriter() {
+    SerialFlashWriter() {
         writer.addChip(chip);
         writer.open();
         writer.setLogging(true);
-        dir.write("Setup.ini", std::string(kNorSetup));
+        dir.write("Setup.ini", std::string(kSerialFlashSetup));
     }
 
     // The command packets sent, in order.

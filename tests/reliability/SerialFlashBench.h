@@ -15,13 +15,13 @@ namespace sonoprog::test {
 
 // A small serial flash device on the bench: its Setup.ini entry, a short
 // image file and the tab's fields after Load File, in a program folder.
-struct NorBench {
+struct SerialFlashBench {
     static constexpr std::size_t kChipSize = 480;   // ten read blocks for a blank check
     static constexpr std::size_t kImageSize = 100;  // two whole blocks and a short one
     static constexpr std::uint8_t kMid = 0xEF;
     static constexpr std::uint8_t kDid = 0x13;
 
-    explicit NorBench(const TempDir& dir) : image(sweepImage(kImageSize, 0x5A)) {
+    explicit SerialFlashBench(const TempDir& dir) : image(sweepImage(kImageSize, 0x5A)) {
         dir.write("Setup.ini",
                   "[Series Flash List]\nNumber=1\nDevName1=SWEEP480\n"
                   "[SWEEP480]\nSize=480\nMID=0xEF\nDID=0x13\n");

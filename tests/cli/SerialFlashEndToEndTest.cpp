@@ -17,16 +17,16 @@ const std::string kSetup =
     "[SMALL]\nSize=4096\nMID=0x1C2\nDID=0x20\n"
     "[NOSIZE]\nMID=0xC8\nDID=0x14\n";
 
-class NorCli : public CliTest {
+class SerialFlashCli : public CliTest {
 protected:
-    NorCli() { setup = dir.write("Setup.ini", kSetup).string(); }
+    SerialFlashCli() { setup = dir.write("Setup.ini", kSetup).string(); }
 };
 
 }  // namespace
 
 // ---------------------------------------------------------------- serial flash
 
-TEST_F(NorCli, NorDevicesListsTheSettingsInListOrder) {
+TEST_F(SerialFlashCli, SerialFlashDevicesListsTheSettingsInListOrder) {
     auto text = run({"nor", "devices"});
     EXPECT_EQ(text.status, 0) << text.err;
     EXPECT_EQ(text.out,
@@ -41,7 +41,7 @@ TEST_F(NorCli, NorDevicesListsTheSettingsInListOrder) {
     EXPECT_NE(missing.err.find("cannot read the settings file"), std::string::npos);
 }
 
-TEST_F(NorCli, TheListHasTheWindowsDevicesAtEveryIndex) {
+TEST_F(SerialFlashCli, TheListHasTheWindowsDevicesAtEveryIndex) {
     // An index far past any fixed cap, as the window lists it at start-up.
     dir.write("Setup.ini", std::string("[Series Flash List]\nNumber=70000\nDevName3=W25Q80\n"
                                        "DevName70000=FAR\nDevName70001=BEYOND\n"
@@ -59,7 +59,7 @@ TEST_F(NorCli, TheListHasTheWindowsDevicesAtEveryIndex) {
     EXPECT_NE(beyond.err.find("'BEYOND' is not in the serial flash list"), std::string::npos);
 }
 
-TEST_F(NorCli, NorWriteThenVerifyKeepTheChipAndAChangedImageFails) {
+TEST_F(SerialFlashCli, SerialFlashWriteThenVerifyKeepTheChipAndAChangedImageFails) {
     std::vector<std::uint8_t> data(1000);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 3);
     const std::string img = dir.write("nor.bin", data).string();
@@ -94,7 +94,7 @@ TEST_F(NorCli, NorWriteThenVerifyKeepTheChipAndAChangedImageFails) {
     EXPECT_NE(fresh.out.find("    [O] Device: SMALL\n"), std::string::npos);
 }
 
-TEST_F(NorCli, NorChipFromWriterIni) {
+TEST_F(SerialFlashCli, SerialFlashChipFromWriterIni) {
     writerIni("[Series Flash]\nMID=0xEF\nDID=0x13\nSize=4096\n");
     const std::string img = dir.write("nor.bin", std::vector<std::uint8_t>(100, 0x42)).string();
     // SMALL asks for C2/20: the W25Q80 in the socket does not answer to it.
@@ -118,7 +118,7 @@ TEST_F(NorCli, NorChipFromWriterIni) {
     EXPECT_EQ(std::filesystem::file_size(dir.writerDir() / "serialflash.bin"), 4096u);
 }
 
-TEST_F(NorCli, NorDeviceMustBeInTheList) {
+TEST_F(SerialFlashCli, SerialFlashDeviceMustBeInTheList) {
     auto unknown = run({"nor", "blank", "--device", "W25Q999"});
     EXPECT_EQ(unknown.status, 2);
     EXPECT_NE(unknown.err.find("'W25Q999' is not in the serial flash list"), std::string::npos);
