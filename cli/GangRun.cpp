@@ -239,6 +239,16 @@ void forwardStop(std::vector<Worker>& workers) {
     }
 }
 
+void reap(Worker& w) {
+    while (::waitpid(w.pid, &w.waitStatus, 0) < 0 && errno == EINTR) {
+    }
+    w.ended = true;
+}
+
+bool endedBadly(const Worker& w) {
+    return WIFSIGNALED(w.waitStatus) || !w.sawTotal;
+}
+
 void pump(std::vector<Worker>& workers, GangOutput& output) {
     for (;;) {
         std::vector<pollfd> fds;
@@ -267,18 +277,13 @@ void pump(std::vector<Worker>& workers, GangOutput& output) {
                 isOut ? output.outLine(w, line) : output.errLine(w, line);
             });
             if (!open) closeFd(fd);
+            // Both pipes at their end: the worker has ended (or is about to).
+            if (!w.running() && !w.ended) {
+                reap(w);
+                if (endedBadly(w)) output.workerEnded(w);
+            }
         }
     }
-}
-
-void reap(Worker& w) {
-    while (::waitpid(w.pid, &w.waitStatus, 0) < 0 && errno == EINTR) {
-    }
-    w.ended = true;
-}
-
-bool endedBadly(const Worker& w) {
-    return WIFSIGNALED(w.waitStatus) || !w.sawTotal;
 }
 
 }  // namespace
@@ -379,8 +384,6 @@ int runGang(Session& s) {
 
     bool bad = !allStarted;
     for (auto& w : workers) {
-        reap(w);
-        if (endedBadly(w)) output.workerEnded(w);
         if (endedBadly(w) || WEXITSTATUS(w.waitStatus) != 0 || w.counted.failed > 0) bad = true;
     }
     output.totals(workers);
