@@ -149,7 +149,8 @@ int runJobShow(Session& s) {
         return kExitFailed;
     }
     if (s.invocation().json) {
-        auto j = nlohmann::ordered_json::parse(production::jobToJsonLine(loaded->job));
+        nlohmann::ordered_json j = {{"kind", "job"}};
+        j.update(nlohmann::ordered_json::parse(production::jobToJsonLine(loaded->job)));
         j["job_sha256"] = loaded->fileSha256;
         j["image_file"] = production::imagePath(loaded->job, loaded->file).string();
         std::fprintf(s.out(), "%s\n", j.dump().c_str());
