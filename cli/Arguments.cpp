@@ -156,7 +156,7 @@ std::optional<std::string> Invocation::text(std::string_view name) const {
 std::string usageText() {
     std::string u =
         "Usage: sonoprog-cli [--writer usb|sim|sim:DIR] [--setup FILE] [--temp DIR] "
-        "[--records FILE] [--yes] [--json] COMMAND ...\n";
+        "[--records FILE|URL] [--yes] [--json] COMMAND ...\n";
     for (const auto& c : commandTable()) {
         std::string line = "  " + std::string(c.family);
         // Actions line up after the short family names; a long one takes one blank.
@@ -179,8 +179,9 @@ std::string usageText() {
          "                            or every USB Writer attached, one worker process each\n"
          "  --setup FILE              settings file instead of Setup.ini beside the program\n"
          "  --temp DIR                folder for the log files instead of Temp beside the program\n"
-         "  --records FILE            the production records database (default:\n"
-         "                            $XDG_STATE_HOME/sonoprog/records.sqlite)\n"
+         "  --records FILE|URL        the production records: a file (default:\n"
+         "                            $XDG_STATE_HOME/sonoprog/records.sqlite) or a\n"
+         "                            line's database, postgresql://...\n"
          "  --yes                     answer Yes to every question (default: No)\n"
          "  --json                    one JSON object per log line\n"
          "  --help, --version\n"

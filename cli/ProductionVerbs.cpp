@@ -13,9 +13,11 @@
 #include "cli/Commands.h"
 #include "cli/GangRun.h"
 #include "cli/StopSignals.h"
+#include "core/IniFile.h"
 #include "production/EngineerPassword.h"
 #include "production/Job.h"
 #include "production/ProductionLoop.h"
+#include "records/PostgresRecordStore.h"
 #include "records/RecordFormat.h"
 #include "records/RecordStore.h"
 
@@ -23,14 +25,17 @@ namespace sonoprog::cli {
 
 namespace {
 
-std::string recordsLocation(const Invocation& inv) {
-    if (inv.records) return *inv.records;
-    return records::defaultRecordsPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")).string();
+// --records, else Setup.ini's [Records] Database, else the station's own file.
+std::string recordsLocation(Session& s) {
+    if (s.invocation().records) return *s.invocation().records;
+    return core::IniFile::load(s.paths().setupIni()).readString("Records", "Database");
 }
 
 std::unique_ptr<records::RecordStore> openStore(Session& s) {
     std::string error;
-    auto store = records::openRecordStore(recordsLocation(s.invocation()), error);
+    auto store = records::openRecordStore(
+        recordsLocation(s),
+        records::defaultRecordsPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")), error);
     if (!store) s.error(error);
     return store;
 }
@@ -103,7 +108,8 @@ int runJobShow(Session& s) {
         return kExitFailed;
     }
     if (s.invocation().json) {
-        auto j = nlohmann::ordered_json::parse(production::jobToJsonLine(loaded->job));
+        nlohmann::ordered_json j = {{"kind", "job"}};
+        j.update(nlohmann::ordered_json::parse(production::jobToJsonLine(loaded->job)));
         j["job_sha256"] = loaded->fileSha256;
         j["image_file"] = production::imagePath(loaded->job, loaded->file).string();
         std::fprintf(s.out(), "%s\n", j.dump().c_str());
@@ -258,6 +264,7 @@ int runRecordsExport(Session& s) {
         s.error(store->lastError());
         return kExitFailed;
     }
+    if (!store->notice().empty()) s.note("warning", store->notice());
     if (inv.json) {
         for (const auto& r : all) std::fprintf(s.out(), "%s\n", records::recordJsonLine(r).c_str());
     } else {
@@ -275,6 +282,7 @@ int runRecordsSummary(Session& s) {
     auto store = openStore(s);
     if (!store) return kExitFailed;
     const auto all = store->query(*query);
+    if (!store->notice().empty()) s.note("warning", store->notice());
 
     // Per job, in the order the jobs first appear: the units since its last reset.
     struct JobSummary {
@@ -327,6 +335,16 @@ int runRecordsSummary(Session& s) {
                          production::failMessage(line).c_str());
     }
     if (jobs.empty() && !inv.json) std::fputs("No records.\n", s.out());
+    // A station on a line: what its file still holds for the line's database.
+    if (records::isServerAddress(recordsLocation(s))) {
+        const long long waiting = records::recordsWaiting(*store);
+        if (inv.json)
+            std::fprintf(s.out(), "{\"kind\":\"waiting\",\"database\":%s,\"records\":%lld}\n",
+                         jsonString(store->location()).c_str(), waiting);
+        else
+            std::fprintf(s.out(), "WAITING %lld record%s for %s\n", waiting,
+                         waiting == 1 ? "" : "s", store->location().c_str());
+    }
     return kExitPassed;
 }
 

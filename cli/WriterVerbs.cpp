@@ -34,7 +34,8 @@ int runWriters(Session& s) {
     if (s.invocation().json) {
         for (const auto& w : writers)
             std::fprintf(out,
-                         "{\"port\":%s,\"writer\":%s,\"serial\":%s,\"inUse\":%s,\"access\":%s}\n",
+                         "{\"kind\":\"writer\",\"port\":%s,\"writer\":%s,\"serial\":%s,\"inUse\":%"
+                         "s,\"access\":%s}\n",
                          jsonString(w.port).c_str(), jsonString("usb:" + w.port).c_str(),
                          w.serial.empty() ? "null" : jsonString(w.serial).c_str(),
                          w.inUse ? "true" : "false", w.noAccess ? "false" : "true");

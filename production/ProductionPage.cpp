@@ -97,6 +97,7 @@ ProductionSettings readProductionSettings(const core::IniFile& setup) {
     ProductionSettings s;
     s.enabled = setup.readInteger("Production", "Enabled", 0) == 1;
     s.engineerPassword = setup.readString("Production", "EngineerPassword");
+    s.recordsDatabase = setup.readString("Records", "Database");
     return s;
 }
 
@@ -213,12 +214,12 @@ void ProductionPage::updateEnablement() {
 
 records::RecordStore* ProductionPage::store() {
     if (store_) return store_.get();
-    std::string location = recordsLocation_;
-    if (location.empty())
-        location = records::defaultRecordsPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"))
-                       .string();
+    const std::string location =
+        recordsLocation_.empty() ? settings_.recordsDatabase : recordsLocation_;
     std::string error;
-    store_ = records::openRecordStore(location, error);
+    store_ = records::openRecordStore(
+        location, records::defaultRecordsPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")),
+        error);
     if (!store_) env_.prompter.showMessage("ERROR", error, core::BoxIcon::Error);
     return store_.get();
 }

@@ -49,10 +49,11 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// What the page needs from Setup.ini's [Production] section.
+// What the page needs from Setup.ini's [Production] and [Records] sections.
 struct ProductionSettings {
     bool enabled = false;          // Enabled=1 shows the tab
     std::string engineerPassword;  // EngineerPassword=, made by `production password`
+    std::string recordsDatabase;   // [Records] Database=: the line's records, when set
 };
 ProductionSettings readProductionSettings(const core::IniFile& setup);
 

@@ -73,8 +73,7 @@ std::unique_ptr<LineRecordStore> LineRecordStore::open(const std::string& addres
         sqlite3_close(queue);
         return nullptr;
     }
-    std::unique_ptr<LineRecordStore> store(
-        new LineRecordStore(std::move(local), queue, address));
+    std::unique_ptr<LineRecordStore> store(new LineRecordStore(std::move(local), queue, address));
     sqlite3_busy_timeout(queue, 10000);
     if (!store->queueExec("PRAGMA synchronous=FULL") || !store->queueExec(kQueueSchema)) {
         error = "cannot set up records file " + localFile.string() + ": " + store->lastError_;
@@ -194,22 +193,38 @@ std::vector<UnitRecord> LineRecordStore::query(const RecordQuery& q) {
     sendWaiting();
     if (server_) {
         auto records = server_->query(q);
-        if (!server_->lastCallFailed()) return records;
+        if (!server_->lastCallFailed()) {
+            notice_.clear();
+            return records;
+        }
         lastError_ = server_->lastError();
         server_.reset();
     }
-    return local_->query(q);
+    return fromStation([&] { return local_->query(q); });
 }
 
 Counters LineRecordStore::counters(const std::string& jobSha256) {
     sendWaiting();
     if (server_) {
         auto c = server_->counters(jobSha256);
-        if (!server_->lastCallFailed()) return c;
+        if (!server_->lastCallFailed()) {
+            notice_.clear();
+            return c;
+        }
         lastError_ = server_->lastError();
         server_.reset();
     }
-    return local_->counters(jobSha256);
+    return fromStation([&] { return local_->counters(jobSha256); });
+}
+
+template <typename Answer>
+auto LineRecordStore::fromStation(Answer answer) -> decltype(answer()) {
+    // The server's trouble is told as a notice: the station's answer stands,
+    // and only its own failure is a failure.
+    notice_ = lastError_ + "; this station's own records answer instead";
+    auto result = answer();
+    lastError_ = local_->lastError();
+    return result;
 }
 
 }  // namespace sonoprog::records

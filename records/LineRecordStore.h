@@ -36,6 +36,9 @@ public:
     std::vector<UnitRecord> query(const RecordQuery& query) override;
     Counters counters(const std::string& jobSha256) override;
     std::string location() const override { return addressForDisplay(address_); }
+    // After a query or counters the server could not answer: says so, and
+    // that the station's own records answered instead.
+    std::string notice() const override { return notice_; }
 
     // Sends the queue, oldest first, when the server can be had; returns how
     // many records are still waiting.
@@ -46,13 +49,19 @@ public:
     std::filesystem::path localFile() const { return local_->location(); }
     // How long after a failed try the server is left alone (default 2 s): a
     // station without its server should not wait on a time-out every unit.
-    void setRetryInterval(std::chrono::milliseconds interval) { retryInterval_ = interval; }
+    // A new interval counts from the last failed try.
+    void setRetryInterval(std::chrono::milliseconds interval) {
+        nextTry_ += interval - retryInterval_;
+        retryInterval_ = interval;
+    }
 
 private:
     LineRecordStore(std::unique_ptr<SqliteRecordStore> local, sqlite3* queue, std::string address)
         : local_(std::move(local)), queue_(queue), address_(std::move(address)) {}
     bool haveServer();
     bool queueExec(const char* sql);
+    template <typename Answer>
+    auto fromStation(Answer answer) -> decltype(answer());
 
     std::unique_ptr<SqliteRecordStore> local_;
     sqlite3* queue_;  // the same file, on its own connection
@@ -60,6 +69,7 @@ private:
     std::unique_ptr<PostgresRecordStore> server_;
     std::chrono::milliseconds retryInterval_{2000};
     std::chrono::steady_clock::time_point nextTry_{};
+    std::string notice_;
 };
 
 }  // namespace sonoprog::records

@@ -58,7 +58,23 @@ PGconn* connect(const std::string& address) {
     // The address comes first and may set its own connect_timeout.
     const char* keys[] = {"connect_timeout", "dbname", nullptr};
     const char* values[] = {kConnectTimeoutSeconds, address.c_str(), nullptr};
-    return PQconnectdbParams(keys, values, 1);
+    PGconn* conn = PQconnectdbParams(keys, values, 1);
+    // The set-up's "already exists, skipping" notices are no news to an
+    // operator; the server's errors come back as results anyway.
+    if (conn)
+        PQsetNoticeProcessor(
+            conn, [](void*, const char*) {}, nullptr);
+    return conn;
+}
+
+// libpq quotes the address it could not parse, password and all.
+std::string withoutPassword(std::string text, const std::string& address) {
+    const std::string shown = addressForDisplay(address);
+    if (address.empty() || shown == address) return text;
+    for (auto at = text.find(address); at != std::string::npos;
+         at = text.find(address, at + shown.size()))
+        text.replace(at, address.size(), shown);
+    return text;
 }
 
 }  // namespace
@@ -101,7 +117,7 @@ std::unique_ptr<PostgresRecordStore> PostgresRecordStore::open(const std::string
         PQfreemem(parseError);
         while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
         error = "not a database address: " + addressForDisplay(address) +
-                (why.empty() ? std::string() : " (" + why + ")");
+                (why.empty() ? std::string() : " (" + withoutPassword(why, address) + ")");
         return nullptr;
     }
     PQconninfoFree(parsed);
@@ -153,12 +169,11 @@ bool PostgresRecordStore::append(const UnitRecord& r) {
     const std::string duration = std::to_string(r.durationMs);
     const std::string mirrored = mirroredText(r.mirrored);
     const std::vector<const char*> params = {
-        r.id.c_str(),          r.time.c_str(),          r.station.c_str(),
-        r.operatorName.c_str(), r.jobName.c_str(),      r.jobSha256.c_str(),
-        r.imageSha256.c_str(), r.imageCheckSum.c_str(), r.target.c_str(),
-        r.device.c_str(),      r.writer.c_str(),        r.result.c_str(),
-        r.failingStep.c_str(), r.failLine.c_str(),      duration.c_str(),
-        r.pgmLog.c_str(),      r.vrfLog.c_str(),        mirrored.c_str()};
+        r.id.c_str(),          r.time.c_str(),      r.station.c_str(),     r.operatorName.c_str(),
+        r.jobName.c_str(),     r.jobSha256.c_str(), r.imageSha256.c_str(), r.imageCheckSum.c_str(),
+        r.target.c_str(),      r.device.c_str(),    r.writer.c_str(),      r.result.c_str(),
+        r.failingStep.c_str(), r.failLine.c_str(),  duration.c_str(),      r.pgmLog.c_str(),
+        r.vrfLog.c_str(),      mirrored.c_str()};
     return static_cast<bool>(run(std::string("INSERT INTO units (") + kColumns +
                                      ") VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, "
                                      "$12, $13, $14, $15, $16, $17, $18) "

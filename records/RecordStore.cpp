@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "core/AppPaths.h"
+#include "records/LineRecordStore.h"
 #include "records/SqliteRecordStore.h"
 
 namespace sonoprog::records {
@@ -39,17 +40,42 @@ std::filesystem::path defaultRecordsPath(const char* xdgStateHome, const char* h
     return state / "sonoprog" / "records.sqlite";
 }
 
-std::unique_ptr<RecordStore> openRecordStore(const std::string& location, std::string& error) {
-    if (location.empty()) {
+namespace {
+
+std::unique_ptr<RecordStore> openFile(const std::filesystem::path& file, std::string& error) {
+    if (file.empty()) {
         error = "no records file: neither XDG_STATE_HOME nor HOME is set";
         return nullptr;
     }
-    const std::filesystem::path file(location);
     if (file.has_parent_path()) {
         std::error_code ec;
         std::filesystem::create_directories(file.parent_path(), ec);
     }
     return SqliteRecordStore::open(file, error);
+}
+
+}  // namespace
+
+std::unique_ptr<RecordStore> openRecordStore(const std::string& location,
+                                             const std::filesystem::path& stationFile,
+                                             std::string& error) {
+    if (location.empty()) return openFile(stationFile, error);
+    if (!isServerAddress(location)) return openFile(location, error);
+    if (stationFile.empty()) {
+        error = "no records file for the records waiting for " + addressForDisplay(location) +
+                ": neither XDG_STATE_HOME nor HOME is set";
+        return nullptr;
+    }
+    if (stationFile.has_parent_path()) {
+        std::error_code ec;
+        std::filesystem::create_directories(stationFile.parent_path(), ec);
+    }
+    return LineRecordStore::open(location, stationFile, error);
+}
+
+long long recordsWaiting(RecordStore& store) {
+    auto* line = dynamic_cast<LineRecordStore*>(&store);
+    return line ? line->waiting() : 0;
 }
 
 }  // namespace sonoprog::records

@@ -32,6 +32,10 @@ public:
 
     const std::string& lastError() const { return lastError_; }
 
+    // A remark on the last answer that is no failure (the answer came from
+    // somewhere other than asked); empty when there is none.
+    virtual std::string notice() const { return {}; }
+
 protected:
     std::string lastError_;
 };
@@ -47,9 +51,17 @@ bool resetCounters(RecordStore& store, UnitRecord base);
 // when no state folder is known.
 std::filesystem::path defaultRecordsPath(const char* xdgStateHome, const char* home);
 
-// Opens the store a --records value (or the default path) names: a file path
-// is a SQLite store, made with its folders when missing. nullptr with `error`
-// set when it cannot be opened.
-std::unique_ptr<RecordStore> openRecordStore(const std::string& location, std::string& error);
+// Opens the store a --records value or [Records] Database names: a file path
+// is a SQLite store, made with its folders when missing; a postgresql://
+// address is the line's database, reached through the station's own file
+// `stationFile` (records wait there while the server is away); empty is the
+// station's file alone. nullptr with `error` set when it cannot be opened.
+std::unique_ptr<RecordStore> openRecordStore(const std::string& location,
+                                             const std::filesystem::path& stationFile,
+                                             std::string& error);
+
+// How many records wait to be sent to the line's database: 0 for a store
+// that sends nothing on.
+long long recordsWaiting(RecordStore& store);
 
 }  // namespace sonoprog::records

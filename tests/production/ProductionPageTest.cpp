@@ -125,7 +125,7 @@ TEST_F(PageFixture, RunLocksTheTabCountsAndRecordsEveryUnit) {
 
     // The same records as the command line writes.
     std::string error;
-    auto store = records::openRecordStore((rig.dir / "records.sqlite").string(), error);
+    auto store = records::openRecordStore((rig.dir / "records.sqlite").string(), {}, error);
     ASSERT_TRUE(store) << error;
     const auto all = store->query({});
     ASSERT_EQ(all.size(), 3u);

@@ -168,17 +168,25 @@ TEST(RecordStore, OpenMakesTheMissingFoldersAndTheDefaultPathFollowsXdg) {
     TempDir dir;
     std::string error;
     const auto file = dir / "state/sonoprog/records.sqlite";
-    auto store = records::openRecordStore(file.string(), error);
+    auto store = records::openRecordStore(file.string(), dir / "unused.sqlite", error);
     ASSERT_TRUE(store) << error;
     EXPECT_EQ(store->location(), file.string());
     EXPECT_TRUE(std::filesystem::exists(file));
+    EXPECT_FALSE(std::filesystem::exists(dir / "unused.sqlite"));
+    EXPECT_EQ(records::recordsWaiting(*store), 0);
+    // No location: the station's own file.
+    const auto station = dir / "station/records.sqlite";
+    ASSERT_TRUE(records::openRecordStore("", station, error)) << error;
+    EXPECT_TRUE(std::filesystem::exists(station));
 
     EXPECT_EQ(records::defaultRecordsPath("/x/state", "/home/op"),
               std::filesystem::path("/x/state/sonoprog/records.sqlite"));
     EXPECT_EQ(records::defaultRecordsPath("relative", "/home/op"),
               std::filesystem::path("/home/op/.local/state/sonoprog/records.sqlite"));
     EXPECT_TRUE(records::defaultRecordsPath(nullptr, nullptr).empty());
-    EXPECT_FALSE(records::openRecordStore("", error));
+    EXPECT_FALSE(records::openRecordStore("", {}, error));
+    EXPECT_FALSE(records::openRecordStore("postgresql://line-db/records", {}, error));
+    EXPECT_NE(error.find("postgresql://line-db/records"), std::string::npos) << error;
 }
 
 // A process killed at any moment while appending leaves whole records only:

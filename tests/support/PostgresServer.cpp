@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,8 +59,8 @@ PostgresServer::PostgresServer() {
         }
     }
     ::chmod(dir_.c_str(), 0700);
-    if (runTool("initdb", {"-D", (dir_ / "data").string(), "-U", kUser, "-A", "trust",
-                           "--no-sync", "-E", "UTF8", "--locale=C"}) != 0)
+    if (runTool("initdb", {"-D", (dir_ / "data").string(), "-U", kUser, "-A", "trust", "--no-sync",
+                           "-E", "UTF8", "--locale=C"}) != 0)
         problem_ = "initdb failed: " + log();
 }
 
@@ -106,17 +107,18 @@ bool PostgresServer::start() {
     if (!ready()) return false;
     // Unix socket in the cluster's own folder, no TCP at all; fsync off: the
     // tests stop the server cleanly, and a cut power is not what they test.
-    const std::string options = "-k " + dir_.string() + " -p " + kPort +
-                                " -c listen_addresses='' -c fsync=off";
-    running_ = runTool("pg_ctl", {"-D", (dir_ / "data").string(), "-l", (dir_ / "server.log").string(),
-                                  "-w", "-t", "60", "-o", options, "start"}) == 0;
+    const std::string options =
+        "-k " + dir_.string() + " -p " + kPort + " -c listen_addresses='' -c fsync=off";
+    running_ =
+        runTool("pg_ctl", {"-D", (dir_ / "data").string(), "-l", (dir_ / "server.log").string(),
+                           "-w", "-t", "60", "-o", options, "start"}) == 0;
     return running_;
 }
 
 bool PostgresServer::stop() {
     if (!ready()) return false;
-    const bool stopped =
-        runTool("pg_ctl", {"-D", (dir_ / "data").string(), "-m", "fast", "-w", "-t", "60", "stop"}) == 0;
+    const bool stopped = runTool("pg_ctl", {"-D", (dir_ / "data").string(), "-m", "fast", "-w",
+                                            "-t", "60", "stop"}) == 0;
     if (stopped) running_ = false;
     return stopped;
 }

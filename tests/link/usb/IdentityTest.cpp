@@ -188,9 +188,11 @@ TEST_F(WritersCommand, ListsTheAttachedWritersAsTextAndJson) {
     auto json = cli({"writers", "--json"});
     EXPECT_EQ(json.status, 0) << json.err;
     EXPECT_EQ(json.out,
-              "{\"port\":\"1-1.1\",\"writer\":\"usb:1-1.1\",\"serial\":\"SONO-77\",\"inUse\":true,"
+              "{\"kind\":\"writer\",\"port\":\"1-1.1\",\"writer\":\"usb:1-1.1\",\"serial\":\"SONO-"
+              "77\",\"inUse\":true,"
               "\"access\":true}\n"
-              "{\"port\":\"1-1.2\",\"writer\":\"usb:1-1.2\",\"serial\":null,\"inUse\":false,"
+              "{\"kind\":\"writer\",\"port\":\"1-1.2\",\"writer\":\"usb:1-1.2\",\"serial\":null,"
+              "\"inUse\":false,"
               "\"access\":true}\n");
     EXPECT_TRUE(held.claimed());
 }
