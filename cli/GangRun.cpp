@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -86,15 +87,22 @@ bool startWorker(Worker& w, const std::vector<std::string>& args, std::string& e
     for (auto& a : store) argv.push_back(a.data());
     argv.push_back(nullptr);
 
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
         // Only async-signal-safe calls from here to exec.
-        const int in = ::open("/dev/null", O_RDONLY);
+        const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (in < 0 || ::dup2(in, STDIN_FILENO) < 0 || ::dup2(outPipe[1], STDOUT_FILENO) < 0 ||
             ::dup2(errPipe[1], STDERR_FILENO) < 0)
             ::_exit(127);
         ::signal(SIGINT, SIG_IGN);
         ::signal(SIGTERM, SIG_DFL);
+        // A gang whose parent is gone stops as if interrupted: no worker
+        // programs on unseen, and none dies of the closed pipe in the middle
+        // of a unit (its output is lost then, its unit and record are not).
+        ::signal(SIGPIPE, SIG_IGN);
+        ::prctl(PR_SET_PDEATHSIG, SIGINT);
+        if (::getppid() != parent) ::_exit(127);
         ::execv("/proc/self/exe", argv.data());
         ::_exit(127);
     }

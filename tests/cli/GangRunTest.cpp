@@ -9,7 +9,6 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <set>
 #include <thread>
 
@@ -174,31 +173,6 @@ TEST_F(GangRun, OneWriterFailingAndOnePulledOutLeaveTheOthersAlone) {
                                                        {"sim:" + writerDir("pulled"), 2}}));
 }
 
-TEST_F(GangRun, TextLinesArePrefixedWithTheWritersFolder) {
-    const auto job = kivaJob();
-    const auto first = simWriter("first", "[Socket]\nUnits=3\nBad=3\n");
-    const auto second = simWriter("second", "[Socket]\nUnits=3\n");
-    const CliRun done =
-        runCli(gang({"produce", job, "--units", "3", "--writers", first + "," + second}));
-    EXPECT_EQ(done.status, 1) << done.err;
-    std::map<std::string, std::vector<std::string>> units;
-    const std::regex unitLine(R"(\[(.*)\] (UNIT \d+ (PASS|FAIL)) \d+\.\ds( .*)?)");
-    std::smatch m;
-    for (const auto& line : done.outLines())
-        if (std::regex_match(line, m, unitLine)) units[m[1]].push_back(m[2].str() + m[4].str());
-    EXPECT_EQ(units[writerDir("first")],
-              (std::vector<std::string>{"UNIT 1 PASS", "UNIT 2 PASS", "UNIT 3 FAIL VDD failed!"}));
-    EXPECT_EQ(units[writerDir("second")],
-              (std::vector<std::string>{"UNIT 1 PASS", "UNIT 2 PASS", "UNIT 3 PASS"}));
-    EXPECT_EQ(lastLines(done, 3),
-              (std::vector<std::string>{
-                  "TOTAL 6 PASS 5 FAIL 1 YIELD 83.3%",
-                  "[" + writerDir("first") + "] TOTAL 3 PASS 2 FAIL 1 YIELD 66.7%",
-                  "[" + writerDir("second") + "] TOTAL 3 PASS 3 FAIL 0 YIELD 100.0%"}));
-    // Nothing else: the operations' own lines stay in the workers' objects.
-    EXPECT_EQ(done.outLines().size(), 9u) << done.out;
-}
-
 // SIGINT while every Writer is busy: each worker finishes the unit it has
 // begun, as one Writer alone does, and the gang ends without a failure.
 TEST_F(GangRun, InterruptStopsEveryWorkerAfterItsUnit) {
@@ -298,4 +272,27 @@ TEST(GangMembers, UsbWritersAreNamedByTheirPort) {
     EXPECT_EQ(error, "no Writer at usb:1-1.9; attached: usb:1-1.1 (serial K1), usb:1-1.2");
     EXPECT_FALSE(cli::gangMembers("all", {}, error));
     EXPECT_EQ(error, "'--writers all': no Writer is attached");
+}
+
+// The gang's parent killed outright: its workers stop after their unit
+// rather than programming on with nobody reading their output.
+TEST_F(GangRun, WorkersStopWhenTheirParentIsKilled) {
+    const auto job = kivaJob();
+    const auto one = simWriter("one", "[Socket]\nUnits=1000\n");
+    const auto two = simWriter("two", "[Socket]\nUnits=1000\n");
+    auto gangRun = start({"produce", job, "--writers", one + "," + two});
+    ASSERT_TRUE(waitFor(
+        {"[" + writerDir("one") + "] UNIT 1 PASS", "[" + writerDir("two") + "] UNIT 1 PASS"}));
+    const auto workers = childrenOf(gangRun.pid());
+    ASSERT_EQ(workers.size(), 2u);
+    ASSERT_EQ(::kill(gangRun.pid(), SIGKILL), 0);
+    gangRun.wait();
+    for (pid_t worker : workers) {
+        bool gone = false;
+        for (int i = 0; i < 3000 && !gone; ++i) {
+            gone = ::kill(worker, 0) != 0;
+            if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_TRUE(gone) << "worker " << worker << " still runs";
+    }
 }
