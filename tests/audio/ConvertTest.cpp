@@ -18,9 +18,9 @@ using audio::convertToWave;
 
 class ConvertTest : public ::testing::Test {
 protected:
-    std::filesystem::path source(const std::string& name, SourceSpec spec) {
+    std::filesystem::path source(const std::string& name, SourceAudio audio) {
         auto path = dir / name;
-        writeSource(path, spec);
+        writeSource(path, audio);
         return path;
     }
     // Converts and returns the WAV's bytes; fails the test when the import fails.

@@ -8,23 +8,23 @@
 
 namespace sonoprog::test {
 
-void writeSource(const std::filesystem::path& path, const SourceSpec& spec) {
+void writeSource(const std::filesystem::path& path, const SourceAudio& audio) {
     SF_INFO info{};
-    info.samplerate = spec.rate;
-    info.channels = spec.channels;
-    info.format = spec.format;
+    info.samplerate = audio.rate;
+    info.channels = audio.channels;
+    info.format = audio.format;
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
-    const auto frames = static_cast<std::size_t>(spec.seconds * spec.rate + 0.5);
+    const auto frames = static_cast<std::size_t>(audio.seconds * audio.rate + 0.5);
     std::vector<double> block;
     const std::size_t step = 4096;
     for (std::size_t start = 0; start < frames; start += step) {
         const std::size_t n = std::min(step, frames - start);
-        block.assign(n * spec.channels, 0.0);
+        block.assign(n * audio.channels, 0.0);
         for (std::size_t i = 0; i < n; ++i)
-            for (int c = 0; c < spec.channels; ++c)
-                block[i * spec.channels + c] =
-                    spec.signal(c, static_cast<double>(start + i) / spec.rate);
+            for (int c = 0; c < audio.channels; ++c)
+                block[i * audio.channels + c] =
+                    audio.signal(c, static_cast<double>(start + i) / audio.rate);
         sf_writef_double(f, block.data(), static_cast<sf_count_t>(n));
     }
     ASSERT_EQ(sf_close(f), 0);

@@ -10,14 +10,14 @@ namespace sonoprog::test {
 // A source file written by libsndfile itself, so that the importer meets what
 // other programs write: `format` is a libsndfile major | subtype pair, every
 // channel gets signal(channel, time in seconds).
-struct SourceSpec {
+struct SourceAudio {
     int format = 0;
     int rate = 44100;
     int channels = 2;
     double seconds = 1.0;
     std::function<double(int channel, double t)> signal;
 };
-void writeSource(const std::filesystem::path& path, const SourceSpec& spec);
+void writeSource(const std::filesystem::path& path, const SourceAudio& audio);
 
 // sin(2 pi f t) scaled to `dbfs`, the same on every channel.
 std::function<double(int, double)> sine(double hz, double dbfs);
