@@ -1,9 +1,9 @@
 #include "core/ImageSum.h"
+#include "core/ImageReader.h"
 #include "core/YieldHook.h"
 
 #include <algorithm>
 #include <chrono>
-#include <vector>
 
 #if defined(__x86_64__) || defined(__SSE2__)
 #include <immintrin.h>
@@ -112,24 +112,23 @@ ImageSumResult sumImageStream(std::FILE* f, YieldHook& yield, std::uint64_t limi
     // small enough to stay in the cache between its read and its sum.
     constexpr std::size_t kBlock = 128u << 10;
     ImageSumResult result;
+    // A stream that cannot go back to its start (a pipe) has no sum of its own.
     if (!f || std::fseek(f, 0, SEEK_SET) != 0) return result;
-    std::clearerr(f);
-    std::vector<std::uint8_t> block(kBlock);
+    ImageReader reader(f, kBlock);
     yield.yield();
     auto lastBreath = Clock::now();
     while (result.bytes < limit) {
-        const std::size_t want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, limit - result.bytes));
-        std::size_t n = std::fread(block.data(), 1, want, f);
-        result.sum = sumBytes(block.data(), n, result.sum);
-        result.bytes += n;
-        if (n < want) break;
+        const auto piece = reader.nextSome(
+            static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, limit - result.bytes)));
+        if (piece.empty()) break;
+        result.sum = sumBytes(piece.data(), piece.size(), result.sum);
+        result.bytes += piece.size();
         if (Clock::now() - lastBreath >= kBreath) {
             yield.yield();
             lastBreath = Clock::now();
         }
     }
-    result.ok = !std::ferror(f);
+    result.ok = !reader.failed();
     return result;
 }
 

@@ -6,51 +6,15 @@
 #include <utility>
 
 #include "core/FileHandle.h"
+#include "core/ImageReader.h"
 
 namespace sonoprog::ivr {
 
 namespace {
 
-constexpr std::size_t kPieceSize = 1024;
-
-// Reads the file in pieces of at most 1,024 bytes through one fixed buffer,
+// The file is read in pieces of at most 1,024 bytes through one fixed buffer,
 // so that nothing but the caller's image grows with the file.
-class PieceReader {
-public:
-    explicit PieceReader(std::FILE* file) : file_(file) {}
-
-    bool seek(std::int64_t offset) {
-        used_ = filled_ = 0;
-        atEnd_ = false;
-        return offset >= 0 && fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0;
-    }
-
-    // Up to `count` bytes; fewer only at the end of the file.
-    std::size_t read(std::uint8_t* out, std::size_t count) {
-        std::size_t done = 0;
-        while (done < count) {
-            if (used_ == filled_) {
-                if (atEnd_) break;
-                filled_ = std::fread(piece_, 1, kPieceSize, file_);
-                used_ = 0;
-                if (filled_ < kPieceSize) atEnd_ = true;
-                if (filled_ == 0) break;
-            }
-            const std::size_t n = std::min(count - done, filled_ - used_);
-            std::memcpy(out + done, piece_ + used_, n);
-            used_ += n;
-            done += n;
-        }
-        return done;
-    }
-
-private:
-    std::FILE* file_;
-    std::uint8_t piece_[kPieceSize];
-    std::size_t used_ = 0;
-    std::size_t filled_ = 0;
-    bool atEnd_ = false;
-};
+constexpr std::size_t kPieceSize = 1024;
 
 std::int32_t le32(const std::uint8_t* p) {
     return static_cast<std::int32_t>(
@@ -91,7 +55,7 @@ int IvrStreamToImage(std::FILE* file, std::uint8_t* buffer, std::size_t length,
     if (!file) return kIvrCannotOpen;
     if (length > 0) std::memset(buffer, 0xFF, length);
 
-    PieceReader in(file);
+    core::ImageReader in(file, kPieceSize);
     std::uint8_t header[kIvrHeaderSize];
     if (!in.seek(0) || in.read(header, kIvrHeaderSize) != kIvrHeaderSize ||
         std::memcmp(header, "KIVR", 4) != 0)
@@ -161,8 +125,6 @@ int IvrToImage(const std::string& path, std::uint8_t* buffer, std::size_t length
                const IvrKeys& keys) {
     core::FilePtr file = core::openForReading(path);
     if (!file) return kIvrCannotOpen;
-    // No stream buffer of its own: every read from the system is one piece.
-    std::setvbuf(file.get(), nullptr, _IONBF, 0);
     return IvrStreamToImage(file.get(), buffer, length, keys);
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/FileHandle.h"
+#include "core/ImageReader.h"
 #include "core/ImageSum.h"
 #include "core/NumberText.h"
 #include "core/OperationFrame.h"
@@ -46,48 +47,9 @@ std::uint64_t sizeField(std::string_view text) {
     return ec == std::errc() && end == text.data() + text.size() ? value : 0;
 }
 
-// The file in large chunks, so that a block costs a copy and not a read call.
-class ChunkReader {
-public:
-    static constexpr std::size_t kChunk = 1u << 20;
-
-    ChunkReader(std::FILE* f, std::uint64_t fileSize)
-        : f_(f),
-          buffer_(static_cast<std::size_t>(std::clamp<std::uint64_t>(fileSize, 1, kChunk))) {}
-
-    // Back to the start of the file, its end-of-file state cleared.
-    // A stream that cannot go back reads as cut short.
-    void rewind() {
-        std::clearerr(f_);
-        failed_ = fseeko(f_, 0, SEEK_SET) != 0;
-        pos_ = len_ = 0;
-    }
-
-    // Copies up to n bytes; fewer only at the end of the file or on a read error.
-    std::size_t read(std::uint8_t* out, std::size_t n) {
-        std::size_t got = 0;
-        while (got < n) {
-            if (pos_ == len_) {
-                if (failed_) break;
-                len_ = std::fread(buffer_.data(), 1, buffer_.size(), f_);
-                pos_ = 0;
-                if (len_ == 0) break;
-            }
-            std::size_t take = std::min(n - got, len_ - pos_);
-            std::memcpy(out + got, buffer_.data() + pos_, take);
-            pos_ += take;
-            got += take;
-        }
-        return got;
-    }
-
-private:
-    std::FILE* f_;
-    std::vector<std::uint8_t> buffer_;
-    std::size_t pos_ = 0;
-    std::size_t len_ = 0;
-    bool failed_ = false;
-};
+// The file is read in chunks of up to this, so that a block costs a copy and
+// not a read call.
+constexpr std::size_t kChunk = 1u << 20;
 
 // Sets the gauge only when its value changes: the loops run once per block.
 class GaugeSetter {
@@ -142,7 +104,8 @@ public:
             return;
         }
         frame_.pass("Opened file: " + path);
-        reader_.emplace(file_.get(), fileSize());
+        reader_.emplace(file_.get(),
+                        static_cast<std::size_t>(std::clamp<std::uint64_t>(fileSize(), 1, kChunk)));
     }
 
     void detect() {
@@ -310,7 +273,7 @@ private:
     GaugeSetter gauge_;
     SerialFlashDevice device_;
     core::FilePtr file_;
-    std::optional<ChunkReader> reader_;
+    std::optional<core::ImageReader> reader_;
 };
 
 }  // namespace

@@ -1,12 +1,9 @@
 #include "tarn/TarnOperations.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-
-#include <unistd.h>
 
 #include "core/ImageSum.h"
 #include "core/NumberText.h"
@@ -199,12 +196,9 @@ bool TarnOperations::prepareImageRun(core::OperationFrame& frame, Range& range,
     frame.pass("LOG file: " + lastFile_.string());
     if (!detectChip(frame, false)) return false;
     frame.step(loopStep);
-    // The image is read again from its first byte (with pread, whatever the
-    // stream's own position): file page k belongs to chip page start + k.
-    std::clearerr(image_.get());
-    blockFill_ = 0;
-    blockNext_ = 0;
-    imageOffset_ = 0;
+    // The image is read from its first byte, whatever the stream's own
+    // position: file page k belongs to chip page start + k.
+    reader_.emplace(image_.get(), kBlockPages * kPageSize);
     return true;
 }
 
@@ -231,34 +225,12 @@ bool TarnOperations::beginImagePage(core::OperationFrame& frame, std::uint32_t d
                                     std::uint32_t span) {
     s_.yield.yield();
     frame.progress(pageGauge(done, span));
-    if (blockNext_ + kPageSize <= blockFill_ || readImageBlock()) {
-        imagePage_ = block_->bytes.data() + blockNext_;
-        blockNext_ += kPageSize;
-        return true;
-    }
+    imagePage_ = reader_->next(kPageSize);
+    if (imagePage_) return true;
     // The size test passed a moment ago, so the file changed under us.
     holder_ = "This DAT file was modified! " + fields_.LoadFile;
     frame.clearFlag();
     return false;
-}
-
-bool TarnOperations::readImageBlock() {
-    // A part page left at the block's end (a file that shrank or grew by a
-    // part page) moves to the front and is completed by the next read.
-    const std::size_t kept = blockFill_ - blockNext_;
-    std::memmove(block_->bytes.data(), block_->bytes.data() + blockNext_, kept);
-    blockFill_ = kept;
-    blockNext_ = 0;
-    const int fd = fileno(image_.get());
-    while (blockFill_ < kPageSize) {
-        const ssize_t n = ::pread(fd, block_->bytes.data() + blockFill_,
-                                  block_->bytes.size() - blockFill_, imageOffset_);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        blockFill_ += static_cast<std::size_t>(n);
-        imageOffset_ += n;
-    }
-    return true;
 }
 
 core::CommandResult TarnOperations::writePage(std::uint32_t page, bool info) {
@@ -269,6 +241,7 @@ core::CommandResult TarnOperations::writePage(std::uint32_t page, bool info) {
 }
 
 void TarnOperations::closeFiles() {
+    reader_.reset();
     image_.reset();
     out_.reset();
 }

@@ -9,6 +9,7 @@
 
 #include "core/FileChooser.h"
 #include "core/FileHandle.h"
+#include "core/ImageReader.h"
 #include "core/OperationFrame.h"
 #include "core/OperationServices.h"
 #include "tarn/TarnCommands.h"
@@ -72,7 +73,6 @@ private:
     // image page (imagePage_ points at it, inside the image block).
     bool beginImagePage(core::OperationFrame& frame, std::uint32_t done, std::uint32_t span);
     // Refills the image block from the file; false at its end or on an error.
-    bool readImageBlock();
     // A failure leaves its message in holder_.
     core::CommandResult writePage(std::uint32_t page, bool info);
     void closeFiles();
@@ -85,16 +85,10 @@ private:
     long long imageSize_ = 0;
     core::FilePtr out_;  // the PGM or VRF log, or the read file
     std::array<std::uint8_t, kPageSize> page_{};
-    // The image is read a block of pages at a time straight into this buffer,
-    // and every page is programmed and compared from where it lies in it.
+    // The image is read a block of pages at a time, and every page is
+    // programmed and compared from where it lies in the reader's block.
     static constexpr std::size_t kBlockPages = 64;
-    struct alignas(64) ImageBlock {
-        std::array<std::uint8_t, kBlockPages * kPageSize> bytes;
-    };
-    std::unique_ptr<ImageBlock> block_ = std::make_unique<ImageBlock>();
-    std::size_t blockFill_ = 0;  // bytes of the block that hold image data
-    std::size_t blockNext_ = 0;  // offset of the next page in the block
-    long long imageOffset_ = 0;  // file offset of the block's end
+    std::optional<core::ImageReader> reader_;
     const std::uint8_t* imagePage_ = nullptr;
     std::filesystem::path lastFile_;
 };
