@@ -94,10 +94,10 @@ bench::Timed kivaOne() {
 bench::Timed kivaFour() {
     return gang("kiva-4x10", false, 4, 10);
 }
-bench::Timed norOne() {
+bench::Timed serialFlashOne() {
     return gang("nor-1x1", true, 1, 1);
 }
-bench::Timed norTwo() {
+bench::Timed serialFlashTwo() {
     return gang("nor-2x1", true, 2, 1);
 }
 
@@ -105,5 +105,5 @@ bench::Timed norTwo() {
 
 SONOPROG_SCENARIO("gang/kiva-1x10", kivaOne);
 SONOPROG_SCENARIO("gang/kiva-4x10", kivaFour);
-SONOPROG_SCENARIO("gang/nor-1MiB-1", norOne);
-SONOPROG_SCENARIO("gang/nor-1MiB-2", norTwo);
+SONOPROG_SCENARIO("gang/nor-1MiB-1", serialFlashOne);
+SONOPROG_SCENARIO("gang/nor-1MiB-2", serialFlashTwo);

@@ -66,8 +66,11 @@ TEST_F(SafetyCli, AWriterFolderInUseIsLeftAloneWithTheHoldersPid) {
 
 TEST_F(SafetyCli, ASecondWriteWhileTheFirstRunsIsRefused) {
     // A long first write, and a short second one that reaches the Writer
-    // while the first still writes.
-    constexpr std::size_t kPages = 16000;
+    // while the first still writes. The link time keeps the first one busy
+    // for seconds however loaded the machine is (its transfers wait, they do
+    // not need the CPU), so the second one always finds the Writer taken.
+    writerIni("[Writer]\nRoundTripUs=250\n");
+    constexpr std::size_t kPages = 2000;
     const auto a = image("a.bin", kPages, 1);
     const auto b = image("b.bin", 20, 2);
     const fs::path tempA = dir.path() / "TempA";
