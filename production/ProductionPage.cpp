@@ -226,6 +226,8 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
 
 ProductionPage::~ProductionPage() {
     stop_ = true;
+    // Every worker told at once, so that the tiles' own farewells overlap.
+    for (auto* tile : tiles_) tile->stop(stopGrace_);
 }
 
 void ProductionPage::buildTiles() {
@@ -281,13 +283,20 @@ void ProductionPage::startTiles() {
 }
 
 void ProductionPage::restartTile(WriterTile* tile) {
-    if (!tile || tile->running() || !tile->usable() || !job_ || engineer_) return;
-    if (!running_) {
-        startTiles();  // nothing runs: the same as Start
+    if (!tile || !tile->usable() || !job_ || engineer_) return;
+    if (tile->running()) {
+        // Its Writer is back: this worker goes, a new one follows (see WriterTile).
+        tile->restartWhenEnded(stopGrace_);
         return;
     }
+    if (!running_) {
+        // Nothing else runs: the tab locks as for Start, for this tile alone.
+        runJobPath_ = job_->file.string();
+        running_ = true;
+        runLock_.lock();
+    }
     startWorker(*tile);
-    updateEnablement();
+    tileEnded();
 }
 
 void ProductionPage::tileUnitFinished(const QString& summary, bool passed) {
@@ -338,9 +347,7 @@ void ProductionPage::updateEnablement() {
     BT_Prod_Stop->setEnabled(running_);
     BT_Prod_Start->setEnabled(!running_ && job_.has_value());
     BT_Prod_Reset->setEnabled(job_.has_value() && (!running_ || engineer_));
-    for (auto* tile : tiles_)
-        tile->BT_Tile_Restart->setEnabled(job_.has_value() && !engineer_ && tile->usable() &&
-                                          !tile->running());
+    for (auto* tile : tiles_) tile->setRestartAllowed(job_.has_value() && !engineer_);
 }
 
 records::RecordStore* ProductionPage::store() {

@@ -1,6 +1,12 @@
 #include "production/WriterTile.h"
 
 #include <signal.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
+#include <utility>
+#include <vector>
 
 #include <QLabel>
 #include <QPushButton>
@@ -24,8 +30,6 @@ const char* colourOf(TileStatus status) {
             return "#b0d8ff";
         case TileStatus::Pass:
             return "#9be59b";
-        case TileStatus::WriterTrouble:
-            return "#ffcf8f";
         case TileStatus::Fail:
         case TileStatus::Disconnected:
         case TileStatus::Stopped:
@@ -67,7 +71,6 @@ WriterTile::WriterTile(std::string writer, QWidget* parent)
     LB_Tile_Counters->setObjectName(QStringLiteral("LB_Tile_Counters"));
     BT_Tile_Restart = new QPushButton(QStringLiteral("Restart"));
     BT_Tile_Restart->setObjectName(QStringLiteral("BT_Tile_Restart"));
-    BT_Tile_Restart->setEnabled(false);
 
     auto* column = new QVBoxLayout(this);
     column->addWidget(LB_Tile_Writer);
@@ -120,6 +123,11 @@ void WriterTile::start(const QString& program, const QStringList& arguments) {
             finished(-1, QProcess::NormalExit);
         }
     });
+#ifdef __linux__
+    // A window that dies without its farewells (killed, crashed) must not
+    // leave a worker programming on its own: the worker gets the Stop signal.
+    process_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGINT); });
+#endif
     report_.started();
     render();
     process_->start(program, arguments);
@@ -131,6 +139,18 @@ void WriterTile::stop(std::chrono::milliseconds grace) {
     if (!process_ || process_->state() == QProcess::NotRunning) return;
     interrupt();
     killTimer_->start(grace);
+}
+
+void WriterTile::restartWhenEnded(std::chrono::milliseconds grace) {
+    if (!process_) return;
+    restartPending_ = true;
+    stop(grace);
+    render();
+}
+
+void WriterTile::setRestartAllowed(bool allowed) {
+    restartAllowed_ = allowed;
+    render();
 }
 
 void WriterTile::resetCounters() {
@@ -148,14 +168,15 @@ void WriterTile::showUnusable(const std::string& why) {
 void WriterTile::readOutput() {
     if (!process_) return;
     outBuffer_ += process_->readAllStandardOutput();
-    takeLines(outBuffer_, [this](std::string_view line) {
-        if (auto unit = report_.outputLine(line)) {
-            render();
-            Q_EMIT unitFinished(QString::fromStdString(writerPrefix() + unitSummaryLine(*unit)),
-                                unit->passed);
-        }
+    // Told only after the buffer is done with: a slot may run the event loop.
+    std::vector<UnitOutcome> units;
+    takeLines(outBuffer_, [&](std::string_view line) {
+        if (auto unit = report_.outputLine(line)) units.push_back(std::move(*unit));
     });
     render();
+    for (const auto& unit : units)
+        Q_EMIT unitFinished(QString::fromStdString(writerPrefix() + unitSummaryLine(unit)),
+                            unit.passed);
 }
 
 void WriterTile::readErrors() {
@@ -172,7 +193,10 @@ void WriterTile::finished(int exitCode, QProcess::ExitStatus status) {
     process_->deleteLater();
     process_ = nullptr;
     report_.ended(status == QProcess::CrashExit, exitCode);
+    const bool again = std::exchange(restartPending_, false);
     render();
+    // The new worker first, so that the page never sees the tile idle between the two.
+    if (again) Q_EMIT restartRequested();
     Q_EMIT workerEnded();
 }
 
@@ -182,10 +206,16 @@ std::string WriterTile::writerPrefix() const {
 
 void WriterTile::render() {
     PN_Tile_Status->setText(QString::fromStdString(report_.statusText()));
-    PN_Tile_Status->setStyleSheet(
-        QStringLiteral("QLabel { background: %1; border: 1px solid gray; }")
-            .arg(QString::fromLatin1(colourOf(report_.status()))));
+    // Restyled on a change only: progress lines come by the hundred.
+    if (shownStatus_ != report_.status()) {
+        shownStatus_ = report_.status();
+        PN_Tile_Status->setStyleSheet(
+            QStringLiteral("QLabel { background: %1; border: 1px solid gray; }")
+                .arg(QString::fromLatin1(colourOf(report_.status()))));
+    }
     CG_Tile_Progress->setProgress(report_.percent());
+    BT_Tile_Restart->setEnabled(restartAllowed_ && usable_ && !restartPending_ &&
+                                (!process_ || report_.status() == TileStatus::Disconnected));
     const auto& c = report_.counters();
     LB_Tile_Counters->setText(
         QStringLiteral("PASS %1   FAIL %2   TOTAL %3").arg(c.passed).arg(c.failed).arg(c.total()));

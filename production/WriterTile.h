@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QStringList>
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "production/WriterWorkers.h"
@@ -37,9 +38,16 @@ public:
     // has not ended after `grace`.
     void stop(std::chrono::milliseconds grace);
     bool running() const { return process_ != nullptr; }
+    // Stops a running worker (as stop()) and asks for a new one once it has
+    // ended: for a Writer that went away and is back.
+    void restartWhenEnded(std::chrono::milliseconds grace);
     qint64 workerPid() const { return process_ ? process_->processId() : 0; }
     const WorkerReport& report() const { return report_; }
     void resetCounters();
+    // Whether the page lets the operator restart (a job open, no engineer at
+    // work); the button is then there for a tile whose worker has ended or
+    // whose Writer is gone.
+    void setRestartAllowed(bool allowed);
     // A Writer text that names no Writer: the tile says so and never starts.
     void showUnusable(const std::string& why);
     bool usable() const { return usable_; }
@@ -53,6 +61,7 @@ public:
 Q_SIGNALS:
     void unitFinished(const QString& summary, bool passed);
     void workerEnded();
+    // The Restart button, or a worker stopped by restartWhenEnded() has ended.
     void restartRequested();
 
 private:
@@ -70,6 +79,9 @@ private:
     QByteArray outBuffer_;
     QByteArray errBuffer_;
     bool usable_ = true;
+    bool restartPending_ = false;
+    bool restartAllowed_ = false;
+    std::optional<TileStatus> shownStatus_;
 };
 
 }  // namespace sonoprog::production

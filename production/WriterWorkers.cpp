@@ -70,8 +70,6 @@ std::string tileStatusText(TileStatus status, const std::string& detail) {
             return std::string(kWriterDisconnect);
         case TileStatus::Stopped:
             return detail.empty() ? "STOPPED" : "STOPPED\n" + detail;
-        case TileStatus::WriterTrouble:
-            return "WRITER?\n" + detail;
     }
     return {};
 }
@@ -113,7 +111,7 @@ void WorkerReport::started() {
 void WorkerReport::activity() {
     if (disconnected_) return;
     if (status_ == TileStatus::InsertChip || status_ == TileStatus::Pass ||
-        status_ == TileStatus::Fail || status_ == TileStatus::WriterTrouble) {
+        status_ == TileStatus::Fail) {
         percent_ = 0;
         show(TileStatus::Programming);
     }
@@ -158,13 +156,14 @@ void WorkerReport::errorLine(std::string_view line) {
     if (kind == "status" && text == kWriterDisconnect) {
         disconnected_ = true;
         show(TileStatus::Disconnected);
+    } else if (kind == "error" && text.rfind(kPollFailed, 0) == 0) {
+        // The worker retries, but a Writer that no longer answers the
+        // insertion poll is as good as pulled out: say so until a unit passes
+        // on it again (or the operator restarts the tile once it is back).
+        disconnected_ = true;
+        show(TileStatus::Disconnected, text);
     } else if (kind == "error") {
-        if (text.rfind(kPollFailed, 0) == 0) {
-            // Retried by the worker; a disconnected Writer says more than the poll.
-            if (!disconnected_) show(TileStatus::WriterTrouble, text);
-        } else {
-            lastError_ = text;
-        }
+        lastError_ = text;
     }
 }
 
@@ -179,8 +178,7 @@ void WorkerReport::ended(bool crashed, int exitCode) {
         // Gone without its total and without saying why.
         show(exitCode == 0 ? TileStatus::Ready : TileStatus::Disconnected);
     } else if (!disconnected_ &&
-               (status_ == TileStatus::InsertChip || status_ == TileStatus::Programming ||
-                status_ == TileStatus::WriterTrouble)) {
+               (status_ == TileStatus::InsertChip || status_ == TileStatus::Programming)) {
         show(TileStatus::Ready);
     }
 }

@@ -25,9 +25,8 @@ enum class TileStatus {
     Programming,
     Pass,
     Fail,          // detail: the unit's failure
-    Disconnected,  // "Writer Disconnect"
+    Disconnected,  // "Writer Disconnect"; detail: what the worker last heard from it
     Stopped,       // detail: why the worker gave up (its last error)
-    WriterTrouble  // detail: the insertion poll's failure; the worker retries
 };
 
 // The panel's text for a status: "PASS", "FAIL\nVDD failed!", ...

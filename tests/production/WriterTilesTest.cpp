@@ -199,6 +199,49 @@ TEST_F(TilesFixture, ThreeWritersOneRefusedThenRestartedOneKilledAllStopped) {
     EXPECT_EQ(perWriter, (std::map<std::string, int>{{good, 3}, {bad, 4}, {busy, 2}}));
 }
 
+// A Writer that goes away mid-run (the virtual Writer's transfers fail from
+// a point on) fails its own unit and its tile says "Writer Disconnect"; back
+// again, the tile's Restart carries on with a new worker. The other Writer
+// never notices.
+TEST_F(TilesFixture, APulledWriterCarriesOnAfterARestart) {
+    const auto steady = writerDir("a", "Units=3\n");
+    const auto pulled = writerDir("b", "Units=5\n");
+    rig.dir.write("b/writer.ini", std::string("[Writer]\nFailFrom=300\n[Socket]\nUnits=5\n"));
+    makePage(steady + "," + pulled);
+    const auto& tiles = page->tiles();
+    ASSERT_EQ(tiles.size(), 2u);
+    ASSERT_TRUE(page->openJob(kivaJob()));
+    page->BT_Prod_StartClick();
+    ASSERT_TRUE(waitUntil([&] {
+        return tiles[0]->report().counters().total() == 3 &&
+               statusOf(tiles[1]) == QStringLiteral("Writer Disconnect");
+    }));
+    const auto lost = tiles[1]->report().counters();
+    EXPECT_GE(lost.failed, 1);
+    EXPECT_TRUE(tiles[1]->running());  // its worker keeps trying
+    EXPECT_TRUE(tiles[1]->BT_Tile_Restart->isEnabled());
+    EXPECT_FALSE(tiles[0]->BT_Tile_Restart->isEnabled());
+    EXPECT_EQ(statusOf(tiles[0]), QStringLiteral("PASS"));
+    EXPECT_EQ(tiles[0]->report().counters(), (records::Counters{3, 0}));
+
+    // Plugged in again; the operator restarts its tile.
+    rig.dir.write("b/writer.ini", std::string("[Socket]\nUnits=2\n"));
+    const qint64 oldWorker = tiles[1]->workerPid();
+    const qint64 steadyWorker = tiles[0]->workerPid();
+    tiles[1]->BT_Tile_Restart->click();
+    ASSERT_TRUE(
+        waitUntil([&] { return tiles[1]->report().counters().total() == lost.total() + 2; }));
+    EXPECT_NE(tiles[1]->workerPid(), oldWorker);
+    EXPECT_EQ(statusOf(tiles[1]), QStringLiteral("PASS"));
+    EXPECT_EQ(tiles[1]->report().counters().passed, lost.passed + 2);
+    EXPECT_EQ(tiles[0]->workerPid(), steadyWorker);
+    EXPECT_EQ(tiles[0]->report().counters(), (records::Counters{3, 0}));
+
+    page->BT_Prod_StopClick();
+    ASSERT_TRUE(waitUntil([&] { return !page->running(); }));
+    EXPECT_EQ(statusOf(tiles[1]), QStringLiteral("PASS"));
+}
+
 // A worker that does not heed the stop signal is killed after the grace
 // period; the window never waits on it meanwhile.
 TEST_F(TilesFixture, AStuckWorkerIsKilledAfterTheGrace) {

@@ -65,17 +65,15 @@ TEST(WriterReport, AWorkerRunFromInsertChipToItsTotal) {
     EXPECT_EQ(r.statusText(), "FAIL\nVDD failed!");
     EXPECT_EQ(r.counters(), (records::Counters{1, 1}));
 
-    // A poll that fails is retried: shown, then gone with the next unit.
-    r.errorLine(R"({"kind":"error","text":"the insertion poll failed (No reply); retrying"})");
-    EXPECT_EQ(r.statusText(), "WRITER?\nthe insertion poll failed (No reply); retrying");
     r.outputLine(R"({"kind":"total","units":2,"passed":1,"failed":1,"yield":50.0})");
     r.ended(false, 1);  // exit 1: a unit failed, not the worker
     EXPECT_FALSE(r.running());
-    EXPECT_EQ(r.statusText(), "READY");
+    EXPECT_EQ(r.statusText(), "FAIL\nVDD failed!");  // the last unit's word stays
 
     // A restart keeps the counters; a reset clears them.
     r.started();
     EXPECT_EQ(r.counters(), (records::Counters{1, 1}));
+    EXPECT_EQ(r.percent(), 0);
     r.outputLine(R"({"kind":"total","units":0,"passed":0,"failed":0,"yield":0.0})");
     r.ended(false, 0);
     EXPECT_EQ(r.statusText(), "READY");
@@ -93,13 +91,29 @@ TEST(WriterReport, WorkersThatEndBadlyOrLoseTheirWriter) {
     pulled.outputLine(R"({"kind":"info","text":"  -> Chip detect..."})");
     pulled.outputLine(
         R"({"kind":"unit","n":1,"result":"fail","seconds":0.1,"failure":"No reply","record":"x"})");
-    pulled.errorLine(R"({"kind":"error","text":"the insertion poll failed (gone); retrying"})");
     EXPECT_EQ(pulled.statusText(), "Writer Disconnect");
     EXPECT_EQ(pulled.counters(), (records::Counters{0, 1}));
     // Plugged in again: the next pass is shown.
     pulled.outputLine(
         R"({"kind":"unit","n":2,"result":"pass","seconds":0.1,"failure":null,"record":"y"})");
     EXPECT_EQ(pulled.statusText(), "PASS");
+
+    // A Writer that stops answering the insertion poll after a failed unit is
+    // as good as pulled out, while its worker retries and after it ends.
+    WorkerReport silentWriter;
+    silentWriter.started();
+    silentWriter.outputLine(
+        R"({"kind":"unit","n":1,"result":"fail","seconds":0.1,"failure":"USB failed!","record":"x"})");
+    EXPECT_EQ(silentWriter.statusText(), "FAIL\nUSB failed!");
+    silentWriter.errorLine(
+        R"x({"kind":"error","text":"the insertion poll failed (Input/Output Error); retrying"})x");
+    EXPECT_EQ(silentWriter.status(), TileStatus::Disconnected);
+    EXPECT_EQ(silentWriter.statusText(), "Writer Disconnect");
+    silentWriter.outputLine(R"({"kind":"progress","percent":5})");
+    EXPECT_EQ(silentWriter.status(), TileStatus::Disconnected);
+    silentWriter.outputLine(R"({"kind":"total","units":1,"passed":0,"failed":1,"yield":0.0})");
+    silentWriter.ended(false, 1);
+    EXPECT_EQ(silentWriter.statusText(), "Writer Disconnect");
 
     WorkerReport killed;
     killed.started();
