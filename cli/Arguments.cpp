@@ -36,7 +36,8 @@ bool isVariadic(std::string_view argument) {
 
 // Global options that take a value.
 bool isValuedGlobal(std::string_view name) {
-    return name == "writer" || name == "setup" || name == "temp" || name == "records";
+    return name == "writer" || name == "writers" || name == "setup" || name == "temp" ||
+           name == "records";
 }
 
 bool isFlagGlobal(std::string_view name) {
@@ -174,6 +175,8 @@ std::string usageText() {
          "                            chips, or the virtual Writer keeping its chips in DIR\n"
          "           usb:PORT         the Writer at this USB port path (1-1.3; see 'writers')\n"
          "           usb:serial=TEXT  the Writer reporting this serial number\n"
+         "  --writers all|W1,W2,...   produce only: every Writer named (as --writer takes them)\n"
+         "                            or every USB Writer attached, one worker process each\n"
          "  --setup FILE              settings file instead of Setup.ini beside the program\n"
          "  --temp DIR                folder for the log files instead of Temp beside the program\n"
          "  --records FILE|URL        the production records: a file (default:\n"
@@ -241,6 +244,10 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
                 return fail("'--writer " + *value +
                             "': expected usb, sim or sim:DIR (or usb:PORT, usb:serial=TEXT)");
             inv.writer = *choice;
+            inv.writerNamed = true;
+        } else if (name == "writers") {
+            if (value->empty()) return fail("option '--writers' needs a value");
+            inv.writers = *value;
         } else if (name == "setup" || name == "temp" || name == "records") {
             if (value->empty()) return fail("option '--" + name + "' needs a value");
             (name == "setup" ? inv.setup : name == "temp" ? inv.temp : inv.records) = *value;
@@ -315,6 +322,14 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     for (const auto& o : cmd.options)
         if (o.required && !inv.numbers.count(o.name) && !inv.texts.count(o.name))
             return fail("'" + name + "' needs --" + std::string(o.name));
+    if (inv.writers) {
+        if (cmd.family != "produce") return fail("'--writers' goes with 'produce' only");
+        if (inv.writerNamed) return fail("'--writer' or '--writers', not both");
+        // The workers' standard input is no keyboard, and one keyboard could
+        // not start several sockets anyway.
+        if (inv.text("trigger").value_or("insert") == "enter")
+            return fail("'--trigger enter' takes one Writer; several are started by insertion");
+    }
     return {inv, {}};
 }
 

@@ -38,6 +38,10 @@ const std::vector<CommandRule>& commandTable();
 struct Invocation {
     // global options
     core::WriterOption writer;
+    bool writerNamed = false;  // --writer was given (else the default)
+    // produce only: several Writers at once, "all" or a comma-separated list
+    // of what --writer takes
+    std::optional<std::string> writers;
     std::optional<std::string> setup;
     std::optional<std::string> temp;
     std::optional<std::string> records;  // the records database instead of the default

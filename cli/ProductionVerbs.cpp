@@ -11,6 +11,8 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Commands.h"
+#include "cli/GangRun.h"
+#include "cli/StopSignals.h"
 #include "core/IniFile.h"
 #include "production/EngineerPassword.h"
 #include "production/Job.h"
@@ -22,35 +24,6 @@
 namespace sonoprog::cli {
 
 namespace {
-
-// Raised by SIGINT and SIGTERM: the running unit finishes, then the loop ends.
-std::atomic<bool> gStopRequested{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-void requestStop(int) {
-    gStopRequested.store(true);
-}
-
-// Installed for the loop only. No SA_RESTART: a wait for Enter returns at once.
-class StopSignals {
-public:
-    StopSignals() {
-        gStopRequested.store(false);
-        struct sigaction action {};
-        action.sa_handler = requestStop;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &oldInt_);
-        sigaction(SIGTERM, &action, &oldTerm_);
-    }
-    ~StopSignals() {
-        sigaction(SIGINT, &oldInt_, nullptr);
-        sigaction(SIGTERM, &oldTerm_, nullptr);
-    }
-
-private:
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-};
 
 // --records, else Setup.ini's [Records] Database, else the station's own file.
 std::string recordsLocation(Session& s) {
@@ -65,20 +38,6 @@ std::unique_ptr<records::RecordStore> openStore(Session& s) {
         records::defaultRecordsPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")), error);
     if (!store) s.error(error);
     return store;
-}
-
-std::string writerIdentity(const core::WriterOption& writer) {
-    switch (writer.kind) {
-        case core::WriterOption::Kind::Usb:
-            return "usb";
-        case core::WriterOption::Kind::Sim:
-            return "sim";
-        case core::WriterOption::Kind::SimDir: {
-            std::error_code ec;
-            return "sim:" + std::filesystem::absolute(writer.folder, ec).string();
-        }
-    }
-    return "usb";
 }
 
 // ---- job ----
@@ -149,7 +108,8 @@ int runJobShow(Session& s) {
         return kExitFailed;
     }
     if (s.invocation().json) {
-        auto j = nlohmann::ordered_json::parse(production::jobToJsonLine(loaded->job));
+        nlohmann::ordered_json j = {{"kind", "job"}};
+        j.update(nlohmann::ordered_json::parse(production::jobToJsonLine(loaded->job)));
         j["job_sha256"] = loaded->fileSha256;
         j["image_file"] = production::imagePath(loaded->job, loaded->file).string();
         std::fprintf(s.out(), "%s\n", j.dump().c_str());
@@ -233,13 +193,15 @@ int runProduce(Session& s) {
         return kExitUsage;
     }
     options.trigger = trigger == "enter" ? production::Trigger::Enter : production::Trigger::Insert;
+    // Every worker loads the job again; a job that cannot be loaded is said once, here.
+    if (inv.writers) return runGang(s);
     options.operatorName = inv.text("operator").value_or("");
-    options.writerIdentity = writerIdentity(inv.writer);
 
     auto store = openStore(s);
     if (!store) return kExitFailed;
     link::Link* link = s.writerLink();
     if (!link) return kExitFailed;
+    options.writerIdentity = s.writerIdentity();
 
     StopSignals signals;
     TerminalListener listener(s, inv.json);

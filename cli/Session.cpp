@@ -36,8 +36,7 @@ std::string describeWriters(const std::vector<link::usb::AttachedWriter>& writer
     std::string text;
     for (const auto& w : writers) {
         if (!text.empty()) text += ", ";
-        text += "usb:" + w.port;
-        if (!w.serial.empty()) text += " (serial " + w.serial + ")";
+        text += link::usb::identityText(w);
     }
     return text;
 }
@@ -128,6 +127,7 @@ link::Link* Session::writerLink() {
                 usageError(*problem);
                 return nullptr;
             }
+            usb_ = usb.get();
             device = std::move(usb);
             break;
         }
@@ -167,6 +167,22 @@ link::Link* Session::writerLink() {
     }
     writer_ = std::make_unique<WriterHolder>(std::move(device), prompter_, pane_);
     return &writer_->link();
+}
+
+std::string Session::writerIdentity() const {
+    switch (inv_.writer.kind) {
+        case core::WriterOption::Kind::Usb:
+            // The Writer the link found; before that, the one asked for.
+            if (usb_ && !usb_->found().port.empty()) return link::usb::identityText(usb_->found());
+            return inv_.writer.text();
+        case core::WriterOption::Kind::Sim:
+            return "sim";
+        case core::WriterOption::Kind::SimDir: {
+            std::error_code ec;
+            return "sim:" + std::filesystem::absolute(inv_.writer.folder, ec).string();
+        }
+    }
+    return "usb";
 }
 
 }  // namespace sonoprog::cli

@@ -53,6 +53,10 @@ public:
     // Opens the Writer of --writer on first use, as the window does at start.
     // nullptr after a message on standard error when it cannot be had at all.
     link::Link* writerLink();
+    // What the records call the Writer of this run: the port (and serial
+    // number) of the USB Writer the link found, "sim", or "sim:" and the
+    // folder's absolute path.
+    std::string writerIdentity() const;
 
     // Before an output file is written over: the question the Sound Editor
     // asks, answered by --yes. True when nothing is there or the answer is Yes.
@@ -89,6 +93,7 @@ private:
     core::AppPaths paths_;
     ivr::IvrKeys ivrKeys_;
     std::unique_ptr<WriterHolder> writer_;
+    link::usb::UsbWriterDevice* usb_ = nullptr;  // the device in writer_, when on USB
     bool writerTried_ = false;
     bool failed_ = false;
     bool usage_ = false;

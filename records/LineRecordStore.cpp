@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include "records/RecordFormat.h"
+#include "records/SqliteStatement.h"
 
 namespace sonoprog::records {
 
@@ -29,31 +30,6 @@ long long nowMs() {
                std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
-
-class Step {
-public:
-    Step(sqlite3* db, const char* sql) {
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
-    }
-    ~Step() { sqlite3_finalize(stmt_); }
-    Step(const Step&) = delete;
-    Step& operator=(const Step&) = delete;
-    explicit operator bool() const { return stmt_ != nullptr; }
-    sqlite3_stmt* get() { return stmt_; }
-    void bind(int i, const std::string& text) {
-        sqlite3_bind_text(stmt_, i, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    }
-    void bind(int i, long long value) { sqlite3_bind_int64(stmt_, i, value); }
-    std::string text(int column) {
-        const auto* p = sqlite3_column_text(stmt_, column);
-        return p ? std::string(reinterpret_cast<const char*>(p),
-                               static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
-                 : std::string();
-    }
-
-private:
-    sqlite3_stmt* stmt_ = nullptr;
-};
 
 }  // namespace
 
@@ -115,9 +91,9 @@ bool LineRecordStore::haveServer() {
 
 bool LineRecordStore::append(const UnitRecord& record) {
     {
-        Step queued(queue_,
-                    "INSERT INTO line_queue (id, record, queued_ms) VALUES (?1, ?2, ?3) "
-                    "ON CONFLICT (id) DO NOTHING");
+        SqliteStatement queued(queue_,
+                               "INSERT INTO line_queue (id, record, queued_ms) VALUES (?1, ?2, ?3) "
+                               "ON CONFLICT (id) DO NOTHING");
         if (!queued) {
             lastError_ = sqlite3_errmsg(queue_);
             return false;
@@ -149,9 +125,10 @@ long long LineRecordStore::sendWaiting() {
     };
     std::vector<Waiting> list;
     {
-        Step s(queue_,
-               "SELECT seq, record, queued_ms, EXISTS (SELECT 1 FROM units WHERE units.id = "
-               "line_queue.id) FROM line_queue ORDER BY seq");
+        SqliteStatement s(
+            queue_,
+            "SELECT seq, record, queued_ms, EXISTS (SELECT 1 FROM units WHERE units.id = "
+            "line_queue.id) FROM line_queue ORDER BY seq");
         while (s && sqlite3_step(s.get()) == SQLITE_ROW)
             list.push_back({sqlite3_column_int64(s.get(), 0), s.text(1),
                             sqlite3_column_int64(s.get(), 2), sqlite3_column_int(s.get(), 3) != 0});
@@ -174,7 +151,7 @@ long long LineRecordStore::sendWaiting() {
             }
         }
         if (!drop) continue;
-        Step done(queue_, "DELETE FROM line_queue WHERE seq = ?1");
+        SqliteStatement done(queue_, "DELETE FROM line_queue WHERE seq = ?1");
         if (done) {
             done.bind(1, w.seq);
             sqlite3_step(done.get());
@@ -184,45 +161,35 @@ long long LineRecordStore::sendWaiting() {
 }
 
 long long LineRecordStore::waiting() {
-    Step s(queue_, "SELECT COUNT(*) FROM line_queue");
+    SqliteStatement s(queue_, "SELECT COUNT(*) FROM line_queue");
     if (!s || sqlite3_step(s.get()) != SQLITE_ROW) return -1;
     return sqlite3_column_int64(s.get(), 0);
 }
 
 std::vector<UnitRecord> LineRecordStore::query(const RecordQuery& q) {
-    sendWaiting();
-    if (server_) {
-        auto records = server_->query(q);
-        if (!server_->lastCallFailed()) {
-            notice_.clear();
-            return records;
-        }
-        lastError_ = server_->lastError();
-        server_.reset();
-    }
-    return fromStation([&] { return local_->query(q); });
+    return answer([&](RecordStore& store) { return store.query(q); });
 }
 
 Counters LineRecordStore::counters(const std::string& jobSha256) {
+    return answer([&](RecordStore& store) { return store.counters(jobSha256); });
+}
+
+template <typename Ask>
+auto LineRecordStore::answer(Ask ask) -> decltype(ask(std::declval<RecordStore&>())) {
     sendWaiting();
     if (server_) {
-        auto c = server_->counters(jobSha256);
+        auto result = ask(*server_);
         if (!server_->lastCallFailed()) {
             notice_.clear();
-            return c;
+            return result;
         }
         lastError_ = server_->lastError();
         server_.reset();
     }
-    return fromStation([&] { return local_->counters(jobSha256); });
-}
-
-template <typename Answer>
-auto LineRecordStore::fromStation(Answer answer) -> decltype(answer()) {
     // The server's trouble is told as a notice: the station's answer stands,
     // and only its own failure is a failure.
     notice_ = lastError_ + "; this station's own records answer instead";
-    auto result = answer();
+    auto result = ask(*local_);
     lastError_ = local_->lastError();
     return result;
 }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "records/PostgresRecordStore.h"
 #include "records/SqliteRecordStore.h"
@@ -60,8 +61,9 @@ private:
         : local_(std::move(local)), queue_(queue), address_(std::move(address)) {}
     bool haveServer();
     bool queueExec(const char* sql);
-    template <typename Answer>
-    auto fromStation(Answer answer) -> decltype(answer());
+    // Asks the server, or the station's file when the server cannot answer.
+    template <typename Ask>
+    auto answer(Ask ask) -> decltype(ask(std::declval<RecordStore&>()));
 
     std::unique_ptr<SqliteRecordStore> local_;
     sqlite3* queue_;  // the same file, on its own connection

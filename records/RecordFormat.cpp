@@ -52,6 +52,7 @@ std::string recordJsonLine(const UnitRecord& r) {
     nlohmann::json mirrored = nlohmann::json::array();
     for (const auto& p : r.mirrored) mirrored.push_back({{"page", p.page}, {"spare", p.spare}});
     const nlohmann::ordered_json j = {
+        {"kind", "record"},
         {"id", r.id},
         {"time", r.time},
         {"station", r.station},

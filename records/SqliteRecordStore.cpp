@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include "records/SqliteStatement.h"
+
 namespace sonoprog::records {
 
 namespace {
@@ -37,35 +39,7 @@ CREATE INDEX IF NOT EXISTS units_job_time ON units (job_sha256, time);
 CREATE INDEX IF NOT EXISTS units_time ON units (time);
 )sql";
 
-// A prepared statement finalized on every path.
-class Statement {
-public:
-    Statement(sqlite3* db, const std::string& sql) {
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
-    }
-    ~Statement() { sqlite3_finalize(stmt_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    explicit operator bool() const { return stmt_ != nullptr; }
-    sqlite3_stmt* get() { return stmt_; }
-    void bind(int index, const std::string& text) {
-        sqlite3_bind_text(stmt_, index, text.c_str(), static_cast<int>(text.size()),
-                          SQLITE_TRANSIENT);
-    }
-    void bind(int index, std::int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
-    std::string text(int column) {
-        const auto* p = sqlite3_column_text(stmt_, column);
-        return p ? std::string(reinterpret_cast<const char*>(p),
-                               static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
-                 : std::string();
-    }
-
-private:
-    sqlite3_stmt* stmt_ = nullptr;
-};
-
-UnitRecord readRow(Statement& s) {
+UnitRecord readRow(SqliteStatement& s) {
     UnitRecord r;
     r.id = s.text(0);
     r.time = s.text(1);
@@ -138,16 +112,17 @@ bool SqliteRecordStore::exec(const char* sql) {
 }
 
 std::string SqliteRecordStore::journalMode() {
-    Statement s(db_, "PRAGMA journal_mode");
+    SqliteStatement s(db_, "PRAGMA journal_mode");
     if (!s || sqlite3_step(s.get()) != SQLITE_ROW) return {};
     return s.text(0);
 }
 
 bool SqliteRecordStore::append(const UnitRecord& r) {
     // One statement is one transaction: the record is all there or not at all.
-    Statement s(db_, std::string("INSERT INTO units (") + kColumns +
-                         ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, "
-                         "?15, ?16, ?17, ?18) ON CONFLICT (id) DO NOTHING");
+    SqliteStatement s(db_,
+                      std::string("INSERT INTO units (") + kColumns +
+                          ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, "
+                          "?15, ?16, ?17, ?18) ON CONFLICT (id) DO NOTHING");
     if (!s) {
         lastError_ = sqliteError();
         return false;
@@ -182,7 +157,7 @@ std::vector<UnitRecord> SqliteRecordStore::query(const RecordQuery& q) {
     if (q.jobSha256) sql += " AND job_sha256 = ?1";
     if (q.since) sql += " AND time >= ?2";
     sql += " ORDER BY time, seq";
-    Statement s(db_, sql);
+    SqliteStatement s(db_, sql);
     std::vector<UnitRecord> out;
     if (!s) {
         lastError_ = sqliteError();
@@ -198,13 +173,13 @@ std::vector<UnitRecord> SqliteRecordStore::query(const RecordQuery& q) {
 
 Counters SqliteRecordStore::counters(const std::string& jobSha256) {
     // Units after the job's last reset, in the order the records were made.
-    Statement s(db_,
-                "WITH last AS (SELECT time, seq FROM units WHERE job_sha256 = ?1 AND "
-                "result = 'reset' ORDER BY time DESC, seq DESC LIMIT 1) "
-                "SELECT COALESCE(SUM(result = 'pass'), 0), COALESCE(SUM(result = 'fail'), 0) "
-                "FROM units WHERE job_sha256 = ?1 AND result <> 'reset' AND "
-                "(NOT EXISTS (SELECT 1 FROM last) OR time > (SELECT time FROM last) OR "
-                "(time = (SELECT time FROM last) AND seq > (SELECT seq FROM last)))");
+    SqliteStatement s(db_,
+                      "WITH last AS (SELECT time, seq FROM units WHERE job_sha256 = ?1 AND "
+                      "result = 'reset' ORDER BY time DESC, seq DESC LIMIT 1) "
+                      "SELECT COALESCE(SUM(result = 'pass'), 0), COALESCE(SUM(result = 'fail'), 0) "
+                      "FROM units WHERE job_sha256 = ?1 AND result <> 'reset' AND "
+                      "(NOT EXISTS (SELECT 1 FROM last) OR time > (SELECT time FROM last) OR "
+                      "(time = (SELECT time FROM last) AND seq > (SELECT seq FROM last)))");
     Counters c;
     if (!s) {
         lastError_ = sqliteError();

@@ -79,6 +79,12 @@ AttachedWriter identityOf(libusb_device* device) {
 
 }  // namespace
 
+std::string identityText(const AttachedWriter& writer) {
+    std::string text = "usb:" + writer.port;
+    if (!writer.serial.empty()) text += " (serial " + writer.serial + ")";
+    return text;
+}
+
 std::string portPathOf(libusb_device* device) {
     std::uint8_t ports[8] = {};
     const int depth = libusb_get_port_numbers(device, ports, sizeof ports);

@@ -39,6 +39,10 @@ struct AttachedWriter {
     friend bool operator==(const AttachedWriter&, const AttachedWriter&) = default;
 };
 
+// How records and messages name a Writer: "usb:1-1.3", with " (serial A7)"
+// when it reports a serial number.
+std::string identityText(const AttachedWriter& writer);
+
 // Which Writer discovery takes: the one at a port, the one with a serial
 // number, or (both empty) the first one found.
 struct WriterChoice {

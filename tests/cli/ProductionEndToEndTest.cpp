@@ -117,6 +117,7 @@ TEST_F(ProductionCli, JobNewAndShow) {
     const auto json = run({"--json", "job", "show", job});
     ASSERT_EQ(json.status, 0);
     const auto j = nlohmann::json::parse(json.out);
+    EXPECT_EQ(j.at("kind"), "job");
     EXPECT_EQ(j.at("name"), "Chime");
     EXPECT_EQ(j.at("image").at("path"), "chime.dat");
     EXPECT_EQ(j.at("job_sha256").get<std::string>().size(), 64u);
@@ -183,6 +184,7 @@ TEST_F(ProductionCli, ProduceOnAScriptedSocketThenExportTheRecords) {
     ASSERT_EQ(lines.size(), 6u);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const auto r = nlohmann::json::parse(lines[i]);
+        EXPECT_EQ(r.at("kind"), "record");
         EXPECT_EQ(r.at("id"), rows[i + 1][0]);
         EXPECT_EQ(r.at("result"), i == 2 || i == 4 ? "fail" : "pass");
         EXPECT_EQ(r.at("job_name"), "Chime");

@@ -84,7 +84,8 @@ TEST(RecordFormat, JsonLineParsesWithEveryFieldAndReadsBack) {
     EXPECT_EQ(j.at("duration_ms"), 12345);
     EXPECT_EQ(j.at("mirrored"),
               nlohmann::json::parse(R"([{"page":288,"spare":61440},{"page":768,"spare":61441}])"));
-    EXPECT_EQ(j.size(), 18u);
+    EXPECT_EQ(j.at("kind"), "record");
+    EXPECT_EQ(j.size(), 19u);
     EXPECT_EQ(records::recordFromJson(line), r);
 }
 

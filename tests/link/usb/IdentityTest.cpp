@@ -2,6 +2,8 @@
 // listed with whether someone holds it, and one of them picked by either.
 
 #include <chrono>
+#include <map>
+#include <nlohmann/json.hpp>
 
 #include "sim/KivaChip.h"
 #include "tests/cli/CliRunner.h"
@@ -144,9 +146,13 @@ struct WritersCommand : SeveralWriters {
         bus.addHub("1-1");
         pumpFor(50ms);
     }
-    test::EmulatedWriter& addKiva(const std::string& port, const std::string& serial) {
+    // `units` > 0: that many chips go through its socket, one after the other.
+    test::EmulatedWriter& addKiva(const std::string& port, const std::string& serial,
+                                  std::uint32_t units = 0) {
         auto w = std::make_unique<sim::VirtualWriter>();
         w->addChip(std::make_shared<sim::KivaChip>());
+        if (units > 0)
+            w->setSocket(std::make_unique<sim::SocketModel>(sim::SocketScript{units, {}}));
         attached.push_back(
             std::make_unique<test::EmulatedWriter>(bus, std::move(w), withSerial(serial), port));
         attached.back()->plug();
@@ -231,4 +237,41 @@ TEST_F(WritersCommand, TheWriterOptionPicksOneOrSaysWhichAreThere) {
     auto only = cli({"--writer", "usb", "kiva", "blank"});
     EXPECT_EQ(only.status, 0) << only.err;
     EXPECT_EQ(transfersOf(right), rightBefore * 2);
+}
+
+// A gang over every Writer attached: each worker opens its own, its lines
+// carry the port, and its records the port and serial number of the Writer
+// that programmed the unit.
+TEST_F(WritersCommand, AGangRunsOnEveryWriterAttachedAndRecordsWhichOne) {
+    auto& left = addKiva("1-1.1", "K1", 2);
+    auto& right = addKiva("1-1.2", "", 2);
+    ASSERT_TRUE(listsSoon(2));
+    const auto dat = dir.path() / "chime.dat";
+    std::filesystem::copy_file(test::sample("kiva300-demo.dat"), dat);
+    const auto job = (dir.path() / "chime.json").string();
+    ASSERT_EQ(
+        cli({"--writer", "sim", "job", "new", job, "--target", "kiva300", "--image", dat.string()})
+            .status,
+        0);
+    const auto records = (dir.path() / "records.sqlite").string();
+
+    auto gang = cli({"--records", records, "produce", job, "--units", "2", "--writers", "all"});
+    EXPECT_EQ(gang.status, 0) << gang.err;
+    for (const char* port : {"1-1.1", "1-1.2"})
+        for (const char* unit : {"] UNIT 1 PASS ", "] UNIT 2 PASS "})
+            EXPECT_NE(gang.out.find("[" + std::string(port) + unit), std::string::npos) << gang.out;
+    EXPECT_EQ(test::lastLines(gang, 3),
+              (std::vector<std::string>{"TOTAL 4 PASS 4 FAIL 0 YIELD 100.0%",
+                                        "[1-1.1] TOTAL 2 PASS 2 FAIL 0 YIELD 100.0%",
+                                        "[1-1.2] TOTAL 2 PASS 2 FAIL 0 YIELD 100.0%"}));
+    EXPECT_GT(transfersOf(left), 0u);
+    EXPECT_GT(transfersOf(right), 0u);
+
+    // The workers were given the ports; the serial number is the opened Writer's own.
+    std::map<std::string, int> perWriter;
+    const auto listed = cli({"--records", records, "--json", "records"});
+    for (const auto& line : listed.outLines())
+        ++perWriter[nlohmann::json::parse(line).at("writer").get<std::string>()];
+    EXPECT_EQ(perWriter,
+              (std::map<std::string, int>{{"usb:1-1.1 (serial K1)", 2}, {"usb:1-1.2", 2}}));
 }
