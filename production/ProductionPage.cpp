@@ -192,7 +192,13 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     auto* page = new QVBoxLayout(this);
     page->addWidget(jobBox);
     page->addLayout(middle, 3);
-    page->addWidget(RE_Prod_State, 2);
+    if (tileMode()) {
+        // The operations' lines are the workers' own: the tiles get the room.
+        RE_Prod_State->setParent(this);
+        RE_Prod_State->hide();
+    } else {
+        page->addWidget(RE_Prod_State, 2);
+    }
 
     paneAdapter_ = std::make_unique<gui::PaneAdapter>(*RE_Prod_State, *CG_Prod_Progress);
     runLock_.setControls({BT_Prod_OpenJob, ED_Prod_Operator, BT_Prod_Start, BT_Prod_Reset,

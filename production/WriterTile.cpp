@@ -201,7 +201,7 @@ void WriterTile::finished(int exitCode, QProcess::ExitStatus status) {
 }
 
 std::string WriterTile::writerPrefix() const {
-    return "[" + writer_ + "] ";
+    return "[" + writerShortName(writer_) + "] ";
 }
 
 void WriterTile::render() {

@@ -1,6 +1,9 @@
 #include "production/WriterWorkers.h"
 
+#include "core/WriterOption.h"
+
 #include <algorithm>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 namespace sonoprog::production {
@@ -52,6 +55,19 @@ std::vector<std::string> writerListEntries(
         text.remove_prefix(comma + 1);
     }
     return entries;
+}
+
+std::string writerShortName(std::string_view writer) {
+    const auto option = core::parseWriterOption(writer);
+    if (!option) return std::string(writer);
+    if (!option->port.empty()) return option->port;
+    if (!option->serial.empty()) return option->serial;
+    if (option->kind == core::WriterOption::Kind::SimDir) {
+        std::filesystem::path folder(option->folder);
+        if (!folder.has_filename()) folder = folder.parent_path();  // "sim:/a/b/"
+        if (!folder.filename().empty()) return folder.filename().string();
+    }
+    return std::string(writer);
 }
 
 std::string tileStatusText(TileStatus status, const std::string& detail) {

@@ -18,6 +18,10 @@ namespace sonoprog::production {
 std::vector<std::string> writerListEntries(
     std::string_view text, const std::function<std::vector<std::string>()>& attached);
 
+// The short name a Writer goes by in the list of last units: the USB port
+// ("1-1.3"), the serial number, or the virtual Writer's folder name ("bench2").
+std::string writerShortName(std::string_view writer);
+
 // What a tile's status panel shows.
 enum class TileStatus {
     Ready,

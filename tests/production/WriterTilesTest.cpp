@@ -108,6 +108,7 @@ TEST_F(TilesFixture, ThreeWritersOneRefusedThenRestartedOneKilledAllStopped) {
               QString::fromStdString(good + ", " + bad + "," + busy));
     EXPECT_TRUE(page->ED_Prod_Writers->isVisibleTo(page));
     EXPECT_FALSE(page->PN_Prod_Status->isVisibleTo(page));
+    EXPECT_FALSE(page->RE_Prod_State->isVisibleTo(page));
     const auto& tiles = page->tiles();
     ASSERT_EQ(tiles.size(), 3u);
     EXPECT_EQ(tiles[1]->LB_Tile_Writer->text(), QString::fromStdString(bad));
@@ -148,8 +149,7 @@ TEST_F(TilesFixture, ThreeWritersOneRefusedThenRestartedOneKilledAllStopped) {
         const QString line = page->LV_Prod_Units->item(i)->text();
         if (line.contains(QStringLiteral(" FAIL "))) {
             ++failLines;
-            EXPECT_TRUE(line.startsWith(QString::fromStdString("[" + bad + "] UNIT 2 FAIL ")))
-                << line.toStdString();
+            EXPECT_TRUE(line.startsWith(QStringLiteral("[b] UNIT 2 FAIL "))) << line.toStdString();
             EXPECT_TRUE(line.endsWith(QStringLiteral("VDD failed!")));
         }
     }
@@ -286,6 +286,7 @@ TEST_F(TilesFixture, WithoutAWritersListTheTabKeepsItsOneWriter) {
     EXPECT_FALSE(page->ED_Prod_Writers->isVisibleTo(page));
     EXPECT_TRUE(page->PN_Prod_Status->isVisibleTo(page));
     EXPECT_TRUE(page->CG_Prod_Progress->isVisibleTo(page));
+    EXPECT_TRUE(page->RE_Prod_State->isVisibleTo(page));
     EXPECT_EQ(page->findChildren<production::WriterTile*>().size(), 0);
 
     EXPECT_EQ(

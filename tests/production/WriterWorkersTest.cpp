@@ -29,6 +29,16 @@ TEST(WriterList, EntriesTrimmedOnceEachAndAllFromTheLister) {
     EXPECT_TRUE(production::writerListEntries("all", none).empty());
 }
 
+TEST(WriterList, ShortNamesForTheListOfUnits) {
+    EXPECT_EQ(production::writerShortName("usb:1-1.3"), "1-1.3");
+    EXPECT_EQ(production::writerShortName("usb:serial=A7 01"), "A7 01");
+    EXPECT_EQ(production::writerShortName("sim:/srv/bench/b2"), "b2");
+    EXPECT_EQ(production::writerShortName("sim:/srv/bench/b2/"), "b2");
+    EXPECT_EQ(production::writerShortName("sim:/"), "sim:/");
+    EXPECT_EQ(production::writerShortName("usb"), "usb");
+    EXPECT_EQ(production::writerShortName("not a writer"), "not a writer");
+}
+
 TEST(WriterReport, AWorkerRunFromInsertChipToItsTotal) {
     WorkerReport r;
     EXPECT_EQ(r.statusText(), "READY");
