@@ -152,6 +152,7 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     ED_Prod_Writers->setReadOnly(true);
     ED_Prod_Writers->setFocusPolicy(Qt::NoFocus);
     ED_Prod_Writers->setText(gui::fromLocal(settings_.writers));
+    ED_Prod_Writers->setCursorPosition(0);  // a long list shows its start
     ED_Prod_Writers->hide();
     if (tileMode()) {
         grid->addWidget(new QLabel(QStringLiteral("Writers")), 3, 0);
