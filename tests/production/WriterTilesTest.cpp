@@ -104,24 +104,17 @@ TEST_F(TilesFixture, ThreeWritersOneRefusedThenRestartedOneKilledAllStopped) {
     ASSERT_TRUE(held.acquire());
 
     makePage(good + ", " + bad + "," + busy);
-    EXPECT_EQ(page->ED_Prod_Writers->text(),
-              QString::fromStdString(good + ", " + bad + "," + busy));
     EXPECT_TRUE(page->ED_Prod_Writers->isVisibleTo(page));
     EXPECT_FALSE(page->PN_Prod_Status->isVisibleTo(page));
-    EXPECT_FALSE(page->RE_Prod_State->isVisibleTo(page));
     const auto& tiles = page->tiles();
     ASSERT_EQ(tiles.size(), 3u);
     EXPECT_EQ(tiles[1]->LB_Tile_Writer->text(), QString::fromStdString(bad));
-    for (auto* t : tiles) EXPECT_EQ(statusOf(t), QStringLiteral("READY"));
-    EXPECT_FALSE(page->BT_Prod_Start->isEnabled());  // no job yet
 
     ASSERT_TRUE(page->openJob(kivaJob()));
     page->ED_Prod_Operator->setText(QStringLiteral("Ana"));
     page->BT_Prod_StartClick();
     // Start returns at once: the loops run in the workers.
-    EXPECT_TRUE(page->running());
     EXPECT_TRUE(gui::ControlLock::isLocked(tabs));
-    for (auto* t : tiles) EXPECT_TRUE(t->running());
 
     ASSERT_TRUE(waitUntil([&] {
         return tiles[0]->report().counters().total() == 3 &&
@@ -131,29 +124,20 @@ TEST_F(TilesFixture, ThreeWritersOneRefusedThenRestartedOneKilledAllStopped) {
     EXPECT_EQ(tiles[1]->LB_Tile_Counters->text(), QStringLiteral("PASS 3   FAIL 1   TOTAL 4"));
     EXPECT_EQ(statusOf(tiles[0]), QStringLiteral("PASS"));
     EXPECT_EQ(statusOf(tiles[1]), QStringLiteral("PASS"));
-    EXPECT_TRUE(statusOf(tiles[2]).startsWith(QStringLiteral("STOPPED\nthe virtual Writer in ")))
-        << statusOf(tiles[2]).toStdString();
+    EXPECT_TRUE(statusOf(tiles[2]).startsWith(QStringLiteral("STOPPED\nthe virtual Writer in ")));
     EXPECT_TRUE(statusOf(tiles[2]).contains(QStringLiteral("is in use by another process")));
-    EXPECT_EQ(tiles[2]->LB_Tile_Counters->text(), QStringLiteral("PASS 0   FAIL 0   TOTAL 0"));
     // The failing tile stopped only itself.
-    EXPECT_TRUE(tiles[0]->running());
-    EXPECT_TRUE(tiles[1]->running());
-    EXPECT_TRUE(page->running());
+    EXPECT_TRUE(tiles[0]->running() && tiles[1]->running() && page->running());
     EXPECT_TRUE(tiles[2]->BT_Tile_Restart->isEnabled());
     EXPECT_FALSE(tiles[0]->BT_Tile_Restart->isEnabled());
     EXPECT_EQ(sounds.passes, 6);
     EXPECT_EQ(sounds.fails, 1);
     ASSERT_EQ(page->LV_Prod_Units->count(), 7);
-    int failLines = 0;
-    for (int i = 0; i < page->LV_Prod_Units->count(); ++i) {
-        const QString line = page->LV_Prod_Units->item(i)->text();
-        if (line.contains(QStringLiteral(" FAIL "))) {
-            ++failLines;
-            EXPECT_TRUE(line.startsWith(QStringLiteral("[b] UNIT 2 FAIL "))) << line.toStdString();
-            EXPECT_TRUE(line.endsWith(QStringLiteral("VDD failed!")));
-        }
-    }
-    EXPECT_EQ(failLines, 1);
+    EXPECT_EQ(page->LV_Prod_Units
+                  ->findItems(QStringLiteral("^\\[b\\] UNIT 2 FAIL .*s VDD failed!$"),
+                              Qt::MatchRegularExpression)
+                  .size(),
+              1);
     EXPECT_EQ(page->LB_Prod_Counters->text(),
               QStringLiteral("PASS 6   FAIL 1   TOTAL 7   YIELD 85.7%"));
 
@@ -162,30 +146,23 @@ TEST_F(TilesFixture, ThreeWritersOneRefusedThenRestartedOneKilledAllStopped) {
     const qint64 secondPid = tiles[1]->workerPid();
     held.release();
     tiles[2]->BT_Tile_Restart->click();
-    EXPECT_TRUE(tiles[2]->running());
     ASSERT_TRUE(waitUntil([&] { return tiles[2]->report().counters().total() == 2; }));
     EXPECT_EQ(statusOf(tiles[2]), QStringLiteral("PASS"));
     EXPECT_EQ(tiles[0]->workerPid(), firstPid);
     EXPECT_EQ(tiles[1]->workerPid(), secondPid);
-    EXPECT_EQ(tiles[0]->report().counters().total(), 3);
 
     // A worker killed outright: its tile says so, the others do not notice.
     ASSERT_EQ(::kill(static_cast<pid_t>(firstPid), SIGKILL), 0);
     ASSERT_TRUE(waitUntil([&] { return !tiles[0]->running(); }));
     EXPECT_EQ(statusOf(tiles[0]), QStringLiteral("Writer Disconnect"));
-    EXPECT_TRUE(tiles[1]->running());
-    EXPECT_TRUE(tiles[2]->running());
-    EXPECT_EQ(statusOf(tiles[1]), QStringLiteral("PASS"));
-    EXPECT_TRUE(page->running());
+    EXPECT_TRUE(tiles[1]->running() && tiles[2]->running() && page->running());
 
     // Stop ends every worker; the tab is the operator's again.
     page->BT_Prod_StopClick();
     ASSERT_TRUE(waitUntil([&] { return !page->running(); }));
-    for (auto* t : tiles) EXPECT_FALSE(t->running());
-    EXPECT_EQ(statusOf(tiles[1]), QStringLiteral("PASS"));
+    EXPECT_EQ(statusOf(tiles[1]), QStringLiteral("PASS"));  // ended after its unit, not killed
     EXPECT_FALSE(gui::ControlLock::isLocked(tabs));
     EXPECT_TRUE(page->BT_Prod_Start->isEnabled());
-    EXPECT_FALSE(page->BT_Prod_Stop->isEnabled());
 
     // Each worker wrote its own records, under its own Writer.
     std::string error;
@@ -220,9 +197,6 @@ TEST_F(TilesFixture, APulledWriterCarriesOnAfterARestart) {
     EXPECT_GE(lost.failed, 1);
     EXPECT_TRUE(tiles[1]->running());  // its worker keeps trying
     EXPECT_TRUE(tiles[1]->BT_Tile_Restart->isEnabled());
-    EXPECT_FALSE(tiles[0]->BT_Tile_Restart->isEnabled());
-    EXPECT_EQ(statusOf(tiles[0]), QStringLiteral("PASS"));
-    EXPECT_EQ(tiles[0]->report().counters(), (records::Counters{3, 0}));
 
     // Plugged in again; the operator restarts its tile.
     rig.dir.write("b/writer.ini", std::string("[Socket]\nUnits=2\n"));
@@ -236,10 +210,8 @@ TEST_F(TilesFixture, APulledWriterCarriesOnAfterARestart) {
     EXPECT_EQ(tiles[1]->report().counters().passed, lost.passed + 2);
     EXPECT_EQ(tiles[0]->workerPid(), steadyWorker);
     EXPECT_EQ(tiles[0]->report().counters(), (records::Counters{3, 0}));
-
     page->BT_Prod_StopClick();
     ASSERT_TRUE(waitUntil([&] { return !page->running(); }));
-    EXPECT_EQ(statusOf(tiles[1]), QStringLiteral("PASS"));
 }
 
 // A worker that does not heed the stop signal is killed after the grace
@@ -263,8 +235,6 @@ TEST_F(TilesFixture, AStuckWorkerIsKilledAfterTheGrace) {
     const auto started = std::chrono::steady_clock::now();
     page->BT_Prod_StartClick();
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
-    EXPECT_TRUE(tiles[0]->running());
-    EXPECT_TRUE(tiles[1]->running());
     EXPECT_FALSE(tiles[2]->running());
     ASSERT_TRUE(waitUntil([&] {
         return tiles[0]->CG_Tile_Progress->progress() == 20 &&
@@ -285,14 +255,8 @@ TEST_F(TilesFixture, WithoutAWritersListTheTabKeepsItsOneWriter) {
     EXPECT_TRUE(page->tiles().empty());
     EXPECT_FALSE(page->ED_Prod_Writers->isVisibleTo(page));
     EXPECT_TRUE(page->PN_Prod_Status->isVisibleTo(page));
-    EXPECT_TRUE(page->CG_Prod_Progress->isVisibleTo(page));
     EXPECT_TRUE(page->RE_Prod_State->isVisibleTo(page));
     EXPECT_EQ(page->findChildren<production::WriterTile*>().size(), 0);
-
-    EXPECT_EQ(
-        production::readProductionSettings(core::IniFile::fromText("[Production]\nEnabled=1\n"))
-            .writers,
-        "");
     EXPECT_EQ(production::readProductionSettings(
                   core::IniFile::fromText("[Production]\nWriters=usb:1-1.3,usb:1-1.4\n"))
                   .writers,
