@@ -5,6 +5,7 @@
 #include <QAudioSink>
 #include <QBuffer>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -20,8 +21,11 @@
 #include <cstdlib>
 
 #include "core/FileChooser.h"
+#include "core/WriterOption.h"
 #include "gui/Gauge.h"
+#include "link/usb/UsbWriterDevice.h"
 #include "production/EngineerPassword.h"
+#include "production/WriterTile.h"
 
 namespace sonoprog::production {
 
@@ -98,6 +102,7 @@ ProductionSettings readProductionSettings(const core::IniFile& setup) {
     s.enabled = setup.readInteger("Production", "Enabled", 0) == 1;
     s.engineerPassword = setup.readString("Production", "EngineerPassword");
     s.recordsDatabase = setup.readString("Records", "Database");
+    s.writers = setup.readString("Production", "Writers");
     return s;
 }
 
@@ -143,6 +148,17 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     grid->addWidget(LB_Prod_JobInfo, 1, 1, 1, 2);
     grid->addWidget(new QLabel(QStringLiteral("Operator")), 2, 0);
     grid->addWidget(ED_Prod_Operator, 2, 1);
+    ED_Prod_Writers = named(new QLineEdit(this), "ED_Prod_Writers");
+    ED_Prod_Writers->setReadOnly(true);
+    ED_Prod_Writers->setFocusPolicy(Qt::NoFocus);
+    ED_Prod_Writers->setText(gui::fromLocal(settings_.writers));
+    ED_Prod_Writers->setCursorPosition(0);  // a long list shows its start
+    ED_Prod_Writers->hide();
+    if (tileMode()) {
+        grid->addWidget(new QLabel(QStringLiteral("Writers")), 3, 0);
+        grid->addWidget(ED_Prod_Writers, 3, 1, 1, 2);
+        ED_Prod_Writers->show();
+    }
     grid->setColumnStretch(1, 1);
 
     auto* buttons = new QVBoxLayout;
@@ -151,8 +167,22 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     buttons->addStretch(1);
 
     auto* statusColumn = new QVBoxLayout;
-    statusColumn->addWidget(PN_Prod_Status, 2);
-    statusColumn->addWidget(CG_Prod_Progress);
+    if (tileMode()) {
+        // The Writers' tiles take the big panel's place; the counters below
+        // them are the job's, over every Writer.
+        tileArea_ = new QWidget;
+        tileArea_->setObjectName(QStringLiteral("PN_Prod_Tiles"));
+        tileGrid_ = new QGridLayout(tileArea_);
+        tileGrid_->setContentsMargins(0, 0, 0, 0);
+        statusColumn->addWidget(tileArea_, 2);
+        PN_Prod_Status->setParent(this);
+        PN_Prod_Status->hide();
+        CG_Prod_Progress->setParent(this);
+        CG_Prod_Progress->hide();
+    } else {
+        statusColumn->addWidget(PN_Prod_Status, 2);
+        statusColumn->addWidget(CG_Prod_Progress);
+    }
     statusColumn->addWidget(LB_Prod_Counters);
 
     auto* middle = new QHBoxLayout;
@@ -163,7 +193,13 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     auto* page = new QVBoxLayout(this);
     page->addWidget(jobBox);
     page->addLayout(middle, 3);
-    page->addWidget(RE_Prod_State, 2);
+    if (tileMode()) {
+        // The operations' lines are the workers' own: the tiles get the room.
+        RE_Prod_State->setParent(this);
+        RE_Prod_State->hide();
+    } else {
+        page->addWidget(RE_Prod_State, 2);
+    }
 
     paneAdapter_ = std::make_unique<gui::PaneAdapter>(*RE_Prod_State, *CG_Prod_Progress);
     runLock_.setControls({BT_Prod_OpenJob, ED_Prod_Operator, BT_Prod_Start, BT_Prod_Reset,
@@ -182,13 +218,121 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     connect(BT_Prod_Stop, &QPushButton::clicked, this, &ProductionPage::BT_Prod_StopClick);
     connect(BT_Prod_Unlock, &QPushButton::clicked, this, &ProductionPage::BT_Prod_UnlockClick);
     connect(BT_Prod_Reset, &QPushButton::clicked, this, &ProductionPage::BT_Prod_ResetClick);
+    workerProgram_ = QCoreApplication::applicationDirPath() + QStringLiteral("/sonoprog-cli");
+    attachedWriters_ = [] {
+        std::vector<std::string> writers;
+        link::usb::UsbWriterDevice usb;
+        for (const auto& w : usb.attachedWriters(false)) writers.push_back("usb:" + w.port);
+        return writers;
+    };
     showStatus(QStringLiteral("OPEN A JOB"), "#d0d0d0");
     showCounters();
+    if (tileMode()) buildTiles();
     updateEnablement();
 }
 
 ProductionPage::~ProductionPage() {
     stop_ = true;
+    // Every worker told at once, so that the tiles' own farewells overlap.
+    for (auto* tile : tiles_) tile->stop(stopGrace_);
+}
+
+void ProductionPage::buildTiles() {
+    // "all" is read again at each Start from idle: Writers come and go between runs.
+    const auto writers = writerListEntries(settings_.writers, attachedWriters_);
+    std::vector<std::string> present;
+    for (auto* tile : tiles_) present.push_back(tile->writer());
+    if (!tiles_.empty() && present == writers) return;
+    for (auto* tile : tiles_) delete tile;
+    tiles_.clear();
+    const int columns = writers.size() <= 4 ? 2 : 3;
+    for (const auto& writer : writers) {
+        auto* tile = new WriterTile(writer, tileArea_);
+        const int at = static_cast<int>(tiles_.size());
+        tileGrid_->addWidget(tile, at / columns, at % columns);
+        if (!core::parseWriterOption(writer)) tile->showUnusable("not a Writer: " + writer);
+        connect(tile, &WriterTile::unitFinished, this, &ProductionPage::tileUnitFinished);
+        connect(tile, &WriterTile::workerEnded, this, &ProductionPage::tileEnded);
+        connect(tile, &WriterTile::restartRequested, this, [this, tile] { restartTile(tile); });
+        tiles_.push_back(tile);
+    }
+}
+
+void ProductionPage::startWorker(WriterTile& tile) {
+    QStringList args{QStringLiteral("--json")};
+    const std::string records =
+        recordsLocation_.empty() ? settings_.recordsDatabase : recordsLocation_;
+    if (!records.empty()) args << QStringLiteral("--records") << gui::fromLocal(records);
+    if (!env_.paths.setupOverride.empty())
+        args << QStringLiteral("--setup") << gui::fromLocal(env_.paths.setupOverride.string());
+    if (!env_.paths.tempDir.empty())
+        args << QStringLiteral("--temp") << gui::fromLocal(env_.paths.tempDir.string());
+    args << QStringLiteral("--writer") << gui::fromLocal(tile.writer()) << QStringLiteral("produce")
+         << gui::fromLocal(runJobPath_) << QStringLiteral("--trigger") << QStringLiteral("insert");
+    const QString operatorName = ED_Prod_Operator->text();
+    if (!operatorName.isEmpty()) args << QStringLiteral("--operator") << operatorName;
+    tile.start(workerProgram_, args);
+}
+
+void ProductionPage::startTiles() {
+    if (running_ || !job_) return;
+    buildTiles();
+    runJobPath_ = job_->file.string();
+    std::vector<WriterTile*> idle;
+    for (auto* tile : tiles_)
+        if (tile->usable() && !tile->running()) idle.push_back(tile);
+    if (idle.empty()) return;
+    running_ = true;
+    engineer_ = false;
+    runLock_.lock();
+    for (auto* tile : idle) startWorker(*tile);
+    tileEnded();  // workers whose program could not even start
+}
+
+void ProductionPage::restartTile(WriterTile* tile) {
+    if (!tile || !tile->usable() || !job_ || engineer_) return;
+    if (tile->running()) {
+        // Its Writer is back: this worker goes, a new one follows (see WriterTile).
+        tile->restartWhenEnded(stopGrace_);
+        return;
+    }
+    if (!running_) {
+        // Nothing else runs: the tab locks as for Start, for this tile alone.
+        runJobPath_ = job_->file.string();
+        running_ = true;
+        runLock_.lock();
+    }
+    startWorker(*tile);
+    tileEnded();
+}
+
+void ProductionPage::tileUnitFinished(const QString& summary, bool passed) {
+    LV_Prod_Units->insertItem(0, summary);
+    while (LV_Prod_Units->count() > 50) delete LV_Prod_Units->takeItem(LV_Prod_Units->count() - 1);
+    refreshCounters();
+    unitSound(passed);
+}
+
+void ProductionPage::tileEnded() {
+    for (auto* tile : tiles_)
+        if (tile->running()) {
+            updateEnablement();
+            return;
+        }
+    if (!running_) return;
+    running_ = false;
+    engineer_ = false;
+    runLock_.unlock();
+    updateEnablement();
+}
+
+void ProductionPage::unitSound(bool passed) {
+    UnitSounds* sounds = sounds_;
+    if (!sounds) {
+        if (!tones_) tones_ = std::make_unique<ToneSounds>();
+        sounds = tones_.get();
+    }
+    passed ? sounds->passed() : sounds->failed();
 }
 
 void ProductionPage::showStatus(const QString& text, const char* colour) {
@@ -210,6 +354,7 @@ void ProductionPage::updateEnablement() {
     BT_Prod_Stop->setEnabled(running_);
     BT_Prod_Start->setEnabled(!running_ && job_.has_value());
     BT_Prod_Reset->setEnabled(job_.has_value() && (!running_ || engineer_));
+    for (auto* tile : tiles_) tile->setRestartAllowed(job_.has_value() && !engineer_);
 }
 
 records::RecordStore* ProductionPage::store() {
@@ -260,6 +405,11 @@ void ProductionPage::BT_Prod_OpenJobClick() {
 }
 
 void ProductionPage::BT_Prod_StartClick() {
+    if (tileMode()) {
+        // Each Writer's loop runs in its worker; the window only renders them.
+        startTiles();
+        return;
+    }
     if (running_ || !job_ || !store()) return;
     running_ = true;
     engineer_ = false;
@@ -287,6 +437,7 @@ void ProductionPage::BT_Prod_StartClick() {
 
 void ProductionPage::BT_Prod_StopClick() {
     stop_ = true;
+    for (auto* tile : tiles_) tile->stop(stopGrace_);
 }
 
 bool ProductionPage::engineerConfirmed() {
@@ -328,6 +479,8 @@ void ProductionPage::BT_Prod_ResetClick() {
     base.writer = writerIdentity_;
     if (!records::resetCounters(*store_, base))
         env_.prompter.showMessage("ERROR", store_->lastError(), core::BoxIcon::Error);
+    else
+        for (auto* tile : tiles_) tile->resetCounters();
     refreshCounters();
 }
 
@@ -360,12 +513,7 @@ void ProductionPage::unitFinished(const UnitOutcome& outcome, const records::Cou
         showStatus(QStringLiteral("FAIL\n") + gui::fromLocal(outcome.failure), "#ff9b9b");
     LV_Prod_Units->insertItem(0, gui::fromLocal(unitSummaryLine(outcome)));
     while (LV_Prod_Units->count() > 50) delete LV_Prod_Units->takeItem(LV_Prod_Units->count() - 1);
-    UnitSounds* sounds = sounds_;
-    if (!sounds) {
-        if (!tones_) tones_ = std::make_unique<ToneSounds>();
-        sounds = tones_.get();
-    }
-    outcome.passed ? sounds->passed() : sounds->failed();
+    unitSound(outcome.passed);
 }
 
 void ProductionPage::pollFailed(const std::string& message) {

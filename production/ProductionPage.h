@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QString>
 #include <QWidget>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/IniFile.h"
 #include "gui/ControlLock.h"
@@ -20,12 +22,15 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QGridLayout;
 
 namespace sonoprog::gui {
 class Gauge;
 }
 
 namespace sonoprog::production {
+
+class WriterTile;
 
 // The two sounds of the bench.
 class UnitSounds {
@@ -54,6 +59,9 @@ struct ProductionSettings {
     bool enabled = false;          // Enabled=1 shows the tab
     std::string engineerPassword;  // EngineerPassword=, made by `production password`
     std::string recordsDatabase;   // [Records] Database=: the line's records, when set
+    // Writers=: "all" or a list of --writer texts; one tile and one worker
+    // process each. Empty: the one Writer of the window, in-process.
+    std::string writers;
 };
 ProductionSettings readProductionSettings(const core::IniFile& setup);
 
@@ -87,6 +95,17 @@ public:
     }
     void setSounds(UnitSounds* sounds) { sounds_ = sounds; }
     void setPollInterval(std::chrono::milliseconds interval) { pollInterval_ = interval; }
+    // With Writers: the program each tile's worker runs (default: sonoprog-cli
+    // beside the window program), how long Stop waits for a worker to finish
+    // its unit before killing it, and who lists the USB Writers for "all".
+    void setWorkerProgram(QString program) { workerProgram_ = std::move(program); }
+    void setStopGrace(std::chrono::milliseconds grace) { stopGrace_ = grace; }
+    void setAttachedWriters(std::function<std::vector<std::string>()> lister) {
+        attachedWriters_ = std::move(lister);
+    }
+    // The tiles, one per Writer (none without a Writers list).
+    const std::vector<WriterTile*>& tiles() const { return tiles_; }
+    void restartTile(WriterTile* tile);
 
     bool running() const { return running_; }
     bool engineerUnlocked() const { return engineer_; }
@@ -95,6 +114,7 @@ public:
     QLineEdit* ED_Prod_Job = nullptr;
     QLabel* LB_Prod_JobInfo = nullptr;
     QLineEdit* ED_Prod_Operator = nullptr;
+    QLineEdit* ED_Prod_Writers = nullptr;  // shown with a Writers list only
     QLabel* PN_Prod_Status = nullptr;
     QLabel* LB_Prod_Counters = nullptr;
     QListWidget* LV_Prod_Units = nullptr;
@@ -119,6 +139,13 @@ private:
     void showCounters();
     void refreshCounters();
     void updateEnablement();
+    bool tileMode() const { return !settings_.writers.empty(); }
+    void buildTiles();
+    void startTiles();
+    void startWorker(WriterTile& tile);
+    void tileUnitFinished(const QString& summary, bool passed);
+    void tileEnded();
+    void unitSound(bool passed);
 
     gui::TabEnvironment& env_;
     link::Link& link_;
@@ -137,6 +164,13 @@ private:
     records::Counters counters_;
     std::atomic<bool> stop_{false};
     bool running_ = false;
+    QWidget* tileArea_ = nullptr;
+    QGridLayout* tileGrid_ = nullptr;
+    std::vector<WriterTile*> tiles_;
+    QString workerProgram_;
+    std::chrono::milliseconds stopGrace_{15000};
+    std::function<std::vector<std::string>()> attachedWriters_;
+    std::string runJobPath_;  // the job the workers run, kept while any runs
     bool engineer_ = false;
 };
 

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QFrame>
+#include <QProcess>
+#include <QStringList>
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "production/WriterWorkers.h"
+
+class QLabel;
+class QPushButton;
+class QTimer;
+
+namespace sonoprog::gui {
+class Gauge;
+}
+
+namespace sonoprog::production {
+
+// One Writer of the Production tab: its identity, a status panel like the
+// page's big one, a gauge and its counters. Its unit loop runs in a worker
+// process of its own (`sonoprog-cli --json ... produce`), whose objects the
+// tile renders as they come; the window never waits on it, so a Writer that
+// hangs or a worker that dies touches this tile only.
+class WriterTile final : public QFrame {
+    Q_OBJECT
+public:
+    explicit WriterTile(std::string writer, QWidget* parent = nullptr);
+    // A worker still running is stopped and, failing that, killed.
+    ~WriterTile() override;
+
+    const std::string& writer() const { return writer_; }
+    // Runs `program arguments...`; nothing when a worker is running already.
+    void start(const QString& program, const QStringList& arguments);
+    // SIGINT: the worker finishes its running unit and ends; killed when it
+    // has not ended after `grace`.
+    void stop(std::chrono::milliseconds grace);
+    bool running() const { return process_ != nullptr; }
+    // Stops a running worker (as stop()) and asks for a new one once it has
+    // ended: for a Writer that went away and is back.
+    void restartWhenEnded(std::chrono::milliseconds grace);
+    qint64 workerPid() const { return process_ ? process_->processId() : 0; }
+    const WorkerReport& report() const { return report_; }
+    void resetCounters();
+    // Whether the page lets the operator restart (a job open, no engineer at
+    // work); the button is then there for a tile whose worker has ended or
+    // whose Writer is gone.
+    void setRestartAllowed(bool allowed);
+    // A Writer text that names no Writer: the tile says so and never starts.
+    void showUnusable(const std::string& why);
+    bool usable() const { return usable_; }
+
+    QLabel* LB_Tile_Writer = nullptr;
+    QLabel* PN_Tile_Status = nullptr;
+    gui::Gauge* CG_Tile_Progress = nullptr;
+    QLabel* LB_Tile_Counters = nullptr;
+    QPushButton* BT_Tile_Restart = nullptr;
+
+Q_SIGNALS:
+    void unitFinished(const QString& summary, bool passed);
+    void workerEnded();
+    // The Restart button, or a worker stopped by restartWhenEnded() has ended.
+    void restartRequested();
+
+private:
+    void readOutput();
+    void readErrors();
+    void finished(int exitCode, QProcess::ExitStatus status);
+    void render();
+    bool interrupt();
+    std::string writerPrefix() const;
+
+    std::string writer_;
+    QProcess* process_ = nullptr;
+    QTimer* killTimer_ = nullptr;
+    WorkerReport report_;
+    QByteArray outBuffer_;
+    QByteArray errBuffer_;
+    bool usable_ = true;
+    bool restartPending_ = false;
+    bool restartAllowed_ = false;
+    std::optional<TileStatus> shownStatus_;
+};
+
+}  // namespace sonoprog::production
