@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <set>
 #include <thread>
 
@@ -187,49 +188,64 @@ TEST_F(ServerRecords, AStationWithoutItsServerKeepsItsRecordsAndSendsThemOnOnce)
 
 TEST_F(ServerRecords, WorkersWritingAtOnceLoseNothingWhenTheServerGoesAndComesBack) {
     constexpr int kWorkers = 4;
-    constexpr int kUnits = 40;
+    constexpr int kUnits = 30;  // 10 with the server up, 10 while it is away, 10 after
     auto idOf = [](int worker, int unit) {
         return "w" + std::to_string(worker) + "-u" + std::to_string(unit);
     };
-    // Each worker process is one Writer's loop: its own connections, the
-    // station's shared file, a record every few milliseconds.
+    // The test moves the workers from phase to phase with marker files, so
+    // that each phase happens however slowly a loaded machine runs them: the
+    // server goes away while every worker still holds its connection, and
+    // comes back while they still write.
+    const auto marker = [&](const std::string& name) { return dir / name; };
+    const auto waitFor = [](const std::filesystem::path& file) {
+        const auto until = std::chrono::steady_clock::now() + 120s;
+        while (!std::filesystem::exists(file) && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(5ms);
+        return std::filesystem::exists(file);
+    };
+    const auto touch = [](const std::filesystem::path& file) { std::ofstream{file}; };
     std::vector<pid_t> workers;
     for (int w = 0; w < kWorkers; ++w) {
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
+            // Each worker process is one Writer's loop: its own connections,
+            // the station's shared file.
             std::string error;
             auto line = LineRecordStore::open(server.address(), dir / "records.sqlite", error);
             if (!line) ::_exit(3);
             line->setRetryInterval(20ms);
-            for (int u = 0; u < kUnits; ++u) {
+            auto unit = [&](int u) {
                 auto r = test::fullRecord(idOf(w, u), at(u), records::kResultPass);
                 r.writer = "sim:writer" + std::to_string(w);
                 if (!line->append(r)) ::_exit(4);
-                std::this_thread::sleep_for(15ms);
-            }
+                std::this_thread::sleep_for(2ms);
+            };
+            for (int u = 0; u < 10; ++u) unit(u);
+            touch(marker("up-" + std::to_string(w)));
+            if (!waitFor(marker("server-down"))) ::_exit(5);
+            for (int u = 10; u < 20; ++u) unit(u);
+            touch(marker("away-" + std::to_string(w)));
+            if (!waitFor(marker("server-back"))) ::_exit(6);
+            for (int u = 20; u < kUnits; ++u) unit(u);
             ::_exit(0);
         }
         workers.push_back(pid);
     }
-    auto watcher = openServer();
-    ASSERT_TRUE(watcher);
-    const auto until = std::chrono::steady_clock::now() + 60s;
-    while (watcher->query({}).size() < kWorkers * 5 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(10ms);
-    watcher.reset();
+    for (int w = 0; w < kWorkers; ++w) ASSERT_TRUE(waitFor(marker("up-" + std::to_string(w))));
+    EXPECT_EQ(openServer()->query({}).size(), static_cast<std::size_t>(kWorkers * 10));
     ASSERT_TRUE(server.stop());
-    // Units go on while the server is away; they wait in the station's file.
+    touch(marker("server-down"));
+    for (int w = 0; w < kWorkers; ++w) ASSERT_TRUE(waitFor(marker("away-" + std::to_string(w))));
+    // Units went on while the server was away; they wait in the station's file.
     {
         std::string error;
         auto look = LineRecordStore::open(server.address(), dir / "records.sqlite", error);
         ASSERT_TRUE(look) << error;
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (look->waiting() < kWorkers * 2 && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(10ms);
-        EXPECT_GE(look->waiting(), kWorkers * 2);
+        EXPECT_EQ(look->waiting(), kWorkers * 10);
     }
     ASSERT_TRUE(server.start()) << server.log();
+    touch(marker("server-back"));
     for (pid_t pid : workers) {
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
