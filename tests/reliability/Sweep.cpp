@@ -144,13 +144,6 @@ RunRecord OperationRig::run(const Arm& arm, sim::StatusInjector& statuses,
     return r;
 }
 
-std::vector<std::uint8_t> sweepImage(std::size_t size, std::uint8_t salt) {
-    std::vector<std::uint8_t> image(size);
-    for (std::size_t i = 0; i < size; ++i)
-        image[i] = static_cast<std::uint8_t>((i * 37 + salt + (i >> 8)) & 0xFF);
-    return image;
-}
-
 bool hasLine(const RunRecord& run, const std::string& text) {
     for (const auto& l : run.lines)
         if (l == text) return true;

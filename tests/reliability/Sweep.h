@@ -12,6 +12,7 @@
 #include "link/Link.h"
 #include "sim/VirtualWriter.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/ImageBytes.h"
 #include "tests/support/TempDir.h"
 
 namespace sonoprog::test {
@@ -77,9 +78,6 @@ struct OperationRig {
     FixedClock clock;
     link::Link link{writer, prompter};
 };
-
-// A short image that is neither blank nor one repeated byte.
-std::vector<std::uint8_t> sweepImage(std::size_t size, std::uint8_t salt);
 
 // Counted over the whole process and, when SONOPROG_FIGURES_FILE names a
 // file, added to it at exit (the test script sums the figures of all runs).

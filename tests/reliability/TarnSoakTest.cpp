@@ -7,7 +7,7 @@
 
 #include "tests/reliability/Soak.h"
 #include "tests/reliability/Sweep.h"
-#include "tests/reliability/TarnBench.h"
+#include "tests/support/TarnFixture.h"
 
 using namespace sonoprog;
 
@@ -16,10 +16,8 @@ TEST(TarnSoak, WriteAndVerifyCyclesLeakNothing) {
     auto chip = std::make_shared<sim::TarnChip>();
     rig.writer.addChip(chip);
     rig.writer.setLogging(false);
-    test::TarnBench bench(rig.dir);
-    tarn::TarnOperations ops(
-        bench.fields, core::OperationServices{rig.log, rig.lock, rig.yield, rig.prompter, rig.clock,
-                                              rig.paths, &rig.link});
+    test::TarnImage bench(rig.dir);
+    tarn::TarnOperations ops(bench.fields, test::servicesOf(rig));
 
     const int cycles = test::scaled(1000, 1000);
     const int fdsBefore = test::openFdCount();

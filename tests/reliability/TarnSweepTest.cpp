@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "tests/reliability/Sweep.h"
-#include "tests/reliability/TarnBench.h"
+#include "tests/support/TarnFixture.h"
 
 using namespace sonoprog;
 using test::RunRecord;
@@ -17,17 +17,16 @@ namespace {
 
 enum class TarnOp { Write, Verify, Read };
 
-struct TarnRig : test::OperationRig {
-    TarnRig() : chip(std::make_shared<sim::TarnChip>()), bench(dir) { writer.addChip(chip); }
+struct TarnSweepRig : test::OperationRig {
+    TarnSweepRig() : chip(std::make_shared<sim::TarnChip>()), bench(dir) { writer.addChip(chip); }
 
     RunRecord run(TarnOp op, const test::Arm& arm, std::uint64_t spoil) {
-        tarn::TarnOperations ops(
-            bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link});
+        tarn::TarnOperations ops(bench.fields, test::servicesOf(*this));
         if (op != TarnOp::Write) bench.program(*chip);
         if (spoil != 0) {
             // One byte of the range the check covers goes wrong.
             const std::uint32_t span =
-                op == TarnOp::Read ? tarn::kUserPages : test::TarnBench::kPages;
+                op == TarnOp::Read ? tarn::kUserPages : test::TarnImage::kPages;
             const std::uint32_t p =
                 static_cast<std::uint32_t>((spoil - 1) / tarn::kPageSize) % span;
             auto bytes = chip->page(p);
@@ -46,13 +45,13 @@ struct TarnRig : test::OperationRig {
             case TarnOp::Read:
                 return test::OperationRig::run(
                     arm, chip->statuses(), [&] { return ops.read(); },
-                    [&] { return test::TarnBench::dumpMatches(*chip, ops.lastFile()); });
+                    [&] { return test::TarnImage::dumpMatches(*chip, ops.lastFile()); });
         }
         return {};
     }
 
     std::shared_ptr<sim::TarnChip> chip;
-    test::TarnBench bench;
+    test::TarnImage bench;
 };
 
 SweepOperation tarnOperation(TarnOp op, std::string name) {
@@ -63,7 +62,7 @@ SweepOperation tarnOperation(TarnOp op, std::string name) {
     for (std::uint8_t c = 0x10; c <= 0x17; ++c)
         if (c != static_cast<std::uint8_t>(tarn::Code::Release)) s.codes.push_back(c);
     s.run = [op](const test::Arm& arm, std::uint64_t spoil) {
-        TarnRig rig;
+        TarnSweepRig rig;
         return rig.run(op, arm, spoil);
     };
     return s;

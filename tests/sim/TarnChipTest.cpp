@@ -1,6 +1,6 @@
 #include "link/Link.h"
 #include "sim/StandardWriter.h"
-#include "tests/tarn/TarnRig.h"
+#include "tests/support/TarnFixture.h"
 
 using namespace sonoprog;
 using test::Bytes;

@@ -1,6 +1,6 @@
 #include <functional>
 
-#include "tests/tarn/TarnRig.h"
+#include "tests/support/TarnFixture.h"
 
 using namespace sonoprog;
 using Kind = sim::TransferRecord::Kind;

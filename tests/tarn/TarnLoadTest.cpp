@@ -1,6 +1,6 @@
 #include <fstream>
 
-#include "tests/tarn/TarnRig.h"
+#include "tests/support/TarnFixture.h"
 
 using namespace sonoprog;
 using core::LineKind;

@@ -1,4 +1,4 @@
-#include "tests/tarn/TarnRig.h"
+#include "tests/support/TarnFixture.h"
 
 using namespace sonoprog;
 using test::Bytes;

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "tests/tarn/TarnRig.h"
+#include "tests/support/TarnFixture.h"
 
 using namespace sonoprog;
 using test::Bytes;

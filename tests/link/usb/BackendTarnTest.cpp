@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "tests/link/usb/BackendFixture.h"
-#include "tests/reliability/TarnBench.h"
+#include "tests/support/TarnFixture.h"
 
 using namespace sonoprog;
 using namespace std::chrono_literals;
@@ -24,9 +24,8 @@ struct TarnOverUsb : test::BackendFixture {
     }
 
     std::shared_ptr<sim::TarnChip> chip;
-    test::TarnBench bench;
-    tarn::TarnOperations ops{
-        bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link}};
+    test::TarnImage bench;
+    tarn::TarnOperations ops{bench.fields, test::servicesOf(*this)};
 };
 
 constexpr std::uint8_t kRelease = static_cast<std::uint8_t>(tarn::Code::Release);
