@@ -6,9 +6,9 @@
 
 #include "core/YieldHook.h"
 #include "link/ConnectionMonitor.h"
-#include "tests/reliability/SerialFlashBench.h"
 #include "tests/reliability/Soak.h"
 #include "tests/reliability/Sweep.h"
+#include "tests/support/SerialFlashFixture.h"
 
 using namespace sonoprog;
 
@@ -59,10 +59,10 @@ struct CableShaker final : core::YieldHook {
 
 TEST(PlugSoak, PlugEventsWhileOperationsRunLeakNothing) {
     test::OperationRig rig;
-    auto chip = test::SerialFlashBench::makeChip();
+    auto chip = test::SerialFlashImage::makeChip();
     rig.writer.addChip(chip);
     rig.writer.setLogging(false);
-    test::SerialFlashBench bench(rig.dir);
+    test::SerialFlashImage bench(rig.dir);
     std::uint64_t statusShown = 0;
     link::ConnectionMonitor monitor(rig.link, [&](bool) { ++statusShown; });
     monitor.start();

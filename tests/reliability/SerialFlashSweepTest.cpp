@@ -6,7 +6,8 @@
 #include <memory>
 
 #include "serialflash/SerialFlashCommands.h"
-#include "tests/reliability/SerialFlashBench.h"
+#include "tests/reliability/Sweep.h"
+#include "tests/support/SerialFlashFixture.h"
 
 using namespace sonoprog;
 using test::RunRecord;
@@ -18,13 +19,12 @@ enum class SerialFlashOp { Blank, Write, Verify };
 
 // A fresh Setup.ini, chip, image file and tab fields for one run.
 struct SerialFlashRig : test::OperationRig {
-    SerialFlashRig() : chip(test::SerialFlashBench::makeChip()), bench(dir) {
+    SerialFlashRig() : chip(test::SerialFlashImage::makeChip()), bench(dir) {
         writer.addChip(chip);
     }
 
     RunRecord run(SerialFlashOp op, const test::Arm& arm, std::uint64_t spoil) {
-        serialflash::SerialFlashOperations ops(
-            bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link});
+        serialflash::SerialFlashOperations ops(bench.fields, test::servicesOf(*this));
         const auto& image = bench.image;
         if (op == SerialFlashOp::Verify) chip->memory().write(0, image.data(), image.size());
         if (spoil != 0) {
@@ -39,7 +39,7 @@ struct SerialFlashRig : test::OperationRig {
             case SerialFlashOp::Blank:
                 return test::OperationRig::run(
                     arm, chip->statuses(), [&] { return ops.blankCheck(); },
-                    [&] { return test::SerialFlashBench::blank(*chip); });
+                    [&] { return test::SerialFlashImage::blank(*chip); });
             case SerialFlashOp::Write:
                 return test::OperationRig::run(
                     arm, chip->statuses(), [&] { return ops.write(); }, holds);
@@ -51,7 +51,7 @@ struct SerialFlashRig : test::OperationRig {
     }
 
     std::shared_ptr<sim::SerialFlashChip> chip;
-    test::SerialFlashBench bench;
+    test::SerialFlashImage bench;
 };
 
 SweepOperation serialFlashOperation(SerialFlashOp op, std::string name) {

@@ -4,7 +4,7 @@
 
 #include "core/IniFile.h"
 #include "serialflash/SerialFlashCommands.h"
-#include "tests/serialflash/SerialFlashFixture.h"
+#include "tests/support/SerialFlashFixture.h"
 
 using namespace sonoprog;
 using serialflash::SerialFlashCommands;

@@ -6,7 +6,7 @@
 
 #include "core/OperationLog.h"
 #include "serialflash/SerialFlashOperations.h"
-#include "tests/serialflash/SerialFlashFixture.h"
+#include "tests/support/SerialFlashFixture.h"
 
 using namespace sonoprog;
 using core::LineKind;

@@ -13,7 +13,7 @@
 #include "gui/Gauge.h"
 #include "gui/LogPane.h"
 #include "serialflash/SerialFlashPage.h"
-#include "tests/serialflash/SerialFlashFixture.h"
+#include "tests/support/SerialFlashFixture.h"
 
 using namespace sonoprog;
 

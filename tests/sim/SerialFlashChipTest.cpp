@@ -4,7 +4,7 @@
 #include <numeric>
 
 #include "sim/StandardWriter.h"
-#include "tests/serialflash/SerialFlashFixture.h"
+#include "tests/support/SerialFlashFixture.h"
 
 using namespace sonoprog;
 using core::Packet;

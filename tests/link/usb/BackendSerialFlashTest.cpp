@@ -5,7 +5,7 @@
 
 #include "serialflash/SerialFlashCommands.h"
 #include "tests/link/usb/BackendFixture.h"
-#include "tests/reliability/SerialFlashBench.h"
+#include "tests/support/SerialFlashFixture.h"
 
 using namespace sonoprog;
 using namespace std::chrono_literals;
@@ -13,13 +13,12 @@ using namespace std::chrono_literals;
 namespace {
 
 struct SerialFlashOverUsb : test::BackendFixture {
-    SerialFlashOverUsb() : chip(test::SerialFlashBench::makeChip()), bench(dir) {
+    SerialFlashOverUsb() : chip(test::SerialFlashImage::makeChip()), bench(dir) {
         connectWriter(chip);
     }
 
     bool run(bool (serialflash::SerialFlashOperations::*operation)()) {
-        serialflash::SerialFlashOperations ops(
-            bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link});
+        serialflash::SerialFlashOperations ops(bench.fields, test::servicesOf(*this));
         return runOperation([&] { return (ops.*operation)(); });
     }
     bool chipHoldsImage() {
@@ -27,7 +26,7 @@ struct SerialFlashOverUsb : test::BackendFixture {
     }
 
     std::shared_ptr<sim::SerialFlashChip> chip;
-    test::SerialFlashBench bench;
+    test::SerialFlashImage bench;
 };
 
 using Op = serialflash::SerialFlashOperations;
