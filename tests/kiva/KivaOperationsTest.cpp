@@ -12,6 +12,7 @@
 #include "sim/KivaChip.h"
 #include "sim/VirtualWriter.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/KivaFixture.h"
 #include "tests/support/LogLines.h"
 #include "tests/support/TempDir.h"
 
@@ -22,11 +23,6 @@ using core::LogLine;
 namespace {
 
 constexpr std::size_t kN = 4096;
-
-// The documents Application Note gave the front end to open, in order.
-struct RecordingOpener {
-    std::vector<std::string> opened;
-};
 
 using test::failLine;
 using test::headingLine;
@@ -66,63 +62,14 @@ std::vector<std::uint8_t> stamped(std::vector<std::uint8_t> img) {
     return img;
 }
 
-struct KivaFixture : ::testing::Test {
-    KivaFixture() {
-        writer.addChip(chip);
-        writer.setLogging(true);
-        link.Open();
-    }
+// The gauge values a pass over the test image shows, one per block.
+std::vector<int> gauge(std::uint32_t divisor, int offset) {
+    std::vector<int> out;
+    for (std::uint32_t p = 0; p < kN; p += 48) out.push_back(int(p * 100 / divisor) + offset);
+    return out;
+}
 
-    std::string writeDat(const std::string& name, const std::vector<std::uint8_t>& img,
-                         ivr::IvrLayout layout = {32, 16, 2064}) {
-        const auto path = dir / name;
-        EXPECT_TRUE(ivr::ImageToIvrFile(path, img.data(), img.size(), layout, keyTable));
-        return path.string();
-    }
-    std::vector<std::uint8_t> blockCounts(std::uint8_t code) const {
-        std::vector<std::uint8_t> n;
-        for (const auto& r : writer.log())
-            if (r.kind == sim::TransferRecord::Kind::Command && r.bytes[0] == code)
-                n.push_back(r.bytes[2]);
-        return n;
-    }
-    void programChip(const std::vector<std::uint8_t>& img) {
-        chip->memory().write(0, img.data(), img.size());
-    }
-    static std::vector<int> gauge(std::uint32_t divisor, int offset) {
-        std::vector<int> out;
-        for (std::uint32_t p = 0; p < kN; p += 48) out.push_back(int(p * 100 / divisor) + offset);
-        return out;
-    }
-
-    test::TempDir dir, noKeys;
-    sim::VirtualWriter writer;
-    std::shared_ptr<sim::KivaChip> chip = std::make_shared<sim::KivaChip>();
-    test::RecordingPrompter prompter;
-    link::Link link{writer, prompter};
-    test::RecordingPane pane;
-    core::OperationLog log{pane};
-    test::RecordingLock lock;
-    test::CountingYield yield;
-    test::ScriptedFileChooser files;
-    test::FixedClock clock;
-    RecordingOpener opener;
-    kiva::KivaFields fields;
-    core::AppPaths paths = core::AppPaths::forFolder(noKeys.path());
-    core::OperationServices services{log, lock, yield, prompter, clock, paths, &link};
-    ivr::IvrKeys keyTable = ivr::IvrKeys::fromFolder(noKeys.path());
-    kiva::KivaOperations ops{fields, services, keyTable};
-
-    // Load File and Application Note as the window runs them.
-    bool loadFile() {
-        return ops.loadImage(core::openDialogChoice(files, kiva::KivaOperations::kImageDialog));
-    }
-    bool appNote() {
-        const auto document = ops.appNote();
-        if (document) opener.opened.push_back(*document);
-        return document.has_value();
-    }
-};
+using KivaFixture = test::KivaRig;
 
 }  // namespace
 

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "tests/reliability/KivaBench.h"
 #include "tests/reliability/Sweep.h"
+#include "tests/support/KivaFixture.h"
 
 using namespace sonoprog;
 using test::RunRecord;
@@ -19,9 +19,7 @@ struct KivaRig : test::OperationRig {
     KivaRig() : chip(std::make_shared<sim::KivaChip>()), bench(dir) { writer.addChip(chip); }
 
     RunRecord run(KivaOp op, const test::Arm& arm, std::uint64_t spoil) {
-        kiva::KivaOperations ops(
-            bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link},
-            bench.keys);
+        kiva::KivaOperations ops(bench.fields, test::servicesOf(*this), bench.keys);
         if (op == KivaOp::Verify) chip->memory().write(0, bench.image.data(), bench.image.size());
         if (spoil != 0) {
             const std::size_t at = (spoil - 1) % kiva::kKivaSize;
@@ -33,7 +31,7 @@ struct KivaRig : test::OperationRig {
             case KivaOp::Blank:
                 r = test::OperationRig::run(
                     arm, chip->statuses(), [&] { return ops.blankCheck(); },
-                    [&] { return test::KivaBench::blank(*chip); });
+                    [&] { return test::KivaImage::blank(*chip); });
                 break;
             case KivaOp::Write:
                 r = test::OperationRig::run(
@@ -50,7 +48,7 @@ struct KivaRig : test::OperationRig {
     }
 
     std::shared_ptr<sim::KivaChip> chip;
-    test::KivaBench bench;
+    test::KivaImage bench;
 };
 
 SweepOperation kivaOperation(KivaOp op, std::string name) {

@@ -1,7 +1,7 @@
 // The Kiva300 operations over the real libusb path.
 
 #include "tests/link/usb/BackendFixture.h"
-#include "tests/reliability/KivaBench.h"
+#include "tests/support/KivaFixture.h"
 
 using namespace sonoprog;
 
@@ -15,10 +15,8 @@ struct KivaOverUsb : test::BackendFixture {
     }
 
     std::shared_ptr<sim::KivaChip> chip;
-    test::KivaBench bench;
-    kiva::KivaOperations ops{
-        bench.fields, core::OperationServices{log, lock, yield, prompter, clock, paths, &link},
-        bench.keys};
+    test::KivaImage bench;
+    kiva::KivaOperations ops{bench.fields, test::servicesOf(*this), bench.keys};
 };
 
 }  // namespace
