@@ -28,8 +28,8 @@
 
 namespace sonoprog::test {
 
-// A Kiva300 DAT file for the chip operations (part of it enciphered) and the image the
-// converter makes of it, which is what the chip must end up holding.
+// A Kiva300 DAT file for the chip operations (part of it enciphered) and the
+// image the converter makes of it, which is what the chip must end up holding.
 struct KivaImage {
     // No key file beside the program: the converter's built-in keys.
     ivr::IvrKeys keys;

@@ -96,8 +96,8 @@ struct SerialFlashWriter {
     }
 };
 
-// A small serial flash device for the chip operations: its Setup.ini entry, a short
-// image file and the tab's fields after Load File, in a program folder.
+// A small serial flash device for the chip operations: its Setup.ini entry, a
+// short image file and the tab's fields after Load File, in a program folder.
 struct SerialFlashImage {
     static constexpr std::size_t kChipSize = 480;   // ten read blocks for a blank check
     static constexpr std::size_t kImageSize = 100;  // two whole blocks and a short one

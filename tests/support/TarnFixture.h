@@ -47,9 +47,9 @@ inline Bytes pageOf(const Bytes& image, std::uint32_t k) {
     return Bytes(first, first + tarn::kPageSize);
 }
 
-// A short Tarn20 image for the chip operations: the file, and the tab's fields as Load
-// File leaves them, written to pages 0..3 with two information pages (so both
-// ways of confirming a page run) and no error allowance on verify.
+// A short Tarn20 image for the chip operations: the file, and the tab's fields
+// as Load File leaves them, written to pages 0..3 with two information pages
+// (so both ways of confirming a page run) and no error allowance on verify.
 struct TarnImage {
     static constexpr std::uint32_t kPages = 4;
 
