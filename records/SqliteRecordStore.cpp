@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <thread>
+
 #include "records/SqliteStatement.h"
 
 namespace sonoprog::records {
@@ -83,10 +86,19 @@ std::unique_ptr<SqliteRecordStore> SqliteRecordStore::open(const std::filesystem
     sqlite3_busy_timeout(db, 10000);
     // FULL: a commit in WAL mode is on the disk before it returns, which is
     // what lets the loop print a unit's summary only after its record.
-    if (!store->exec("PRAGMA journal_mode=WAL") || !store->exec("PRAGMA synchronous=FULL") ||
-        !store->exec(kSchema)) {
-        error = "cannot set up records file " + file.string() + ": " + store->lastError();
-        return nullptr;
+    // Several workers starting at once on a new file race to make it: the
+    // switch to the write-ahead log can report the file locked without
+    // waiting, so the set-up is tried again for a while.
+    for (int attempt = 0;; ++attempt) {
+        if (store->exec("PRAGMA journal_mode=WAL") && store->exec("PRAGMA synchronous=FULL") &&
+            store->exec(kSchema))
+            break;
+        const int code = sqlite3_errcode(db) & 0xFF;
+        if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) || attempt >= 200) {
+            error = "cannot set up records file " + file.string() + ": " + store->lastError();
+            return nullptr;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     if (store->journalMode() != "wal") {
         error = "records file " + file.string() + " cannot use a write-ahead log";

@@ -204,6 +204,12 @@ TEST_F(ServerRecords, WorkersWritingAtOnceLoseNothingWhenTheServerGoesAndComesBa
         return std::filesystem::exists(file);
     };
     const auto touch = [](const std::filesystem::path& file) { std::ofstream{file}; };
+    {
+        // The station's file is there before its Writers start, as on a bench.
+        std::string error;
+        ASSERT_TRUE(LineRecordStore::open(server.address(), dir / "records.sqlite", error))
+            << error;
+    }
     std::vector<pid_t> workers;
     for (int w = 0; w < kWorkers; ++w) {
         const pid_t pid = ::fork();
@@ -232,11 +238,31 @@ TEST_F(ServerRecords, WorkersWritingAtOnceLoseNothingWhenTheServerGoesAndComesBa
         }
         workers.push_back(pid);
     }
-    for (int w = 0; w < kWorkers; ++w) ASSERT_TRUE(waitFor(marker("up-" + std::to_string(w))));
+    // Every worker reaches the phase, or one of them ended early (and says how).
+    const auto allReach = [&](const std::string& phase) -> ::testing::AssertionResult {
+        for (int w = 0; w < kWorkers; ++w) {
+            const auto file = marker(phase + "-" + std::to_string(w));
+            const auto until = std::chrono::steady_clock::now() + 120s;
+            while (!std::filesystem::exists(file)) {
+                int status = 0;
+                if (::waitpid(workers[w], &status, WNOHANG) == workers[w]) {
+                    workers[w] = -1;
+                    return ::testing::AssertionFailure()
+                           << "worker " << w << " ended before " << phase << ", status " << status;
+                }
+                if (std::chrono::steady_clock::now() > until)
+                    return ::testing::AssertionFailure()
+                           << "worker " << w << " never reached " << phase;
+                std::this_thread::sleep_for(5ms);
+            }
+        }
+        return ::testing::AssertionSuccess();
+    };
+    ASSERT_TRUE(allReach("up"));
     EXPECT_EQ(openServer()->query({}).size(), static_cast<std::size_t>(kWorkers * 10));
     ASSERT_TRUE(server.stop());
     touch(marker("server-down"));
-    for (int w = 0; w < kWorkers; ++w) ASSERT_TRUE(waitFor(marker("away-" + std::to_string(w))));
+    ASSERT_TRUE(allReach("away"));
     // Units went on while the server was away; they wait in the station's file.
     {
         std::string error;
