@@ -15,15 +15,8 @@ namespace {
 
 constexpr int kSourceRate = 44100;
 
-void put32(std::ofstream& out, std::uint32_t v) {
-    const char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                       static_cast<char>(v >> 24)};
-    out.write(b, 4);
-}
-void put16(std::ofstream& out, std::uint16_t v) {
-    const char b[2] = {static_cast<char>(v), static_cast<char>(v >> 8)};
-    out.write(b, 2);
-}
+using bench::put16;
+using bench::put32;
 
 // A tone sweeping 200 Hz to 6 kHz and back, made once and kept in the page cache.
 std::filesystem::path source(int seconds) {

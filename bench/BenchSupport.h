@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -24,6 +25,17 @@
 #include "sim/VirtualWriter.h"
 
 namespace sonoprog::bench {
+
+// Little-endian fields of the WAV headers the benchmarks write.
+inline void put32(std::ofstream& out, std::uint32_t v) {
+    const char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
+    out.write(b, 4);
+}
+inline void put16(std::ofstream& out, std::uint16_t v) {
+    const char b[2] = {static_cast<char>(v), static_cast<char>(v >> 8)};
+    out.write(b, 2);
+}
 
 // The figures that drive a whole operation time one run each, their set-up
 // left out. Each is also callable on its own (sonoprog_bench --rss=NAME) so

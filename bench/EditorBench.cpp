@@ -19,15 +19,8 @@ namespace {
 constexpr std::uint32_t kSectionBytes = 64u << 10;
 constexpr std::uint32_t kRate = 8000;
 
-void put32(std::ofstream& out, std::uint32_t v) {
-    const char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                       static_cast<char>(v >> 24)};
-    out.write(b, 4);
-}
-void put16(std::ofstream& out, std::uint16_t v) {
-    const char b[2] = {static_cast<char>(v), static_cast<char>(v >> 8)};
-    out.write(b, 2);
-}
+using bench::put16;
+using bench::put32;
 
 // The 1,024 WAV files (8-bit mono PCM), made once.
 const std::vector<std::string>& waves() {

@@ -4,13 +4,11 @@
 
 #include <cstdlib>
 
+#include "records/RecordColumns.h"
+
 namespace sonoprog::records {
 
 namespace {
-
-constexpr const char* kColumns =
-    "id, time, station, operator, job_name, job_sha256, image_sha256, image_checksum, target, "
-    "device, writer, result, failing_step, fail_line, duration_ms, pgm_log, vrf_log, mirrored";
 
 // The advisory lock serialises the first set-up of several stations or
 // workers at once: CREATE ... IF NOT EXISTS alone races on the catalogue.
@@ -174,7 +172,7 @@ bool PostgresRecordStore::append(const UnitRecord& r) {
         r.target.c_str(),      r.device.c_str(),    r.writer.c_str(),      r.result.c_str(),
         r.failingStep.c_str(), r.failLine.c_str(),  duration.c_str(),      r.pgmLog.c_str(),
         r.vrfLog.c_str(),      mirrored.c_str()};
-    return static_cast<bool>(run(std::string("INSERT INTO units (") + kColumns +
+    return static_cast<bool>(run(std::string("INSERT INTO units (") + kRecordColumns +
                                      ") VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, "
                                      "$12, $13, $14, $15, $16, $17, $18) "
                                      "ON CONFLICT (id) DO NOTHING",
@@ -184,7 +182,7 @@ bool PostgresRecordStore::append(const UnitRecord& r) {
 std::vector<UnitRecord> PostgresRecordStore::query(const RecordQuery& q) {
     std::vector<const char*> params = {q.jobSha256 ? q.jobSha256->c_str() : nullptr,
                                        q.since ? q.since->c_str() : nullptr};
-    Result res = run(std::string("SELECT ") + kColumns +
+    Result res = run(std::string("SELECT ") + kRecordColumns +
                          " FROM units WHERE ($1::text IS NULL OR job_sha256 = $1) AND "
                          "($2::text IS NULL OR time >= $2) ORDER BY time, seq",
                      params, true);

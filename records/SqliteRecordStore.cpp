@@ -5,16 +5,12 @@
 #include <chrono>
 #include <thread>
 
+#include "records/RecordColumns.h"
 #include "records/SqliteStatement.h"
 
 namespace sonoprog::records {
 
 namespace {
-
-// Column order of every SELECT and of the INSERT.
-constexpr const char* kColumns =
-    "id, time, station, operator, job_name, job_sha256, image_sha256, image_checksum, target, "
-    "device, writer, result, failing_step, fail_line, duration_ms, pgm_log, vrf_log, mirrored";
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS units (
@@ -132,7 +128,7 @@ std::string SqliteRecordStore::journalMode() {
 bool SqliteRecordStore::append(const UnitRecord& r) {
     // One statement is one transaction: the record is all there or not at all.
     SqliteStatement s(db_,
-                      std::string("INSERT INTO units (") + kColumns +
+                      std::string("INSERT INTO units (") + kRecordColumns +
                           ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, "
                           "?15, ?16, ?17, ?18) ON CONFLICT (id) DO NOTHING");
     if (!s) {
@@ -165,7 +161,7 @@ bool SqliteRecordStore::append(const UnitRecord& r) {
 }
 
 std::vector<UnitRecord> SqliteRecordStore::query(const RecordQuery& q) {
-    std::string sql = std::string("SELECT ") + kColumns + " FROM units WHERE 1";
+    std::string sql = std::string("SELECT ") + kRecordColumns + " FROM units WHERE 1";
     if (q.jobSha256) sql += " AND job_sha256 = ?1";
     if (q.since) sql += " AND time >= ?2";
     sql += " ORDER BY time, seq";
