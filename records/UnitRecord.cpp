@@ -1,12 +1,16 @@
 #include "records/UnitRecord.h"
 
-#include <openssl/rand.h>
+#include <pthread.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <mutex>
 #include <random>
 
 namespace sonoprog::records {
@@ -60,21 +64,59 @@ std::string yieldText(const Counters& counters) {
     return buffer;
 }
 
+namespace {
+
+// Kernel randomness is read a block at a time and handed out 16 bytes per id:
+// one system call per sixteen units rather than one per unit. A forked child
+// drops what its parent had left, so parent and child never hand out the same
+// bytes (a child started with exec begins afresh anyway).
+struct RandomPool {
+    std::array<unsigned char, 256> bytes{};
+    std::size_t used = 256;
+    unsigned generation = 0;
+};
+std::atomic<unsigned> forkGeneration{0};
+thread_local RandomPool pool;
+
+void nextRandom(std::array<unsigned char, 16>& out) {
+    static std::once_flag registered;
+    std::call_once(registered,
+                   [] { ::pthread_atfork(nullptr, nullptr, [] { forkGeneration.fetch_add(1); }); });
+    const unsigned generation = forkGeneration.load();
+    if (pool.generation != generation) {
+        pool.used = pool.bytes.size();
+        pool.generation = generation;
+    }
+    if (pool.used + out.size() > pool.bytes.size()) {
+        if (::getrandom(pool.bytes.data(), pool.bytes.size(), 0) !=
+            static_cast<ssize_t>(pool.bytes.size())) {
+            // Not there (an old kernel) or cut short by a signal: the random
+            // device still makes collisions out of reach.
+            std::random_device device;
+            for (auto& b : pool.bytes) b = static_cast<unsigned char>(device());
+        }
+        pool.used = 0;
+    }
+    std::memcpy(out.data(), pool.bytes.data() + pool.used, out.size());
+    pool.used += out.size();
+}
+
+}  // namespace
+
 std::string newRecordId() {
     std::array<unsigned char, 16> bytes{};
-    if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
-        // The secure generator is unavailable (it practically never is); the
-        // system's random device still makes collisions out of reach.
-        std::random_device device;
-        for (auto& b : bytes) b = static_cast<unsigned char>(device());
-    }
+    nextRandom(bytes);
     bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
     bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
-    char text[37];
-    std::snprintf(text, sizeof text,
-                  "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", bytes[0],
-                  bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
-                  bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+    // 8-4-4-4-12 hex digits.
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(36);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 15];
+    }
     return text;
 }
 

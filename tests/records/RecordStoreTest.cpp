@@ -242,6 +242,39 @@ TEST(UnitRecord, IdsAreVersion4UuidsAndDoNotRepeat) {
     }
 }
 
+// A process that forks (a worker started without exec, or a test) must not
+// hand out the ids its parent goes on to make.
+TEST(UnitRecord, AForkedChildNeverRepeatsItsParentsIds) {
+    records::newRecordId();  // the parent has random bytes in hand
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        std::string ids;
+        for (int i = 0; i < 4; ++i) ids += records::newRecordId();
+        const bool written =
+            ::write(pipeFds[1], ids.data(), ids.size()) == static_cast<ssize_t>(ids.size());
+        ::_exit(written ? 0 : 1);
+    }
+    ::close(pipeFds[1]);
+    std::set<std::string> parents;
+    for (int i = 0; i < 4; ++i) parents.insert(records::newRecordId());
+    std::string childIds(4 * 36, '\0');
+    std::size_t got = 0;
+    while (got < childIds.size()) {
+        const ssize_t n = ::read(pipeFds[0], childIds.data() + got, childIds.size() - got);
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_EQ(got, childIds.size());
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(parents.count(childIds.substr(i * 36, 36)), 0u) << childIds.substr(i * 36, 36);
+}
+
 TEST(UnitRecord, TimesAreNormalisedToUtcWithMilliseconds) {
     using records::normaliseUtcTime;
     EXPECT_EQ(normaliseUtcTime("2026-12-08"), "2026-12-08T00:00:00.000Z");
