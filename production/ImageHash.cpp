@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
-#include <vector>
 
 namespace sonoprog::production {
 
@@ -25,6 +25,19 @@ std::string hexOf(const unsigned char* digest, unsigned length) {
 
 using DigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
 
+// The digest is looked up in the library's providers once per process; handing
+// EVP_sha256() to every init looks it up again each time, which costs more than
+// hashing a small image.
+const EVP_MD* sha256Digest() {
+    static EVP_MD* const digest = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    return digest ? digest : EVP_sha256();
+}
+
+// Large files are read in 128 KiB blocks; a small one in one block of its own
+// size (plus one byte to see its end), so a few-KiB image does not map and
+// clear a block it never fills.
+constexpr std::size_t kBlock = std::size_t{1} << 17;
+
 long long nanoseconds(const timespec& t) {
     return t.tv_sec * 1000000000LL + t.tv_nsec;
 }
@@ -34,24 +47,28 @@ long long nanoseconds(const timespec& t) {
 std::string sha256Hex(std::string_view bytes) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, sha256Digest(), nullptr);
     return hexOf(digest, length);
 }
 
 std::optional<std::string> sha256File(const std::filesystem::path& file) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
+    struct stat st {};
+    const std::size_t size = ::fstat(fd, &st) == 0 && st.st_size >= 0
+                                 ? std::min(kBlock, static_cast<std::size_t>(st.st_size) + 1)
+                                 : kBlock;
     DigestContext ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    bool ok = ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) == 1;
-    std::vector<unsigned char> block(1 << 17);
+    bool ok = ctx && EVP_DigestInit_ex(ctx.get(), sha256Digest(), nullptr) == 1;
+    const auto block = std::make_unique_for_overwrite<unsigned char[]>(size);
     while (ok) {
-        const ssize_t n = ::read(fd, block.data(), block.size());
+        const ssize_t n = ::read(fd, block.get(), size);
         if (n == 0) break;
         if (n < 0) {
             ok = false;
             break;
         }
-        ok = EVP_DigestUpdate(ctx.get(), block.data(), static_cast<std::size_t>(n)) == 1;
+        ok = EVP_DigestUpdate(ctx.get(), block.get(), static_cast<std::size_t>(n)) == 1;
     }
     ::close(fd);
     unsigned char digest[EVP_MAX_MD_SIZE];
