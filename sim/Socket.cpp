@@ -55,6 +55,11 @@ std::uint8_t SocketModel::badStatus(std::uint8_t detectCode) {
 
 std::optional<std::uint8_t> SocketModel::beforeCommand(std::uint8_t code) {
     if (isDetect(code)) {
+        if (!present_ && due_ && now_() >= *due_) {
+            insertedAt_ = due_;
+            due_.reset();
+            insertNext();
+        }
         inPass_ = true;
         passAfterUnit_ = unitSeen_;
         passMovedData_ = false;
@@ -80,7 +85,12 @@ void SocketModel::afterCommand(std::uint8_t code, std::uint8_t status) {
     if (!isClosing(code) || !inPass_) return;
     inPass_ = false;
     if (passFoundEmpty_) {
-        insertNext();
+        if (script_.swap.count() == 0) {
+            insertedAt_ = now_();
+            insertNext();
+        } else if (!due_ && current_ < script_.units) {
+            due_ = now_() + script_.swap;
+        }
     } else if (present_ && passAfterUnit_ && !passMovedData_) {
         // The poll after the unit has seen the chip: the operator takes it out.
         present_ = false;

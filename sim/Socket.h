@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -8,10 +9,13 @@
 namespace sonoprog::sim {
 
 // What [Socket] of writer.ini scripts: `units` fresh blank chips inserted one
-// after the other; those numbered in `bad` (from 1) fail their unit.
+// after the other; those numbered in `bad` (from 1) fail their unit. `swap` is
+// the operator's hand: the next chip goes in that long after a poll found the
+// socket empty (0: at once).
 struct SocketScript {
     std::uint32_t units = 0;
     std::set<std::uint32_t> bad;
+    std::chrono::milliseconds swap{0};
     friend bool operator==(const SocketScript&, const SocketScript&) = default;
 };
 
@@ -38,6 +42,16 @@ public:
     // Runs when a fresh chip goes in (the Writer blanks its chips).
     void setInsertHandler(std::function<void()> handler) { onInsert_ = std::move(handler); }
 
+    using Clock = std::chrono::steady_clock;
+    // The time the swap is counted in (tests step their own).
+    void setClock(std::function<Clock::time_point()> now) { now_ = std::move(now); }
+    // The swap of the chips still to come.
+    void setSwap(std::chrono::milliseconds swap) { script_.swap = swap; }
+    // When the chip in the socket went in: the moment its swap ended, which
+    // may be before the poll that found it. Unset before the second chip
+    // (the first is in the socket from the start).
+    std::optional<Clock::time_point> insertedAt() const { return insertedAt_; }
+
     bool chipPresent() const { return present_; }
     // The number (from 1) of the chip in the socket or last taken out; 0 before the first.
     std::uint32_t chipNumber() const { return current_; }
@@ -54,6 +68,9 @@ private:
 
     SocketScript script_;
     std::function<void()> onInsert_;
+    std::function<Clock::time_point()> now_ = [] { return Clock::now(); };
+    std::optional<Clock::time_point> due_;  // the next chip goes in then
+    std::optional<Clock::time_point> insertedAt_;
     std::uint32_t current_ = 0;
     bool present_ = false;
     bool probed_ = false;    // the chip has answered a detect

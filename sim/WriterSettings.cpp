@@ -101,6 +101,8 @@ WriterSettings readWriterSettings(const core::IniFile& ini) {
         std::vector<std::uint32_t> bad;
         r.numberList("Socket", "Bad", 1, kMaxSocketUnits, bad);
         socket.bad.insert(bad.begin(), bad.end());
+        socket.swap =
+            std::chrono::milliseconds(r.number("Socket", "SwapMs", 0, kMaxSwapMs).value_or(0));
         s.socket = socket;
     }
     return s;

@@ -43,8 +43,10 @@ inline constexpr std::uint32_t kTarnPageCount = 131072;
 inline constexpr std::uint32_t kMaxRoundTripUs = 1000000;
 inline constexpr std::uint32_t kDefaultSerialFlashSize = 16u * 1024 * 1024;
 // Addresses travel in 24 bits, so no serial flash chip is larger.
-inline constexpr std::uint32_t kMaxSocketUnits = 1000000;
 inline constexpr std::uint32_t kMaxSerialFlashSize = 16u * 1024 * 1024;
+inline constexpr std::uint32_t kMaxSocketUnits = 1000000;
+// The longest swap [Socket] SwapMs takes: ten minutes.
+inline constexpr std::uint32_t kMaxSwapMs = 600000;
 
 WriterSettings readWriterSettings(const core::IniFile& ini);
 // A missing file gives the defaults without a warning.

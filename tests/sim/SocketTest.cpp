@@ -105,12 +105,52 @@ TEST(Socket, EmptyAndBadStatusesAreEachTargetsOwn) {
     ASSERT_TRUE(poll(bad, kTarnDetect, kTarnRelease) == false);
 }
 
+// The operator's hand: after the empty poll the next chip takes its swap time
+// to go in; a poll before then still finds the socket empty, and the chip's
+// moment of insertion is the end of the swap, not the poll that finds it.
+TEST(Socket, TheNextChipGoesInOnceItsSwapHasPassed) {
+    using namespace std::chrono_literals;
+    SocketModel socket(SocketScript{3, {}, 500ms});
+    auto now = SocketModel::Clock::time_point{} + 1h;
+    socket.setClock([&] { return now; });
+    ASSERT_TRUE(poll(socket));
+    kivaUnit(socket);
+    ASSERT_TRUE(poll(socket));   // the poll after the unit sees it: it is taken out
+    ASSERT_FALSE(poll(socket));  // empty: the swap starts
+    const auto emptySeen = now;
+    now += 250ms;
+    EXPECT_FALSE(poll(socket));  // a later empty poll does not restart the swap
+    now += 249ms;
+    EXPECT_FALSE(poll(socket));
+    EXPECT_FALSE(socket.insertedAt());
+    now += 120ms;
+    EXPECT_TRUE(poll(socket));
+    EXPECT_EQ(socket.chipNumber(), 2u);
+    EXPECT_EQ(socket.insertedAt(), emptySeen + 500ms);
+
+    // Without a swap the chip is in by the end of the empty poll.
+    socket.setSwap(0ms);
+    kivaUnit(socket);
+    ASSERT_TRUE(poll(socket));
+    now += 1s;
+    EXPECT_FALSE(poll(socket));
+    EXPECT_EQ(socket.insertedAt(), now);
+    EXPECT_TRUE(poll(socket));
+    EXPECT_EQ(socket.chipNumber(), 3u);
+}
+
 TEST(Socket, WriterIniScriptsTheSocket) {
-    auto s = sim::readWriterSettings(core::IniFile::fromText("[Socket]\nUnits=6\nBad=3, 7,x,0\n"));
+    auto s = sim::readWriterSettings(
+        core::IniFile::fromText("[Socket]\nUnits=6\nBad=3, 7,x,0\nSwapMs=800\n"));
     ASSERT_TRUE(s.socket);
     EXPECT_EQ(s.socket->units, 6u);
     EXPECT_EQ(s.socket->bad, (std::set<std::uint32_t>{3, 7}));
+    EXPECT_EQ(s.socket->swap, std::chrono::milliseconds(800));
     EXPECT_EQ(s.warnings.size(), 2u);  // "x" and 0 are passed over
+    auto tooSlow =
+        sim::readWriterSettings(core::IniFile::fromText("[Socket]\nUnits=1\nSwapMs=600001\n"));
+    EXPECT_EQ(tooSlow.socket->swap, std::chrono::milliseconds(0));
+    EXPECT_EQ(tooSlow.warnings.size(), 1u);
     EXPECT_FALSE(sim::readWriterSettings(core::IniFile::fromText("[Writer]\nFailFrom=0\n")).socket);
 }
 
