@@ -1,11 +1,13 @@
 // The production loop against the operations it runs: 20 Kiva300 units
 // through the loop (trigger, image hash, record) against 20 plain writes,
 // the same loop with its records kept in memory (what the loop itself adds,
-// the durable record apart), and what hashing the image costs per unit,
-// cached and in full.
+// the durable record apart), what hashing the image costs per unit, cached
+// and in full, and how soon the insertion poll notices a chip.
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 
 #include "bench/BenchSupport.h"
@@ -15,6 +17,7 @@
 #include "production/ProductionLoop.h"
 #include "records/SqliteRecordStore.h"
 #include "sim/KivaChip.h"
+#include "sim/Socket.h"
 
 using namespace sonoprog;
 
@@ -26,40 +29,31 @@ std::filesystem::path sampleDat() {
     return std::filesystem::path(SONOPROG_SAMPLES_DIR) / "kiva300-demo.dat";
 }
 
-// Records kept in a list: the loop's own work without the durable commit
-// (an fsync per unit) that the station's file pays.
+// A store that keeps each job's counters as the records come: the loop's own
+// work without the durable commit (an fsync per unit) that the station's file
+// pays, and without a copy of every record, which would be this store's cost
+// rather than the loop's. The loop never queries its store.
 class MemoryStore final : public records::RecordStore {
 public:
     bool append(const records::UnitRecord& record) override {
-        list_.push_back(record);
+        records::Counters& c = counters_[record.jobSha256];
+        if (record.result == records::kResultReset)
+            c = {};
+        else if (record.result == records::kResultPass)
+            ++c.passed;
+        else if (record.result == records::kResultFail)
+            ++c.failed;
         return true;
     }
-    std::vector<records::UnitRecord> query(const records::RecordQuery& q) override {
-        std::vector<records::UnitRecord> out;
-        for (const auto& r : list_)
-            if ((!q.jobSha256 || r.jobSha256 == *q.jobSha256) && (!q.since || r.time >= *q.since))
-                out.push_back(r);
-        return out;
-    }
-    // Counted in place: copying the list for every unit would be the bench's
-    // own cost, not the loop's.
+    std::vector<records::UnitRecord> query(const records::RecordQuery&) override { return {}; }
     records::Counters counters(const std::string& jobSha256) override {
-        records::Counters c;
-        for (const auto& r : list_) {
-            if (r.jobSha256 != jobSha256) continue;
-            if (r.result == records::kResultReset)
-                c = {};
-            else if (r.result == records::kResultPass)
-                ++c.passed;
-            else if (r.result == records::kResultFail)
-                ++c.failed;
-        }
-        return c;
+        const auto it = counters_.find(jobSha256);
+        return it == counters_.end() ? records::Counters{} : it->second;
     }
     std::string location() const override { return "memory"; }
 
 private:
-    std::vector<records::UnitRecord> list_;
+    std::map<std::string, records::Counters> counters_;
 };
 
 struct KivaBench : bench::OperationRig {
@@ -86,12 +80,11 @@ public:
     int left = kUnits;
 };
 
-bench::Timed kivaLoop(bool durable) {
-    KivaBench b;
+// The Kiva300 job on the sample image, written beside the benchmark's data.
+std::optional<production::LoadedJob> kivaJob(const KivaBench& b, const ivr::IvrKeys& keys) {
     const auto dir = bench::dataDir() / "production";
     std::filesystem::create_directories(dir);
     const auto jobFile = dir / "kiva-bench.json";
-    const ivr::IvrKeys keys;
     production::JobRequest request;
     request.target = production::Target::Kiva300;
     request.image = sampleDat();
@@ -100,14 +93,24 @@ bench::Timed kivaLoop(bool durable) {
     const auto job = production::buildJob(request, jobFile, b.paths.setupIni(), keys, kind, error);
     if (!job) bench::fatal(error);
     std::ofstream(jobFile) << production::jobToJson(*job);
-    const auto loaded = production::loadJob(jobFile, error);
+    auto loaded = production::loadJob(jobFile, error);
+    if (!loaded) bench::fatal(error);
+    return loaded;
+}
+
+bench::Timed kivaLoop(bool durable) {
+    KivaBench b;
+    const auto dir = bench::dataDir() / "production";
+    const ivr::IvrKeys keys;
+    const auto loaded = kivaJob(b, keys);
+    std::string error;
     std::filesystem::remove(dir / "records.sqlite");
     std::unique_ptr<records::RecordStore> store;
     if (durable)
         store = records::SqliteRecordStore::open(dir / "records.sqlite", error);
     else
         store = std::make_unique<MemoryStore>();
-    if (!loaded || !store) bench::fatal(error);
+    if (!store) bench::fatal(error);
     production::LoopListener quiet;
     std::atomic<bool> stop{false};
     production::UnitServices unit{b.pane,  b.lock,  b.yield, b.prompter,
@@ -120,6 +123,57 @@ bench::Timed kivaLoop(bool durable) {
     const auto result = loop.run(options, &presses);
     const bench::Timed elapsed = watch.stop();
     if (result.passed != kUnits) bench::fatal("Kiva300 loop: a unit failed");
+    return b.link.timed(elapsed);
+}
+
+// How soon the insertion poll notices a chip: from the moment a chip goes in
+// to the moment its unit starts. The swaps differ by 41 ms, so the chips go
+// in at phases spread over the 250 ms poll interval.
+class ReactionListener final : public production::LoopListener {
+public:
+    explicit ReactionListener(sim::SocketModel& socket) : socket_(socket) {}
+    void stateChanged(production::LoopState state) override {
+        if (state != production::LoopState::Programming) return;
+        if (const auto in = socket_.insertedAt())
+            reactions.push_back(
+                std::chrono::duration<double>(sim::SocketModel::Clock::now() - *in).count());
+        socket_.setSwap(std::chrono::milliseconds(300 + 41 * static_cast<int>(reactions.size())));
+    }
+    std::vector<double> reactions;
+
+private:
+    sim::SocketModel& socket_;
+};
+
+constexpr int kInsertions = 6;
+
+// The time is the slowest of the run's insertions; the CPU is the loop's
+// while it polls, per insertion.
+bench::Timed insertionPoll() {
+    KivaBench b;
+    const ivr::IvrKeys keys;
+    const auto loaded = kivaJob(b, keys);
+    // The first chip is in the socket from the start; the others are timed.
+    auto socket = std::make_unique<sim::SocketModel>(sim::SocketScript{kInsertions + 1, {}});
+    sim::SocketModel& model = *socket;
+    socket->setInsertHandler([chip = b.chip] { chip->memory().erase(); });
+    b.writer.setSocket(std::move(socket));
+    MemoryStore store;
+    ReactionListener listener(model);
+    std::atomic<bool> stop{false};
+    production::UnitServices unit{b.pane,  b.lock,  b.yield, b.prompter,
+                                  b.clock, b.paths, b.link,  keys};
+    production::ProductionLoop loop(*loaded, {unit, b.realLink, store}, listener, stop);
+    production::LoopOptions options;
+    options.trigger = production::Trigger::Insert;
+    options.units = kInsertions + 1;
+    const bench::Stopwatch watch;
+    const auto result = loop.run(options, nullptr);
+    bench::Timed elapsed = watch.stop();
+    if (result.passed != kInsertions + 1 || listener.reactions.size() != kInsertions)
+        bench::fatal("insertion poll: a unit failed or a chip was not seen");
+    elapsed.seconds = *std::max_element(listener.reactions.begin(), listener.reactions.end());
+    elapsed.cpuSeconds /= kInsertions;
     return b.link.timed(elapsed);
 }
 
@@ -146,7 +200,10 @@ bench::Timed hashCached() {
 }  // namespace
 
 SONOPROG_SCENARIO("production/kiva-writes-20", kivaWrites, 5);
-SONOPROG_SCENARIO("production/kiva-loop-20", [] { return kivaLoop(true); }, 5);
-SONOPROG_SCENARIO("production/kiva-loop-20-memory", [] { return kivaLoop(false); }, 5);
+SONOPROG_SCENARIO(
+    "production/kiva-loop-20", [] { return kivaLoop(true); }, 5);
+SONOPROG_SCENARIO(
+    "production/kiva-loop-20-memory", [] { return kivaLoop(false); }, 5);
 SONOPROG_SCENARIO("production/hash-full", hashFull);
 SONOPROG_SCENARIO("production/hash-cached-20", hashCached, 5);
+SONOPROG_SCENARIO("production/insertion-poll", insertionPoll);

@@ -95,7 +95,8 @@ bool ProductionLoop::waitForSocket(bool present, const LoopOptions& options) {
 
 LoopResult ProductionLoop::run(const LoopOptions& options, OperatorTrigger* operatorTrigger) {
     LoopResult result;
-    const records::UnitRecord base = recordBase(options);
+    // The fields every unit shares are filled once; each unit sets its own below.
+    records::UnitRecord record = recordBase(options);
     auto abort = [&](const std::string& message) {
         result.aborted = true;
         listener_.runAborted(message);
@@ -123,7 +124,6 @@ LoopResult ProductionLoop::run(const LoopOptions& options, OperatorTrigger* oper
         const UnitReport report = runUnit(job_.job, image_, s_.unit);
         const auto elapsed = std::chrono::steady_clock::now() - started;
 
-        records::UnitRecord record = base;
         record.id = records::newRecordId();
         record.time = time;
         record.result = std::string(report.passed ? records::kResultPass : records::kResultFail);
