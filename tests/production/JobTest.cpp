@@ -161,6 +161,20 @@ TEST(Job, FilesThatAreNotJobsAreRefused) {
     EXPECT_FALSE(production::loadJob(rig.dir / "missing.json", error));
 }
 
+// Files are read in blocks sized by the file: the sizes around a block's
+// edge hash as their bytes do.
+TEST(ImageHash, FilesHashAsTheirBytesAtEverySizeAroundABlock) {
+    TempDir dir;
+    for (std::size_t size : {0u, 1u, 4095u, 131071u, 131072u, 131073u, 400000u}) {
+        std::string bytes(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 131 + i / 977);
+        const auto file = dir.write("sized.bin", bytes);
+        EXPECT_EQ(production::sha256File(file), production::sha256Hex(bytes)) << size;
+    }
+    EXPECT_EQ(production::sha256Hex(""),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+}
+
 TEST(ImageHash, KnownDigestsAndTheCacheReHashesOnAnyChange) {
     EXPECT_EQ(production::sha256Hex("abc"),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
