@@ -317,6 +317,9 @@ void MainWindow::FormCreate() {
     const auto bench = production::readProductionSettings(setup);
     if (bench.enabled && config.mode != StartupMode::Broken) {
         PAGE_Production = new production::ProductionPage(*env_, link_, bench, PC_Main);
+        // The tiles' workers open their Writers themselves, the window's own among them.
+        PAGE_Production->setWriterHandover([this] { monitor_.lend(); },
+                                           [this] { monitor_.takeBack(); });
         PC_Main->addTab(PAGE_Production, QStringLiteral("Production"));
     }
     paths_.ensureTemp();

@@ -13,6 +13,7 @@ void ConnectionMonitor::start() {
 }
 
 void ConnectionMonitor::onDeviceChange() {
+    if (lent_) return;
     if (!link_.Discover()) {
         if (link_.connected()) link_.Release();
         link_.setConnected(false);
@@ -31,6 +32,21 @@ void ConnectionMonitor::onDeviceChange() {
         link_.setConnected(false);
         showStatus_(false);
     }
+}
+
+void ConnectionMonitor::lend() {
+    if (lent_) return;
+    lent_ = true;
+    if (link_.isOpen()) link_.Release();
+    link_.setConnected(false);
+}
+
+void ConnectionMonitor::takeBack() {
+    if (!lent_) return;
+    lent_ = false;
+    const bool connected = link_.Discover() && link_.Open();
+    link_.setConnected(connected);
+    showStatus_(connected);
 }
 
 }  // namespace sonoprog::link

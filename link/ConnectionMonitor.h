@@ -18,9 +18,18 @@ public:
     // Any USB device came or went.
     void onDeviceChange();
 
+    // The Writer handed to other processes that open it themselves (the
+    // production tiles' workers): the link is released and device changes
+    // wait. The status field keeps what it showed. Taking it back looks for
+    // the Writer anew, as a device change would.
+    void lend();
+    void takeBack();
+    bool lent() const { return lent_; }
+
 private:
     Link& link_;
     std::function<void(bool)> showStatus_;
+    bool lent_ = false;
 };
 
 }  // namespace sonoprog::link

@@ -282,9 +282,7 @@ void ProductionPage::startTiles() {
     for (auto* tile : tiles_)
         if (tile->usable() && !tile->running()) idle.push_back(tile);
     if (idle.empty()) return;
-    running_ = true;
-    engineer_ = false;
-    runLock_.lock();
+    beginTileRun();
     for (auto* tile : idle) startWorker(*tile);
     tileEnded();  // workers whose program could not even start
 }
@@ -299,8 +297,7 @@ void ProductionPage::restartTile(WriterTile* tile) {
     if (!running_) {
         // Nothing else runs: the tab locks as for Start, for this tile alone.
         runJobPath_ = job_->file.string();
-        running_ = true;
-        runLock_.lock();
+        beginTileRun();
     }
     startWorker(*tile);
     tileEnded();
@@ -323,7 +320,15 @@ void ProductionPage::tileEnded() {
     running_ = false;
     engineer_ = false;
     runLock_.unlock();
+    if (takeBackWriter_) takeBackWriter_();
     updateEnablement();
+}
+
+void ProductionPage::beginTileRun() {
+    running_ = true;
+    engineer_ = false;
+    runLock_.lock();
+    if (lendWriter_) lendWriter_();
 }
 
 void ProductionPage::unitSound(bool passed) {

@@ -103,6 +103,13 @@ public:
     void setAttachedWriters(std::function<std::vector<std::string>()> lister) {
         attachedWriters_ = std::move(lister);
     }
+    // With Writers: the window's own Writer is handed over while the workers
+    // run (`lend`) and taken back when the last one has ended, so that the
+    // worker of that Writer can open it.
+    void setWriterHandover(std::function<void()> lend, std::function<void()> takeBack) {
+        lendWriter_ = std::move(lend);
+        takeBackWriter_ = std::move(takeBack);
+    }
     // The tiles, one per Writer (none without a Writers list).
     const std::vector<WriterTile*>& tiles() const { return tiles_; }
     void restartTile(WriterTile* tile);
@@ -145,6 +152,7 @@ private:
     void startWorker(WriterTile& tile);
     void tileUnitFinished(const QString& summary, bool passed);
     void tileEnded();
+    void beginTileRun();
     void unitSound(bool passed);
 
     gui::TabEnvironment& env_;
@@ -170,6 +178,8 @@ private:
     QString workerProgram_;
     std::chrono::milliseconds stopGrace_{15000};
     std::function<std::vector<std::string>()> attachedWriters_;
+    std::function<void()> lendWriter_;
+    std::function<void()> takeBackWriter_;
     std::string runJobPath_;  // the job the workers run, kept while any runs
     bool engineer_ = false;
 };

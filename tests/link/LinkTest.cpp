@@ -138,6 +138,32 @@ TEST_F(MonitorFixture, StartsConnectedWhenTheWriterIsThere) {
     EXPECT_EQ(shown, (std::vector<bool>{true}));
 }
 
+// Lent to the tiles' workers: the window holds no Writer and does not grab it
+// back on a device change; taken back, it opens it again (or says it cannot).
+TEST_F(MonitorFixture, ALentWriterIsReleasedUntilTakenBack) {
+    monitor.start();
+    monitor.lend();
+    EXPECT_FALSE(writer.isOpen());
+    EXPECT_FALSE(link.connected());
+    writer.otherDeviceEvent();
+    writer.unplug();
+    writer.plug();
+    EXPECT_FALSE(writer.isOpen());
+    EXPECT_EQ(shown, (std::vector<bool>{true}));
+    monitor.takeBack();
+    EXPECT_TRUE(writer.isOpen());
+    EXPECT_TRUE(link.connected());
+    EXPECT_EQ(shown, (std::vector<bool>{true, true}));
+
+    monitor.lend();
+    writer.unplug();
+    monitor.takeBack();
+    EXPECT_FALSE(link.connected());
+    EXPECT_EQ(shown, (std::vector<bool>{true, true, false}));
+    writer.plug();  // followed again
+    EXPECT_TRUE(link.connected());
+}
+
 TEST_F(MonitorFixture, StartsDisconnectedWithoutAWriter) {
     writer.unplug();  // before start: no handler yet
     monitor.start();

@@ -15,9 +15,11 @@
 #include "gui/ControlLock.h"
 #include "gui/Gauge.h"
 #include "gui/QtServices.h"
+#include "link/ConnectionMonitor.h"
 #include "production/ProductionPage.h"
 #include "production/WriterTile.h"
 #include "sim/FolderLock.h"
+#include "sim/PersistentWriter.h"
 #include "tests/production/ProductionRig.h"
 
 namespace sonoprog::test {
@@ -248,6 +250,38 @@ TEST_F(TilesFixture, AStuckWorkerIsKilledAfterTheGrace) {
     EXPECT_EQ(statusOf(tiles[0]), QStringLiteral("Writer Disconnect"));
     EXPECT_EQ(statusOf(tiles[1]), QStringLiteral("Writer Disconnect"));
     EXPECT_FALSE(gui::ControlLock::isLocked(tabs));
+}
+
+// The window holds its own Writer (here a virtual one, whose folder lock
+// stands for the USB claim); its tile's worker can only open it because the
+// window hands it over for the run and takes it back after the last worker.
+TEST_F(TilesFixture, TheWindowsOwnWriterIsHandedToItsTileForTheRun) {
+    const auto own = writerDir("own", "Units=2\n");
+    auto opened = sim::openPersistentWriter(rig.dir / "own");
+    ASSERT_TRUE(opened.writer) << opened.error;
+    link::Link windowLink(*opened.writer, rig.prompter);
+    std::vector<bool> shown;
+    link::ConnectionMonitor monitor(windowLink, [&](bool c) { shown.push_back(c); });
+    monitor.start();
+    ASSERT_TRUE(windowLink.connected());
+
+    makePage(own);
+    page->setWriterHandover([&] { monitor.lend(); }, [&] { monitor.takeBack(); });
+    ASSERT_TRUE(page->openJob(kivaJob()));
+    page->BT_Prod_StartClick();
+    EXPECT_TRUE(monitor.lent());
+    EXPECT_FALSE(opened.writer->isOpen());
+    const auto* tile = page->tiles().at(0);
+    ASSERT_TRUE(
+        waitUntil([&] { return tile->report().counters().total() == 2 || !tile->running(); }));
+    ASSERT_EQ(tile->report().counters().passed, 2) << statusOf(tile).toStdString();
+
+    page->BT_Prod_StopClick();
+    ASSERT_TRUE(waitUntil([&] { return !page->running(); }));
+    EXPECT_FALSE(monitor.lent());
+    EXPECT_TRUE(windowLink.connected());
+    EXPECT_TRUE(opened.writer->isOpen());
+    EXPECT_EQ(shown, (std::vector<bool>{true, true}));
 }
 
 TEST_F(TilesFixture, WithoutAWritersListTheTabKeepsItsOneWriter) {
