@@ -16,3 +16,7 @@ pgm_logs=("$work/demo/Temp"/PGM_*.log)
 [ ! -s "${pgm_logs[0]}" ]
 [ "$(stat -c %s "$work/demo/writer/tarn20.bin")" = 134217728 ]
 [ "$(stat -c %s "$work/demo/writer/kiva300.bin")" = 4096 ]
+# The production part: four units, the third bad, each with its record.
+grep -q '^TOTAL 4 PASS 3 FAIL 1 YIELD 75.0%$' <<<"$out"
+[ "$("$BUILD_DIR/bin/sonoprog-cli" --records "$work/demo/records.sqlite" records --json |
+    grep -c '"kind":"record"')" = 4 ]
