@@ -59,7 +59,7 @@ struct SweepOperation {
 
 // What every run of a chip operation needs: a fresh program folder with its
 // Temp folder, the virtual Writer (logging, open) and the recording fakes.
-struct OperationRig {
+struct OperationRig : RecordingServices {
     OperationRig();
     // Arms the faults, runs the operation, and records what it left.
     // `dataTrue` judges the chip afterwards (see RunRecord::dataTrue).
@@ -69,13 +69,7 @@ struct OperationRig {
     TempDir dir;
     core::AppPaths paths;
     sim::VirtualWriter writer;
-    RecordingPane pane;
-    core::OperationLog log{pane};
-    RecordingLock lock;
-    CountingYield yield;
     RecordingPrompter prompter;
-    ScriptedFileChooser files;
-    FixedClock clock;
     link::Link link{writer, prompter};
 };
 

@@ -63,15 +63,9 @@ std::vector<std::uint8_t> pattern(std::size_t size) {
     return bytes;
 }
 
-struct SerialFlashOperationsTest : ::testing::Test {
+struct SerialFlashOperationsTest : ::testing::Test, test::RecordingServices {
     test::SerialFlashWriter bench;
-    test::RecordingPane pane;
-    core::OperationLog log{pane};
-    test::RecordingLock lock;
-    test::CountingYield yield;
-    test::ScriptedFileChooser files;
     SerialFlashFields fields{"W25Q80", "1048576", "", "", ""};
-    test::FixedClock clock;
     core::OperationServices services{log,   lock,        yield,      bench.prompter,
                                      clock, bench.paths, &bench.link};
     serialflash::SerialFlashOperations ops{fields, services};

@@ -8,6 +8,7 @@
 #include "core/Clock.h"
 #include "core/FileChooser.h"
 #include "core/LogLine.h"
+#include "core/OperationLog.h"
 #include "core/OperationPane.h"
 #include "core/Prompter.h"
 #include "core/TabLock.h"
@@ -96,6 +97,18 @@ class CountingYield final : public core::YieldHook {
 public:
     void yield() override { ++count; }
     long long count = 0;
+};
+
+// The recorders a chip's operations report through: its pane and log, the
+// lock, the yield, the file dialogs and the clock. A rig holds them beside its
+// Writer, link and prompter.
+struct RecordingServices {
+    RecordingPane pane;
+    core::OperationLog log{pane};
+    RecordingLock lock;
+    CountingYield yield;
+    ScriptedFileChooser files;
+    FixedClock clock;
 };
 
 }  // namespace sonoprog::test

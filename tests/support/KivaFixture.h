@@ -67,7 +67,7 @@ struct RecordingOpener {
 
 // A virtual Writer with a Kiva300 chip, the recording fakes and the Kiva300
 // operations over them, in a program folder without a key file.
-struct KivaRig : ::testing::Test {
+struct KivaRig : ::testing::Test, RecordingServices {
     KivaRig() {
         writer.addChip(chip);
         writer.setLogging(true);
@@ -96,12 +96,6 @@ struct KivaRig : ::testing::Test {
     std::shared_ptr<sim::KivaChip> chip = std::make_shared<sim::KivaChip>();
     RecordingPrompter prompter;
     link::Link link{writer, prompter};
-    RecordingPane pane;
-    core::OperationLog log{pane};
-    RecordingLock lock;
-    CountingYield yield;
-    ScriptedFileChooser files;
-    FixedClock clock;
     RecordingOpener opener;
     kiva::KivaFields fields;
     core::AppPaths paths = core::AppPaths::forFolder(noKeys.path());

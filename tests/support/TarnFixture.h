@@ -118,19 +118,13 @@ struct TarnImage {
 
 // A virtual Writer with a Tarn20 chip, the recording fakes and the Tarn20
 // operations over them, in a fresh program folder with its Temp folder.
-struct TarnRig : ::testing::Test {
+struct TarnRig : ::testing::Test, RecordingServices {
     TempDir dir;
     core::AppPaths paths = core::AppPaths::forFolder(dir.path());
     sim::VirtualWriter writer;
     std::shared_ptr<sim::TarnChip> chip = std::make_shared<sim::TarnChip>();
     RecordingPrompter prompter;
     link::Link link{writer, prompter};
-    RecordingPane pane;
-    core::OperationLog log{pane};
-    RecordingLock lock;
-    CountingYield yield;
-    ScriptedFileChooser files;
-    FixedClock clock;
     tarn::TarnFields fields;
     core::OperationServices services = servicesOf(*this);
     tarn::TarnOperations ops{fields, services};
