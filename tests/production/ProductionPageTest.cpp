@@ -11,7 +11,7 @@
 #include "gui/QtServices.h"
 #include "production/EngineerPassword.h"
 #include "production/ProductionPage.h"
-#include "tests/production/ProductionRig.h"
+#include "tests/production/PageHarness.h"
 
 namespace sonoprog::test {
 namespace {
@@ -29,18 +29,12 @@ public:
 };
 
 // The page inside a tab control as the window holds it, on the rig's Writer.
-struct PageFixture : ::testing::Test {
-    PageFixture() : rig(sim::SocketScript{3, {2}}) {
-        tabs.addTab(new QWidget, QStringLiteral("Information"));
-        env = std::make_unique<gui::TabEnvironment>(gui::TabEnvironment{
-            &deviceSel, &tabs, rig.prompter, files, yield, rig.clock, *rig.link, rig.paths});
+struct PageFixture : ::testing::Test, PageHarness {
+    PageFixture() : PageHarness(sim::SocketScript{3, {2}}) {
         production::ProductionSettings settings;
         settings.enabled = true;
         settings.engineerPassword = *production::makePasswordHash("letmein", 1000);
-        page = new production::ProductionPage(*env, *rig.link, settings);
-        tabs.addTab(page, QStringLiteral("Production"));
-        tabs.setCurrentWidget(page);
-        page->setRecordsLocation((rig.dir / "records.sqlite").string());
+        addPage(settings);
         page->setWriterIdentity("sim:bench");
         page->setSounds(&sounds);
         page->setPollInterval(std::chrono::milliseconds(0));
@@ -52,13 +46,6 @@ struct PageFixture : ::testing::Test {
         });
     }
 
-    ProductionRig rig;
-    QComboBox deviceSel;
-    QTabWidget tabs;
-    ScriptedFileChooser files;
-    gui::QtYield yield;
-    std::unique_ptr<gui::TabEnvironment> env;
-    production::ProductionPage* page = nullptr;
     RecordingSounds sounds;
     std::deque<std::string> passwords;
 };

@@ -20,7 +20,7 @@
 #include "production/WriterTile.h"
 #include "sim/FolderLock.h"
 #include "sim/PersistentWriter.h"
-#include "tests/production/ProductionRig.h"
+#include "tests/production/PageHarness.h"
 
 namespace sonoprog::test {
 namespace {
@@ -50,13 +50,8 @@ QString statusOf(const production::WriterTile* tile) {
 
 // The Production tab with a Writers list of virtual Writers, each tile's
 // worker the real sonoprog-cli built in this tree.
-struct TilesFixture : ::testing::Test {
-    TilesFixture() {
-        rig.paths.setupOverride = rig.dir / "Setup.ini";
-        tabs.addTab(new QWidget, QStringLiteral("Information"));
-        env = std::make_unique<gui::TabEnvironment>(gui::TabEnvironment{
-            &deviceSel, &tabs, rig.prompter, files, yield, rig.clock, *rig.link, rig.paths});
-    }
+struct TilesFixture : ::testing::Test, PageHarness {
+    TilesFixture() { rig.paths.setupOverride = rig.dir / "Setup.ini"; }
 
     // A Writer folder whose socket holds `socket` (writer.ini's [Socket]).
     std::string writerDir(const std::string& name, const std::string& socket) {
@@ -70,10 +65,7 @@ struct TilesFixture : ::testing::Test {
         production::ProductionSettings settings;
         settings.enabled = true;
         settings.writers = writers;
-        page = new production::ProductionPage(*env, *rig.link, settings);
-        tabs.addTab(page, QStringLiteral("Production"));
-        tabs.setCurrentWidget(page);
-        page->setRecordsLocation((rig.dir / "records.sqlite").string());
+        addPage(settings);
         page->setWorkerProgram(QStringLiteral(SONOPROG_CLI_PATH));
         page->setSounds(&sounds);
         return page;
@@ -87,13 +79,6 @@ struct TilesFixture : ::testing::Test {
         return rig.makeJob(r).file.string();
     }
 
-    ProductionRig rig;
-    QComboBox deviceSel;
-    QTabWidget tabs;
-    ScriptedFileChooser files;
-    gui::QtYield yield;
-    std::unique_ptr<gui::TabEnvironment> env;
-    production::ProductionPage* page = nullptr;
     CountingSounds sounds;
 };
 

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QComboBox>
+#include <QTabWidget>
+#include <QWidget>
+#include <memory>
+#include <optional>
+
+#include "gui/QtServices.h"
+#include "production/ProductionPage.h"
+#include "tests/production/ProductionRig.h"
+#include "tests/support/Fakes.h"
+
+namespace sonoprog::test {
+
+// What the window gives the Production page: a tab control that already holds
+// a first page, and the tab environment on the rig's Writer. `addPage` puts a
+// page in as the window does and brings it to the front.
+struct PageHarness {
+    explicit PageHarness(std::optional<sim::SocketScript> socket = std::nullopt) : rig(socket) {
+        tabs.addTab(new QWidget, QStringLiteral("Information"));
+        env = std::make_unique<gui::TabEnvironment>(gui::TabEnvironment{
+            &deviceSel, &tabs, rig.prompter, files, yield, rig.clock, *rig.link, rig.paths});
+    }
+
+    production::ProductionPage* addPage(const production::ProductionSettings& settings) {
+        page = new production::ProductionPage(*env, *rig.link, settings);
+        tabs.addTab(page, QStringLiteral("Production"));
+        tabs.setCurrentWidget(page);
+        page->setRecordsLocation((rig.dir / "records.sqlite").string());
+        return page;
+    }
+
+    ProductionRig rig;
+    QComboBox deviceSel;
+    QTabWidget tabs;
+    ScriptedFileChooser files;
+    gui::QtYield yield;
+    std::unique_ptr<gui::TabEnvironment> env;
+    production::ProductionPage* page = nullptr;
+};
+
+}  // namespace sonoprog::test
