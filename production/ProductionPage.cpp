@@ -347,6 +347,10 @@ void ProductionPage::showStatus(const QString& text, const char* colour) {
             .arg(QString::fromLatin1(colour)));
 }
 
+void ProductionPage::showStatus(TileStatus status, const std::string& detail) {
+    showStatus(gui::fromLocal(tileStatusText(status, detail)), tileStatusColour(status));
+}
+
 void ProductionPage::showCounters() {
     LB_Prod_Counters->setText(QStringLiteral("PASS %1   FAIL %2   TOTAL %3   YIELD %4%")
                                   .arg(counters_.passed)
@@ -398,7 +402,7 @@ bool ProductionPage::openJob(const std::string& path) {
                  QString::fromStdString(job.imageSha256.substr(0, 12)),
                  gui::fromLocal(job.checkSum)));
     LV_Prod_Units->clear();
-    showStatus(QStringLiteral("READY"), "#d0d0d0");
+    showStatus(TileStatus::Ready);
     refreshCounters();
     updateEnablement();
     return true;
@@ -492,19 +496,20 @@ void ProductionPage::BT_Prod_ResetClick() {
 void ProductionPage::stateChanged(LoopState state) {
     switch (state) {
         case LoopState::InsertChip:
-            showStatus(QStringLiteral("INSERT CHIP"), "#fff3b0");
+            showStatus(TileStatus::InsertChip);
             break;
         case LoopState::Programming:
-            showStatus(QStringLiteral("PROGRAMMING"), "#b0d8ff");
+            showStatus(TileStatus::Programming);
             break;
         case LoopState::RemoveChip:
             break;  // the unit's PASS or FAIL stays until the chip is out
         case LoopState::WaitingForOperator:
-            showStatus(QStringLiteral("READY"), "#d0d0d0");
+            showStatus(TileStatus::Ready);
             break;
         case LoopState::Stopped:
-            if (PN_Prod_Status->text() == QStringLiteral("INSERT CHIP"))
-                showStatus(QStringLiteral("READY"), "#d0d0d0");
+            if (PN_Prod_Status->text() ==
+                gui::fromLocal(tileStatusText(TileStatus::InsertChip, {})))
+                showStatus(TileStatus::Ready);
             break;
     }
 }
@@ -513,9 +518,9 @@ void ProductionPage::unitFinished(const UnitOutcome& outcome, const records::Cou
     counters_ = counters;
     showCounters();
     if (outcome.passed)
-        showStatus(QStringLiteral("PASS"), "#9be59b");
+        showStatus(TileStatus::Pass);
     else
-        showStatus(QStringLiteral("FAIL\n") + gui::fromLocal(outcome.failure), "#ff9b9b");
+        showStatus(TileStatus::Fail, outcome.failure);
     LV_Prod_Units->insertItem(0, gui::fromLocal(unitSummaryLine(outcome)));
     while (LV_Prod_Units->count() > 50) delete LV_Prod_Units->takeItem(LV_Prod_Units->count() - 1);
     unitSound(outcome.passed);
@@ -526,7 +531,7 @@ void ProductionPage::pollFailed(const std::string& message) {
 }
 
 void ProductionPage::runAborted(const std::string& message) {
-    showStatus(QStringLiteral("STOPPED"), "#ff9b9b");
+    showStatus(TileStatus::Stopped);
     env_.prompter.showMessage("ERROR", message, core::BoxIcon::Error);
 }
 

@@ -16,6 +16,7 @@
 #include "link/Link.h"
 #include "production/Job.h"
 #include "production/ProductionLoop.h"
+#include "production/WriterWorkers.h"
 #include "records/RecordStore.h"
 
 class QLabel;
@@ -143,6 +144,8 @@ private:
     bool engineerConfirmed();
     records::RecordStore* store();
     void showStatus(const QString& text, const char* colour);
+    // A status the tiles show too, in their words and colours.
+    void showStatus(TileStatus status, const std::string& detail = {});
     void showCounters();
     void refreshCounters();
     void updateEnablement();

@@ -18,9 +18,7 @@
 
 namespace sonoprog::production {
 
-namespace {
-
-const char* colourOf(TileStatus status) {
+const char* tileStatusColour(TileStatus status) {
     switch (status) {
         case TileStatus::Ready:
             return "#d0d0d0";
@@ -37,6 +35,8 @@ const char* colourOf(TileStatus status) {
     }
     return "#d0d0d0";
 }
+
+namespace {
 
 // Splits whole lines off the front of `buffer`, leaving a partial last line.
 template <typename Each>
@@ -211,7 +211,7 @@ void WriterTile::render() {
         shownStatus_ = report_.status();
         PN_Tile_Status->setStyleSheet(
             QStringLiteral("QLabel { background: %1; border: 1px solid gray; }")
-                .arg(QString::fromLatin1(colourOf(report_.status()))));
+                .arg(QString::fromLatin1(tileStatusColour(report_.status()))));
     }
     CG_Tile_Progress->setProgress(report_.percent());
     BT_Tile_Restart->setEnabled(restartAllowed_ && usable_ && !restartPending_ &&

@@ -19,6 +19,10 @@ class Gauge;
 
 namespace sonoprog::production {
 
+// The status panel's colour for a status (grey, yellow, blue, green, red),
+// the same on a tile and on the one-Writer panel.
+const char* tileStatusColour(TileStatus status);
+
 // One Writer of the Production tab: its identity, a status panel like the
 // page's big one, a gauge and its counters. Its unit loop runs in a worker
 // process of its own (`sonoprog-cli --json ... produce`), whose objects the
