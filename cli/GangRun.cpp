@@ -145,17 +145,13 @@ public:
             return;
         }
         if (kind == "unit") {
-            production::UnitOutcome unit;
-            unit.n = object.value("n", 0LL);
-            unit.passed = object.value("result", "") == "pass";
-            unit.seconds = object.value("seconds", 0.0);
-            if (object.contains("failure") && object["failure"].is_string())
-                unit.failure = object["failure"].get<std::string>();
-            (unit.passed ? w.counted.passed : w.counted.failed) += 1;
-            print(out_, json_ ? tagged(w, object).dump(-1, ' ', false,
-                                                       nlohmann::json::error_handler_t::replace)
-                              : prefix(w) + production::unitSummaryLine(unit));
-            return;
+            if (const auto unit = production::unitOutcomeFromJson(line)) {
+                (unit->passed ? w.counted.passed : w.counted.failed) += 1;
+                print(out_, json_ ? tagged(w, object).dump(-1, ' ', false,
+                                                           nlohmann::json::error_handler_t::replace)
+                                  : prefix(w) + production::unitSummaryLine(*unit));
+                return;
+            }
         }
         // The operations' own lines and gauges: for a front end that shows
         // them per Writer; interleaved as text they would only be noise.

@@ -175,6 +175,25 @@ std::string unitSummaryJson(const UnitOutcome& o) {
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+std::optional<UnitOutcome> unitOutcomeFromJson(std::string_view line) {
+    const auto j = nlohmann::json::parse(line, nullptr, false);
+    if (j.is_discarded() || !j.is_object() || j.value("kind", nlohmann::json()) != "unit")
+        return std::nullopt;
+    const auto n = j.find("n");
+    const auto result = j.find("result");
+    if (n == j.end() || !n->is_number_integer() || result == j.end() || !result->is_string() ||
+        (*result != "pass" && *result != "fail"))
+        return std::nullopt;
+    UnitOutcome o;
+    o.n = n->get<long long>();
+    o.passed = *result == "pass";
+    if (const auto s = j.find("seconds"); s != j.end() && s->is_number())
+        o.seconds = s->get<double>();
+    if (const auto f = j.find("failure"); f != j.end() && f->is_string()) o.failure = *f;
+    if (const auto r = j.find("record"); r != j.end() && r->is_string()) o.recordId = *r;
+    return o;
+}
+
 std::string totalLine(const LoopResult& r) {
     return "TOTAL " + std::to_string(r.total()) + " PASS " + std::to_string(r.passed) + " FAIL " +
            std::to_string(r.failed) + " YIELD " + records::yieldText({r.passed, r.failed}) + "%";

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "link/Link.h"
 #include "production/ImageHash.h"
@@ -115,6 +116,9 @@ private:
 // "UNIT 3 FAIL 0.4s VDD failed!", "TOTAL 6 PASS 4 FAIL 2 YIELD 66.7%" and their JSON objects.
 std::string unitSummaryLine(const UnitOutcome& outcome);
 std::string unitSummaryJson(const UnitOutcome& outcome);
+// A unit's JSON object read back into its outcome (nullopt for any other line
+// or a malformed one): how a front end follows a worker's units.
+std::optional<UnitOutcome> unitOutcomeFromJson(std::string_view line);
 std::string totalLine(const LoopResult& result);
 std::string totalJson(const LoopResult& result);
 

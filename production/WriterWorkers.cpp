@@ -90,24 +90,6 @@ std::string tileStatusText(TileStatus status, const std::string& detail) {
     return {};
 }
 
-std::optional<UnitOutcome> unitOutcomeFromJson(std::string_view line) {
-    const auto j = objectOf(line);
-    if (j.is_null() || j.at("kind") != "unit") return std::nullopt;
-    const auto n = j.find("n");
-    const auto result = j.find("result");
-    if (n == j.end() || !n->is_number_integer() || result == j.end() || !result->is_string() ||
-        (*result != "pass" && *result != "fail"))
-        return std::nullopt;
-    UnitOutcome o;
-    o.n = n->get<long long>();
-    o.passed = *result == "pass";
-    if (const auto s = j.find("seconds"); s != j.end() && s->is_number())
-        o.seconds = s->get<double>();
-    if (const auto f = j.find("failure"); f != j.end() && f->is_string()) o.failure = *f;
-    if (const auto r = j.find("record"); r != j.end() && r->is_string()) o.recordId = *r;
-    return o;
-}
-
 void WorkerReport::show(TileStatus status, std::string detail) {
     status_ = status;
     detail_ = std::move(detail);

@@ -73,8 +73,4 @@ private:
     bool disconnected_ = false;
 };
 
-// The JSON object of a finished unit back into its outcome (nullopt for any
-// other object or a malformed one).
-std::optional<UnitOutcome> unitOutcomeFromJson(std::string_view line);
-
 }  // namespace sonoprog::production
