@@ -304,8 +304,7 @@ void ProductionPage::restartTile(WriterTile* tile) {
 }
 
 void ProductionPage::tileUnitFinished(const QString& summary, bool passed) {
-    LV_Prod_Units->insertItem(0, summary);
-    while (LV_Prod_Units->count() > 50) delete LV_Prod_Units->takeItem(LV_Prod_Units->count() - 1);
+    addUnitLine(summary);
     refreshCounters();
     unitSound(passed);
 }
@@ -329,6 +328,12 @@ void ProductionPage::beginTileRun() {
     engineer_ = false;
     runLock_.lock();
     if (lendWriter_) lendWriter_();
+}
+
+void ProductionPage::addUnitLine(const QString& summary) {
+    // The newest first; the last 50 units are what the bench looks back on.
+    LV_Prod_Units->insertItem(0, summary);
+    while (LV_Prod_Units->count() > 50) delete LV_Prod_Units->takeItem(LV_Prod_Units->count() - 1);
 }
 
 void ProductionPage::unitSound(bool passed) {
@@ -521,8 +526,7 @@ void ProductionPage::unitFinished(const UnitOutcome& outcome, const records::Cou
         showStatus(TileStatus::Pass);
     else
         showStatus(TileStatus::Fail, outcome.failure);
-    LV_Prod_Units->insertItem(0, gui::fromLocal(unitSummaryLine(outcome)));
-    while (LV_Prod_Units->count() > 50) delete LV_Prod_Units->takeItem(LV_Prod_Units->count() - 1);
+    addUnitLine(gui::fromLocal(unitSummaryLine(outcome)));
     unitSound(outcome.passed);
 }
 

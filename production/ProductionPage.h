@@ -156,6 +156,7 @@ private:
     void tileUnitFinished(const QString& summary, bool passed);
     void tileEnded();
     void beginTileRun();
+    void addUnitLine(const QString& summary);
     void unitSound(bool passed);
 
     gui::TabEnvironment& env_;
