@@ -86,6 +86,13 @@ UnitReport runKiva(const Job& job, const std::filesystem::path& image, UnitServi
     return report;
 }
 
+// A poll is a detect and its closing command; either lost on the link makes
+// the poll a link failure rather than an answer.
+ProbeResult probeOutcome(const core::CommandResult& detected, const core::CommandResult& closed) {
+    if (detected.transferFailed() || closed.transferFailed()) return ProbeResult::LinkFailed;
+    return detected ? ProbeResult::ChipPresent : ProbeResult::Empty;
+}
+
 }  // namespace
 
 std::string failMessage(const std::string& line) {
@@ -158,9 +165,7 @@ ProbeResult probeSocket(const Job& job, const core::AppPaths& paths, core::Write
             tarn::TarnCommands chip(link);
             const core::CommandResult detected = chip.TarnDetect();
             const core::CommandResult closed = chip.TarnDisable();
-            if (detected.transferFailed() || closed.transferFailed())
-                return ProbeResult::LinkFailed;
-            return detected ? ProbeResult::ChipPresent : ProbeResult::Empty;
+            return probeOutcome(detected, closed);
         }
         case Target::SerialFlash: {
             const auto device =
@@ -168,18 +173,14 @@ ProbeResult probeSocket(const Job& job, const core::AppPaths& paths, core::Write
             serialflash::SerialFlashCommands chip(link);
             const core::CommandResult detected = chip.detect(device.midByte(), device.didByte());
             const core::CommandResult closed = chip.disable();
-            if (detected.transferFailed() || closed.transferFailed())
-                return ProbeResult::LinkFailed;
-            return detected ? ProbeResult::ChipPresent : ProbeResult::Empty;
+            return probeOutcome(detected, closed);
         }
         case Target::Kiva300: {
             kiva::KivaCommands chip(link);
             const core::CommandResult detected =
                 chip.KivaDetect(kiva::byte(kiva::Code::DetectRead));
             const core::CommandResult closed = chip.KivaEnd(kiva::byte(kiva::Code::EndRead));
-            if (detected.transferFailed() || closed.transferFailed())
-                return ProbeResult::LinkFailed;
-            return detected ? ProbeResult::ChipPresent : ProbeResult::Empty;
+            return probeOutcome(detected, closed);
         }
     }
     return ProbeResult::Empty;
