@@ -78,9 +78,10 @@ bool ProductionLoop::pause(std::chrono::milliseconds interval) {
 bool ProductionLoop::waitForSocket(bool present, const LoopOptions& options) {
     QuietPrompter quiet;
     link::Link pollLink(s_.link.device(), quiet);
+    const SocketProbe probe(job_.job, s_.unit.paths);
     bool reported = false;
     while (!stop_.load()) {
-        const ProbeResult result = probeSocket(job_.job, s_.unit.paths, pollLink);
+        const ProbeResult result = probe(pollLink);
         if (result == ProbeResult::LinkFailed) {
             if (!reported) listener_.pollFailed(quiet.last.empty() ? "USB failed!" : quiet.last);
             reported = true;

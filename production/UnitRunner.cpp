@@ -159,8 +159,15 @@ UnitReport runUnit(const Job& job, const std::filesystem::path& image, UnitServi
     return report;
 }
 
-ProbeResult probeSocket(const Job& job, const core::AppPaths& paths, core::WriterLink& link) {
-    switch (job.target) {
+SocketProbe::SocketProbe(const Job& job, const core::AppPaths& paths) : target_(job.target) {
+    if (target_ != Target::SerialFlash) return;
+    const auto device = serialflash::readDevice(core::IniFile::load(paths.setupIni()), job.device);
+    mid_ = device.midByte();
+    did_ = device.didByte();
+}
+
+ProbeResult SocketProbe::operator()(core::WriterLink& link) const {
+    switch (target_) {
         case Target::Tarn20: {
             tarn::TarnCommands chip(link);
             const core::CommandResult detected = chip.TarnDetect();
@@ -168,10 +175,8 @@ ProbeResult probeSocket(const Job& job, const core::AppPaths& paths, core::Write
             return probeOutcome(detected, closed);
         }
         case Target::SerialFlash: {
-            const auto device =
-                serialflash::readDevice(core::IniFile::load(paths.setupIni()), job.device);
             serialflash::SerialFlashCommands chip(link);
-            const core::CommandResult detected = chip.detect(device.midByte(), device.didByte());
+            const core::CommandResult detected = chip.detect(mid_, did_);
             const core::CommandResult closed = chip.disable();
             return probeOutcome(detected, closed);
         }

@@ -75,7 +75,18 @@ private:
 UnitReport runUnit(const Job& job, const std::filesystem::path& image, UnitServices& services);
 
 // The insertion poll: the target's detect command and its closing command.
+// A serial flash job's device ids are read from Setup.ini when the probe is
+// made (once per wait for a chip), not at every poll.
 enum class ProbeResult { ChipPresent, Empty, LinkFailed };
-ProbeResult probeSocket(const Job& job, const core::AppPaths& paths, core::WriterLink& link);
+class SocketProbe {
+public:
+    SocketProbe(const Job& job, const core::AppPaths& paths);
+    ProbeResult operator()(core::WriterLink& link) const;
+
+private:
+    Target target_;
+    std::uint8_t mid_ = 0;
+    std::uint8_t did_ = 0;
+};
 
 }  // namespace sonoprog::production
