@@ -13,7 +13,7 @@ namespace {
 // An image is programmed into a Tarn20, whose user area holds 124,032 pages,
 // or into a serial flash of at most 16 MiB; the Tarn20 is the smaller. (The
 // entries' 24-bit page numbers would allow far more than either holds.)
-constexpr std::uint32_t kImagePageLimit = 124032;
+constexpr std::uint32_t kImagePageLimit = tarn::kUserPages;
 constexpr std::size_t kBlockPages = 256;
 
 std::uint32_t le32(const std::uint8_t* p) {

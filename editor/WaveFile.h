@@ -7,6 +7,7 @@
 
 #include "core/OperationPane.h"
 #include "core/YieldHook.h"
+#include "tarn/TarnProtocol.h"
 
 namespace sonoprog::editor {
 
@@ -34,7 +35,8 @@ enum WaveCode : int {
     kWavePageFileFailed = 20,
 };
 
-inline constexpr std::size_t kPageSize = 1024;
+// Images are laid out in the Tarn20's pages.
+using tarn::kPageSize;
 inline constexpr std::size_t kWaveHeaderSize = 44;
 inline constexpr std::uint8_t kPadSample = 0x80;
 

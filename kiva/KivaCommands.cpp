@@ -21,10 +21,8 @@ core::CommandResult transferFailed() {
 }  // namespace
 
 std::string_view KivaDetectMessage(std::uint8_t detectCode, std::uint8_t status) {
-    if (detectCode == byte(Code::DetectProgram) && status == 0x10) return " VDD failed!";
-    for (const auto& s : kDetectStatuses)
-        if (s.status == status) return s.text;
-    return "Failed!";
+    return detectCode == byte(Code::DetectProgram) ? kDetectProgramStatuses.text(status)
+                                                   : kDetectReadStatuses.text(status);
 }
 
 std::uint8_t KivaBlockCount(std::uint32_t position) {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/StatusTable.h"
+
 // The Kiva300 target of the Writer: its memory, command codes and detect
 // statuses, as data.
 namespace sonoprog::kiva {
@@ -28,17 +30,22 @@ constexpr std::uint8_t byte(Code code) {
 // The fail line of every command whose exchange failed.
 inline constexpr std::string_view kUsbFailed = "USB failed!";
 
-// A detect status and its fail line.
-struct StatusText {
-    std::uint8_t status;
-    std::string_view text;
-};
-
-inline constexpr StatusText kDetectStatuses[] = {
+// The detect statuses and their fail lines. The detect for programming says
+// its VDD failure with a leading blank.
+inline constexpr core::StatusText kDetectReadRows[] = {
     {0x10, "VDD failed!"},
     {0x11, "VPP failed!"},
     {0x12, "I/O failed!"},
     {0x20, "Device ID failed!"},
 };
+inline constexpr core::StatusText kDetectProgramRows[] = {
+    {0x10, " VDD failed!"},
+    {0x11, "VPP failed!"},
+    {0x12, "I/O failed!"},
+    {0x20, "Device ID failed!"},
+};
+
+inline constexpr core::StatusTable kDetectReadStatuses{kDetectReadRows, "Failed!"};
+inline constexpr core::StatusTable kDetectProgramStatuses{kDetectProgramRows, "Failed!"};
 
 }  // namespace sonoprog::kiva

@@ -7,25 +7,14 @@
 
 namespace sonoprog::serialflash {
 
-namespace {
-
-template <std::size_t N>
-std::string_view lookupStatus(const std::array<StatusText, N>& table, std::uint8_t status) {
-    for (const auto& [code, text] : table)
-        if (code == status) return text;
-    return kOtherStatus;
-}
-
-}  // namespace
-
 std::string_view detectStatusMessage(std::uint8_t status) {
-    return lookupStatus(kDetectStatuses, status);
+    return kDetectStatuses.text(status);
 }
 std::string_view eraseStatusMessage(std::uint8_t status) {
-    return lookupStatus(kEraseStatuses, status);
+    return kEraseStatuses.text(status);
 }
 std::string_view writeStatusMessage(std::uint8_t status) {
-    return lookupStatus(kWriteStatuses, status);
+    return kWriteStatuses.text(status);
 }
 
 SerialFlashDevice readDevice(const core::IniFile& ini, std::string_view name) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/StatusTable.h"
+
 // The serial flash target of the Writer: command codes, packet layout, the
 // settings' list section and the status messages, as data.
 namespace sonoprog::serialflash {
@@ -38,33 +40,29 @@ inline constexpr std::string_view kListSection = "Series Flash List";
 inline constexpr std::string_view kUsbFailed = "USB failed!";
 inline constexpr std::string_view kNoDeviceInfo = "Failed to get device infomation!";
 
-// A status byte of a reply and the message it is logged with.
-struct StatusText {
-    std::uint8_t status;
-    std::string_view text;
-};
-
 // Any status a table does not list.
 inline constexpr std::string_view kOtherStatus = "Failed!";
 
 // Chip detect, erase and write block.
-inline constexpr std::array<StatusText, 3> kDetectStatuses{{
+inline constexpr core::StatusText kDetectRows[] = {
     {0x01, "Speed failed!"},
     {0x02, "Manufacturer's ID failed!"},
     {0x03, "Device ID failed!"},
-}};
-
-inline constexpr std::array<StatusText, 4> kEraseStatuses{{
+};
+inline constexpr core::StatusText kEraseRows[] = {
     {0x10, "Can not remove momory protect!"},
     {0x20, "Can not write memory!"},
     {0x21, "Can not start to erase memory!"},
     {0x22, "Can not end of erase memory!"},
-}};
-
-inline constexpr std::array<StatusText, 3> kWriteStatuses{{
+};
+inline constexpr core::StatusText kWriteRows[] = {
     {0x10, "Can not write memory!"},
     {0x11, "Can not start to write memory!"},
     {0x12, "Can not end of write memory!"},
-}};
+};
+
+inline constexpr core::StatusTable kDetectStatuses{kDetectRows, kOtherStatus};
+inline constexpr core::StatusTable kEraseStatuses{kEraseRows, kOtherStatus};
+inline constexpr core::StatusTable kWriteStatuses{kWriteRows, kOtherStatus};
 
 }  // namespace sonoprog::serialflash

@@ -2,15 +2,19 @@
 
 #include <string>
 
+#include "kiva/KivaProtocol.h"
+
 namespace sonoprog::sim {
 
 namespace {
-constexpr std::uint8_t kDetectRead = 0x20;
-constexpr std::uint8_t kReadBlock = 0x21;
-constexpr std::uint8_t kEndRead = 0x22;
-constexpr std::uint8_t kDetectProgram = 0x23;
-constexpr std::uint8_t kProgramBlock = 0x24;
-constexpr std::uint8_t kEndProgram = 0x25;
+using kiva::byte;
+using kiva::Code;
+constexpr std::uint8_t kDetectRead = byte(Code::DetectRead);
+constexpr std::uint8_t kReadBlock = byte(Code::ReadBlock);
+constexpr std::uint8_t kEndRead = byte(Code::EndRead);
+constexpr std::uint8_t kDetectProgram = byte(Code::DetectProgram);
+constexpr std::uint8_t kProgramBlock = byte(Code::ProgramBlock);
+constexpr std::uint8_t kEndProgram = byte(Code::EndProgram);
 }  // namespace
 
 KivaChip::KivaChip() = default;

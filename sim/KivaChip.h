@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "kiva/KivaProtocol.h"
 #include "sim/ChipMemory.h"
 #include "sim/ChipModel.h"
 
@@ -16,15 +17,18 @@ namespace sonoprog::sim {
 // the chip's end is a protocol error; it answers status 1 and changes nothing.
 class KivaChip final : public ChipModel {
 public:
-    static constexpr std::size_t kSize = 4096;
-    static constexpr std::size_t kMaxBlock = 48;
+    static constexpr std::size_t kSize = kiva::kKivaSize;
+    static constexpr std::size_t kMaxBlock = kiva::kKivaBlock;
     static constexpr std::uint8_t kProtocolErrorStatus = 0x01;
 
     enum class Pass { None, Reading, Programming };
 
     KivaChip();
 
-    bool handles(std::uint8_t code) const override { return code >= 0x20 && code <= 0x25; }
+    bool handles(std::uint8_t code) const override {
+        return code >= kiva::byte(kiva::Code::DetectRead) &&
+               code <= kiva::byte(kiva::Code::EndProgram);
+    }
     std::vector<BulkPhase> command(const Packet& command, Packet& reply) override;
 
     // Every detect of that code (0x20 or 0x23) answers `status` (0 = the

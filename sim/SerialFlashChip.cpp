@@ -4,17 +4,21 @@
 #include <cstdio>
 #include <thread>
 
+#include "serialflash/SerialFlashProtocol.h"
+
 namespace sonoprog::sim {
 
 namespace {
-constexpr std::uint8_t kDetect = 0x30;
-constexpr std::uint8_t kErase = 0x31;
-constexpr std::uint8_t kWriteBlock = 0x32;
-constexpr std::uint8_t kReadBlock = 0x33;
-constexpr std::uint8_t kDisable = 0x3F;
-constexpr std::uint8_t kDetectParameter = 0x10;
-constexpr std::size_t kDataAt = 16;
-constexpr std::size_t kBlock = 48;
+using serialflash::byte;
+using serialflash::Code;
+constexpr std::uint8_t kDetect = byte(Code::Detect);
+constexpr std::uint8_t kErase = byte(Code::Erase);
+constexpr std::uint8_t kWriteBlock = byte(Code::WriteBlock);
+constexpr std::uint8_t kReadBlock = byte(Code::ReadBlock);
+constexpr std::uint8_t kDisable = byte(Code::Disable);
+constexpr std::uint8_t kDetectParameter = serialflash::kDetectParameter;
+constexpr std::size_t kDataAt = serialflash::kDataAt;
+constexpr std::size_t kBlock = serialflash::kBlockSize;
 
 std::string hexByte(std::uint8_t value) {
     char buf[8];

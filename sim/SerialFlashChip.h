@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "serialflash/SerialFlashProtocol.h"
 #include "sim/ChipMemory.h"
 #include "sim/ChipModel.h"
 
@@ -17,7 +18,7 @@ namespace sonoprog::sim {
 // accepted between a successful detect and the disable that ends the pass.
 class SerialFlashChip final : public ChipModel {
 public:
-    static constexpr std::size_t kMaxSize = std::size_t{1} << 24;  // what 24 bits reach
+    static constexpr std::size_t kMaxSize = serialflash::kAddressSpace;
 
     // Detect statuses the chip itself answers on an id mismatch.
     static constexpr std::uint8_t kSpeedStatus = 0x01;

@@ -4,24 +4,28 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tarn/TarnProtocol.h"
+
 namespace sonoprog::sim {
 
 namespace {
 
-constexpr std::uint8_t kDetect = 0x10;
-constexpr std::uint8_t kRelease = 0x11;
-constexpr std::uint8_t kProgramBegin = 0x12;
-constexpr std::uint8_t kProgramFinish = 0x13;
-constexpr std::uint8_t kReadBegin = 0x14;
-constexpr std::uint8_t kReadFinish = 0x15;
-constexpr std::uint8_t kSetMirror = 0x16;
-constexpr std::uint8_t kPageSum = 0x17;
+using tarn::byte;
+using tarn::Code;
+constexpr std::uint8_t kDetect = byte(Code::Detect);
+constexpr std::uint8_t kRelease = byte(Code::Release);
+constexpr std::uint8_t kProgramBegin = byte(Code::ProgramBegin);
+constexpr std::uint8_t kProgramFinish = byte(Code::ProgramFinish);
+constexpr std::uint8_t kReadBegin = byte(Code::ReadBegin);
+constexpr std::uint8_t kReadFinish = byte(Code::ReadFinish);
+constexpr std::uint8_t kSetMirror = byte(Code::SetMirror);
+constexpr std::uint8_t kPageSum = byte(Code::PageSum);
 
 // What the chip answers to a command it cannot carry out (a page outside it).
 constexpr std::uint8_t kRefused = 0xFF;
 
-constexpr std::size_t kProgramTail = 32;
-constexpr std::size_t kReadLead = 128;
+constexpr std::size_t kProgramTail = tarn::kProgramTailSize;
+constexpr std::size_t kReadLead = tarn::kReadLeadSize;
 
 bool allErased(const std::uint8_t* data, std::size_t length) {
     return std::all_of(data, data + length, [](std::uint8_t b) { return b == 0xFF; });
@@ -105,7 +109,8 @@ std::vector<BulkPhase> TarnChip::command(const Packet& command, Packet& reply) {
 
     switch (code) {
         case kDetect: {
-            if (command[2] != 0x45 || command[3] != 0xF1) error(code, "wrong detect parameters");
+            if (command[2] != tarn::kDetectParam1 || command[3] != tarn::kDetectParam2)
+                error(code, "wrong detect parameters");
             const std::uint8_t status = forced ? forced : detectStatus_;
             detected_ = status == 0;
             reply[1] = status;

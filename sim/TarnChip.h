@@ -9,6 +9,7 @@
 
 #include "sim/ChipMemory.h"
 #include "sim/ChipModel.h"
+#include "tarn/TarnProtocol.h"
 
 namespace sonoprog::sim {
 
@@ -20,9 +21,9 @@ namespace sonoprog::sim {
 // sum of the page as the chip would read it.
 class TarnChip final : public ChipModel {
 public:
-    static constexpr std::size_t kPageSize = 1024;
-    static constexpr std::uint32_t kPages = 0x20000;
-    static constexpr std::uint32_t kFirstMapPage = 0x1FE00;
+    static constexpr std::size_t kPageSize = tarn::kPageSize;
+    static constexpr std::uint32_t kPages = tarn::kChipPages;
+    static constexpr std::uint32_t kFirstMapPage = tarn::kFirstMapPage;
     // A bad page reads back with this many wrong bytes unless told otherwise.
     static constexpr std::uint16_t kAllBytesWrong = 1024;
 
@@ -56,7 +57,9 @@ public:
     std::uint64_t pagesProgrammed() const { return programmed_; }
 
     // --- ChipModel ---
-    bool handles(std::uint8_t code) const override { return code >= 0x10 && code <= 0x17; }
+    bool handles(std::uint8_t code) const override {
+        return code >= tarn::byte(tarn::Code::Detect) && code <= tarn::byte(tarn::Code::PageSum);
+    }
     std::vector<BulkPhase> command(const Packet& command, Packet& reply) override;
     void bulkOut(std::size_t phase, const std::uint8_t* data, std::size_t length) override;
     void bulkIn(std::size_t phase, std::uint8_t* data, std::size_t length) override;

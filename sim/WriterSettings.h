@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "core/IniFile.h"
+#include "serialflash/SerialFlashProtocol.h"
 #include "sim/Socket.h"
+#include "tarn/TarnProtocol.h"
 
 namespace sonoprog::sim {
 
@@ -38,12 +40,12 @@ struct WriterSettings {
     std::vector<std::string> warnings;
 };
 
-inline constexpr std::uint32_t kTarnPageCount = 131072;
+inline constexpr std::uint32_t kTarnPageCount = tarn::kChipPages;
 // A second per transfer is far beyond any real link; more is a typing error.
 inline constexpr std::uint32_t kMaxRoundTripUs = 1000000;
-inline constexpr std::uint32_t kDefaultSerialFlashSize = 16u * 1024 * 1024;
 // Addresses travel in 24 bits, so no serial flash chip is larger.
-inline constexpr std::uint32_t kMaxSerialFlashSize = 16u * 1024 * 1024;
+inline constexpr std::uint32_t kMaxSerialFlashSize = serialflash::kAddressSpace;
+inline constexpr std::uint32_t kDefaultSerialFlashSize = kMaxSerialFlashSize;
 inline constexpr std::uint32_t kMaxSocketUnits = 1000000;
 // The longest swap [Socket] SwapMs takes: ten minutes.
 inline constexpr std::uint32_t kMaxSwapMs = 600000;

@@ -26,10 +26,20 @@ std::uint32_t pageSum(const std::uint8_t* page) {
     return core::sumBytes(page, kPageSize);
 }
 
-const char* statusMessage(Code code, std::uint8_t status) {
-    for (const StatusRow& row : kStatusTable)
-        if (row.code == code && (row.status == status || row.status == 0)) return row.message;
-    return "";
+std::string_view statusMessage(Code code, std::uint8_t status) {
+    switch (code) {
+        case Code::Detect:
+            return kDetectStatuses.text(status);
+        case Code::ProgramFinish:
+            return kProgramFinishStatuses.text(status);
+        case Code::ReadBegin:
+        case Code::PageSum:
+            return kReadStatuses.text(status);
+        case Code::SetMirror:
+            return kSetMirrorStatuses.text(status);
+        default:
+            return {};
+    }
 }
 
 TarnCommands::TarnCommands(core::WriterLink& link) : link_(link) {}
@@ -50,7 +60,7 @@ CommandResult TarnCommands::refused(Code code) const {
 
 CommandResult TarnCommands::TarnDetect() {
     command_ = {};
-    command_[0] = static_cast<std::uint8_t>(Code::Detect);
+    command_[0] = byte(Code::Detect);
     command_[2] = kDetectParam1;
     command_[3] = kDetectParam2;
     if (!exchange()) return transferFailed(kUsbFailedMarked);
@@ -60,7 +70,7 @@ CommandResult TarnCommands::TarnDetect() {
 
 CommandResult TarnCommands::TarnDisable() {
     command_ = {};
-    command_[0] = static_cast<std::uint8_t>(Code::Release);
+    command_[0] = byte(Code::Release);
     if (!exchange()) return transferFailed(kUsbFailedMarked);
     return CommandResult::success(kReleased);
 }
@@ -72,13 +82,13 @@ CommandResult TarnCommands::TarnProgramPage(std::uint32_t page, const std::uint8
         return t;
     }();
     command_ = {};
-    command_[0] = static_cast<std::uint8_t>(Code::ProgramBegin);
+    command_[0] = byte(Code::ProgramBegin);
     putPage(command_, page);
     if (!exchange()) return transferFailed(kUsbFailed);
     if (!link_.BulkWrite(buffer, kPageSize)) return transferFailed(kUsbFailed);
     if (!link_.BulkWrite(kTail.data(), kTail.size())) return transferFailed(kUsbFailed);
     // The same packet finishes the page: only the command code changes.
-    command_[0] = static_cast<std::uint8_t>(Code::ProgramFinish);
+    command_[0] = byte(Code::ProgramFinish);
     if (!exchange()) return transferFailed(kUsbFailed);
     if (reply_[1] != 0) return refused(Code::ProgramFinish);
     return CommandResult::success();
@@ -86,7 +96,7 @@ CommandResult TarnCommands::TarnProgramPage(std::uint32_t page, const std::uint8
 
 CommandResult TarnCommands::readInto(std::uint32_t page) {
     command_ = {};
-    command_[0] = static_cast<std::uint8_t>(Code::ReadBegin);
+    command_[0] = byte(Code::ReadBegin);
     putPage(command_, page);
     if (!exchange()) return transferFailed(kUsbFailed);
     // A refused read announces no data: no bulk reads and no finish command.
@@ -94,7 +104,7 @@ CommandResult TarnCommands::readInto(std::uint32_t page) {
     // The leading block lands in the page buffer and is overwritten by the page.
     if (!link_.BulkRead(readBack_.data(), kReadLeadSize)) return transferFailed(kUsbFailed);
     if (!link_.BulkRead(readBack_.data(), kPageSize)) return transferFailed(kUsbFailed);
-    command_[0] = static_cast<std::uint8_t>(Code::ReadFinish);
+    command_[0] = byte(Code::ReadFinish);
     if (!exchange()) return transferFailed(kUsbFailed);
     return CommandResult::success();
 }
@@ -125,7 +135,7 @@ CommandResult TarnCommands::TarnReadPage(std::uint32_t page, std::uint8_t* buffe
 CommandResult TarnCommands::TarnSetMirror(std::uint32_t badPage, std::uint32_t sparePage) {
     const MirrorEntry e = mirrorEntry(badPage, sparePage);
     command_ = {};
-    command_[0] = static_cast<std::uint8_t>(Code::SetMirror);
+    command_[0] = byte(Code::SetMirror);
     core::put24(command_, 2, e.mapPage);
     command_[5] = static_cast<std::uint8_t>(e.offset);
     command_[6] = static_cast<std::uint8_t>(e.offset >> 8);
@@ -154,7 +164,7 @@ CommandResult TarnCommands::TarnWriteDataPage(std::uint32_t page, const std::uin
     if (!programmed) return programmed;
     const std::uint32_t sum = pageSum(buffer);
     command_ = {};
-    command_[0] = static_cast<std::uint8_t>(Code::PageSum);
+    command_[0] = byte(Code::PageSum);
     putPage(command_, page);
     if (!exchange()) return transferFailed(kUsbFailedMarked);
     if (reply_[1] != 0) return refused(Code::PageSum);

@@ -23,7 +23,7 @@ std::uint32_t pageSum(const std::uint8_t* page);
 
 // The message a failing status of a command leaves in the holder; a status the
 // command does not list gives its last row. Empty for codes without a table.
-const char* statusMessage(Code code, std::uint8_t status);
+std::string_view statusMessage(Code code, std::uint8_t status);
 
 // The Tarn20 command set over the Writer link. Every operation returns its
 // outcome with the failure message to log; on success only detect and disable

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/StatusTable.h"
+
 // The Tarn20 target of the Writer: the chip's geometry, the command codes,
 // the status messages (as data) and the texts the commands leave.
 namespace sonoprog::tarn {
@@ -27,43 +29,45 @@ enum class Code : std::uint8_t {
     SetMirror = 0x16,
     PageSum = 0x17,
 };
+// The code as it goes into byte 0 of a command packet.
+constexpr std::uint8_t byte(Code code) {
+    return static_cast<std::uint8_t>(code);
+}
 
 // Fixed parameters of the detect command.
 inline constexpr std::uint8_t kDetectParam1 = 0x45;
 inline constexpr std::uint8_t kDetectParam2 = 0xF1;
 
-// A failing status of a command and the message it leaves in the holder.
-struct StatusRow {
-    Code code;
-    std::uint8_t status;  // 0 = any other non-zero status (always the command's last row)
-    const char* message;
+// The Writer's status bytes and the messages they leave in the holder, per
+// command. Page sum answers with the read's statuses.
+inline constexpr core::StatusText kDetectRows[] = {
+    {0x11, "   [X] VCC failed!"},
+    {0x12, "   [X] BUS failed!"},
+    {0x13, "   [X] I/O failed!"},
+    {0x21, "   [X] Chip does not enter reset mode!"},
+    {0x22, "   [X] Chip does not leave reset mode!"},
+    {0x30, "   [X] Reset failed!"},
+    {0x40, "   [X] Manufacturer ID failed!"},
+    {0x41, "   [X] Manufacturer ID failed!"},
+};
+inline constexpr core::StatusText kProgramFinishRows[] = {
+    {0x11, "Chip can not enter program mode!"},
+    {0x12, "Chip can not leave program mode!"},
+    {0x20, "Program over program failed!"},
+};
+inline constexpr core::StatusText kReadRows[] = {
+    {0x01, "Chip can not enter read mode!"},
+    {0x02, "Chip can not leave read mode!"},
+};
+inline constexpr core::StatusText kSetMirrorRows[] = {
+    {0x01, "   [X] Chip can not enter program mode!"},
+    {0x02, "   [X] Chip can not leave program mode!"},
 };
 
-// The Writer's status bytes and the messages they leave in the holder.
-inline constexpr StatusRow kStatusTable[] = {
-    {Code::Detect, 0x11, "   [X] VCC failed!"},
-    {Code::Detect, 0x12, "   [X] BUS failed!"},
-    {Code::Detect, 0x13, "   [X] I/O failed!"},
-    {Code::Detect, 0x21, "   [X] Chip does not enter reset mode!"},
-    {Code::Detect, 0x22, "   [X] Chip does not leave reset mode!"},
-    {Code::Detect, 0x30, "   [X] Reset failed!"},
-    {Code::Detect, 0x40, "   [X] Manufacturer ID failed!"},
-    {Code::Detect, 0x41, "   [X] Manufacturer ID failed!"},
-    {Code::Detect, 0, "   [X] Unknow failed!"},
-    {Code::ProgramFinish, 0x11, "Chip can not enter program mode!"},
-    {Code::ProgramFinish, 0x12, "Chip can not leave program mode!"},
-    {Code::ProgramFinish, 0x20, "Program over program failed!"},
-    {Code::ProgramFinish, 0, "Unknow failed!"},
-    {Code::ReadBegin, 0x01, "Chip can not enter read mode!"},
-    {Code::ReadBegin, 0x02, "Chip can not leave read mode!"},
-    {Code::ReadBegin, 0, "Unknow failed!"},
-    {Code::PageSum, 0x01, "Chip can not enter read mode!"},
-    {Code::PageSum, 0x02, "Chip can not leave read mode!"},
-    {Code::PageSum, 0, "Unknow failed!"},
-    {Code::SetMirror, 0x01, "   [X] Chip can not enter program mode!"},
-    {Code::SetMirror, 0x02, "   [X] Chip can not leave program mode!"},
-    {Code::SetMirror, 0, "   [X] Unknow failed!"},
-};
+inline constexpr core::StatusTable kDetectStatuses{kDetectRows, "   [X] Unknow failed!"};
+inline constexpr core::StatusTable kProgramFinishStatuses{kProgramFinishRows, "Unknow failed!"};
+inline constexpr core::StatusTable kReadStatuses{kReadRows, "Unknow failed!"};
+inline constexpr core::StatusTable kSetMirrorStatuses{kSetMirrorRows, "   [X] Unknow failed!"};
 
 inline constexpr const char* kUsbFailed = "USB failed!";
 inline constexpr const char* kUsbFailedMarked = "   [X] USB failed!";
