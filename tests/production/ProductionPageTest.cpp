@@ -160,6 +160,28 @@ TEST_F(PageFixture, EngineerUnlocksARunningLoopAndResetsTheCounters) {
     EXPECT_EQ(page->counters(), (records::Counters{}));
 }
 
+TEST_F(PageFixture, TheOneWriterLoopRecordsTheWriterItRanOn) {
+    production::ProductionSettings settings;
+    settings.enabled = true;
+    production::ProductionPage bare(*env, *rig.link, settings);  // not told a Writer
+    bare.setRecordsLocation((rig.dir / "r2.sqlite").string());
+    bare.setPollInterval(std::chrono::milliseconds(0));
+    bare.setSounds(&sounds);
+    sounds.onSound = [&] { bare.BT_Prod_StopClick(); };
+    production::JobRequest r;
+    r.target = production::Target::Kiva300;
+    r.image = rig.kivaImage();
+    ASSERT_TRUE(bare.openJob(rig.makeJob(r).file.string()));
+    bare.BT_Prod_StartClick();
+
+    std::string error;
+    auto store = records::openRecordStore((rig.dir / "r2.sqlite").string(), {}, error);
+    ASSERT_TRUE(store) << error;
+    const auto all = store->query({});
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].writer, "sim");  // the rig's virtual Writer, not "usb"
+}
+
 TEST_F(PageFixture, NoEngineerPasswordMeansNoUnlock) {
     production::ProductionSettings none;
     none.enabled = true;
