@@ -401,6 +401,13 @@ std::string ProductionPage::writerIdentity() const {
 bool ProductionPage::openJob(const std::string& path) {
     std::string error;
     auto loaded = loadJob(path, error);
+    // A job that does not match its image would record units it never programmed.
+    if (loaded) {
+        if (auto problem = jobImageProblem(*loaded, env_.ivrKeys)) {
+            error = path + ": " + *problem;
+            loaded.reset();
+        }
+    }
     if (!loaded) {
         env_.prompter.showMessage("ERROR", error, core::BoxIcon::Error);
         return false;

@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
+#include <fstream>
 
 #include "gui/ControlLock.h"
 #include "gui/QtServices.h"
@@ -180,6 +181,21 @@ TEST_F(PageFixture, TheOneWriterLoopRecordsTheWriterItRanOn) {
     const auto all = store->query({});
     ASSERT_EQ(all.size(), 1u);
     EXPECT_EQ(all[0].writer, "sim");  // the rig's virtual Writer, not "usb"
+}
+
+TEST_F(PageFixture, AJobWhoseCheckSumIsNotItsImagesIsRefusedWhenOpened) {
+    production::JobRequest r;
+    r.target = production::Target::Kiva300;
+    r.image = rig.kivaImage();
+    const auto job = rig.makeJob(r);
+    auto tampered = job.job;
+    tampered.checkSum = "FFFF";
+    std::ofstream(job.file) << production::jobToJson(tampered);
+    EXPECT_FALSE(page->openJob(job.file.string()));
+    ASSERT_EQ(rig.prompter.boxes.size(), 1u);
+    EXPECT_NE(rig.prompter.boxes[0].text.find("check word FFFF"), std::string::npos)
+        << rig.prompter.boxes[0].text;
+    EXPECT_FALSE(page->BT_Prod_Start->isEnabled());
 }
 
 TEST_F(PageFixture, NoEngineerPasswordMeansNoUnlock) {
