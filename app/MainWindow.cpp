@@ -325,6 +325,10 @@ void MainWindow::FormCreate() {
     paths_.ensureTemp();
 }
 
+void MainWindow::setWriterIdentity(const std::string& identity) {
+    if (PAGE_Production) PAGE_Production->setWriterIdentity(identity);
+}
+
 void MainWindow::CB_DeviceSelChange() {
     PC_Main->setCurrentIndex(kPageInfo);
     setWriterTabsVisible(false, false, false, false);

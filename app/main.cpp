@@ -88,6 +88,7 @@ int main(int argc, char** argv) {
             device = sim::makeStandardWriter();
         }
         app::MainWindow window(*device, paths);
+        window.setWriterIdentity(options.writer.recordedIdentity());
         window.show();
         app.exec();
     } catch (const std::exception& e) {

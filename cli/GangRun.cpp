@@ -23,6 +23,8 @@ namespace sonoprog::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;
+// A worker's line may carry any bytes; a dump never throws on them.
+constexpr auto kReplace = nlohmann::json::error_handler_t::replace;
 
 // What makes two texts the same Writer: its port (or serial), or its folder.
 std::string sameWriterKey(const core::WriterOption& w) {
@@ -136,7 +138,9 @@ public:
         if (!object.is_object()) {
             // No object: something other than the worker's own output.
             print(out_,
-                  json_ ? tagged(w, {{"kind", "text"}, {"text", line}}).dump() : prefix(w) + line);
+                  json_
+                      ? tagged(w, {{"kind", "text"}, {"text", line}}).dump(-1, ' ', false, kReplace)
+                      : prefix(w) + line);
             return;
         }
         const std::string kind = object.value("kind", "");
@@ -147,25 +151,21 @@ public:
         if (kind == "unit") {
             if (const auto unit = production::unitOutcomeFromJson(line)) {
                 (unit->passed ? w.counted.passed : w.counted.failed) += 1;
-                print(out_, json_ ? tagged(w, object).dump(-1, ' ', false,
-                                                           nlohmann::json::error_handler_t::replace)
+                print(out_, json_ ? tagged(w, object).dump(-1, ' ', false, kReplace)
                                   : prefix(w) + production::unitSummaryLine(*unit));
                 return;
             }
         }
         // The operations' own lines and gauges: for a front end that shows
         // them per Writer; interleaved as text they would only be noise.
-        if (json_)
-            print(out_,
-                  tagged(w, object).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        if (json_) print(out_, tagged(w, object).dump(-1, ' ', false, kReplace));
     }
 
     void errLine(Worker& w, const std::string& line) {
         Json object = Json::parse(line, nullptr, false);
         if (json_) {
             if (!object.is_object()) object = Json{{"kind", "error"}, {"text", line}};
-            print(err_,
-                  tagged(w, object).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+            print(err_, tagged(w, object).dump(-1, ' ', false, kReplace));
             return;
         }
         if (object.is_object() && object.contains("text") && object["text"].is_string())
@@ -177,7 +177,8 @@ public:
     void workerEnded(const Worker& w) {
         const std::string text = "worker ended: " + endedText(w.waitStatus);
         print(err_,
-              json_ ? tagged(w, {{"kind", "error"}, {"text", text}}).dump() : prefix(w) + text);
+              json_ ? tagged(w, {{"kind", "error"}, {"text", text}}).dump(-1, ' ', false, kReplace)
+                    : prefix(w) + text);
     }
 
     void totals(const std::vector<Worker>& workers) {
@@ -188,7 +189,8 @@ public:
         }
         print(out_, json_ ? production::totalJson(all) : production::totalLine(all));
         for (const auto& w : workers)
-            print(out_, json_ ? tagged(w, Json::parse(production::totalJson(w.counted))).dump()
+            print(out_, json_ ? tagged(w, Json::parse(production::totalJson(w.counted)))
+                                    .dump(-1, ' ', false, kReplace)
                               : prefix(w) + production::totalLine(w.counted));
     }
 

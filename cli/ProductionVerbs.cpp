@@ -6,13 +6,14 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 
 #include "cli/Commands.h"
 #include "cli/GangRun.h"
 #include "cli/StopSignals.h"
+#include "core/AtomicFile.h"
+#include "core/FileHandle.h"
 #include "core/IniFile.h"
 #include "production/EngineerPassword.h"
 #include "production/Job.h"
@@ -73,27 +74,22 @@ int runJobNew(Session& s) {
         s.error(error);
         return kind == production::JobError::Usage ? kExitUsage : kExitFailed;
     }
+    // A pipe or a device at the job's path stays what it is, --yes or not.
+    if (!core::isReplaceableTarget(jobFile)) {
+        s.error(jobFile.string() + ": not a regular file; not replaced");
+        return kExitFailed;
+    }
     std::error_code ec;
     if (std::filesystem::exists(jobFile, ec) &&
         !s.prompter().askYesNo("WARNING", jobFile.string() + " exists. Replace it?",
                                core::BoxIcon::Warning))
         return kExitFailed;
-    // Written beside and renamed over: a job file is never half there.
-    const std::filesystem::path temporary = jobFile.string() + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << production::jobToJson(*job);
-        out.flush();
-        if (!out) {
-            s.error(temporary.string() + ": cannot be written");
-            std::filesystem::remove(temporary, ec);
-            return kExitFailed;
-        }
-    }
-    std::filesystem::rename(temporary, jobFile, ec);
-    if (ec) {
-        s.error(jobFile.string() + ": " + ec.message());
-        std::filesystem::remove(temporary, ec);
+    // Written to a temporary file of its own, created exclusively beside the
+    // job, and renamed over it: a job file is never half there, and nothing
+    // planted under a temporary name is written through.
+    core::AtomicFile out(jobFile);
+    if (!out.open() || !out.write(production::jobToJson(*job)) || !out.commit()) {
+        s.error(jobFile.string() + ": cannot be written");
         return kExitFailed;
     }
     std::fprintf(s.out(), "Job written: %s\n", jobFile.string().c_str());
@@ -112,7 +108,8 @@ int runJobShow(Session& s) {
         j.update(nlohmann::ordered_json::parse(production::jobToJsonLine(loaded->job)));
         j["job_sha256"] = loaded->fileSha256;
         j["image_file"] = production::imagePath(loaded->job, loaded->file).string();
-        std::fprintf(s.out(), "%s\n", j.dump().c_str());
+        std::fprintf(s.out(), "%s\n",
+                     j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     } else {
         std::fputs(production::jobDescription(*loaded).c_str(), s.out());
     }

@@ -170,19 +170,10 @@ link::Link* Session::writerLink() {
 }
 
 std::string Session::writerIdentity() const {
-    switch (inv_.writer.kind) {
-        case core::WriterOption::Kind::Usb:
-            // The Writer the link found; before that, the one asked for.
-            if (usb_ && !usb_->found().port.empty()) return link::usb::identityText(usb_->found());
-            return inv_.writer.text();
-        case core::WriterOption::Kind::Sim:
-            return "sim";
-        case core::WriterOption::Kind::SimDir: {
-            std::error_code ec;
-            return "sim:" + std::filesystem::absolute(inv_.writer.folder, ec).string();
-        }
-    }
-    return "usb";
+    // A USB Writer by the port the link found it at; before that, as asked for.
+    if (inv_.writer.kind == core::WriterOption::Kind::Usb && usb_ && !usb_->found().port.empty())
+        return link::usb::identityText(usb_->found());
+    return inv_.writer.recordedIdentity();
 }
 
 }  // namespace sonoprog::cli

@@ -10,6 +10,8 @@
 
 namespace sonoprog::core {
 
+class ImageSnapshot;
+
 // Everything a chip's operations report through and reach the Writer with,
 // handed over by the front end (a window tab, the command line, a test). The
 // operations make none of these themselves.
@@ -24,6 +26,9 @@ struct OperationServices {
     // opened a Writer (the command line before the image has loaded) leaves it
     // null; the chip operations must not run then.
     WriterLink* link = nullptr;
+    // The image as a run read it once: when set, write and verify read these
+    // bytes instead of the file of the same path, which may have changed since.
+    const ImageSnapshot* image = nullptr;
 };
 
 }  // namespace sonoprog::core

@@ -1,5 +1,8 @@
 #include "core/WriterOption.h"
 
+#include <filesystem>
+#include <system_error>
+
 namespace sonoprog::core {
 
 namespace {
@@ -25,6 +28,15 @@ bool isUsbPortPath(std::string_view text) {
         if (dot == std::string_view::npos) return true;
         rest = rest.substr(dot + 1);
     }
+}
+
+std::string WriterOption::recordedIdentity() const {
+    if (kind == Kind::Sim) return "sim";
+    if (kind == Kind::SimDir) {
+        std::error_code ec;
+        return "sim:" + std::filesystem::absolute(folder, ec).string();
+    }
+    return text();
 }
 
 std::string WriterOption::text() const {

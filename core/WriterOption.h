@@ -22,6 +22,9 @@ struct WriterOption {
 
     // The text that names this Writer again: "usb:1-1.3", "sim:DIR".
     std::string text() const;
+    // How the records name this Writer before a USB Writer is found: "usb",
+    // "usb:1-1.3", "sim", "sim:" and the folder's absolute path.
+    std::string recordedIdentity() const;
 };
 
 // "usb", "usb:PORT" (bus-port.port..., as the system names the port),

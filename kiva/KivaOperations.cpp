@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/ImageSnapshot.h"
 #include "core/IniFile.h"
 #include "core/NumberText.h"
 #include "ivr/Ivr2bin.h"
@@ -96,7 +97,8 @@ std::optional<std::string> KivaOperations::appNote() {
 
 void KivaOperations::convertStep(core::OperationFrame& frame, std::uint8_t* image) {
     frame.step("  -> Open file...");
-    const int result = ivr::IvrToImage(fields_.loadFile, image, kKivaSize, keys_);
+    const core::FilePtr file = core::openImage(s_.image, fields_.loadFile);
+    const int result = ivr::IvrStreamToImage(file.get(), image, kKivaSize, keys_);
     if (result != ivr::kIvrOk)
         frame.fail(KivaConversionMessage(result));
     else

@@ -1,11 +1,15 @@
 #include "production/Job.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "core/FileHandle.h"
+#include "core/ImageSnapshot.h"
 #include "core/ImageSum.h"
 #include "core/IniFile.h"
 #include "core/NumberText.h"
@@ -34,6 +38,29 @@ bool isLowerHex(std::string_view text, std::size_t length) {
     for (char c : text)
         if (c >= 'A' && c <= 'F') return false;
     return true;
+}
+
+// The Tarn20 page fields as the write checks its range, in 64 bits so that
+// nothing wraps back into the user area or past the pages held exactly.
+std::optional<std::string> pageFieldsProblem(const Job& job) {
+    if (job.writePages == 0 ||
+        std::uint64_t{job.startPage} + job.writePages - 1 >= tarn::kUserPages)
+        return "\"start_page\" and \"write_pages\" leave the chip's user area";
+    if (job.infoPage > tarn::kUserPages) return "\"info_page\" is beyond the chip's pages";
+    return std::nullopt;
+}
+
+// Whether the text stays itself in a JSON string (valid UTF-8).
+bool fitsJson(const std::string& text) {
+    const std::string dumped =
+        nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::ignore);
+    return nlohmann::json::parse(dumped).get_ref<const std::string&>() == text;
+}
+
+// Never throws: the texts of a job read from JSON are valid UTF-8 already, and
+// buildJob refuses others.
+std::string dumpJson(const ordered_json& j, int indent) {
+    return j.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 ordered_json toJson(const Job& job) {
@@ -86,11 +113,11 @@ std::filesystem::path imagePath(const Job& job, const std::filesystem::path& job
 }
 
 std::string jobToJson(const Job& job) {
-    return toJson(job).dump(2) + "\n";
+    return dumpJson(toJson(job), 2) + "\n";
 }
 
 std::string jobToJsonLine(const Job& job) {
-    return toJson(job).dump();
+    return dumpJson(toJson(job), -1);
 }
 
 std::optional<Job> jobFromJson(std::string_view text, std::string& error) {
@@ -194,6 +221,10 @@ std::optional<Job> jobFromJson(std::string_view text, std::string& error) {
                 !number(*steps, "info_page", job.infoPage) ||
                 !number(*steps, "allow_error", job.allowError))
                 return std::nullopt;
+            if (auto problem = pageFieldsProblem(job)) {
+                error = *problem;
+                return std::nullopt;
+            }
         } else {
             for (const char* key : {"start_page", "write_pages", "info_page", "allow_error"}) {
                 if (steps->contains(key)) {
@@ -221,6 +252,63 @@ std::optional<LoadedJob> loadJob(const std::filesystem::path& file, std::string&
         return std::nullopt;
     }
     return LoadedJob{std::move(*job), file, sha256Hex(bytes)};
+}
+
+std::uint64_t largestImageBytes() {
+    return std::uint64_t{tarn::kUserPages} * tarn::kPageSize;
+}
+
+std::optional<std::string> imageMismatch(const Job& job, std::span<const std::uint8_t> image,
+                                         const ivr::IvrKeys& keys) {
+    auto sameHex = [](std::string_view a, std::string_view b) {
+        return a.size() == b.size() &&
+               std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::toupper(static_cast<unsigned char>(x)) ==
+                          std::toupper(static_cast<unsigned char>(y));
+               });
+    };
+    if (job.target == Target::Kiva300) {
+        std::vector<std::uint8_t> converted(kiva::kKivaSize);
+        core::FilePtr stream;
+        if (!image.empty())
+            stream.reset(::fmemopen(const_cast<std::uint8_t*>(image.data()), image.size(), "rb"));
+        if (ivr::IvrStreamToImage(stream.get(), converted.data(), converted.size(), keys) !=
+            ivr::kIvrOk)
+            return "the image is not a Kiva300 DAT file";
+        const std::string word =
+            core::hex4(static_cast<std::uint16_t>(converted[14] | (converted[15] << 8)));
+        if (!sameHex(word, job.checkSum))
+            return "the job's check word " + job.checkSum + " is not the image's (" + word + ")";
+        return std::nullopt;
+    }
+    const std::string sum = core::hex8(core::sumBytes(image.data(), image.size()));
+    if (!sameHex(sum, job.checkSum))
+        return "the job's check sum " + job.checkSum + " is not the image's (" + sum + ")";
+    if (job.target == Target::Tarn20) {
+        // What Load File and the write hold the fields to.
+        const std::uint64_t pages = image.size() / tarn::kPageSize;
+        if (pages == 0 || image.size() % tarn::kPageSize != 0)
+            return "the image is not whole 1,024-byte pages";
+        if (job.writePages > pages)
+            return "the job writes " + std::to_string(job.writePages) + " pages of an image of " +
+                   std::to_string(pages);
+        if (job.infoPage > pages)
+            return "the job's info page " + std::to_string(job.infoPage) +
+                   " lies beyond the image's " + std::to_string(pages) + " pages";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> jobImageProblem(const LoadedJob& loaded, const ivr::IvrKeys& keys) {
+    std::string error;
+    const auto image =
+        core::ImageSnapshot::read(imagePath(loaded.job, loaded.file), largestImageBytes(), error);
+    if (!image) return error;
+    const auto bytes = image->bytes();
+    if (sha256Hex({reinterpret_cast<const char*>(bytes.data()), bytes.size()}) !=
+        loaded.job.imageSha256)
+        return image->path().string() + ": not the image the job was made from (SHA-256)";
+    return imageMismatch(loaded.job, bytes, keys);
 }
 
 std::string jobDescription(const LoadedJob& loaded) {
@@ -311,6 +399,8 @@ std::optional<Job> buildJob(const JobRequest& request, const std::filesystem::pa
             if (job.writePages == 0) return usage("--count must be at least 1");
             if (job.writePages > pages) return usage("--count is larger than the image's pages");
             if (job.infoPage > pages) return usage("--info-page is larger than the image's pages");
+            if (pageFieldsProblem(job))
+                return usage("--start and --count leave the chip's user area");
         }
     }
     // Relative to the job file's folder, so the job and its image move together.
@@ -319,6 +409,11 @@ std::optional<Job> buildJob(const JobRequest& request, const std::filesystem::pa
     const auto image = std::filesystem::absolute(request.image, ec);
     job.image = std::filesystem::proximate(image, jobDir, ec).generic_string();
     if (ec || job.image.empty()) job.image = image.generic_string();
+    // A job file is JSON, whose texts are UTF-8: other bytes could only be
+    // replaced, and a replaced image path would name another file.
+    if (!fitsJson(job.name)) return usage("the job's name is not valid UTF-8 text");
+    if (!fitsJson(job.image))
+        return usage(job.image + ": the image's path is not valid UTF-8 text");
     return job;
 }
 

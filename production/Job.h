@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -56,6 +57,21 @@ struct LoadedJob {
     std::string fileSha256;
 };
 std::optional<LoadedJob> loadJob(const std::filesystem::path& file, std::string& error);
+
+// The largest image a run reads into memory: the largest chip (the Tarn20's
+// user area). A larger file fits no chip.
+std::uint64_t largestImageBytes();
+
+// Holds the job against its image's bytes as the chip's operations would:
+// the check sum (the Kiva300 check word) must be the image's, and a Tarn20
+// job's pages must lie within the image. nullopt when they agree; why not
+// otherwise.
+std::optional<std::string> imageMismatch(const Job& job, std::span<const std::uint8_t> image,
+                                         const ivr::IvrKeys& keys);
+
+// Reads the job's image as a run does and holds the job against it: its
+// SHA-256, then imageMismatch. nullopt when they agree; why not otherwise.
+std::optional<std::string> jobImageProblem(const LoadedJob& loaded, const ivr::IvrKeys& keys);
 
 // The human-readable lines of job show.
 std::string jobDescription(const LoadedJob& loaded);

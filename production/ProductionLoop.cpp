@@ -55,10 +55,29 @@ records::UnitRecord ProductionLoop::recordBase(const LoopOptions& options) const
 std::optional<std::string> ProductionLoop::imageProblem() {
     const auto sha = hashes_.hash(image_);
     if (!sha) return "The image " + image_.string() + " is missing or cannot be read; stopped.";
-    if (*sha != job_.job.imageSha256)
-        return "The image " + image_.string() + " has changed since the job was made (SHA-256 " +
-               sha->substr(0, 12) + "..., the job's " + job_.job.imageSha256.substr(0, 12) +
-               "...); stopped.";
+    if (*sha != job_.job.imageSha256) return changedMessage(*sha);
+    return std::nullopt;
+}
+
+std::string ProductionLoop::changedMessage(const std::string& sha) const {
+    return "The image " + image_.string() + " has changed since the job was made (SHA-256 " +
+           sha.substr(0, 12) + "..., the job's " + job_.job.imageSha256.substr(0, 12) +
+           "...); stopped.";
+}
+
+std::optional<std::string> ProductionLoop::takeSnapshot() {
+    snapshot_.reset();
+    std::string error;
+    auto snapshot = core::ImageSnapshot::read(image_, largestImageBytes(), error);
+    if (!snapshot) return "The image " + error + "; stopped.";
+    const std::string sha = sha256Hex(std::string_view(
+        reinterpret_cast<const char*>(snapshot->bytes().data()), snapshot->bytes().size()));
+    if (sha != job_.job.imageSha256) return changedMessage(sha);
+    if (auto mismatch = imageMismatch(job_.job, snapshot->bytes(), s_.unit.ivrKeys))
+        return "The job " + job_.file.string() + " does not match its image: " + *mismatch +
+               "; stopped.";
+    snapshot_ = std::move(snapshot);
+    snapshotSha256_ = sha;
     return std::nullopt;
 }
 
@@ -104,8 +123,12 @@ LoopResult ProductionLoop::run(const LoopOptions& options, OperatorTrigger* oper
         listener_.stateChanged(LoopState::Stopped);
         return result;
     };
-    // A job whose image is already wrong never asks for a chip.
+    // A job whose image is already wrong never asks for a chip. The image is
+    // read once, here: every unit programs and verifies these bytes, and its
+    // record names their SHA-256, whatever the file on disk does meanwhile.
     if (auto problem = imageProblem()) return abort(*problem);
+    if (auto problem = takeSnapshot()) return abort(*problem);
+    record.imageSha256 = snapshotSha256_;
 
     long long n = 0;
     while (!stop_.load() && (!options.units || n < *options.units)) {
@@ -122,7 +145,7 @@ LoopResult ProductionLoop::run(const LoopOptions& options, OperatorTrigger* oper
         ++n;
         const auto started = std::chrono::steady_clock::now();
         const std::string time = records::utcTimeNow();
-        const UnitReport report = runUnit(job_.job, image_, s_.unit);
+        const UnitReport report = runUnit(job_.job, *snapshot_, s_.unit);
         const auto elapsed = std::chrono::steady_clock::now() - started;
 
         record.id = records::newRecordId();
@@ -207,7 +230,7 @@ std::string totalJson(const LoopResult& r) {
     j["passed"] = r.passed;
     j["failed"] = r.failed;
     j["yield"] = std::round(records::Counters{r.passed, r.failed}.yield() * 10) / 10;
-    return j.dump();
+    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace sonoprog::production

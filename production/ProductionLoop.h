@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/ImageSnapshot.h"
 #include "link/Link.h"
 #include "production/ImageHash.h"
 #include "production/Job.h"
@@ -101,6 +102,10 @@ public:
     ImageHashCache& hashes() { return hashes_; }
 
 private:
+    // Reads the image into the run's snapshot and holds it against the job;
+    // the message when it does not match.
+    std::optional<std::string> takeSnapshot();
+    std::string changedMessage(const std::string& sha) const;
     // Polls until the socket holds a chip (present) or is empty; false when stopped.
     bool waitForSocket(bool present, const LoopOptions& options);
     bool pause(std::chrono::milliseconds interval);
@@ -111,6 +116,8 @@ private:
     const std::atomic<bool>& stop_;
     ImageHashCache hashes_;
     std::filesystem::path image_;
+    std::optional<core::ImageSnapshot> snapshot_;
+    std::string snapshotSha256_;
 };
 
 // "UNIT 3 FAIL 0.4s VDD failed!", "TOTAL 6 PASS 4 FAIL 2 YIELD 66.7%" and their JSON objects.

@@ -388,9 +388,26 @@ void ProductionPage::refreshCounters() {
     showCounters();
 }
 
+std::string ProductionPage::writerIdentity() const {
+    // A Writer on USB is named by the port it was found at, as the command line names it.
+    if (auto* usb = dynamic_cast<const link::usb::UsbWriterDevice*>(&link_.device())) {
+        if (!usb->found().port.empty()) return link::usb::identityText(usb->found());
+        return writerIdentity_.empty() ? "usb" : writerIdentity_;
+    }
+    // Otherwise the virtual Writer: its folder when the window was told one.
+    return writerIdentity_.empty() ? "sim" : writerIdentity_;
+}
+
 bool ProductionPage::openJob(const std::string& path) {
     std::string error;
     auto loaded = loadJob(path, error);
+    // A job that does not match its image would record units it never programmed.
+    if (loaded) {
+        if (auto problem = jobImageProblem(*loaded, env_.ivrKeys)) {
+            error = path + ": " + *problem;
+            loaded.reset();
+        }
+    }
     if (!loaded) {
         env_.prompter.showMessage("ERROR", error, core::BoxIcon::Error);
         return false;
@@ -439,7 +456,7 @@ void ProductionPage::BT_Prod_StartClick() {
     LoopOptions options;
     options.trigger = Trigger::Insert;
     options.operatorName = gui::toLocal(ED_Prod_Operator->text());
-    options.writerIdentity = writerIdentity_;
+    options.writerIdentity = writerIdentity();
     options.pollInterval = pollInterval_;
     loop.run(options, nullptr);
 
@@ -490,7 +507,7 @@ void ProductionPage::BT_Prod_ResetClick() {
     base.imageCheckSum = job_->job.checkSum;
     base.target = std::string(targetName(job_->job.target));
     base.device = job_->job.device;
-    base.writer = writerIdentity_;
+    base.writer = writerIdentity();
     if (!records::resetCounters(*store_, base))
         env_.prompter.showMessage("ERROR", store_->lastError(), core::BoxIcon::Error);
     else

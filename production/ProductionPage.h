@@ -89,7 +89,10 @@ public:
 
     // Where the records go (default: the user's state folder).
     void setRecordsLocation(std::string location) { recordsLocation_ = std::move(location); }
+    // How the records name the window's own Writer ("sim:/abs/dir", "usb:1-4"):
+    // by default the port a USB Writer was found at, or "sim" for the virtual one.
     void setWriterIdentity(std::string identity) { writerIdentity_ = std::move(identity); }
+    std::string writerIdentity() const;
     // Asks for the engineer's password (nullopt: cancelled); a password dialog by default.
     void setPasswordAsker(std::function<std::optional<std::string>()> asker) {
         askPassword_ = std::move(asker);
@@ -168,7 +171,7 @@ private:
     std::optional<LoadedJob> job_;
     std::unique_ptr<records::RecordStore> store_;
     std::string recordsLocation_;
-    std::string writerIdentity_ = "usb";
+    std::string writerIdentity_;
     std::function<std::optional<std::string>()> askPassword_;
     std::unique_ptr<ToneSounds> tones_;
     UnitSounds* sounds_ = nullptr;

@@ -1,9 +1,9 @@
 #include "production/UnitRunner.h"
 
-#include <sys/stat.h>
 #include <fstream>
 
 #include "core/FileChooser.h"
+#include "core/ImageSnapshot.h"
 #include "core/IniFile.h"
 #include "core/OperationLog.h"
 #include "core/OperationServices.h"
@@ -18,8 +18,12 @@ namespace sonoprog::production {
 
 namespace {
 
-core::OperationServices services(UnitServices& s, core::OperationLog& log) {
-    return {log, s.lock, s.yield, s.prompter, s.clock, s.paths, &s.link};
+// The operations read the run's snapshot, never the file again.
+core::OperationServices services(UnitServices& s, core::OperationLog& log,
+                                 const core::ImageSnapshot& image) {
+    core::OperationServices services{log, s.lock, s.yield, s.prompter, s.clock, s.paths, &s.link};
+    services.image = &image;
+    return services;
 }
 
 std::optional<std::uint32_t> pageAfter(const std::string& line, std::string_view marker) {
@@ -37,19 +41,18 @@ std::optional<std::uint32_t> pageAfter(const std::string& line, std::string_view
     }
 }
 
-UnitReport runTarn(const Job& job, const std::filesystem::path& image, UnitServices& s,
+UnitReport runTarn(const Job& job, const core::ImageSnapshot& image, UnitServices& s,
                    core::OperationLog& log) {
     UnitReport report;
     tarn::TarnFields fields;
-    fields.LoadFile = image.string();
-    struct stat st {};
-    fields.FileSize = ::stat(image.c_str(), &st) == 0 ? std::to_string(st.st_size) : "0";
+    fields.LoadFile = image.path().string();
+    fields.FileSize = std::to_string(image.bytes().size());
     fields.ChkSum = job.checkSum;
     fields.PageBeg = std::to_string(job.startPage);
     fields.PageCnt = std::to_string(job.writePages);
     fields.InfoPage = std::to_string(job.infoPage);
     fields.AllowError = std::to_string(job.allowError);
-    tarn::TarnOperations ops(fields, services(s, log));
+    tarn::TarnOperations ops(fields, services(s, log, image));
     report.passed = ops.write();
     report.pgmLog = ops.lastFile().string();
     if (!report.pgmLog.empty()) report.mirrored = mirroredFromPgmLog(report.pgmLog);
@@ -60,27 +63,26 @@ UnitReport runTarn(const Job& job, const std::filesystem::path& image, UnitServi
     return report;
 }
 
-UnitReport runSerialFlash(const Job& job, const std::filesystem::path& image, UnitServices& s,
+UnitReport runSerialFlash(const Job& job, const core::ImageSnapshot& image, UnitServices& s,
                           core::OperationLog& log) {
     UnitReport report;
     serialflash::SerialFlashFields fields;
     fields.device = job.device;
-    fields.loadFile = image.string();
-    struct stat st {};
-    fields.fileSize = ::stat(image.c_str(), &st) == 0 ? std::to_string(st.st_size) : "0";
+    fields.loadFile = image.path().string();
+    fields.fileSize = std::to_string(image.bytes().size());
     fields.chkSum = job.checkSum;
-    serialflash::SerialFlashOperations ops(fields, services(s, log));
+    serialflash::SerialFlashOperations ops(fields, services(s, log, image));
     report.passed = ops.deviceChange();
     if (report.passed && job.blankCheck) report.passed = ops.blankCheck();
     if (report.passed) report.passed = ops.write();
     return report;
 }
 
-UnitReport runKiva(const Job& job, const std::filesystem::path& image, UnitServices& s,
+UnitReport runKiva(const Job& job, const core::ImageSnapshot& image, UnitServices& s,
                    core::OperationLog& log) {
     UnitReport report;
-    kiva::KivaFields fields{image.string(), job.checkSum};
-    kiva::KivaOperations ops(fields, services(s, log), s.ivrKeys);
+    kiva::KivaFields fields{image.path().string(), job.checkSum};
+    kiva::KivaOperations ops(fields, services(s, log, image), s.ivrKeys);
     report.passed = !job.blankCheck || ops.blankCheck();
     if (report.passed) report.passed = ops.write();
     return report;
@@ -137,7 +139,7 @@ void CapturingPane::appendLine(const core::LogLine& line) {
     inner_.appendLine(line);
 }
 
-UnitReport runUnit(const Job& job, const std::filesystem::path& image, UnitServices& services) {
+UnitReport runUnit(const Job& job, const core::ImageSnapshot& image, UnitServices& services) {
     CapturingPane capture(services.pane);
     core::OperationLog log(capture);
     UnitReport report;

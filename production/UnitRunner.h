@@ -7,6 +7,7 @@
 
 #include "core/AppPaths.h"
 #include "core/Clock.h"
+#include "core/ImageSnapshot.h"
 #include "core/LogLine.h"
 #include "core/OperationPane.h"
 #include "core/Prompter.h"
@@ -71,8 +72,10 @@ private:
 
 // Runs the job's steps on the chip in the socket through the chips' own
 // operations: Tarn20 write then verify, serial flash [blank check,] write,
-// Kiva300 [blank check,] write. The image is the job's (its path already checked).
-UnitReport runUnit(const Job& job, const std::filesystem::path& image, UnitServices& services);
+// Kiva300 [blank check,] write. The image is the run's snapshot of the job's
+// image (already checked against the job): the unit programs and verifies
+// those bytes, whatever the file on disk holds by now.
+UnitReport runUnit(const Job& job, const core::ImageSnapshot& image, UnitServices& services);
 
 // The insertion poll: the target's detect command and its closing command.
 // A serial flash job's device ids are read from Setup.ini when the probe is

@@ -119,7 +119,8 @@ void WriterTile::start(const QString& program, const QStringList& arguments) {
         // A program that never started sends no finished().
         if (error == QProcess::FailedToStart && process_) {
             const std::string why = "cannot start " + process_->program().toStdString();
-            report_.errorLine(nlohmann::json{{"kind", "error"}, {"text", why}}.dump());
+            report_.errorLine(nlohmann::json{{"kind", "error"}, {"text", why}}.dump(
+                -1, ' ', false, nlohmann::json::error_handler_t::replace));
             finished(-1, QProcess::NormalExit);
         }
     });
@@ -160,7 +161,8 @@ void WriterTile::resetCounters() {
 
 void WriterTile::showUnusable(const std::string& why) {
     usable_ = false;
-    report_.errorLine(nlohmann::json{{"kind", "error"}, {"text", why}}.dump());
+    report_.errorLine(nlohmann::json{{"kind", "error"}, {"text", why}}.dump(
+        -1, ' ', false, nlohmann::json::error_handler_t::replace));
     report_.ended(false, 2);
     render();
 }

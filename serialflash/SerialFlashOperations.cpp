@@ -9,6 +9,7 @@
 
 #include "core/FileHandle.h"
 #include "core/ImageReader.h"
+#include "core/ImageSnapshot.h"
 #include "core/ImageSum.h"
 #include "core/NumberText.h"
 #include "core/OperationFrame.h"
@@ -92,7 +93,7 @@ public:
         if (!ok()) return;
         frame_.step(texts_.openStep);
         const std::string& path = fields_.loadFile;
-        file_ = core::openForReading(path);
+        file_ = core::openImage(s_.image, path);
         if (!file_) {
             frame_.fail("Failed to open the file: " + path);
             return;

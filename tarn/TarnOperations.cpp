@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/ImageSnapshot.h"
 #include "core/ImageSum.h"
 #include "core/NumberText.h"
 #include "core/TempFiles.h"
@@ -114,7 +115,7 @@ bool TarnOperations::loadImage(const core::ImageChoice& choose) {
 bool TarnOperations::openImage(core::OperationFrame& frame) {
     const std::string& path = fields_.LoadFile;
     frame.step("  -> Open DAT file...");
-    image_ = core::openForReading(path);
+    image_ = core::openImage(s_.image, path);
     if (!image_) {
         frame.fail("Failed to open DAT file: " + path);
         return false;
@@ -144,7 +145,10 @@ bool TarnOperations::checkRange(core::OperationFrame& frame, Range& range) {
     }
     range.start = start;
     range.last = static_cast<std::uint32_t>(last);
-    range.infoEnd = start + core::fieldUInt(fields_.InfoPage);
+    // In 64 bits too: a huge Info Page must hold every page to the exact
+    // match, not wrap round to none.
+    range.infoEnd = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        std::uint64_t{start} + core::fieldUInt(fields_.InfoPage), kUserPages));
     return true;
 }
 

@@ -6,12 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <thread>
 
 #include "tests/cli/CliRunner.h"
+#include "tests/support/SpecialFiles.h"
 
 extern char** environ;
 
@@ -144,6 +146,69 @@ TEST_F(ProductionCli, JobNewAndShow) {
     EXPECT_EQ(run({"job", "new", other, "--target", "kiva300", "--image", job, "--blank=1"}).status,
               2);
     EXPECT_FALSE(std::filesystem::exists(other));
+}
+
+TEST_F(ProductionCli, JobNewWritesNoPlantedNameNoSpecialFileAndNoBrokenText) {
+    HangGuard guard(120);
+    const auto dat = dir.path() / "chime.dat";
+    std::filesystem::copy_file(sample("kiva300-demo.dat"), dat);
+    auto jobNew = [&](const std::filesystem::path& job, const std::string& name = "Chime") {
+        return run({"--yes", "job", "new", job.string(), "--target", "kiva300", "--image",
+                    dat.string(), "--name", name});
+    };
+    auto entries = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+
+    // A link and a pipe planted where the temporary file once went.
+    const auto victim = dir.write("victim.txt", std::string("keep me"));
+    const auto linked = dir.path() / "linked.json";
+    std::filesystem::create_symlink(victim, linked.string() + ".new");
+    const auto piped = dir.path() / "piped.json";
+    makeFifo(piped.string() + ".new");
+    for (const auto& job : {linked, piped}) {
+        const auto made = jobNew(job);
+        EXPECT_EQ(made.status, 0) << made.err;
+        EXPECT_EQ(run({"job", "show", job.string()}).status, 0) << job;
+    }
+    const auto kept = readFile(victim);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "keep me");
+    EXPECT_TRUE(isFifo(piped.string() + ".new"));
+
+    // A pipe or a device at the job's own path stays, --yes or not.
+    const auto pipeJob = dir.path() / "pipe.json";
+    makeFifo(pipeJob);
+    const auto nullJob = dir.path() / "null.json";
+    std::filesystem::create_symlink("/dev/null", nullJob);
+    for (const auto& job : {pipeJob, nullJob}) {
+        const auto refused = jobNew(job);
+        EXPECT_EQ(refused.status, 1) << job;
+        EXPECT_NE(refused.err.find("not a regular file"), std::string::npos) << refused.err;
+    }
+    EXPECT_TRUE(isFifo(pipeJob));
+    EXPECT_TRUE(std::filesystem::is_symlink(nullJob));
+    EXPECT_TRUE(devNullIntact());
+
+    // Bytes that are not UTF-8 cannot go into a job file: a usage error, nothing left.
+    const auto before = entries();
+    EXPECT_EQ(jobNew(dir.path() / "bad.json", "Chime\xff").status, 2);
+    EXPECT_EQ(run({"job", "new", (dir.path() / "bad\xfe.json").string(), "--target", "kiva300",
+                   "--image", dat.string()})
+                  .status,
+              2);
+    EXPECT_EQ(entries(), before);
+
+    // A job in a folder whose name is not UTF-8 still shows as one JSON object.
+    const auto odd = dir.path() / "line\xff";
+    std::filesystem::create_directory(odd);
+    ASSERT_EQ(jobNew(odd / "j.json").status, 0);
+    const auto shown = run({"--json", "job", "show", (odd / "j.json").string()});
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    EXPECT_EQ(nlohmann::json::parse(shown.out).at("image").at("path"), "../chime.dat");
 }
 
 TEST_F(ProductionCli, ProduceOnAScriptedSocketThenExportTheRecords) {

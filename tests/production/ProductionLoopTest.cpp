@@ -2,13 +2,18 @@
 
 #include <algorithm>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
+#include "ivr/Ivr2bin.h"
+#include "kiva/KivaCommands.h"
+#include "production/ImageHash.h"
 #include "production/ProductionLoop.h"
 #include "records/RecordStore.h"
 #include "sim/KivaChip.h"
 #include "sim/SerialFlashChip.h"
 #include "sim/TarnChip.h"
 #include "tests/production/ProductionRig.h"
+#include "tests/support/TempDir.h"
 
 namespace sonoprog::test {
 namespace {
@@ -256,6 +261,114 @@ TEST(ProductionLoop, FailingPollIsReportedOnceAndRetried) {
     EXPECT_EQ(result.passed, 1);
     EXPECT_EQ(rig.events.pollFailures.size(), 1u);
     EXPECT_TRUE(rig.prompter.boxes.empty());  // no error box per poll
+}
+
+// The image is rewritten in place (same size, other bytes) at the unit's first
+// transfer, after the run has read it and before any page is programmed.
+TEST(ProductionLoop, UnitsProgramTheImageAsTheRunReadItAndAChangeStopsTheNextUnit) {
+    struct Case {
+        Target target;
+        bool blankCheck;
+    };
+    for (const Case c : {Case{Target::Tarn20, false}, Case{Target::SerialFlash, true},
+                         Case{Target::Kiva300, true}}) {
+        SCOPED_TRACE(std::string(production::targetName(c.target)));
+        ProductionRig rig;  // a chip always in the socket
+        JobRequest request;
+        request.target = c.target;
+        request.blankCheck = c.blankCheck;
+        if (c.target == Target::SerialFlash) request.device = "W25Q80";
+        request.image = c.target == Target::Kiva300 ? rig.kivaImage() : rig.tarnImage(20);
+        const auto job = rig.makeJob(request);
+        const auto original = readFile(request.image);
+        auto rewritten = original;
+        for (std::size_t i = rewritten.size() / 2; i < rewritten.size(); ++i) rewritten[i] ^= 0x5A;
+        rig.writer->setTransferHook([&](std::uint64_t n) {
+            if (n == 1)
+                std::ofstream(request.image, std::ios::binary | std::ios::trunc)
+                    .write(reinterpret_cast<const char*>(rewritten.data()),
+                           static_cast<std::streamsize>(rewritten.size()));
+        });
+        ScriptedTrigger presses(2);
+        LoopOptions options;
+        options.trigger = Trigger::Enter;
+        const auto result = rig.run(job, options, &presses);
+
+        EXPECT_EQ(readFile(request.image), rewritten);
+        EXPECT_EQ(result.passed, 1);
+        EXPECT_EQ(result.total(), 1);  // unit 2 never started
+        EXPECT_TRUE(result.aborted);
+        ASSERT_EQ(rig.events.aborts.size(), 1u);
+        EXPECT_NE(rig.events.aborts[0].find("has changed"), std::string::npos);
+        const auto all = rig.store->query({});
+        ASSERT_EQ(all.size(), 1u);
+        EXPECT_EQ(all[0].imageSha256,
+                  production::sha256Hex(std::string_view(
+                      reinterpret_cast<const char*>(original.data()), original.size())));
+        std::vector<std::uint8_t> expected = original;
+        sim::ChipMemory* memory = nullptr;
+        if (c.target == Target::Tarn20) memory = &rig.chips.tarn->memory();
+        if (c.target == Target::SerialFlash) memory = &rig.chips.serialFlash->memory();
+        if (c.target == Target::Kiva300) {
+            memory = &rig.chips.kiva->memory();
+            expected.assign(kiva::kKivaSize, 0);
+            const auto copy = rig.dir.write("original.dat", original);
+            ASSERT_EQ(ivr::IvrToImage(copy.string(), expected.data(), expected.size(), rig.keys),
+                      ivr::kIvrOk);
+        }
+        std::vector<std::uint8_t> chip(expected.size());
+        memory->read(0, chip.data(), chip.size());
+        EXPECT_EQ(chip, expected);
+    }
+}
+
+// A job file edited after it was made: refused when it is opened or before
+// its run asks for a chip, never recorded against units.
+TEST(ProductionLoop, AJobThatDisagreesWithItsImageNeverReachesTheWriter) {
+    struct Case {
+        Target target;
+        const char* pointer;
+        nlohmann::json value;
+        const char* why;  // in the refusal
+    };
+    const Case cases[] = {
+        {Target::Tarn20, "/image/checksum", "FFFFFFFF", "check sum FFFFFFFF"},
+        {Target::SerialFlash, "/image/checksum", "00000000", "check sum 00000000"},
+        {Target::Kiva300, "/image/checksum", "FFFF", "check word FFFF"},
+        {Target::Tarn20, "/steps/info_page", 4294967295u, "info_page"},
+        {Target::Tarn20, "/steps/info_page", 21, "info page 21"},
+        {Target::Tarn20, "/steps/write_pages", 0, "user area"},
+        {Target::Tarn20, "/steps/write_pages", 21, "writes 21 pages"},
+        {Target::Tarn20, "/steps/start_page", 0x1E480 - 19, "user area"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.pointer) + " = " + c.value.dump());
+        ProductionRig rig;
+        JobRequest request;
+        request.target = c.target;
+        if (c.target == Target::SerialFlash) request.device = "W25Q80";
+        request.image = c.target == Target::Kiva300 ? rig.kivaImage() : rig.tarnImage(20);
+        if (c.target == Target::Tarn20) request.startPage = 1;
+        const auto made = rig.makeJob(request);
+        auto j = nlohmann::json::parse(std::ifstream(made.file));
+        j[nlohmann::json::json_pointer(c.pointer)] = c.value;
+        std::ofstream(made.file) << j.dump(2);
+
+        std::string why;
+        if (const auto loaded = production::loadJob(made.file, why)) {
+            ScriptedTrigger presses(1);
+            LoopOptions options;
+            options.trigger = Trigger::Enter;
+            const auto result = rig.run(*loaded, options, &presses);
+            EXPECT_TRUE(result.aborted);
+            EXPECT_EQ(result.total(), 0);
+            ASSERT_EQ(rig.events.aborts.size(), 1u);
+            why = rig.events.aborts[0];
+        }
+        EXPECT_NE(why.find(c.why), std::string::npos) << why;
+        EXPECT_EQ(rig.writer->transferCount(), 0u);
+        EXPECT_TRUE(rig.store->query({}).empty());
+    }
 }
 
 TEST(ProductionLoop, FailMessageDropsBlanksAndMark) {

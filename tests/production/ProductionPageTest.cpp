@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
+#include <fstream>
 
 #include "gui/ControlLock.h"
 #include "gui/QtServices.h"
@@ -158,6 +159,43 @@ TEST_F(PageFixture, EngineerUnlocksARunningLoopAndResetsTheCounters) {
     // Reopening the job reads the counters from the records: the reset holds.
     ASSERT_TRUE(page->openJob(job.file.string()));
     EXPECT_EQ(page->counters(), (records::Counters{}));
+}
+
+TEST_F(PageFixture, TheOneWriterLoopRecordsTheWriterItRanOn) {
+    production::ProductionSettings settings;
+    settings.enabled = true;
+    production::ProductionPage bare(*env, *rig.link, settings);  // not told a Writer
+    bare.setRecordsLocation((rig.dir / "r2.sqlite").string());
+    bare.setPollInterval(std::chrono::milliseconds(0));
+    bare.setSounds(&sounds);
+    sounds.onSound = [&] { bare.BT_Prod_StopClick(); };
+    production::JobRequest r;
+    r.target = production::Target::Kiva300;
+    r.image = rig.kivaImage();
+    ASSERT_TRUE(bare.openJob(rig.makeJob(r).file.string()));
+    bare.BT_Prod_StartClick();
+
+    std::string error;
+    auto store = records::openRecordStore((rig.dir / "r2.sqlite").string(), {}, error);
+    ASSERT_TRUE(store) << error;
+    const auto all = store->query({});
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].writer, "sim");  // the rig's virtual Writer, not "usb"
+}
+
+TEST_F(PageFixture, AJobWhoseCheckSumIsNotItsImagesIsRefusedWhenOpened) {
+    production::JobRequest r;
+    r.target = production::Target::Kiva300;
+    r.image = rig.kivaImage();
+    const auto job = rig.makeJob(r);
+    auto tampered = job.job;
+    tampered.checkSum = "FFFF";
+    std::ofstream(job.file) << production::jobToJson(tampered);
+    EXPECT_FALSE(page->openJob(job.file.string()));
+    ASSERT_EQ(rig.prompter.boxes.size(), 1u);
+    EXPECT_NE(rig.prompter.boxes[0].text.find("check word FFFF"), std::string::npos)
+        << rig.prompter.boxes[0].text;
+    EXPECT_FALSE(page->BT_Prod_Start->isEnabled());
 }
 
 TEST_F(PageFixture, NoEngineerPasswordMeansNoUnlock) {

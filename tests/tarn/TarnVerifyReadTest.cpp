@@ -97,6 +97,16 @@ TEST_F(TarnVerifyTest, RangeFromPageHundredTreatsItsFirstSeventeenPagesAsInforma
     EXPECT_EQ(pages(0x14).front(), 100u);
 }
 
+TEST_F(TarnVerifyTest, AnInfoPageBeyondTheRangeHoldsEveryPageExactlyAndNeverWraps) {
+    for (std::uint32_t k = 0; k < 30; ++k) chip->writePage(1 + k, test::pageOf(image, k).data());
+    fields.PageBeg = "1";
+    fields.InfoPage = "-1";  // 0xFFFFFFFF: 1 + this wraps to 0 in 32 bits
+    fields.AllowError = "1000";
+    spoil(20, 1);
+    EXPECT_FALSE(ops.verify());
+    EXPECT_TRUE(pane.has("    [X] Failed to verify page: 0x000014 (Code information has broken)!"));
+}
+
 TEST_F(TarnVerifyTest, FailedReadEndsWithTheCompareMessageAndNoRecord) {
     chip->statuses().failNth(0x14, 3, 0x01);
     EXPECT_FALSE(ops.verify());
