@@ -8,6 +8,7 @@
 #include "core/FileHandle.h"
 #include "core/ImageSum.h"
 #include "core/IniFile.h"
+#include "core/LineSafe.h"
 #include "core/NumberText.h"
 #include "core/YieldHook.h"
 #include "ivr/Ivr2bin.h"
@@ -231,11 +232,12 @@ std::optional<LoadedJob> loadJob(const std::filesystem::path& file, std::string&
 std::string jobDescription(const LoadedJob& loaded) {
     const Job& job = loaded.job;
     std::ostringstream out;
-    out << "Job:       " << job.name << "\n";
+    // Names and paths come from the job file: shown escaped, they cannot forge a line.
+    out << "Job:       " << core::lineSafe(job.name) << "\n";
     out << "Target:    " << targetName(job.target);
-    if (job.target == Target::SerialFlash) out << " " << job.device;
+    if (job.target == Target::SerialFlash) out << " " << core::lineSafe(job.device);
     out << "\n";
-    out << "Image:     " << imagePath(job, loaded.file).string() << "\n";
+    out << "Image:     " << core::lineSafe(imagePath(job, loaded.file).string()) << "\n";
     out << "SHA-256:   " << job.imageSha256 << "\n";
     out << (job.target == Target::Kiva300 ? "Check word: " : "Check sum: ") << job.checkSum << "\n";
     if (job.target == Target::Tarn20) {
