@@ -21,6 +21,7 @@
 #include "editor/EditorPage.h"
 #include "kiva/KivaPage.h"
 #include "production/ProductionPage.h"
+#include "serialflash/SerialFlashCommands.h"
 #include "serialflash/SerialFlashPage.h"
 #include "tarn/TarnPage.h"
 
@@ -285,6 +286,8 @@ void MainWindow::FormCreate() {
     // A cut line changes what the settings say; the operator's terminal hears of it.
     for (const auto& w : setup.lineWarnings()) std::fprintf(stderr, "sonoprog: %s\n", w.c_str());
     PAGE_Sound_Editor->prepareTable();
+    PAGE_Sound_Editor->operations().setLargestChip(
+        serialflash::largestChipBytes(setup, editor::kTarnUserAreaBytes));
     const StartupConfig config = readStartupConfig(setup);
 
     switch (config.mode) {

@@ -1,13 +1,19 @@
 #include "audio/AudioSource.h"
 
 #include <sndfile.h>
+#include <unistd.h>
+
+#include "core/FileHandle.h"
 
 namespace sonoprog::audio {
 
+// libsndfile reads through a descriptor it does not own, closed here after it.
 struct AudioSource::Handle {
+    int fd = -1;
     SNDFILE* file = nullptr;
     ~Handle() {
         if (file) sf_close(file);
+        if (fd >= 0) ::close(fd);
     }
 };
 
@@ -18,13 +24,18 @@ bool AudioSource::open(const std::filesystem::path& path, bool mixChannels) {
     handle_.reset();
     error_.clear();
     SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) {
+    // Only a regular file: a pipe would wait for a writer, a device never ends.
+    auto handle = std::make_unique<Handle>();
+    handle->fd = core::openInputDescriptor(path, error_);
+    if (handle->fd < 0) return false;
+    handle->file =
+        messages_.around([&] { return sf_open_fd(handle->fd, SFM_READ, &info, SF_FALSE); });
+    if (!handle->file) {
         error_ = sf_strerror(nullptr);
         return false;
     }
-    handle_ = std::make_unique<Handle>();
-    handle_->file = file;
+    SNDFILE* file = handle->file;
+    handle_ = std::move(handle);
     if (info.channels < 1 || info.samplerate < 1) {
         error_ = "The file declares no channels or no sample rate.";
         handle_.reset();
@@ -53,7 +64,8 @@ std::size_t AudioSource::read(std::vector<float>& out, std::size_t frames) {
         interleaved_.resize(frames * channels);
         target = interleaved_.data();
     }
-    sf_count_t got = sf_readf_float(handle_->file, target, static_cast<sf_count_t>(frames));
+    sf_count_t got = messages_.around(
+        [&] { return sf_readf_float(handle_->file, target, static_cast<sf_count_t>(frames)); });
     if (got < 0) got = 0;
     if (got < static_cast<sf_count_t>(frames) && sf_error(handle_->file) != SF_ERR_NO_ERROR)
         error_ = sf_strerror(handle_->file);

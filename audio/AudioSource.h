@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/DecoderMessages.h"
+
 namespace sonoprog::audio {
 
 // One channel of float samples (full scale +-1) read in blocks from any file
@@ -19,7 +21,8 @@ public:
     AudioSource(const AudioSource&) = delete;
     AudioSource& operator=(const AudioSource&) = delete;
 
-    // False with error() holding libsndfile's reason.
+    // False with error() holding libsndfile's reason, or the reason a path
+    // that is not a regular file (a pipe, a device, a folder) is refused.
     bool open(const std::filesystem::path& path, bool mixChannels);
 
     // Up to `frames` samples into out (resized); 0 at the end. A read error
@@ -30,6 +33,9 @@ public:
     int channels() const { return channels_; }
     std::int64_t frames() const { return frames_; }  // as the file declares it, -1 unknown
     const std::string& error() const { return error_; }
+    // What the decoder printed on standard error while opening and reading,
+    // caught instead of reaching the terminal.
+    const DecoderMessages& messages() const { return messages_; }
 
 private:
     struct Handle;
@@ -40,6 +46,7 @@ private:
     bool mix_ = false;
     std::vector<float> interleaved_;
     std::string error_;
+    DecoderMessages messages_;
 };
 
 }  // namespace sonoprog::audio

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sonoprog::audio {
 
@@ -22,6 +23,14 @@ struct ConvertOptions {
     std::optional<double> trimDb;
     // Called once per block, so a window can breathe during a long file.
     std::function<void()> progress;
+    // The most data bytes (one per sample) the result may hold: what the
+    // largest chip this installation programs takes in one section. 0: no
+    // limit. A longer result is refused before the target is written, with
+    // how many seconds fit.
+    std::uint64_t maxBytes = 0;
+    // Where the first pass keeps the resampled signal; empty: the system's
+    // temporary folder.
+    std::filesystem::path scratchDir;
 };
 
 struct ConvertResult {
@@ -31,6 +40,8 @@ struct ConvertResult {
     int sourceChannels = 0;
     std::uint32_t samples = 0;  // data bytes written
     double peak = 0;            // of the resampled signal before any gain
+    // What the decoder printed, caught instead of reaching standard error.
+    std::vector<std::string> warnings;
 };
 
 // The canonical 44-byte header of an 8-bit mono PCM WAV holding dataSize bytes.
@@ -38,11 +49,15 @@ std::array<std::uint8_t, 44> waveHeader(std::uint32_t rate, std::uint32_t dataSi
 
 // Decodes `source`, makes it one channel, resamples it to options.rate (the
 // very-high-quality recipe), applies the gain and the trim, dithers and writes
-// `target` as 8-bit mono PCM WAV. Memory stays flat however long the source:
-// the first pass streams the resampled signal into an anonymous temporary file
-// while it measures the peak, the second streams it from there to the WAV. The
-// target appears only complete: it is written under a temporary name and
-// renamed at the end, so a failure leaves any earlier file at `target` alone.
+// `target` as 8-bit mono PCM WAV. Memory stays flat however long the source
+// and whatever the ratio of the rates: blocks of a fixed size go from the
+// decoder through the resampler; the first pass streams the resampled signal
+// into a temporary file while it measures the peak, the second streams it from
+// there to the WAV. Before the first pass the length the source declares is
+// held against options.maxBytes and the free disk space. The target appears
+// only complete: it is written under a name created exclusively in its folder
+// and renamed at the end, so a failure leaves any earlier file at `target`
+// alone and a name planted beside it is never followed.
 ConvertResult convertToWave(const std::filesystem::path& source,
                             const std::filesystem::path& target, const ConvertOptions& options);
 

@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/FileHandle.h"
+
 namespace sonoprog::audio {
 
 std::vector<ColumnPeak> wavePeaks(const std::filesystem::path& file, std::uint32_t dataSize,
                                   int columns, std::uint32_t dataOffset) {
     if (columns <= 0) return {};
-    std::FILE* f = std::fopen(file.c_str(), "rb");
-    if (!f) return {};
+    // Only a regular file: a pipe put in the section's place would never answer.
+    core::FilePtr input = core::openForReading(file);
+    if (!input) return {};
+    std::FILE* f = input.get();
     std::vector<ColumnPeak> peaks(static_cast<std::size_t>(columns));
     std::vector<bool> seen(peaks.size(), false);
     if (std::fseek(f, static_cast<long>(dataOffset), SEEK_SET) == 0 && dataSize > 0) {
@@ -34,7 +38,6 @@ std::vector<ColumnPeak> wavePeaks(const std::filesystem::path& file, std::uint32
             if (got < want) break;
         }
     }
-    std::fclose(f);
     return peaks;
 }
 

@@ -79,3 +79,43 @@ bench::Timed import(int seconds) {
 
 SONOPROG_SCENARIO("audio/import-60s", [] { return import(60); });
 SONOPROG_SCENARIO("audio/import-600s", [] { return import(600); });
+
+namespace {
+
+// A source that declares 1 Hz: every sample becomes 22,050 at 22,050 Hz. The
+// blocks through the resampler keep their size whatever the ratio, so the
+// peak stays that of an ordinary import.
+bench::Timed importSlowSource() {
+    const auto from = bench::dataDir() / "import-1hz.wav";
+    constexpr std::uint32_t kSamples = 64;
+    {
+        std::filesystem::create_directories(from.parent_path());
+        std::ofstream wav(from, std::ios::binary | std::ios::trunc);
+        wav.write("RIFF", 4);
+        put32(wav, 36 + kSamples);
+        wav.write("WAVEfmt ", 8);
+        put32(wav, 16);
+        put16(wav, 1);
+        put16(wav, 1);
+        put32(wav, 1);
+        put32(wav, 1);
+        put16(wav, 1);
+        put16(wav, 8);
+        wav.write("data", 4);
+        put32(wav, kSamples);
+        for (std::uint32_t i = 0; i < kSamples; ++i) wav.put(static_cast<char>(i * 4));
+        if (!wav) bench::fatal("cannot write " + from.string());
+    }
+    const auto to = bench::dataDir() / "import-1hz-22050.wav";
+    audio::ConvertOptions options;
+    options.rate = 22050;
+    const bench::Stopwatch watch;
+    const audio::ConvertResult r = audio::convertToWave(from, to, options);
+    const bench::Timed elapsed = watch.stop();
+    if (!r.ok) bench::fatal("import failed: " + r.error);
+    return elapsed;
+}
+
+}  // namespace
+
+SONOPROG_SCENARIO("audio/import-1hz", importSlowSource);

@@ -1,13 +1,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/Commands.h"
+#include "core/IniFile.h"
+#include "core/LineSafe.h"
+#include "core/NumberText.h"
+#include "editor/ChipFit.h"
 #include "editor/EditorOperations.h"
 #include "editor/EditorPanel.h"
+#include "editor/ProjectFile.h"
 #include "editor/SectionTable.h"
+#include "serialflash/SerialFlashCommands.h"
 
 namespace sonoprog::cli {
 
@@ -24,7 +31,18 @@ struct EditorRun {
     }
 
     const std::string& project() const { return session.invocation().arguments.at(0); }
-    bool load() { return ops.loadProjectFrom(project()) == editor::ProjectResult::Done; }
+    // A file that is not a project is refused and left as it is: loaded as an
+    // empty table it would be saved over.
+    bool isProject() {
+        if (auto why = editor::notAProject(project())) {
+            session.error(core::lineSafe(*why));
+            return false;
+        }
+        return true;
+    }
+    bool load() {
+        return isProject() && ops.loadProjectFrom(project()) == editor::ProjectResult::Done;
+    }
     bool save() { return ops.saveProjectTo(project()) == editor::ProjectResult::Done; }
 
     // The files of the command line as full paths, as the open dialog gives them.
@@ -74,7 +92,9 @@ struct EditorRun {
                              r.pages, jsonString(r.file).c_str(), jsonString(r.problem).c_str());
             } else {
                 std::fprintf(session.out(), "Section %d: %s Hz, %s bytes, %u pages, %s%s\n",
-                             r.section, r.rate.c_str(), r.size.c_str(), r.pages, r.file.c_str(),
+                             r.section, core::lineSafe(r.rate).c_str(),
+                             core::lineSafe(r.size).c_str(), r.pages,
+                             core::lineSafe(r.file).c_str(),
                              r.problem.empty() ? "" : (": " + r.problem).c_str());
             }
         }
@@ -121,14 +141,15 @@ int editorPlace(Session& s, bool import) {
         settings.mixChannels = inv.flag("mono");
         settings.normalize = !inv.flag("no-normalize");
         if (auto trim = inv.text("trim-db")) {
-            char* end = nullptr;
-            const double db = std::strtod(trim->c_str(), &end);
-            if (end == trim->c_str() || *end != '\0' || db > 0) {
-                s.error("'--trim-db " + *trim + "': a level in dB, 0 or below");
+            const std::optional<double> db = core::parseOptionDecimal(*trim);
+            if (!db || *db > 0) {
+                s.error("'--trim-db " + core::lineSafe(*trim) + "': a level in dB, 0 or below");
                 return kExitUsage;
             }
-            settings.trimDb = db;
+            settings.trimDb = *db;
         }
+        const core::IniFile setup = core::IniFile::load(s.paths().setupIni());
+        run.ops.setLargestChip(serialflash::largestChipBytes(setup, editor::kTarnUserAreaBytes));
         if (auto out = inv.text("out")) settings.outDir = std::filesystem::absolute(*out).string();
         result = run.ops.importFiles(files, settings);
     } else {
@@ -141,6 +162,14 @@ int editorPlace(Session& s, bool import) {
     run.printSections(row, row + static_cast<int>(files.size()) - 1);
     run.ops.RefreshSummary();
     run.printSummary();
+    const std::vector<std::string>& leftOut = run.ops.leftOut();
+    if (!leftOut.empty()) {
+        std::string names;
+        for (const auto& f : leftOut) names += (names.empty() ? "" : ", ") + core::lineSafe(f);
+        s.error(std::to_string(leftOut.size()) + " file(s) not added, no section is left after " +
+                "section 1023: " + names);
+        return kExitFailed;
+    }
     return result == editor::AddResult::Placed ? s.exitStatus() : kExitFailed;
 }
 
@@ -204,7 +233,8 @@ int editorRefresh(Session& s) {
             continue;
         }
         std::fprintf(s.out(), "Section %d: %s Hz, %s bytes -> %s Hz, %s bytes\n", c.section,
-                     c.oldRate.c_str(), c.oldSize.c_str(), c.newRate.c_str(), c.newSize.c_str());
+                     core::lineSafe(c.oldRate).c_str(), core::lineSafe(c.oldSize).c_str(),
+                     c.newRate.c_str(), c.newSize.c_str());
     }
     if (!run.save()) return kExitFailed;
     run.printSummary();
@@ -220,6 +250,7 @@ int editorBuild(Session& s) {
     editor::SectionTable& table = run.table;
     editor::EditorOperations& ops = run.ops;
 
+    if (!run.isProject()) return kExitFailed;
     s.files().openFiles.push_back(inv.arguments.at(0));
     if (ops.loadProject() != editor::ProjectResult::Done) return kExitFailed;
     ops.RefreshSummary();

@@ -15,6 +15,7 @@
 #include "core/AtomicFile.h"
 #include "core/FileHandle.h"
 #include "core/IniFile.h"
+#include "core/LineSafe.h"
 #include "production/EngineerPassword.h"
 #include "production/Job.h"
 #include "production/ProductionLoop.h"
@@ -324,12 +325,13 @@ int runRecordsSummary(Session& s) {
                          o.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
             continue;
         }
-        std::fprintf(s.out(), "JOB %s (%s)\n", j.name.c_str(), j.sha.substr(0, 12).c_str());
+        std::fprintf(s.out(), "JOB %s (%s)\n", core::lineSafe(j.name).c_str(),
+                     core::lineSafe(j.sha.substr(0, 12)).c_str());
         std::fprintf(s.out(), "TOTAL %lld PASS %lld FAIL %lld YIELD %s%%\n", j.counters.total(),
                      j.counters.passed, j.counters.failed, records::yieldText(j.counters).c_str());
         for (const auto& line : j.failureOrder)
             std::fprintf(s.out(), "%6lld  %s\n", j.failures.at(line),
-                         production::failMessage(line).c_str());
+                         core::lineSafe(production::failMessage(line)).c_str());
     }
     if (jobs.empty() && !inv.json) std::fputs("No records.\n", s.out());
     // A station on a line: what its file still holds for the line's database.

@@ -1,6 +1,7 @@
 #include "core/NumberText.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 
@@ -65,6 +66,17 @@ std::optional<std::uint64_t> parseOptionNumber(std::string_view text) {
     std::uint64_t value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
     if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::optional<double> parseOptionDecimal(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    // from_chars takes no "+", but reads "nan" and "inf", refused below.
+    double value = 0;
+    auto [end, ec] =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+        return std::nullopt;
     return value;
 }
 

@@ -27,6 +27,10 @@ std::optional<std::int64_t> parseSettingInteger(std::string_view text, bool allo
 // nothing else. nullopt for anything malformed.
 std::optional<std::uint64_t> parseOptionNumber(std::string_view text);
 
+// A decimal fraction for command-line options ("-30", "-12.5", "1e-3"); NaN,
+// the infinities, hexadecimal and anything malformed give nullopt.
+std::optional<double> parseOptionDecimal(std::string_view text);
+
 // 8 upper-case hexadecimal digits with leading zeros.
 std::string hex8(std::uint32_t value);
 // 6 upper-case hexadecimal digits (Tarn20 page numbers in messages).

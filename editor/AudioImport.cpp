@@ -53,4 +53,30 @@ std::filesystem::path convertedTarget(const std::filesystem::path& source,
     return target;
 }
 
+std::vector<std::filesystem::path> convertedTargets(const std::vector<std::string>& sources,
+                                                    const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> targets;
+    auto taken = [&](const std::filesystem::path& t) {
+        for (const auto& earlier : targets)
+            if (earlier.filename() == t.filename()) return true;
+        for (const auto& s : sources)
+            if (sameFile(t, s)) return true;
+        return false;
+    };
+    for (const auto& source : sources) {
+        const std::filesystem::path first = convertedTarget(source, folder, sources);
+        std::filesystem::path target = first;
+        for (int n = 2; taken(target); ++n)
+            target = folder / (first.stem().string() + "-" + std::to_string(n) + ".wav");
+        targets.push_back(target);
+    }
+    return targets;
+}
+
+std::uint64_t sectionBytesOnChip(std::uint64_t chipBytes) {
+    // The header page and the sixteen pages of the section table.
+    const std::uint64_t info = std::uint64_t{17} * kPageSize;
+    return chipBytes > info ? (chipBytes - info) / kPageSize * kPageSize : 0;
+}
+
 }  // namespace sonoprog::editor

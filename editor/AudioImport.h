@@ -59,4 +59,15 @@ std::filesystem::path convertedTarget(const std::filesystem::path& source,
                                       const std::filesystem::path& folder,
                                       const std::vector<std::string>& sources);
 
+// The targets of one import, in the order of its sources: each as above, and
+// no two the same, so that sources of one base name from different folders
+// ("a/hello.wav", "b/hello.flac") keep their own sounds ("hello.wav",
+// "hello-2.wav").
+std::vector<std::filesystem::path> convertedTargets(const std::vector<std::string>& sources,
+                                                    const std::filesystem::path& folder);
+
+// The bytes of sound one section may hold on a chip of `chipBytes`: what the
+// information pages leave, in whole pages.
+std::uint64_t sectionBytesOnChip(std::uint64_t chipBytes);
+
 }  // namespace sonoprog::editor

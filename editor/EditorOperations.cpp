@@ -1,6 +1,7 @@
 #include "editor/EditorOperations.h"
 
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <system_error>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "core/AtomicFile.h"
 #include "core/FileChooser.h"
 #include "core/FileHandle.h"
+#include "core/LineSafe.h"
 #include "core/NumberText.h"
 #include "core/TempFiles.h"
 #include "core/YieldHook.h"
@@ -139,7 +141,8 @@ EditorOperations::EditorOperations(SectionTable& table, EditorPanel& panel,
       files_(files),
       yield_(yield),
       clock_(clock),
-      paths_(paths) {}
+      paths_(paths),
+      largestChip_(kTarnUserAreaBytes) {}
 
 void EditorOperations::setRowButtons(int row) {
     panel_.setControlEnabled(EditorControl::Up, false);
@@ -160,14 +163,25 @@ AddResult EditorOperations::addReplace() {
 AddResult EditorOperations::placeFiles(
     const std::vector<std::string>& chosen,
     const std::function<std::optional<std::string>(const std::string&)>& prepare) {
+    leftOut_.clear();
     const int first = table_.currentRow();
     const std::size_t room = static_cast<std::size_t>(kLastSectionRow - first + 1);
     const std::size_t placed = chosen.size() < room ? chosen.size() : room;
     int r = first;
     for (std::size_t i = 0; i < placed; ++i, ++r) {
+        // The project file holds one section per line: a path that breaks
+        // the line would come back as other sections.
+        if (core::needsLineSafe(chosen[i])) {
+            refuseUnsafePath(chosen[i]);
+            return AddResult::Failed;
+        }
         std::optional<std::string> prepared = prepare(chosen[i]);
         if (!prepared) return AddResult::Failed;
         const std::string& path = *prepared;
+        if (core::needsLineSafe(path)) {
+            refuseUnsafePath(path);
+            return AddResult::Failed;
+        }
         WaveHeaderCheck check = CheckWaveHeader(path);
         if (check.code != kWaveOk) {
             if (check.code == kWaveOpenFailed) {
@@ -190,6 +204,7 @@ AddResult EditorOperations::placeFiles(
     if (first < kLastSectionRow) panel_.setControlEnabled(EditorControl::Down, true);
     RefreshSummary();
     if (placed < chosen.size()) {
+        leftOut_.assign(chosen.begin() + static_cast<std::ptrdiff_t>(placed), chosen.end());
         std::size_t left = chosen.size() - placed;
         prompter_.showMessage(kInfo,
                               std::to_string(left) +
@@ -198,6 +213,14 @@ AddResult EditorOperations::placeFiles(
                               core::BoxIcon::Information);
     }
     return AddResult::Placed;
+}
+
+void EditorOperations::refuseUnsafePath(const std::string& path) {
+    prompter_.showMessage(kError,
+                          "A project holds one section per line; this path holds a line break or "
+                          "another control character: " +
+                              core::lineSafe(path),
+                          core::BoxIcon::Error);
 }
 
 ImportOffer EditorOperations::importOffer() const {
@@ -221,6 +244,11 @@ AddResult EditorOperations::importAudio() {
 AddResult EditorOperations::importFiles(const std::vector<std::string>& chosen,
                                         const ImportSettings& settings) {
     if (chosen.empty()) return AddResult::Cancelled;
+    if (settings.trimDb && !std::isfinite(*settings.trimDb)) {
+        prompter_.showMessage(kError, "The trim level must be a number of dB!",
+                              core::BoxIcon::Error);
+        return AddResult::Failed;
+    }
     if (!rateInRange(settings.rate)) {
         prompter_.showMessage(
             kError,
@@ -255,8 +283,21 @@ AddResult EditorOperations::importFiles(const std::vector<std::string>& chosen,
     options.trimDb = settings.trimDb;
     options.progress = [&pacer] { pacer.tick(); };
 
+    options.maxBytes = sectionBytesOnChip(largestChip_);
+    // The first pass's signal goes to this program's Temp folder.
+    if (!paths_.tempDir.empty() && std::filesystem::is_directory(paths_.tempDir, ec))
+        options.scratchDir = paths_.tempDir;
+
+    // Names are settled before anything is written: no two sources of this
+    // import share a target, and only a file that was there before the
+    // import is asked about.
+    const std::vector<std::filesystem::path> targets = convertedTargets(chosen, folder);
+    std::vector<bool> existed;
+    for (const auto& t : targets) existed.push_back(std::filesystem::exists(t, ec));
+    std::size_t next = 0;
     auto convert = [&](const std::string& source) -> std::optional<std::string> {
-        const std::filesystem::path target = convertedTarget(source, folder, chosen);
+        const std::size_t index = next++;
+        const std::filesystem::path& target = targets[index];
         const std::string targetText = target.string();
         for (const std::string& s : chosen) {
             if (std::filesystem::equivalent(target, s, ec)) {
@@ -265,10 +306,20 @@ AddResult EditorOperations::importFiles(const std::vector<std::string>& chosen,
                 return std::nullopt;
             }
         }
-        if (!confirmReplace(targetText)) return std::nullopt;
+        if (core::needsLineSafe(targetText)) {
+            refuseUnsafePath(targetText);
+            return std::nullopt;
+        }
+        if (existed[index] && !confirmReplace(targetText)) return std::nullopt;
         panel_.setHint("Importing file: " + source);
         pacer.breathe();
         audio::ConvertResult r = audio::convertToWave(source, target, options);
+        if (!r.warnings.empty()) {
+            std::string text = "The decoder's messages on " + source + ":";
+            for (std::size_t i = 0; i < r.warnings.size(); ++i)
+                text += (i ? "; " : " ") + r.warnings[i];
+            prompter_.showMessage(kWarning, text, core::BoxIcon::Warning);
+        }
         if (!r.ok) {
             prompter_.showMessage(kError,
                                   "Failed to import audio file: " + source + " (" + r.error + ")",

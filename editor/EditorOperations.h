@@ -14,6 +14,7 @@
 #include "core/Prompter.h"
 #include "core/YieldHook.h"
 #include "editor/AudioImport.h"
+#include "editor/ChipFit.h"
 #include "editor/EditorPanel.h"
 #include "editor/SectionTable.h"
 
@@ -79,6 +80,14 @@ public:
     AddResult importFiles(const std::vector<std::string>& files, const ImportSettings& settings);
     ImportOffer importOffer() const;
     void setImportDialog(ImportDialog* dialog) { importDialog_ = dialog; }
+    // The largest chip this installation programs (the Tarn20's user area
+    // unless a larger serial flash device is configured): a converted sound
+    // that would not fit it is refused before it is written.
+    void setLargestChip(std::uint64_t bytes) { largestChip_ = bytes; }
+    std::uint64_t largestChip() const { return largestChip_; }
+    // The files the last Add / Replace or Import Audio left out because no
+    // section was left after section 1023.
+    const std::vector<std::string>& leftOut() const { return leftOut_; }
 
     // Reads every used section's WAV header again and takes its rate and size
     // into the table, so that a sound recorded anew passes the next build.
@@ -107,6 +116,7 @@ public:
 private:
     bool confirmReplace(const std::string& path);
     void setRowButtons(int row);
+    void refuseUnsafePath(const std::string& path);
     // Add / Replace's placement: `prepare` gives the WAV to place for each
     // chosen file, or nullopt after its own message to stop there.
     AddResult placeFiles(
@@ -122,6 +132,8 @@ private:
     const core::AppPaths& paths_;
     ImportDialog* importDialog_ = nullptr;
     std::string projectPath_;
+    std::uint64_t largestChip_;
+    std::vector<std::string> leftOut_;
 };
 
 // The hint after Add / Replace refused a file that is not 8-bit mono.

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <system_error>
 
+#include "core/FileHandle.h"
+#include "core/NumberText.h"
+
 namespace sonoprog::editor {
 
 namespace {
@@ -70,6 +73,44 @@ std::optional<std::string> ProjectLineReader::next() {
     }
     if (!any) return std::nullopt;
     return line;
+}
+
+std::optional<std::string> notAProject(const std::filesystem::path& file) {
+    core::FilePtr in = core::openForReading(file);
+    if (!in) return std::nullopt;
+    const std::string refusal = file.string() + " is not a Sound Editor project";
+    auto digitsOrEmpty = [](std::string_view field) {
+        field = core::trimBlanks(field);
+        return std::all_of(field.begin(), field.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    ProjectLineReader reader(in.get());
+    int sections = 0;
+    while (std::optional<std::string> line = reader.next()) {
+        std::string_view text = *line;
+        if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+        // The loader reads no further than the sections.
+        if (sections == kProjectSections) return std::nullopt;
+        const int after = std::getc(in.get());
+        const bool last = after == EOF;
+        if (!last) std::ungetc(after, in.get());
+        // The stamp closes the file, on a line of its own.
+        if (last && sections > 0 && text.find(kSeparator) == std::string_view::npos &&
+            std::none_of(text.begin(), text.end(), endsField))
+            return std::nullopt;
+        const std::size_t rateEnd = text.find(kSeparator);
+        const std::size_t sizeEnd =
+            rateEnd == std::string_view::npos ? rateEnd : text.find(kSeparator, rateEnd + 1);
+        const bool controls = std::any_of(text.begin(), text.end(), [](char c) {
+            return static_cast<unsigned char>(c) < ' ' && c != '\t';
+        });
+        if (sizeEnd == std::string_view::npos || controls ||
+            !digitsOrEmpty(text.substr(0, rateEnd)) ||
+            !digitsOrEmpty(text.substr(rateEnd + 1, sizeEnd - rateEnd - 1)))
+            return refusal + " (line " + std::to_string(sections + 1) + ")";
+        ++sections;
+    }
+    if (sections == 0) return refusal + " (it is empty)";
+    return std::nullopt;
 }
 
 std::string resolveWavePath(const std::filesystem::path& projectFile, const std::string& file) {

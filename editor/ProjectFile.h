@@ -10,6 +10,7 @@
 namespace sonoprog::editor {
 
 inline constexpr std::size_t kProjectLineLimit = 1023;  // characters kept of one line
+inline constexpr int kProjectSections = 1024;           // section lines of a project
 
 // "8000>1500>/voice/hello.wav>" + CR LF
 std::string projectLine(std::string_view rate, std::string_view size, std::string_view file);
@@ -42,6 +43,13 @@ public:
 private:
     std::FILE* file_;
 };
+
+// Whether a file that opens holds a project as the Sound Editor saves it: up to
+// 1,024 section lines "RATE>SIZE>FILE>" (rate and size decimal or empty, no
+// control character but the CR before the line feed), then at most the
+// closing stamp. The reason when it does not (a WAV, a text, an empty file);
+// nullopt when it does, or when it cannot be opened (the load says so).
+std::optional<std::string> notAProject(const std::filesystem::path& file);
 
 // A relative WAV path of a project is taken from the project file's folder.
 std::string resolveWavePath(const std::filesystem::path& projectFile, const std::string& file);

@@ -4,6 +4,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 
+#include "core/LineSafe.h"
 #include "gui/Gauge.h"
 
 namespace sonoprog::gui {
@@ -36,8 +37,9 @@ void LogPane::appendLogLine(const core::LogLine& line) {
     cursor.movePosition(QTextCursor::End);
     if (holdsLines()) cursor.insertBlock();
     // The pane keeps blanks as they are: leading blanks are part of the texts.
-    cursor.insertText(QString::fromLocal8Bit(line.text.data(), qsizetype(line.text.size())),
-                      format);
+    // A line break from a file name or a job would start a line of its own.
+    const std::string shown = core::lineSafe(line.text);
+    cursor.insertText(QString::fromLocal8Bit(shown.data(), qsizetype(shown.size())), format);
     cursor.block().setUserState(kLineState);
     cursor.endEditBlock();
 }

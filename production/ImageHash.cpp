@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "core/FileHandle.h"
+
 namespace sonoprog::production {
 
 namespace {
@@ -52,7 +54,8 @@ std::string sha256Hex(std::string_view bytes) {
 }
 
 std::optional<std::string> sha256File(const std::filesystem::path& file) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string why;
+    const int fd = core::openInputDescriptor(file, why);
     if (fd < 0) return std::nullopt;
     struct stat st {};
     const std::size_t size = ::fstat(fd, &st) == 0 && st.st_size >= 0

@@ -12,6 +12,7 @@
 #include "core/ImageSnapshot.h"
 #include "core/ImageSum.h"
 #include "core/IniFile.h"
+#include "core/LineSafe.h"
 #include "core/NumberText.h"
 #include "core/YieldHook.h"
 #include "ivr/Ivr2bin.h"
@@ -239,12 +240,17 @@ std::optional<Job> jobFromJson(std::string_view text, std::string& error) {
 }
 
 std::optional<LoadedJob> loadJob(const std::filesystem::path& file, std::string& error) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    // A pipe or a device would never end; refused at once with what it is.
+    core::FilePtr in = core::openForReading(file, error);
+    if (!in) return std::nullopt;
+    std::string bytes;
+    char block[65536];
+    for (std::size_t n; (n = std::fread(block, 1, sizeof block, in.get())) > 0;)
+        bytes.append(block, n);
+    if (std::ferror(in.get())) {
         error = file.string() + ": cannot be read";
         return std::nullopt;
     }
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::string why;
     auto job = jobFromJson(bytes, why);
     if (!job) {
@@ -314,11 +320,12 @@ std::optional<std::string> jobImageProblem(const LoadedJob& loaded, const ivr::I
 std::string jobDescription(const LoadedJob& loaded) {
     const Job& job = loaded.job;
     std::ostringstream out;
-    out << "Job:       " << job.name << "\n";
+    // Names and paths come from the job file: shown escaped, they cannot forge a line.
+    out << "Job:       " << core::lineSafe(job.name) << "\n";
     out << "Target:    " << targetName(job.target);
-    if (job.target == Target::SerialFlash) out << " " << job.device;
+    if (job.target == Target::SerialFlash) out << " " << core::lineSafe(job.device);
     out << "\n";
-    out << "Image:     " << imagePath(job, loaded.file).string() << "\n";
+    out << "Image:     " << core::lineSafe(imagePath(job, loaded.file).string()) << "\n";
     out << "SHA-256:   " << job.imageSha256 << "\n";
     out << (job.target == Target::Kiva300 ? "Check word: " : "Check sum: ") << job.checkSum << "\n";
     if (job.target == Target::Tarn20) {
@@ -371,6 +378,13 @@ std::optional<Job> buildJob(const JobRequest& request, const std::filesystem::pa
     job.device = request.device;
     job.blankCheck = request.blankCheck;
     job.name = request.name.empty() ? jobFile.stem().string() : request.name;
+    // A pipe or a device would never end; refused at once with what it is.
+    std::string notRegular;
+    if (!core::openForReading(request.image, notRegular)) {
+        kind = JobError::Image;
+        error = notRegular;
+        return std::nullopt;
+    }
     const auto sha = sha256File(request.image);
     if (!sha) return imageError("cannot be read");
     job.imageSha256 = *sha;

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "core/LineSafe.h"
 #include "core/Prompter.h"
 
 namespace sonoprog::production {
@@ -184,7 +185,7 @@ LoopResult ProductionLoop::run(const LoopOptions& options, OperatorTrigger* oper
 std::string unitSummaryLine(const UnitOutcome& o) {
     std::string line =
         "UNIT " + std::to_string(o.n) + (o.passed ? " PASS " : " FAIL ") + seconds(o.seconds) + "s";
-    if (!o.passed) line += " " + o.failure;
+    if (!o.passed) line += " " + core::lineSafe(o.failure);
     return line;
 }
 

@@ -21,6 +21,7 @@
 #include <cstdlib>
 
 #include "core/FileChooser.h"
+#include "core/LineSafe.h"
 #include "core/WriterOption.h"
 #include "gui/Gauge.h"
 #include "link/usb/UsbWriterDevice.h"
@@ -416,11 +417,12 @@ bool ProductionPage::openJob(const std::string& path) {
     const Job& job = job_->job;
     ED_Prod_Job->setText(gui::fromLocal(path));
     QString target = QString::fromLatin1(targetName(job.target).data());
-    if (!job.device.empty()) target += QStringLiteral(" ") + gui::fromLocal(job.device);
+    if (!job.device.empty())
+        target += QStringLiteral(" ") + gui::fromLocal(core::lineSafe(job.device));
     LB_Prod_JobInfo->setText(
         QStringLiteral("%1  |  %2  |  %3  |  SHA-256 %4  |  %5")
-            .arg(gui::fromLocal(job.name), target,
-                 gui::fromLocal(imagePath(job, job_->file).filename().string()),
+            .arg(gui::fromLocal(core::lineSafe(job.name)), target,
+                 gui::fromLocal(core::lineSafe(imagePath(job, job_->file).filename().string())),
                  QString::fromStdString(job.imageSha256.substr(0, 12)),
                  gui::fromLocal(job.checkSum)));
     LV_Prod_Units->clear();

@@ -60,6 +60,13 @@ std::vector<SerialFlashDevice> listDevices(const core::IniFile& ini) {
     return devices;
 }
 
+std::uint64_t largestChipBytes(const core::IniFile& ini, std::uint64_t tarnUserArea) {
+    std::uint64_t largest = tarnUserArea;
+    for (const SerialFlashDevice& d : listDevices(ini))
+        if (d.size > 0) largest = std::max(largest, static_cast<std::uint64_t>(d.size));
+    return largest;
+}
+
 bool SerialFlashCommands::send(Code code) {
     command_[0] = byte(code);
     return link_.Exchange(command_, reply_);

@@ -39,6 +39,10 @@ SerialFlashDevice lookupDevice(const core::AppPaths& paths, std::string_view nam
 std::vector<std::string> listDeviceNames(const core::IniFile& ini);
 // Those devices with their sections, in list order (for a device listing).
 std::vector<SerialFlashDevice> listDevices(const core::IniFile& ini);
+// The largest chip this installation programs: the Tarn20's user area, or
+// the largest device of the list when one is larger (what an imported sound
+// may fill at most).
+std::uint64_t largestChipBytes(const core::IniFile& ini, std::uint64_t tarnUserArea);
 
 // The messages a non-zero status of a command is logged with.
 std::string_view detectStatusMessage(std::uint8_t status);

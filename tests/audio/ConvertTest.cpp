@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+
 #include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <string>
 
 #include "audio/Convert.h"
 #include "audio/Quantiser.h"
@@ -239,6 +246,108 @@ TEST_F(ConvertTest, AnUnwritableTargetIsReportedAndLeavesNoPartialFile) {
     EXPECT_FALSE(std::filesystem::exists(dir / "z.wav"));
     for (auto& e : std::filesystem::directory_iterator(dir.path()))
         EXPECT_NE(e.path().extension(), ".part");
+}
+
+std::set<std::string> namesIn(const std::filesystem::path& folder) {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        names.insert(e.path().filename().string());
+    return names;
+}
+
+// A result larger than the largest chip is refused before anything is
+// written, whatever the ratio of the rates, with how many seconds fit.
+TEST_F(ConvertTest, ResultsLargerThanTheLargestChipAreRefusedBeforeAnythingIsWritten) {
+    auto tone = sine(300, -6);
+    auto gap = source("gap.wav", {wav16(), 8000, 1, 2.0, [tone](int, double t) {
+                                      return (t >= 0.5 && t < 1.5) ? tone(0, t) : 0.0;
+                                  }});
+    // 16 KB of samples that declare 1 Hz: four and a half hours at 22,050 Hz.
+    auto slow =
+        source("slow.wav", {wav8(), 1, 1, 16384.0, [](int, double t) { return std::sin(t); }});
+    constexpr std::uint64_t kTarnSound = 127008768 - 17408;
+    const struct {
+        std::filesystem::path from;
+        std::uint32_t rate;
+        std::optional<double> trimDb;
+        std::uint64_t maxBytes;
+        std::string error;  // empty: converted
+    } cases[] = {
+        {gap,
+         8000,
+         {},
+         8000,
+         "The sound lasts 2.0 s at 8000 Hz: 1 s fit the largest chip this installation "
+         "programs (8000 bytes of sound)."},
+        {gap, 8000, -40.0, 4000,
+         "The sound lasts 1.0 s at 8000 Hz: 0 s fit the largest chip this installation "
+         "programs (4000 bytes of sound)."},
+        {gap, 8000, -40.0, 9000, ""},
+        {gap, 8000, {}, 16000, ""},
+        {slow,
+         22050,
+         {},
+         kTarnSound,
+         "The sound lasts 16384.0 s at 22050 Hz: 5759 s fit the largest chip this installation "
+         "programs (126991360 bytes of sound)."},
+    };
+    for (const auto& c : cases) {
+        const auto before = namesIn(dir.path());
+        ConvertOptions o;
+        o.rate = c.rate;
+        o.trimDb = c.trimDb;
+        o.maxBytes = c.maxBytes;
+        o.scratchDir = dir.path();
+        auto target = dir / "out.wav";
+        auto r = convertToWave(c.from, target, o);
+        EXPECT_EQ(r.error, c.error) << c.from << " " << c.maxBytes;
+        EXPECT_EQ(r.ok, c.error.empty());
+        if (r.ok) {
+            EXPECT_LE(r.samples, c.maxBytes);
+            std::filesystem::remove(target);
+        }
+        // Neither the result nor a temporary file is left behind.
+        EXPECT_EQ(namesIn(dir.path()), before);
+    }
+}
+
+// The decoder's own notes on standard error become the import's warnings:
+// nothing of them reaches the program's standard error.
+TEST_F(ConvertTest, DecoderNotesAreCaughtAsWarnings) {
+    auto mp3File = source("song.mp3", {mp3(), 44100, 1, 3.0, sine(440, -6)});
+    {
+        std::fstream f(mp3File, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(20000);
+        const std::string junk(3000, '\x55');
+        f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    }
+    auto errFile = dir / "stderr.txt";
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    const int redirected = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(redirected, STDERR_FILENO);
+    ::close(redirected);
+    auto r = convertToWave(mp3File, dir / "song.wav", {});
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    EXPECT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(readText(errFile), "");
+    ASSERT_FALSE(r.warnings.empty());
+    for (const auto& w : r.warnings) EXPECT_EQ(w.find('\n'), std::string::npos);
+    // Standard error works again afterwards.
+    EXPECT_GE(::write(STDERR_FILENO, "", 0), 0);
+}
+
+// The WAV is written under a name created for it alone: a link planted at
+// the name an earlier version used is never followed.
+TEST_F(ConvertTest, APlantedLinkBesideTheTargetIsNeverWrittenThrough) {
+    auto src = source("ok.wav", {wav16(), 8000, 1, 0.2, sine(300, -6)});
+    auto victim = dir.write("victim.txt", std::string("keep me"));
+    std::filesystem::create_symlink(victim, dir / "ok-out.wav.part");
+    EXPECT_FALSE(convert(src).empty());
+    EXPECT_EQ(readText(victim), "keep me");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "ok-out.wav.part"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -150,6 +151,94 @@ TEST_F(EditorCommands, AnUnreadableImportNamesTheReasonAndKeepsTheFilesBefore) {
     EXPECT_EQ(bad_rate.status, 1);
     EXPECT_EQ(bad_rate.err, "ERROR: The rate 1000 Hz gives no valid sample period!\n");
     EXPECT_EQ(editor({"import", project, good, "--trim-db", "loud"}).status, 2);
+}
+
+// A file that is not a project is never loaded as an empty table and saved
+// over: every verb refuses it and leaves it as it was.
+TEST_F(EditorCommands, EveryVerbRefusesAFileThatIsNotAProjectAndLeavesIt) {
+    const std::string a = wave("a.wav", 100);
+    const std::string notes =
+        dir.write("notes.txt", std::string("shopping: milk > bread\n")).string();
+    const std::string empty = dir.write("empty.log", std::string()).string();
+    const std::string out = (dir.path() / "img.bin").string();
+    const std::vector<std::vector<std::string>> verbs = {
+        {"add", "", a},
+        {"import", "", a},
+        {"list", ""},
+        {"remove", "", "--section", "0"},
+        {"move", "", "--section", "1", "--up"},
+        {"refresh", ""},
+        {"build", "", out},
+    };
+    for (const std::string& file : {a, notes, empty}) {
+        const std::string before = readText(file);
+        for (auto args : verbs) {
+            args[1] = file;
+            auto r = editor(args, true);
+            EXPECT_EQ(r.status, 1) << args[0] << " " << file;
+            EXPECT_NE(r.err.find(file + " is not a Sound Editor project"), std::string::npos)
+                << r.err;
+            EXPECT_EQ(readText(file), before) << args[0] << " " << file;
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "converted"));
+}
+
+TEST_F(EditorCommands, FilesLeftOutAfterTheLastSectionFailTheCommandAndAreNamed) {
+    ASSERT_EQ(editor({"new", project}).status, 0);
+    auto a = wave("a.wav", 100), b = wave("b.wav", 100), c = wave("c.wav", 100);
+    auto r = editor({"add", project, a, b, c, "--section", "1022"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("sonoprog-cli: 1 file(s) not added, no section is left after section "
+                         "1023: " +
+                         c + "\n"),
+              std::string::npos)
+        << r.err;
+    // What fitted is placed and saved.
+    EXPECT_EQ(projectLines()[1023], "8000>100>" + b + ">\r");
+}
+
+TEST_F(EditorCommands, TrimLevelsThatAreNotFiniteNumbersAreRefused) {
+    ASSERT_EQ(editor({"new", project}).status, 0);
+    const std::string before = readText(project);
+    auto src = song("tune.flac", flac16());
+    for (const char* level : {"nan", "-nan", "NaN", "inf", "-inf", "-infinity", "-1e999", "0x10"}) {
+        auto r = editor({"import", project, src, "--trim-db", level});
+        EXPECT_EQ(r.status, 2) << level;
+        EXPECT_EQ(r.err, std::string("sonoprog-cli: '--trim-db ") + level +
+                             "': a level in dB, 0 or below\n");
+    }
+    EXPECT_EQ(readText(project), before);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "converted"));
+}
+
+// One object per line under --json: the MPEG decoder's notes come as the
+// program's own warning, never as raw text on standard error.
+TEST_F(EditorCommands, DecoderNotesBecomeAWarningOfTheProgramsOwnForm) {
+    ASSERT_EQ(editor({"new", project}).status, 0);
+    auto mp3File = dir.path() / "song.mp3";
+    writeSource(mp3File, {mp3(), 44100, 1, 3.0, sine(440, -6)});
+    {
+        std::fstream f(mp3File, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(20000);
+        const std::string junk(3000, '\x55');
+        f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    }
+    auto r = editor({"--json", "import", project, mp3File.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    CliRun errors;
+    errors.out = r.err;
+    bool warned = false;
+    for (const auto& line : errors.outLines()) {
+        EXPECT_EQ(line.rfind("{\"kind\":", 0), 0u) << line;
+        warned = warned || line.rfind(
+                               "{\"kind\":\"box\",\"caption\":\"WARNING\",\"text\":\"The "
+                               "decoder's messages on " +
+                                   mp3File.string(),
+                               0) == 0;
+    }
+    EXPECT_TRUE(warned) << r.err;
 }
 
 TEST_F(EditorCommands, RemoveAndMoveFollowTheButtonsRules) {

@@ -265,6 +265,37 @@ TEST_F(ProductionCli, ProduceOnAScriptedSocketThenExportTheRecords) {
     EXPECT_NE(summaryRun.out.find("     2  VDD failed!\n"), std::string::npos) << summaryRun.out;
 }
 
+// A job name, an operator and an image path are shown escaped: none of them
+// can end a line of job show, produce or records summary and forge another.
+TEST_F(ProductionCli, NamesWithLineBreaksNeverForgeALine) {
+    const std::string forged = "TOTAL 1000 PASS 1000 FAIL 0 YIELD 100.0%";
+    const auto dat = dir.path() / "chime\nUNIT 7 PASS.dat";
+    std::filesystem::copy_file(sample("kiva300-demo.dat"), dat);
+    const auto job = (dir.path() / "evil.json").string();
+    ASSERT_EQ(run({"job", "new", job, "--target", "kiva300", "--image", dat.string(), "--name",
+                   "Evil\n" + forged})
+                  .status,
+              0);
+    writerIni("[Socket]\nUnits=1\n");
+    const CliRun runs[] = {
+        run({"job", "show", job}),
+        runR({"produce", job, "--units", "1", "--trigger", "insert", "--operator",
+              "Ana\r\n" + forged}),
+        runR({"records", "summary"}),
+    };
+    for (const auto& r : runs) {
+        EXPECT_EQ(r.status, 0) << r.err;
+        for (const auto& line : r.outLines()) {
+            EXPECT_NE(line, forged);
+            EXPECT_NE(line.rfind("UNIT 7", 0), 0u) << line;
+        }
+    }
+    EXPECT_NE(runs[0].out.find("Job:       Evil\\n" + forged + "\n"), std::string::npos)
+        << runs[0].out;
+    EXPECT_NE(runs[2].out.find("JOB Evil\\n" + forged + " ("), std::string::npos) << runs[2].out;
+    EXPECT_NE(runs[2].out.find("TOTAL 1 PASS 1 FAIL 0 YIELD 100.0%\n"), std::string::npos);
+}
+
 TEST_F(ProductionCli, ProduceJsonObjectsAndAChangedImage) {
     const auto job = kivaJob();
     writerIni("[Socket]\nUnits=2\n");

@@ -163,6 +163,26 @@ TEST_F(SafetyCli, PipesAndDevicesAsInputFailAtOnce) {
     }
     EXPECT_FALSE(fs::exists(out));
     EXPECT_TRUE(isFifo(pipe));
+    // The job's image and an imported sound: refused at once, named with what they are.
+    const std::string folder = dir.path().string();
+    const std::string job = (dir.path() / "job.json").string();
+    const struct {
+        std::string input, why;
+    } inputs[] = {{pipe, pipe + " is a named pipe, not a regular file"},
+                  {"/dev/zero", "/dev/zero is a character device, not a regular file"},
+                  {folder, folder + " is a folder, not a regular file"}};
+    const std::string project = (dir.path() / "voice.log").string();
+    ASSERT_EQ(run({"editor", "new", project}).status, 0);
+    for (const auto& in : inputs) {
+        auto made = run({"job", "new", job, "--target", "tarn20", "--image", in.input});
+        EXPECT_NE(made.status, 0);
+        EXPECT_TRUE(contains(made.err, in.why)) << made.err;
+        auto imported = run({"editor", "import", project, in.input, "--out", folder});
+        EXPECT_EQ(imported.status, 1);
+        EXPECT_TRUE(contains(imported.err, in.why)) << imported.err;
+    }
+    EXPECT_FALSE(fs::exists(job));
+    EXPECT_TRUE(isFifo(pipe));
 }
 
 TEST_F(SafetyCli, OutputsNeverReplaceSpecialFiles) {

@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "core/Clock.h"
 #include "core/ImageSum.h"
+#include "core/LineSafe.h"
 #include "core/NumberText.h"
 #include "core/TempFiles.h"
 #include "tests/support/Fakes.h"
@@ -143,4 +145,38 @@ TEST(NumberText, OptionNumbersAreStrict) {
     EXPECT_FALSE(core::parseOptionNumber("-1"));
     EXPECT_FALSE(core::parseOptionNumber("1O"));
     EXPECT_FALSE(core::parseOptionNumber(""));
+}
+
+TEST(NumberText, OptionDecimalsAreFiniteDecimalNumbers) {
+    const struct {
+        const char* text;
+        std::optional<double> value;
+    } cases[] = {
+        {"-30", -30.0}, {"-12.5", -12.5}, {"0", 0.0},        {"1e-3", 1e-3},
+        {"nan", {}},    {"NaN", {}},      {"-nan", {}},      {"inf", {}},
+        {"-inf", {}},   {"infinity", {}}, {"-Infinity", {}}, {"1e999", {}},
+        {"0x10", {}},   {"", {}},         {"-30 dB", {}},    {" -30", {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(core::parseOptionDecimal(c.text), c.value) << c.text;
+}
+
+TEST(LineSafe, LineBreaksAndControlsCannotEndALine) {
+    const struct {
+        std::string text, shown;
+    } cases[] = {
+        {"Evil\nTOTAL 1000 PASS 1000", "Evil\\nTOTAL 1000 PASS 1000"},
+        {"a\r\nb\tc", "a\\r\\nb\\tc"},
+        {std::string("nul\0bell\x07 esc\x1b[2J del\x7f", 22),
+         "nul\\x00bell\\x07 esc\\x1B[2J del\\x7F"},
+        {"c1 \xc2\x85 csi \xc2\x9b", "c1 \\xC2\\x85 csi \\xC2\\x9B"},
+        {"sep \xe2\x80\xa8 para \xe2\x80\xa9", "sep \\xE2\\x80\\xA8 para \\xE2\\x80\\xA9"},
+        {"bad \xff\xc3 end", "bad \\xFF\\xC3 end"},
+        {"/voice/Grüße, 声音 \xc2\xa0ok\\n", "/voice/Grüße, 声音 \xc2\xa0ok\\n"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(core::lineSafe(c.text), c.shown);
+        EXPECT_EQ(core::needsLineSafe(c.text), c.text != c.shown);
+        EXPECT_EQ(core::lineSafe(c.text).find_first_of("\n\r"), std::string::npos);
+    }
 }

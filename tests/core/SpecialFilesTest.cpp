@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -35,6 +36,37 @@ TEST(OpenForReading, RefusesPipesDevicesAndFoldersAtOnce) {
     EXPECT_EQ(core::openForReading(dir / "folder"), nullptr);
     EXPECT_EQ(core::openForReading(dir / "missing"), nullptr);
     EXPECT_TRUE(test::isFifo(dir / "pipe"));
+}
+
+// The reason names the file and what it is, for every reader that shows it.
+TEST(OpenForReading, NamesTheFileAndWhatItIsWhenRefused) {
+    test::TempDir dir;
+    test::HangGuard guard;
+    test::makeFifo(dir / "pipe");
+    fs::create_directory(dir / "folder");
+    auto file = dir.write("image.bin", std::string("abc"));
+    fs::create_symlink(file, dir / "image-link.bin");
+    const struct {
+        fs::path path;
+        std::string why;  // empty: opened
+    } cases[] = {
+        {"/dev/zero", "/dev/zero is a character device, not a regular file"},
+        {dir / "pipe", (dir / "pipe").string() + " is a named pipe, not a regular file"},
+        {dir / "folder", (dir / "folder").string() + " is a folder, not a regular file"},
+        {dir / "missing", (dir / "missing").string() + ": No such file or directory"},
+        {file, ""},
+        {dir / "image-link.bin", ""},
+    };
+    for (const auto& c : cases) {
+        std::string why = "stale";
+        core::FilePtr f = core::openForReading(c.path, why);
+        EXPECT_EQ(f != nullptr, c.why.empty()) << c.path;
+        EXPECT_EQ(why, c.why);
+        const int fd = core::openInputDescriptor(c.path, why);
+        EXPECT_EQ(fd >= 0, c.why.empty()) << c.path;
+        EXPECT_EQ(why, c.why);
+        if (fd >= 0) ::close(fd);
+    }
 }
 
 TEST(OpenForReading, ReadsRegularFilesAndLinksToThemWithBlockingReads) {

@@ -36,7 +36,7 @@ std::vector<std::uint8_t> waveBytes(const std::vector<std::uint8_t>& samples,
     tag(b, 36, "data");
     put32(b, 40,
           shape.declaredSize == 0xFFFFFFFF ? static_cast<std::uint32_t>(samples.size())
-                                          : shape.declaredSize);
+                                           : shape.declaredSize);
     b.resize(44 + samples.size());
     std::copy(samples.begin(), samples.end(), b.begin() + 44);
     return b;

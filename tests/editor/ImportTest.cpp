@@ -74,6 +74,76 @@ TEST(ImportTargets, ConvertedFilesNeverGoOverASource) {
               std::filesystem::path("/a/x-8bit.wav"));
 }
 
+TEST(ImportTargets, NamesMadeByOneImportNeverCollide) {
+    EXPECT_EQ(
+        editor::convertedTargets({"/a/hello.wav", "/b/hello.flac", "/c/hello.mp3"}, "/p"),
+        (std::vector<std::filesystem::path>{"/p/hello.wav", "/p/hello-2.wav", "/p/hello-3.wav"}));
+    // A name of a source is passed over as well.
+    EXPECT_EQ(
+        editor::convertedTargets({"/p/hello.wav", "/b/hello.flac", "/p/hello-8bit-2.wav"}, "/p"),
+        (std::vector<std::filesystem::path>{"/p/hello-8bit.wav", "/p/hello-8bit-3.wav",
+                                            "/p/hello-8bit-2-8bit.wav"}));
+    EXPECT_EQ(editor::sectionBytesOnChip(editor::kTarnUserAreaBytes), 126991360u);
+    EXPECT_EQ(editor::sectionBytesOnChip(1000), 0u);
+}
+
+TEST_F(ImportTest, SourcesOfOneNameKeepTheirOwnSoundsAndOnlyEarlierFilesAreAskedAbout) {
+    std::filesystem::create_directories(dir / "a");
+    std::filesystem::create_directories(dir / "b");
+    auto first = song("a/hello.wav", 0.25);
+    auto second = song("b/hello.wav", 0.5);
+    EXPECT_EQ(importAt(0, {first, second}, settings()), AddResult::Placed);
+    EXPECT_TRUE(prompter.boxes.empty());
+    EXPECT_EQ(table.cell(1, kColFile), out("hello.wav"));
+    EXPECT_EQ(table.cell(2, kColFile), out("hello-2.wav"));
+    EXPECT_NEAR(editor::CheckWaveHeader(out("hello.wav")).size, 2000, 2);
+    EXPECT_NEAR(editor::CheckWaveHeader(out("hello-2.wav")).size, 4000, 2);
+
+    // Again: both names are there from before, so both are asked about.
+    prompter.answers = {true, true};
+    EXPECT_EQ(importAt(2, {first, second}, settings()), AddResult::Placed);
+    EXPECT_EQ(prompter.boxes.size(), 2u);
+}
+
+// The project holds one section per line: a path that would break its line
+// is refused on Add and on Import, and nothing is placed.
+TEST_F(ImportTest, PathsThatWouldBreakAProjectLineAreRefused) {
+    auto plain = wave("plain.wav", 100);
+    auto broken = wave("evil\n8000>100>forged.wav>.wav", 100);
+    auto tabbed = wave("tab\tname.wav", 100);
+    const struct {
+        bool import;
+        std::string file;
+    } cases[] = {{false, broken}, {false, tabbed}, {true, broken}, {true, tabbed}};
+    for (const auto& c : cases) {
+        prompter.boxes.clear();
+        const AddResult r =
+            c.import ? importAt(0, {c.file, plain}, settings()) : addAt(0, {c.file, plain});
+        EXPECT_EQ(r, AddResult::Failed) << c.file;
+        ASSERT_EQ(prompter.boxes.size(), 1u) << prompter.boxes.back().text;
+        EXPECT_EQ(prompter.boxes[0].text.rfind("A project holds one section per line; this path "
+                                               "holds a line break or another control character: ",
+                                               0),
+                  0u)
+            << prompter.boxes[0].text;
+        EXPECT_EQ(prompter.boxes[0].text.find('\n'), std::string::npos);
+        EXPECT_FALSE(table.isUsed(1));
+    }
+}
+
+TEST_F(ImportTest, ASoundLargerThanTheLargestChipIsRefusedBeforeItIsWritten) {
+    auto a = song("a.wav", 2.0);
+    ops.setLargestChip(17408 + 8192);  // one second at 8,000 Hz, in whole pages
+    EXPECT_EQ(importAt(0, {a}, settings()), AddResult::Failed);
+    ASSERT_EQ(prompter.boxes.size(), 1u);
+    EXPECT_EQ(prompter.boxes[0].text,
+              "Failed to import audio file: " + a +
+                  " (The sound lasts 2.0 s at 8000 Hz: 1 s fit the largest chip this "
+                  "installation programs (8192 bytes of sound).)");
+    // Neither the sound nor a temporary file of it.
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
+}
+
 TEST_F(ImportTest, ConvertedFilesArePlacedLikeAddFromTheCurrentRow) {
     auto a = song("a.wav"), b = (dir / "b.flac").string();
     writeSource(b, {flac16(), 48000, 1, 0.5, sine(300, -3)});

@@ -133,7 +133,9 @@ TEST_F(TableTest, SixteenBitStereoAndNonPcmAreRefused) {
 
 TEST_F(TableTest, FilesPastTheLastSectionAreLeftOutAndCounted) {
     auto a = wave("a.wav", 10);
-    EXPECT_EQ(addAt(1022, {a, a, a, a}), editor::AddResult::Placed);
+    EXPECT_EQ(addAt(1022, {a, a, a, wave("d.wav", 10)}), editor::AddResult::Placed);
+    // The ones left out are named for the command line.
+    EXPECT_EQ(ops.leftOut(), (std::vector<std::string>{a, (dir / "d.wav").string()}));
     EXPECT_EQ(table.cell(1023, kColFile), a);
     EXPECT_EQ(table.cell(1024, kColFile), a);
     EXPECT_EQ(last(), "1023");

@@ -50,6 +50,12 @@ int flac16() {
 int oggVorbis() {
     return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
 }
+int wav8() {
+    return SF_FORMAT_WAV | SF_FORMAT_PCM_U8;
+}
+int mp3() {
+    return SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+}
 
 std::vector<double> eightBitSamples(const std::vector<std::uint8_t>& wave) {
     std::vector<double> out;

@@ -28,6 +28,10 @@ int wav24();
 int wavFloat();
 int flac16();
 int oggVorbis();
+// 8-bit unsigned WAV.
+int wav8();
+// MPEG layer III (the decoder prints its notes on standard error).
+int mp3();
 
 // The data bytes of a canonical 44-byte-header 8-bit WAV as full-scale values.
 std::vector<double> eightBitSamples(const std::vector<std::uint8_t>& wave);
