@@ -292,6 +292,7 @@ TEST_F(WindowFixture, StartWithoutAWriterShowsDisconnectInRed) {
 TEST_F(WindowFixture, AWriterFolderInUseShowsDisconnectUntilItIsFree) {
     auto opened = sim::openPersistentWriter(dir / "w", sim::kKiva300File);
     ASSERT_TRUE(opened.writer) << opened.error;
+    opened.writer->release();  // handed on, as the window does for its tiles
     sim::FolderLock other(dir / "w");
     ASSERT_TRUE(other.acquire());
     dir.write("Setup.ini", std::string(kShippedLike));

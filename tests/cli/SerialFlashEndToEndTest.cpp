@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/cli/CliRunner.h"
@@ -125,4 +127,38 @@ TEST_F(SerialFlashCli, SerialFlashDeviceMustBeInTheList) {
     auto noSize = run({"nor", "blank", "--device", "NOSIZE"});
     EXPECT_EQ(noSize.status, 1);
     EXPECT_NE(noSize.err.find("ERROR: Failed to get device infomation!\n"), std::string::npos);
+}
+
+// produce on a Writer folder without a socket works on the folder's chip, as
+// the chip's own commands do: a chip they call not blank fails the unit's
+// blank check, and what a unit programs is there afterwards.
+TEST_F(SerialFlashCli, ProduceWorksOnTheChipTheFolderKeeps) {
+    const std::string records = (dir.path() / "records.sqlite").string();
+    std::vector<std::uint8_t> data(3000);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    const std::string img = dir.write("unit.bin", data).string();
+    const std::string other = dir.write("other.bin", std::vector<std::uint8_t>(10, 0x00)).string();
+    const std::string blankJob = (dir.path() / "blank.json").string();
+    const std::string plainJob = (dir.path() / "plain.json").string();
+    for (const auto& [job, extra] : {std::pair{blankJob, "--blank"}, std::pair{plainJob, ""}}) {
+        std::vector<std::string> args = {"job",      "new",    job,       "--target", "serialflash",
+                                         "--device", "W25Q80", "--image", img};
+        if (*extra) args.push_back(extra);
+        ASSERT_EQ(run(args).status, 0);
+    }
+    ASSERT_EQ(run({"nor", "write", other, "--device", "W25Q80"}).status, 0);
+    ASSERT_EQ(run({"nor", "blank", "--device", "W25Q80"}).status, 1);
+
+    const auto notBlank =
+        run({"--records", records, "produce", blankJob, "--units", "1", "--trigger", "insert"});
+    EXPECT_EQ(notBlank.status, 1);
+    EXPECT_NE(notBlank.out.find("    [X] Chip is not blank!\n"), std::string::npos) << notBlank.out;
+
+    const auto unit =
+        run({"--records", records, "produce", plainJob, "--units", "1", "--trigger", "insert"});
+    EXPECT_EQ(unit.status, 0) << unit.out << unit.err;
+    const auto chip = readFile(dir.writerDir() / "serialflash.bin");
+    ASSERT_GE(chip.size(), data.size());
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), chip.begin()));
+    EXPECT_EQ(run({"nor", "verify", img, "--device", "W25Q80"}).status, 0);
 }
