@@ -14,10 +14,12 @@ namespace {
 
 const std::string kSetup =
     "[System]\nVersion=Sonoprog V1.0.0\n[Device]\nD1=Tarn20\nD2=Kiva300\nD3=Series Flash\n"
-    "[Series Flash List]\nNumber=3\nDevName1=W25Q80\nDevName2=SMALL\nDevName3=NOSIZE\n"
+    "[Series Flash List]\nNumber=4\nDevName1=W25Q80\nDevName2=SMALL\nDevName3=NOSIZE\n"
+    "DevName4=BIG\n"
     "[W25Q80]\nSize=1048576\nMID=0xEF\nDID=0x13\n"
     "[SMALL]\nSize=4096\nMID=0x1C2\nDID=0x20\n"
-    "[NOSIZE]\nMID=0xC8\nDID=0x14\n";
+    "[NOSIZE]\nMID=0xC8\nDID=0x14\n"
+    "[BIG]\nSize=33554432\nMID=0xEF\nDID=0x13\n";
 
 class SerialFlashCli : public CliTest {
 protected:
@@ -127,6 +129,53 @@ TEST_F(SerialFlashCli, SerialFlashDeviceMustBeInTheList) {
     auto noSize = run({"nor", "blank", "--device", "NOSIZE"});
     EXPECT_EQ(noSize.status, 1);
     EXPECT_NE(noSize.err.find("ERROR: Failed to get device infomation!\n"), std::string::npos);
+}
+
+// A device larger than the Writer's 24-bit addresses reach is refused where
+// the list is read, by every command alike, before a Writer is opened or a
+// file made.
+TEST_F(SerialFlashCli, ADeviceBeyondTheWritersAddressesIsRefusedByEveryCommand) {
+    const std::string img = dir.write("nor.bin", std::vector<std::uint8_t>(100, 0x42)).string();
+    const std::string job = (dir.path() / "big.json").string();
+    const std::string why =
+        "serial flash device \"BIG\" is left out: its Size 33554432 is beyond the 16777216 "
+        "bytes the Writer can address";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+    } commands[] = {
+        {{"nor", "devices"}, 0},
+        {{"nor", "blank", "--device", "BIG"}, 2},
+        {{"nor", "write", img, "--device", "BIG"}, 2},
+        {{"nor", "verify", img, "--device", "BIG"}, 2},
+        {{"job", "new", job, "--target", "serialflash", "--device", "BIG", "--image", img}, 2},
+    };
+    for (const auto& c : commands) {
+        const auto r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[1] << "\n" << r.err;
+        EXPECT_NE(r.err.find(why), std::string::npos) << c.args[1] << "\n" << r.err;
+        EXPECT_EQ(r.out.find("BIG"), std::string::npos) << r.out;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.writerDir() / "serialflash.bin"));
+    EXPECT_FALSE(std::filesystem::exists(job));
+}
+
+// An image larger than the device is refused before the chip is touched: the
+// chip keeps what it held.
+TEST_F(SerialFlashCli, AnImageTooLargeForTheDeviceNeverErasesTheChip) {
+    const std::string small = dir.write("small.bin", std::vector<std::uint8_t>(100, 0x42)).string();
+    writerIni("[Series Flash]\nMID=0xC2\nDID=0x20\nSize=4096\n");
+    ASSERT_EQ(run({"nor", "write", small, "--device", "SMALL"}).status, 0);
+    const std::string big = dir.write("big.bin", std::vector<std::uint8_t>(4097, 0x17)).string();
+    const auto refused = run({"nor", "write", big, "--device", "SMALL"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.out.find("    [X] Wronging range of file size!\n"), std::string::npos)
+        << refused.out;
+    EXPECT_EQ(refused.out.find("Erase chip"), std::string::npos) << refused.out;
+    const auto chip = readFile(dir.writerDir() / "serialflash.bin");
+    ASSERT_EQ(chip.size(), 4096u);
+    EXPECT_EQ(chip[0], 0x42);
+    EXPECT_EQ(chip[100], 0xFF);
 }
 
 // produce on a Writer folder without a socket works on the folder's chip, as
