@@ -160,24 +160,6 @@ TEST_F(SerialFlashCli, ADeviceBeyondTheWritersAddressesIsRefusedByEveryCommand) 
     EXPECT_FALSE(std::filesystem::exists(job));
 }
 
-// An image larger than the device is refused before the chip is touched: the
-// chip keeps what it held.
-TEST_F(SerialFlashCli, AnImageTooLargeForTheDeviceNeverErasesTheChip) {
-    const std::string small = dir.write("small.bin", std::vector<std::uint8_t>(100, 0x42)).string();
-    writerIni("[Series Flash]\nMID=0xC2\nDID=0x20\nSize=4096\n");
-    ASSERT_EQ(run({"nor", "write", small, "--device", "SMALL"}).status, 0);
-    const std::string big = dir.write("big.bin", std::vector<std::uint8_t>(4097, 0x17)).string();
-    const auto refused = run({"nor", "write", big, "--device", "SMALL"});
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.out.find("    [X] Wronging range of file size!\n"), std::string::npos)
-        << refused.out;
-    EXPECT_EQ(refused.out.find("Erase chip"), std::string::npos) << refused.out;
-    const auto chip = readFile(dir.writerDir() / "serialflash.bin");
-    ASSERT_EQ(chip.size(), 4096u);
-    EXPECT_EQ(chip[0], 0x42);
-    EXPECT_EQ(chip[100], 0xFF);
-}
-
 // produce on a Writer folder without a socket works on the folder's chip, as
 // the chip's own commands do: a chip they call not blank fails the unit's
 // blank check, and what a unit programs is there afterwards.
