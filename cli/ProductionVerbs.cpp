@@ -22,6 +22,7 @@
 #include "records/PostgresRecordStore.h"
 #include "records/RecordFormat.h"
 #include "records/RecordStore.h"
+#include "sim/PersistentWriter.h"
 
 namespace sonoprog::cli {
 
@@ -197,7 +198,12 @@ int runProduce(Session& s) {
 
     auto store = openStore(s);
     if (!store) return kExitFailed;
-    link::Link* link = s.writerLink();
+    // A `sim:DIR` Writer keeps the job's chip in DIR, as the chip's own commands do.
+    const unsigned simChips = loaded->job.target == production::Target::Tarn20 ? sim::kTarn20File
+                              : loaded->job.target == production::Target::SerialFlash
+                                  ? sim::kSerialFlashFile
+                                  : sim::kKiva300File;
+    link::Link* link = s.writerLink(simChips);
     if (!link) return kExitFailed;
     options.writerIdentity = s.writerIdentity();
 

@@ -51,12 +51,20 @@ int runSerialFlash(Session& s) {
         s.error("cannot read the settings file " + setup.string());
         return kExitFailed;
     }
-    if (action == "devices") return listDevices(s, ini);
+    if (action == "devices") {
+        for (const auto& refused : serialflash::refusedDevices(ini))
+            s.note("warning", serialflash::refusalText(refused));
+        return listDevices(s, ini);
+    }
 
     serialflash::SerialFlashFields fields;
     if (auto device = inv.text("device")) {
         const auto names = serialflash::listDeviceNames(ini);
         if (std::find(names.begin(), names.end(), *device) == names.end()) {
+            if (const auto refused = serialflash::readDevice(ini, *device); refused.refusedSize) {
+                s.error(serialflash::refusalText(refused));
+                return kExitUsage;
+            }
             s.error("'" + *device + "' is not in the serial flash list of " + setup.string() +
                     " (see 'sonoprog-cli nor devices')");
             return kExitUsage;

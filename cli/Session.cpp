@@ -116,7 +116,7 @@ int Session::exitStatus() const {
     return kExitPassed;
 }
 
-link::Link* Session::writerLink() {
+link::Link* Session::writerLink(std::optional<unsigned> simChips) {
     if (writerTried_) return writer_ ? &writer_->link() : nullptr;
     writerTried_ = true;
     std::unique_ptr<link::WriterDevice> device;
@@ -136,7 +136,9 @@ link::Link* Session::writerLink() {
             break;
         case core::WriterOption::Kind::SimDir: {
             unsigned chips = sim::kAllChipFiles;
-            if (inv_.command) {
+            if (simChips) {
+                chips = *simChips;
+            } else if (inv_.command) {
                 std::string_view family = inv_.command->family;
                 chips = family == "tarn"   ? sim::kTarn20File
                         : family == "nor"  ? sim::kSerialFlashFile

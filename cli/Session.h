@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cli/Arguments.h"
@@ -52,7 +53,10 @@ public:
 
     // Opens the Writer of --writer on first use, as the window does at start.
     // nullptr after a message on standard error when it cannot be had at all.
-    link::Link* writerLink();
+    // A `sim:DIR` Writer keeps the chip of the command's family in DIR, or
+    // the chips `simChips` (sim::ChipFiles) names for a command that is not a
+    // chip's own (produce: the job's chip).
+    link::Link* writerLink(std::optional<unsigned> simChips = std::nullopt);
     // What the records call the Writer of this run: the port (and serial
     // number) of the USB Writer the link found, "sim", or "sim:" and the
     // folder's absolute path.

@@ -368,6 +368,7 @@ std::optional<Job> buildJob(const JobRequest& request, const std::filesystem::pa
         return usage("--start, --count, --info-page and --allow-error belong to a tarn20 job only");
     if (request.target == Target::SerialFlash) {
         const auto device = serialflash::readDevice(core::IniFile::load(setupIni), request.device);
+        if (device.refusedSize != 0) return usage(serialflash::refusalText(device));
         if (device.size <= 0)
             return usage("no serial flash device \"" + request.device + "\" in " +
                          setupIni.string());

@@ -13,6 +13,7 @@ SONOPROG_PACKAGES=(
     qt6-multimedia-dev libsndfile1-dev libsoxr-dev  # audio import and playback
     libsqlite3-dev libpq-dev nlohmann-json3-dev  # jobs and per-unit records
     fonts-dejavu-core fonts-liberation2  # the Tahoma substitute the window prefers
+    file  # cpack's shared-library check when the Debian package is made (README)
 )
 
 # What the tests, the benchmarks and the reliability runs need on top
@@ -22,7 +23,6 @@ SONOPROG_TEST_PACKAGES=(
     umockdev libumockdev-dev  # the real libusb path on an emulated Writer
     clang libclang-rt-dev     # the fuzz targets and their sanitizer runtime
     postgresql  # a line's records server (the tests start a throw-away one)
-    file        # the package build's shared-library check, see scripts/test-package
     jq          # bench/run reads the benchmark results (JSON)
     libcsv-dev  # the records tests read the CSV export with a standard parser
 )
@@ -75,13 +75,15 @@ sonoprog_build() {
     cmake --build "$BUILD_DIR" -j "$(nproc)"
 }
 
-# The two programs only. A tree already configured with the tests keeps them
-# when their packages are there (a developer's build stays whole); without
-# them the tests and benchmarks are left out, since they cannot configure.
+# The two programs only, with the manual pages, so that `cpack` can make the
+# Debian package from this build at once (the README's next step). A tree
+# already configured with the tests keeps them when their packages are there
+# (a developer's build stays whole); without them the tests and benchmarks are
+# left out, since they cannot configure.
 sonoprog_build_programs() {
     local extra=()
     sonoprog_have_packages "${SONOPROG_TEST_PACKAGES[@]}" ||
         extra=(-DSONOPROG_BUILD_TESTS=OFF -DSONOPROG_BUILD_BENCH=OFF)
     cmake -S "$SONOPROG_ROOT" -B "$BUILD_DIR" -G Ninja "${extra[@]}" "$@" >/dev/null
-    cmake --build "$BUILD_DIR" -j "$(nproc)" --target sonoprog sonoprog-cli
+    cmake --build "$BUILD_DIR" -j "$(nproc)" --target sonoprog sonoprog-cli sonoprog_manpages
 }

@@ -24,6 +24,10 @@ SerialFlashDevice readDevice(const core::IniFile& ini, std::string_view name) {
     device.size = ini.readInteger(name, "Size", 0, true);
     device.mid = ini.readInteger(name, "MID", 0, true);
     device.did = ini.readInteger(name, "DID", 0, true);
+    if (device.size > static_cast<std::int64_t>(kAddressSpace)) {
+        device.refusedSize = device.size;
+        device.size = device.mid = device.did = 0;
+    }
     return device;
 }
 
@@ -31,7 +35,10 @@ SerialFlashDevice lookupDevice(const core::AppPaths& paths, std::string_view nam
     return readDevice(core::IniFile::load(paths.setupIni()), name);
 }
 
-std::vector<std::string> listDeviceNames(const core::IniFile& ini) {
+namespace {
+
+// Every name of the list in index order, refused devices included.
+std::vector<std::string> listedNames(const core::IniFile& ini) {
     const std::int64_t number = ini.readInteger(kListSection, "Number", 0);
     // Only keys that exist can hold a value, so walk those instead of every
     // index: a Number of two billion must not keep start-up busy, and no
@@ -52,6 +59,30 @@ std::vector<std::string> listDeviceNames(const core::IniFile& ini) {
     std::vector<std::string> names;
     for (auto& [index, name] : byIndex) names.push_back(std::move(name));
     return names;
+}
+
+}  // namespace
+
+std::vector<std::string> listDeviceNames(const core::IniFile& ini) {
+    std::vector<std::string> names = listedNames(ini);
+    std::erase_if(
+        names, [&ini](const std::string& name) { return readDevice(ini, name).refusedSize != 0; });
+    return names;
+}
+
+std::vector<SerialFlashDevice> refusedDevices(const core::IniFile& ini) {
+    std::vector<SerialFlashDevice> refused;
+    for (const std::string& name : listedNames(ini)) {
+        SerialFlashDevice device = readDevice(ini, name);
+        if (device.refusedSize != 0) refused.push_back(std::move(device));
+    }
+    return refused;
+}
+
+std::string refusalText(const SerialFlashDevice& device) {
+    return "serial flash device \"" + device.name + "\" is left out: its Size " +
+           std::to_string(device.refusedSize) + " is beyond the " + std::to_string(kAddressSpace) +
+           " bytes the Writer can address";
 }
 
 std::vector<SerialFlashDevice> listDevices(const core::IniFile& ini) {

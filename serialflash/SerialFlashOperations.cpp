@@ -105,6 +105,10 @@ public:
             return;
         }
         frame_.pass("Opened file: " + path);
+        // The image must fit the device before anything reaches the chip: a
+        // refused image never costs the chip its contents.
+        rangeTest();
+        if (!ok()) return;
         reader_.emplace(file_.get(),
                         static_cast<std::size_t>(std::clamp<std::uint64_t>(fileSize(), 1, kChunk)));
     }
@@ -168,7 +172,6 @@ public:
     void writeChip() {
         if (!ok()) return;
         frame_.step("  -> Write chip...");
-        rangeTest();
         std::uint64_t address = 0;
         if (ok()) reader_->rewind();
         const std::uint64_t size = fileSize();
@@ -199,7 +202,6 @@ public:
     void verifyChip(bool halfGauge) {
         if (!ok()) return;
         frame_.step(texts_.verifyStep);
-        rangeTest();
         std::uint64_t address = 0;
         if (ok()) reader_->rewind();
         const std::uint64_t size = fileSize();
@@ -258,7 +260,7 @@ private:
     }
 
     // Beyond 2^24 bytes the 24-bit address would wrap and program the start of
-    // the chip a second time.
+    // the chip a second time. Runs as the file is opened, before the detect.
     void rangeTest() {
         const std::uint64_t memSize = sizeField(fields_.memSize);
         const std::uint64_t size = fileSize();
@@ -279,10 +281,14 @@ private:
 
 }  // namespace
 
-bool SerialFlashOperations::deviceChange() {
+bool SerialFlashOperations::showDevice() {
     const SerialFlashDevice device = lookupDevice(s_.paths, fields_.device);
     fields_.memSize = std::to_string(device.size);
-    if (fields_.memSize != "0") return true;
+    return fields_.memSize != "0";
+}
+
+bool SerialFlashOperations::deviceChange() {
+    if (showDevice()) return true;
     s_.prompter.showMessage("ERROR", kNoDeviceInfo, core::BoxIcon::Error);
     return false;
 }

@@ -32,6 +32,9 @@ public:
     // CB_NOR_DeviceChange: the picked device's "Size" into memSize; a size
     // of 0 shows "Failed to get device infomation!". Neither locks nor logs.
     bool deviceChange();
+    // The same lookup without the box: what start-up does for the device it
+    // shows, before there is a window to show a box over.
+    bool showDevice();
     // BT_NOR_LoadFileClick: loads the BIN file at `path`, or at the path
     // `choose` gives once the heading is out, and records path, size and sum.
     bool loadImage(const std::string& path);

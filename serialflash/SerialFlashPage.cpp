@@ -39,7 +39,12 @@ void SerialFlashPage::addDevice(const QString& name) {
 }
 
 void SerialFlashPage::selectFirstDevice() {
-    if (CB_NOR_Device->count() > 0) CB_NOR_Device->setCurrentIndex(0);
+    if (CB_NOR_Device->count() == 0) return;
+    CB_NOR_Device->setCurrentIndex(0);
+    // The shown device is looked up as a pick would, so Memory Size (and the
+    // Sound Editor's measure) is there from the start; a device without a
+    // size shows 0 and is told of when it is picked or used.
+    run([](SerialFlashOperations& ops) { return ops.showDevice(); });
 }
 
 SerialFlashFields SerialFlashPage::readFields() const {

@@ -23,8 +23,8 @@ public:
     explicit SerialFlashPage(gui::TabEnvironment& env, QWidget* parent = nullptr);
     ~SerialFlashPage() override;
 
-    // Start-up fills CB_NOR_Device and selects its first entry in code, which
-    // does not run the device lookup.
+    // Start-up fills CB_NOR_Device and selects its first entry, which looks
+    // the device up without the box a pick shows.
     void addDevice(const QString& name);
     void selectFirstDevice();
     QComboBox* deviceList() const { return CB_NOR_Device; }

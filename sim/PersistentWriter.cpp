@@ -63,6 +63,18 @@ PersistentWriterResult openPersistentWriter(const std::filesystem::path& dir, un
         result.error = dir.string() + ": cannot be used as the virtual Writer's folder";
         return result;
     }
+    // The claim comes before anything in the folder is read, removed or made:
+    // a run that starts while another has the folder leaves it alone, chips,
+    // half-made chip files and all. It is held from here on, through the open,
+    // until the Writer is released.
+    result.lock = std::make_shared<FolderLock>(dir);
+    if (!result.lock->acquire()) {
+        const auto pid = result.lock->holder();
+        result.inUse = true;
+        result.error = "the virtual Writer in " + dir.string() + " is in use by another process" +
+                       (pid ? " (PID " + std::to_string(*pid) + ")" : std::string());
+        return result;
+    }
     removeStaleChipFiles(dir);
     const auto iniPath = dir / kWriterSettingsFileName;
     WriterSettings settings;
@@ -106,7 +118,6 @@ PersistentWriterResult openPersistentWriter(const std::filesystem::path& dir, un
         });
         writer->setSocket(std::move(socket));
     }
-    result.lock = std::make_shared<FolderLock>(dir);
     writer->setClaim([lock = result.lock] { return lock->acquire(); },
                      [lock = result.lock] { lock->release(); });
     result.writer = std::move(writer);

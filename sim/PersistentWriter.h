@@ -30,18 +30,23 @@ struct PersistentWriterResult {
     std::vector<std::string> warnings;  // writer.ini values passed over
     // "new blank Tarn20 chip: DIR/tarn20.bin" for each chip file this opening made.
     std::vector<std::string> notices;
-    // The claim on the folder, taken when the Writer opens (see FolderLock).
+    // The claim on the folder (see FolderLock): taken before anything in the
+    // folder is touched, held until the Writer is released, and taken again
+    // at each later open.
     std::shared_ptr<FolderLock> lock;
     // The folder's parent does not exist: the name is likely mistyped.
     bool noParent = false;
+    // Another process has the folder; nothing in it was touched.
+    bool inUse = false;
 };
 
 // The virtual Writer of --writer sim:DIR. DIR (made when missing, but only in
 // a folder that exists) keeps the chips between runs, one file of plain bytes
 // per chip, and writer.ini, read at each start, says what is in the socket and
 // how it misbehaves. A missing chip file is a fresh blank chip; one of the
-// wrong size is refused. The Writer can be opened by one process at a time;
-// opening the folder clears the chip files half made by runs that died.
+// wrong size is refused. The Writer belongs to one process at a time, from
+// this call on; opening the folder clears the chip files half made by runs
+// that died.
 PersistentWriterResult openPersistentWriter(const std::filesystem::path& dir,
                                             unsigned chipFiles = kAllChipFiles);
 

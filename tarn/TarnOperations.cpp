@@ -38,6 +38,16 @@ bool numberTooLarge(std::string_view text) {
            digits.find_first_not_of('0') != std::string_view::npos && core::fieldInt(text) == 0;
 }
 
+// The size test of Load File, which Write and Verify repeat on the file they
+// open: whole pages, at least one and at least Info Page of them. A size
+// beyond 2 GiB does not fit the signed 32-bit field the write re-checks
+// against, and must not wrap into a small, "valid" size.
+bool imageSizeFits(long long size, std::string_view infoPage) {
+    if (size <= 0 || size > INT32_MAX || size % static_cast<long long>(kPageSize) != 0)
+        return false;
+    return core::fieldInt(infoPage) <= size / static_cast<long long>(kPageSize);
+}
+
 // Appends one record to a PGM log and pushes it to the disk at once, so that
 // the records survive a crash; false when the disk did not take it.
 bool putRecord(std::FILE* f, const std::string& record) {
@@ -63,6 +73,7 @@ bool TarnOperations::loadImage(const std::string& path) {
 bool TarnOperations::loadImage(const core::ImageChoice& choose) {
     core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ LOAD FILE ]");
     bool loaded = false;
+    bool taken = false;  // the fields name the chosen file
     frame.step("  -> Open BIN file...");
     const std::optional<std::string> chosen = choose();
     core::FilePtr file;
@@ -75,15 +86,11 @@ bool TarnOperations::loadImage(const core::ImageChoice& choose) {
     }
     if (frame.ok()) {
         fields_.LoadFile = *chosen;
+        taken = true;
         frame.pass("Loaded file: " + *chosen);
         size = core::streamSize(file.get());
         const long long pages = size < 0 ? 0 : size / static_cast<long long>(kPageSize);
-        // A size beyond 2 GiB does not fit the signed 32-bit field the write
-        // re-checks against, and must not wrap into a small, "valid" size.
-        const bool wrong = size < 0 || size > INT32_MAX ||
-                           size % static_cast<long long>(kPageSize) != 0 || pages == 0 ||
-                           core::fieldInt(fields_.InfoPage) > pages;
-        if (wrong) frame.fail("Failed file size!");
+        if (!imageSizeFits(size, fields_.InfoPage)) frame.fail("Failed file size!");
         fields_.PageBeg = "0";
         fields_.PageCnt = std::to_string(pages);
         fields_.FileSize = std::to_string(size);
@@ -104,6 +111,9 @@ bool TarnOperations::loadImage(const core::ImageChoice& choose) {
             loaded = true;
         }
     }
+    // The sum beside the path is this file's or none: another image's sum
+    // beside a refused file reads as a loaded image.
+    if (taken && !loaded) fields_.ChkSum.clear();
     frame.step("  -> Done!");
     file.reset();
     frame.finish();
@@ -125,6 +135,12 @@ bool TarnOperations::openImage(core::OperationFrame& frame) {
     // "-1" that its own failed load left in the field.
     if (imageSize_ < 0 || imageSize_ != static_cast<long long>(core::fieldInt(fields_.FileSize))) {
         frame.fail("This DAT file was modified! " + path);
+        return false;
+    }
+    // The fields may hold a file the load refused: it is never programmed or
+    // compared.
+    if (!imageSizeFits(imageSize_, fields_.InfoPage)) {
+        frame.fail("Failed file size!");
         return false;
     }
     frame.pass("Opened file: " + path);

@@ -292,6 +292,7 @@ TEST_F(WindowFixture, StartWithoutAWriterShowsDisconnectInRed) {
 TEST_F(WindowFixture, AWriterFolderInUseShowsDisconnectUntilItIsFree) {
     auto opened = sim::openPersistentWriter(dir / "w", sim::kKiva300File);
     ASSERT_TRUE(opened.writer) << opened.error;
+    opened.writer->release();  // handed on, as the window does for its tiles
     sim::FolderLock other(dir / "w");
     ASSERT_TRUE(other.acquire());
     dir.write("Setup.ini", std::string(kShippedLike));
@@ -364,20 +365,25 @@ TEST_F(WindowFixture, ProductionTabOnlyWhenSetupIniEnablesIt) {
 }
 
 TEST_F(WindowFixture, TheSoundEditorMeasuresItsImageAgainstTheChosenChip) {
-    MainWindow& w = start(kShippedLike);
+    MainWindow& w =
+        start((std::string(kShippedLike) + "[W25Q80]\nSize=1048576\nMID=0xEF\nDID=0x13\n").c_str());
     ASSERT_EQ(w.CB_DeviceSel->currentText(), "Tarn20");
     editor::ChipFit fit = w.PAGE_Sound_Editor->chipFit();
     EXPECT_EQ(fit.chip, "Tarn20");
     EXPECT_EQ(fit.capacity, 127008768u);
     EXPECT_EQ(fit.image, 17408u);
 
-    w.CB_DeviceSel->setCurrentIndex(2);  // Series Flash: the device's Size
+    // Series Flash: the Size of the device start-up shows, looked up without a pick.
+    w.CB_DeviceSel->setCurrentIndex(2);
+    fit = w.PAGE_Sound_Editor->chipFit();
+    EXPECT_EQ(fit.chip, "W25Q80");
+    EXPECT_EQ(fit.capacity, 1048576u);
     auto* size = w.PAGE_NOR_WRT->findChild<QLineEdit*>("ED_NOR_MemSize");
     ASSERT_NE(size, nullptr);
-    size->setText("1048576");
+    size->setText("2097152");
     fit = w.PAGE_Sound_Editor->chipFit();
     EXPECT_EQ(fit.chip, w.PAGE_NOR_WRT->deviceList()->currentText().toStdString());
-    EXPECT_EQ(fit.capacity, 1048576u);
+    EXPECT_EQ(fit.capacity, 2097152u);
     size->setText("");
     EXPECT_FALSE(w.PAGE_Sound_Editor->chipFit().known());
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -103,6 +104,42 @@ TEST_F(SafetyCli, ASecondWriteWhileTheFirstRunsIsRefused) {
     EXPECT_FALSE(contains(rb.out, "[ WRITE ]")) << rb.out;
     EXPECT_TRUE(chipStart(kPages * 1024) == patternImage(kPages, 1))
         << "the chip holds pages the second run wrote";
+}
+
+// Two writes started at the same instant on a new folder: the one that
+// claims the folder first makes its chip file and writes; the other is
+// refused before it reads, removes or makes anything there. Before the claim
+// came first, both made the chip file side by side and both passed, the
+// second over the first.
+TEST_F(SafetyCli, TwoWritesStartedTogetherOneIsRefusedAndNothingIsLost) {
+    const auto a = image("a.bin", 40, 1);
+    const auto b = image("b.bin", 40, 2);
+    for (int round = 0; round < 3; ++round) {
+        fs::remove_all(dir.writerDir());
+        auto args = [&](const std::string& img, const char* temp) {
+            return std::vector<std::string>{
+                "--writer", dir.sim(), "--temp", (dir.path() / temp).string(),
+                "tarn",     "write",   img};
+        };
+        CliProcess first = startCli(args(a, "TempA"));
+        CliProcess second = startCli(args(b, "TempB"));
+        const CliRun ra = first.wait();
+        const CliRun rb = second.wait();
+        ASSERT_EQ(ra.status + rb.status, 1) << "round " << round << "\n" << ra.err << rb.err;
+        const CliRun& won = ra.status == 0 ? ra : rb;
+        const CliRun& refused = ra.status == 0 ? rb : ra;
+        EXPECT_TRUE(contains(refused.err, "is in use by another process")) << refused.err;
+        EXPECT_FALSE(contains(refused.out, "[ WRITE ]")) << refused.out;
+        EXPECT_TRUE(contains(won.out, "    [O] Passed!")) << won.out;
+        EXPECT_EQ(chipStart(40 * 1024), patternImage(40, ra.status == 0 ? 1 : 2))
+            << "round " << round;
+        // No half-made chip file of either run is left beside the chip.
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir.writerDir()))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"tarn20.bin", "writer.lock"}));
+    }
 }
 
 // ---------------------------------------------------------- the Writer folder

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/cli/CliRunner.h"
@@ -12,10 +14,12 @@ namespace {
 
 const std::string kSetup =
     "[System]\nVersion=Sonoprog V1.0.0\n[Device]\nD1=Tarn20\nD2=Kiva300\nD3=Series Flash\n"
-    "[Series Flash List]\nNumber=3\nDevName1=W25Q80\nDevName2=SMALL\nDevName3=NOSIZE\n"
+    "[Series Flash List]\nNumber=4\nDevName1=W25Q80\nDevName2=SMALL\nDevName3=NOSIZE\n"
+    "DevName4=BIG\n"
     "[W25Q80]\nSize=1048576\nMID=0xEF\nDID=0x13\n"
     "[SMALL]\nSize=4096\nMID=0x1C2\nDID=0x20\n"
-    "[NOSIZE]\nMID=0xC8\nDID=0x14\n";
+    "[NOSIZE]\nMID=0xC8\nDID=0x14\n"
+    "[BIG]\nSize=33554432\nMID=0xEF\nDID=0x13\n";
 
 class SerialFlashCli : public CliTest {
 protected:
@@ -125,4 +129,67 @@ TEST_F(SerialFlashCli, SerialFlashDeviceMustBeInTheList) {
     auto noSize = run({"nor", "blank", "--device", "NOSIZE"});
     EXPECT_EQ(noSize.status, 1);
     EXPECT_NE(noSize.err.find("ERROR: Failed to get device infomation!\n"), std::string::npos);
+}
+
+// A device larger than the Writer's 24-bit addresses reach is refused where
+// the list is read, by every command alike, before a Writer is opened or a
+// file made.
+TEST_F(SerialFlashCli, ADeviceBeyondTheWritersAddressesIsRefusedByEveryCommand) {
+    const std::string img = dir.write("nor.bin", std::vector<std::uint8_t>(100, 0x42)).string();
+    const std::string job = (dir.path() / "big.json").string();
+    const std::string why =
+        "serial flash device \"BIG\" is left out: its Size 33554432 is beyond the 16777216 "
+        "bytes the Writer can address";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+    } commands[] = {
+        {{"nor", "devices"}, 0},
+        {{"nor", "blank", "--device", "BIG"}, 2},
+        {{"nor", "write", img, "--device", "BIG"}, 2},
+        {{"nor", "verify", img, "--device", "BIG"}, 2},
+        {{"job", "new", job, "--target", "serialflash", "--device", "BIG", "--image", img}, 2},
+    };
+    for (const auto& c : commands) {
+        const auto r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[1] << "\n" << r.err;
+        EXPECT_NE(r.err.find(why), std::string::npos) << c.args[1] << "\n" << r.err;
+        EXPECT_EQ(r.out.find("BIG"), std::string::npos) << r.out;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.writerDir() / "serialflash.bin"));
+    EXPECT_FALSE(std::filesystem::exists(job));
+}
+
+// produce on a Writer folder without a socket works on the folder's chip, as
+// the chip's own commands do: a chip they call not blank fails the unit's
+// blank check, and what a unit programs is there afterwards.
+TEST_F(SerialFlashCli, ProduceWorksOnTheChipTheFolderKeeps) {
+    const std::string records = (dir.path() / "records.sqlite").string();
+    std::vector<std::uint8_t> data(3000);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    const std::string img = dir.write("unit.bin", data).string();
+    const std::string other = dir.write("other.bin", std::vector<std::uint8_t>(10, 0x00)).string();
+    const std::string blankJob = (dir.path() / "blank.json").string();
+    const std::string plainJob = (dir.path() / "plain.json").string();
+    for (const auto& [job, extra] : {std::pair{blankJob, "--blank"}, std::pair{plainJob, ""}}) {
+        std::vector<std::string> args = {"job",      "new",    job,       "--target", "serialflash",
+                                         "--device", "W25Q80", "--image", img};
+        if (*extra) args.push_back(extra);
+        ASSERT_EQ(run(args).status, 0);
+    }
+    ASSERT_EQ(run({"nor", "write", other, "--device", "W25Q80"}).status, 0);
+    ASSERT_EQ(run({"nor", "blank", "--device", "W25Q80"}).status, 1);
+
+    const auto notBlank =
+        run({"--records", records, "produce", blankJob, "--units", "1", "--trigger", "insert"});
+    EXPECT_EQ(notBlank.status, 1);
+    EXPECT_NE(notBlank.out.find("    [X] Chip is not blank!\n"), std::string::npos) << notBlank.out;
+
+    const auto unit =
+        run({"--records", records, "produce", plainJob, "--units", "1", "--trigger", "insert"});
+    EXPECT_EQ(unit.status, 0) << unit.out << unit.err;
+    const auto chip = readFile(dir.writerDir() / "serialflash.bin");
+    ASSERT_GE(chip.size(), data.size());
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), chip.begin()));
+    EXPECT_EQ(run({"nor", "verify", img, "--device", "W25Q80"}).status, 0);
 }

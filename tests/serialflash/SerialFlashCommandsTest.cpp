@@ -79,14 +79,52 @@ TEST(SerialFlashDeviceTable, ListsNamesFromIndexZeroToNumberSkippingGaps) {
 
 TEST(SerialFlashDeviceTable, ListsDevicesWithTheirSectionsInListOrder) {
     auto devices = serialflash::listDevices(table());
-    ASSERT_EQ(devices.size(), 5u);
+    ASSERT_EQ(devices.size(), 4u);  // "Huge" is beyond the Writer's addresses
     EXPECT_EQ(devices[0].name, "W25Q80");
     EXPECT_EQ(devices[0].size, 1048576);
     EXPECT_EQ(devices[1].name, "NoSize");
     EXPECT_EQ(devices[1].size, 0);
     EXPECT_EQ(devices[2].name, "Wide");
     EXPECT_EQ(devices[2].midByte(), 0xEF);
-    EXPECT_EQ(devices[4].name, "Huge");
+    EXPECT_EQ(devices[3].name, "Hundred");
+}
+
+// A Size the 24-bit addresses cannot reach refuses the device as it is read:
+// it reads as a missing section, and the list leaves it out.
+TEST(SerialFlashDeviceTable, DevicesBeyondTheWritersAddressesAreRefusedAsTheyAreRead) {
+    const struct {
+        const char* size;
+        std::int64_t shown;
+        std::int64_t refused;
+    } sizes[] = {
+        {"16777216", 16777216, 0},
+        {"0x1000001", 0, 16777217},
+        {"33554432", 0, 33554432},
+        {"4294967296", 0, 4294967296},
+    };
+    for (const auto& row : sizes) {
+        const auto ini = core::IniFile::fromText(
+            std::string(
+                "[Series Flash List]\nNumber=2\nDevName1=Dev\nDevName2=Small\n[Dev]\nSize=") +
+            row.size + "\nMID=0xEF\nDID=0x13\n[Small]\nSize=4096\nMID=0xEF\nDID=0x13\n");
+        const SerialFlashDevice d = serialflash::readDevice(ini, "Dev");
+        EXPECT_EQ(d.size, row.shown) << row.size;
+        EXPECT_EQ(d.refusedSize, row.refused) << row.size;
+        EXPECT_EQ(d.idsConfigured(), row.refused == 0) << row.size;
+        const auto names = serialflash::listDeviceNames(ini);
+        const auto refused = serialflash::refusedDevices(ini);
+        if (row.refused == 0) {
+            EXPECT_EQ(names, (std::vector<std::string>{"Dev", "Small"}));
+            EXPECT_TRUE(refused.empty());
+        } else {
+            EXPECT_EQ(names, (std::vector<std::string>{"Small"})) << row.size;
+            ASSERT_EQ(refused.size(), 1u) << row.size;
+            EXPECT_EQ(serialflash::refusalText(refused[0]),
+                      "serial flash device \"Dev\" is left out: its Size " +
+                          std::to_string(row.refused) +
+                          " is beyond the 16777216 bytes the Writer can address");
+        }
+    }
 }
 
 TEST(SerialFlashDeviceTable, ShippedTableIsComplete) {

@@ -434,68 +434,80 @@ TEST_F(SerialFlashOperationsTest, DeletedOrUnloadedFileFailsOnlyOnOpening) {
     EXPECT_EQ(bench.codes(), (Codes{0x3F}));
 }
 
-TEST_F(SerialFlashOperationsTest, FileLargerThanTheDeviceIsRefusedAfterTheErase) {
-    fields.device = "Hundred";
-    bench.chip->setIds(0xC2, 0x01);
-    bench.dir.write("Setup.ini", std::string("[Hundred]\nSize=100\nMID=0xC2\nDID=0x01\n"));
-    fields.memSize = "100";
-    load("big.bin", pattern(101));
-    EXPECT_FALSE(ops.write());
-    auto path = fields.loadFile;
-    EXPECT_EQ(pane.lines, join({writeUpToWriteStep(path, "Hundred"),
-                                {fail("Wronging range of file size!")},
-                                closing()}));
-    EXPECT_EQ(bench.codes(), (Codes{0x30, 0x31, 0x3F}));
-    EXPECT_EQ(pane.progress, 50);
-    restart();
-    EXPECT_FALSE(ops.verify());
-    EXPECT_EQ(pane.lines[5], step("  -> Verify chip."));
-    EXPECT_EQ(pane.lines[6], fail("Wronging range of file size!"));
-    EXPECT_EQ(bench.codes(), (Codes{0x30, 0x3F}));
-    EXPECT_EQ(pane.progress, 100);
+// The image is held against the device as the file is opened: one the
+// device cannot take never reaches the chip, not even its detect or erase.
+TEST_F(SerialFlashOperationsTest, ImagesTheDeviceCannotTakeAreRefusedBeforeTheChipIsTouched) {
+    const std::vector<std::uint8_t> held = pattern(200);
+    bench.chip->memory().write(0, held.data(), held.size());
+    auto sparse = [&](const char* name, std::uintmax_t size) {
+        const auto path = bench.dir / name;
+        bench.dir.write(name, std::vector<std::uint8_t>{});
+        std::filesystem::resize_file(path, size);
+        return path.string();
+    };
+    const struct {
+        std::string file;
+        std::string fileSize;
+        std::string memSize;
+    } refused[] = {
+        {bench.dir.write("big.bin", pattern(101)).string(), "101", "100"},
+        {bench.dir.write("small.bin", pattern(10)).string(), "10", ""},  // no device picked
+        {bench.dir.write("empty.bin", std::vector<std::uint8_t>{}).string(), "0", "1048576"},
+        // The field says 32 MiB, but an address of 2^24 would wrap onto 0.
+        {sparse("over.bin", (1u << 24) + 1), "16777217", "33554432"},
+        // Sizes beyond 2^31 are still read as the unsigned sizes they are.
+        {sparse("huge.bin", 3000000000u), "3000000000", "33554432"},
+    };
+    for (const auto& row : refused) {
+        fields.loadFile = row.file;
+        fields.fileSize = row.fileSize;
+        fields.memSize = row.memSize;
+        restart();
+        EXPECT_FALSE(ops.write()) << row.file;
+        EXPECT_EQ(pane.lines,
+                  join({{heading("[ WRITE ]"), step("  -> Open file..."),
+                         pass("Opened file: " + row.file), fail("Wronging range of file size!")},
+                        closing()}))
+            << row.file;
+        EXPECT_EQ(bench.codes(), (Codes{0x3F})) << row.file;
+        restart();
+        EXPECT_FALSE(ops.verify()) << row.file;
+        EXPECT_EQ(pane.lines,
+                  join({{heading("[ VERIFY ]"), step("  -> Open file."),
+                         pass("Opened file: " + row.file), fail("Wronging range of file size!")},
+                        closing()}))
+            << row.file;
+        EXPECT_EQ(bench.codes(), (Codes{0x3F})) << row.file;
+        expectUnlockedOnce();
+    }
+    EXPECT_EQ(bench.chipBytes(0, held.size()), held);
 }
 
-TEST_F(SerialFlashOperationsTest, WriteWithNoDevicePickedErasesThenFailsTheRange) {
+// A device of Setup.ini beyond the Writer's addresses is refused by every
+// chip operation alike, before anything is sent but the closing command.
+TEST_F(SerialFlashOperationsTest, ADeviceBeyondTheWritersAddressesIsRefusedByEveryOperation) {
     load("small.bin", pattern(10));
-    fields.memSize.clear();
-    EXPECT_FALSE(ops.write());
-    EXPECT_EQ(bench.codes(), (Codes{0x30, 0x31, 0x3F}));
-    EXPECT_TRUE(pane.has("    [X] Wronging range of file size!"));
-    EXPECT_FALSE(pane.has("  -> Verify chip..."));
-}
-
-TEST_F(SerialFlashOperationsTest, EmptyFileFailsTheRangeTest) {
-    load("empty.bin", {});
-    EXPECT_FALSE(ops.write());
-    EXPECT_EQ(bench.codes(), (Codes{0x30, 0x31, 0x3F}));
-    EXPECT_TRUE(pane.has("    [X] Wronging range of file size!"));
-}
-
-TEST_F(SerialFlashOperationsTest, FilesBeyondTwentyFourBitAddressesAreRefused) {
-    // The device claims 32 MiB, but an address of 2^24 would wrap onto 0.
-    auto path = bench.dir / "over.bin";
-    bench.dir.write("over.bin", std::vector<std::uint8_t>{});
-    std::filesystem::resize_file(path, (1u << 24) + 1);
     fields.device = "Huge";
+    fields.memSize = "33554432";  // what a field could still hold from before
+    EXPECT_FALSE(ops.deviceChange());
+    EXPECT_EQ(fields.memSize, "0");
     fields.memSize = "33554432";
-    fields.loadFile = path.string();
-    fields.fileSize = "16777217";
-    EXPECT_FALSE(ops.write());
-    EXPECT_EQ(bench.codes(), (Codes{0x30, 0x31, 0x3F}));
-    EXPECT_TRUE(pane.has("    [X] Wronging range of file size!"));
-    bench.writer.clearLog();
-    EXPECT_FALSE(ops.verify());
-    EXPECT_EQ(bench.codes(), (Codes{0x30, 0x3F}));
-
-    // Sizes beyond 2^31 are still read as the unsigned sizes they are: such a
-    // file opens unchanged and fails the range test after the erase.
-    std::filesystem::resize_file(path, 3000000000u);
-    fields.fileSize = "3000000000";
-    bench.writer.clearLog();
-    EXPECT_FALSE(ops.write());
-    EXPECT_TRUE(pane.has("    [O] Opened file: " + path.string()));
-    EXPECT_TRUE(pane.has("    [X] Wronging range of file size!"));
-    EXPECT_EQ(bench.codes(), (Codes{0x30, 0x31, 0x3F}));
+    const struct {
+        const char* heading;
+        bool (serialflash::SerialFlashOperations::*run)();
+    } operations[] = {
+        {"[ BLANK CHECK ]", &serialflash::SerialFlashOperations::blankCheck},
+        {"[ WRITE ]", &serialflash::SerialFlashOperations::write},
+        {"[ VERIFY ]", &serialflash::SerialFlashOperations::verify},
+    };
+    for (const auto& op : operations) {
+        restart();
+        EXPECT_FALSE((ops.*op.run)()) << op.heading;
+        EXPECT_EQ(pane.lines, join({{heading(op.heading), fail("Failed to get device infomation!")},
+                                    closing()}))
+            << op.heading;
+        EXPECT_EQ(bench.codes(), (Codes{0x3F})) << op.heading;
+    }
 }
 
 TEST_F(SerialFlashOperationsTest, WriteStatusStopsAtHalfAndSkipsVerify) {

@@ -94,11 +94,22 @@ TEST_F(SerialFlashTabFixture, ControlsCarryTheirNamesAndFitThePage) {
     EXPECT_LE(tab.minimumSizeHint().height(), 530);
 }
 
-TEST_F(SerialFlashTabFixture, StartUpSelectionLooksNothingUp) {
+// Start-up looks the device it shows up, without the box of a pick: Memory
+// Size is there and Blank Check runs on that device at once.
+TEST_F(SerialFlashTabFixture, StartUpLooksTheShownDeviceUpWithoutABox) {
     EXPECT_EQ(tab.deviceList()->currentText(), "W25Q80");
     EXPECT_EQ(tab.deviceList()->count(), 4);
-    tab.deviceList()->setCurrentIndex(1);  // selections made in code stay silent
-    EXPECT_TRUE(field("ED_NOR_MemSize").isEmpty());
+    EXPECT_EQ(field("ED_NOR_MemSize"), "1048576");
+    EXPECT_TRUE(bench.prompter.boxes.empty());
+    button("BT_NOR_Blank")->click();
+    EXPECT_TRUE(child<gui::LogPane>("RE_NOR_State")->lineTexts().contains("    [O] Passed!"));
+    tab.deviceList()->setCurrentIndex(1);  // other selections made in code stay silent
+    EXPECT_EQ(field("ED_NOR_MemSize"), "1048576");
+
+    serialflash::SerialFlashPage noSize{env};
+    noSize.addDevice(QStringLiteral("NoSize"));
+    noSize.selectFirstDevice();
+    EXPECT_EQ(noSize.findChild<QLineEdit*>(QStringLiteral("ED_NOR_MemSize"))->text(), "0");
     EXPECT_TRUE(bench.prompter.boxes.empty());
 }
 
@@ -165,4 +176,17 @@ TEST_F(SerialFlashTabFixture, LoadAndWriteThroughThePage) {
     EXPECT_EQ(child<gui::Gauge>("CG_NOR_Progress")->progress(), 100);
     EXPECT_EQ(field("ED_NOR_MemSize"), "1048576");  // operations leave the size alone
     EXPECT_EQ(lockedControlsEnabled(), std::vector<bool>(7, true));
+
+    // An image larger than the device is refused before the chip is touched.
+    files.openAnswers.push_back(
+        bench.dir.write("wide.bin", std::vector<std::uint8_t>(257, 0)).string());
+    button("BT_NOR_LoadFile")->click();
+    pick(2);  // "Wide", 256 bytes
+    bench.writer.clearLog();
+    button("BT_NOR_Write")->click();
+    EXPECT_TRUE(child<gui::LogPane>("RE_NOR_State")
+                    ->lineTexts()
+                    .contains("    [X] Wronging range of file size!"));
+    EXPECT_EQ(bench.codes(), (std::vector<std::uint8_t>{0x3F}));
+    EXPECT_EQ(bench.chipBytes(0, 4), (std::vector<std::uint8_t>{0x61, 0x62, 0x63, 0xFF}));
 }

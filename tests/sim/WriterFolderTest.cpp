@@ -30,20 +30,34 @@ pid_t endedProcess() {
 
 }  // namespace
 
-TEST(WriterFolder, OneProcessAtATimeOpensTheWriter) {
+TEST(WriterFolder, OneProcessAtATimeHasTheFolderFromItsOpeningOn) {
     test::TempDir dir;
-    auto first = sim::openPersistentWriter(dir / "w", sim::kKiva300File);
-    auto second = sim::openPersistentWriter(dir / "w", sim::kKiva300File);
-    ASSERT_TRUE(first.writer && second.writer);
+    const auto w = dir / "w";
+    auto first = sim::openPersistentWriter(w, sim::kKiva300File);
+    ASSERT_TRUE(first.writer) << first.error;
+    // Claimed as the folder is opened, before the Writer is: a second opening
+    // reads, removes and makes nothing there.
+    const std::string dead = "tarn20.bin.new-" + std::to_string(endedProcess());
+    dir.write("w/" + dead, std::string("partial"));
+    auto second = sim::openPersistentWriter(w, sim::kAllChipFiles);
+    EXPECT_FALSE(second.writer);
+    EXPECT_TRUE(second.inUse);
+    EXPECT_EQ(second.error, "the virtual Writer in " + w.string() +
+                                " is in use by another process (PID " + std::to_string(::getpid()) +
+                                ")");
+    EXPECT_TRUE(fs::exists(w / dead));
+    EXPECT_FALSE(fs::exists(w / sim::kTarn20FileName));
+    EXPECT_FALSE(fs::exists(w / sim::kSerialFlashFileName));
+
     EXPECT_TRUE(first.writer->open());
     EXPECT_TRUE(first.writer->open());  // opening again keeps the claim
-    EXPECT_FALSE(second.writer->open());
-    EXPECT_EQ(second.lock->holder(), static_cast<long>(::getpid()));
     // Released (closed, or the Writer pulled out by the monitor), the next may.
     first.writer->release();
-    EXPECT_TRUE(second.writer->open());
+    auto third = sim::openPersistentWriter(w, sim::kKiva300File);
+    ASSERT_TRUE(third.writer) << third.error;
+    EXPECT_FALSE(fs::exists(w / dead));
     EXPECT_FALSE(first.writer->open());
-    second.writer.reset();  // the claim goes with the Writer
+    third.writer.reset();  // the claim goes with the Writer
     EXPECT_TRUE(first.writer->open());
 }
 
@@ -108,6 +122,7 @@ TEST(WriterFolder, OnlyTheLastFolderIsMadeAndNewChipsAreTold) {
               (std::vector<std::string>{
                   "new blank serial flash chip: " + (dir / "w" / "serialflash.bin").string(),
                   "new blank Kiva300 chip: " + (dir / "w" / "kiva300.bin").string()}));
+    fresh.writer.reset();  // and the claim with it
     auto again = sim::openPersistentWriter(dir / "w", sim::kKiva300File | sim::kSerialFlashFile);
     ASSERT_TRUE(again.writer);
     EXPECT_TRUE(again.notices.empty());

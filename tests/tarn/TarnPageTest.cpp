@@ -129,6 +129,7 @@ TEST_F(TarnTabTest, LoadFillsTheFieldsAndWriteLocksTheTabWhileItRuns) {
 }
 
 TEST_F(TarnTabTest, FailedOperationUnlocksEvenTheDisabledDeviceSelector) {
+    tab.ED_Tarn_InfoPage->setText("4");
     load(4);
     tab.ED_Tarn_AllowError->setText("0");
     // In engineering mode start-up leaves the selector disabled.
@@ -149,4 +150,24 @@ TEST_F(TarnTabTest, FailedOperationUnlocksEvenTheDisabledDeviceSelector) {
     EXPECT_TRUE(tab.RE_Tarn_State->lineTexts().contains(
         "    [X] Failed to read page: 0x000001 (Chip can not leave read mode!)!"));
     EXPECT_EQ(enabledCount(), 10);
+}
+
+// After "Failed file size!" the page shows the refused file with no check sum
+// (never the previous image's), and Write and Verify refuse it as the load did.
+TEST_F(TarnTabTest, ARefusedFileShowsNoSumAndIsNeverProgrammed) {
+    load(20);
+    ASSERT_EQ(tab.ED_Tarn_ChkSum->text().size(), 8);
+    const auto refused = dir.write("odd.bin", std::vector<std::uint8_t>(1025, 0x00));
+    files.openAnswers.push_back(refused.string());
+    tab.BT_Tarn_LoadFile->click();
+    EXPECT_EQ(tab.ED_Tarn_LoadFile->text().toStdString(), refused.string());
+    EXPECT_EQ(tab.ED_Tarn_FileSize->text(), "1025");
+    EXPECT_EQ(tab.ED_Tarn_ChkSum->text(), "");
+    for (QPushButton* button : {tab.BT_Tarn_Write, tab.BT_Tarn_Verify}) {
+        button->click();
+        const QStringList lines = tab.RE_Tarn_State->lineTexts();
+        EXPECT_TRUE(lines.contains("    [X] Failed file size!")) << lines.join('\n').toStdString();
+        EXPECT_FALSE(lines.contains("    [O] Passed!"));
+    }
+    EXPECT_EQ(chip->page(0), std::vector<std::uint8_t>(1024, 0xFF));
 }

@@ -101,11 +101,47 @@ TEST_F(TarnWriteTest, RangesOutsideTheUserAreaOrTheImageAreRefused) {
     // Write Page beyond the image's pages would program a stale buffer.
     Bytes image = test::patternImage(4);
     loadImage(image, "four.bin");
+    fields.InfoPage = "0";
     fields.PageCnt = "5";
     writer.clearLog();
     EXPECT_FALSE(ops.write());
     EXPECT_TRUE(pane.has("    [X] Wrong range of write!"));
     EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x11}));
+}
+
+// The fields a refused load leaves (its path and size) never lead to a write
+// or a compare: both test the file as the load does.
+TEST_F(TarnWriteTest, FilesTheLoadRefusesAreNeverProgrammedOrCompared) {
+    loadImage(test::patternImage(2), "good.bin");
+    const struct {
+        Bytes bytes;
+        std::string infoPage;
+    } refused[] = {
+        {Bytes(1025, 0x00), "0"},        // not whole pages: Write Page reads 1
+        {test::patternImage(17), "18"},  // fewer pages than Info Page
+        {Bytes(2048 + 512, 0x11), "1"},  // two pages and a half
+    };
+    for (const auto& row : refused) {
+        fields.InfoPage = row.infoPage;
+        const auto path = dir.write("refused.bin", row.bytes);
+        files.openAnswers.push_back(path.string());
+        EXPECT_FALSE(loadFile());
+        EXPECT_EQ(fields.ChkSum, "") << row.bytes.size();
+        for (const auto& [heading, run] :
+             {std::pair{"[ WRITE ]", &tarn::TarnOperations::write},
+              std::pair{"[ VERIFY ]", &tarn::TarnOperations::verify}}) {
+            writer.clearLog();
+            EXPECT_FALSE((ops.*run)());
+            EXPECT_EQ(lines(), (std::vector<std::string>{
+                                   heading, "Start: 04:50:07", "  -> Open DAT file...",
+                                   "    [X] Failed file size!", "  -> Disable chip...",
+                                   "    [O] Finished!", "  -> Done!", "End: 04:50:07"}))
+                << heading << " " << row.bytes.size();
+            EXPECT_EQ(writer.commandCodes(), (std::vector<std::uint8_t>{0x11})) << heading;
+        }
+    }
+    EXPECT_EQ(chipPage(0), Bytes(1024, 0xFF));
+    EXPECT_TRUE(tempFiles().empty());  // refused before the log file
 }
 
 TEST_F(TarnWriteTest, WholeUserAreaIsAccepted) {
@@ -306,6 +342,7 @@ TEST_F(TarnWriteTest, ImageShrunkDuringTheWriteStopsAtItsEnd) {
 
 TEST_F(TarnWriteTest, DetectFailureAndLogFileFailureStillRelease) {
     loadImage(test::patternImage(2));
+    fields.InfoPage = "2";
     chip->setDetectStatus(0x11);
     EXPECT_FALSE(ops.write());
     EXPECT_EQ(tail(6),
