@@ -4,6 +4,7 @@
 #include "core/Clock.h"
 #include "core/OperationLog.h"
 #include "core/Prompter.h"
+#include "core/StopCheck.h"
 #include "core/TabLock.h"
 #include "core/WriterLink.h"
 #include "core/YieldHook.h"
@@ -24,6 +25,9 @@ struct OperationServices {
     // opened a Writer (the command line before the image has loaded) leaves it
     // null; the chip operations must not run then.
     WriterLink* link = nullptr;
+    // The operator's Stop (the page's button and Esc, Ctrl+C on the command
+    // line); null where nothing can stop the work.
+    StopCheck* stop = nullptr;
 };
 
 }  // namespace sonoprog::core
