@@ -11,7 +11,9 @@
 #include "core/Clock.h"
 #include "core/FileChooser.h"
 #include "core/OperationPane.h"
+#include "core/Progress.h"
 #include "core/Prompter.h"
+#include "core/StopCheck.h"
 #include "core/YieldHook.h"
 #include "editor/AudioImport.h"
 #include "editor/EditorPanel.h"
@@ -19,9 +21,19 @@
 
 namespace sonoprog::editor {
 
-enum class AddResult { Cancelled, Placed, Failed };
+// Stopped: the operator's Stop (or Ctrl+C) ended the work between two files
+// or two sections.
+enum class AddResult { Cancelled, Placed, Failed, Stopped };
 enum class ProjectResult { Cancelled, Refused, Failed, Done };
-enum class BuildResult { Cancelled, Refused, TempFileFailed, SectionsFailed, ImageFailed, Done };
+enum class BuildResult {
+    Cancelled,
+    Refused,
+    TempFileFailed,
+    SectionsFailed,
+    ImageFailed,
+    Done,
+    Stopped
+};
 
 // Status texts the build leaves in a section's last column.
 std::string buildStatusText(int code);
@@ -79,6 +91,12 @@ public:
     AddResult importFiles(const std::vector<std::string>& files, const ImportSettings& settings);
     ImportOffer importOffer() const;
     void setImportDialog(ImportDialog* dialog) { importDialog_ = dialog; }
+    // Where Make DAT File (sections) and Import Audio (files) show how far
+    // they are, and what stops them between two sections or two files.
+    void setLongWork(core::ProgressReporter::Sink figures, core::StopCheck* stop) {
+        figures_ = std::move(figures);
+        stop_ = stop;
+    }
 
     // Reads every used section's WAV header again and takes its rate and size
     // into the table, so that a sound recorded anew passes the next build.
@@ -122,6 +140,8 @@ private:
     const core::AppPaths& paths_;
     ImportDialog* importDialog_ = nullptr;
     std::string projectPath_;
+    core::ProgressReporter::Sink figures_ = [](const core::ProgressFigures&) {};
+    core::StopCheck* stop_ = nullptr;
 };
 
 // The hint after Add / Replace refused a file that is not 8-bit mono.

@@ -145,8 +145,8 @@ public:
         core::ProgressReporter progress(s_, core::ProgressUnit::Bytes, memSize);
         while (ok()) {
             s_.yield.yield();
-            if (stopHere(progress)) break;
             progress.report(address);
+            if (stopHere(progress)) break;
             gauge_.set(address * 100 / memSize + 1);
             // The Writer returns 48 bytes whatever the count; only those below
             // the memory size belong to the device and are judged.
@@ -180,8 +180,8 @@ public:
         if (ok()) progress.emplace(s_, core::ProgressUnit::Bytes, size);
         while (ok()) {
             s_.yield.yield();
-            if (stopHere(*progress)) break;
             progress->report(address);
+            if (stopHere(*progress)) break;
             gauge_.set(address * 100 / size / 2);
             const std::size_t n = blockCount(address, size);
             // A file cut short since it was opened would leave the packet with
@@ -217,8 +217,8 @@ public:
         if (ok()) progress.emplace(s_, core::ProgressUnit::Bytes, size);
         while (ok()) {
             s_.yield.yield();
-            if (stopHere(*progress)) break;
             progress->report(address);
+            if (stopHere(*progress)) break;
             gauge_.set(halfGauge ? address * 100 / size / 2 + 50 : address * 100 / size);
             const std::size_t n = blockCount(address, size);
             const core::CommandResult read = commands_.readBlock(

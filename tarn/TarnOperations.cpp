@@ -245,8 +245,8 @@ bool TarnOperations::stopBefore(core::OperationFrame& frame, core::ProgressRepor
 bool TarnOperations::beginImagePage(core::OperationFrame& frame, core::ProgressReporter& progress,
                                     std::uint32_t page, std::uint32_t done, std::uint32_t span) {
     s_.yield.yield();
-    if (stopBefore(frame, progress, page)) return false;
     progress.report(done);
+    if (stopBefore(frame, progress, page)) return false;
     frame.progress(pageGauge(done, span));
     imagePage_ = reader_->next(kPageSize);
     if (imagePage_) return true;
@@ -393,8 +393,8 @@ bool TarnOperations::read() {
         core::ProgressReporter progress(s_, core::ProgressUnit::Pages, kUserPages);
         for (std::uint32_t page = 0; frame.ok() && page < kUserPages; ++page) {
             s_.yield.yield();
-            if (stopBefore(frame, progress, page)) break;
             progress.report(page);
+            if (stopBefore(frame, progress, page)) break;
             frame.progress(pageGauge(page, kUserPages));
             if (const auto read = chip_->TarnReadPage(page, page_.data()); !read) {
                 holder_ = "Failed to read page: " + pageText(page) + " (" + read.message() + ")!";
