@@ -28,6 +28,15 @@ struct EditorRun {
     explicit EditorRun(Session& s)
         : session(s), ops(table, panel, s.prompter(), s.files(), s.yield(), s.clock(), s.paths()) {
         table.prepare();
+        ops.setLongWork([&s](const core::ProgressFigures& f) { s.pane().setProgressFigures(f); },
+                        &s.stopCheck());
+    }
+
+    // After Import Audio or Make DAT File: the bar leaves the terminal, and a
+    // stop is said as the window says it.
+    void endLongWork(bool stopped) {
+        session.pane().endProgressBar();
+        if (stopped) session.pane().noteLine("warn", core::kStoppedByOperator);
     }
 
     const std::string& project() const { return session.invocation().arguments.at(0); }
@@ -151,7 +160,12 @@ int editorPlace(Session& s, bool import) {
         const core::IniFile setup = core::IniFile::load(s.paths().setupIni());
         run.ops.setLargestChip(serialflash::largestChipBytes(setup, editor::kTarnUserAreaBytes));
         if (auto out = inv.text("out")) settings.outDir = std::filesystem::absolute(*out).string();
-        result = run.ops.importFiles(files, settings);
+        {
+            // Ctrl+C ends the import between two files; those before it stay placed.
+            StopSignals signals;
+            result = run.ops.importFiles(files, settings);
+        }
+        run.endLongWork(result == editor::AddResult::Stopped);
     } else {
         s.files().openFiles.assign(files.begin(), files.end());
         result = run.ops.addReplace();
@@ -162,6 +176,7 @@ int editorPlace(Session& s, bool import) {
     run.printSections(row, row + static_cast<int>(files.size()) - 1);
     run.ops.RefreshSummary();
     run.printSummary();
+    if (result == editor::AddResult::Stopped) return kExitStopped;
     const std::vector<std::string>& leftOut = run.ops.leftOut();
     if (!leftOut.empty()) {
         std::string names;
@@ -260,9 +275,16 @@ int editorBuild(Session& s) {
             s.pane().noteLine("section", "Section " + std::to_string(f.section) + ": " + f.status);
     };
     s.files().saveFiles.push_back(inv.arguments.at(1));
-    const editor::BuildResult result = ops.makeDatFile();
+    editor::BuildResult result;
+    {
+        // Ctrl+C ends the build between two sections, with no image written.
+        StopSignals signals;
+        result = ops.makeDatFile();
+    }
+    run.endLongWork(result == editor::BuildResult::Stopped);
     s.prompter().beforeError = nullptr;
     run.printSummary();
+    if (result == editor::BuildResult::Stopped) return kExitStopped;
     return result == editor::BuildResult::Done ? s.exitStatus() : kExitFailed;
 }
 

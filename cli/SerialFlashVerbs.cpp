@@ -81,9 +81,12 @@ int runSerialFlash(Session& s) {
     core::WriterLink* link = s.writerLink();
     if (!link) return s.exitStatus();
     serialflash::SerialFlashOperations ops(fields, s.services(link));
+    // Ctrl+C ends the block loop at the next block; the chip is still disabled.
+    StopSignals signals;
     const bool ok = action == "blank"   ? ops.blankCheck()
                     : action == "write" ? ops.write()
                                         : ops.verify();
+    if (!ok && gStopRequested.load()) return kExitStopped;
     return ok ? s.exitStatus() : kExitFailed;
 }
 

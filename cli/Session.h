@@ -8,6 +8,7 @@
 
 #include "cli/Arguments.h"
 #include "cli/CliServices.h"
+#include "cli/StopSignals.h"
 #include "cli/TerminalPane.h"
 #include "core/AppPaths.h"
 #include "core/Clock.h"
@@ -25,6 +26,8 @@ namespace sonoprog::cli {
 inline constexpr int kExitPassed = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+// Ctrl+C (or SIGTERM) ended the work at a step boundary, as Stop does in the window.
+inline constexpr int kExitStopped = 130;
 
 class WriterHolder;
 
@@ -43,12 +46,14 @@ public:
     core::TabLock& lock() { return lock_; }
     core::Clock& clock() { return clock_; }
     core::YieldHook& yield() { return yield_; }
+    // Ctrl+C while a StopSignals is alive.
+    core::StopCheck& stopCheck() { return stop_; }
     const core::AppPaths& paths() const { return paths_; }
     // The DAT files' key table: IvrKeys.bin beside the program, read at start.
     const ivr::IvrKeys& ivrKeys() const { return ivrKeys_; }
     // What the operations run on; `link` only once the Writer is open.
     core::OperationServices services(core::WriterLink* link = nullptr) {
-        return {log_, lock_, yield_, prompter_, clock_, paths_, link};
+        return {log_, lock_, yield_, prompter_, clock_, paths_, link, &stop_};
     }
 
     // Opens the Writer of --writer on first use, as the window does at start.
@@ -94,6 +99,7 @@ private:
     NoLock lock_;
     core::SystemClock clock_;
     core::NoYield yield_;
+    SignalStop stop_;
     core::AppPaths paths_;
     ivr::IvrKeys ivrKeys_;
     std::unique_ptr<WriterHolder> writer_;

@@ -26,7 +26,10 @@ int runTarn(Session& s) {
     core::WriterLink* link = s.writerLink();
     if (!link) return s.exitStatus();
     tarn::TarnOperations ops(fields, s.services(link));
+    // Ctrl+C ends the page loop at the next page; the chip is still released.
+    StopSignals signals;
     const bool ok = action == "read" ? ops.read() : action == "write" ? ops.write() : ops.verify();
+    if (!ok && gStopRequested.load()) return kExitStopped;
     return ok ? s.exitStatus() : kExitFailed;
 }
 

@@ -1,5 +1,8 @@
 #include "cli/TerminalPane.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <cstdint>
 
 namespace sonoprog::cli {
@@ -83,6 +86,25 @@ std::string jsonLine(const core::LogLine& line) {
            "\",\"bold\":" + (line.bold ? "true" : "false") + "}";
 }
 
+std::string jsonProgress(int percent, const std::optional<core::ProgressFigures>& figures) {
+    std::string out = "{\"kind\":\"progress\",\"percent\":" + std::to_string(percent);
+    if (figures) {
+        char buf[160];
+        std::snprintf(
+            buf, sizeof buf, ",\"unit\":\"%s\",\"done\":%llu,\"total\":%llu,\"elapsed_s\":%.1f",
+            core::progressUnitName(figures->unit), static_cast<unsigned long long>(figures->done),
+            static_cast<unsigned long long>(figures->total), figures->elapsedS);
+        out += buf;
+        if (figures->etaS) {
+            std::snprintf(buf, sizeof buf, ",\"eta_s\":%.1f", *figures->etaS);
+            out += buf;
+        } else {
+            out += ",\"eta_s\":null";
+        }
+    }
+    return out + "}";
+}
+
 std::string visibleText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -140,18 +162,63 @@ void TerminalPane::appendLine(const core::LogLine& line) {
 }
 
 void TerminalPane::setProgress(int percent) {
+    gaugeSeen_ = true;
     if (percent == lastPercent_) return;
+    showProgress(percent);
+}
+
+void TerminalPane::setProgressFigures(const core::ProgressFigures& figures) {
+    figures_ = figures;
+    if (gaugeSeen_) {
+        // The gauge's own percentage stands; only the bar's figures move.
+        if (style_.progressBar && !style_.json && lastPercent_ >= 0) drawBar(lastPercent_);
+        return;
+    }
+    const int percent = figures.total ? static_cast<int>(figures.done * 100 / figures.total) : 100;
+    if (style_.json && percent == lastPercent_) return;
+    showProgress(percent);
+}
+
+void TerminalPane::showProgress(int percent) {
     lastPercent_ = percent;
     if (style_.json) {
-        std::fprintf(out_, "{\"kind\":\"progress\",\"percent\":%d}\n", percent);
+        const std::string line = jsonProgress(percent, figures_) + "\n";
+        std::fwrite(line.data(), 1, line.size(), out_);
         std::fflush(out_);
         return;
     }
-    if (!style_.progressBar) return;
-    constexpr int kWidth = 40;
+    if (style_.progressBar) drawBar(percent);
+}
+
+void TerminalPane::drawBar(int percent) {
+    // Narrower beside the figures, so that the line fits a terminal of 80 columns.
+    const int kWidth = figures_ ? 10 : 40;
     int filled = percent * kWidth / 100;
     std::string bar = "\r[" + std::string(filled, '#') + std::string(kWidth - filled, ' ') + "] ";
-    std::fprintf(err_, "%s%3d%%", bar.c_str(), percent);
+    char pct[8];
+    std::snprintf(pct, sizeof pct, "%3d%%", percent);
+    bar += pct;
+    if (figures_) {
+        std::string text = core::progressText(*figures_);
+        // A line wider than the terminal would wrap, and the next one would
+        // not overwrite it: without room the figures lose their tail. The
+        // middle dots are two bytes and one column each.
+        winsize size{};
+        if (::ioctl(::fileno(err_), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+            const std::size_t room =
+                size.ws_col > bar.size() + 2 ? size.ws_col - bar.size() - 2 : 0;
+            std::size_t columns = 0, cut = 0;
+            while (cut < text.size() && columns < room) {
+                const auto c = static_cast<unsigned char>(text[cut]);
+                cut += c == 0xC2 ? 2 : 1;
+                ++columns;
+            }
+            text.resize(cut);
+        }
+        // The line may be shorter than the one it replaces.
+        bar += "  " + text + "\033[K";
+    }
+    std::fwrite(bar.data(), 1, bar.size(), err_);
     std::fflush(err_);
     barShown_ = true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,10 +26,17 @@ public:
     ~TerminalPane() override { endProgressBar(); }
 
     // The terminal keeps what earlier operations printed; a new operation only
-    // starts its gauge afresh.
-    void clearLines() override { lastPercent_ = -1; }
+    // starts its gauge and figures afresh.
+    void clearLines() override {
+        lastPercent_ = -1;
+        gaugeSeen_ = false;
+        figures_.reset();
+    }
     void appendLine(const core::LogLine& line) override;
     void setProgress(int percent) override;
+    // The figures ride on the gauge's progress objects and bar; work without a
+    // gauge (the Sound Editor's) prints them at each whole percentage of its own.
+    void setProgressFigures(const core::ProgressFigures& figures) override;
 
     // Takes the bar off the terminal before something else is printed there.
     void endProgressBar();
@@ -41,10 +49,15 @@ public:
     bool sawFail() const { return sawFail_; }
 
 private:
+    void showProgress(int percent);
+    void drawBar(int percent);
+
     std::FILE* out_;
     std::FILE* err_;
     PaneStyle style_;
     int lastPercent_ = -1;
+    bool gaugeSeen_ = false;  // this operation drives the gauge itself
+    std::optional<core::ProgressFigures> figures_;
     bool barShown_ = false;
     bool sawFail_ = false;
 };
@@ -57,6 +70,10 @@ std::string jsonString(std::string_view text);
 std::string jsonNumber(std::string_view text);
 // {"kind":"pass","text":"    [O] Passed!","rgb":"#0000FF","bold":false}
 std::string jsonLine(const core::LogLine& line);
+// {"kind":"progress","percent":37} and, with figures,
+// ...,"unit":"pages","done":8000,"total":124032,"elapsed_s":72.0,"eta_s":250.0}
+// (eta_s null while the time left is unknown).
+std::string jsonProgress(int percent, const std::optional<core::ProgressFigures>& figures);
 // Text for a terminal with its control characters written out ("\n", "\r",
 // "\x1B"), so that a file name cannot start a line of its own or recolour
 // the terminal; tabs stay.

@@ -4,6 +4,11 @@
 
 namespace sonoprog::core {
 
+std::chrono::microseconds Clock::steadyNow() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+}
+
 std::tm SystemClock::localNow() {
     std::time_t now = std::time(nullptr);
     std::tm out{};
@@ -26,8 +31,8 @@ std::string fileStamp(const std::tm& t) {
 
 std::string projectStamp(const std::tm& t) {
     char buf[80];
-    std::snprintf(buf, sizeof buf, "%04d/%02d/%02d-%02d:%02d:%02d", t.tm_year + 1900,
-                  t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    std::snprintf(buf, sizeof buf, "%04d/%02d/%02d-%02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     return buf;
 }
 

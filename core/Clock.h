@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <ctime>
 #include <string>
 
@@ -9,6 +10,9 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual std::tm localNow() = 0;
+    // A time that only moves forward, for measuring how long work takes; its
+    // zero means nothing. The system's steady clock unless a clock says otherwise.
+    virtual std::chrono::microseconds steadyNow();
 };
 
 class SystemClock final : public Clock {

@@ -15,13 +15,14 @@ public:
     explicit OperationLog(OperationPane& pane) : pane_(pane) {}
 
     void clear() { pane_.clearLines(); }
-    void heading(std::string_view heading);  // "[ WRITE ]"
-    void step(std::string_view text);        // "  -> Chip detect..."
-    void pass(std::string_view message);     // "    [O] " + message, blue
-    void fail(std::string_view message);     // "    [X] " + message, red
-    void warn(std::string_view message);     // "    [!] " + message, red
+    void heading(std::string_view heading);                // "[ WRITE ]"
+    void step(std::string_view text);                      // "  -> Chip detect..."
+    void pass(std::string_view message);                   // "    [O] " + message, blue
+    void fail(std::string_view message);                   // "    [X] " + message, red
+    void warn(std::string_view message);                   // "    [!] " + message, red
     void time(std::string_view label, const std::tm& at);  // "Start: 04:50:07", green
     void progress(long long percent);
+    void figures(const ProgressFigures& figures) { pane_.setProgressFigures(figures); }
 
     OperationPane& pane() { return pane_; }
 

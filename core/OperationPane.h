@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/LogLine.h"
+#include "core/ProgressFigures.h"
 
 namespace sonoprog::core {
 
@@ -14,6 +15,9 @@ public:
     virtual void appendLine(const LogLine& line) = 0;
     // Percent 0..100; callers have clamped it already.
     virtual void setProgress(int percent) = 0;
+    // Where a long loop stands (done of total, elapsed, time left), beside the
+    // gauge; a pane without room for it ignores it.
+    virtual void setProgressFigures(const ProgressFigures& figures) { (void)figures; }
 };
 
 }  // namespace sonoprog::core

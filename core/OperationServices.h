@@ -4,6 +4,7 @@
 #include "core/Clock.h"
 #include "core/OperationLog.h"
 #include "core/Prompter.h"
+#include "core/StopCheck.h"
 #include "core/TabLock.h"
 #include "core/WriterLink.h"
 #include "core/YieldHook.h"
@@ -29,6 +30,9 @@ struct OperationServices {
     // The image as a run read it once: when set, write and verify read these
     // bytes instead of the file of the same path, which may have changed since.
     const ImageSnapshot* image = nullptr;
+    // The operator's Stop (the page's button and Esc, Ctrl+C on the command
+    // line); null where nothing can stop the work.
+    StopCheck* stop = nullptr;
 };
 
 }  // namespace sonoprog::core

@@ -1,5 +1,6 @@
 #include "editor/EditorOperations.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -295,7 +296,18 @@ AddResult EditorOperations::importFiles(const std::vector<std::string>& chosen,
     std::vector<bool> existed;
     for (const auto& t : targets) existed.push_back(std::filesystem::exists(t, ec));
     std::size_t next = 0;
+    const std::size_t room = static_cast<std::size_t>(kLastSectionRow - table_.currentRow() + 1);
+    core::ProgressReporter progress(figures_, clock_, stop_, core::ProgressUnit::Files,
+                                    std::min(chosen.size(), room));
+    std::uint64_t converted = 0;
+    bool stopped = false;
     auto convert = [&](const std::string& source) -> std::optional<std::string> {
+        progress.report(converted);
+        // Between two files: the one being converted is finished first.
+        if (progress.stopRequested()) {
+            stopped = true;
+            return std::nullopt;
+        }
         const std::size_t index = next++;
         const std::filesystem::path& target = targets[index];
         const std::string targetText = target.string();
@@ -326,10 +338,20 @@ AddResult EditorOperations::importFiles(const std::vector<std::string>& chosen,
                                   core::BoxIcon::Error);
             return std::nullopt;
         }
+        ++converted;
         return targetText;
     };
     AddResult result = placeFiles(chosen, convert);
-    if (result == AddResult::Placed) panel_.setHint("Done!");
+    if (stopped) {
+        // The files converted before the stop stay placed.
+        RefreshSummary();
+        panel_.setHint(core::kStoppedByOperator);
+        return AddResult::Stopped;
+    }
+    if (result == AddResult::Placed) {
+        progress.report(converted);
+        panel_.setHint("Done!");
+    }
     return result;
 }
 
@@ -517,11 +539,21 @@ BuildResult EditorOperations::makeDatFile() {
     std::vector<std::uint8_t> sectionTable(kSectionTableSize, 0xFF);
     bool allGood = true;
     bool pageFileFailed = false;
+    bool stopped = false;
+    std::uint64_t used = 0, built = 0;
+    for (int r = kFirstSectionRow; r <= kLastSectionRow; ++r)
+        if (!table_.cell(r, kColFile).empty()) ++used;
+    core::ProgressReporter progress(figures_, clock_, stop_, core::ProgressUnit::Sections, used);
 
     for (int r = kFirstSectionRow; r <= kLastSectionRow && !pageFileFailed; ++r) {
         const int n = r - 1;
         pacer.breathe();
         const std::string file = table_.cell(r, kColFile);
+        // Between two sections; an unfinished image is never written.
+        if (!file.empty() && progress.stopRequested()) {
+            stopped = true;
+            break;
+        }
         panel_.setHint("Building file: " + file);
         std::uint8_t* entry = sectionTable.data() + n * kEntrySize;
         if (file.empty()) {
@@ -533,6 +565,7 @@ BuildResult EditorOperations::makeDatFile() {
         const std::uint32_t size = cellNumber(table_.cell(r, kColSize));
         const std::uint32_t start = pages.pageCount();
         const int code = AppendWaveSection(pages, file, rate, size);
+        progress.report(++built);
         if (code == kWavePageFileFailed) {
             pageFileFailed = true;
         } else if (code == kWaveOk) {
@@ -545,6 +578,10 @@ BuildResult EditorOperations::makeDatFile() {
         }
     }
     panel_.repaintTable();
+    if (stopped) {
+        panel_.setHint(core::kStoppedByOperator);
+        return BuildResult::Stopped;
+    }
     if (std::fflush(pageStream) != 0 || std::ferror(pageStream)) pageFileFailed = true;
     if (pageFileFailed) {
         prompter_.showMessage(kError, "Failed to create temp file!", core::BoxIcon::Error);

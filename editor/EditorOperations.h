@@ -11,7 +11,9 @@
 #include "core/Clock.h"
 #include "core/FileChooser.h"
 #include "core/OperationPane.h"
+#include "core/Progress.h"
 #include "core/Prompter.h"
+#include "core/StopCheck.h"
 #include "core/YieldHook.h"
 #include "editor/AudioImport.h"
 #include "editor/ChipFit.h"
@@ -20,9 +22,19 @@
 
 namespace sonoprog::editor {
 
-enum class AddResult { Cancelled, Placed, Failed };
+// Stopped: the operator's Stop (or Ctrl+C) ended the work between two files
+// or two sections.
+enum class AddResult { Cancelled, Placed, Failed, Stopped };
 enum class ProjectResult { Cancelled, Refused, Failed, Done };
-enum class BuildResult { Cancelled, Refused, TempFileFailed, SectionsFailed, ImageFailed, Done };
+enum class BuildResult {
+    Cancelled,
+    Refused,
+    TempFileFailed,
+    SectionsFailed,
+    ImageFailed,
+    Done,
+    Stopped
+};
 
 // Status texts the build leaves in a section's last column.
 std::string buildStatusText(int code);
@@ -88,6 +100,12 @@ public:
     // The files the last Add / Replace or Import Audio left out because no
     // section was left after section 1023.
     const std::vector<std::string>& leftOut() const { return leftOut_; }
+    // Where Make DAT File (sections) and Import Audio (files) show how far
+    // they are, and what stops them between two sections or two files.
+    void setLongWork(core::ProgressReporter::Sink figures, core::StopCheck* stop) {
+        figures_ = std::move(figures);
+        stop_ = stop;
+    }
 
     // Reads every used section's WAV header again and takes its rate and size
     // into the table, so that a sound recorded anew passes the next build.
@@ -134,6 +152,8 @@ private:
     std::string projectPath_;
     std::uint64_t largestChip_;
     std::vector<std::string> leftOut_;
+    core::ProgressReporter::Sink figures_ = [](const core::ProgressFigures&) {};
+    core::StopCheck* stop_ = nullptr;
 };
 
 // The hint after Add / Replace refused a file that is not 8-bit mono.

@@ -18,6 +18,7 @@
 #include <QMediaDevices>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTableView>
 
@@ -227,6 +228,27 @@ EditorPage::EditorPage(gui::TabEnvironment& env, QWidget* parent)
     LB_Edit_ChipFit->setObjectName(QStringLiteral("LB_Edit_ChipFit"));
     LB_Edit_ChipFit->setGeometry(196, 455, 564, 28);
     SG_SoundTable->installEventFilter(this);
+
+    // Stop stands on the button that started the long work, for as long as
+    // that work runs; Esc does the same.
+    BT_Edit_Stop = new QPushButton(QStringLiteral("Stop"), this);
+    BT_Edit_Stop->setObjectName(QStringLiteral("BT_Edit_Stop"));
+    BT_Edit_Stop->setFocusPolicy(Qt::ClickFocus);
+    BT_Edit_Stop->hide();
+    connect(BT_Edit_Stop, &QPushButton::clicked, this, [this] { stop_.request(); });
+    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    esc->setContext(Qt::WindowShortcut);
+    connect(esc, &QShortcut::activated, this, [this] {
+        if (BT_Edit_Stop->isVisible()) stop_.request();
+    });
+    // The figures take the chip's line while the work runs.
+    ops_.setLongWork(
+        [this](const core::ProgressFigures& f) {
+            LB_Edit_ChipFit->setStyleSheet(QString());
+            LB_Edit_ChipFit->setText(QString::fromUtf8(core::progressText(f)));
+        },
+        &stop_);
+
     auto* devices = new QMediaDevices(this);
     connect(devices, &QMediaDevices::audioOutputsChanged, this,
             [this] { setAudioOutputAvailable(!QMediaDevices::audioOutputs().isEmpty()); });
@@ -367,7 +389,18 @@ void EditorPage::BT_Edit_ScpLoadClick() {
     ops_.loadProject();
 }
 void EditorPage::BT_Edit_ScpBuildClick() {
-    ops_.makeDatFile();
+    runLongWork(BT_Edit_ScpBuild, [this] { ops_.makeDatFile(); });
+}
+
+void EditorPage::runLongWork(QPushButton* startedBy, const std::function<void()>& work) {
+    stop_.clear();
+    BT_Edit_Stop->setGeometry(QRect(startedBy->mapTo(this, QPoint(0, 0)), startedBy->size()));
+    BT_Edit_Stop->setFont(startedBy->font());
+    BT_Edit_Stop->raise();
+    BT_Edit_Stop->show();
+    work();
+    BT_Edit_Stop->hide();
+    refreshChipFit();
 }
 void EditorPage::SG_SoundTableDblClick() {
     BT_Edit_SecAddClick();
@@ -379,7 +412,7 @@ void EditorPage::SG_SoundTableSelectCell(int row) {
     updatePlayButton();
 }
 void EditorPage::BT_Edit_SecImportClick() {
-    ops_.importAudio();
+    runLongWork(BT_Edit_SecImport, [this] { ops_.importAudio(); });
     showSelectedWave();
     updatePlayButton();
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <map>
 #include <memory>
 
+#include "core/StopCheck.h"
 #include "editor/ChipFit.h"
 #include "editor/EditorOperations.h"
 #include "editor/EditorPanel.h"
@@ -98,6 +100,9 @@ private:
     void updatePlayButton();
     void refreshChipFit();
     void showSelectedWave();
+    // Make DAT File and Import Audio: Stop on the button that started them,
+    // the figures on the chip's line, both gone when the work ends.
+    void runLongWork(QPushButton* startedBy, const std::function<void()>& work);
 
     gui::TabEnvironment& env_;
     SectionTable table_;
@@ -120,6 +125,7 @@ private:
     QLineEdit* ED_Edit_Hint = nullptr;
     QPushButton* BT_Edit_SecImport = nullptr;
     QPushButton* BT_Edit_Play = nullptr;
+    QPushButton* BT_Edit_Stop = nullptr;  // shown while long work runs
     QLabel* LB_Edit_ChipFit = nullptr;
     WaveformStrip* PB_Edit_Wave = nullptr;
     QAction* ACT_Import = nullptr;
@@ -127,6 +133,7 @@ private:
     SoundTableModel* model_ = nullptr;
     QActionGroup* AC_QuickKey = nullptr;
 
+    core::StopFlag stop_;
     std::map<QObject*, QString> hints_;
     bool syncingRow_ = false;
 

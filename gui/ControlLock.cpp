@@ -1,6 +1,7 @@
 #include "gui/ControlLock.h"
 
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
 
@@ -62,6 +63,20 @@ bool ControlLock::isLocked(const QWidget& control) {
     if (const auto* tabs = qobject_cast<const QTabWidget*>(&control))
         return !tabs->tabBar()->isEnabled();
     return !control.isEnabled();
+}
+
+void StoppableLock::lock() {
+    stop_.clear();
+    controls_.lock();
+    if (button_) {
+        button_->setEnabled(true);
+        button_->show();
+    }
+}
+
+void StoppableLock::unlock() {
+    if (button_) button_->hide();
+    controls_.unlock();
 }
 
 }  // namespace sonoprog::gui

@@ -2,11 +2,13 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QPushButton>
 #include <QWidget>
 #include <memory>
 #include <vector>
 
 #include "core/OperationPane.h"
+#include "core/StopCheck.h"
 #include "core/TabLock.h"
 
 namespace sonoprog::gui {
@@ -34,6 +36,22 @@ private:
     std::vector<QPointer<QWidget>> controls_;
     // Keeps Ctrl+Tab from switching the pages of a locked tab control.
     std::unique_ptr<QObject> pageSwitchGuard_;
+};
+
+// The lock an operation takes: the tab's control list, and the Stop button
+// shown (with a fresh stop flag) for as long as the controls are locked.
+class StoppableLock final : public core::TabLock {
+public:
+    StoppableLock(ControlLock& controls, core::StopFlag& stop) : controls_(controls), stop_(stop) {}
+    void setStopButton(QPushButton* button) { button_ = button; }
+    bool hasStopButton() const { return !button_.isNull(); }
+    void lock() override;
+    void unlock() override;
+
+private:
+    ControlLock& controls_;
+    core::StopFlag& stop_;
+    QPointer<QPushButton> button_;
 };
 
 }  // namespace sonoprog::gui

@@ -63,12 +63,17 @@ QStringList LogPane::lineTexts() const {
 
 void PaneAdapter::clearLines() {
     pane_.clearLines();
+    // A new operation: the figures of the last one are no longer true.
+    if (figures_) figures_->clear();
 }
 void PaneAdapter::appendLine(const core::LogLine& line) {
     pane_.appendLogLine(line);
 }
 void PaneAdapter::setProgress(int percent) {
     gauge_.setProgress(percent);
+}
+void PaneAdapter::setProgressFigures(const core::ProgressFigures& figures) {
+    if (figures_) figures_->setText(QString::fromUtf8(core::progressText(figures)));
 }
 
 }  // namespace sonoprog::gui

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 
 #include "core/OperationPane.h"
 
@@ -28,17 +30,21 @@ private:
     bool holdsLines() const;
 };
 
-// The operation-pane interface over a log pane and its gauge.
+// The operation-pane interface over a log pane, its gauge and the line of
+// figures beside the gauge (when the page has one).
 class PaneAdapter final : public core::OperationPane {
 public:
-    PaneAdapter(LogPane& pane, Gauge& gauge) : pane_(pane), gauge_(gauge) {}
+    PaneAdapter(LogPane& pane, Gauge& gauge, QLabel* figures = nullptr)
+        : pane_(pane), gauge_(gauge), figures_(figures) {}
     void clearLines() override;
     void appendLine(const core::LogLine& line) override;
     void setProgress(int percent) override;
+    void setProgressFigures(const core::ProgressFigures& figures) override;
 
 private:
     LogPane& pane_;
     Gauge& gauge_;
+    QPointer<QLabel> figures_;
 };
 
 }  // namespace sonoprog::gui

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 
 #include "gui/Gauge.h"
 #include "gui/LogPane.h"
@@ -39,6 +40,10 @@ constexpr int kPaneTop = kFieldTop + kFieldHeight + 12;  // 115
 constexpr int kPaneBottom = 490;
 constexpr int kGaugeTop = kPaneBottom + 6;
 constexpr int kGaugeHeight = 22;
+// The gauge keeps the left of its row; the figures line takes the rest, wide
+// enough for "16,777,216 of 16,777,216 bytes · 1:23:45 elapsed · 1:23:45 left".
+constexpr int kGaugeWidth = 300;
+constexpr int kFiguresGap = 8;
 constexpr int kSideTop = 230;
 
 QFont tahoma(int pixelHeight, bool bold) {
@@ -99,7 +104,14 @@ QRect WriterPage::paneRect() {
     return {0, kPaneTop, kFieldAreaWidth, kPaneBottom - kPaneTop};
 }
 QRect WriterPage::gaugeRect() {
-    return {0, kGaugeTop, kPageWidth, kGaugeHeight};
+    return {0, kGaugeTop, kGaugeWidth, kGaugeHeight};
+}
+QRect WriterPage::figuresRect() {
+    const int x = kGaugeWidth + kFiguresGap;
+    return {x, kGaugeTop, kPageWidth - x, kGaugeHeight};
+}
+QRect WriterPage::stopRect() {
+    return {kColumnX, kPaneBottom - kButtonHeight, kColumnWidth, kButtonHeight};
 }
 
 WriterPage::WriterPage(const char* pageName, const char* paneName, const char* gaugeName,
@@ -112,6 +124,10 @@ WriterPage::WriterPage(const char* pageName, const char* paneName, const char* g
     gauge_ = new Gauge(this);
     gauge_->setObjectName(QString::fromLatin1(gaugeName));
     gauge_->setGeometry(gaugeRect());
+    figures_ = new QLabel(this);
+    figures_->setObjectName(captionName(gaugeName));  // CG_Tarn_Progress -> LB_Tarn_Progress
+    figures_->setFont(tahoma(13, false));
+    figures_->setGeometry(figuresRect());
 }
 
 WriterPage::~WriterPage() = default;
@@ -182,8 +198,25 @@ void WriterPage::addSideField(QWidget* field, const char* name, const char* capt
     field->setGeometry(sideFieldRect());
 }
 
+QPushButton* WriterPage::addStopButton(const char* name) {
+    stop_ = new QPushButton(QStringLiteral("Stop"), this);
+    stop_->setObjectName(QString::fromLatin1(name));
+    stop_->setFont(tahoma(13, false));
+    stop_->setGeometry(stopRect());
+    stop_->hide();
+    connect(stop_, &QPushButton::clicked, this, [this] { report_->requestStop(); });
+    // Esc does what Stop does, and only while Stop is there to press.
+    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    esc->setContext(Qt::WindowShortcut);  // the page is visible only while it is the current one
+    connect(esc, &QShortcut::activated, this, [this] {
+        if (stop_->isVisible()) report_->requestStop();
+    });
+    return stop_;
+}
+
 void WriterPage::makeReporting(std::vector<QWidget*> lockList) {
-    report_ = std::make_unique<TabReporting>(*pane_, *gauge_, std::move(lockList));
+    report_ = std::make_unique<TabReporting>(*pane_, *gauge_, std::move(lockList), figures_);
+    if (stop_) report_->setStopButton(stop_);
 }
 
 }  // namespace sonoprog::gui

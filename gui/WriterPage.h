@@ -46,9 +46,16 @@ public:
     static QRect sideFieldRect();
     static QRect paneRect();
     static QRect gaugeRect();
+    // The line of figures beside the gauge: done of total, elapsed, time left.
+    static QRect figuresRect();
+    // The Stop button, at the foot of the column while an operation runs.
+    static QRect stopRect();
 
     LogPane* pane() const { return pane_; }
     Gauge* gauge() const { return gauge_; }
+    QLabel* figures() const { return figures_; }
+    // Null on a page without long work.
+    QPushButton* stopButton() const { return stop_; }
 
 protected:
     // pageName, paneName, gaugeName: the product's own object names (PAGE_Tarn_WRT,
@@ -70,6 +77,10 @@ protected:
                            QWidget* parent = nullptr);
     // A captioned widget in the column under the buttons.
     void addSideField(QWidget* field, const char* name, const char* caption);
+    // The Stop button of a page with long work (BT_Tarn_Stop, ...): hidden until
+    // an operation locks the page, it then ends the operation at its next
+    // step, as Esc does. Made before makeReporting().
+    QPushButton* addStopButton(const char* name);
 
     // The tab's lock over its fixed control list and its log helpers; made
     // once the page's controls exist.
@@ -81,6 +92,8 @@ private:
 
     LogPane* pane_ = nullptr;
     Gauge* gauge_ = nullptr;
+    QLabel* figures_ = nullptr;
+    QPushButton* stop_ = nullptr;
     std::unique_ptr<TabReporting> report_;
 };
 

@@ -131,7 +131,11 @@ std::vector<records::MirroredPage> mirroredFromPgmLog(const std::filesystem::pat
 
 void CapturingPane::appendLine(const core::LogLine& line) {
     if (line.kind == core::LineKind::Step) lastStep_ = line.text;
-    const bool failing = line.kind == core::LineKind::Fail || line.kind == core::LineKind::Warn;
+    // The note of pages moved to the spare area is no failure of the unit.
+    const bool mirrorNote =
+        line.kind == core::LineKind::Warn && line.text.ends_with(tarn::kMirroredPagesTail);
+    const bool failing =
+        line.kind == core::LineKind::Fail || (line.kind == core::LineKind::Warn && !mirrorNote);
     if (failing && failLine_.empty()) {
         failLine_ = line.text;
         failingStep_ = lastStep_;

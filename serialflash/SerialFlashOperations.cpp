@@ -13,6 +13,7 @@
 #include "core/ImageSum.h"
 #include "core/NumberText.h"
 #include "core/OperationFrame.h"
+#include "core/Progress.h"
 #include "serialflash/SerialFlashCommands.h"
 
 namespace sonoprog::serialflash {
@@ -146,8 +147,11 @@ public:
             return;
         }
         std::uint64_t address = 0;
+        core::ProgressReporter progress(s_, core::ProgressUnit::Bytes, memSize);
         while (ok()) {
             s_.yield.yield();
+            progress.report(address);
+            if (stopHere(progress)) break;
             gauge_.set(address * 100 / memSize + 1);
             // The Writer returns 48 bytes whatever the count; only those below
             // the memory size belong to the device and are judged.
@@ -166,6 +170,7 @@ public:
             address += n;
             if (address >= memSize) break;
         }
+        if (ok()) progress.report(memSize);
         if (ok()) frame_.pass(kPassed);
     }
 
@@ -175,8 +180,12 @@ public:
         std::uint64_t address = 0;
         if (ok()) reader_->rewind();
         const std::uint64_t size = fileSize();
+        std::optional<core::ProgressReporter> progress;
+        if (ok()) progress.emplace(s_, core::ProgressUnit::Bytes, size);
         while (ok()) {
             s_.yield.yield();
+            progress->report(address);
+            if (stopHere(*progress)) break;
             gauge_.set(address * 100 / size / 2);
             const std::size_t n = blockCount(address, size);
             // A file cut short since it was opened would leave the packet with
@@ -194,6 +203,7 @@ public:
             address += n;
             if (address >= size) break;
         }
+        if (ok()) progress->report(size);
         gauge_.set(50);
         if (ok()) frame_.pass(kPassed);
     }
@@ -206,8 +216,12 @@ public:
         if (ok()) reader_->rewind();
         const std::uint64_t size = fileSize();
         std::array<std::uint8_t, kBlockSize> fromFile{};
+        std::optional<core::ProgressReporter> progress;
+        if (ok()) progress.emplace(s_, core::ProgressUnit::Bytes, size);
         while (ok()) {
             s_.yield.yield();
+            progress->report(address);
+            if (stopHere(*progress)) break;
             gauge_.set(halfGauge ? address * 100 / size / 2 + 50 : address * 100 / size);
             const std::size_t n = blockCount(address, size);
             const core::CommandResult read = commands_.readBlock(
@@ -228,6 +242,7 @@ public:
             address += n;
             if (address >= size) break;
         }
+        if (ok()) progress->report(size);
         gauge_.set(100);
         if (ok()) frame_.pass(kPassed);
     }
@@ -257,6 +272,15 @@ private:
 
     static std::size_t blockCount(std::uint64_t address, std::uint64_t size) {
         return static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, size - address));
+    }
+
+    // The operator's stop at a block boundary: the warn line, and the steps
+    // after it are skipped up to the closing one.
+    bool stopHere(core::ProgressReporter& progress) {
+        if (!progress.stopRequested()) return false;
+        frame_.warn(core::kStoppedByOperator);
+        frame_.clearFlag();
+        return true;
     }
 
     // Beyond 2^24 bytes the 24-bit address would wrap and program the start of

@@ -18,6 +18,7 @@ SerialFlashPage::SerialFlashPage(gui::TabEnvironment& env, QWidget* parent)
     BT_NOR_Blank = addAction("BT_NOR_Blank", "Blank Check", Action::BlankCheck);
     BT_NOR_Write = addAction("BT_NOR_Write", "Write", Action::Write);
     BT_NOR_Verify = addAction("BT_NOR_Verify", "Verify", Action::Verify);
+    BT_NOR_Stop = addStopButton("BT_NOR_Stop");
 
     RE_NOR_State = pane();
     CG_NOR_Progress = gauge();

@@ -54,6 +54,7 @@ private:
     QPushButton* BT_NOR_Blank = nullptr;
     QPushButton* BT_NOR_Write = nullptr;
     QPushButton* BT_NOR_Verify = nullptr;
+    QPushButton* BT_NOR_Stop = nullptr;  // shown while an operation runs
     gui::LogPane* RE_NOR_State = nullptr;
     gui::Gauge* CG_NOR_Progress = nullptr;
 };

@@ -57,6 +57,10 @@ bool putRecord(std::FILE* f, const std::string& record) {
 
 }  // namespace
 
+std::string mirroredPagesText(std::uint32_t pages) {
+    return std::to_string(pages) + std::string(kMirroredPagesTail);
+}
+
 const core::FileDialogRequest TarnOperations::kImageDialog{"BIN file|*.bin", "bin"};
 
 TarnOperations::TarnOperations(TarnFields& fields, const core::OperationServices& services)
@@ -207,6 +211,8 @@ bool TarnOperations::releaseChip(core::OperationFrame& frame, bool logHolder) {
 bool TarnOperations::prepareImageRun(core::OperationFrame& frame, Range& range,
                                      std::string_view logPrefix, std::string_view loopStep) {
     lastFile_.clear();
+    stopped_ = false;
+    mirrored_ = 0;
     if (!openImage(frame) || !checkRange(frame, range)) return false;
     frame.step("  -> Create LOG file...");
     if (!createTempFile(logPrefix, ".log")) {
@@ -226,7 +232,12 @@ bool TarnOperations::closeRun(core::OperationFrame& frame, bool entered, std::st
                               bool logRelease) {
     bool passed = false;
     if (entered) {
-        if (frame.ok()) {
+        // Said before the result line: a later Verify fails on these pages
+        // unless it is told where they went.
+        if (mirrored_ > 0) frame.warn(mirroredPagesText(mirrored_));
+        if (stopped_) {
+            frame.warn(core::kStoppedByOperator);
+        } else if (frame.ok()) {
             frame.progress(100);
             frame.pass(passText);
             passed = true;
@@ -241,9 +252,21 @@ bool TarnOperations::closeRun(core::OperationFrame& frame, bool entered, std::st
     return passed;
 }
 
-bool TarnOperations::beginImagePage(core::OperationFrame& frame, std::uint32_t done,
-                                    std::uint32_t span) {
+bool TarnOperations::stopBefore(core::OperationFrame& frame, core::ProgressReporter& progress,
+                                std::uint32_t page) {
+    if (!progress.stopRequested()) return false;
+    stopped_ = true;
+    frame.clearFlag();
+    if (out_ && lastFile_.extension() == ".log")
+        putRecord(out_.get(), "[!] Stopped by the operator before page: " + pageText(page) + "\n");
+    return true;
+}
+
+bool TarnOperations::beginImagePage(core::OperationFrame& frame, core::ProgressReporter& progress,
+                                    std::uint32_t page, std::uint32_t done, std::uint32_t span) {
     s_.yield.yield();
+    progress.report(done);
+    if (stopBefore(frame, progress, page)) return false;
     frame.progress(pageGauge(done, span));
     imagePage_ = reader_->next(kPageSize);
     if (imagePage_) return true;
@@ -277,8 +300,9 @@ bool TarnOperations::write() {
     if (entered) {
         std::uint32_t spare = kFirstSparePage;
         const std::uint32_t span = range.last - range.start + 1;
+        core::ProgressReporter progress(s_, core::ProgressUnit::Pages, span);
         for (std::uint32_t page = range.start; frame.ok() && page <= range.last; ++page) {
-            if (!beginImagePage(frame, page - range.start, span)) break;
+            if (!beginImagePage(frame, progress, page, page - range.start, span)) break;
             const bool info = page < range.infoEnd;
             core::CommandResult written = writePage(page, info);
             if (written) continue;
@@ -314,8 +338,10 @@ bool TarnOperations::write() {
                 break;
             }
             logKept &= putRecord(out_.get(), "    mirror this page to: " + pageText(spare) + ".\n");
+            ++mirrored_;
             ++spare;
         }
+        if (frame.ok()) progress.report(span);
         // The chip is written, but the record of its mirrored pages is not:
         // that must not end with "Passed!".
         if (frame.ok() && !logKept) {
@@ -338,8 +364,9 @@ bool TarnOperations::verify() {
         static_cast<std::uint32_t>(std::max(0, core::fieldInt(fields_.AllowError)));
     if (entered) {
         const std::uint32_t span = range.last - range.start + 1;
+        core::ProgressReporter progress(s_, core::ProgressUnit::Pages, span);
         for (std::uint32_t page = range.start; frame.ok() && page <= range.last; ++page) {
-            if (!beginImagePage(frame, page - range.start, span)) break;
+            if (!beginImagePage(frame, progress, page, page - range.start, span)) break;
             std::uint32_t errors = 0;
             if (const auto compared = chip_->TarnComparePage(page, imagePage_, errors); !compared) {
                 holder_ =
@@ -360,6 +387,7 @@ bool TarnOperations::verify() {
                 frame.clearFlag();
             }
         }
+        if (frame.ok()) progress.report(span);
     }
     return closeRun(frame, entered, "Passed!", false);
 }
@@ -370,6 +398,8 @@ bool TarnOperations::read() {
     if (!chip_) return false;  // a front end without a Writer runs no chip operation
     core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ READ ]", core::TimeLines::Yes);
     lastFile_.clear();
+    stopped_ = false;
+    mirrored_ = 0;
     bool entered = false;
     frame.step("  -> Create read file...");
     if (!createTempFile("READ_", ".dat"))
@@ -380,8 +410,11 @@ bool TarnOperations::read() {
     if (frame.ok()) {
         entered = true;
         frame.step("  -> Read chip...");
+        core::ProgressReporter progress(s_, core::ProgressUnit::Pages, kUserPages);
         for (std::uint32_t page = 0; frame.ok() && page < kUserPages; ++page) {
             s_.yield.yield();
+            progress.report(page);
+            if (stopBefore(frame, progress, page)) break;
             frame.progress(pageGauge(page, kUserPages));
             if (const auto read = chip_->TarnReadPage(page, page_.data()); !read) {
                 holder_ = "Failed to read page: " + pageText(page) + " (" + read.message() + ")!";
@@ -397,6 +430,7 @@ bool TarnOperations::read() {
             holder_ = "Failed to write read file!";
             frame.clearFlag();
         }
+        if (frame.ok()) progress.report(kUserPages);
     }
     return closeRun(frame, entered, "Finish!", true);
 }

@@ -12,6 +12,7 @@
 #include "core/ImageReader.h"
 #include "core/OperationFrame.h"
 #include "core/OperationServices.h"
+#include "core/Progress.h"
 #include "tarn/TarnCommands.h"
 
 namespace sonoprog::tarn {
@@ -69,9 +70,15 @@ private:
     // The result line (when the loop ran), the release, "  -> Done!", the files and the end.
     bool closeRun(core::OperationFrame& frame, bool entered, std::string_view passText,
                   bool logRelease);
-    // The top of a page turn: the window's message pass, the gauge, the next
-    // image page (imagePage_ points at it, inside the image block).
-    bool beginImagePage(core::OperationFrame& frame, std::uint32_t done, std::uint32_t span);
+    // The top of a page turn: the window's message pass, the operator's stop,
+    // the figures and the gauge, the next image page (imagePage_ points at it,
+    // inside the image block).
+    bool beginImagePage(core::OperationFrame& frame, core::ProgressReporter& progress,
+                        std::uint32_t page, std::uint32_t done, std::uint32_t span);
+    // True when the operator asked to stop: the loop ends before `page`, and
+    // the log file (when there is one) records where.
+    bool stopBefore(core::OperationFrame& frame, core::ProgressReporter& progress,
+                    std::uint32_t page);
     // Refills the image block from the file; false at its end or on an error.
     // A failure leaves its message in holder_.
     core::CommandResult writePage(std::uint32_t page, bool info);
@@ -91,6 +98,15 @@ private:
     std::optional<core::ImageReader> reader_;
     const std::uint8_t* imagePage_ = nullptr;
     std::filesystem::path lastFile_;
+    bool stopped_ = false;        // the last loop ended at the operator's stop
+    std::uint32_t mirrored_ = 0;  // pages the last write moved to the spare area
 };
+
+// The warn line of a write that moved pages to the spare area; it comes
+// before the write's result line. It tells where pages went, not that the
+// write failed.
+inline constexpr std::string_view kMirroredPagesTail =
+    " pages were moved to the spare area (see the PGM log).";
+std::string mirroredPagesText(std::uint32_t pages);
 
 }  // namespace sonoprog::tarn

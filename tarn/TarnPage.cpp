@@ -20,6 +20,7 @@ TarnPage::TarnPage(gui::TabEnvironment& env, QWidget* parent)
     ED_Tarn_AllowError = addField("ED_Tarn_AllowError", "Allow Error", 5, 1, false, "3");
     BT_Tarn_Write = addAction("BT_Tarn_Write", "Write", Action::Write);
     BT_Tarn_Verify = addAction("BT_Tarn_Verify", "Verify", Action::Verify);
+    BT_Tarn_Stop = addStopButton("BT_Tarn_Stop");
 
     // Read lives on the engineering panel, which stands on the column's last
     // place and is shown only in engineering mode.

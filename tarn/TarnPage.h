@@ -47,6 +47,7 @@ public:
     QPushButton* BT_Tarn_Write = nullptr;
     QPushButton* BT_Tarn_Verify = nullptr;
     QPushButton* BT_Tarn_Read = nullptr;
+    QPushButton* BT_Tarn_Stop = nullptr;  // shown while an operation runs
     QFrame* PN_Tarn_Eng = nullptr;
     gui::LogPane* RE_Tarn_State = nullptr;
     gui::Gauge* CG_Tarn_Progress = nullptr;

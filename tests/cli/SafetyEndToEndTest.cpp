@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -317,7 +318,19 @@ TEST_F(SafetyCli, EveryJsonLineIsAnObjectWithAKindAndNumbersAreNumbers) {
     const std::string out = (dir.path() / "demo.bin").string();
     auto build = run({"--json", "editor", "build", sample("demo.log"), out});
     ASSERT_EQ(build.status, 0) << build.err;
-    auto summary = nlohmann::json::parse(build.outLines().at(0));
+    // The build's progress objects come first, the summary after them.
+    nlohmann::json summary;
+    for (const auto& line : build.outLines()) {
+        auto object = nlohmann::json::parse(line);
+        if (object["kind"] == "progress") {
+            EXPECT_EQ(object["unit"], "sections");
+            EXPECT_TRUE(object["done"].is_number_integer());
+            EXPECT_TRUE(object["elapsed_s"].is_number());
+            continue;
+        }
+        summary = object;
+        break;
+    }
     EXPECT_EQ(summary["kind"], "summary");
     EXPECT_TRUE(summary["memoryUsage"].is_number_integer());
     EXPECT_EQ(summary["memoryUsage"], 31744);
@@ -365,4 +378,56 @@ TEST_F(SafetyCli, SerialFlashDevicesAreJsonObjectsWithAKind) {
         EXPECT_EQ(d["kind"], "device");
         EXPECT_TRUE(d["size"].is_number());
     }
+}
+
+// ------------------------------------------------ Ctrl+C
+
+TEST_F(SafetyCli, CtrlCEndsAWriteAtAPageReleasesTheChipAndExits130) {
+    // A write long enough to be caught in the middle, however loaded the machine.
+    writerIni("[Writer]\nRoundTripUs=250\n");
+    const auto img = image("long.bin", 2000, 3);
+    const fs::path temp = dir.path() / "TempStop";
+    CliProcess write =
+        startCli({"--json", "--writer", dir.sim(), "--temp", temp.string(), "tarn", "write", img});
+    auto pgm = [&]() -> fs::path {
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(temp, ec))
+            if (e.path().filename().string().rfind("PGM_", 0) == 0) return e.path();
+        return {};
+    };
+    for (int i = 0; i < 6000 && pgm().empty(); ++i) ::usleep(10000);
+    ASSERT_FALSE(pgm().empty());
+    ::usleep(300000);  // a few hundred pages in
+    ASSERT_EQ(::kill(write.pid(), SIGINT), 0);
+    const CliRun r = write.wait();
+
+    EXPECT_EQ(r.status, 130) << r.err;
+    const auto out = lines(r.out);
+    std::size_t stopped = out.size(), release = out.size();
+    bool progressWithFigures = false;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (contains(out[i], "Stopped by the operator.")) stopped = i;
+        if (contains(out[i], "Disable chip...")) release = i;
+        EXPECT_FALSE(contains(out[i], "Passed!")) << out[i];
+        if (contains(out[i], "\"kind\":\"progress\"") && contains(out[i], "\"done\":") &&
+            contains(out[i], "\"total\":2000") && contains(out[i], "\"elapsed_s\":") &&
+            contains(out[i], "\"eta_s\":"))
+            progressWithFigures = true;
+    }
+    ASSERT_LT(stopped, out.size()) << r.out;
+    EXPECT_EQ(release, stopped + 1);
+    EXPECT_TRUE(progressWithFigures) << r.out;
+    // The log says where the write stopped, and that page was never begun.
+    const std::string log = readText(pgm());
+    ASSERT_TRUE(contains(log, "[!] Stopped by the operator before page: 0x")) << log;
+    const std::uint32_t page = std::stoul(log.substr(log.find("0x") + 2, 6), nullptr, 16);
+    EXPECT_GT(page, 0u);
+    EXPECT_LT(page, 2000u);
+    const auto chip = readFile(dir.writerDir() / "tarn20.bin");
+    const auto want = patternImage(2000, 3);
+    ASSERT_GE(chip.size(), std::size_t{page + 1} * 1024);
+    EXPECT_TRUE(std::equal(want.begin(), want.begin() + std::ptrdiff_t{page} * 1024, chip.begin()));
+    EXPECT_EQ(std::vector<std::uint8_t>(chip.begin() + std::ptrdiff_t{page} * 1024,
+                                        chip.begin() + std::ptrdiff_t{page + 1} * 1024),
+              std::vector<std::uint8_t>(1024, 0xFF));
 }

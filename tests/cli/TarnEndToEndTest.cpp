@@ -121,7 +121,13 @@ TEST_F(TarnCli, JsonGivesOneObjectPerLineAndTheGauge) {
         }
     }
     EXPECT_EQ(progress, 5);  // 0, 25, 50, 75 from the page loop and 100 at the end
-    EXPECT_EQ(lastProgress, R"({"kind":"progress","percent":100})");
+    // The gauge's last step carries the page loop's last figures.
+    EXPECT_EQ(lastProgress.rfind(
+                  R"({"kind":"progress","percent":100,"unit":"pages","done":4,"total":4,)", 0),
+              0u)
+        << lastProgress;
+    EXPECT_NE(lastProgress.find(R"("elapsed_s":)"), std::string::npos);
+    EXPECT_TRUE(lastProgress.ends_with(R"("eta_s":0.0})")) << lastProgress;
     EXPECT_NE(
         write.out.find(R"({"kind":"pass","text":"    [O] Passed!","rgb":"#0000FF","bold":false})"),
         std::string::npos);

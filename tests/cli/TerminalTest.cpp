@@ -123,6 +123,53 @@ TEST(Terminal, ProgressBarGoesToStandardErrorAndMakesRoomForLines) {
     EXPECT_EQ(err.text(), "\r[" + std::string(20, '#') + std::string(20, ' ') + "]  50%\r\033[K");
 }
 
+TEST(Terminal, ProgressCarriesTheFiguresOnTheGaugesStepsOrOnItsOwnWithoutAGauge) {
+    using core::ProgressUnit;
+    const core::ProgressFigures early{ProgressUnit::Pages, 5, 200, 0.5, std::nullopt};
+    const core::ProgressFigures later{ProgressUnit::Pages, 20, 200, 2.0, 18.0};
+    {
+        // A page loop: figures, then the gauge of the same step.
+        Capture out, err;
+        TerminalPane pane(out.file(), err.file(), {true, false, false});
+        pane.setProgressFigures(early);
+        pane.setProgress(2);
+        pane.setProgressFigures(later);
+        pane.setProgressFigures(later);  // the gauge stands: nothing new
+        pane.setProgress(10);
+        EXPECT_EQ(out.text(),
+                  "{\"kind\":\"progress\",\"percent\":2,\"unit\":\"pages\",\"done\":5,"
+                  "\"total\":200,\"elapsed_s\":0.5,\"eta_s\":null}\n"
+                  "{\"kind\":\"progress\",\"percent\":10,\"unit\":\"pages\",\"done\":20,"
+                  "\"total\":200,\"elapsed_s\":2.0,\"eta_s\":18.0}\n");
+    }
+    {
+        // Work without a gauge prints at each whole percentage of its own figures.
+        Capture out, err;
+        TerminalPane pane(out.file(), err.file(), {true, false, false});
+        pane.setProgressFigures({ProgressUnit::Files, 0, 3, 0.0, std::nullopt});
+        pane.setProgressFigures({ProgressUnit::Files, 0, 3, 0.2, std::nullopt});
+        pane.setProgressFigures({ProgressUnit::Files, 3, 3, 9.0, 0.0});
+        EXPECT_EQ(out.text(),
+                  "{\"kind\":\"progress\",\"percent\":0,\"unit\":\"files\",\"done\":0,"
+                  "\"total\":3,\"elapsed_s\":0.0,\"eta_s\":null}\n"
+                  "{\"kind\":\"progress\",\"percent\":100,\"unit\":\"files\",\"done\":3,"
+                  "\"total\":3,\"elapsed_s\":9.0,\"eta_s\":0.0}\n");
+    }
+    {
+        // On a terminal the bar shows the same figures, and moves with them.
+        Capture out, err;
+        TerminalPane pane(out.file(), err.file(), {false, false, true});
+        pane.setProgressFigures(later);
+        pane.setProgress(10);
+        const std::string line =
+            "\r[#         ]  10%  20 of 200 pages \u00B7 0:02 elapsed "
+            "\u00B7 0:18 left\033[K";
+        EXPECT_EQ(err.text(), line);
+        pane.setProgressFigures({ProgressUnit::Pages, 21, 200, 2.25, 19.0});
+        EXPECT_NE(err.text().find("21 of 200 pages"), std::string::npos);
+    }
+}
+
 TEST(Prompter, BoxesGoToStandardErrorAndQuestionsFollowYes) {
     Capture err;
     StderrPrompter no(err.file(), false);

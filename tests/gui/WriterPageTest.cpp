@@ -10,6 +10,9 @@
 #include "gui/Gauge.h"
 #include "gui/LogPane.h"
 #include "gui/WriterPage.h"
+#include "link/Link.h"
+#include "sim/VirtualWriter.h"
+#include "tests/support/Fakes.h"
 
 using namespace sonoprog;
 using gui::WriterPage;
@@ -30,6 +33,7 @@ public:
         panel = new QFrame(this);
         panel->setGeometry(actionRect(Action::Extra));
         read = addAction("BT_Sample_Read", "Read", Action::Extra, panel);
+        stop = addStopButton("BT_Sample_Stop");
         makeReporting({load, write, start});
     }
     using WriterPage::report;
@@ -42,6 +46,7 @@ public:
     QPushButton* write;
     QFrame* panel;
     QPushButton* read;
+    QPushButton* stop;
 };
 
 }  // namespace
@@ -50,8 +55,8 @@ TEST(WriterPageTest, TheTemplatesPlacesDoNotOverlapAndFitTheTabPage) {
     // The tab control's client area: 775 x 555 less the tab row and frame.
     const QRect tabPage(0, 0, 769, 527);
     std::vector<QRect> places = {WriterPage::fileFieldRect(), WriterPage::loadButtonRect(),
-                                 WriterPage::paneRect(), WriterPage::gaugeRect(),
-                                 WriterPage::sideFieldRect()};
+                                 WriterPage::paneRect(),      WriterPage::gaugeRect(),
+                                 WriterPage::figuresRect(),   WriterPage::sideFieldRect()};
     for (int slot = 0; slot < WriterPage::kFieldSlots; ++slot)
         places.push_back(WriterPage::fieldRect(slot));
     for (Action a : {Action::BlankCheck, Action::Write, Action::Verify, Action::Extra})
@@ -72,6 +77,14 @@ TEST(WriterPageTest, TheTemplatesPlacesDoNotOverlapAndFitTheTabPage) {
     EXPECT_LT(WriterPage::fieldCaptionRect(3).bottom(), WriterPage::fieldRect(3).top());
     EXPECT_LT(WriterPage::sideCaptionRect().bottom(), WriterPage::sideFieldRect().top());
     EXPECT_GT(WriterPage::sideCaptionRect().top(), WriterPage::actionRect(Action::Extra).bottom());
+    // The figures share the gauge's row; Stop stands at the column's foot,
+    // over the side field of a page without long work only.
+    EXPECT_EQ(WriterPage::figuresRect().top(), WriterPage::gaugeRect().top());
+    EXPECT_EQ(WriterPage::figuresRect().right(), WriterPage::loadButtonRect().right());
+    EXPECT_TRUE(tabPage.contains(WriterPage::stopRect()));
+    for (const QRect& place : places)
+        if (place != WriterPage::sideFieldRect())
+            EXPECT_FALSE(place.intersects(WriterPage::stopRect()));
 }
 
 TEST(WriterPageTest, ControlsAreNamedCaptionedAndPlaced) {
@@ -117,4 +130,41 @@ TEST(WriterPageTest, TheLockSwitchesThePagesListAndTheLogWritesItsPane) {
     EXPECT_TRUE(page.start->isEnabled());
     page.report().log().pass("Passed!");
     EXPECT_EQ(page.pane()->lineTexts(), QStringList{"    [O] Passed!"});
+}
+
+TEST(WriterPageTest, AnOperationsLockShowsStopAndItsServicesSeeTheStopAndTheFigures) {
+    SamplePage page;
+    test::FixedClock clock;
+    core::NoYield yield;
+    test::RecordingPrompter prompter;
+    test::ScriptedFileChooser files;
+    core::AppPaths paths = core::AppPaths::forFolder("/nonexistent");
+    sim::VirtualWriter writer;
+    link::Link link{writer, prompter};
+    gui::TabEnvironment env{nullptr, nullptr, prompter, files, yield, clock, link, paths};
+    const core::OperationServices s = page.report().services(env);
+    ASSERT_NE(s.stop, nullptr);
+    auto* figures = page.findChild<QLabel*>("LB_Sample_Progress");
+    ASSERT_NE(figures, nullptr);
+
+    EXPECT_FALSE(page.stop->isVisibleTo(&page));
+    s.lock.lock();
+    EXPECT_TRUE(page.stop->isVisibleTo(&page));
+    EXPECT_TRUE(page.stop->isEnabled());
+    EXPECT_FALSE(page.write->isEnabled());
+    EXPECT_FALSE(s.stop->stopRequested());
+    page.stop->click();
+    EXPECT_TRUE(s.stop->stopRequested());
+    s.log.figures({core::ProgressUnit::Bytes, 48, 1048576, 1.0, 20.5});
+    EXPECT_EQ(figures->text(),
+              QString::fromUtf8("48 of 1,048,576 bytes \u00B7 0:01 elapsed \u00B7 0:21 left"));
+    s.lock.unlock();
+    EXPECT_FALSE(page.stop->isVisibleTo(&page));
+    EXPECT_TRUE(page.write->isEnabled());
+    // The next operation starts with no stop and no figures of the last one.
+    s.lock.lock();
+    s.log.clear();
+    EXPECT_FALSE(s.stop->stopRequested());
+    EXPECT_TRUE(figures->text().isEmpty());
+    s.lock.unlock();
 }

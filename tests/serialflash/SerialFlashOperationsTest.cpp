@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "core/OperationLog.h"
+#include "core/StopCheck.h"
 #include "serialflash/SerialFlashOperations.h"
 #include "tests/support/SerialFlashFixture.h"
 
@@ -623,4 +624,61 @@ TEST_F(SerialFlashOperationsTest, AFileCutShortDuringTheRunIsNeverProgrammedWith
     EXPECT_FALSE(pane.has("    [X] Verify failed!"));
     codes = bench.codes();
     EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x33), static_cast<long>(lastWhole + 1));
+}
+
+// ---- the operator's stop ----
+
+TEST_F(SerialFlashOperationsTest, StopEndsTheBlockLoopWithTheWarnLineAndStillDisables) {
+    // Asks to stop from its (after + 1)th question on: each loop asks once per block.
+    struct StopAfter final : core::StopCheck {
+        bool stopRequested() override { return ++asked > after; }
+        int after = 0;
+        int asked = 0;
+    } stop;
+    struct Case {
+        const char* name;
+        bool (serialflash::SerialFlashOperations::*run)();
+        int after;
+        Codes codes;  // what reached the Writer
+        Lines lines;  // from the step whose loop was stopped
+    };
+    auto path = load("hundred.bin", pattern(100));
+    const Case cases[] = {
+        {"blank check",
+         &serialflash::SerialFlashOperations::blankCheck,
+         2,
+         Codes{0x30, 0x33, 0x33, 0x3F},
+         {step("  -> Blank check..."), warn("Stopped by the operator.")}},
+        {"write",
+         &serialflash::SerialFlashOperations::write,
+         1,
+         Codes{0x30, 0x31, 0x32, 0x3F},
+         {step("  -> Write chip..."), warn("Stopped by the operator.")}},
+        {"write, in its verify",
+         &serialflash::SerialFlashOperations::write,
+         4,
+         Codes{0x30, 0x31, 0x32, 0x32, 0x32, 0x33, 0x3F},
+         {step("  -> Verify chip..."), warn("Stopped by the operator.")}},
+        {"verify",
+         &serialflash::SerialFlashOperations::verify,
+         0,
+         Codes{0x30, 0x3F},
+         {step("  -> Verify chip."), warn("Stopped by the operator.")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart();
+        stop.after = c.after;
+        stop.asked = 0;
+        core::OperationServices stoppable = services;
+        stoppable.stop = &stop;
+        serialflash::SerialFlashOperations run(fields, stoppable);
+        EXPECT_FALSE((run.*c.run)());
+        EXPECT_EQ(bench.codes(), c.codes);
+        ASSERT_GE(pane.lines.size(), c.lines.size() + 3);
+        const Lines end(pane.lines.end() - std::ptrdiff_t(c.lines.size() + 3), pane.lines.end());
+        EXPECT_EQ(end, join({c.lines, closing()}));
+        expectUnlockedOnce();
+    }
+    EXPECT_EQ(fields.loadFile, path);
 }

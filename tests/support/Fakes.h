@@ -28,6 +28,7 @@ public:
         progress = percent;
         progressHistory.push_back(percent);
     }
+    void setProgressFigures(const core::ProgressFigures& f) override { figures.push_back(f); }
     std::vector<std::string> texts() const;
     // Index of the first line with this exact text, -1 when absent.
     int find(const std::string& text) const;
@@ -36,6 +37,7 @@ public:
     std::vector<core::LogLine> lines;
     int progress = 0;
     std::vector<int> progressHistory;
+    std::vector<core::ProgressFigures> figures;
     int clears = 0;
 };
 
@@ -85,12 +87,15 @@ public:
     std::vector<core::FileDialogRequest> requests;
 };
 
-// Always answers the same local time (7 June 2011, 04:50:07 unless changed).
+// Always answers the same local time (7 June 2011, 04:50:07 unless changed);
+// its steady time moves only when a test moves it.
 class FixedClock final : public core::Clock {
 public:
     FixedClock();
     std::tm localNow() override { return now; }
+    std::chrono::microseconds steadyNow() override { return steady; }
     std::tm now{};
+    std::chrono::microseconds steady{0};
 };
 
 class CountingYield final : public core::YieldHook {

@@ -2,9 +2,11 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
 #include <functional>
 
 #include "core/YieldHook.h"
@@ -170,4 +172,45 @@ TEST_F(TarnTabTest, ARefusedFileShowsNoSumAndIsNeverProgrammed) {
         EXPECT_FALSE(lines.contains("    [O] Passed!"));
     }
     EXPECT_EQ(chip->page(0), std::vector<std::uint8_t>(1024, 0xFF));
+}
+
+TEST_F(TarnTabTest, StopAndEscEndTheWriteAtAPageWithTheFiguresShown) {
+    tab.show();
+    tab.activateWindow();
+    QApplication::processEvents();
+    const std::vector<std::pair<const char*, std::function<void()>>> ways = {
+        {"Stop", [&] { tab.BT_Tarn_Stop->click(); }},
+        {"Esc", [&] { QTest::keyClick(&tab, Qt::Key_Escape); }},
+    };
+    for (const auto& [name, press] : ways) {
+        SCOPED_TRACE(name);
+        load(20);
+        EXPECT_FALSE(tab.BT_Tarn_Stop->isVisible());
+        int turns = 0;
+        bool stopShownAlone = true;
+        QString figures;
+        yield.probe = [&] {
+            stopShownAlone &= tab.BT_Tarn_Stop->isVisible() && tab.BT_Tarn_Stop->isEnabled() &&
+                              enabledCount() == 0;
+            if (++turns == 5) {
+                figures = tab.findChild<QLabel*>("LB_Tarn_Progress")->text();
+                press();
+            }
+        };
+        tab.BT_Tarn_Write->click();
+        yield.probe = nullptr;
+        EXPECT_TRUE(stopShownAlone);
+        EXPECT_EQ(turns, 5);  // the page after the stop was never begun
+        EXPECT_EQ(figures, QString::fromUtf8("3 of 20 pages \u00B7 0:00 elapsed"));
+        const QStringList lines = tab.RE_Tarn_State->lineTexts();
+        EXPECT_TRUE(lines.contains("    [!] Stopped by the operator."));
+        EXPECT_FALSE(lines.contains("    [O] Passed!"));
+        EXPECT_TRUE(lines.contains("    [O] Finished!"));
+        EXPECT_FALSE(tab.BT_Tarn_Stop->isVisible());
+        EXPECT_EQ(enabledCount(), 10);
+        // Esc with nothing running stops nothing, and the next write runs whole.
+        QTest::keyClick(&tab, Qt::Key_Escape);
+        tab.BT_Tarn_Write->click();
+        EXPECT_TRUE(tab.RE_Tarn_State->lineTexts().contains("    [O] Passed!"));
+    }
 }

@@ -388,10 +388,12 @@ TEST_F(TarnWriteTest, FullDiskLosingTheRecordsDoesNotEndWithPassed) {
         passed = ops.write();
     }
     EXPECT_FALSE(passed);
-    EXPECT_EQ(tail(6),
-              (std::vector<std::string>{"  -> Write chip...", "    [X] Failed to write LOG file!",
-                                        "  -> Disable chip...", "    [O] Finished!", "  -> Done!",
-                                        "End: 04:50:07"}));
+    EXPECT_EQ(tail(7),
+              (std::vector<std::string>{"  -> Write chip...",
+                                        "    [!] 1 pages were moved to the spare area (see the PGM "
+                                        "log).",
+                                        "    [X] Failed to write LOG file!", "  -> Disable chip...",
+                                        "    [O] Finished!", "  -> Done!", "End: 04:50:07"}));
     EXPECT_EQ(pgm(), "");
     // The chip itself is complete.
     EXPECT_EQ(chipPage(0x1E480), test::pageOf(image, 1));
