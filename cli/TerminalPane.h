@@ -26,7 +26,10 @@ public:
 
     // The terminal keeps what earlier operations printed; a new operation only
     // starts its gauge afresh.
-    void clearLines() override { lastPercent_ = -1; }
+    void clearLines() override {
+        lastPercent_ = -1;
+        failedHere_ = false;
+    }
     void appendLine(const core::LogLine& line) override;
     void setProgress(int percent) override;
 
@@ -39,6 +42,8 @@ public:
     bool json() const { return style_.json; }
 
     bool sawFail() const { return sawFail_; }
+    // The first fail line of the run, without its indent and mark.
+    const std::string& firstFail() const { return firstFail_; }
 
 private:
     std::FILE* out_;
@@ -47,6 +52,8 @@ private:
     int lastPercent_ = -1;
     bool barShown_ = false;
     bool sawFail_ = false;
+    bool failedHere_ = false;  // a fail line in the operation running now
+    std::string firstFail_;
 };
 
 // A JSON string literal: quotes, backslashes and control characters escaped;
@@ -55,8 +62,11 @@ std::string jsonString(std::string_view text);
 // A decimal integer text as a JSON number ("-1", "31744"); null when the
 // text is not one.
 std::string jsonNumber(std::string_view text);
-// {"kind":"pass","text":"    [O] Passed!","rgb":"#0000FF","bold":false}
+// {"kind":"line","mark":"pass","text":"Passed!"}: the mark is one of pass,
+// fail, warn, step and heading (a time line is a step).
 std::string jsonLine(const core::LogLine& line);
+// The line's text without its indent and its marks ("    [O] ", "  -> ").
+std::string bareText(const core::LogLine& line);
 // Text for a terminal with its control characters written out ("\n", "\r",
 // "\x1B"), so that a file name cannot start a line of its own or recolour
 // the terminal; tabs stay.

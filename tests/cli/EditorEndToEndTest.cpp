@@ -59,6 +59,8 @@ TEST_F(EditorCli, BuildsTheSampleProjectIntoAnImageTheTarnTabTakes) {
     EXPECT_EQ(json.status, 0);
     EXPECT_EQ(json.out,
               R"({"kind":"summary","memoryUsage":31744,"highestRate":16000,"lastSection":4})"
+              "\n"
+              R"({"kind":"result","ok":true,"exit":0,"message":"done"})"
               "\n");
 }
 

@@ -115,7 +115,7 @@ TEST_F(KivaCli, KivaFailures) {
 
     writerIni("[Writer]\nFailFrom=5\n");
     auto pulled = run({"kiva", "blank"});
-    EXPECT_EQ(pulled.status, 1);
+    EXPECT_EQ(pulled.status, 3);
     EXPECT_EQ(lastLines(pulled, 4),
               (std::vector<std::string>{"    [X] USB failed!", "  -> Disable chip...",
                                         "    [X] USB failed!", "  -> Done!"}));
@@ -169,7 +169,7 @@ TEST_F(KivaCli, IvrBadInput) {
     EXPECT_NE(notIvr.err.find("Error IVR file!"), std::string::npos);
     auto missing =
         run({"ivr", "decode", (dir.path() / "none.dat").string(), (dir.path() / "n.bin").string()});
-    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.status, 4);
     EXPECT_NE(missing.err.find("Can not open this file!"), std::string::npos);
     EXPECT_EQ(run({"ivr", "decode", "a", "b", "--length", "0"}).status, 2);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -107,9 +109,9 @@ TEST_F(TarnCli, JsonGivesOneObjectPerLineAndTheGauge) {
     EXPECT_EQ(write.status, 0) << write.err;
     auto lines = write.outLines();
     ASSERT_GT(lines.size(), 10u);
-    EXPECT_EQ(lines[0], R"({"kind":"heading","text":"[ LOAD FILE ]","rgb":"#000000","bold":true})");
-    EXPECT_EQ(lines[1],
-              R"({"kind":"step","text":"  -> Open BIN file...","rgb":"#000000","bold":false})");
+    EXPECT_EQ(lines[0], R"({"kind":"line","mark":"heading","text":"[ LOAD FILE ]"})");
+    EXPECT_EQ(lines[1], R"({"kind":"line","mark":"step","text":"Open BIN file..."})");
+    EXPECT_EQ(lines.back(), R"({"kind":"result","ok":true,"exit":0,"message":"done"})");
     int progress = 0;
     std::string lastProgress;
     for (const auto& l : lines) {
@@ -122,18 +124,28 @@ TEST_F(TarnCli, JsonGivesOneObjectPerLineAndTheGauge) {
     }
     EXPECT_EQ(progress, 5);  // 0, 25, 50, 75 from the page loop and 100 at the end
     EXPECT_EQ(lastProgress, R"({"kind":"progress","percent":100})");
-    EXPECT_NE(
-        write.out.find(R"({"kind":"pass","text":"    [O] Passed!","rgb":"#0000FF","bold":false})"),
-        std::string::npos);
-    EXPECT_NE(write.out.find(R"({"kind":"time","text":"Start: )"), std::string::npos);
+    EXPECT_NE(write.out.find(R"({"kind":"line","mark":"pass","text":"Passed!"})"),
+              std::string::npos);
+    EXPECT_NE(write.out.find(R"({"kind":"line","mark":"step","text":"Start: )"), std::string::npos);
 
     auto verify = run({"--json", "tarn", "verify", img, "--info-page", "2"}, "sim");
     EXPECT_EQ(verify.status, 1);
     EXPECT_NE(
         verify.out.find(
-            R"({"kind":"fail","text":"    [X] Failed to verify page: 0x000000 (Code information has broken)!","rgb":"#FF0000","bold":false})"),
+            R"({"kind":"line","mark":"fail","text":"Failed to verify page: 0x000000 (Code information has broken)!"})"),
         std::string::npos)
         << verify.out;
+    // One closing object, with the first byte found wrong; the gauge never
+    // reads 100 after the failure.
+    const auto verifyLines = verify.outLines();
+    EXPECT_EQ(
+        verifyLines.back(),
+        R"({"kind":"result","ok":false,"exit":1,"message":"Failed to verify page: 0x000000 (Code information has broken)!","first_mismatch":0})");
+    EXPECT_EQ(
+        std::count_if(verifyLines.begin(), verifyLines.end(),
+                      [](const std::string& l) { return l.find(R"("kind":"result")") != l.npos; }),
+        1);
+    EXPECT_EQ(verify.out.find(R"({"kind":"progress","percent":100})"), std::string::npos);
 }
 
 TEST_F(TarnCli, BadPagesFromWriterIniAreMirroredAndLogged) {
@@ -159,7 +171,7 @@ TEST_F(TarnCli, FailFromPullsTheWriterOutAndTheOperationStillCloses) {
     // Transfer 1 is the detect; 2 starts page 0; 3, its first bulk block, fails.
     writerIni("[Writer]\nFailFrom=3\n");
     auto write = run({"tarn", "write", image()});
-    EXPECT_EQ(write.status, 1);
+    EXPECT_EQ(write.status, 3);
     EXPECT_EQ(write.err,
               "sonoprog-cli: new blank Tarn20 chip: " + (dir.writerDir() / "tarn20.bin").string() +
                   "\nERROR: [USB] Failed to transmit data!\nERROR: Input/Output Error\n");
@@ -218,10 +230,10 @@ TEST_F(TarnCli, OptionsStandForTheFields) {
 
 TEST_F(TarnCli, UnreadableAndBrokenFiles) {
     auto missing = run({"tarn", "write", (dir.path() / "nope.bin").string()});
-    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.status, 4);
     EXPECT_NE(missing.out.find("    [X] Can't open this file!\n"), std::string::npos);
     auto folder = run({"tarn", "load", dir.path().string()});
-    EXPECT_EQ(folder.status, 1);
+    EXPECT_EQ(folder.status, 4);
     auto odd =
         run({"tarn", "load", dir.write("odd.bin", std::vector<std::uint8_t>(1025)).string()});
     EXPECT_EQ(odd.status, 1);
@@ -257,7 +269,7 @@ TEST_F(TarnCli, ReadStopsCleanlyWhenTheWriterGoesAway) {
     // page 1 begins at 6 and fails there.
     writerIni("[Writer]\nFailFrom=6\n");
     auto read = run({"tarn", "read"});
-    EXPECT_EQ(read.status, 1);
+    EXPECT_EQ(read.status, 3);
     EXPECT_NE(read.out.find("    [X] Failed to read page: 0x000001 (USB failed!)!\n"),
               std::string::npos)
         << read.out;

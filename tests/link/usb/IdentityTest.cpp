@@ -210,15 +210,15 @@ TEST_F(WritersCommand, TheWriterOptionPicksOneOrSaysWhichAreThere) {
         << several.err;
 
     auto missing = cli({"--writer", "usb:1-1.9", "kiva", "blank"});
-    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.status, 3);
     EXPECT_NE(missing.err.find("no Writer at usb:1-1.9; attached: usb:1-1.1 (serial K1), "
                                "usb:1-1.2 (serial K2)"),
               std::string::npos)
         << missing.err;
     auto noSerial = cli({"--writer", "usb:serial=K9", "kiva", "blank"});
-    EXPECT_EQ(noSerial.status, 2);
+    EXPECT_EQ(noSerial.status, 3);
     EXPECT_NE(noSerial.err.find("no Writer at usb:serial=K9; attached: "), std::string::npos);
-    EXPECT_EQ(transfersOf(left) + transfersOf(right), 0u) << "a usage error sends nothing";
+    EXPECT_EQ(transfersOf(left) + transfersOf(right), 0u) << "a Writer not found is sent nothing";
 
     auto byPort = cli({"--writer", "usb:1-1.2", "kiva", "blank"});
     EXPECT_EQ(byPort.status, 0) << byPort.err << byPort.out;
