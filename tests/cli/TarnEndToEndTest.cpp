@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "tests/cli/CliRunner.h"
 
 using namespace sonoprog::test;
@@ -278,4 +280,53 @@ TEST_F(TarnCli, ReadStopsCleanlyWhenTheWriterGoesAway) {
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].filename().string().rfind("READ_", 0), 0u);
     EXPECT_EQ(std::filesystem::file_size(files[0]), kPage);
+}
+
+TEST_F(TarnCli, CompareFollowsTheMirrorMapUnlessToldNotTo) {
+    writerIni("[Tarn20]\nBadPages=5\n");
+    const std::string img = image(8);
+    ASSERT_EQ(run({"tarn", "write", img, "--info-page", "2"}).status, 0);
+
+    auto mirrored = run({"tarn20", "compare", img, "--info-page", "2"});
+    EXPECT_EQ(mirrored.status, 0) << mirrored.out;
+    EXPECT_EQ(lastLines(mirrored, 2),
+              (std::vector<std::string>{"MIRRORED page 0x000005 at spare page 0x01E480", "SAME"}));
+
+    // Where the page lies, it holds what the failed write left: page 5 alone differs.
+    auto plain = run({"--json", "tarn", "compare", img, "--info-page", "2", "--no-mirror"});
+    EXPECT_EQ(plain.status, 1);
+    const auto lines = plain.outLines();
+    ASSERT_GE(lines.size(), 2u);
+    const auto found = nlohmann::json::parse(lines[lines.size() - 2]);
+    const auto result = nlohmann::json::parse(lines.back());
+    EXPECT_EQ(found.at("kind"), "compare");
+    EXPECT_FALSE(found.at("same").get<bool>());
+    EXPECT_TRUE(found.at("mirrored").empty());
+    std::uint64_t bytes = 0;
+    for (const auto& r : found.at("ranges")) {
+        EXPECT_GE(r.at("start").get<std::uint64_t>(), 5u * 1024);
+        EXPECT_LT(r.at("end").get<std::uint64_t>(), 6u * 1024);
+        bytes += r.at("bytes").get<std::uint64_t>();
+    }
+    EXPECT_EQ(result.at("bytes"), bytes);
+    EXPECT_EQ(result.at("ranges"), found.at("ranges").size());
+    EXPECT_EQ(result.at("exit"), 1);
+
+    // A written chip is no blank chip; a fresh one is.
+    auto used = run({"tarn", "blank"});
+    EXPECT_EQ(used.status, 1);
+    EXPECT_NE(used.out.find("    [X] Chip is not blank! Page: 0x000000\n"), std::string::npos)
+        << used.out;
+    EXPECT_EQ(run({"tarn", "blank"}, "sim").status, 0);
+    // An erased user area with an entry in the mirror map is not blank either.
+    std::vector<std::uint8_t> chip(std::size_t{0x20000} * 1024, 0xFF);
+    chip[std::size_t{0x1FE00} * 1024 + 2] = 0x80;  // page 1 at spare page 0x1E480
+    chip[std::size_t{0x1FE00} * 1024 + 3] = 0xE4;
+    dir.write("writer/tarn20.bin", chip);
+    writerIni("");  // no bad page that reads wrong whatever it holds
+    auto mapped = run({"tarn", "blank"});
+    EXPECT_EQ(mapped.status, 1);
+    EXPECT_NE(mapped.out.find("    [X] Mirror map is not empty! Page: 0x01FE00\n"),
+              std::string::npos)
+        << mapped.out;
 }
