@@ -249,10 +249,16 @@ public:
         std::uint64_t address = 0;
         if (ok()) reader_->rewind();
         const std::uint64_t size = fileSize();
-        std::array<std::uint8_t, kBlockSize> fromFile{};
+        // The gauge moves once per percent: its next step is computed, not
+        // divided out for every block.
+        std::uint64_t nextPercent = 0;
         while (ok()) {
             s_.yield.yield();
-            gauge_.set(address * 100 / size);
+            if (address >= nextPercent) {
+                const std::uint64_t percent = address * 100 / size;
+                gauge_.set(percent);
+                nextPercent = ((percent + 1) * size + 99) / 100;
+            }
             const std::size_t n = blockCount(address, size);
             const core::CommandResult read = commands_.readBlock(
                 static_cast<std::uint32_t>(address), static_cast<std::uint8_t>(n));
@@ -260,11 +266,13 @@ public:
                 frame_.fail(read.message());
                 break;
             }
-            if (reader_->read(fromFile.data(), n) != n) {
+            // Compared where it lies in the reader's block, without a copy.
+            const std::uint8_t* fromFile = reader_->next(n);
+            if (!fromFile) {
                 frame_.fail(std::string(texts_.modified) + fields_.loadFile);
                 break;
             }
-            diff.add(address, commands_.readData(), fromFile.data(), n);
+            diff.add(address, commands_.readData(), fromFile, n);
             address += n;
             if (address >= size) break;
         }
