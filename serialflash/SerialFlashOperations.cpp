@@ -79,6 +79,9 @@ private:
 // operation of the tab is built from.
 class ChipRun {
 public:
+    // The address of the first byte a failed verify found wrong.
+    std::optional<std::uint64_t> firstMismatch;
+
     ChipRun(SerialFlashFields& fields, const core::OperationServices& s, core::WriterLink& link,
             const ChipTexts& texts)
         : fields_(fields),
@@ -386,10 +389,6 @@ private:
     SerialFlashDevice device_;
     core::FilePtr file_;
 
-public:
-    std::optional<std::uint64_t> firstMismatch;
-
-private:
     std::optional<core::ImageReader> reader_;
 };
 

@@ -4,9 +4,11 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
 #include "core/NumberText.h"
 #include "ivr/Ivr2bin.h"
 #include "ivr/IvrEncoder.h"
+
 #include "tests/cli/CliRunner.h"
 
 using namespace sonoprog::test;
@@ -98,6 +100,27 @@ TEST_F(KivaCli, KivaWriteThenVerifyTheSampleDat) {
     EXPECT_EQ(blank.status, 1);
     EXPECT_NE(blank.out.find("    [X] Chip is not blank!\n"), std::string::npos) << blank.out;
     EXPECT_EQ(run({"kiva", "blank"}, "sim").status, 0);
+}
+
+TEST_F(KivaCli, CompareTellsABlankChipFromAWrittenOne) {
+    const std::string dat = sample("kiva300-demo.dat");
+    auto blank = run({"--json", "kiva300", "compare", dat}, "sim");
+    EXPECT_EQ(blank.status, 1);
+    const auto lines = blank.outLines();
+    ASSERT_GE(lines.size(), 2u);
+    // The sample's image has 0xFF bytes of its own, so the blank chip differs
+    // in several runs, every one of them never programmed.
+    const auto found = nlohmann::json::parse(lines[lines.size() - 2]);
+    ASSERT_FALSE(found.at("ranges").empty());
+    for (const auto& r : found.at("ranges")) EXPECT_EQ(r.at("hint"), "not programmed");
+    EXPECT_EQ(
+        nlohmann::json::parse(lines.back()).at("message").get<std::string>().rfind("DIFFER ", 0),
+        0u);
+
+    ASSERT_EQ(run({"kiva", "write", dat}).status, 0);
+    auto written = run({"kiva", "compare", dat});
+    EXPECT_EQ(written.status, 0) << written.out;
+    EXPECT_EQ(written.outLines().back(), "SAME");
 }
 
 TEST_F(KivaCli, KivaFailures) {
