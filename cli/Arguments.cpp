@@ -1,7 +1,9 @@
 #include "cli/Arguments.h"
 
 #include <algorithm>
+#include <utility>
 
+#include "cli/ExitCodes.h"
 #include "core/NumberText.h"
 
 namespace sonoprog::cli {
@@ -29,6 +31,25 @@ constexpr OptionRule named(OptionRule rule, std::string_view value) {
     rule.value = value;
     return rule;
 }
+
+constexpr OptionRule page(OptionRule rule) {
+    return named(rule, "PAGE");
+}
+
+constexpr OptionRule pages(OptionRule rule) {
+    return named(rule, "PAGES");
+}
+
+constexpr OptionRule device(bool required) {
+    return text("device", required);
+}
+
+// The short names of the chips, accepted wherever the long ones are.
+constexpr std::pair<std::string_view, std::string_view> kChipAliases[] = {
+    {"tarn", "tarn20"},
+    {"nor", "serialflash"},
+    {"kiva", "kiva300"},
+};
 
 bool isVariadic(std::string_view argument) {
     return argument.size() > 3 && argument.substr(argument.size() - 3) == "...";
@@ -88,22 +109,41 @@ std::string actionsOf(std::string_view family) {
 
 const std::vector<CommandRule>& commandTable() {
     static const std::vector<CommandRule> table = {
-        {"tarn", "load", {"IMAGE"}, {number("info-page")}},
-        {"tarn", "write", {"IMAGE"}, {number("start"), number("count"), number("info-page")}},
-        {"tarn",
+        {"tarn20", "load", {"IMAGE"}, {pages(number("info-page"))}},
+        {"tarn20",
+         "write",
+         {"IMAGE"},
+         {page(number("start")), pages(number("count")), pages(number("info-page"))}},
+        {"tarn20",
          "verify",
          {"IMAGE"},
-         {number("start"), number("count"), number("info-page"), number("allow-error")}},
-        {"tarn", "read", {}, {}},
-        {"nor", "devices", {}, {}},
-        {"nor", "load", {"IMAGE"}, {}},
-        {"nor", "blank", {}, {text("device", true)}},
-        {"nor", "write", {"IMAGE"}, {text("device", true)}},
-        {"nor", "verify", {"IMAGE"}, {text("device", true)}},
-        {"kiva", "load", {"DAT"}, {}},
-        {"kiva", "blank", {}, {}},
-        {"kiva", "write", {"DAT"}, {}},
-        {"kiva", "verify", {"DAT"}, {}},
+         {page(number("start")), pages(number("count")), pages(number("info-page")),
+          named(number("allow-error"), "BYTES")}},
+        {"tarn20", "read", {}, {}},
+        {"tarn20", "blank", {}, {}},
+        {"tarn20",
+         "compare",
+         {"IMAGE"},
+         {page(number("start")), pages(number("count")), pages(number("info-page")),
+          flag("no-mirror")}},
+        {"serialflash", "devices", {}, {}},
+        {"serialflash", "probe", {}, {}},
+        {"serialflash", "load", {"IMAGE"}, {}},
+        {"serialflash", "blank", {}, {device(true)}},
+        {"serialflash", "write", {"IMAGE"}, {device(true)}},
+        {"serialflash", "verify", {"IMAGE"}, {device(true)}},
+        {"serialflash", "compare", {"IMAGE"}, {device(true)}},
+        // The Writer addresses 24 bits: no device holds more than 16 MiB.
+        {"serialflash",
+         "read",
+         {"FILE"},
+         {device(true), named(number("length", false, 1u << 24, 1), "BYTES")}},
+        {"serialflash", "erase", {}, {device(true)}},
+        {"kiva300", "load", {"DAT"}, {}},
+        {"kiva300", "blank", {}, {}},
+        {"kiva300", "write", {"DAT"}, {}},
+        {"kiva300", "verify", {"DAT"}, {}},
+        {"kiva300", "compare", {"DAT"}, {}},
         {"editor", "new", {"PROJECT.log"}, {}},
         {"editor", "add", {"PROJECT.log", "FILE..."}, {number("section", false, 1023)}},
         {"editor",
@@ -121,7 +161,10 @@ const std::vector<CommandRule>& commandTable() {
         {"editor", "build", {"PROJECT.log", "OUT.bin"}, {}},
         {"writers", "", {}, {}},
         // Larger images than 16 MiB are no Kiva300 image; refused rather than allocated.
-        {"ivr", "decode", {"DAT", "OUT.bin"}, {number("length", false, 1u << 24, 1)}},
+        {"ivr",
+         "decode",
+         {"DAT", "OUT.bin"},
+         {named(number("length", false, 1u << 24, 1), "BYTES")}},
         {"ivr",
          "encode",
          {"IMAGE", "OUT.dat"},
@@ -130,15 +173,29 @@ const std::vector<CommandRule>& commandTable() {
         {"job",
          "new",
          {"JOB.json"},
-         {text("target", true), text("image", true), text("device"), text("name"), number("start"),
-          number("count"), number("info-page"), number("allow-error"), flag("blank")}},
+         {named(text("target", true), "tarn20|serialflash|kiva300"),
+          named(text("image", true), "IMAGE"), device(false), named(text("name"), "TEXT"),
+          page(number("start")), pages(number("count")), pages(number("info-page")),
+          named(number("allow-error"), "BYTES"), flag("blank")}},
         {"job", "show", {"JOB.json"}, {}},
-        {"produce", "", {"JOB.json"}, {number("units"), text("trigger"), text("operator")}},
-        {"records", "", {}, {text("job"), text("since"), flag("csv")}},
-        {"records", "summary", {}, {text("job")}},
+        {"produce",
+         "",
+         {"JOB.json"},
+         {number("units"), named(text("trigger"), "insert|enter"), text("operator")}},
+        {"records",
+         "",
+         {},
+         {named(text("job"), "JOB.json"), named(text("since"), "TIME"), flag("csv")}},
+        {"records", "summary", {}, {named(text("job"), "JOB.json")}},
         {"production", "password", {}, {}},
     };
     return table;
+}
+
+std::string_view chipName(std::string_view word) {
+    for (const auto& [shortName, longName] : kChipAliases)
+        if (word == shortName) return longName;
+    return word;
 }
 
 std::optional<std::uint64_t> Invocation::number(std::string_view name) const {
@@ -159,8 +216,8 @@ std::string usageText() {
         "[--records FILE|URL] [--yes] [--json] COMMAND ...\n";
     for (const auto& c : commandTable()) {
         std::string line = "  " + std::string(c.family);
-        // Actions line up after the short family names; a long one takes one blank.
-        if (!c.action.empty()) line.resize(std::max<std::size_t>(line.size() + 1, 9), ' ');
+        // Actions line up after the family names; a longer one takes one blank.
+        if (!c.action.empty()) line.resize(std::max<std::size_t>(line.size() + 1, 15), ' ');
         line += std::string(c.action);
         for (auto a : c.arguments) line += " " + std::string(a);
         for (const auto& o : c.options) {
@@ -185,8 +242,16 @@ std::string usageText() {
          "  --yes                     answer Yes to every question (default: No)\n"
          "  --json                    one JSON object per log line\n"
          "  --help, --version\n"
-         "Numbers are decimal or 0x-hexadecimal. Exit status: 0 when every operation passed,\n"
-         "1 when one failed, 2 for a usage error.\n";
+         "The chips answer to short names as well: tarn for tarn20, nor for serialflash,\n"
+         "kiva for kiva300 (also as a job's --target).\n"
+         "Numbers are decimal or 0x-hexadecimal.\n"
+         "Exit status:\n";
+    for (const auto& m : kExitMeanings) {
+        std::string code = std::to_string(m.code);
+        code.resize(5, ' ');
+        u += "  " + code + std::string(m.meaning) + "\n";
+    }
+    u += "  ('produce' exits 1 when a unit failed.)\n";
     return u;
 }
 
@@ -258,6 +323,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
 
     if (inv.help || inv.version) return {inv, {}};
     if (words.empty()) return fail("no command given");
+    words[0] = std::string(chipName(words[0]));
     const std::string& family = words[0];
     if (actionsOf(family).empty()) return fail("unknown command '" + family + "'");
     if (words.size() >= 2)

@@ -32,6 +32,10 @@ struct CommandRule {
     std::vector<OptionRule> options;
 };
 
+// The long name of a chip for its short one ("nor": "serialflash"); any other
+// word as it stands.
+std::string_view chipName(std::string_view word);
+
 // Every command of the front end, in the order the usage lists them.
 const std::vector<CommandRule>& commandTable();
 

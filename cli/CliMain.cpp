@@ -1,4 +1,5 @@
 #include <unistd.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -6,6 +7,7 @@
 
 #include "cli/Arguments.h"
 #include "cli/Session.h"
+#include "cli/TerminalPane.h"
 #include "core/Version.h"
 
 using namespace sonoprog::cli;
@@ -27,6 +29,11 @@ int main(int argc, char** argv) {
     if (!parsed.invocation) {
         std::fprintf(stderr, "sonoprog-cli: %s\nTry 'sonoprog-cli --help'.\n",
                      parsed.error.c_str());
+        // A script reading --json gets its closing object here too.
+        if (std::find(args.begin(), std::find(args.begin(), args.end(), "--"), "--json") !=
+            args.end())
+            std::printf("{\"kind\":\"result\",\"ok\":false,\"exit\":%d,\"message\":%s}\n",
+                        kExitUsage, jsonString(parsed.error).c_str());
         return kExitUsage;
     }
     const Invocation& inv = *parsed.invocation;

@@ -9,9 +9,9 @@ namespace {
 
 int dispatch(Session& session) {
     const CommandRule& cmd = *session.invocation().command;
-    if (cmd.family == "tarn") return runTarn(session);
-    if (cmd.family == "nor") return runSerialFlash(session);
-    if (cmd.family == "kiva") return runKiva(session);
+    if (cmd.family == "tarn20") return runTarn(session);
+    if (cmd.family == "serialflash") return runSerialFlash(session);
+    if (cmd.family == "kiva300") return runKiva(session);
     if (cmd.family == "editor") return runEditor(session);
     if (cmd.family == "writers") return runWriters(session);
     if (cmd.family == "job") return runJob(session);
@@ -41,14 +41,22 @@ bool writerFolderUsable(Session& session) {
 }  // namespace
 
 int runCommand(Session& session) {
-    if (!writerFolderUsable(session)) return kExitUsage;
-    int status = dispatch(session);
-    session.finish();
+    int status = kExitUsage;
+    if (writerFolderUsable(session)) {
+        status = dispatch(session);
+        session.finish();
+    }
     // Lines that never reached standard output (a full disk, a closed pipe)
     // make the run a failure: a script must not take lost lines for a pass.
     if (std::fflush(session.out()) != 0 || std::ferror(session.out())) {
         session.error("cannot write to standard output; the lines of this run are lost");
         status = kExitFailed;
+    }
+    // Exactly one closing object, whatever the command printed before it.
+    if (session.invocation().json) {
+        const std::string line = session.resultLine(status) + "\n";
+        std::fwrite(line.data(), 1, line.size(), session.out());
+        std::fflush(session.out());
     }
     return status;
 }

@@ -123,7 +123,7 @@ int editorNew(Session& s) {
             "WARNING", "File: " + run.project() + " already exist, Do you want to replace it?",
             core::BoxIcon::Information))
         return kExitFailed;
-    if (!run.save()) return kExitFailed;
+    if (!run.save()) return kExitFile;
     run.ops.RefreshSummary();
     run.printSummary();
     return s.exitStatus();
@@ -133,7 +133,7 @@ int editorNew(Session& s) {
 // placed before a refusal stays and is saved, as the window keeps it.
 int editorPlace(Session& s, bool import) {
     EditorRun run(s);
-    if (!run.load()) return kExitFailed;
+    if (!run.load()) return kExitFile;
     const int row = run.sectionRow();
     if (row < 0) {
         s.error("every section is used; choose one with --section");
@@ -172,7 +172,7 @@ int editorPlace(Session& s, bool import) {
         if (run.panel.hint() == editor::kImportHint)
             s.error("'editor import' converts such files to 8-bit mono wave files");
     }
-    if (!run.save()) return kExitFailed;
+    if (!run.save()) return kExitFile;
     run.printSections(row, row + static_cast<int>(files.size()) - 1);
     run.ops.RefreshSummary();
     run.printSummary();
@@ -190,7 +190,7 @@ int editorPlace(Session& s, bool import) {
 
 int editorList(Session& s) {
     EditorRun run(s);
-    if (!run.load()) return kExitFailed;
+    if (!run.load()) return kExitFile;
     run.printSections();
     run.printSummary();
     return s.exitStatus();
@@ -199,7 +199,7 @@ int editorList(Session& s) {
 // Remove, Up and Down run only where the window's buttons would be enabled.
 int editorRowCommand(Session& s, editor::EditorControl control) {
     EditorRun run(s);
-    if (!run.load()) return kExitFailed;
+    if (!run.load()) return kExitFile;
     const int row = run.sectionRow();
     run.ops.selectRow(row);
     if (!run.panel.controlEnabled(control)) {
@@ -222,7 +222,7 @@ int editorRowCommand(Session& s, editor::EditorControl control) {
             run.ops.removeSection();
             break;
     }
-    if (!run.save()) return kExitFailed;
+    if (!run.save()) return kExitFile;
     run.ops.RefreshSummary();
     run.printSummary();
     return s.exitStatus();
@@ -239,7 +239,7 @@ int editorMove(Session& s) {
 
 int editorRefresh(Session& s) {
     EditorRun run(s);
-    if (!run.load()) return kExitFailed;
+    if (!run.load()) return kExitFile;
     bool problems = false;
     for (const auto& c : run.ops.refreshSections()) {
         if (!c.problem.empty()) {
@@ -251,7 +251,7 @@ int editorRefresh(Session& s) {
                      core::lineSafe(c.oldRate).c_str(), core::lineSafe(c.oldSize).c_str(),
                      c.newRate.c_str(), c.newSize.c_str());
     }
-    if (!run.save()) return kExitFailed;
+    if (!run.save()) return kExitFile;
     run.printSummary();
     return problems ? kExitFailed : s.exitStatus();
 }

@@ -148,6 +148,8 @@ public:
             w.sawTotal = true;  // the totals come at the end, from the units counted
             return;
         }
+        // The gang closes with its own result; a worker's would be one of several.
+        if (kind == "result") return;
         if (kind == "unit") {
             if (const auto unit = production::unitOutcomeFromJson(line)) {
                 (unit->passed ? w.counted.passed : w.counted.failed) += 1;

@@ -28,11 +28,11 @@ int decode(Session& s) {
     const int result = ivr::IvrToImage(dat, image.data(), image.size(), s.ivrKeys());
     if (result != ivr::kIvrOk) {
         s.error(dat + ": " + std::string(kiva::KivaConversionMessage(result)));
-        return kExitFailed;
+        return result == ivr::kIvrCannotOpen ? kExitFile : kExitFailed;
     }
     if (!core::writeFileAtomically(out, image.data(), image.size())) {
         s.error("cannot write " + out);
-        return kExitFailed;
+        return kExitFile;
     }
     const std::string word = core::hex4(ivr::ivrCheckWord(image.data(), image.size()));
     if (inv.json)
@@ -51,7 +51,7 @@ int encode(Session& s) {
     const long long size = in ? core::streamSize(in.get()) : -1;
     if (size < 0) {
         s.error("cannot read " + imagePath);
-        return kExitFailed;
+        return kExitFile;
     }
     if (static_cast<std::uint64_t>(size) > kLargestImage) {
         s.error(imagePath + ": an image of at most " + std::to_string(kLargestImage) + " bytes");
@@ -61,7 +61,7 @@ int encode(Session& s) {
     std::rewind(in.get());
     if (std::fread(image.data(), 1, image.size(), in.get()) != image.size()) {
         s.error("cannot read " + imagePath);
-        return kExitFailed;
+        return kExitFile;
     }
     ivr::IvrLayout layout;
     layout.dataOffset = static_cast<std::int16_t>(*inv.number("data-offset"));
@@ -76,7 +76,7 @@ int encode(Session& s) {
     }
     if (!ivr::ImageToIvrFile(out, image.data(), image.size(), layout, s.ivrKeys())) {
         s.error("cannot write " + out);
-        return kExitFailed;
+        return kExitFile;
     }
     return kExitPassed;
 }

@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/CompareReport.h"
 #include "cli/FieldText.h"
 #include "kiva/KivaOperations.h"
 
@@ -12,16 +13,22 @@ int runKiva(Session& s) {
     kiva::KivaFields fields;
     if (action != "blank") {
         kiva::KivaOperations loader(fields, s.services(), s.ivrKeys());
-        if (!loader.loadImage(inv.arguments.at(0))) return kExitFailed;
+        if (!loader.loadImage(inv.arguments.at(0))) return s.result(false);
         if (action == "load") return s.exitStatus();
     }
     core::WriterLink* link = s.writerLink();
-    if (!link) return s.exitStatus();
+    if (!link) return s.result(false);
     kiva::KivaOperations ops(fields, s.services(link), s.ivrKeys());
+    if (action == "compare") {
+        core::ImageComparer diff;
+        if (!ops.compare(diff)) return s.result(false);
+        return reportComparison(s, diff);
+    }
     const bool ok = action == "blank"   ? ops.blankCheck()
                     : action == "write" ? ops.write()
                                         : ops.verify();
-    return ok ? s.exitStatus() : kExitFailed;
+    if (auto at = ops.firstMismatch()) s.addResultMember("first_mismatch", std::to_string(*at));
+    return s.result(ok);
 }
 
 }  // namespace sonoprog::cli

@@ -1,7 +1,9 @@
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "cli/Commands.h"
+#include "cli/CompareReport.h"
 #include "cli/FieldText.h"
 #include "core/IniFile.h"
 #include "serialflash/SerialFlashCommands.h"
@@ -10,6 +12,13 @@
 namespace sonoprog::cli {
 
 namespace {
+
+bool sameLetters(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
 
 // Name, size, MID and DID of every device of the list, in list order.
 int listDevices(Session& s, const core::IniFile& ini) {
@@ -49,7 +58,7 @@ int runSerialFlash(Session& s) {
     for (const auto& w : ini.lineWarnings()) s.note("warning", w);
     if (!ini.loaded() && action != "load") {
         s.error("cannot read the settings file " + setup.string());
-        return kExitFailed;
+        return kExitFile;
     }
     if (action == "devices") {
         for (const auto& refused : serialflash::refusedDevices(ini))
@@ -59,35 +68,65 @@ int runSerialFlash(Session& s) {
 
     serialflash::SerialFlashFields fields;
     if (auto device = inv.text("device")) {
+        // Typed in any case; the list's own spelling names the section.
         const auto names = serialflash::listDeviceNames(ini);
-        if (std::find(names.begin(), names.end(), *device) == names.end()) {
+        const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& n) {
+            return sameLetters(n, *device);
+        });
+        if (found == names.end()) {
             if (const auto refused = serialflash::readDevice(ini, *device); refused.refusedSize) {
                 s.error(serialflash::refusalText(refused));
                 return kExitUsage;
             }
             s.error("'" + *device + "' is not in the serial flash list of " + setup.string() +
-                    " (see 'sonoprog-cli nor devices')");
+                    " (see 'sonoprog-cli serialflash devices')");
             return kExitUsage;
         }
-        fields.device = *device;
+        fields.device = *found;
     }
 
     serialflash::SerialFlashOperations picker(fields, s.services());
     if (!fields.device.empty()) picker.deviceChange();
-    if (action != "blank") {
-        if (!picker.loadImage(inv.arguments.at(0))) return kExitFailed;
+    const bool takesImage =
+        action == "load" || action == "write" || action == "verify" || action == "compare";
+    if (takesImage) {
+        if (!picker.loadImage(inv.arguments.at(0))) return s.result(false);
         if (action == "load") return s.exitStatus();
     }
+    if (action == "read" && !s.confirmReplace(inv.arguments.at(0))) return s.result(false);
     core::WriterLink* link = s.writerLink();
-    if (!link) return s.exitStatus();
+    if (!link) return s.result(false);
     serialflash::SerialFlashOperations ops(fields, s.services(link));
     // Ctrl+C ends the block loop at the next block; the chip is still disabled.
     StopSignals signals;
+    if (action == "compare") {
+        core::ImageComparer diff;
+        if (!ops.compare(diff)) return s.result(false);
+        return reportComparison(s, diff);
+    }
+    if (action == "probe") {
+        std::vector<std::string> answered;
+        const bool ok = ops.probe(answered);
+        std::string list;
+        for (const auto& name : answered) {
+            std::fprintf(s.out(),
+                         s.invocation().json ? "{\"kind\":\"device\",\"name\":%s}\n" : "%s\n",
+                         (s.invocation().json ? jsonString(name) : visibleText(name)).c_str());
+            list += (list.empty() ? "" : ", ") + name;
+        }
+        std::fflush(s.out());
+        if (ok) s.setResultMessage(list);
+        return s.result(ok);
+    }
     const bool ok = action == "blank"   ? ops.blankCheck()
                     : action == "write" ? ops.write()
+                    : action == "read"
+                        ? ops.read(inv.arguments.at(0), inv.number("length").value_or(0))
+                    : action == "erase" ? ops.erase()
                                         : ops.verify();
-    if (!ok && gStopRequested.load()) return kExitStopped;
-    return ok ? s.exitStatus() : kExitFailed;
+    if (!ok && gStopRequested.load()) s.markFailed(kExitStopped);
+    if (auto at = ops.firstMismatch()) s.addResultMember("first_mismatch", std::to_string(*at));
+    return s.result(ok);
 }
 
 }  // namespace sonoprog::cli

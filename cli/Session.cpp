@@ -68,6 +68,7 @@ Session::Session(const Invocation& invocation, std::FILE* out, std::FILE* err, P
       pane_(out, err, style),
       log_(pane_),
       prompter_(err, invocation.yes, invocation.json),
+      linkBoxes_(prompter_),
       paths_(core::AppPaths::forRunningProgram()),
       ivrKeys_(ivr::IvrKeys::fromFolder(paths_.programDir)) {
     prompter_.beforePrint = [this] { pane_.endProgressBar(); };
@@ -84,6 +85,7 @@ Session::Session(const Invocation& invocation, std::FILE* out, std::FILE* err, P
 Session::~Session() = default;
 
 void Session::error(const std::string& message) {
+    if (firstError_.empty()) firstError_ = message;
     pane_.noteLine("error", inv_.json ? message : "sonoprog-cli: " + message);
 }
 
@@ -110,10 +112,38 @@ void Session::usageError(const std::string& message) {
 }
 
 int Session::exitStatus() const {
-    if (usage_) return kExitUsage;
-    if (failed_ || pane_.sawFail() || prompter_.errorBoxes() > 0 || prompter_.refusals() > 0)
-        return kExitFailed;
-    return kExitPassed;
+    int status = failedAs_;
+    if (usage_) status = worseExit(status, kExitUsage);
+    if (linkBoxes_.failed() || (writer_ && inv_.writer.kind == core::WriterOption::Kind::Usb &&
+                                !writer_->link().connected()))
+        status = worseExit(status, kExitNoWriter);
+    if (pane_.sawFail()) status = worseExit(status, exitForFailText(pane_.firstFail()));
+    if (prompter_.errorBoxes() > 0 || prompter_.refusals() > 0)
+        status = worseExit(status, kExitFailed);
+    return status;
+}
+
+int Session::result(bool ok) const {
+    const int status = exitStatus();
+    return ok || status != kExitPassed ? status : kExitFailed;
+}
+
+std::string Session::resultLine(int status) const {
+    std::string message = resultMessage_;
+    if (message.empty() && status != kExitPassed)
+        message = pane_.sawFail() ? pane_.firstFail() : firstError_;
+    if (message.empty() && status == kExitFailed && inv_.command &&
+        inv_.command->family == "produce")
+        message = "a unit failed";
+    if (message.empty()) {
+        for (const auto& m : kExitMeanings)
+            if (m.code == status) message = std::string(m.meaning);
+    }
+    std::string line =
+        std::string("{\"kind\":\"result\",\"ok\":") + (status == kExitPassed ? "true" : "false") +
+        ",\"exit\":" + std::to_string(status) + ",\"message\":" + jsonString(message);
+    for (const auto& [name, value] : resultMembers_) line += "," + jsonString(name) + ":" + value;
+    return line + "}";
 }
 
 link::Link* Session::writerLink(std::optional<unsigned> simChips) {
@@ -124,7 +154,14 @@ link::Link* Session::writerLink(std::optional<unsigned> simChips) {
         case core::WriterOption::Kind::Usb: {
             auto usb = std::make_unique<link::usb::UsbWriterDevice>();
             if (auto problem = chooseUsbWriter(*usb, inv_.writer)) {
-                usageError(*problem);
+                // A Writer named and not there is no Writer; several where one
+                // was meant is a command that cannot run as given.
+                if (inv_.writer.port.empty() && inv_.writer.serial.empty()) {
+                    usageError(*problem);
+                } else {
+                    error(*problem);
+                    markFailed(kExitNoWriter);
+                }
                 return nullptr;
             }
             usb_ = usb.get();
@@ -140,10 +177,10 @@ link::Link* Session::writerLink(std::optional<unsigned> simChips) {
                 chips = *simChips;
             } else if (inv_.command) {
                 std::string_view family = inv_.command->family;
-                chips = family == "tarn"   ? sim::kTarn20File
-                        : family == "nor"  ? sim::kSerialFlashFile
-                        : family == "kiva" ? sim::kKiva300File
-                                           : 0u;
+                chips = family == "tarn20"        ? sim::kTarn20File
+                        : family == "serialflash" ? sim::kSerialFlashFile
+                        : family == "kiva300"     ? sim::kKiva300File
+                                                  : 0u;
             }
             auto opened = sim::openPersistentWriter(inv_.writer.folder, chips);
             for (const auto& w : opened.warnings) note("warning", w);
@@ -159,7 +196,7 @@ link::Link* Session::writerLink(std::optional<unsigned> simChips) {
                 error("the virtual Writer in " + inv_.writer.folder +
                       " is in use by another process" +
                       (pid ? " (PID " + std::to_string(*pid) + ")" : std::string()));
-                markFailed();
+                markFailed(kExitNoWriter);
                 return nullptr;
             }
             for (const auto& n : opened.notices) note("notice", n);
@@ -167,7 +204,7 @@ link::Link* Session::writerLink(std::optional<unsigned> simChips) {
             break;
         }
     }
-    writer_ = std::make_unique<WriterHolder>(std::move(device), prompter_, pane_);
+    writer_ = std::make_unique<WriterHolder>(std::move(device), linkBoxes_, pane_);
     return &writer_->link();
 }
 

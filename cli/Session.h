@@ -5,10 +5,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/Arguments.h"
 #include "cli/CliServices.h"
 #include "cli/StopSignals.h"
+#include "cli/ExitCodes.h"
 #include "cli/TerminalPane.h"
 #include "core/AppPaths.h"
 #include "core/Clock.h"
@@ -22,14 +25,26 @@
 
 namespace sonoprog::cli {
 
-// Exit statuses a script can trust.
-inline constexpr int kExitPassed = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
-// Ctrl+C (or SIGTERM) ended the work at a step boundary, as Stop does in the window.
-inline constexpr int kExitStopped = 130;
-
 class WriterHolder;
+
+// The prompter the link shows its boxes through: every box it shows means a
+// transfer failed, which the exit status reports apart from the chip.
+class LinkBoxes final : public core::Prompter {
+public:
+    explicit LinkBoxes(core::Prompter& to) : to_(to) {}
+    void showMessage(std::string_view caption, std::string_view text, core::BoxIcon icon) override {
+        failed_ = true;
+        to_.showMessage(caption, text, icon);
+    }
+    bool askYesNo(std::string_view caption, std::string_view text, core::BoxIcon icon) override {
+        return to_.askYesNo(caption, text, icon);
+    }
+    bool failed() const { return failed_; }
+
+private:
+    core::Prompter& to_;
+    bool failed_ = false;
+};
 
 // Everything one command runs on: the services the operations report
 // through, the program's folders and, for chip commands, the Writer.
@@ -80,10 +95,23 @@ public:
     void finish();
     std::FILE* out() { return out_; }
 
-    // 0 when every operation passed; 1 after any fail line, error box,
-    // refused question or error of the front end.
+    // 0 when every operation passed; otherwise the worst of what failed
+    // (see kExitMeanings): a link that failed or no Writer found, a file,
+    // the chip (any other fail line, error box, refused question or error of
+    // the front end).
     int exitStatus() const;
-    void markFailed() { failed_ = true; }
+    void markFailed(int code = kExitFailed) { failedAs_ = worseExit(failedAs_, code); }
+    // The status of an operation that returned `ok`: never 0 when it failed.
+    int result(bool ok) const;
+
+    // The closing {"kind":"result",...} of --json: its message (else the
+    // first failure's text, or "done") and further members, each a
+    // ready JSON value.
+    void setResultMessage(std::string message) { resultMessage_ = std::move(message); }
+    void addResultMember(std::string name, std::string jsonValue) {
+        resultMembers_.emplace_back(std::move(name), std::move(jsonValue));
+    }
+    std::string resultLine(int status) const;
     // The command cannot run as given (exit status 2), found only once it ran:
     // a Writer named that is not attached, or several where one was meant.
     void usageError(const std::string& message);
@@ -104,9 +132,13 @@ private:
     ivr::IvrKeys ivrKeys_;
     std::unique_ptr<WriterHolder> writer_;
     link::usb::UsbWriterDevice* usb_ = nullptr;  // the device in writer_, when on USB
+    LinkBoxes linkBoxes_;
     bool writerTried_ = false;
-    bool failed_ = false;
+    int failedAs_ = kExitPassed;
     bool usage_ = false;
+    std::string firstError_;
+    std::string resultMessage_;
+    std::vector<std::pair<std::string, std::string>> resultMembers_;
 };
 
 // "usb:1-1.1 (serial A7), usb:1-1.2", or "no Writer is attached".

@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/CompareReport.h"
 #include "cli/FieldText.h"
 #include "tarn/TarnOperations.h"
 
@@ -13,9 +14,10 @@ int runTarn(Session& s) {
     tarn::TarnFields fields;
     if (auto n = inv.number("info-page")) fields.InfoPage = fieldText(*n);
 
-    if (action != "read") {
+    const bool takesImage = action != "read" && action != "blank";
+    if (takesImage) {
         tarn::TarnOperations loader(fields, s.services());
-        if (!loader.loadImage(inv.arguments.at(0))) return kExitFailed;
+        if (!loader.loadImage(inv.arguments.at(0))) return s.result(false);
         if (action == "load") return s.exitStatus();
     }
     // Load File has set Start Page and Write Page; the options change them after.
@@ -24,13 +26,22 @@ int runTarn(Session& s) {
     if (auto n = inv.number("allow-error")) fields.AllowError = fieldText(*n);
 
     core::WriterLink* link = s.writerLink();
-    if (!link) return s.exitStatus();
+    if (!link) return s.result(false);
     tarn::TarnOperations ops(fields, s.services(link));
+    if (action == "compare") {
+        tarn::TarnComparison found;
+        if (!ops.compare(!inv.flag("no-mirror"), found)) return s.result(false);
+        return reportComparison(s, found.diff, found.mirrored);
+    }
     // Ctrl+C ends the page loop at the next page; the chip is still released.
     StopSignals signals;
-    const bool ok = action == "read" ? ops.read() : action == "write" ? ops.write() : ops.verify();
-    if (!ok && gStopRequested.load()) return kExitStopped;
-    return ok ? s.exitStatus() : kExitFailed;
+    const bool ok = action == "read"    ? ops.read()
+                    : action == "blank" ? ops.blank()
+                    : action == "write" ? ops.write()
+                                        : ops.verify();
+    if (!ok && gStopRequested.load()) s.markFailed(kExitStopped);
+    if (auto at = ops.firstMismatch()) s.addResultMember("first_mismatch", std::to_string(*at));
+    return s.result(ok);
 }
 
 }  // namespace sonoprog::cli

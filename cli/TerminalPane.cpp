@@ -9,15 +9,6 @@ namespace sonoprog::cli {
 
 namespace {
 
-// The window's text colour, for lines that carry no colour of their own.
-constexpr core::Rgb kWindowText{0, 0, 0};
-
-std::string rgbText(const core::Rgb& c) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "#%02X%02X%02X", c.r, c.g, c.b);
-    return buf;
-}
-
 // Length of the UTF-8 sequence starting at text[i], 0 when it is not one.
 std::size_t utf8Length(std::string_view text, std::size_t i) {
     auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
@@ -79,11 +70,27 @@ std::string jsonNumber(std::string_view text) {
     return std::string(text);
 }
 
+std::string bareText(const core::LogLine& line) {
+    std::string_view text = line.text;
+    auto skipBlanks = [&text] {
+        while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    };
+    skipBlanks();
+    if (line.kind == core::LineKind::Step && text.substr(0, 3) == "-> ") text.remove_prefix(3);
+    // A result line may carry the mark of the message it reports as well
+    // ("    [X]    [X] USB failed!").
+    while (text.size() >= 3 && text[0] == '[' && text[2] == ']' &&
+           (text[1] == 'O' || text[1] == 'X' || text[1] == '!')) {
+        text.remove_prefix(3);
+        skipBlanks();
+    }
+    return std::string(text);
+}
+
 std::string jsonLine(const core::LogLine& line) {
-    return std::string("{\"kind\":\"") + core::lineKindName(line.kind) +
-           "\",\"text\":" + jsonString(line.text) + ",\"rgb\":\"" +
-           rgbText(line.colour.value_or(kWindowText)) +
-           "\",\"bold\":" + (line.bold ? "true" : "false") + "}";
+    const char* mark = line.kind == core::LineKind::Time ? "step" : core::lineKindName(line.kind);
+    return std::string("{\"kind\":\"line\",\"mark\":\"") + mark +
+           "\",\"text\":" + jsonString(bareText(line)) + "}";
 }
 
 std::string jsonProgress(int percent, const std::optional<core::ProgressFigures>& figures) {
@@ -153,7 +160,11 @@ std::string terminalLine(const core::LogLine& line, bool colour) {
 }
 
 void TerminalPane::appendLine(const core::LogLine& line) {
-    if (line.kind == core::LineKind::Fail) sawFail_ = true;
+    if (line.kind == core::LineKind::Fail) {
+        if (!sawFail_) firstFail_ = bareText(line);
+        sawFail_ = true;
+        failedHere_ = true;
+    }
     endProgressBar();
     std::string text = style_.json ? jsonLine(line) : terminalLine(line, style_.colour);
     text += '\n';
@@ -171,7 +182,8 @@ void TerminalPane::setProgressFigures(const core::ProgressFigures& figures) {
     figures_ = figures;
     if (gaugeSeen_) {
         // The gauge's own percentage stands; only the bar's figures move.
-        if (style_.progressBar && !style_.json && lastPercent_ >= 0) drawBar(lastPercent_);
+        if (style_.progressBar && !style_.json && lastPercent_ >= 0 && !failedHere_)
+            drawBar(lastPercent_);
         return;
     }
     const int percent = figures.total ? static_cast<int>(figures.done * 100 / figures.total) : 100;
@@ -180,6 +192,8 @@ void TerminalPane::setProgressFigures(const core::ProgressFigures& figures) {
 }
 
 void TerminalPane::showProgress(int percent) {
+    // A gauge that jumps to its end after a failure would read as done.
+    if (failedHere_) return;
     lastPercent_ = percent;
     if (style_.json) {
         const std::string line = jsonProgress(percent, figures_) + "\n";

@@ -31,6 +31,7 @@ public:
         lastPercent_ = -1;
         gaugeSeen_ = false;
         figures_.reset();
+        failedHere_ = false;
     }
     void appendLine(const core::LogLine& line) override;
     void setProgress(int percent) override;
@@ -47,6 +48,8 @@ public:
     bool json() const { return style_.json; }
 
     bool sawFail() const { return sawFail_; }
+    // The first fail line of the run, without its indent and mark.
+    const std::string& firstFail() const { return firstFail_; }
 
 private:
     void showProgress(int percent);
@@ -60,6 +63,8 @@ private:
     std::optional<core::ProgressFigures> figures_;
     bool barShown_ = false;
     bool sawFail_ = false;
+    bool failedHere_ = false;  // a fail line in the operation running now
+    std::string firstFail_;
 };
 
 // A JSON string literal: quotes, backslashes and control characters escaped;
@@ -68,12 +73,15 @@ std::string jsonString(std::string_view text);
 // A decimal integer text as a JSON number ("-1", "31744"); null when the
 // text is not one.
 std::string jsonNumber(std::string_view text);
-// {"kind":"pass","text":"    [O] Passed!","rgb":"#0000FF","bold":false}
+// {"kind":"line","mark":"pass","text":"Passed!"}: the mark is one of pass,
+// fail, warn, step and heading (a time line is a step).
 std::string jsonLine(const core::LogLine& line);
 // {"kind":"progress","percent":37} and, with figures,
 // ...,"unit":"pages","done":8000,"total":124032,"elapsed_s":72.0,"eta_s":250.0}
 // (eta_s null while the time left is unknown).
 std::string jsonProgress(int percent, const std::optional<core::ProgressFigures>& figures);
+// The line's text without its indent and its marks ("    [O] ", "  -> ").
+std::string bareText(const core::LogLine& line);
 // Text for a terminal with its control characters written out ("\n", "\r",
 // "\x1B"), so that a file name cannot start a line of its own or recolour
 // the terminal; tabs stay.

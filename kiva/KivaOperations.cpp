@@ -123,7 +123,8 @@ void KivaOperations::disableStep(core::OperationFrame& frame, std::uint8_t endCo
 }
 
 void KivaOperations::comparePass(core::OperationFrame& frame, const std::uint8_t* expected,
-                                 std::string_view mismatch, GaugeFormula gauge) {
+                                 std::string_view mismatch, GaugeFormula gauge,
+                                 core::ImageComparer* diff) {
     std::uint8_t block[kKivaBlock];
     std::uint32_t position = 0;
     while (frame.ok() && position < kKivaSize) {
@@ -134,8 +135,14 @@ void KivaOperations::comparePass(core::OperationFrame& frame, const std::uint8_t
             frame.fail(read.message());
             break;
         }
+        if (diff) {
+            diff->add(position, block, expected + position, n);
+            position += n;
+            continue;
+        }
         for (std::uint8_t i = 0; i < n; ++i) {
             if (block[i] != (expected ? expected[position + i] : 0xFF)) {
+                if (expected) firstMismatch_ = position + i;
                 frame.fail(mismatch);
                 break;
             }
@@ -160,11 +167,12 @@ void KivaOperations::programPass(core::OperationFrame& frame, const std::uint8_t
 
 void KivaOperations::readingPass(core::OperationFrame& frame, std::string_view stepText,
                                  const std::uint8_t* expected, std::string_view mismatch,
-                                 GaugeFormula gauge) {
+                                 GaugeFormula gauge, core::ImageComparer* diff) {
     if (frame.ok()) detectStep(frame, byte(Code::DetectRead));
     if (frame.ok()) {
         frame.step(stepText);
-        comparePass(frame, expected, mismatch, gauge);
+        comparePass(frame, expected, mismatch, gauge, diff);
+        if (diff) diff->finish();
     }
     if (frame.ok()) {
         frame.progress(100);
@@ -207,11 +215,22 @@ bool KivaOperations::write() {
 
 bool KivaOperations::verify() {
     if (!commands_) return false;  // a front end without a Writer runs no chip operation
+    firstMismatch_.reset();
     std::vector<std::uint8_t> image(kKivaSize);
     core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ VERIFY ]");
     convertStep(frame, image.data());
     // A stand-alone verify fills only half the gauge before its jump to 100.
     readingPass(frame, "  -> Verify chip...", image.data(), "Failed!", {8192, 0});
+    return frame.ok();
+}
+
+bool KivaOperations::compare(core::ImageComparer& diff) {
+    if (!commands_) return false;  // a front end without a Writer runs no chip operation
+    diff = core::ImageComparer{};
+    std::vector<std::uint8_t> image(kKivaSize);
+    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ COMPARE ]");
+    convertStep(frame, image.data());
+    readingPass(frame, "  -> Compare chip...", image.data(), {}, {4096, 0}, &diff);
     return frame.ok();
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/FileChooser.h"
+#include "core/ImageCompare.h"
 #include "core/OperationFrame.h"
 #include "core/OperationServices.h"
 #include "ivr/IvrKeys.h"
@@ -53,6 +54,12 @@ public:
     bool blankCheck();
     bool write();
     bool verify();
+    // Reads the chip and compares it with the converted image byte for byte;
+    // true when the whole chip was read (same or not).
+    bool compare(core::ImageComparer& diff);
+
+    // The position of the first byte the last failed verify found wrong.
+    std::optional<std::uint32_t> firstMismatch() const { return firstMismatch_; }
 
 private:
     // Gauge while a pass runs: position x 100 / divisor + offset.
@@ -65,17 +72,21 @@ private:
     void detectStep(core::OperationFrame& frame, std::uint8_t detectCode);
     void disableStep(core::OperationFrame& frame, std::uint8_t endCode);
     // Reads the chip block by block and compares; expected == nullptr: 0xFF.
+    // With `diff`, every block goes into it and a difference fails nothing.
     void comparePass(core::OperationFrame& frame, const std::uint8_t* expected,
-                     std::string_view mismatch, GaugeFormula gauge);
+                     std::string_view mismatch, GaugeFormula gauge,
+                     core::ImageComparer* diff = nullptr);
     void programPass(core::OperationFrame& frame, const std::uint8_t* image);
     // Detect for reading, the compare pass, "Passed!" at 100, end reading, "  -> Done!".
     void readingPass(core::OperationFrame& frame, std::string_view stepText,
-                     const std::uint8_t* expected, std::string_view mismatch, GaugeFormula gauge);
+                     const std::uint8_t* expected, std::string_view mismatch, GaugeFormula gauge,
+                     core::ImageComparer* diff = nullptr);
 
     KivaFields& fields_;
     core::OperationServices s_;
     ivr::IvrKeys keys_;
     std::optional<KivaCommands> commands_;  // over services.link, when there is one
+    std::optional<std::uint32_t> firstMismatch_;
 };
 
 }  // namespace sonoprog::kiva

@@ -101,9 +101,10 @@ std::string_view targetName(Target target) {
 }
 
 std::optional<Target> parseTarget(std::string_view name) {
-    if (name == "tarn20") return Target::Tarn20;
-    if (name == "serialflash") return Target::SerialFlash;
-    if (name == "kiva300") return Target::Kiva300;
+    // The command line's short names as well; the file keeps the long ones.
+    if (name == "tarn20" || name == "tarn") return Target::Tarn20;
+    if (name == "serialflash" || name == "nor") return Target::SerialFlash;
+    if (name == "kiva300" || name == "kiva") return Target::Kiva300;
     return std::nullopt;
 }
 

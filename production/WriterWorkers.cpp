@@ -136,6 +136,8 @@ std::optional<UnitOutcome> WorkerReport::outputLine(std::string_view line) {
         sawTotal_ = true;
         return std::nullopt;
     }
+    // The worker's closing object comes after its total: no chip activity.
+    if (kind == "result") return std::nullopt;
     if (kind == "progress") {
         activity();
         if (const auto p = j.find("percent"); p != j.end() && p->is_number_integer())

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/AtomicFile.h"
 #include "core/FileHandle.h"
 #include "core/ImageReader.h"
 #include "core/ImageSnapshot.h"
@@ -37,6 +38,14 @@ constexpr ChipTexts kWriteTexts{
 constexpr ChipTexts kVerifyTexts{
     "[ VERIFY ]",        "  -> Open file.",   "his file was modified! ",
     "  -> Chip detect.", "  -> Verify chip.", kUsbFailed};
+
+constexpr ChipTexts kReadTexts{"[ READ ]",          {},        {}, "  -> Chip detect...",
+                               "  -> Read chip...", kUsbFailed};
+constexpr ChipTexts kEraseTexts{"[ ERASE ]", {}, {}, "  -> Chip detect...", {}, kUsbFailed};
+constexpr ChipTexts kCompareTexts{
+    "[ COMPARE ]",         "  -> Open file...",    "This file was modified! ",
+    "  -> Chip detect...", "  -> Compare chip...", kUsbFailed};
+constexpr ChipTexts kProbeTexts{"[ PROBE ]", {}, {}, "  -> Chip detect...", {}, kUsbFailed};
 
 constexpr std::string_view kPassed = "Passed!";
 
@@ -72,6 +81,9 @@ private:
 // operation of the tab is built from.
 class ChipRun {
 public:
+    // The address of the first byte a failed verify found wrong.
+    std::optional<std::uint64_t> firstMismatch;
+
     ChipRun(SerialFlashFields& fields, const core::OperationServices& s, core::WriterLink& link,
             const ChipTexts& texts)
         : fields_(fields),
@@ -236,6 +248,9 @@ public:
                 break;
             }
             if (std::memcmp(data, fromFile.data(), n) != 0) {
+                firstMismatch =
+                    address + static_cast<std::uint64_t>(
+                                  std::mismatch(data, data + n, fromFile.data()).first - data);
                 frame_.fail("Verify failed!");
                 break;
             }
@@ -245,6 +260,106 @@ public:
         if (ok()) progress->report(size);
         gauge_.set(100);
         if (ok()) frame_.pass(kPassed);
+    }
+
+    // The chip over the file's length, every block into `diff`.
+    void compareChip(core::ImageComparer& diff) {
+        if (!ok()) return;
+        frame_.step(texts_.verifyStep);
+        rangeTest();
+        std::uint64_t address = 0;
+        if (ok()) reader_->rewind();
+        const std::uint64_t size = fileSize();
+        // The gauge moves once per percent: its next step is computed, not
+        // divided out for every block.
+        std::uint64_t nextPercent = 0;
+        while (ok()) {
+            s_.yield.yield();
+            if (address >= nextPercent) {
+                const std::uint64_t percent = address * 100 / size;
+                gauge_.set(percent);
+                nextPercent = ((percent + 1) * size + 99) / 100;
+            }
+            const std::size_t n = blockCount(address, size);
+            const core::CommandResult read = commands_.readBlock(
+                static_cast<std::uint32_t>(address), static_cast<std::uint8_t>(n));
+            if (!read) {
+                frame_.fail(read.message());
+                break;
+            }
+            // Compared where it lies in the reader's block, without a copy.
+            const std::uint8_t* fromFile = reader_->next(n);
+            if (!fromFile) {
+                frame_.fail(std::string(texts_.modified) + fields_.loadFile);
+                break;
+            }
+            diff.add(address, commands_.readData(), fromFile, n);
+            address += n;
+            if (address >= size) break;
+        }
+        diff.finish();
+        if (ok()) {
+            gauge_.set(100);
+            frame_.pass("Finish!");
+        }
+    }
+
+    // The chip's first `length` bytes into `out`.
+    void readChip(core::AtomicFile& out, std::uint64_t length) {
+        if (!ok()) return;
+        frame_.step(texts_.verifyStep);
+        const std::uint64_t memSize = sizeField(fields_.memSize);
+        if (length == 0) length = memSize;
+        if (memSize == 0 || length > memSize || length > kAddressSpace) {
+            frame_.fail("Wronging range of file size!");
+            return;
+        }
+        std::uint64_t address = 0;
+        while (ok() && address < length) {
+            s_.yield.yield();
+            gauge_.set(address * 100 / length);
+            const std::size_t n = blockCount(address, length);
+            const core::CommandResult read = commands_.readBlock(
+                static_cast<std::uint32_t>(address), static_cast<std::uint8_t>(n));
+            if (!read) {
+                frame_.fail(read.message());
+                break;
+            }
+            if (!out.write(commands_.readData(), n)) {
+                frame_.fail("Failed to write read file!");
+                break;
+            }
+            address += n;
+        }
+        if (ok() && !out.commit()) frame_.fail("Failed to write read file!");
+        if (ok()) {
+            gauge_.set(100);
+            frame_.pass("Finish!");
+        }
+    }
+
+    // Detect with each device's ids; a device that does not answer is a
+    // warn line, not a failure, and the next one is tried.
+    void probe(const std::vector<SerialFlashDevice>& devices, std::vector<std::string>& answered) {
+        frame_.step(texts_.detectStep);
+        for (const auto& d : devices) {
+            if (!ok()) break;
+            s_.yield.yield();
+            if (!d.idsConfigured()) {
+                frame_.warn(d.name + ": " + std::string(kNoDeviceInfo));
+                continue;
+            }
+            const core::CommandResult detected = commands_.detect(d.midByte(), d.didByte());
+            if (detected) {
+                frame_.pass("Device: " + d.name);
+                answered.push_back(d.name);
+            } else if (detected.transferFailed()) {
+                frame_.fail(detected.message());
+            } else {
+                frame_.warn(d.name + ": " + detected.message());
+            }
+        }
+        if (ok() && answered.empty()) frame_.fail("No device answered!");
     }
 
     // Runs whatever happened before, also when nothing else was sent.
@@ -300,6 +415,7 @@ private:
     GaugeSetter gauge_;
     SerialFlashDevice device_;
     core::FilePtr file_;
+
     std::optional<core::ImageReader> reader_;
 };
 
@@ -398,6 +514,57 @@ bool SerialFlashOperations::verify() {
     run.openFile();
     run.detect();
     run.verifyChip(false);
+    firstMismatch_ = run.firstMismatch;
+    run.disable();
+    return run.end();
+}
+
+bool SerialFlashOperations::read(const std::string& path, std::uint64_t length) {
+    if (!s_.link) return false;  // a front end without a Writer runs no chip operation
+    ChipRun run(fields_, s_, *s_.link, kReadTexts);
+    core::AtomicFile out(path);
+    run.identify();
+    if (run.ok()) {
+        run.frame().step("  -> Create read file...");
+        if (out.open())
+            run.frame().pass("read file: " + path);
+        else
+            run.frame().fail("Failed to create read file!");
+    }
+    run.detect();
+    run.readChip(out, length);
+    run.disable();
+    return run.end();
+}
+
+bool SerialFlashOperations::erase() {
+    if (!s_.link) return false;  // a front end without a Writer runs no chip operation
+    ChipRun run(fields_, s_, *s_.link, kEraseTexts);
+    run.identify();
+    run.detect();
+    run.erase();
+    run.disable();
+    return run.end();
+}
+
+bool SerialFlashOperations::compare(core::ImageComparer& diff) {
+    if (!s_.link) return false;  // a front end without a Writer runs no chip operation
+    diff = core::ImageComparer{};
+    ChipRun run(fields_, s_, *s_.link, kCompareTexts);
+    run.identify();
+    run.openFile();
+    run.detect();
+    run.compareChip(diff);
+    run.disable();
+    return run.end();
+}
+
+bool SerialFlashOperations::probe(std::vector<std::string>& answered) {
+    if (!s_.link) return false;  // a front end without a Writer runs no chip operation
+    answered.clear();
+    const core::IniFile ini = core::IniFile::load(s_.paths.setupIni());
+    ChipRun run(fields_, s_, *s_.link, kProbeTexts);
+    run.probe(listDevices(ini), answered);
     run.disable();
     return run.end();
 }

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/FileChooser.h"
+#include "core/ImageCompare.h"
 #include "core/OperationServices.h"
 
 namespace sonoprog::serialflash {
@@ -46,9 +49,24 @@ public:
     // BT_NOR_VerifyClick
     bool verify();
 
+    // The chip's first `length` bytes (its whole Size when 0) into the file
+    // at `path`, which is replaced only once it is complete.
+    bool read(const std::string& path, std::uint64_t length = 0);
+    bool erase();
+    // Reads the chip over the loaded file's length and compares byte for
+    // byte; true when the whole length was read (same or not).
+    bool compare(core::ImageComparer& diff);
+    // Detect with every device of the list in turn; the names of those that
+    // answered. True when at least one did.
+    bool probe(std::vector<std::string>& answered);
+
+    // The address of the first byte the last failed verify found wrong.
+    std::optional<std::uint64_t> firstMismatch() const { return firstMismatch_; }
+
 private:
     SerialFlashFields& fields_;
     core::OperationServices s_;
+    std::optional<std::uint64_t> firstMismatch_;
 };
 
 }  // namespace sonoprog::serialflash

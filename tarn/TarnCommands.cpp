@@ -22,6 +22,13 @@ MirrorEntry mirrorEntry(std::uint32_t badPage, std::uint32_t sparePage) {
     return e;
 }
 
+std::optional<std::uint32_t> mirrorSpare(std::uint8_t low, std::uint8_t high) {
+    // Every spare page lies above 0x10000, so the entry keeps only its low 16 bits.
+    const std::uint32_t spare = 0x10000u | low | (std::uint32_t{high} << 8);
+    if (spare < kFirstSparePage || spare > kLastSparePage) return std::nullopt;
+    return spare;
+}
+
 std::uint32_t pageSum(const std::uint8_t* page) {
     return core::sumBytes(page, kPageSize);
 }

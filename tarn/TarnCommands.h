@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "core/CommandResult.h"
 #include "core/WriterLink.h"
@@ -17,6 +18,10 @@ struct MirrorEntry {
     std::uint16_t value;    // low 16 bits of the spare page
 };
 MirrorEntry mirrorEntry(std::uint32_t badPage, std::uint32_t sparePage);
+
+// The spare page a map entry's two bytes (low byte first) name; nullopt for
+// an empty entry (0xFFFF) or one outside the spare area.
+std::optional<std::uint32_t> mirrorSpare(std::uint8_t low, std::uint8_t high);
 
 // The 32-bit sum of a page's 1,024 bytes (at most 261,120).
 std::uint32_t pageSum(const std::uint8_t* page);
@@ -40,6 +45,8 @@ public:
     core::CommandResult TarnComparePage(std::uint32_t page, const std::uint8_t* expected,
                                         std::uint32_t& errors);
     core::CommandResult TarnReadPage(std::uint32_t page, std::uint8_t* buffer);
+    // The page the last compare or read brought back.
+    const std::uint8_t* readBack() const { return readBack_.data(); }
     core::CommandResult TarnSetMirror(std::uint32_t badPage, std::uint32_t sparePage);
     core::CommandResult TarnWriteInfoPage(std::uint32_t page, const std::uint8_t* buffer);
     core::CommandResult TarnWriteDataPage(std::uint32_t page, const std::uint8_t* buffer);

@@ -214,12 +214,15 @@ bool TarnOperations::prepareImageRun(core::OperationFrame& frame, Range& range,
     stopped_ = false;
     mirrored_ = 0;
     if (!openImage(frame) || !checkRange(frame, range)) return false;
-    frame.step("  -> Create LOG file...");
-    if (!createTempFile(logPrefix, ".log")) {
-        frame.fail("Failed to create LOG file!");
-        return false;
+    // A comparison keeps no log: what it found is its output.
+    if (!logPrefix.empty()) {
+        frame.step("  -> Create LOG file...");
+        if (!createTempFile(logPrefix, ".log")) {
+            frame.fail("Failed to create LOG file!");
+            return false;
+        }
+        frame.pass("LOG file: " + lastFile_.string());
     }
-    frame.pass("LOG file: " + lastFile_.string());
     if (!detectChip(frame, false)) return false;
     frame.step(loopStep);
     // The image is read from its first byte, whatever the stream's own
@@ -362,6 +365,7 @@ bool TarnOperations::verify() {
     // A negative allowance would wrap to four thousand million and pass any page.
     const std::uint32_t allowed =
         static_cast<std::uint32_t>(std::max(0, core::fieldInt(fields_.AllowError)));
+    firstMismatch_.reset();
     if (entered) {
         const std::uint32_t span = range.last - range.start + 1;
         core::ProgressReporter progress(s_, core::ProgressUnit::Pages, span);
@@ -385,6 +389,11 @@ bool TarnOperations::verify() {
                 std::fprintf(out_.get(), "[X] Found %u error(s) in page: %s\n", errors,
                              pageText(page).c_str());
                 frame.clearFlag();
+            }
+            if (!frame.ok() && errors != 0) {
+                const std::uint8_t* back = chip_->readBack();
+                const auto at = std::mismatch(back, back + kPageSize, imagePage_).first - back;
+                firstMismatch_ = std::uint64_t{page} * kPageSize + static_cast<std::uint64_t>(at);
             }
         }
         if (frame.ok()) progress.report(span);
@@ -433,6 +442,90 @@ bool TarnOperations::read() {
         if (frame.ok()) progress.report(kUserPages);
     }
     return closeRun(frame, entered, "Finish!", true);
+}
+
+}  // namespace sonoprog::tarn
+
+namespace sonoprog::tarn {
+
+// ---------------------------------------------------------------- Blank check
+
+bool TarnOperations::blank() {
+    if (!chip_) return false;  // a front end without a Writer runs no chip operation
+    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ BLANK CHECK ]", core::TimeLines::Yes);
+    lastFile_.clear();
+    const bool entered = detectChip(frame, false);
+    auto erased = [](const std::uint8_t* p) {
+        return std::all_of(p, p + kPageSize, [](std::uint8_t b) { return b == 0xFF; });
+    };
+    // The user area, then the map: a chip with mirrored pages is no blank chip
+    // even when its user area reads erased.
+    constexpr std::uint32_t kMapPages = kChipPages - kFirstMapPage;
+    const std::uint32_t span = kUserPages + kMapPages;
+    if (entered) frame.step("  -> Blank check...");
+    for (std::uint32_t done = 0; entered && frame.ok() && done < span; ++done) {
+        const std::uint32_t page = done < kUserPages ? done : kFirstMapPage + (done - kUserPages);
+        s_.yield.yield();
+        frame.progress(pageGauge(done, span));
+        if (const auto read = chip_->TarnReadPage(page, page_.data()); !read) {
+            holder_ = "Failed to read page: " + pageText(page) + " (" + read.message() + ")!";
+            frame.clearFlag();
+        } else if (!erased(page_.data())) {
+            holder_ = page < kUserPages ? "Chip is not blank! Page: " + pageText(page)
+                                        : "Mirror map is not empty! Page: " + pageText(page);
+            frame.clearFlag();
+        }
+    }
+    return closeRun(frame, entered, "Passed!", false);
+}
+
+// ---------------------------------------------------------------- Compare
+
+bool TarnOperations::compare(bool followMirror, TarnComparison& result) {
+    if (!chip_) return false;  // a front end without a Writer runs no chip operation
+    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ COMPARE ]", core::TimeLines::Yes);
+    result = TarnComparison{};
+    Range range;
+    const bool entered = prepareImageRun(frame, range, "", "  -> Compare chip...");
+    if (entered) {
+        const std::uint32_t span = range.last - range.start + 1;
+        // Where each page of the range is read: itself, or its spare page.
+        std::vector<std::uint32_t> readAt;
+        if (followMirror) {
+            readAt.resize(span);
+            for (std::uint32_t k = 0; k < span; ++k) readAt[k] = range.start + k;
+            // One map page holds the entries of 256 user pages.
+            for (std::uint32_t m = range.start >> 8; frame.ok() && m <= range.last >> 8; ++m) {
+                const std::uint32_t mapPage = kFirstMapPage + m;
+                if (const auto read = chip_->TarnReadPage(mapPage, page_.data()); !read) {
+                    holder_ =
+                        "Failed to read page: " + pageText(mapPage) + " (" + read.message() + ")!";
+                    frame.clearFlag();
+                    break;
+                }
+                for (std::uint32_t bad = std::max(range.start, m << 8);
+                     bad <= std::min(range.last, (m << 8) + 255); ++bad) {
+                    const MirrorEntry e = mirrorEntry(bad, 0);
+                    const auto spare = mirrorSpare(page_[e.offset], page_[e.offset + 1u]);
+                    if (!spare) continue;
+                    readAt[bad - range.start] = *spare;
+                    result.mirrored.emplace_back(bad, *spare);
+                }
+            }
+        }
+        for (std::uint32_t page = range.start; frame.ok() && page <= range.last; ++page) {
+            if (!beginImagePage(frame, page - range.start, span)) break;
+            const std::uint32_t at = readAt.empty() ? page : readAt[page - range.start];
+            if (const auto read = chip_->TarnReadPage(at, page_.data()); !read) {
+                holder_ = "Failed to read page: " + pageText(at) + " (" + read.message() + ")!";
+                frame.clearFlag();
+                break;
+            }
+            result.diff.add(std::uint64_t{page} * kPageSize, page_.data(), imagePage_, kPageSize);
+        }
+        result.diff.finish();
+    }
+    return closeRun(frame, entered, "Finish!", false);
 }
 
 }  // namespace sonoprog::tarn

@@ -6,9 +6,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/FileChooser.h"
 #include "core/FileHandle.h"
+#include "core/ImageCompare.h"
 #include "core/ImageReader.h"
 #include "core/OperationFrame.h"
 #include "core/OperationServices.h"
@@ -30,6 +33,14 @@ struct TarnFields {
     std::string AllowError = "3";  // ED_Tarn_AllowError, "Allow Error"
 };
 
+// What a comparison of the chip with the loaded image found.
+struct TarnComparison {
+    core::ImageComparer diff;  // by chip address: page x 1,024 + offset
+    // User pages the mirror map sends to a spare page, and that spare page,
+    // for the pages of the range.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> mirrored;
+};
+
 // Load File, Write, Verify and Read of the Tarn20 tab, without a window. Each
 // operation follows the shared operation frame and returns true when it passed.
 class TarnOperations {
@@ -47,6 +58,15 @@ public:
     bool write();
     bool verify();
     bool read();
+    // The user area all 0xFF and the mirror map empty.
+    bool blank();
+    // Reads the range back and compares it with the image byte for byte;
+    // with `followMirror`, a page the mirror map moved is read at its spare
+    // page. True when the whole range was read (same or not).
+    bool compare(bool followMirror, TarnComparison& result);
+
+    // The chip address of the first byte the last failed verify found wrong.
+    std::optional<std::uint64_t> firstMismatch() const { return firstMismatch_; }
 
     // The PGM, VRF or READ file the last write, verify or read created (empty
     // when it created none).
@@ -100,6 +120,7 @@ private:
     std::filesystem::path lastFile_;
     bool stopped_ = false;        // the last loop ended at the operator's stop
     std::uint32_t mirrored_ = 0;  // pages the last write moved to the spare area
+    std::optional<std::uint64_t> firstMismatch_;
 };
 
 // The warn line of a write that moved pages to the spare area; it comes

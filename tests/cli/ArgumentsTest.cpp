@@ -29,7 +29,7 @@ std::string usageError(const std::vector<std::string>& args) {
 TEST(Arguments, CommandWithDefaultsAndGlobalOptionsAnywhere) {
     auto inv = parsed({"tarn", "write", "a.bin"});
     ASSERT_NE(inv.command, nullptr);
-    EXPECT_EQ(inv.command->family, "tarn");
+    EXPECT_EQ(inv.command->family, "tarn20");
     EXPECT_EQ(inv.command->action, "write");
     EXPECT_EQ(inv.arguments, std::vector<std::string>{"a.bin"});
     EXPECT_TRUE(inv.numbers.empty());
@@ -127,17 +127,17 @@ TEST(Arguments, UsageErrorsSayWhatIsWrong) {
     } cases[] = {
         {{}, "no command given"},
         {{"flash", "write"}, "unknown command 'flash'"},
-        {{"tarn"}, "'tarn' needs one of: load, write, verify, read"},
-        {{"tarn", "erase"}, "unknown command 'tarn erase'"},
-        {{"tarn", "write"}, "'tarn write' needs IMAGE"},
+        {{"tarn"}, "'tarn20' needs one of: load, write, verify, read, blank, compare"},
+        {{"tarn", "erase"}, "unknown command 'tarn20 erase'"},
+        {{"tarn", "write"}, "'tarn20 write' needs IMAGE"},
         {{"editor", "build", "p.log"}, "'editor build' needs OUT.bin"},
-        {{"tarn", "read", "extra"}, "'tarn read': unexpected argument 'extra'"},
-        {{"tarn", "load", "a", "--start", "1"}, "'tarn load': unknown option '--start'"},
+        {{"tarn", "read", "extra"}, "'tarn20 read': unexpected argument 'extra'"},
+        {{"tarn", "load", "a", "--start", "1"}, "'tarn20 load': unknown option '--start'"},
         {{"tarn", "write", "a", "--bogus"}, "unknown option '--bogus'"},
         {{"--frob", "tarn", "write", "a"}, "unknown option '--frob'"},
-        {{"kiva", "write", "a", "--device", "X"}, "'kiva write': unknown option '--device'"},
+        {{"kiva", "write", "a", "--device", "X"}, "'kiva300 write': unknown option '--device'"},
         {{"tarn", "write", "a", "--start"}, "option '--start' needs a value"},
-        {{"nor", "blank"}, "'nor blank' needs --device"},
+        {{"nor", "blank"}, "'serialflash blank' needs --device"},
         {{"nor", "blank", "--device="}, "option '--device' needs a value"},
         {{"--writer"}, "option '--writer' needs a value"},
         {{"--yes=1", "kiva", "blank"}, "option '--yes' takes no value"},
@@ -169,18 +169,22 @@ TEST(Arguments, UsageListsEveryCommandOnce) {
                 << name;
             continue;
         }
-        start.resize(std::max<std::size_t>(start.size() + 1, 9), ' ');
+        start.resize(std::max<std::size_t>(start.size() + 1, 15), ' ');
         EXPECT_NE(usage.find(start + std::string(c.action)), std::string::npos) << name;
     }
-    EXPECT_EQ(seen.size(), 30u);
-    EXPECT_NE(usage.find("  produce JOB.json [--units N] [--trigger NAME] [--operator NAME]\n"),
-              std::string::npos);
-    EXPECT_NE(usage.find("  records summary [--job NAME]\n"), std::string::npos);
-    EXPECT_NE(usage.find("  job    new JOB.json --target NAME --image NAME"), std::string::npos);
-    EXPECT_NE(usage.find("  tarn   verify IMAGE [--start N] [--count N] [--info-page N] "
-                         "[--allow-error N]\n"),
-              std::string::npos);
-    EXPECT_NE(usage.find("  ivr    encode IMAGE OUT.dat --data-offset N --start N --end N\n"),
+    EXPECT_EQ(seen.size(), 37u);
+    EXPECT_NE(
+        usage.find("  produce JOB.json [--units N] [--trigger insert|enter] [--operator NAME]\n"),
+        std::string::npos);
+    EXPECT_NE(usage.find("  records      summary [--job JOB.json]\n"), std::string::npos);
+    EXPECT_NE(
+        usage.find("  job          new JOB.json --target tarn20|serialflash|kiva300 --image IMAGE"),
+        std::string::npos);
+    EXPECT_NE(
+        usage.find("  tarn20       verify IMAGE [--start PAGE] [--count PAGES] [--info-page PAGES] "
+                   "[--allow-error BYTES]\n"),
+        std::string::npos);
+    EXPECT_NE(usage.find("  ivr          encode IMAGE OUT.dat --data-offset N --start N --end N\n"),
               std::string::npos);
 }
 
@@ -207,11 +211,12 @@ TEST(Arguments, EditorFileListsAndFlags) {
               "'editor add': unknown option '--mono'");
     EXPECT_EQ(usageError({"editor", "remove", "p.log", "--section", "1024"}),
               "'--section 1024': at most 1023");
-    EXPECT_NE(usageText().find("  editor move PROJECT.log --section N [--up] [--down]\n"),
+    EXPECT_NE(usageText().find("  editor       move PROJECT.log --section N [--up] [--down]\n"),
               std::string::npos);
-    EXPECT_NE(usageText().find("  editor import PROJECT.log FILE... [--section N] [--rate HZ] "
-                               "[--mono] [--no-normalize] [--trim-db DB] [--out DIR]\n"),
-              std::string::npos);
+    EXPECT_NE(
+        usageText().find("  editor       import PROJECT.log FILE... [--section N] [--rate HZ] "
+                         "[--mono] [--no-normalize] [--trim-db DB] [--out DIR]\n"),
+        std::string::npos);
 }
 
 TEST(Arguments, ProductionCommandsOfOneWordFlagsAndTheRecordsOption) {
@@ -249,4 +254,32 @@ TEST(Arguments, ProductionCommandsOfOneWordFlagsAndTheRecordsOption) {
     EXPECT_EQ(usageError({"job", "new", "j", "--image", "a"}), "'job new' needs --target");
     EXPECT_EQ(usageError({"job"}), "'job' needs one of: new, show");
     EXPECT_EQ(usageError({"--records", "", "records"}), "option '--records' needs a value");
+}
+
+TEST(Arguments, EveryChipAnswersToItsShortAndLongName) {
+    struct Case {
+        std::vector<std::string> shortForm;
+        std::string family;
+    } cases[] = {
+        {{"tarn", "compare", "a.bin", "--no-mirror"}, "tarn20"},
+        {{"nor", "read", "out.bin", "--device", "W25Q80", "--length", "4096"}, "serialflash"},
+        {{"kiva", "compare", "a.dat"}, "kiva300"},
+    };
+    for (const auto& c : cases) {
+        auto longForm = c.shortForm;
+        longForm[0] = c.family;
+        const Invocation byShort = parsed(c.shortForm);
+        const Invocation byLong = parsed(longForm);
+        ASSERT_NE(byShort.command, nullptr) << c.family;
+        EXPECT_EQ(byShort.command, byLong.command) << c.family;
+        EXPECT_EQ(byShort.command->family, c.family);
+        EXPECT_EQ(byShort.arguments, byLong.arguments);
+        EXPECT_EQ(byShort.numbers, byLong.numbers);
+        EXPECT_EQ(byShort.flags, byLong.flags);
+        // Help lists the long names only.
+        EXPECT_NE(usageText().find("\n  " + c.family + " "), std::string::npos);
+        EXPECT_EQ(usageText().find("\n  " + c.shortForm[0] + " "), std::string::npos);
+    }
+    EXPECT_EQ(usageError({"nor", "read", "o.bin", "--device", "X", "--length", "0x1000001"}),
+              "'--length 0x1000001': from 1 to 16777216");
 }

@@ -18,6 +18,12 @@ std::vector<std::string> CliRun::outLines() const {
     return lines;
 }
 
+std::vector<std::string> CliRun::bodyLines() const {
+    auto lines = outLines();
+    if (!lines.empty() && lines.back().rfind(R"({"kind":"result",)", 0) == 0) lines.pop_back();
+    return lines;
+}
+
 std::vector<std::string> withoutTimes(const std::vector<std::string>& lines) {
     std::vector<std::string> out;
     for (std::string line : lines) {

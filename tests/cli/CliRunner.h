@@ -19,6 +19,8 @@ struct CliRun {
     std::string out;
     std::string err;
     std::vector<std::string> outLines() const;
+    // Under --json: the lines before the closing {"kind":"result",...}.
+    std::vector<std::string> bodyLines() const;
 };
 
 // Runs the built sonoprog-cli with these arguments, standard input empty,

@@ -133,7 +133,7 @@ TEST_F(EditorCommands, ImportConvertsIntoTheConvertedFolderAndListsAsJson) {
         }
     }
     EXPECT_EQ(progress, 3);
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 4u);  // two sections, the summary, the result
     EXPECT_EQ(lines[0].rfind("{\"kind\":\"section\",\"section\":3,\"rate\":11025,", 0), 0u)
         << lines[0];
     EXPECT_NE(lines[0].find("\"file\":\"" + (converted / "tune.wav").string() + "\""),

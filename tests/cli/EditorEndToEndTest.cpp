@@ -57,9 +57,9 @@ TEST_F(EditorCli, BuildsTheSampleProjectIntoAnImageTheTarnTabTakes) {
     auto json = runCli(
         {"--json", "--yes", "--temp", dir.temp(), "editor", "build", sample("demo.log"), out});
     EXPECT_EQ(json.status, 0);
-    // The four used sections counted as they are built, then the summary.
+    // The four used sections counted as they are built, the summary, the result.
     const auto lines = json.outLines();
-    ASSERT_EQ(lines.size(), 6u) << json.out;
+    ASSERT_EQ(lines.size(), 7u) << json.out;
     for (int done = 0; done <= 4; ++done) {
         const std::string figures =
             "{\"kind\":\"progress\",\"percent\":" + std::to_string(done * 25) +
@@ -68,6 +68,7 @@ TEST_F(EditorCli, BuildsTheSampleProjectIntoAnImageTheTarnTabTakes) {
     }
     EXPECT_EQ(lines[5],
               R"({"kind":"summary","memoryUsage":31744,"highestRate":16000,"lastSection":4})");
+    EXPECT_EQ(lines[6], R"({"kind":"result","ok":true,"exit":0,"message":"done"})");
 }
 
 TEST_F(EditorCli, AnExistingImageIsReplacedOnlyWithYes) {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "audio/Convert.h"
-#include "editor/EditorPage.h"
 #include "core/WriterLink.h"
+#include "editor/EditorPage.h"
 #include "tests/cli/CliRunner.h"
 #include "tests/support/AudioFiles.h"
 #include "tests/support/Fakes.h"
@@ -116,7 +116,7 @@ TEST_F(RoundTrip, AProjectTheWindowSavedIsTheOneTheCommandsWorkOn) {
 
     auto listed = editor({"--json", "list", project});
     ASSERT_EQ(listed.status, 0) << listed.err;
-    ASSERT_EQ(listed.outLines().size(), 3u);
+    ASSERT_EQ(listed.outLines().size(), 4u);  // two sections, the summary, the result
     EXPECT_EQ(listed.outLines()[0], R"({"kind":"section","section":2,"rate":11025,"size":2000,)"
                                     R"("pages":2,"file":")" +
                                         a + R"(","problem":""})");

@@ -15,7 +15,7 @@ TEST(CliBasics, VersionAndHelp) {
     auto help = runCli({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: sonoprog-cli [--writer usb|sim|sim:DIR]", 0), 0u);
-    EXPECT_NE(help.out.find("  editor build PROJECT.log OUT.bin\n"), std::string::npos);
+    EXPECT_NE(help.out.find("  editor       build PROJECT.log OUT.bin\n"), std::string::npos);
 }
 
 TEST(CliBasics, UsageErrorsExitTwoWithAMessageAndNoOutput) {

@@ -62,7 +62,7 @@ protected:
         const auto listed = runCli({"--records", records(), "--json", "records"});
         EXPECT_EQ(listed.status, 0) << listed.err;
         std::vector<nlohmann::json> all;
-        for (const auto& line : listed.outLines()) all.push_back(nlohmann::json::parse(line));
+        for (const auto& line : listed.bodyLines()) all.push_back(nlohmann::json::parse(line));
         return all;
     }
 
@@ -94,7 +94,7 @@ std::vector<pid_t> childrenOf(pid_t parent) {
 // The objects of a JSON gang run by kind, in order.
 std::multimap<std::string, nlohmann::json> byKind(const CliRun& run) {
     std::multimap<std::string, nlohmann::json> objects;
-    for (const auto& line : run.outLines()) {
+    for (const auto& line : run.bodyLines()) {
         auto j = nlohmann::json::parse(line);
         objects.emplace(j.at("kind").get<std::string>(), j);
     }
@@ -139,8 +139,10 @@ TEST_F(GangRun, OneWriterFailingAndOnePulledOutLeaveTheOthersAlone) {
                                                       "pass null", "pass null"}));
     EXPECT_EQ(results[pulled], (std::vector<std::string>{"pass null", "fail \"USB failed!\""}));
     // The overall total, then one per Writer in the order they were named.
-    const auto lines = done.outLines();
+    const auto lines = done.bodyLines();
     ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(done.outLines().back(),
+              R"({"kind":"result","ok":false,"exit":1,"message":"a unit failed"})");
     EXPECT_EQ(
         nlohmann::json::parse(lines[lines.size() - 4]),
         nlohmann::json::parse(R"({"kind":"total","units":10,"passed":8,"failed":2,"yield":80.0})"));

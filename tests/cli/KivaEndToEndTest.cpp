@@ -4,9 +4,11 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
 #include "core/NumberText.h"
 #include "ivr/Ivr2bin.h"
 #include "ivr/IvrEncoder.h"
+
 #include "tests/cli/CliRunner.h"
 
 using namespace sonoprog::test;
@@ -100,6 +102,27 @@ TEST_F(KivaCli, KivaWriteThenVerifyTheSampleDat) {
     EXPECT_EQ(run({"kiva", "blank"}, "sim").status, 0);
 }
 
+TEST_F(KivaCli, CompareTellsABlankChipFromAWrittenOne) {
+    const std::string dat = sample("kiva300-demo.dat");
+    auto blank = run({"--json", "kiva300", "compare", dat}, "sim");
+    EXPECT_EQ(blank.status, 1);
+    const auto lines = blank.outLines();
+    ASSERT_GE(lines.size(), 2u);
+    // The sample's image has 0xFF bytes of its own, so the blank chip differs
+    // in several runs, every one of them never programmed.
+    const auto found = nlohmann::json::parse(lines[lines.size() - 2]);
+    ASSERT_FALSE(found.at("ranges").empty());
+    for (const auto& r : found.at("ranges")) EXPECT_EQ(r.at("hint"), "not programmed");
+    EXPECT_EQ(
+        nlohmann::json::parse(lines.back()).at("message").get<std::string>().rfind("DIFFER ", 0),
+        0u);
+
+    ASSERT_EQ(run({"kiva", "write", dat}).status, 0);
+    auto written = run({"kiva", "compare", dat});
+    EXPECT_EQ(written.status, 0) << written.out;
+    EXPECT_EQ(written.outLines().back(), "SAME");
+}
+
 TEST_F(KivaCli, KivaFailures) {
     auto garbage = run({"kiva", "write", dir.write("x.dat", std::string("not an ivr")).string()});
     EXPECT_EQ(garbage.status, 1);
@@ -115,7 +138,7 @@ TEST_F(KivaCli, KivaFailures) {
 
     writerIni("[Writer]\nFailFrom=5\n");
     auto pulled = run({"kiva", "blank"});
-    EXPECT_EQ(pulled.status, 1);
+    EXPECT_EQ(pulled.status, 3);
     EXPECT_EQ(lastLines(pulled, 4),
               (std::vector<std::string>{"    [X] USB failed!", "  -> Disable chip...",
                                         "    [X] USB failed!", "  -> Done!"}));
@@ -169,7 +192,7 @@ TEST_F(KivaCli, IvrBadInput) {
     EXPECT_NE(notIvr.err.find("Error IVR file!"), std::string::npos);
     auto missing =
         run({"ivr", "decode", (dir.path() / "none.dat").string(), (dir.path() / "n.bin").string()});
-    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.status, 4);
     EXPECT_NE(missing.err.find("Can not open this file!"), std::string::npos);
     EXPECT_EQ(run({"ivr", "decode", "a", "b", "--length", "0"}).status, 2);
 }

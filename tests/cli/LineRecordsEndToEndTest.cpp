@@ -38,7 +38,7 @@ protected:
     }
     std::set<std::string> idsIn(const CliRun& exported) {
         std::set<std::string> ids;
-        for (const auto& line : exported.outLines())
+        for (const auto& line : exported.bodyLines())
             ids.insert(nlohmann::json::parse(line).at("id").get<std::string>());
         return ids;
     }
@@ -68,7 +68,7 @@ TEST_F(LineRecordsCli, UnitsReachTheLineAndWaitOnTheStationWhileTheServerIsAway)
     EXPECT_EQ(away.status, 0) << away.err;
     const auto waiting = run({"--json", "records", "summary"});
     ASSERT_EQ(waiting.status, 0) << waiting.err;
-    const auto last = nlohmann::json::parse(waiting.outLines().back());
+    const auto last = nlohmann::json::parse(waiting.bodyLines().back());
     EXPECT_EQ(last.at("kind"), "waiting");
     EXPECT_EQ(last.at("records"), 2);
     // The station's own file answers meanwhile.

@@ -118,7 +118,9 @@ TEST_F(ProductionCli, JobNewAndShow) {
     EXPECT_NE(shown.out.find("Target:    kiva300\n"), std::string::npos);
     const auto json = run({"--json", "job", "show", job});
     ASSERT_EQ(json.status, 0);
-    const auto j = nlohmann::json::parse(json.out);
+    const auto body = json.bodyLines();
+    ASSERT_EQ(body.size(), 1u);
+    const auto j = nlohmann::json::parse(body[0]);
     EXPECT_EQ(j.at("kind"), "job");
     EXPECT_EQ(j.at("name"), "Chime");
     EXPECT_EQ(j.at("image").at("path"), "chime.dat");
@@ -245,7 +247,7 @@ TEST_F(ProductionCli, ProduceOnAScriptedSocketThenExportTheRecords) {
 
     const auto json = runR({"--json", "records", "--job", job});
     ASSERT_EQ(json.status, 0) << json.err;
-    const auto lines = json.outLines();
+    const auto lines = json.bodyLines();
     ASSERT_EQ(lines.size(), 6u);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const auto r = nlohmann::json::parse(lines[i]);
@@ -255,7 +257,7 @@ TEST_F(ProductionCli, ProduceOnAScriptedSocketThenExportTheRecords) {
         EXPECT_EQ(r.at("job_name"), "Chime");
     }
     // --since after everything: nothing; a bad time: a usage error.
-    EXPECT_EQ(runR({"--json", "records", "--since", "2999-01-01"}).out, "");
+    EXPECT_TRUE(runR({"--json", "records", "--since", "2999-01-01"}).bodyLines().empty());
     EXPECT_EQ(runR({"records", "--since", "soon"}).status, 2);
 
     const auto summaryRun = runR({"records", "summary", "--job", job});
@@ -348,7 +350,7 @@ TEST_F(ProductionCli, InterruptFinishesTheRunningUnit) {
     ASSERT_NE(verify2, std::string::npos);
     EXPECT_NE(out.find("  -> Done!", verify2), std::string::npos);
     const auto json = runR({"--json", "records"});
-    EXPECT_EQ(json.outLines().size(), 2u);
+    EXPECT_EQ(json.bodyLines().size(), 2u);
 }
 
 // SIGKILL at any moment: the records file holds whole records only.
@@ -363,7 +365,7 @@ TEST_F(ProductionCli, KilledRunLeavesWholeRecords) {
     b.wait();
     const auto json = runR({"--json", "records"});
     ASSERT_EQ(json.status, 0) << json.err;
-    const auto lines = json.outLines();
+    const auto lines = json.bodyLines();
     EXPECT_GE(lines.size(), 3u);
     for (const auto& line : lines) {
         const auto r = nlohmann::json::parse(line);

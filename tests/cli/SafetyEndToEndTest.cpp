@@ -52,7 +52,7 @@ TEST_F(SafetyCli, AWriterFolderInUseIsLeftAloneWithTheHoldersPid) {
     sonoprog::sim::FolderLock held(dir.writerDir());
     ASSERT_TRUE(held.acquire());
     auto refused = run({"tarn", "write", image("b.bin", 40, 2)});
-    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.status, 3);
     EXPECT_TRUE(contains(refused.err, "sonoprog-cli: the virtual Writer in " +
                                           dir.writerDir().string() +
                                           " is in use by another process (PID " +
@@ -98,7 +98,7 @@ TEST_F(SafetyCli, ASecondWriteWhileTheFirstRunsIsRefused) {
     const CliRun ra = first.wait();
 
     EXPECT_EQ(ra.status, 0) << ra.err;
-    EXPECT_EQ(rb.status, 1);
+    EXPECT_EQ(rb.status, 3);
     EXPECT_TRUE(
         contains(rb.err, "is in use by another process (PID " + std::to_string(firstPid) + ")"))
         << rb.err;
@@ -164,7 +164,7 @@ TEST_F(SafetyCli, AMistypedWriterFolderIsAUsageErrorAndNewChipsAreTold) {
 
 TEST(SafetyCliUsb, NoWriterOnUsbEndsWithOneHint) {
     auto run = runCli({"--writer", "usb", "kiva", "blank"});
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, 3);
     const auto err = lines(run.err);
     ASSERT_FALSE(err.empty());
     EXPECT_EQ(err.back().rfind("sonoprog-cli: no Writer found on USB 04d8:0052", 0), 0u) << run.err;
@@ -186,14 +186,14 @@ TEST_F(SafetyCli, PipesAndDevicesAsInputFailAtOnce) {
     const std::string out = (dir.path() / "out.bin").string();
 
     auto tarn = run({"tarn", "load", pipe});
-    EXPECT_EQ(tarn.status, 1);
+    EXPECT_EQ(tarn.status, 4);
     EXPECT_TRUE(contains(tarn.out, "Can't open this file!")) << tarn.out;
-    EXPECT_EQ(run({"nor", "load", pipe}).status, 1);
-    EXPECT_EQ(run({"kiva", "load", pipe}).status, 1);
-    EXPECT_EQ(run({"ivr", "decode", pipe, out}).status, 1);
+    EXPECT_EQ(run({"nor", "load", pipe}).status, 4);
+    EXPECT_EQ(run({"kiva", "load", pipe}).status, 4);
+    EXPECT_EQ(run({"ivr", "decode", pipe, out}).status, 4);
     EXPECT_EQ(run({"ivr", "encode", pipe, out, "--data-offset", "32", "--start", "0", "--end", "0"})
                   .status,
-              1);
+              4);
     for (const std::string& project : {pipe, zero}) {
         auto build = run({"editor", "build", project, out});
         EXPECT_EQ(build.status, 1);
@@ -235,11 +235,11 @@ TEST_F(SafetyCli, OutputsNeverReplaceSpecialFiles) {
         auto build = run({"--yes", "editor", "build", sample("demo.log"), target});
         EXPECT_EQ(build.status, 1) << target;
         EXPECT_TRUE(contains(build.err, "ERROR: Failed to create file: " + target)) << build.err;
-        EXPECT_EQ(run({"--yes", "ivr", "decode", dat, target}).status, 1) << target;
+        EXPECT_EQ(run({"--yes", "ivr", "decode", dat, target}).status, 4) << target;
         EXPECT_EQ(run({"--yes", "ivr", "encode", img, target, "--data-offset", "32", "--start", "0",
                        "--end", "0"})
                       .status,
-                  1)
+                  4)
             << target;
     }
     EXPECT_TRUE(devNullIntact());
@@ -373,11 +373,12 @@ TEST_F(SafetyCli, SerialFlashDevicesAreJsonObjectsWithAKind) {
     ASSERT_EQ(devices.status, 0) << devices.err;
     const auto all = devices.outLines();
     ASSERT_FALSE(all.empty());
-    for (const auto& line : all) {
-        auto d = nlohmann::json::parse(line);
+    for (std::size_t i = 0; i + 1 < all.size(); ++i) {
+        auto d = nlohmann::json::parse(all[i]);
         EXPECT_EQ(d["kind"], "device");
         EXPECT_TRUE(d["size"].is_number());
     }
+    EXPECT_EQ(nlohmann::json::parse(all.back())["kind"], "result");
 }
 
 // ------------------------------------------------ Ctrl+C

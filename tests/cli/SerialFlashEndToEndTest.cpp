@@ -41,7 +41,7 @@ TEST_F(SerialFlashCli, SerialFlashDevicesListsTheSettingsInListOrder) {
     EXPECT_EQ(json.outLines().at(1),
               R"({"kind":"device","name":"SMALL","size":4096,"mid":450,"did":32})");
     auto missing = runCli({"--setup", (dir.path() / "none.ini").string(), "nor", "devices"});
-    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.status, 4);
     EXPECT_NE(missing.err.find("cannot read the settings file"), std::string::npos);
 }
 
@@ -84,10 +84,8 @@ TEST_F(SerialFlashCli, SerialFlashWriteThenVerifyKeepTheChipAndAChangedImageFail
     const std::string changed = dir.write("changed.bin", data).string();
     auto bad = run({"--json", "nor", "verify", changed, "--device", "W25Q80"});
     EXPECT_EQ(bad.status, 1);
-    EXPECT_NE(
-        bad.out.find(
-            R"({"kind":"fail","text":"    [X] Verify failed!","rgb":"#FF0000","bold":false})"),
-        std::string::npos)
+    EXPECT_NE(bad.out.find(R"({"kind":"line","mark":"fail","text":"Verify failed!"})"),
+              std::string::npos)
         << bad.out;
 
     auto blank = run({"nor", "blank", "--device", "SMALL"});
@@ -192,4 +190,56 @@ TEST_F(SerialFlashCli, ProduceWorksOnTheChipTheFolderKeeps) {
     ASSERT_GE(chip.size(), data.size());
     EXPECT_TRUE(std::equal(data.begin(), data.end(), chip.begin()));
     EXPECT_EQ(run({"nor", "verify", img, "--device", "W25Q80"}).status, 0);
+}
+
+TEST_F(SerialFlashCli, ReadEraseProbeAndCompareSpeakOfTheDevice) {
+    writerIni("[Series Flash]\nMID=0xEF\nDID=0x13\nSize=1048576\n");
+    std::vector<std::uint8_t> data(1000);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    const std::string img = dir.write("nor.bin", data).string();
+    // The device is found whatever the case it is typed in.
+    ASSERT_EQ(run({"serialflash", "write", img, "--device", "w25q80"}).status, 0);
+
+    const std::string out = (dir.path() / "back.bin").string();
+    auto read = run({"nor", "read", out, "--device", "W25Q80", "--length", "1000"});
+    EXPECT_EQ(read.status, 0) << read.out << read.err;
+    EXPECT_EQ(readFile(out), data);
+    EXPECT_EQ(run({"nor", "read", out, "--device", "W25Q80"}).status, 1)
+        << "not replaced without --yes";
+    ASSERT_EQ(run({"--yes", "nor", "read", out, "--device", "W25Q80"}).status, 0);
+    EXPECT_EQ(readFile(out).size(), 1048576u);  // the whole device
+
+    auto same = run({"nor", "compare", img, "--device", "W25Q80"});
+    EXPECT_EQ(same.status, 0);
+    EXPECT_EQ(same.outLines().back(), "SAME");
+
+    // A byte written over old data, and bytes the chip never took.
+    std::vector<std::uint8_t> other = data;
+    other[10] = static_cast<std::uint8_t>(data[10] | 0x81);
+    other[11] = static_cast<std::uint8_t>(data[11] | 0x81);
+    for (std::size_t i = 0; i < 4; ++i) other.push_back(0x00);
+    const std::string otherImg = dir.write("other.bin", other).string();
+    auto differ = run({"nor", "compare", otherImg, "--device", "W25Q80"});
+    EXPECT_EQ(differ.status, 1);
+    // 0x47 and 0x4E became 0xC7 and 0xCF: three bits the chip holds at 0.
+    const std::vector<std::string> expected = {
+        "0x0000000A-0x0000000B  2 bytes  1->0: 3  0->1: 0  not erased before writing",
+        "0x000003E8-0x000003EB  4 bytes  1->0: 0  0->1: 32  not programmed",
+        "DIFFER 2 ranges 6 bytes"};
+    EXPECT_EQ(lastLines(differ, expected.size()), expected) << differ.out;
+
+    auto erase = run({"nor", "erase", "--device", "W25Q80"});
+    EXPECT_EQ(erase.status, 0) << erase.out;
+    EXPECT_EQ(run({"nor", "blank", "--device", "W25Q80"}).status, 0);
+
+    // Only the device whose ids the chip answers to is listed.
+    auto probe = run({"--json", "nor", "probe"});
+    EXPECT_EQ(probe.status, 0) << probe.out;
+    EXPECT_NE(probe.out.find(R"({"kind":"device","name":"W25Q80"})"), std::string::npos);
+    EXPECT_EQ(probe.outLines().back(),
+              R"({"kind":"result","ok":true,"exit":0,"message":"W25Q80"})");
+    writerIni("[Series Flash]\nMID=0x01\nDID=0x02\nSize=1048576\n");
+    auto none = run({"nor", "probe"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.out.find("    [X] No device answered!\n"), std::string::npos) << none.out;
 }

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "tests/cli/CliRunner.h"
 
@@ -107,9 +111,9 @@ TEST_F(TarnCli, JsonGivesOneObjectPerLineAndTheGauge) {
     EXPECT_EQ(write.status, 0) << write.err;
     auto lines = write.outLines();
     ASSERT_GT(lines.size(), 10u);
-    EXPECT_EQ(lines[0], R"({"kind":"heading","text":"[ LOAD FILE ]","rgb":"#000000","bold":true})");
-    EXPECT_EQ(lines[1],
-              R"({"kind":"step","text":"  -> Open BIN file...","rgb":"#000000","bold":false})");
+    EXPECT_EQ(lines[0], R"({"kind":"line","mark":"heading","text":"[ LOAD FILE ]"})");
+    EXPECT_EQ(lines[1], R"({"kind":"line","mark":"step","text":"Open BIN file..."})");
+    EXPECT_EQ(lines.back(), R"({"kind":"result","ok":true,"exit":0,"message":"done"})");
     int progress = 0;
     std::string lastProgress;
     for (const auto& l : lines) {
@@ -128,18 +132,28 @@ TEST_F(TarnCli, JsonGivesOneObjectPerLineAndTheGauge) {
         << lastProgress;
     EXPECT_NE(lastProgress.find(R"("elapsed_s":)"), std::string::npos);
     EXPECT_TRUE(lastProgress.ends_with(R"("eta_s":0.0})")) << lastProgress;
-    EXPECT_NE(
-        write.out.find(R"({"kind":"pass","text":"    [O] Passed!","rgb":"#0000FF","bold":false})"),
-        std::string::npos);
-    EXPECT_NE(write.out.find(R"({"kind":"time","text":"Start: )"), std::string::npos);
+    EXPECT_NE(write.out.find(R"({"kind":"line","mark":"pass","text":"Passed!"})"),
+              std::string::npos);
+    EXPECT_NE(write.out.find(R"({"kind":"line","mark":"step","text":"Start: )"), std::string::npos);
 
     auto verify = run({"--json", "tarn", "verify", img, "--info-page", "2"}, "sim");
     EXPECT_EQ(verify.status, 1);
     EXPECT_NE(
         verify.out.find(
-            R"({"kind":"fail","text":"    [X] Failed to verify page: 0x000000 (Code information has broken)!","rgb":"#FF0000","bold":false})"),
+            R"({"kind":"line","mark":"fail","text":"Failed to verify page: 0x000000 (Code information has broken)!"})"),
         std::string::npos)
         << verify.out;
+    // One closing object, with the first byte found wrong; the gauge never
+    // reads 100 after the failure.
+    const auto verifyLines = verify.outLines();
+    EXPECT_EQ(
+        verifyLines.back(),
+        R"({"kind":"result","ok":false,"exit":1,"message":"Failed to verify page: 0x000000 (Code information has broken)!","first_mismatch":0})");
+    EXPECT_EQ(
+        std::count_if(verifyLines.begin(), verifyLines.end(),
+                      [](const std::string& l) { return l.find(R"("kind":"result")") != l.npos; }),
+        1);
+    EXPECT_EQ(verify.out.find(R"({"kind":"progress","percent":100})"), std::string::npos);
 }
 
 TEST_F(TarnCli, BadPagesFromWriterIniAreMirroredAndLogged) {
@@ -165,7 +179,7 @@ TEST_F(TarnCli, FailFromPullsTheWriterOutAndTheOperationStillCloses) {
     // Transfer 1 is the detect; 2 starts page 0; 3, its first bulk block, fails.
     writerIni("[Writer]\nFailFrom=3\n");
     auto write = run({"tarn", "write", image()});
-    EXPECT_EQ(write.status, 1);
+    EXPECT_EQ(write.status, 3);
     EXPECT_EQ(write.err,
               "sonoprog-cli: new blank Tarn20 chip: " + (dir.writerDir() / "tarn20.bin").string() +
                   "\nERROR: [USB] Failed to transmit data!\nERROR: Input/Output Error\n");
@@ -224,10 +238,10 @@ TEST_F(TarnCli, OptionsStandForTheFields) {
 
 TEST_F(TarnCli, UnreadableAndBrokenFiles) {
     auto missing = run({"tarn", "write", (dir.path() / "nope.bin").string()});
-    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.status, 4);
     EXPECT_NE(missing.out.find("    [X] Can't open this file!\n"), std::string::npos);
     auto folder = run({"tarn", "load", dir.path().string()});
-    EXPECT_EQ(folder.status, 1);
+    EXPECT_EQ(folder.status, 4);
     auto odd =
         run({"tarn", "load", dir.write("odd.bin", std::vector<std::uint8_t>(1025)).string()});
     EXPECT_EQ(odd.status, 1);
@@ -263,7 +277,7 @@ TEST_F(TarnCli, ReadStopsCleanlyWhenTheWriterGoesAway) {
     // page 1 begins at 6 and fails there.
     writerIni("[Writer]\nFailFrom=6\n");
     auto read = run({"tarn", "read"});
-    EXPECT_EQ(read.status, 1);
+    EXPECT_EQ(read.status, 3);
     EXPECT_NE(read.out.find("    [X] Failed to read page: 0x000001 (USB failed!)!\n"),
               std::string::npos)
         << read.out;
@@ -272,4 +286,53 @@ TEST_F(TarnCli, ReadStopsCleanlyWhenTheWriterGoesAway) {
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].filename().string().rfind("READ_", 0), 0u);
     EXPECT_EQ(std::filesystem::file_size(files[0]), kPage);
+}
+
+TEST_F(TarnCli, CompareFollowsTheMirrorMapUnlessToldNotTo) {
+    writerIni("[Tarn20]\nBadPages=5\n");
+    const std::string img = image(8);
+    ASSERT_EQ(run({"tarn", "write", img, "--info-page", "2"}).status, 0);
+
+    auto mirrored = run({"tarn20", "compare", img, "--info-page", "2"});
+    EXPECT_EQ(mirrored.status, 0) << mirrored.out;
+    EXPECT_EQ(lastLines(mirrored, 2),
+              (std::vector<std::string>{"MIRRORED page 0x000005 at spare page 0x01E480", "SAME"}));
+
+    // Where the page lies, it holds what the failed write left: page 5 alone differs.
+    auto plain = run({"--json", "tarn", "compare", img, "--info-page", "2", "--no-mirror"});
+    EXPECT_EQ(plain.status, 1);
+    const auto lines = plain.outLines();
+    ASSERT_GE(lines.size(), 2u);
+    const auto found = nlohmann::json::parse(lines[lines.size() - 2]);
+    const auto result = nlohmann::json::parse(lines.back());
+    EXPECT_EQ(found.at("kind"), "compare");
+    EXPECT_FALSE(found.at("same").get<bool>());
+    EXPECT_TRUE(found.at("mirrored").empty());
+    std::uint64_t bytes = 0;
+    for (const auto& r : found.at("ranges")) {
+        EXPECT_GE(r.at("start").get<std::uint64_t>(), 5u * 1024);
+        EXPECT_LT(r.at("end").get<std::uint64_t>(), 6u * 1024);
+        bytes += r.at("bytes").get<std::uint64_t>();
+    }
+    EXPECT_EQ(result.at("bytes"), bytes);
+    EXPECT_EQ(result.at("ranges"), found.at("ranges").size());
+    EXPECT_EQ(result.at("exit"), 1);
+
+    // A written chip is no blank chip; a fresh one is.
+    auto used = run({"tarn", "blank"});
+    EXPECT_EQ(used.status, 1);
+    EXPECT_NE(used.out.find("    [X] Chip is not blank! Page: 0x000000\n"), std::string::npos)
+        << used.out;
+    EXPECT_EQ(run({"tarn", "blank"}, "sim").status, 0);
+    // An erased user area with an entry in the mirror map is not blank either.
+    std::vector<std::uint8_t> chip(std::size_t{0x20000} * 1024, 0xFF);
+    chip[std::size_t{0x1FE00} * 1024 + 2] = 0x80;  // page 1 at spare page 0x1E480
+    chip[std::size_t{0x1FE00} * 1024 + 3] = 0xE4;
+    dir.write("writer/tarn20.bin", chip);
+    writerIni("");  // no bad page that reads wrong whatever it holds
+    auto mapped = run({"tarn", "blank"});
+    EXPECT_EQ(mapped.status, 1);
+    EXPECT_NE(mapped.out.find("    [X] Mirror map is not empty! Page: 0x01FE00\n"),
+              std::string::npos)
+        << mapped.out;
 }

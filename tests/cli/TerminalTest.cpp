@@ -40,13 +40,27 @@ private:
 
 }  // namespace
 
-TEST(Json, LinesCarryKindTextColourAndBold) {
-    EXPECT_EQ(jsonLine({LineKind::Pass, "    [O] Passed!", core::kPassBlue, false}),
-              R"({"kind":"pass","text":"    [O] Passed!","rgb":"#0000FF","bold":false})");
-    EXPECT_EQ(jsonLine({LineKind::Heading, "[ WRITE ]", std::nullopt, true}),
-              R"({"kind":"heading","text":"[ WRITE ]","rgb":"#000000","bold":true})");
-    EXPECT_EQ(jsonLine({LineKind::Time, "Start: 04:50:07", core::kTimeGreen, false}),
-              R"({"kind":"time","text":"Start: 04:50:07","rgb":"#008000","bold":false})");
+TEST(Json, LinesCarryTheirMarkAndTheBareText) {
+    struct Case {
+        core::LogLine line;
+        std::string json;
+    } cases[] = {
+        {{LineKind::Pass, "    [O] Passed!", core::kPassBlue, false},
+         R"({"kind":"line","mark":"pass","text":"Passed!"})"},
+        {{LineKind::Heading, "[ WRITE ]", std::nullopt, true},
+         R"({"kind":"line","mark":"heading","text":"[ WRITE ]"})"},
+        {{LineKind::Time, "Start: 04:50:07", core::kTimeGreen, false},
+         R"({"kind":"line","mark":"step","text":"Start: 04:50:07"})"},
+        {{LineKind::Step, "  -> Chip detect...", std::nullopt, false},
+         R"({"kind":"line","mark":"step","text":"Chip detect..."})"},
+        // A holder's own mark goes with the result line's.
+        {{LineKind::Fail, "    [X]    [X] USB failed!", core::kFailRed, false},
+         R"({"kind":"line","mark":"fail","text":"USB failed!"})"},
+        // The product's words stay as they are, blanks inside included.
+        {{LineKind::Warn, "    [!] Cancel!  [X] ", core::kFailRed, false},
+         R"({"kind":"line","mark":"warn","text":"Cancel!  [X] "})"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(jsonLine(c.line), c.json) << c.line.text;
 }
 
 TEST(Json, StringsAreEscapedAndAlwaysValidUtf8) {
@@ -106,12 +120,27 @@ TEST(Terminal, JsonProgressOnlyWhenItChangesAndAfreshPerOperation) {
     pane.clearLines();
     log.progress(100);
     log.warn("Cancel!");
-    EXPECT_EQ(
-        out.text(),
-        "{\"kind\":\"progress\",\"percent\":0}\n{\"kind\":\"progress\",\"percent\":100}\n"
-        "{\"kind\":\"progress\",\"percent\":100}\n"
-        "{\"kind\":\"warn\",\"text\":\"    [!] Cancel!\",\"rgb\":\"#FF0000\",\"bold\":false}\n");
+    EXPECT_EQ(out.text(),
+              "{\"kind\":\"progress\",\"percent\":0}\n{\"kind\":\"progress\",\"percent\":100}\n"
+              "{\"kind\":\"progress\",\"percent\":100}\n"
+              "{\"kind\":\"line\",\"mark\":\"warn\",\"text\":\"Cancel!\"}\n");
     EXPECT_FALSE(pane.sawFail());
+}
+
+TEST(Terminal, NoGaugeAfterAFailUntilTheNextOperation) {
+    Capture out, err;
+    TerminalPane pane(out.file(), err.file(), {true, false, false});
+    core::OperationLog log(pane);
+    log.progress(40);
+    log.fail("Verify failed!");
+    log.progress(100);  // a closing step that sets the gauge whatever came before
+    pane.clearLines();
+    log.progress(5);
+    EXPECT_EQ(out.text(),
+              "{\"kind\":\"progress\",\"percent\":40}\n"
+              "{\"kind\":\"line\",\"mark\":\"fail\",\"text\":\"Verify failed!\"}\n"
+              "{\"kind\":\"progress\",\"percent\":5}\n");
+    EXPECT_EQ(pane.firstFail(), "Verify failed!");
 }
 
 TEST(Terminal, ProgressBarGoesToStandardErrorAndMakesRoomForLines) {

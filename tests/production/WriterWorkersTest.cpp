@@ -59,6 +59,9 @@ TEST(WriterReport, AWorkerRunFromInsertChipToItsTotal) {
     EXPECT_EQ(production::unitSummaryLine(*second), "UNIT 2 FAIL 0.4s VDD failed!");
     EXPECT_EQ(r.statusText(), "FAIL\nVDD failed!");
     r.outputLine(R"({"kind":"total","units":2,"passed":1,"failed":1,"yield":50.0})");
+    // The worker's closing object is no chip being programmed.
+    r.outputLine(R"({"kind":"result","ok":false,"exit":1,"message":"a unit failed"})");
+    EXPECT_EQ(r.statusText(), "FAIL\nVDD failed!");
     r.ended(false, 1);  // exit 1: a unit failed, not the worker
     EXPECT_EQ(r.statusText(), "FAIL\nVDD failed!");
 

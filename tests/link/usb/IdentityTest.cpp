@@ -171,7 +171,8 @@ struct WritersCommand : SeveralWriters {
 
 TEST_F(WritersCommand, ListsTheAttachedWritersAsTextAndJson) {
     EXPECT_EQ(cli({"writers"}).out, "No Writer is attached.\n");
-    EXPECT_EQ(cli({"writers", "--json"}).out, "");
+    EXPECT_EQ(cli({"writers", "--json"}).out,
+              "{\"kind\":\"result\",\"ok\":true,\"exit\":0,\"message\":\"done\"}\n");
 
     addKiva("1-1.2", "");
     auto& held = addKiva("1-1.1", "SONO-77");
@@ -193,7 +194,8 @@ TEST_F(WritersCommand, ListsTheAttachedWritersAsTextAndJson) {
               "\"access\":true}\n"
               "{\"kind\":\"writer\",\"port\":\"1-1.2\",\"writer\":\"usb:1-1.2\",\"serial\":null,"
               "\"inUse\":false,"
-              "\"access\":true}\n");
+              "\"access\":true}\n"
+              "{\"kind\":\"result\",\"ok\":true,\"exit\":0,\"message\":\"done\"}\n");
     EXPECT_TRUE(held.claimed());
 }
 
@@ -210,15 +212,15 @@ TEST_F(WritersCommand, TheWriterOptionPicksOneOrSaysWhichAreThere) {
         << several.err;
 
     auto missing = cli({"--writer", "usb:1-1.9", "kiva", "blank"});
-    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.status, 3);
     EXPECT_NE(missing.err.find("no Writer at usb:1-1.9; attached: usb:1-1.1 (serial K1), "
                                "usb:1-1.2 (serial K2)"),
               std::string::npos)
         << missing.err;
     auto noSerial = cli({"--writer", "usb:serial=K9", "kiva", "blank"});
-    EXPECT_EQ(noSerial.status, 2);
+    EXPECT_EQ(noSerial.status, 3);
     EXPECT_NE(noSerial.err.find("no Writer at usb:serial=K9; attached: "), std::string::npos);
-    EXPECT_EQ(transfersOf(left) + transfersOf(right), 0u) << "a usage error sends nothing";
+    EXPECT_EQ(transfersOf(left) + transfersOf(right), 0u) << "a Writer not found is sent nothing";
 
     auto byPort = cli({"--writer", "usb:1-1.2", "kiva", "blank"});
     EXPECT_EQ(byPort.status, 0) << byPort.err << byPort.out;
@@ -270,7 +272,7 @@ TEST_F(WritersCommand, AGangRunsOnEveryWriterAttachedAndRecordsWhichOne) {
     // The workers were given the ports; the serial number is the opened Writer's own.
     std::map<std::string, int> perWriter;
     const auto listed = cli({"--records", records, "--json", "records"});
-    for (const auto& line : listed.outLines())
+    for (const auto& line : listed.bodyLines())
         ++perWriter[nlohmann::json::parse(line).at("writer").get<std::string>()];
     EXPECT_EQ(perWriter,
               (std::map<std::string, int>{{"usb:1-1.1 (serial K1)", 2}, {"usb:1-1.2", 2}}));
