@@ -134,7 +134,11 @@ const std::vector<CommandRule>& commandTable() {
           number("count"), number("info-page"), number("allow-error"), flag("blank")}},
         {"job", "show", {"JOB.json"}, {}},
         {"produce", "", {"JOB.json"}, {number("units"), text("trigger"), text("operator")}},
-        {"records", "", {}, {text("job"), text("since"), flag("csv")}},
+        {"records",
+         "",
+         {},
+         {text("job"), named(text("since"), "TIME"), named(text("until"), "TIME"), text("station"),
+          named(text("writer"), "WRITER"), named(text("result"), "pass|fail|reset"), flag("csv")}},
         {"records", "summary", {}, {text("job")}},
         {"production", "password", {}, {}},
     };
