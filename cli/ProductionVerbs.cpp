@@ -40,7 +40,7 @@ std::unique_ptr<records::RecordStore> openStore(Session& s, bool reading = false
     int shown = -1;
     options.progress = [&s, &shown](long long done, long long total) {
         const int percent = total > 0 ? static_cast<int>(100 * done / total) : 100;
-        if (percent / 10 == shown / 10 && percent != 100) return;
+        if (percent == shown || (percent / 10 == shown / 10 && percent != 100)) return;
         shown = percent;
         s.note("notice", "building the summaries of " + std::to_string(total) +
                              " records: " + std::to_string(percent) + "%");
