@@ -58,7 +58,9 @@ bool upgradeToSummaries(SqlConnection& db, const SummaryDialect& dialect,
     // how far it got.
     const long long span = last - first + 1;
     const long long step = std::max<long long>(100000, span / 20);
-    if (progress) progress(0, total);
+    // A new file has nothing to count, and nothing to tell.
+    const bool tell = progress && total > 0;
+    if (tell) progress(0, total);
     for (long long from = first; from <= last; from += step) {
         const std::string sql =
             "INSERT INTO unit_hours (station, job_sha256, job_name, hour, result, reason, units, "
@@ -70,7 +72,7 @@ bool upgradeToSummaries(SqlConnection& db, const SummaryDialect& dialect,
             "result = 'fail' THEN fail_line ELSE '' END " +
             dialect.hoursConflict;
         if (!db.exec(sql)) return false;
-        if (progress)
+        if (tell)
             progress(std::min(total, total * (from + step - first) / std::max<long long>(span, 1)),
                      total);
     }
@@ -91,7 +93,7 @@ bool upgradeToSummaries(SqlConnection& db, const SummaryDialect& dialect,
     if (!db.exec("DELETE FROM schema_version; INSERT INTO schema_version (version) VALUES (" +
                  std::to_string(kSchemaVersion) + ")"))
         return false;
-    if (progress) progress(total, total);
+    if (tell) progress(total, total);
     return true;
 }
 
