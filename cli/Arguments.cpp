@@ -185,7 +185,9 @@ const std::vector<CommandRule>& commandTable() {
         {"records",
          "",
          {},
-         {named(text("job"), "JOB.json"), named(text("since"), "TIME"), flag("csv")}},
+         {named(text("job"), "JOB.json"), named(text("since"), "TIME"), named(text("until"), "TIME"),
+          named(text("station"), "STATION"), named(text("writer"), "WRITER"),
+          named(text("result"), "pass|fail|reset"), flag("csv")}},
         {"records", "summary", {}, {named(text("job"), "JOB.json")}},
         {"production", "password", {}, {}},
     };

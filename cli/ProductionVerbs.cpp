@@ -34,11 +34,24 @@ std::string recordsLocation(Session& s) {
     return core::IniFile::load(s.paths().setupIni()).readString("Records", "Database");
 }
 
-std::unique_ptr<records::RecordStore> openStore(Session& s) {
+std::unique_ptr<records::RecordStore> openStore(Session& s, bool reading = false) {
     std::string error;
+    records::OpenOptions options;
+    // Reading commands never make a records file: a path that is not there is a mistake.
+    options.mustExist = reading;
+    // A file made by an earlier version gets its summaries once, at its first opening.
+    int shown = -1;
+    options.progress = [&s, &shown](long long done, long long total) {
+        const int percent = total > 0 ? static_cast<int>(100 * done / total) : 100;
+        if (percent == shown || (percent / 10 == shown / 10 && percent != 100)) return;
+        shown = percent;
+        s.note("notice", "building the summaries of " + std::to_string(total) +
+                             " records: " + std::to_string(percent) + "%");
+    };
     auto store = records::openRecordStore(
         recordsLocation(s),
-        records::defaultRecordsPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")), error);
+        records::defaultRecordsPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")), error,
+        options);
     if (!store) s.error(error);
     return store;
 }
@@ -240,14 +253,26 @@ std::optional<records::RecordQuery> recordQuery(Session& s, bool& usage) {
         }
         query.jobSha256 = loaded->fileSha256;
     }
-    if (auto since = inv.text("since")) {
-        query.since = records::normaliseUtcTime(*since);
-        if (!query.since) {
-            s.error("'--since " + *since +
+    for (const char* name : {"since", "until"}) {
+        const auto text = inv.text(name);
+        if (!text) continue;
+        auto time = records::normaliseUtcTime(*text);
+        if (!time) {
+            s.error("'--" + std::string(name) + " " + *text +
                     "': expected an ISO 8601 time such as 2026-12-08T10:00Z");
             usage = true;
             return std::nullopt;
         }
+        (std::string_view(name) == "since" ? query.since : query.until) = std::move(time);
+    }
+    query.station = inv.text("station");
+    query.writer = inv.text("writer");
+    query.result = inv.text("result");
+    if (query.result && *query.result != records::kResultPass &&
+        *query.result != records::kResultFail && *query.result != records::kResultReset) {
+        s.error("'--result " + *query.result + "': expected pass, fail or reset");
+        usage = true;
+        return std::nullopt;
     }
     return query;
 }
@@ -261,20 +286,35 @@ int runRecordsExport(Session& s) {
     bool usage = false;
     const auto query = recordQuery(s, usage);
     if (!query) return usage ? kExitUsage : kExitFailed;
-    auto store = openStore(s);
+    auto store = openStore(s, true);
     if (!store) return kExitFailed;
-    const auto all = store->query(*query);
-    if (!store->lastError().empty()) {
+    // Each row is printed as it is read, through one buffer handed to stdio
+    // in large blocks: memory stays flat however many records there are.
+    std::string buffer;
+    constexpr std::size_t kFlushAt = 1 << 16;
+    buffer.reserve(kFlushAt + 4096);
+    const auto flush = [&] {
+        std::fwrite(buffer.data(), 1, buffer.size(), s.out());
+        buffer.clear();
+    };
+    if (!inv.json) buffer += records::csvHeader();
+    const bool ok = store->forEach(*query, [&](const records::UnitRecord& r) {
+        if (inv.json) {
+            buffer += records::recordJsonLine(r);
+            buffer += '\n';
+        } else {
+            records::appendCsvRow(buffer, r);
+        }
+        if (buffer.size() >= kFlushAt) flush();
+        return true;
+    });
+    flush();
+    std::fflush(s.out());
+    if (!ok) {
         s.error(store->lastError());
         return kExitFailed;
     }
     if (!store->notice().empty()) s.note("warning", store->notice());
-    if (inv.json) {
-        for (const auto& r : all) std::fprintf(s.out(), "%s\n", records::recordJsonLine(r).c_str());
-    } else {
-        std::fputs(records::csvHeader().c_str(), s.out());
-        for (const auto& r : all) std::fputs(records::csvRow(r).c_str(), s.out());
-    }
     return kExitPassed;
 }
 
@@ -283,63 +323,42 @@ int runRecordsSummary(Session& s) {
     bool usage = false;
     const auto query = recordQuery(s, usage);
     if (!query) return usage ? kExitUsage : kExitFailed;
-    auto store = openStore(s);
+    auto store = openStore(s, true);
     if (!store) return kExitFailed;
-    const auto all = store->query(*query);
-    if (!store->notice().empty()) s.note("warning", store->notice());
-
-    // Per job, in the order the jobs first appear: the units since its last reset.
-    struct JobSummary {
-        std::string name;
-        std::string sha;
-        records::Counters counters;
-        std::map<std::string, long long> failures;
-        std::vector<std::string> failureOrder;
-    };
-    std::vector<JobSummary> jobs;
-    std::map<std::string, std::size_t> index;
-    for (const auto& r : all) {
-        auto [it, fresh] = index.emplace(r.jobSha256, jobs.size());
-        if (fresh) jobs.push_back({r.jobName, r.jobSha256, {}, {}, {}});
-        JobSummary& j = jobs[it->second];
-        j.name = r.jobName;
-        if (r.result == records::kResultReset) {
-            j.counters = {};
-            j.failures.clear();
-            j.failureOrder.clear();
-        } else if (r.result == records::kResultPass) {
-            ++j.counters.passed;
-        } else {
-            ++j.counters.failed;
-            if (j.failures[r.failLine]++ == 0) j.failureOrder.push_back(r.failLine);
-        }
+    // Per job, in the order the jobs first appear: the units since its last
+    // reset, from the summaries the database keeps.
+    const auto jobs = store->summary(query->jobSha256);
+    if (!jobs) {
+        s.error(store->lastError());
+        return kExitFailed;
     }
-    for (const auto& j : jobs) {
+    if (!store->notice().empty()) s.note("warning", store->notice());
+    for (const auto& j : *jobs) {
         if (inv.json) {
             nlohmann::ordered_json o;
             o["kind"] = "summary";
-            o["job_name"] = j.name;
-            o["job_sha256"] = j.sha;
+            o["job_name"] = j.jobName;
+            o["job_sha256"] = j.jobSha256;
             o["total"] = j.counters.total();
             o["passed"] = j.counters.passed;
             o["failed"] = j.counters.failed;
             o["yield"] = std::round(j.counters.yield() * 10) / 10;
             o["failures"] = nlohmann::ordered_json::array();
-            for (const auto& line : j.failureOrder)
-                o["failures"].push_back({{"fail_line", line}, {"count", j.failures.at(line)}});
+            for (const auto& f : j.failures)
+                o["failures"].push_back({{"fail_line", f.failLine}, {"count", f.count}});
             std::fprintf(s.out(), "%s\n",
                          o.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
             continue;
         }
-        std::fprintf(s.out(), "JOB %s (%s)\n", core::lineSafe(j.name).c_str(),
-                     core::lineSafe(j.sha.substr(0, 12)).c_str());
+        std::fprintf(s.out(), "JOB %s (%s)\n", core::lineSafe(j.jobName).c_str(),
+                     core::lineSafe(j.jobSha256.substr(0, 12)).c_str());
         std::fprintf(s.out(), "TOTAL %lld PASS %lld FAIL %lld YIELD %s%%\n", j.counters.total(),
                      j.counters.passed, j.counters.failed, records::yieldText(j.counters).c_str());
-        for (const auto& line : j.failureOrder)
-            std::fprintf(s.out(), "%6lld  %s\n", j.failures.at(line),
-                         core::lineSafe(production::failMessage(line)).c_str());
+        for (const auto& f : j.failures)
+            std::fprintf(s.out(), "%6lld  %s\n", f.count,
+                         core::lineSafe(production::failMessage(f.failLine)).c_str());
     }
-    if (jobs.empty() && !inv.json) std::fputs("No records.\n", s.out());
+    if (jobs->empty() && !inv.json) std::fputs("No records.\n", s.out());
     // A station on a line: what its file still holds for the line's database.
     if (records::isServerAddress(recordsLocation(s))) {
         const long long waiting = records::recordsWaiting(*store);

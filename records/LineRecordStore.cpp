@@ -35,12 +35,13 @@ long long nowMs() {
 
 std::unique_ptr<LineRecordStore> LineRecordStore::open(const std::string& address,
                                                        const std::filesystem::path& localFile,
-                                                       std::string& error) {
+                                                       std::string& error,
+                                                       const UpgradeProgress& progress) {
     if (!isServerAddress(address)) {
         error = "not a database address: " + addressForDisplay(address);
         return nullptr;
     }
-    auto local = SqliteRecordStore::open(localFile, error);
+    auto local = SqliteRecordStore::open(localFile, error, {false, progress});
     if (!local) return nullptr;
     sqlite3* queue = nullptr;
     if (sqlite3_open_v2(localFile.c_str(), &queue, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
@@ -50,6 +51,7 @@ std::unique_ptr<LineRecordStore> LineRecordStore::open(const std::string& addres
         return nullptr;
     }
     std::unique_ptr<LineRecordStore> store(new LineRecordStore(std::move(local), queue, address));
+    store->progress_ = progress;
     sqlite3_busy_timeout(queue, 10000);
     if (!store->queueExec("PRAGMA synchronous=FULL") || !store->queueExec(kQueueSchema)) {
         error = "cannot set up records file " + localFile.string() + ": " + store->lastError_;
@@ -81,7 +83,7 @@ bool LineRecordStore::haveServer() {
     const auto now = std::chrono::steady_clock::now();
     if (now < nextTry_) return false;
     std::string error;
-    server_ = PostgresRecordStore::open(address_, error);
+    server_ = PostgresRecordStore::open(address_, error, progress_);
     if (!server_) {
         lastError_ = error;
         nextTry_ = now + retryInterval_;
@@ -170,8 +172,36 @@ std::vector<UnitRecord> LineRecordStore::query(const RecordQuery& q) {
     return answer([&](RecordStore& store) { return store.query(q); });
 }
 
+bool LineRecordStore::forEach(const RecordQuery& q, const RecordSink& sink) {
+    bool handedOut = false;
+    const auto counting = [&](const UnitRecord& r) {
+        handedOut = true;
+        return sink(r);
+    };
+    sendWaiting();
+    if (server_) {
+        if (server_->forEach(q, counting)) {
+            notice_.clear();
+            lastError_.clear();
+            return true;
+        }
+        lastError_ = server_->lastError();
+        server_.reset();
+        if (handedOut) return false;
+    }
+    notice_ = lastError_ + "; this station's own records answer instead";
+    const bool ok = local_->forEach(q, sink);
+    lastError_ = local_->lastError();
+    return ok;
+}
+
 Counters LineRecordStore::counters(const std::string& jobSha256) {
     return answer([&](RecordStore& store) { return store.counters(jobSha256); });
+}
+
+std::optional<std::vector<JobSummary>> LineRecordStore::summary(
+    const std::optional<std::string>& jobSha256) {
+    return answer([&](RecordStore& store) { return store.summary(jobSha256); });
 }
 
 template <typename Ask>

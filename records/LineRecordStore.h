@@ -25,7 +25,8 @@ public:
     // address is not a database address; an unreachable server is no error.
     static std::unique_ptr<LineRecordStore> open(const std::string& address,
                                                  const std::filesystem::path& localFile,
-                                                 std::string& error);
+                                                 std::string& error,
+                                                 const UpgradeProgress& progress = {});
     ~LineRecordStore() override;
     LineRecordStore(const LineRecordStore&) = delete;
     LineRecordStore& operator=(const LineRecordStore&) = delete;
@@ -35,7 +36,13 @@ public:
     // The server's records (the whole line) once the queue is sent; the
     // station's own file while the server cannot be reached.
     std::vector<UnitRecord> query(const RecordQuery& query) override;
+    // From the server as it reads them; from the station's file when the
+    // server cannot be had (or fails before the first record: once records
+    // are out, a failure is a failure).
+    bool forEach(const RecordQuery& query, const RecordSink& sink) override;
     Counters counters(const std::string& jobSha256) override;
+    std::optional<std::vector<JobSummary>> summary(
+        const std::optional<std::string>& jobSha256) override;
     std::string location() const override { return addressForDisplay(address_); }
     // After a query or counters the server could not answer: says so, and
     // that the station's own records answered instead.
@@ -72,6 +79,7 @@ private:
     std::chrono::milliseconds retryInterval_{2000};
     std::chrono::steady_clock::time_point nextTry_{};
     std::string notice_;
+    UpgradeProgress progress_;
 };
 
 }  // namespace sonoprog::records

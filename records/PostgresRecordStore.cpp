@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "records/RecordColumns.h"
+#include "records/RecordSummaries.h"
 
 namespace sonoprog::records {
 
@@ -39,8 +40,73 @@ CREATE TABLE IF NOT EXISTS units (
 );
 CREATE INDEX IF NOT EXISTS units_job_time ON units (job_sha256, time);
 CREATE INDEX IF NOT EXISTS units_time ON units (time);
-COMMIT;
 )sql";
+
+// The summaries as in the station's file; times and hours compare as bytes.
+// The upgrade holds inserts off the units table until its summaries and
+// trigger are in, so that no row lands between the two uncounted.
+constexpr SummaryDialect kDialect = {
+    R"sql(
+LOCK TABLE units IN SHARE ROW EXCLUSIVE MODE;
+CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS unit_hours (
+    station TEXT NOT NULL,
+    job_sha256 TEXT NOT NULL,
+    job_name TEXT NOT NULL,
+    hour TEXT COLLATE "C" NOT NULL,
+    result TEXT NOT NULL,
+    reason TEXT NOT NULL,
+    units INTEGER NOT NULL,
+    last_time TEXT COLLATE "C" NOT NULL,
+    PRIMARY KEY (station, job_sha256, job_name, hour, result, reason)
+);
+CREATE TABLE IF NOT EXISTS job_counters (
+    job_sha256 TEXT PRIMARY KEY,
+    reset_time TEXT COLLATE "C" NOT NULL,
+    pass INTEGER NOT NULL,
+    fail INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS units_station_time ON units (station, time);
+CREATE INDEX IF NOT EXISTS units_writer_time ON units (writer, time);
+CREATE INDEX IF NOT EXISTS units_result_time ON units (result, time);
+)sql",
+    "SELECT 1 FROM pg_tables WHERE tablename = 'schema_version' AND schemaname = "
+    "current_schema()",
+    "ON CONFLICT (station, job_sha256, job_name, hour, result, reason) DO UPDATE SET "
+    "units = unit_hours.units + excluded.units, last_time = CASE WHEN excluded.last_time > "
+    "unit_hours.last_time THEN excluded.last_time ELSE unit_hours.last_time END",
+    // As the station file's trigger: see SqliteRecordStore.cpp.
+    R"sql(
+CREATE OR REPLACE FUNCTION units_summaries() RETURNS trigger LANGUAGE plpgsql AS $body$
+BEGIN
+    INSERT INTO unit_hours AS h (station, job_sha256, job_name, hour, result, reason, units,
+                                 last_time)
+    VALUES (NEW.station, NEW.job_sha256, NEW.job_name, substr(NEW.time, 1, 13), NEW.result,
+            CASE WHEN NEW.result = 'fail' THEN NEW.fail_line ELSE '' END, 1, NEW.time)
+    ON CONFLICT (station, job_sha256, job_name, hour, result, reason) DO UPDATE SET
+        units = h.units + 1, last_time = GREATEST(h.last_time, EXCLUDED.last_time);
+    INSERT INTO job_counters (job_sha256, reset_time, pass, fail)
+    VALUES (NEW.job_sha256, '', 0, 0) ON CONFLICT (job_sha256) DO NOTHING;
+    IF NEW.result = 'reset' THEN
+        UPDATE job_counters SET reset_time = NEW.time,
+            pass = (SELECT COUNT(*) FROM units u WHERE u.job_sha256 = NEW.job_sha256
+                    AND u.result = 'pass' AND u.time > NEW.time),
+            fail = (SELECT COUNT(*) FROM units u WHERE u.job_sha256 = NEW.job_sha256
+                    AND u.result = 'fail' AND u.time > NEW.time)
+        WHERE job_sha256 = NEW.job_sha256 AND NEW.time >= reset_time;
+    ELSE
+        UPDATE job_counters SET pass = pass + (NEW.result = 'pass')::int,
+                                fail = fail + (NEW.result = 'fail')::int
+        WHERE job_sha256 = NEW.job_sha256 AND NEW.time >= reset_time;
+    END IF;
+    RETURN NULL;
+END
+$body$;
+DROP TRIGGER IF EXISTS units_summaries ON units;
+CREATE TRIGGER units_summaries AFTER INSERT ON units
+    FOR EACH ROW EXECUTE FUNCTION units_summaries();
+)sql",
+};
 
 // A server that does not answer must not hold a station up for minutes:
 // libpq waits for ever unless told otherwise.
@@ -106,8 +172,45 @@ struct PostgresRecordStore::Result {
     }
 };
 
+// The summaries' view of the store's connection: the statements go through
+// run(), so a dropped connection is made again as for any other statement.
+class PostgresRecordStore::Connection final : public SqlConnection {
+public:
+    explicit Connection(PostgresRecordStore& store) : store_(store) {}
+    bool exec(const std::string& sql) override {
+        PGresult* res = PQexec(store_.conn_, sql.c_str());
+        const ExecStatusType status = PQresultStatus(res);
+        PQclear(res);
+        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return true;
+        store_.lastError_ = connectionError(store_.conn_);
+        store_.failed_ = true;
+        return false;
+    }
+    bool rows(const std::string& sql, const std::vector<std::string>& params,
+              const RowSink& each) override {
+        std::vector<const char*> values;
+        for (const auto& p : params) values.push_back(p.c_str());
+        Result res = store_.run(sql, values, true);
+        if (!res) return false;
+        Row row(static_cast<std::size_t>(PQnfields(res.res)));
+        for (int i = 0; i < res.rows(); ++i) {
+            for (std::size_t c = 0; c < row.size(); ++c) row[c] = res.text(i, static_cast<int>(c));
+            each(row);
+        }
+        return true;
+    }
+    std::string error() const override { return store_.lastError_; }
+
+private:
+    PostgresRecordStore& store_;
+};
+
+PostgresRecordStore::PostgresRecordStore(pg_conn* conn, std::string address)
+    : conn_(conn), address_(std::move(address)), connection_(std::make_unique<Connection>(*this)) {}
+
 std::unique_ptr<PostgresRecordStore> PostgresRecordStore::open(const std::string& address,
-                                                               std::string& error) {
+                                                               std::string& error,
+                                                               const UpgradeProgress& progress) {
     char* parseError = nullptr;
     PQconninfoOption* parsed = PQconninfoParse(address.c_str(), &parseError);
     if (!parsed) {
@@ -127,12 +230,10 @@ std::unique_ptr<PostgresRecordStore> PostgresRecordStore::open(const std::string
         return nullptr;
     }
     std::unique_ptr<PostgresRecordStore> store(new PostgresRecordStore(conn, address));
-    PGresult* res = PQexec(conn, kSchema);
-    const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
-    PQclear(res);
+    const bool ok = store->setUp(progress);
     if (!ok) {
         error = "cannot set up the records database " + addressForDisplay(address) + ": " +
-                connectionError(conn);
+                store->lastError();
         return nullptr;
     }
     return store;
@@ -179,55 +280,136 @@ bool PostgresRecordStore::append(const UnitRecord& r) {
                                  params, false));
 }
 
-std::vector<UnitRecord> PostgresRecordStore::query(const RecordQuery& q) {
-    std::vector<const char*> params = {q.jobSha256 ? q.jobSha256->c_str() : nullptr,
-                                       q.since ? q.since->c_str() : nullptr};
-    Result res = run(std::string("SELECT ") + kRecordColumns +
-                         " FROM units WHERE ($1::text IS NULL OR job_sha256 = $1) AND "
-                         "($2::text IS NULL OR time >= $2) ORDER BY time, seq",
-                     params, true);
-    std::vector<UnitRecord> out;
-    if (!res) return out;
-    for (int i = 0; i < res.rows(); ++i) {
-        UnitRecord r;
-        r.id = res.text(i, 0);
-        r.time = res.text(i, 1);
-        r.station = res.text(i, 2);
-        r.operatorName = res.text(i, 3);
-        r.jobName = res.text(i, 4);
-        r.jobSha256 = res.text(i, 5);
-        r.imageSha256 = res.text(i, 6);
-        r.imageCheckSum = res.text(i, 7);
-        r.target = res.text(i, 8);
-        r.device = res.text(i, 9);
-        r.writer = res.text(i, 10);
-        r.result = res.text(i, 11);
-        r.failingStep = res.text(i, 12);
-        r.failLine = res.text(i, 13);
-        r.durationMs = std::strtoll(res.text(i, 14).c_str(), nullptr, 10);
-        r.pgmLog = res.text(i, 15);
-        r.vrfLog = res.text(i, 16);
-        r.mirrored = parseMirrored(res.text(i, 17)).value_or(std::vector<MirroredPage>{});
-        out.push_back(std::move(r));
+Counters PostgresRecordStore::counters(const std::string& jobSha256) {
+    const auto c = readCounters(*connection_, jobSha256);
+    return c.value_or(Counters{});
+}
+
+std::optional<std::vector<JobSummary>> PostgresRecordStore::summary(
+    const std::optional<std::string>& jobSha256) {
+    // One snapshot: the jobs, their hours and their records agree.
+    if (!connection_->exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")) return std::nullopt;
+    auto jobs = readSummaries(*connection_, jobSha256);
+    const std::string why = lastError_;
+    connection_->exec(jobs ? "COMMIT" : "ROLLBACK");
+    if (!jobs) {
+        lastError_ = why;
+        failed_ = true;
     }
+    return jobs;
+}
+
+bool PostgresRecordStore::setUp(const UpgradeProgress& progress) {
+    bool ok = connection_->exec(kSchema);
+    std::optional<int> version;
+    if (ok) ok = (version = schemaVersion(*connection_, kDialect)).has_value();
+    if (ok && *version < kSchemaVersion) ok = upgradeToSummaries(*connection_, kDialect, progress);
+    if (ok) ok = connection_->exec("COMMIT");
+    if (ok) return true;
+    const std::string why = lastError_;
+    connection_->exec("ROLLBACK");
+    lastError_ = why;
+    return false;
+}
+
+void PostgresRecordStore::streamRows(const std::string& sql, const std::vector<const char*>& values,
+                                     const RecordSink& sink, bool& handedOut) {
+    // Row by row as the server sends them: memory stays that of one record.
+    if (!PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                           values.data(), nullptr, nullptr, 0) ||
+        !PQsetSingleRowMode(conn_)) {
+        lastError_ = connectionError(conn_);
+        failed_ = true;
+        // Whatever was sent is read to its end, so that the connection is free again.
+        while (PGresult* res = PQgetResult(conn_)) PQclear(res);
+        return;
+    }
+    UnitRecord r;
+    bool wanted = true;
+    while (PGresult* res = PQgetResult(conn_)) {
+        const ExecStatusType status = PQresultStatus(res);
+        if (status == PGRES_SINGLE_TUPLE && wanted) {
+            const auto text = [res](int column, std::string& into) {
+                into.assign(PQgetvalue(res, 0, column),
+                            static_cast<std::size_t>(PQgetlength(res, 0, column)));
+            };
+            text(0, r.id);
+            text(1, r.time);
+            text(2, r.station);
+            text(3, r.operatorName);
+            text(4, r.jobName);
+            text(5, r.jobSha256);
+            text(6, r.imageSha256);
+            text(7, r.imageCheckSum);
+            text(8, r.target);
+            text(9, r.device);
+            text(10, r.writer);
+            text(11, r.result);
+            text(12, r.failingStep);
+            text(13, r.failLine);
+            r.durationMs = std::strtoll(PQgetvalue(res, 0, 14), nullptr, 10);
+            text(15, r.pgmLog);
+            text(16, r.vrfLog);
+            r.mirrored =
+                parseMirrored(PQgetvalue(res, 0, 17)).value_or(std::vector<MirroredPage>{});
+            handedOut = true;
+            if (!sink(r)) {
+                // The rest is not wanted: the server is asked to stop sending it.
+                wanted = false;
+                if (PGcancel* cancel = PQgetCancel(conn_)) {
+                    char why[256];
+                    PQcancel(cancel, why, sizeof why);
+                    PQfreeCancel(cancel);
+                }
+            }
+        } else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK && wanted) {
+            lastError_ = connectionError(conn_);
+            failed_ = true;
+        }
+        PQclear(res);
+    }
+}
+
+bool PostgresRecordStore::forEach(const RecordQuery& q, const RecordSink& sink) {
+    lastError_.clear();
+    failed_ = false;
+    std::vector<std::string> params;
+    const std::string sql = std::string("SELECT ") + kRecordColumns + " FROM units" +
+                            recordFilter(q, params) + " ORDER BY time, seq";
+    std::vector<const char*> values;
+    for (const auto& p : params) values.push_back(p.c_str());
+    // A connection the server dropped (a restart) is made again once, as
+    // for any other statement, if no record was handed out yet.
+    bool handedOut = false;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        failed_ = false;
+        if (PQstatus(conn_) != CONNECTION_OK) PQreset(conn_);
+        streamRows(sql, values, sink, handedOut);
+        if (!failed_ || handedOut || PQstatus(conn_) == CONNECTION_OK) break;
+    }
+    return !failed_;
+}
+
+std::vector<UnitRecord> PostgresRecordStore::query(const RecordQuery& q) {
+    std::vector<UnitRecord> out;
+    forEach(q, [&out](const UnitRecord& r) {
+        out.push_back(r);
+        return true;
+    });
     return out;
 }
 
-Counters PostgresRecordStore::counters(const std::string& jobSha256) {
-    // A record sent on late from a station that lost the server has a later
-    // seq but its own time: the last reset is the latest by time.
-    Result res = run(
-        "WITH last AS (SELECT time, seq FROM units WHERE job_sha256 = $1 AND result = 'reset' "
-        "ORDER BY time DESC, seq DESC LIMIT 1) "
-        "SELECT COUNT(*) FILTER (WHERE result = 'pass'), COUNT(*) FILTER (WHERE result = 'fail') "
-        "FROM units WHERE job_sha256 = $1 AND result <> 'reset' AND "
-        "(NOT EXISTS (SELECT 1 FROM last) OR (time, seq) > (SELECT time, seq FROM last))",
-        {jobSha256.c_str()}, true);
-    Counters c;
-    if (!res || res.rows() != 1) return c;
-    c.passed = std::strtoll(res.text(0, 0).c_str(), nullptr, 10);
-    c.failed = std::strtoll(res.text(0, 1).c_str(), nullptr, 10);
-    return c;
+bool PostgresRecordStore::appendAll(const std::vector<UnitRecord>& records) {
+    if (!connection_->exec("BEGIN")) return false;
+    for (const auto& r : records) {
+        if (append(r)) continue;
+        const std::string why = lastError_;
+        connection_->exec("ROLLBACK");
+        lastError_ = why;
+        failed_ = true;
+        return false;
+    }
+    return connection_->exec("COMMIT");
 }
 
 }  // namespace sonoprog::records

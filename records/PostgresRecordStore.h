@@ -24,30 +24,42 @@ class PostgresRecordStore final : public RecordStore {
 public:
     // Connects and makes the table when it is missing; nullptr with `error`
     // set when the server cannot be reached or the address is not one.
-    static std::unique_ptr<PostgresRecordStore> open(const std::string& address,
-                                                     std::string& error);
+    static std::unique_ptr<PostgresRecordStore> open(const std::string& address, std::string& error,
+                                                     const UpgradeProgress& progress = {});
     ~PostgresRecordStore() override;
     PostgresRecordStore(const PostgresRecordStore&) = delete;
     PostgresRecordStore& operator=(const PostgresRecordStore&) = delete;
 
     bool append(const UnitRecord& record) override;
+    // In one transaction.
+    bool appendAll(const std::vector<UnitRecord>& records) override;
     std::vector<UnitRecord> query(const RecordQuery& query) override;
+    bool forEach(const RecordQuery& query, const RecordSink& sink) override;
     Counters counters(const std::string& jobSha256) override;
+    std::optional<std::vector<JobSummary>> summary(
+        const std::optional<std::string>& jobSha256) override;
     std::string location() const override { return addressForDisplay(address_); }
     // Whether the last call failed (lastError() keeps the text of the last failure).
     bool lastCallFailed() const { return failed_; }
 
 private:
-    PostgresRecordStore(pg_conn* conn, std::string address)
-        : conn_(conn), address_(std::move(address)) {}
+    PostgresRecordStore(pg_conn* conn, std::string address);
     struct Result;
+    class Connection;
+    // Makes the tables when missing and brings the schema to its version;
+    // one transaction under the set-up's lock.
+    bool setUp(const UpgradeProgress& progress);
     // Runs one statement; a connection the server dropped (a restart) is
     // made again once and the statement tried once more.
     Result run(const std::string& sql, const std::vector<const char*>& params, bool rows);
+    // Runs one query, handing its rows to `sink` as they come; sets failed_.
+    void streamRows(const std::string& sql, const std::vector<const char*>& values,
+                    const RecordSink& sink, bool& handedOut);
 
     pg_conn* conn_;
     std::string address_;
     bool failed_ = false;
+    std::unique_ptr<Connection> connection_;
 };
 
 }  // namespace sonoprog::records

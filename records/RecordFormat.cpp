@@ -10,19 +10,72 @@ bool blankAt(char c) {
     return c == ' ' || c == '\t';
 }
 
-std::string csvField(const std::string& text) {
+// The length of the well-formed UTF-8 sequence at `p` (at most `left`
+// bytes), 0 when the bytes there are not one.
+std::size_t utf8Length(const unsigned char* p, std::size_t left) {
+    const unsigned char c = p[0];
+    std::size_t n;
+    unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0) low = 0xA0;   // no overlong forms
+        if (c == 0xED) high = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0) low = 0x90;
+        if (c == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (left < n || p[1] < low || p[1] > high) return 0;
+    for (std::size_t i = 2; i < n; ++i)
+        if (p[i] < 0x80 || p[i] > 0xBF) return 0;
+    return n;
+}
+
+// A cell as a spreadsheet may safely show it: text that a spreadsheet would
+// take for a formula (=, +, -, @, or a tab or carriage return first) gets a
+// leading apostrophe; control characters other than tab and line breaks are
+// written as \xNN; bytes that are not UTF-8 become U+FFFD.
+void appendSafeCell(std::string& out, const std::string& text) {
+    const bool formula =
+        !text.empty() && (text.front() == '=' || text.front() == '+' || text.front() == '-' ||
+                          text.front() == '@' || text.front() == '\t' || text.front() == '\r');
     // Leading and trailing blanks are quoted too: many readers trim them from
     // a bare field, and the step texts begin with two.
-    const bool plain = text.find_first_of(",\"\r\n") == std::string::npos &&
-                       (text.empty() || (!blankAt(text.front()) && !blankAt(text.back())));
-    if (plain) return text;
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"') out += '"';
-        out += c;
+    const bool quote = text.find_first_of(",\"\r\n") != std::string::npos ||
+                       (!text.empty() && (blankAt(text.front()) || blankAt(text.back())));
+    if (quote) out += '"';
+    if (formula) out += '\'';
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    for (std::size_t i = 0; i < size;) {
+        const unsigned char c = p[i];
+        if (c >= 0x20 && c < 0x7F) {
+            if (c == '"') out += '"';
+            out += static_cast<char>(c);
+            ++i;
+        } else if (c == '\t' || c == '\r' || c == '\n') {
+            out += static_cast<char>(c);
+            ++i;
+        } else if (c < 0x20 || c == 0x7F) {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+            ++i;
+        } else if (const std::size_t n = utf8Length(p + i, size - i)) {
+            out.append(text, i, n);
+            i += n;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
     }
-    out += '"';
-    return out;
+    if (quote) out += '"';
 }
 
 }  // namespace
@@ -32,19 +85,28 @@ std::string csvHeader() {
            "device,writer,result,failing_step,fail_line,duration_ms,pgm_log,vrf_log,mirrored\r\n";
 }
 
-std::string csvRow(const UnitRecord& r) {
-    const std::string fields[] = {r.id,           r.time,          r.station,
-                                  r.operatorName, r.jobName,       r.jobSha256,
-                                  r.imageSha256,  r.imageCheckSum, r.target,
-                                  r.device,       r.writer,        r.result,
-                                  r.failingStep,  r.failLine,      std::to_string(r.durationMs),
-                                  r.pgmLog,       r.vrfLog,        mirroredText(r.mirrored)};
-    std::string out;
-    for (const auto& f : fields) {
-        if (!out.empty()) out += ',';
-        out += csvField(f);
+void appendCsvRow(std::string& out, const UnitRecord& r) {
+    const std::string* texts[] = {&r.id,          &r.time,      &r.station,     &r.operatorName,
+                                  &r.jobName,     &r.jobSha256, &r.imageSha256, &r.imageCheckSum,
+                                  &r.target,      &r.device,    &r.writer,      &r.result,
+                                  &r.failingStep, &r.failLine};
+    for (const auto* t : texts) {
+        appendSafeCell(out, *t);
+        out += ',';
     }
+    out += std::to_string(r.durationMs);
+    out += ',';
+    appendSafeCell(out, r.pgmLog);
+    out += ',';
+    appendSafeCell(out, r.vrfLog);
+    out += ',';
+    out += mirroredText(r.mirrored);
     out += "\r\n";
+}
+
+std::string csvRow(const UnitRecord& r) {
+    std::string out;
+    appendCsvRow(out, r);
     return out;
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "records/RecordSummaries.h"
 #include "records/UnitRecord.h"
 
 namespace sonoprog::records {
@@ -21,11 +24,29 @@ public:
     // not stored again (and counts as success), so a resend never counts twice.
     virtual bool append(const UnitRecord& record) = 0;
 
+    // The same for several records in one go (one transaction where the
+    // store has them); false at the first that could not be stored.
+    virtual bool appendAll(const std::vector<UnitRecord>& records);
+
     // The matching records, oldest first. An empty list on failure (lastError() says why).
     virtual std::vector<UnitRecord> query(const RecordQuery& query) = 0;
 
+    // The matching records, oldest first, handed to `sink` one at a time as
+    // they are read, so that memory does not grow with the records; `sink`
+    // returns false to stop early. False on failure (lastError() says why),
+    // possibly after some records were handed out. The record handed out is
+    // valid during the call only.
+    using RecordSink = std::function<bool(const UnitRecord&)>;
+    virtual bool forEach(const RecordQuery& query, const RecordSink& sink);
+
     // The unit records of the job after its last reset record.
     virtual Counters counters(const std::string& jobSha256) = 0;
+
+    // Every job (or the one asked), in the order the jobs first appear in
+    // the records, with its counters since its last reset and its failures.
+    // nullopt on failure (lastError() says why).
+    virtual std::optional<std::vector<JobSummary>> summary(
+        const std::optional<std::string>& jobSha256);
 
     // Where the records go, for messages ("/home/op/.local/state/sonoprog/records.sqlite").
     virtual std::string location() const = 0;
@@ -43,6 +64,10 @@ protected:
 // The counters of a list of records: units after the last reset.
 Counters countSinceReset(const std::vector<UnitRecord>& jobRecords);
 
+// The summary of a list of records, oldest first, as RecordStore::summary
+// answers it (the stores answer from the summaries their databases keep).
+std::vector<JobSummary> summariseRecords(const std::vector<UnitRecord>& records);
+
 // Appends a reset record for the job (built from `base`: station, operator,
 // job and image fields) and returns whether it was stored.
 bool resetCounters(RecordStore& store, UnitRecord base);
@@ -51,6 +76,16 @@ bool resetCounters(RecordStore& store, UnitRecord base);
 // when no state folder is known.
 std::filesystem::path defaultRecordsPath(const char* xdgStateHome, const char* home);
 
+// What the opening of a store may do besides opening it.
+struct OpenOptions {
+    // A reading command: a records file that is not there is an error, and
+    // neither it nor its folders are made.
+    bool mustExist = false;
+    // Told while the summaries of a store made by an earlier version are
+    // built (once, when it is first opened).
+    UpgradeProgress progress;
+};
+
 // Opens the store a --records value or [Records] Database names: a file path
 // is a SQLite store, made with its folders when missing; a postgresql://
 // address is the line's database, reached through the station's own file
@@ -58,7 +93,7 @@ std::filesystem::path defaultRecordsPath(const char* xdgStateHome, const char* h
 // station's file alone. nullptr with `error` set when it cannot be opened.
 std::unique_ptr<RecordStore> openRecordStore(const std::string& location,
                                              const std::filesystem::path& stationFile,
-                                             std::string& error);
+                                             std::string& error, const OpenOptions& options = {});
 
 // How many records wait to be sent to the line's database: 0 for a store
 // that sends nothing on.

@@ -3,9 +3,11 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "records/RecordColumns.h"
+#include "records/RecordSummaries.h"
 #include "records/SqliteStatement.h"
 
 namespace sonoprog::records {
@@ -38,39 +40,155 @@ CREATE INDEX IF NOT EXISTS units_job_time ON units (job_sha256, time);
 CREATE INDEX IF NOT EXISTS units_time ON units (time);
 )sql";
 
-UnitRecord readRow(SqliteStatement& s) {
-    UnitRecord r;
-    r.id = s.text(0);
-    r.time = s.text(1);
-    r.station = s.text(2);
-    r.operatorName = s.text(3);
-    r.jobName = s.text(4);
-    r.jobSha256 = s.text(5);
-    r.imageSha256 = s.text(6);
-    r.imageCheckSum = s.text(7);
-    r.target = s.text(8);
-    r.device = s.text(9);
-    r.writer = s.text(10);
-    r.result = s.text(11);
-    r.failingStep = s.text(12);
-    r.failLine = s.text(13);
-    r.durationMs = sqlite3_column_int64(s.get(), 14);
-    r.pgmLog = s.text(15);
-    r.vrfLog = s.text(16);
+constexpr SummaryDialect kDialect = {
+    R"sql(
+CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS unit_hours (
+    station TEXT NOT NULL,
+    job_sha256 TEXT NOT NULL,
+    job_name TEXT NOT NULL,
+    hour TEXT NOT NULL,
+    result TEXT NOT NULL,
+    reason TEXT NOT NULL,
+    units INTEGER NOT NULL,
+    last_time TEXT NOT NULL,
+    PRIMARY KEY (station, job_sha256, job_name, hour, result, reason)
+) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS job_counters (
+    job_sha256 TEXT PRIMARY KEY,
+    reset_time TEXT NOT NULL,
+    pass INTEGER NOT NULL,
+    fail INTEGER NOT NULL
+) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS units_station_time ON units (station, time);
+CREATE INDEX IF NOT EXISTS units_writer_time ON units (writer, time);
+CREATE INDEX IF NOT EXISTS units_result_time ON units (result, time);
+)sql",
+    "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'",
+    "ON CONFLICT (station, job_sha256, job_name, hour, result, reason) DO UPDATE SET "
+    "units = unit_hours.units + excluded.units, last_time = CASE WHEN excluded.last_time > "
+    "unit_hours.last_time THEN excluded.last_time ELSE unit_hours.last_time END",
+    // Every row that lands in units counts, whoever wrote it. A record older
+    // than the job's last reset does not count; a reset older than the last
+    // one changes nothing; a later reset counts again the records after it
+    // (through the job's index: only those that came in out of order).
+    R"sql(
+CREATE TRIGGER IF NOT EXISTS units_summaries AFTER INSERT ON units BEGIN
+    INSERT INTO unit_hours (station, job_sha256, job_name, hour, result, reason, units, last_time)
+    VALUES (NEW.station, NEW.job_sha256, NEW.job_name, substr(NEW.time, 1, 13), NEW.result,
+            CASE WHEN NEW.result = 'fail' THEN NEW.fail_line ELSE '' END, 1, NEW.time)
+    ON CONFLICT (station, job_sha256, job_name, hour, result, reason) DO UPDATE SET
+        units = unit_hours.units + 1,
+        last_time = CASE WHEN excluded.last_time > unit_hours.last_time
+                         THEN excluded.last_time ELSE unit_hours.last_time END;
+    INSERT INTO job_counters (job_sha256, reset_time, pass, fail)
+    VALUES (NEW.job_sha256, '', 0, 0) ON CONFLICT (job_sha256) DO NOTHING;
+    UPDATE job_counters SET pass = pass + (NEW.result = 'pass'), fail = fail + (NEW.result = 'fail')
+    WHERE job_sha256 = NEW.job_sha256 AND NEW.result <> 'reset' AND NEW.time >= reset_time;
+    UPDATE job_counters SET reset_time = NEW.time,
+        pass = (SELECT COUNT(*) FROM units u WHERE u.job_sha256 = NEW.job_sha256
+                AND u.result = 'pass' AND u.time > NEW.time),
+        fail = (SELECT COUNT(*) FROM units u WHERE u.job_sha256 = NEW.job_sha256
+                AND u.result = 'fail' AND u.time > NEW.time)
+    WHERE job_sha256 = NEW.job_sha256 AND NEW.result = 'reset' AND NEW.time >= reset_time;
+END;
+)sql",
+};
+
+// "$1" becomes "?1": the summaries' statements are written once for both databases.
+std::string sqliteParameters(std::string sql) {
+    for (std::size_t i = 0; i + 1 < sql.size(); ++i)
+        if (sql[i] == '$' && sql[i + 1] >= '0' && sql[i + 1] <= '9') sql[i] = '?';
+    return sql;
+}
+
+void assignText(std::string& into, sqlite3_stmt* s, int column) {
+    const auto* p = sqlite3_column_text(s, column);
+    if (p)
+        into.assign(reinterpret_cast<const char*>(p),
+                    static_cast<std::size_t>(sqlite3_column_bytes(s, column)));
+    else
+        into.clear();
+}
+
+// Fills `r` in place, so that a stream of rows reuses its strings.
+void readRow(sqlite3_stmt* s, UnitRecord& r) {
+    assignText(r.id, s, 0);
+    assignText(r.time, s, 1);
+    assignText(r.station, s, 2);
+    assignText(r.operatorName, s, 3);
+    assignText(r.jobName, s, 4);
+    assignText(r.jobSha256, s, 5);
+    assignText(r.imageSha256, s, 6);
+    assignText(r.imageCheckSum, s, 7);
+    assignText(r.target, s, 8);
+    assignText(r.device, s, 9);
+    assignText(r.writer, s, 10);
+    assignText(r.result, s, 11);
+    assignText(r.failingStep, s, 12);
+    assignText(r.failLine, s, 13);
+    r.durationMs = sqlite3_column_int64(s, 14);
+    assignText(r.pgmLog, s, 15);
+    assignText(r.vrfLog, s, 16);
     // The column is only ever written from mirroredText(); a text that does
     // not parse (edited by hand) reads as no pages rather than failing the query.
-    r.mirrored = parseMirrored(s.text(17)).value_or(std::vector<MirroredPage>{});
-    return r;
+    const auto* mirrored = sqlite3_column_text(s, 17);
+    r.mirrored.clear();
+    if (mirrored && *mirrored)
+        r.mirrored = parseMirrored(reinterpret_cast<const char*>(mirrored))
+                         .value_or(std::vector<MirroredPage>{});
 }
 
 }  // namespace
 
+// The summaries' view of the store's connection.
+class SqliteRecordStore::Connection final : public SqlConnection {
+public:
+    explicit Connection(sqlite3* db) : db_(db) {}
+    bool exec(const std::string& sql) override {
+        char* message = nullptr;
+        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
+        error_ = message ? message : sqlite3_errmsg(db_);
+        sqlite3_free(message);
+        return false;
+    }
+    bool rows(const std::string& sql, const std::vector<std::string>& params,
+              const RowSink& each) override {
+        SqliteStatement s(db_, sqliteParameters(sql));
+        if (!s) {
+            error_ = sqlite3_errmsg(db_);
+            return false;
+        }
+        for (std::size_t i = 0; i < params.size(); ++i) s.bind(static_cast<int>(i + 1), params[i]);
+        Row row;
+        int rc;
+        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+            row.resize(static_cast<std::size_t>(sqlite3_column_count(s.get())));
+            for (std::size_t i = 0; i < row.size(); ++i) row[i] = s.text(static_cast<int>(i));
+            each(row);
+        }
+        if (rc == SQLITE_DONE) return true;
+        error_ = sqlite3_errmsg(db_);
+        return false;
+    }
+    std::string error() const override { return error_; }
+
+private:
+    sqlite3* db_;
+    std::string error_;
+};
+
+SqliteRecordStore::SqliteRecordStore(sqlite3* db, std::filesystem::path file)
+    : db_(db), file_(std::move(file)), connection_(std::make_unique<Connection>(db)) {}
+
 std::unique_ptr<SqliteRecordStore> SqliteRecordStore::open(const std::filesystem::path& file,
-                                                           std::string& error) {
+                                                           std::string& error,
+                                                           const OpenOptions& options) {
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(
-        file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-        nullptr);
+    const int rc = sqlite3_open_v2(file.c_str(), &db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX |
+                                       (options.mustExist ? 0 : SQLITE_OPEN_CREATE),
+                                   nullptr);
     if (rc != SQLITE_OK) {
         error = "cannot open records file " + file.string() + ": " +
                 (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
@@ -87,7 +205,7 @@ std::unique_ptr<SqliteRecordStore> SqliteRecordStore::open(const std::filesystem
     // waiting, so the set-up is tried again for a while.
     for (int attempt = 0;; ++attempt) {
         if (store->exec("PRAGMA journal_mode=WAL") && store->exec("PRAGMA synchronous=FULL") &&
-            store->exec(kSchema))
+            store->setUp(options))
             break;
         const int code = sqlite3_errcode(db) & 0xFF;
         if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) || attempt >= 200) {
@@ -100,10 +218,47 @@ std::unique_ptr<SqliteRecordStore> SqliteRecordStore::open(const std::filesystem
         error = "records file " + file.string() + " cannot use a write-ahead log";
         return nullptr;
     }
+    if (sqlite3_prepare_v3(db, insertStatement().c_str(), -1, SQLITE_PREPARE_PERSISTENT,
+                           &store->insert_, nullptr) != SQLITE_OK) {
+        error = "cannot set up records file " + file.string() + ": " + store->sqliteError();
+        return nullptr;
+    }
     return store;
 }
 
+std::string SqliteRecordStore::insertStatement() {
+    return std::string("INSERT INTO units (") + kRecordColumns +
+           ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, "
+           "?18) ON CONFLICT (id) DO NOTHING";
+}
+
+bool SqliteRecordStore::setUp(const OpenOptions& options) {
+    // A file already at this version needs nothing written.
+    auto version = records::schemaVersion(*connection_, kDialect);
+    if (version && *version >= kSchemaVersion) return true;
+    // The write lock first: a second process opening the same file at the
+    // same time waits here, then finds the work done.
+    if (!exec("BEGIN IMMEDIATE")) return false;
+    bool ok = exec(kSchema);
+    if (ok) {
+        version = records::schemaVersion(*connection_, kDialect);
+        ok = version.has_value();
+        if (!ok) lastError_ = connection_->error();
+    }
+    if (ok && *version < kSchemaVersion) {
+        ok = upgradeToSummaries(*connection_, kDialect, options.progress);
+        if (!ok) lastError_ = connection_->error();
+    }
+    if (ok && exec("COMMIT")) return true;
+    const std::string why = lastError_;
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    lastError_ = why;
+    return false;
+}
+
 SqliteRecordStore::~SqliteRecordStore() {
+    sqlite3_finalize(insert_);
+    connection_.reset();
     sqlite3_close(db_);
 }
 
@@ -125,82 +280,112 @@ std::string SqliteRecordStore::journalMode() {
     return s.text(0);
 }
 
+int SqliteRecordStore::schemaVersion() {
+    return records::schemaVersion(*connection_, kDialect).value_or(0);
+}
+
+bool SqliteRecordStore::insert(const UnitRecord& r) {
+    sqlite3_stmt* s = insert_;
+    sqlite3_reset(s);
+    auto text = [s](int index, const std::string& value) {
+        sqlite3_bind_text(s, index, value.c_str(), static_cast<int>(value.size()), SQLITE_STATIC);
+    };
+    const std::string mirrored = mirroredText(r.mirrored);
+    text(1, r.id);
+    text(2, r.time);
+    text(3, r.station);
+    text(4, r.operatorName);
+    text(5, r.jobName);
+    text(6, r.jobSha256);
+    text(7, r.imageSha256);
+    text(8, r.imageCheckSum);
+    text(9, r.target);
+    text(10, r.device);
+    text(11, r.writer);
+    text(12, r.result);
+    text(13, r.failingStep);
+    text(14, r.failLine);
+    sqlite3_bind_int64(s, 15, static_cast<sqlite3_int64>(r.durationMs));
+    text(16, r.pgmLog);
+    text(17, r.vrfLog);
+    text(18, mirrored);
+    const bool done = sqlite3_step(s) == SQLITE_DONE;
+    if (!done) lastError_ = sqliteError();
+    // The texts were bound in place; none may outlive this call.
+    sqlite3_reset(s);
+    sqlite3_clear_bindings(s);
+    return done;
+}
+
 bool SqliteRecordStore::append(const UnitRecord& r) {
-    // One statement is one transaction: the record is all there or not at all.
-    SqliteStatement s(db_,
-                      std::string("INSERT INTO units (") + kRecordColumns +
-                          ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, "
-                          "?15, ?16, ?17, ?18) ON CONFLICT (id) DO NOTHING");
+    // One statement is one transaction: the record and its summaries are all
+    // there or not at all.
+    const std::lock_guard<std::mutex> hold(insertLock_);
+    return insert(r);
+}
+
+bool SqliteRecordStore::appendAll(const std::vector<UnitRecord>& records) {
+    const std::lock_guard<std::mutex> hold(insertLock_);
+    if (!exec("BEGIN IMMEDIATE")) return false;
+    for (const auto& r : records) {
+        if (insert(r)) continue;
+        const std::string why = lastError_;
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        lastError_ = why;
+        return false;
+    }
+    return exec("COMMIT");
+}
+
+bool SqliteRecordStore::forEach(const RecordQuery& q, const RecordSink& sink) {
+    lastError_.clear();
+    std::vector<std::string> params;
+    const std::string where = recordFilter(q, params);
+    SqliteStatement s(db_, sqliteParameters(std::string("SELECT ") + kRecordColumns +
+                                            " FROM units" + where + " ORDER BY time, seq"));
     if (!s) {
         lastError_ = sqliteError();
         return false;
     }
-    s.bind(1, r.id);
-    s.bind(2, r.time);
-    s.bind(3, r.station);
-    s.bind(4, r.operatorName);
-    s.bind(5, r.jobName);
-    s.bind(6, r.jobSha256);
-    s.bind(7, r.imageSha256);
-    s.bind(8, r.imageCheckSum);
-    s.bind(9, r.target);
-    s.bind(10, r.device);
-    s.bind(11, r.writer);
-    s.bind(12, r.result);
-    s.bind(13, r.failingStep);
-    s.bind(14, r.failLine);
-    s.bind(15, static_cast<std::int64_t>(r.durationMs));
-    s.bind(16, r.pgmLog);
-    s.bind(17, r.vrfLog);
-    s.bind(18, mirroredText(r.mirrored));
-    if (sqlite3_step(s.get()) != SQLITE_DONE) {
-        lastError_ = sqliteError();
-        return false;
+    for (std::size_t i = 0; i < params.size(); ++i) s.bind(static_cast<int>(i + 1), params[i]);
+    UnitRecord r;
+    int rc;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+        readRow(s.get(), r);
+        if (!sink(r)) return true;
     }
-    return true;
+    if (rc == SQLITE_DONE) return true;
+    lastError_ = sqliteError();
+    return false;
 }
 
 std::vector<UnitRecord> SqliteRecordStore::query(const RecordQuery& q) {
-    std::string sql = std::string("SELECT ") + kRecordColumns + " FROM units WHERE 1";
-    if (q.jobSha256) sql += " AND job_sha256 = ?1";
-    if (q.since) sql += " AND time >= ?2";
-    sql += " ORDER BY time, seq";
-    SqliteStatement s(db_, sql);
     std::vector<UnitRecord> out;
-    if (!s) {
-        lastError_ = sqliteError();
-        return out;
-    }
-    if (q.jobSha256) s.bind(1, *q.jobSha256);
-    if (q.since) s.bind(2, *q.since);
-    int rc;
-    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) out.push_back(readRow(s));
-    if (rc != SQLITE_DONE) lastError_ = sqliteError();
+    forEach(q, [&out](const UnitRecord& r) {
+        out.push_back(r);
+        return true;
+    });
     return out;
 }
 
 Counters SqliteRecordStore::counters(const std::string& jobSha256) {
-    // Units after the job's last reset, in the order the records were made.
-    SqliteStatement s(db_,
-                      "WITH last AS (SELECT time, seq FROM units WHERE job_sha256 = ?1 AND "
-                      "result = 'reset' ORDER BY time DESC, seq DESC LIMIT 1) "
-                      "SELECT COALESCE(SUM(result = 'pass'), 0), COALESCE(SUM(result = 'fail'), 0) "
-                      "FROM units WHERE job_sha256 = ?1 AND result <> 'reset' AND "
-                      "(NOT EXISTS (SELECT 1 FROM last) OR time > (SELECT time FROM last) OR "
-                      "(time = (SELECT time FROM last) AND seq > (SELECT seq FROM last)))");
-    Counters c;
-    if (!s) {
-        lastError_ = sqliteError();
-        return c;
+    auto c = readCounters(*connection_, jobSha256);
+    if (!c) {
+        lastError_ = connection_->error();
+        return {};
     }
-    s.bind(1, jobSha256);
-    if (sqlite3_step(s.get()) == SQLITE_ROW) {
-        c.passed = sqlite3_column_int64(s.get(), 0);
-        c.failed = sqlite3_column_int64(s.get(), 1);
-    } else {
-        lastError_ = sqliteError();
-    }
-    return c;
+    return *c;
+}
+
+std::optional<std::vector<JobSummary>> SqliteRecordStore::summary(
+    const std::optional<std::string>& jobSha256) {
+    lastError_.clear();
+    // One read transaction: the jobs, their hours and their records agree.
+    if (!exec("BEGIN")) return std::nullopt;
+    auto jobs = readSummaries(*connection_, jobSha256);
+    if (!jobs) lastError_ = connection_->error();
+    sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    return jobs;
 }
 
 }  // namespace sonoprog::records

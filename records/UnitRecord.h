@@ -45,10 +45,15 @@ struct UnitRecord {
     friend bool operator==(const UnitRecord&, const UnitRecord&) = default;
 };
 
-// Which records a query returns; unset fields do not filter.
+// Which records a query returns; unset fields do not filter. Every filter is
+// answered through an index of the stores.
 struct RecordQuery {
-    std::optional<std::string> jobSha256;
-    std::optional<std::string> since;  // ISO 8601 UTC; records at or after it
+    std::optional<std::string> jobSha256 = std::nullopt;
+    std::optional<std::string> since = std::nullopt;  // ISO 8601 UTC; records at or after it
+    std::optional<std::string> until = std::nullopt;  // ISO 8601 UTC; records before it
+    std::optional<std::string> station = std::nullopt;
+    std::optional<std::string> writer = std::nullopt;
+    std::optional<std::string> result = std::nullopt;  // kResultPass, kResultFail or kResultReset
 };
 
 // The counters of one job since its last reset.
@@ -59,6 +64,21 @@ struct Counters {
     // Percent of units that passed; 0 before the first unit.
     double yield() const { return total() == 0 ? 0.0 : 100.0 * passed / total(); }
     friend bool operator==(const Counters&, const Counters&) = default;
+};
+
+// One job's line of `records summary`: its counters since its last reset and
+// the failures among them by fail line, in the order they first happened.
+struct FailureCount {
+    std::string failLine;
+    long long count = 0;
+    friend bool operator==(const FailureCount&, const FailureCount&) = default;
+};
+struct JobSummary {
+    std::string jobName;  // as its latest record names it
+    std::string jobSha256;
+    Counters counters;
+    std::vector<FailureCount> failures;
+    friend bool operator==(const JobSummary&, const JobSummary&) = default;
 };
 
 // "75.0": the yield with one decimal, as the summary lines print it.

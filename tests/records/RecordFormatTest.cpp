@@ -74,6 +74,40 @@ TEST(RecordFormat, CsvParsesBackToEveryField) {
     EXPECT_EQ(rows[2][17], "");
 }
 
+TEST(RecordFormat, CsvCellsAreSafeToOpenInASpreadsheet) {
+    // What an operator, a job or a file name holds, and what its cell reads
+    // once parsed back.
+    const std::pair<std::string, std::string> cases[] = {
+        {"=HYPERLINK(\"http://x\",\"y\")", "'=HYPERLINK(\"http://x\",\"y\")"},
+        {"+1", "'+1"},
+        {"-2+3", "'-2+3"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\tcell", "'\tcell"},
+        {"\rcell", "'\rcell"},
+        {"a=b -c", "a=b -c"},
+        {"Ana", "Ana"},
+        {"bell\x07 and escape\x1b[0m and nul", "bell\\x07 and escape\\x1B[0m and nul"},
+        {"delete\x7f", "delete\\x7F"},
+        {"line\nbreak\tand tab", "line\nbreak\tand tab"},
+        {"K\xc3\xa4se \xe2\x82\xac \xf0\x9f\x98\x80", "K\xc3\xa4se \xe2\x82\xac \xf0\x9f\x98\x80"},
+        {"bad \xff byte", "bad \xef\xbf\xbd byte"},
+        {"cut \xe2\x82", "cut \xef\xbf\xbd\xef\xbf\xbd"},
+        {"overlong \xc0\xaf", "overlong \xef\xbf\xbd\xef\xbf\xbd"},
+        {"surrogate \xed\xa0\x80", "surrogate \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},
+    };
+    for (const auto& [text, cell] : cases) {
+        records::UnitRecord r = fullRecord("id-1", "2026-12-08T10:11:12.345Z");
+        r.operatorName = text;
+        r.failLine = text;
+        r.pgmLog = text;
+        const Rows rows = parseCsv(records::csvRow(r));
+        ASSERT_EQ(rows.size(), 1u) << text;
+        EXPECT_EQ(rows[0][3], cell) << text;
+        EXPECT_EQ(rows[0][13], cell) << text;
+        EXPECT_EQ(rows[0][15], cell) << text;
+    }
+}
+
 TEST(RecordFormat, JsonLineParsesWithEveryFieldAndReadsBack) {
     const records::UnitRecord r = fullRecord("id-1", "2026-12-08T10:11:12.345Z");
     const std::string line = records::recordJsonLine(r);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "records/RecordStore.h"
+#include "records/RecordSummaries.h"
 #include "records/SqliteRecordStore.h"
 #include "tests/records/RecordsFixture.h"
 #include "tests/support/TempDir.h"
@@ -230,6 +231,127 @@ TEST(SqliteRecordStore, KilledWriterNeverLeavesAHalfRecord) {
         EXPECT_EQ(r, expected);
         EXPECT_EQ(r.id.rfind("kill-", 0), 0u);
     }
+}
+
+TEST(SqliteRecordStore, SummariesAgreeWithTheRecordsHoweverTheyArrive) {
+    for (const auto& [name, records] : lineHistories()) {
+        SCOPED_TRACE(name);
+        const std::size_t half = records.size() / 2;
+        // Through the store's own appends, into a new file: nothing to
+        // upgrade there, and nothing told.
+        {
+            TempDir dir;
+            std::string error;
+            bool told = false;
+            auto store = SqliteRecordStore::open(
+                dir / "new.sqlite", error, {false, [&](long long, long long) { told = true; }});
+            ASSERT_TRUE(store) << error;
+            EXPECT_FALSE(told);
+            EXPECT_EQ(store->schemaVersion(), records::kSchemaVersion);
+            for (const auto& r : records) ASSERT_TRUE(store->append(r)) << store->lastError();
+            expectSummariesMatchRecords(*store);
+        }
+        // A file of the earlier schema with half the records, upgraded when
+        // opened; then the rest from the store and from another client.
+        TempDir dir;
+        sqlite3* old = nullptr;
+        ASSERT_EQ(sqlite3_open((dir / "old.sqlite").c_str(), &old), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(old, kUnitsOnlySchema, nullptr, nullptr, nullptr), SQLITE_OK);
+        for (std::size_t i = 0; i < half; ++i) insertRaw(old, records[i]);
+        std::vector<std::pair<long long, long long>> progress;
+        std::string error;
+        auto store = SqliteRecordStore::open(
+            dir / "old.sqlite", error,
+            {true, [&](long long done, long long total) { progress.emplace_back(done, total); }});
+        ASSERT_TRUE(store) << error;
+        EXPECT_EQ(store->schemaVersion(), records::kSchemaVersion);
+        if (half > 0) {
+            ASSERT_FALSE(progress.empty());
+            EXPECT_EQ(progress.back(), (std::pair<long long, long long>(half, half)));
+        }
+        EXPECT_EQ(store->query({}).size(), half);
+        expectSummariesMatchRecords(*store);
+        for (std::size_t i = half; i < records.size(); ++i) {
+            if (i % 2)
+                insertRaw(old, records[i]);
+            else
+                ASSERT_TRUE(store->append(records[i])) << store->lastError();
+        }
+        sqlite3_close(old);
+        EXPECT_EQ(store->query({}).size(), records.size());
+        expectSummariesMatchRecords(*store);
+    }
+}
+
+TEST(SqliteRecordStore, SummaryCountsFailuresSinceTheResetInTheOrderTheyFirstHappened) {
+    TempDir dir;
+    auto store = openStore(dir / "r.sqlite");
+    const auto records = lineHistories()[1].second;
+    ASSERT_TRUE(store->appendAll(records)) << store->lastError();
+    const auto summary = store->summary(records[0].jobSha256);
+    ASSERT_TRUE(summary) << store->lastError();
+    ASSERT_EQ(summary->size(), 1u);
+    EXPECT_EQ(summary->front().counters, (Counters{1, 4}));
+    EXPECT_EQ(summary->front().failures,
+              (std::vector<records::FailureCount>{
+                  {"VDD failed!", 1}, {"Chip not found", 1}, {"Blank check failed", 2}}));
+}
+
+TEST(SqliteRecordStore, EveryFilterIsAnsweredThroughAnIndex) {
+    TempDir dir;
+    auto store = openStore(dir / "r.sqlite");
+    auto records = lineHistories()[0].second;
+    records[1].writer = "usb:1-1.4 serial=W0043";
+    ASSERT_TRUE(store->appendAll(records)) << store->lastError();
+    const std::string jobA = records[0].jobSha256;
+    struct Case {
+        RecordQuery query;
+        std::vector<std::string> ids;
+    };
+    auto q = [](auto set) {
+        RecordQuery query;
+        set(query);
+        return query;
+    };
+    const Case cases[] = {
+        {q([&](RecordQuery& x) { x.jobSha256 = jobA; }), {"h0", "h1", "h3", "h4", "h6"}},
+        {q([](RecordQuery& x) { x.since = "2026-12-08T10:05:00.000Z"; }), {"h3", "h4", "h5", "h6"}},
+        {q([](RecordQuery& x) { x.until = "2026-12-08T10:05:00.000Z"; }), {"h0", "h1", "h2"}},
+        {q([](RecordQuery& x) { x.station = "bench-08"; }), {"h2", "h4"}},
+        {q([](RecordQuery& x) { x.writer = "usb:1-1.4 serial=W0043"; }), {"h1"}},
+        {q([](RecordQuery& x) { x.result = "fail"; }), {"h1", "h2", "h3", "h4"}},
+        {q([&](RecordQuery& x) {
+             x.jobSha256 = jobA;
+             x.result = "fail";
+             x.since = "2026-12-08T10:00:00.000Z";
+             x.until = "2026-12-08T11:00:00.000Z";
+         }),
+         {"h3", "h4"}},
+    };
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "r.sqlite").c_str(), &db), SQLITE_OK);
+    for (const auto& c : cases) {
+        std::vector<std::string> got;
+        ASSERT_TRUE(store->forEach(c.query, [&](const UnitRecord& r) {
+            got.push_back(r.id);
+            return true;
+        })) << store->lastError();
+        EXPECT_EQ(got, c.ids);
+        // The plan of the same statement: an index, and no sorting of the rows.
+        std::vector<std::string> params;
+        std::string sql = "EXPLAIN QUERY PLAN SELECT id FROM units" +
+                          records::recordFilter(c.query, params) + " ORDER BY time, seq";
+        for (std::size_t at; (at = sql.find('$')) != std::string::npos;) sql[at] = '?';
+        sqlite3_stmt* s = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr), SQLITE_OK);
+        std::string plan;
+        while (sqlite3_step(s) == SQLITE_ROW)
+            plan += reinterpret_cast<const char*>(sqlite3_column_text(s, 3)) + std::string("; ");
+        sqlite3_finalize(s);
+        EXPECT_NE(plan.find("USING INDEX"), std::string::npos) << plan;
+        EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << plan;
+    }
+    sqlite3_close(db);
 }
 
 TEST(UnitRecord, IdsAreVersion4UuidsAndDoNotRepeat) {

@@ -1,7 +1,12 @@
 #pragma once
 
-#include <string>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <string>
+#include <vector>
+
+#include "records/RecordStore.h"
 #include "records/UnitRecord.h"
 
 namespace sonoprog::test {
@@ -30,6 +35,137 @@ inline records::UnitRecord fullRecord(const std::string& id, const std::string& 
     r.vrfLog = "/tmp/Temp/VRF_20261208-1011.log";
     r.mirrored = {{0x120, 0xF000}, {0x300, 0xF001}};
     return r;
+}
+
+// A short history of a line, in the order its records reach the store: each
+// step is one record of job 'a' or 'b' at a time of 2026-12-08 ("10:05:00",
+// with ".000Z" added), with its fail line when it failed.
+struct Step {
+    const char* time;
+    std::string_view result;
+    char job = 'a';
+    const char* failLine = "";
+    const char* station = "bench-07";
+};
+inline std::vector<records::UnitRecord> history(const std::string& name,
+                                                const std::vector<Step>& steps) {
+    std::vector<records::UnitRecord> out;
+    for (const auto& s : steps) {
+        auto r = fullRecord(name + std::to_string(out.size()),
+                            std::string("2026-12-08T") + s.time + ".000Z", s.result);
+        // Each history has jobs of its own, so that several share one database.
+        r.jobSha256 = std::string(63, s.job) + name;
+        r.jobName = std::string("Job ") + s.job;
+        r.failLine = s.failLine;
+        r.station = s.station;
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+// Histories whose summaries are easy to get wrong: resets inside an hour,
+// records sent on late (older than a reset, or a reset older than records
+// already there), equal times, the same fail line in several hours.
+inline std::vector<std::pair<std::string, std::vector<records::UnitRecord>>> lineHistories() {
+    using records::kResultFail, records::kResultPass, records::kResultReset;
+    return {
+        {"two jobs over three hours",
+         history("h", {{"09:10:00", kResultPass},
+                       {"09:20:00", kResultFail, 'a', "VDD failed!"},
+                       {"09:30:00", kResultFail, 'b', "Verify error at 0x0100", "bench-08"},
+                       {"10:05:00", kResultFail, 'a', "Verify error at 0x0100"},
+                       {"10:06:00", kResultFail, 'a', "VDD failed!", "bench-08"},
+                       {"11:00:00", kResultPass, 'b'},
+                       {"11:01:00", kResultPass}})},
+        {"a reset inside an hour with failures on both sides",
+         history("r", {{"10:01:00", kResultFail, 'a', "Chip not found"},
+                       {"10:02:00", kResultFail, 'a', "VDD failed!"},
+                       {"10:30:00", kResultReset},
+                       {"10:31:00", kResultFail, 'a', "VDD failed!"},
+                       {"10:32:00", kResultPass},
+                       {"11:10:00", kResultFail, 'a', "Chip not found"},
+                       {"11:11:00", kResultFail, 'a', "Blank check failed"},
+                       {"12:00:00", kResultFail, 'a', "Blank check failed"}})},
+        {"records sent on late, older than the reset",
+         history("l", {{"10:10:00", kResultPass},
+                       {"10:20:00", kResultReset},
+                       {"10:25:00", kResultFail, 'a', "VDD failed!"},
+                       {"10:05:00", kResultFail, 'a', "Chip not found"},
+                       {"09:59:00", kResultPass}})},
+        {"a reset sent on late, older than records already there",
+         history("o", {{"10:10:00", kResultPass},
+                       {"10:40:00", kResultFail, 'a', "VDD failed!"},
+                       {"11:05:00", kResultFail, 'a', "Chip not found"},
+                       {"10:20:00", kResultReset},
+                       {"10:00:00", kResultReset}})},
+        {"two resets at one time and records at that time",
+         history("t", {{"10:00:00", kResultFail, 'a', "VDD failed!"},
+                       {"10:10:00", kResultReset},
+                       {"10:10:00", kResultFail, 'a', "Chip not found"},
+                       {"10:10:00", kResultReset},
+                       {"10:10:00", kResultPass},
+                       {"10:10:00", kResultFail, 'a', "VDD failed!"}})},
+        {"a job with nothing but a reset", history("n", {{"08:00:00", kResultReset, 'b'}})},
+    };
+}
+
+// A station file as the program made it before the summaries: the units
+// table and its two indexes, no version.
+inline constexpr const char* kUnitsOnlySchema = R"sql(
+PRAGMA journal_mode=WAL;
+CREATE TABLE units (
+    seq INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT NOT NULL UNIQUE, time TEXT NOT NULL,
+    station TEXT NOT NULL, operator TEXT NOT NULL, job_name TEXT NOT NULL,
+    job_sha256 TEXT NOT NULL, image_sha256 TEXT NOT NULL, image_checksum TEXT NOT NULL,
+    target TEXT NOT NULL, device TEXT NOT NULL, writer TEXT NOT NULL,
+    result TEXT NOT NULL CHECK (result IN ('pass', 'fail', 'reset')),
+    failing_step TEXT NOT NULL, fail_line TEXT NOT NULL, duration_ms INTEGER NOT NULL,
+    pgm_log TEXT NOT NULL, vrf_log TEXT NOT NULL, mirrored TEXT NOT NULL);
+CREATE INDEX units_job_time ON units (job_sha256, time);
+CREATE INDEX units_time ON units (time);
+)sql";
+
+// A record written by another client with plain SQL, as a restore would.
+inline void insertRaw(sqlite3* db, const records::UnitRecord& r) {
+    sqlite3_stmt* s = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db,
+                                 "INSERT INTO units (id, time, station, operator, job_name, "
+                                 "job_sha256, image_sha256, image_checksum, target, device, "
+                                 "writer, result, failing_step, fail_line, duration_ms, pgm_log, "
+                                 "vrf_log, mirrored) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                                 "?, ?, ?, ?, ?, ?)",
+                                 -1, &s, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(db);
+    const std::string texts[] = {r.id,          r.time,      r.station,     r.operatorName,
+                                 r.jobName,     r.jobSha256, r.imageSha256, r.imageCheckSum,
+                                 r.target,      r.device,    r.writer,      r.result,
+                                 r.failingStep, r.failLine};
+    int i = 1;
+    for (const auto& t : texts) sqlite3_bind_text(s, i++, t.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(s, i++, r.durationMs);
+    sqlite3_bind_text(s, i++, r.pgmLog.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(s, i++, r.vrfLog.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(s, i++, records::mirroredText(r.mirrored).c_str(), -1, SQLITE_TRANSIENT);
+    EXPECT_EQ(sqlite3_step(s), SQLITE_DONE) << sqlite3_errmsg(db);
+    sqlite3_finalize(s);
+}
+
+// The store's summaries and counters (kept by its database) against those
+// worked out from its records one by one.
+inline void expectSummariesMatchRecords(records::RecordStore& store) {
+    const auto all = store.query({});
+    ASSERT_EQ(store.lastError(), "");
+    const auto summary = store.summary(std::nullopt);
+    ASSERT_TRUE(summary) << store.lastError();
+    EXPECT_EQ(*summary, records::summariseRecords(all));
+    for (const auto& job : *summary) {
+        records::RecordQuery q;
+        q.jobSha256 = job.jobSha256;
+        const auto ofJob = store.query(q);
+        EXPECT_EQ(store.summary(job.jobSha256), std::optional(records::summariseRecords(ofJob)));
+        EXPECT_EQ(store.counters(job.jobSha256), records::countSinceReset(ofJob)) << job.jobName;
+    }
 }
 
 }  // namespace sonoprog::test

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <libpq-fe.h>
+
 #include <chrono>
 #include <fstream>
 #include <set>
@@ -138,6 +140,76 @@ TEST_F(ServerRecords, QueriesAndCountersAnswerAsTheStationFileDoes) {
     EXPECT_EQ(idsOf(store->query({std::nullopt, at(14)})),
               (std::set<std::string>{"a3", "a4", "a5"}));
     EXPECT_EQ(idsOf(store->query({jobB, at(13)})), (std::set<std::string>{"b1"}));
+}
+
+TEST_F(ServerRecords, SummariesAgreeWithTheRecordsAndADatabaseOfTheEarlierSchemaIsUpgraded) {
+    // A line database as the program made it before the summaries, holding
+    // half of every history.
+    PGconn* conn = PQconnectdb(server.address().c_str());
+    ASSERT_EQ(PQstatus(conn), CONNECTION_OK) << PQerrorMessage(conn);
+    const auto exec = [&](const std::string& sql, const std::vector<std::string>& params = {}) {
+        std::vector<const char*> values;
+        for (const auto& p : params) values.push_back(p.c_str());
+        PGresult* res = params.empty()
+                            ? PQexec(conn, sql.c_str())
+                            : PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()),
+                                           nullptr, values.data(), nullptr, nullptr, 0);
+        EXPECT_EQ(PQresultStatus(res), PGRES_COMMAND_OK) << PQerrorMessage(conn);
+        PQclear(res);
+    };
+    exec(R"sql(CREATE TABLE units (
+        seq BIGSERIAL PRIMARY KEY, id TEXT NOT NULL UNIQUE, time TEXT COLLATE "C" NOT NULL,
+        station TEXT NOT NULL, operator TEXT NOT NULL, job_name TEXT NOT NULL,
+        job_sha256 TEXT NOT NULL, image_sha256 TEXT NOT NULL, image_checksum TEXT NOT NULL,
+        target TEXT NOT NULL, device TEXT NOT NULL, writer TEXT NOT NULL,
+        result TEXT NOT NULL CHECK (result IN ('pass', 'fail', 'reset')),
+        failing_step TEXT NOT NULL, fail_line TEXT NOT NULL, duration_ms BIGINT NOT NULL,
+        pgm_log TEXT NOT NULL, vrf_log TEXT NOT NULL, mirrored TEXT NOT NULL);
+        CREATE INDEX units_job_time ON units (job_sha256, time);
+        CREATE INDEX units_time ON units (time);)sql");
+    // A record from another client with plain SQL, as a restore would write it.
+    const auto insertRaw = [&](const records::UnitRecord& r) {
+        exec(
+            "INSERT INTO units (id, time, station, operator, job_name, job_sha256, image_sha256, "
+            "image_checksum, target, device, writer, result, failing_step, fail_line, "
+            "duration_ms, pgm_log, vrf_log, mirrored) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, "
+            "$9, $10, $11, $12, $13, $14, $15, $16, $17, $18)",
+            {r.id, r.time, r.station, r.operatorName, r.jobName, r.jobSha256, r.imageSha256,
+             r.imageCheckSum, r.target, r.device, r.writer, r.result, r.failingStep, r.failLine,
+             std::to_string(r.durationMs), r.pgmLog, r.vrfLog, records::mirroredText(r.mirrored)});
+    };
+    const auto histories = test::lineHistories();
+    std::size_t total = 0, before = 0;
+    for (const auto& [name, list] : histories) {
+        for (std::size_t i = 0; i < list.size() / 2; ++i, ++before) insertRaw(list[i]);
+        total += list.size();
+    }
+    std::vector<std::pair<long long, long long>> progress;
+    std::string error;
+    auto store = PostgresRecordStore::open(
+        server.address(), error,
+        [&](long long done, long long all) { progress.emplace_back(done, all); });
+    ASSERT_TRUE(store) << error;
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), (std::pair<long long, long long>(before, before)));
+    EXPECT_EQ(store->query({}).size(), before);
+    test::expectSummariesMatchRecords(*store);
+
+    // The rest: from the store and from the other client, in turn.
+    for (const auto& [name, list] : histories)
+        for (std::size_t i = list.size() / 2; i < list.size(); ++i) {
+            if (i % 2)
+                insertRaw(list[i]);
+            else
+                ASSERT_TRUE(store->append(list[i])) << store->lastError();
+        }
+    PQfinish(conn);
+    EXPECT_EQ(store->query({}).size(), total);
+    test::expectSummariesMatchRecords(*store);
+    // A second station opening the upgraded database changes nothing.
+    auto other = openServer();
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->summary(std::nullopt), store->summary(std::nullopt));
 }
 
 TEST_F(ServerRecords, AServerRestartIsBridgedByTheNextStatement) {

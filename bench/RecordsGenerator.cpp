@@ -1,0 +1,195 @@
+#include "bench/RecordsGenerator.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include "records/RecordColumns.h"
+#include "records/SqliteRecordStore.h"
+
+namespace sonoprog::bench {
+
+namespace {
+
+constexpr int kStations = 10;
+constexpr int kUnitsPerHour = 1000;  // per station
+constexpr int kShiftHours = 16;      // two shifts a day, from 06:00
+constexpr int kJobs = 3;
+
+const char* const kFailLines[] = {"VDD failed!", "Chip not found", "Verify error at page 0x000120",
+                                  "Blank check failed", "Write error at page 0x001F00"};
+
+// A fixed mix of the index's bits: the same record for the same index.
+unsigned long long mix(unsigned long long x) {
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdULL;
+    x ^= x >> 33;
+    x *= 0xc4ceb9fe1a85ec53ULL;
+    x ^= x >> 33;
+    return x;
+}
+
+std::string timeText(long long ms) {
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm t{};
+    gmtime_r(&seconds, &t);
+    char buffer[96];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", t.tm_year + 1900,
+                  t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec,
+                  static_cast<int>(ms % 1000));
+    return buffer;
+}
+
+}  // namespace
+
+records::UnitRecord generatedRecord(long long index) {
+    const int station = static_cast<int>(index % kStations);
+    const long long unit = index / kStations;  // of this station
+    const long long hour = unit / kUnitsPerHour;
+    const long long day = hour / kShiftHours;
+    const long long hourOfDay = 6 + hour % kShiftHours;
+    const long long inHour = unit % kUnitsPerHour;
+    // 2026-09-01T00:00:00Z onwards.
+    const long long ms =
+        1788220800000LL + (day * 24 + hourOfDay) * 3600000LL + inHour * 3600LL + station * 7LL;
+    const int job = static_cast<int>((hour / 100) % kJobs);
+    records::UnitRecord r;
+    r.id = records::newRecordId();
+    r.time = timeText(ms);
+    r.station = "line1-st" + std::to_string(station + 1);
+    r.operatorName = station % 2 ? "Ana" : "Ben";
+    r.jobName = "Greeting chip v" + std::to_string(job + 1);
+    r.jobSha256 = std::string(63, "abc"[job]) + std::to_string(job);
+    r.imageSha256 = std::string(64, "def"[job]);
+    r.imageCheckSum = "0012AB9" + std::to_string(job);
+    r.target = job == 1 ? "serialflash" : "tarn20";
+    r.device = job == 1 ? "W25Q128" : "";
+    r.writer =
+        "usb:1-1." + std::to_string(station + 1) + " serial=W00" + std::to_string(40 + station);
+    const unsigned long long dice = mix(static_cast<unsigned long long>(index));
+    // The first unit of a day on the first station is that day's reset of the job.
+    if (station == 0 && hour % kShiftHours == 0 && inHour == 0) {
+        r.result = std::string(records::kResultReset);
+    } else if (dice % 100 < 3) {
+        r.result = std::string(records::kResultFail);
+        r.failingStep = "  -> Program chip...";
+        r.failLine = kFailLines[(dice >> 8) % 5];
+    } else {
+        r.result = std::string(records::kResultPass);
+    }
+    r.durationMs = 3000 + static_cast<std::int64_t>((dice >> 16) % 400);
+    if (r.target == "tarn20" && r.result != records::kResultReset) {
+        r.pgmLog = "/home/op/Temp/PGM_" + r.time.substr(0, 10) + ".log";
+        r.vrfLog = "/home/op/Temp/VRF_" + r.time.substr(0, 10) + ".log";
+    }
+    return r;
+}
+
+bool generateRecords(records::RecordStore& store, long long n, std::string& error,
+                     bool showProgress, long long batchSize) {
+    std::vector<records::UnitRecord> batch;
+    batch.reserve(static_cast<std::size_t>(batchSize));
+    for (long long i = 0; i < n;) {
+        batch.clear();
+        for (; i < n && static_cast<long long>(batch.size()) < batchSize; ++i)
+            batch.push_back(generatedRecord(i));
+        if (!store.appendAll(batch)) {
+            error = store.lastError();
+            return false;
+        }
+        if (showProgress && i % 100000 == 0) std::fprintf(stderr, "%lld records\n", i);
+    }
+    return true;
+}
+
+namespace {
+
+// Binds the record's columns in the order of kRecordColumns; the texts stay
+// where they are, so `r` must outlive the step.
+void bindRecord(sqlite3_stmt* s, const records::UnitRecord& r, const std::string& mirrored) {
+    const std::string* texts[] = {&r.id,          &r.time,      &r.station,     &r.operatorName,
+                                  &r.jobName,     &r.jobSha256, &r.imageSha256, &r.imageCheckSum,
+                                  &r.target,      &r.device,    &r.writer,      &r.result,
+                                  &r.failingStep, &r.failLine};
+    int column = 1;
+    for (const auto* t : texts)
+        sqlite3_bind_text(s, column++, t->c_str(), static_cast<int>(t->size()), SQLITE_STATIC);
+    sqlite3_bind_int64(s, column++, r.durationMs);
+    sqlite3_bind_text(s, column++, r.pgmLog.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(s, column++, r.vrfLog.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(s, column++, mirrored.c_str(), -1, SQLITE_STATIC);
+}
+
+// Inserts records 0..n-1 with `insert` on `db`, `perTransaction` to a transaction.
+bool insertGenerated(sqlite3* db, const std::string& insert, long long n, long long perTransaction,
+                     bool showProgress) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db, insert.c_str(), -1, &s, nullptr) != SQLITE_OK) return false;
+    bool ok = true;
+    for (long long i = 0; ok && i < n; ++i) {
+        if (i % perTransaction == 0)
+            ok = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+        const auto r = generatedRecord(i);
+        const std::string mirrored = records::mirroredText(r.mirrored);
+        bindRecord(s, r, mirrored);
+        ok = ok && sqlite3_step(s) == SQLITE_DONE;
+        sqlite3_reset(s);
+        if (ok && ((i + 1) % perTransaction == 0 || i + 1 == n)) {
+            ok = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+            if (showProgress) std::fprintf(stderr, "%lld records\n", i + 1);
+        }
+    }
+    sqlite3_finalize(s);
+    return ok;
+}
+
+}  // namespace
+
+bool generateRecordsFast(const std::filesystem::path& file, long long n, std::string& error) {
+    if (!records::SqliteRecordStore::open(file, error)) return false;
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
+              sqlite3_exec(db, "PRAGMA synchronous=OFF; PRAGMA cache_size=-1000000;", nullptr,
+                           nullptr, nullptr) == SQLITE_OK &&
+              insertGenerated(db, records::SqliteRecordStore::insertStatement(), n, 1000000, true);
+    if (!ok) error = sqlite3_errmsg(db);
+    sqlite3_close(db);
+    return ok;
+}
+
+bool generateUnitsOnlyFile(const std::filesystem::path& file, long long n, std::string& error) {
+    std::filesystem::remove(file);
+    sqlite3* db = nullptr;
+    if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) {
+        error = sqlite3_errmsg(db);
+        sqlite3_close(db);
+        return false;
+    }
+    const char* schema = R"sql(
+PRAGMA journal_mode=WAL;
+CREATE TABLE units (
+    seq INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT NOT NULL UNIQUE, time TEXT NOT NULL,
+    station TEXT NOT NULL, operator TEXT NOT NULL, job_name TEXT NOT NULL,
+    job_sha256 TEXT NOT NULL, image_sha256 TEXT NOT NULL, image_checksum TEXT NOT NULL,
+    target TEXT NOT NULL, device TEXT NOT NULL, writer TEXT NOT NULL,
+    result TEXT NOT NULL CHECK (result IN ('pass', 'fail', 'reset')),
+    failing_step TEXT NOT NULL, fail_line TEXT NOT NULL, duration_ms INTEGER NOT NULL,
+    pgm_log TEXT NOT NULL, vrf_log TEXT NOT NULL, mirrored TEXT NOT NULL);
+CREATE INDEX units_job_time ON units (job_sha256, time);
+CREATE INDEX units_time ON units (time);
+)sql";
+    const bool ok =
+        sqlite3_exec(db, schema, nullptr, nullptr, nullptr) == SQLITE_OK &&
+        insertGenerated(db,
+                        std::string("INSERT INTO units (") + records::kRecordColumns +
+                            ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, "
+                            "?14, ?15, ?16, ?17, ?18)",
+                        n, n, false);
+    if (!ok) error = sqlite3_errmsg(db);
+    sqlite3_close(db);
+    return ok;
+}
+
+}  // namespace sonoprog::bench
