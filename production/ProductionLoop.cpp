@@ -106,6 +106,10 @@ LoopResult ProductionLoop::run(const LoopOptions& options, OperatorTrigger* oper
     };
     // A job whose image is already wrong never asks for a chip.
     if (auto problem = imageProblem()) return abort(*problem);
+    // Nor is a chip programmed whose record could not be kept.
+    if (!s_.store.writable())
+        return abort("The records in " + s_.store.location() +
+                     " cannot be written: " + s_.store.lastError() + "; stopped.");
 
     long long n = 0;
     while (!stop_.load() && (!options.units || n < *options.units)) {

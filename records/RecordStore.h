@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -26,6 +27,11 @@ public:
 
     // The unit records of the job after its last reset record.
     virtual Counters counters(const std::string& jobSha256) = 0;
+
+    // Whether a record can be stored now: a unit's record written and taken
+    // back, so that a store that cannot be written is found before a chip
+    // is programmed rather than after (lastError() says why not).
+    virtual bool writable() { return true; }
 
     // Where the records go, for messages ("/home/op/.local/state/sonoprog/records.sqlite").
     virtual std::string location() const = 0;
@@ -59,6 +65,10 @@ std::filesystem::path defaultRecordsPath(const char* xdgStateHome, const char* h
 std::unique_ptr<RecordStore> openRecordStore(const std::string& location,
                                              const std::filesystem::path& stationFile,
                                              std::string& error);
+
+// While `stop` is up, a store that sends on to a server waits on it no more
+// (the loop is stopping); nothing for other stores.
+void setStopFlag(RecordStore& store, const std::atomic<bool>& stop);
 
 // How many records wait to be sent to the line's database: 0 for a store
 // that sends nothing on.

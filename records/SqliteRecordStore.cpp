@@ -160,6 +160,21 @@ bool SqliteRecordStore::append(const UnitRecord& r) {
     return true;
 }
 
+bool SqliteRecordStore::writable() {
+    // The write lock, then a record as a unit would store it, then nothing
+    // kept: what refuses a unit's record refuses this one.
+    if (!exec("BEGIN IMMEDIATE")) return false;
+    UnitRecord probe;
+    probe.id = newRecordId();
+    probe.time = utcTimeNow();
+    probe.result = std::string(kResultReset);
+    const bool stored = append(probe);
+    const std::string why = lastError_;
+    exec("ROLLBACK");
+    lastError_ = why;
+    return stored;
+}
+
 std::vector<UnitRecord> SqliteRecordStore::query(const RecordQuery& q) {
     std::string sql = std::string("SELECT ") + kRecordColumns + " FROM units WHERE 1";
     if (q.jobSha256) sql += " AND job_sha256 = ?1";

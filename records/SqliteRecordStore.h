@@ -25,6 +25,7 @@ public:
     bool append(const UnitRecord& record) override;
     std::vector<UnitRecord> query(const RecordQuery& query) override;
     Counters counters(const std::string& jobSha256) override;
+    bool writable() override;
     std::string location() const override { return file_.string(); }
 
     // The database's journal mode as SQLite reports it ("wal").
