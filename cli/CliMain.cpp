@@ -6,6 +6,7 @@
 
 #include "cli/Arguments.h"
 #include "cli/Session.h"
+#include "core/InheritedText.h"
 #include "core/Version.h"
 
 using namespace sonoprog::cli;
@@ -29,7 +30,16 @@ int main(int argc, char** argv) {
                      parsed.error.c_str());
         return kExitUsage;
     }
-    const Invocation& inv = *parsed.invocation;
+    Invocation& inv = *parsed.invocation;
+    if (inv.recordsFd) {
+        const auto location = sonoprog::core::readInheritedText(*inv.recordsFd);
+        if (!location || location->empty()) {
+            std::fprintf(stderr, "sonoprog-cli: '--records-fd %d': no records location there\n",
+                         *inv.recordsFd);
+            return kExitUsage;
+        }
+        inv.records = *location;
+    }
     if (inv.help) {
         std::fputs(usageText().c_str(), stdout);
         return flushedOrFailed();
