@@ -4,15 +4,18 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "cli/Commands.h"
 #include "cli/GangRun.h"
 #include "cli/StopSignals.h"
+#include "cli/WriterWait.h"
 #include "core/IniFile.h"
 #include "production/EngineerPassword.h"
 #include "production/Job.h"
@@ -199,11 +202,34 @@ int runProduce(Session& s) {
 
     auto store = openStore(s);
     if (!store) return kExitFailed;
+    StopSignals signals;
+    records::setStopFlag(*store, gStopRequested);
+    // The one USB Writer there is: none yet is worth a wait, said aloud.
+    if (inv.writer.kind == core::WriterOption::Kind::Usb && inv.writer.port.empty() &&
+        inv.writer.serial.empty()) {
+        link::usb::UsbWriterDevice usb;
+        WriterWaitHooks hooks;
+        hooks.attached = [&usb] { return !usb.attachedWriters(false).empty(); };
+        hooks.now = [] { return std::chrono::steady_clock::now(); };
+        hooks.sleep = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
+        hooks.say = [&s](const std::string& text) { s.note("notice", text); };
+        hooks.stop = &gStopRequested;
+        std::optional<std::chrono::seconds> limit;
+        if (auto wait = inv.number("wait")) limit = std::chrono::seconds(*wait);
+        const WriterWait waited = waitForWriter(hooks, limit);
+        if (waited == WriterWait::TimedOut) return kExitNoWriter;
+        if (waited == WriterWait::Stopped) {
+            const production::LoopResult none;
+            std::fprintf(
+                s.out(), "%s\n",
+                (inv.json ? production::totalJson(none) : production::totalLine(none)).c_str());
+            return kExitPassed;
+        }
+    }
     link::Link* link = s.writerLink();
     if (!link) return kExitFailed;
     options.writerIdentity = s.writerIdentity();
 
-    StopSignals signals;
     TerminalListener listener(s, inv.json);
     production::LoopServices services{
         {s.pane(), s.lock(), s.yield(), s.prompter(), s.clock(), s.paths(), *link, s.ivrKeys()},
