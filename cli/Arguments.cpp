@@ -190,7 +190,7 @@ std::string usageText() {
          "  --json                    one JSON object per log line\n"
          "  --help, --version\n"
          "Numbers are decimal or 0x-hexadecimal. Exit status: 0 when every operation passed,\n"
-         "1 when one failed, 2 for a usage error.\n";
+         "1 when one failed, 2 for a usage error, 3 when produce --wait saw no Writer.\n";
     return u;
 }
 
