@@ -116,7 +116,7 @@ private:
     unsigned long long rounds_ = 0;
     std::string roundError_;  // of the last round; empty when it sent all
     std::atomic<bool> givingUp_{false};
-    std::thread::id senderId_;
+    std::atomic<std::thread::id> senderId_{};
     std::thread sender_;
 
     const std::atomic<bool>* stop_ = nullptr;
