@@ -58,7 +58,7 @@ bool isVariadic(std::string_view argument) {
 // Global options that take a value.
 bool isValuedGlobal(std::string_view name) {
     return name == "writer" || name == "writers" || name == "setup" || name == "temp" ||
-           name == "records";
+           name == "records" || name == "records-fd";
 }
 
 bool isFlagGlobal(std::string_view name) {
@@ -181,7 +181,8 @@ const std::vector<CommandRule>& commandTable() {
         {"produce",
          "",
          {"JOB.json"},
-         {number("units"), named(text("trigger"), "insert|enter"), text("operator")}},
+         {number("units"), named(text("trigger"), "insert|enter"), text("operator"),
+          named(number("wait"), "SECONDS")}},
         {"records",
          "",
          {},
@@ -241,6 +242,7 @@ std::string usageText() {
          "  --records FILE|URL        the production records: a file (default:\n"
          "                            $XDG_STATE_HOME/sonoprog/records.sqlite) or a\n"
          "                            line's database, postgresql://...\n"
+         "  --records-fd N            --records read from the inherited descriptor N\n"
          "  --yes                     answer Yes to every question (default: No)\n"
          "  --json                    one JSON object per log line\n"
          "  --help, --version\n"
@@ -315,6 +317,11 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         } else if (name == "writers") {
             if (value->empty()) return fail("option '--writers' needs a value");
             inv.writers = *value;
+        } else if (name == "records-fd") {
+            const auto fd = core::parseOptionNumber(*value);
+            if (!fd || *fd > 0x7FFFFFFF)
+                return fail("'--records-fd " + *value + "': expected a descriptor number");
+            inv.recordsFd = static_cast<int>(*fd);
         } else if (name == "setup" || name == "temp" || name == "records") {
             if (value->empty()) return fail("option '--" + name + "' needs a value");
             (name == "setup" ? inv.setup : name == "temp" ? inv.temp : inv.records) = *value;
@@ -323,6 +330,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         }
     }
 
+    if (inv.records && inv.recordsFd) return fail("'--records' or '--records-fd', not both");
     if (inv.help || inv.version) return {inv, {}};
     if (words.empty()) return fail("no command given");
     words[0] = std::string(chipName(words[0]));

@@ -49,6 +49,9 @@ struct Invocation {
     std::optional<std::string> setup;
     std::optional<std::string> temp;
     std::optional<std::string> records;  // the records database instead of the default
+    // --records read from this inherited descriptor: a worker's, whose
+    // command line anyone may read
+    std::optional<int> recordsFd;
     bool yes = false;
     bool json = false;
     bool help = false;

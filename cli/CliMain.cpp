@@ -8,6 +8,7 @@
 #include "cli/Arguments.h"
 #include "cli/Session.h"
 #include "cli/TerminalPane.h"
+#include "core/InheritedText.h"
 #include "core/Version.h"
 
 using namespace sonoprog::cli;
@@ -36,7 +37,16 @@ int main(int argc, char** argv) {
                         kExitUsage, jsonString(parsed.error).c_str());
         return kExitUsage;
     }
-    const Invocation& inv = *parsed.invocation;
+    Invocation& inv = *parsed.invocation;
+    if (inv.recordsFd) {
+        const auto location = sonoprog::core::readInheritedText(*inv.recordsFd);
+        if (!location || location->empty()) {
+            std::fprintf(stderr, "sonoprog-cli: '--records-fd %d': no records location there\n",
+                         *inv.recordsFd);
+            return kExitUsage;
+        }
+        inv.records = *location;
+    }
     if (inv.help) {
         std::fputs(usageText().c_str(), stdout);
         return flushedOrFailed();

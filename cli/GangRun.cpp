@@ -16,6 +16,7 @@
 
 #include "cli/Session.h"
 #include "cli/StopSignals.h"
+#include "core/InheritedText.h"
 #include "production/ProductionLoop.h"
 
 namespace sonoprog::cli {
@@ -70,7 +71,8 @@ void closeFd(int& fd) {
 // error on pipes. SIGINT is ignored until the worker's own loop takes it
 // over, so that a stop arriving while it starts never kills it half-way;
 // the parent sends the stop again until the worker has ended.
-bool startWorker(Worker& w, const std::vector<std::string>& args, std::string& error) {
+bool startWorker(Worker& w, const std::vector<std::string>& args, int inheritedFd,
+                 std::string& error) {
     int outPipe[2];
     int errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0) {
@@ -105,6 +107,7 @@ bool startWorker(Worker& w, const std::vector<std::string>& args, std::string& e
         ::signal(SIGPIPE, SIG_IGN);
         ::prctl(PR_SET_PDEATHSIG, SIGINT);
         if (::getppid() != parent) ::_exit(127);
+        if (inheritedFd >= 0 && !core::keepAcrossExec(inheritedFd)) ::_exit(127);
         ::execv("/proc/self/exe", argv.data());
         ::_exit(127);
     }
@@ -344,11 +347,13 @@ std::optional<std::vector<GangMember>> gangMembers(
     return members;
 }
 
-std::vector<std::string> workerArguments(const Invocation& inv, const std::string& writer) {
+std::vector<std::string> workerArguments(const Invocation& inv, const std::string& writer,
+                                         int recordsFd) {
     std::vector<std::string> args = {"--writer", writer, "--json"};
     if (inv.setup) args.insert(args.end(), {"--setup", *inv.setup});
     if (inv.temp) args.insert(args.end(), {"--temp", *inv.temp});
-    if (inv.records) args.insert(args.end(), {"--records", *inv.records});
+    if (inv.records && recordsFd >= 0)
+        args.insert(args.end(), {"--records-fd", std::to_string(recordsFd)});
     if (inv.yes) args.push_back("--yes");
     args.insert(args.end(), {"produce", "--trigger", "insert"});
     if (auto units = inv.number("units"))
@@ -381,7 +386,15 @@ int runGang(Session& s) {
     for (const auto& m : *members) {
         Worker w;
         w.member = m;
-        if (!startWorker(w, workerArguments(inv, m.writer), error)) {
+        // Each worker its own copy of the records location, read once.
+        const int recordsFd = inv.records ? core::inheritedTextPipe(*inv.records) : -1;
+        bool started = false;
+        if (inv.records && recordsFd < 0)
+            error = "the records location cannot be handed over";
+        else
+            started = startWorker(w, workerArguments(inv, m.writer, recordsFd), recordsFd, error);
+        if (recordsFd >= 0) ::close(recordsFd);
+        if (!started) {
             s.error("the worker for " + m.writer + " could not be started: " + error);
             continue;
         }

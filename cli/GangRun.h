@@ -30,8 +30,12 @@ std::optional<std::vector<GangMember>> gangMembers(
     std::string& error);
 
 // The arguments (after the program) a worker runs with: the same job and
-// options as the gang, on its one Writer, objects on standard output.
-std::vector<std::string> workerArguments(const Invocation& inv, const std::string& writer);
+// options as the gang, on its one Writer, objects on standard output. The
+// records location is never among them (it may hold a password): the worker
+// reads it from the inherited descriptor `recordsFd`, or from Setup.ini as
+// the gang does.
+std::vector<std::string> workerArguments(const Invocation& inv, const std::string& writer,
+                                         int recordsFd = -1);
 
 // `produce JOB.json --writers ...`: one worker process per Writer, their
 // output merged, the totals over all of them and per Writer. Returns the exit

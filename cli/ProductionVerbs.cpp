@@ -4,16 +4,19 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "cli/Commands.h"
 #include "cli/GangRun.h"
 #include "cli/StopSignals.h"
 #include "core/AtomicFile.h"
 #include "core/FileHandle.h"
+#include "cli/WriterWait.h"
 #include "core/IniFile.h"
 #include "core/LineSafe.h"
 #include "production/EngineerPassword.h"
@@ -211,6 +214,30 @@ int runProduce(Session& s) {
 
     auto store = openStore(s);
     if (!store) return kExitFailed;
+    StopSignals signals;
+    records::setStopFlag(*store, gStopRequested);
+    // The one USB Writer there is: none yet is worth a wait, said aloud.
+    if (inv.writer.kind == core::WriterOption::Kind::Usb && inv.writer.port.empty() &&
+        inv.writer.serial.empty()) {
+        link::usb::UsbWriterDevice usb;
+        WriterWaitHooks hooks;
+        hooks.attached = [&usb] { return !usb.attachedWriters(false).empty(); };
+        hooks.now = [] { return std::chrono::steady_clock::now(); };
+        hooks.sleep = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
+        hooks.say = [&s](const std::string& text) { s.note("notice", text); };
+        hooks.stop = &gStopRequested;
+        std::optional<std::chrono::seconds> limit;
+        if (auto wait = inv.number("wait")) limit = std::chrono::seconds(*wait);
+        const WriterWait waited = waitForWriter(hooks, limit);
+        if (waited == WriterWait::TimedOut) return kExitNoWriter;
+        if (waited == WriterWait::Stopped) {
+            const production::LoopResult none;
+            std::fprintf(
+                s.out(), "%s\n",
+                (inv.json ? production::totalJson(none) : production::totalLine(none)).c_str());
+            return kExitPassed;
+        }
+    }
     // A `sim:DIR` Writer keeps the job's chip in DIR, as the chip's own commands do.
     const unsigned simChips = loaded->job.target == production::Target::Tarn20 ? sim::kTarn20File
                               : loaded->job.target == production::Target::SerialFlash
@@ -220,7 +247,6 @@ int runProduce(Session& s) {
     if (!link) return kExitFailed;
     options.writerIdentity = s.writerIdentity();
 
-    StopSignals signals;
     TerminalListener listener(s, inv.json);
     production::LoopServices services{
         {s.pane(), s.lock(), s.yield(), s.prompter(), s.clock(), s.paths(), *link, s.ivrKeys()},

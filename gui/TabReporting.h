@@ -36,10 +36,10 @@ public:
     // What the tab's operations run on: this pane and lock, the window's
     // services and its Writer, and the Stop when the tab has one.
     core::OperationServices services(const TabEnvironment& env) {
-        return {log_,      operationLock_,
-                env.yield, env.prompter,
-                env.clock, env.paths,
-                &env.link, operationLock_.hasStopButton() ? &stop_ : nullptr};
+        core::OperationServices s{log_,      operationLock_, env.yield, env.prompter,
+                                  env.clock, env.paths,      &env.link};
+        if (operationLock_.hasStopButton()) s.stop = &stop_;
+        return s;
     }
 
 private:

@@ -4,7 +4,13 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
 #include <vector>
+
+#include "core/AtomicFile.h"
 
 namespace sonoprog::production {
 
@@ -51,6 +57,49 @@ bool derive(std::string_view password, const std::vector<unsigned char>& salt, i
                              static_cast<int>(key.size()), key.data()) == 1;
 }
 
+struct StoredHash {
+    int iterations = 0;
+    std::vector<unsigned char> salt;
+    std::vector<unsigned char> key;
+};
+
+std::optional<StoredHash> parseStored(std::string_view stored) {
+    std::vector<std::string_view> parts;
+    std::size_t pos = 0;
+    while (parts.size() < 4) {
+        const std::size_t end = stored.find('$', pos);
+        parts.push_back(stored.substr(pos, end == std::string_view::npos ? end : end - pos));
+        if (end == std::string_view::npos) break;
+        pos = end + 1;
+    }
+    if (parts.size() != 4 || parts[0] != kScheme) return std::nullopt;
+    StoredHash hash;
+    for (char c : parts[1]) {
+        if (c < '0' || c > '9' || hash.iterations > kMaxIterations / 10) return std::nullopt;
+        hash.iterations = hash.iterations * 10 + (c - '0');
+    }
+    if (hash.iterations < 1 || hash.iterations > kMaxIterations) return std::nullopt;
+    auto salt = unhex(parts[2]);
+    auto key = unhex(parts[3]);
+    if (!salt || !key || key->size() < 16) return std::nullopt;
+    hash.salt = std::move(*salt);
+    hash.key = std::move(*key);
+    return hash;
+}
+
+std::string_view trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
 }  // namespace
 
 std::optional<std::string> makePasswordHash(std::string_view password, int iterations) {
@@ -63,27 +112,52 @@ std::optional<std::string> makePasswordHash(std::string_view password, int itera
 }
 
 bool checkPassword(std::string_view password, std::string_view stored) {
-    std::vector<std::string_view> parts;
-    std::size_t pos = 0;
-    while (parts.size() < 4) {
-        const std::size_t end = stored.find('$', pos);
-        parts.push_back(stored.substr(pos, end == std::string_view::npos ? end : end - pos));
-        if (end == std::string_view::npos) break;
-        pos = end + 1;
+    const auto hash = parseStored(stored);
+    if (!hash) return false;
+    std::vector<unsigned char> key(hash->key.size());
+    if (!derive(password, hash->salt, hash->iterations, key)) return false;
+    return CRYPTO_memcmp(key.data(), hash->key.data(), key.size()) == 0;
+}
+
+std::optional<std::string> strongerPasswordHash(std::string_view password,
+                                                std::string_view stored) {
+    const auto hash = parseStored(stored);
+    if (!hash || hash->iterations >= kPasswordIterations) return std::nullopt;
+    return makePasswordHash(password);
+}
+
+std::optional<std::string> withEngineerPassword(std::string_view iniText, std::string_view hash) {
+    // The reader takes the first of duplicate keys: that one is replaced.
+    bool inProduction = false;
+    for (std::size_t start = 0; start < iniText.size();) {
+        auto end = iniText.find('\n', start);
+        if (end == std::string_view::npos) end = iniText.size();
+        const std::string_view line = iniText.substr(start, end - start);
+        const std::string_view text = trimmed(line);
+        if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
+            inProduction = sameName(trimmed(text.substr(1, text.size() - 2)), "Production");
+        } else if (const auto eq = line.find('=');
+                   inProduction && eq != std::string_view::npos &&
+                   sameName(trimmed(line.substr(0, eq)), "EngineerPassword")) {
+            // Everything around the value (a line's \r) stays.
+            const auto valueEnd = line.back() == '\r' ? line.size() - 1 : line.size();
+            std::string out(iniText.substr(0, start + eq + 1));
+            out += hash;
+            out += iniText.substr(start + valueEnd);
+            return out;
+        }
+        start = end + 1;
     }
-    if (parts.size() != 4 || parts[0] != kScheme) return false;
-    int iterations = 0;
-    for (char c : parts[1]) {
-        if (c < '0' || c > '9' || iterations > kMaxIterations / 10) return false;
-        iterations = iterations * 10 + (c - '0');
-    }
-    if (iterations < 1 || iterations > kMaxIterations) return false;
-    const auto salt = unhex(parts[2]);
-    const auto expected = unhex(parts[3]);
-    if (!salt || !expected || expected->size() < 16) return false;
-    std::vector<unsigned char> key(expected->size());
-    if (!derive(password, *salt, iterations, key)) return false;
-    return CRYPTO_memcmp(key.data(), expected->data(), key.size()) == 0;
+    return std::nullopt;
+}
+
+bool storeEngineerPassword(const std::filesystem::path& setupIni, std::string_view hash) {
+    std::ifstream in(setupIni, std::ios::binary);
+    if (!in) return false;
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) return false;
+    const auto updated = withEngineerPassword(text, hash);
+    return updated && core::writeFileAtomically(setupIni, updated->data(), updated->size());
 }
 
 }  // namespace sonoprog::production

@@ -130,6 +130,10 @@ LoopResult ProductionLoop::run(const LoopOptions& options, OperatorTrigger* oper
     if (auto problem = imageProblem()) return abort(*problem);
     if (auto problem = takeSnapshot()) return abort(*problem);
     record.imageSha256 = snapshotSha256_;
+    // Nor is a chip programmed whose record could not be kept.
+    if (!s_.store.writable())
+        return abort("The records in " + s_.store.location() +
+                     " cannot be written: " + s_.store.lastError() + "; stopped.");
 
     long long n = 0;
     while (!stop_.load() && (!options.units || n < *options.units)) {

@@ -20,8 +20,11 @@
 #include <cmath>
 #include <cstdlib>
 
+#include <unistd.h>
+
 #include "core/FileChooser.h"
 #include "core/LineSafe.h"
+#include "core/InheritedText.h"
 #include "core/WriterOption.h"
 #include "gui/Gauge.h"
 #include "link/usb/UsbWriterDevice.h"
@@ -263,7 +266,17 @@ void ProductionPage::startWorker(WriterTile& tile) {
     QStringList args{QStringLiteral("--json")};
     const std::string records =
         recordsLocation_.empty() ? settings_.recordsDatabase : recordsLocation_;
-    if (!records.empty()) args << QStringLiteral("--records") << gui::fromLocal(records);
+    // Never on the command line, which any local user reads: the address
+    // may hold the line database's password.
+    int recordsFd = -1;
+    if (!records.empty()) {
+        recordsFd = core::inheritedTextPipe(records);
+        if (recordsFd < 0) {
+            tile.showUnusable("the records location cannot be handed to the worker");
+            return;
+        }
+        args << QStringLiteral("--records-fd") << QString::number(recordsFd);
+    }
     if (!env_.paths.setupOverride.empty())
         args << QStringLiteral("--setup") << gui::fromLocal(env_.paths.setupOverride.string());
     if (!env_.paths.tempDir.empty())
@@ -272,7 +285,8 @@ void ProductionPage::startWorker(WriterTile& tile) {
          << gui::fromLocal(runJobPath_) << QStringLiteral("--trigger") << QStringLiteral("insert");
     const QString operatorName = ED_Prod_Operator->text();
     if (!operatorName.isEmpty()) args << QStringLiteral("--operator") << operatorName;
-    tile.start(workerProgram_, args);
+    tile.start(workerProgram_, args, recordsFd);
+    if (recordsFd >= 0) ::close(recordsFd);
 }
 
 void ProductionPage::startTiles() {
@@ -381,6 +395,8 @@ records::RecordStore* ProductionPage::store() {
         location, records::defaultRecordsPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")),
         error);
     if (!store_) env_.prompter.showMessage("ERROR", error, core::BoxIcon::Error);
+    // A line's database that stops answering never holds up Stop.
+    if (store_) records::setStopFlag(*store_, stop_);
     return store_.get();
 }
 
@@ -486,6 +502,11 @@ bool ProductionPage::engineerConfirmed() {
                                   core::BoxIcon::Error);
         return false;
     }
+    // A hash from an earlier version is made again with today's iterations;
+    // one that cannot be stored keeps working as it is.
+    if (const auto stronger = strongerPasswordHash(*password, settings_.engineerPassword);
+        stronger && storeEngineerPassword(env_.paths.setupIni(), *stronger))
+        settings_.engineerPassword = *stronger;
     return true;
 }
 

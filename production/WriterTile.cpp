@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 #include <nlohmann/json.hpp>
 
+#include "core/InheritedText.h"
 #include "gui/Gauge.h"
 
 namespace sonoprog::production {
@@ -107,7 +108,7 @@ bool WriterTile::interrupt() {
     return pid > 0 && ::kill(static_cast<pid_t>(pid), SIGINT) == 0;
 }
 
-void WriterTile::start(const QString& program, const QStringList& arguments) {
+void WriterTile::start(const QString& program, const QStringList& arguments, int inheritedFd) {
     if (process_ || !usable_) return;
     process_ = new QProcess(this);
     outBuffer_.clear();
@@ -124,11 +125,14 @@ void WriterTile::start(const QString& program, const QStringList& arguments) {
             finished(-1, QProcess::NormalExit);
         }
     });
+    process_->setChildProcessModifier([inheritedFd] {
 #ifdef __linux__
-    // A window that dies without its farewells (killed, crashed) must not
-    // leave a worker programming on its own: the worker gets the Stop signal.
-    process_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGINT); });
+        // A window that dies without its farewells (killed, crashed) must not
+        // leave a worker programming on its own: the worker gets the Stop signal.
+        ::prctl(PR_SET_PDEATHSIG, SIGINT);
 #endif
+        if (inheritedFd >= 0) core::keepAcrossExec(inheritedFd);
+    });
     report_.started();
     render();
     process_->start(program, arguments);

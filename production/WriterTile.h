@@ -37,7 +37,9 @@ public:
 
     const std::string& writer() const { return writer_; }
     // Runs `program arguments...`; nothing when a worker is running already.
-    void start(const QString& program, const QStringList& arguments);
+    // `inheritedFd` (when not -1) stays open in the worker, which is told
+    // its number in the arguments; the caller keeps and closes its own copy.
+    void start(const QString& program, const QStringList& arguments, int inheritedFd = -1);
     // SIGINT: the worker finishes its running unit and ends; killed when it
     // has not ended after `grace`.
     void stop(std::chrono::milliseconds grace);

@@ -1,8 +1,12 @@
 #include "records/PostgresRecordStore.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <iterator>
 
 #include "records/RecordColumns.h"
 #include "records/RecordSummaries.h"
@@ -10,7 +14,6 @@
 namespace sonoprog::records {
 
 namespace {
-
 // The advisory lock serialises the first set-up of several stations or
 // workers at once: CREATE ... IF NOT EXISTS alone races on the catalogue.
 // Times compare as plain bytes (COLLATE "C"), as they do in the station's file.
@@ -108,55 +111,159 @@ CREATE TRIGGER units_summaries AFTER INSERT ON units
 )sql",
 };
 
-// A server that does not answer must not hold a station up for minutes:
-// libpq waits for ever unless told otherwise.
-constexpr const char* kConnectTimeoutSeconds = "5";
 
-std::string connectionError(PGconn* conn) {
-    std::string text = conn ? PQerrorMessage(conn) : "out of memory";
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Asked of the server's connection at every (re)connect, before the
+// address's own settings (which win). TCP keepalives and a user time-out
+// notice a network that went away without a reset; a stopped server, whose
+// host still answers for it, is caught by the waits below.
+constexpr const char* kConnectionKeys[] = {"keepalives",          "keepalives_idle",
+                                           "keepalives_interval", "keepalives_count",
+                                           "tcp_user_timeout",    "dbname"};
+constexpr const char* kConnectionValues[] = {"1", "5", "2", "2", "10000"};
+constexpr std::size_t kKeys = std::size(kConnectionKeys);
+static_assert(std::size(kConnectionValues) + 1 == kKeys, "the address comes last");
+constexpr milliseconds kConnectLimit{5000};
+constexpr milliseconds kQueryLimit{30000};
+
+std::string trimmedMessage(const char* message) {
+    std::string text = message ? message : "";
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return text;
 }
 
-PGconn* connect(const std::string& address) {
-    // The address comes first and may set its own connect_timeout.
-    const char* keys[] = {"connect_timeout", "dbname", nullptr};
-    const char* values[] = {kConnectTimeoutSeconds, address.c_str(), nullptr};
-    PGconn* conn = PQconnectdbParams(keys, values, 1);
+std::string seconds(milliseconds limit) {
+    return std::to_string((limit.count() + 999) / 1000) + " s";
+}
+
+enum class Wait { Ready, Quiet, GivenUp, Failed };
+
+// Until the socket is ready for `events`, the deadline passes or the caller gives up.
+Wait waitFor(int fd, short events, Clock::time_point deadline,
+             const PostgresRecordStore::GiveUp& giveUp) {
+    if (fd < 0) return Wait::Failed;
+    for (;;) {
+        if (giveUp && giveUp()) return Wait::GivenUp;
+        const auto now = Clock::now();
+        if (now >= deadline) return Wait::Quiet;
+        // In slices, so that giving up is noticed at once.
+        const auto slice = std::min<Clock::duration>(deadline - now, milliseconds(100));
+        pollfd p{fd, events, 0};
+        const int ready =
+            ::poll(&p, 1, static_cast<int>(std::chrono::ceil<milliseconds>(slice).count()));
+        if (ready > 0) return Wait::Ready;
+        if (ready < 0 && errno != EINTR) return Wait::Failed;
+    }
+}
+
+std::string waitProblem(Wait wait, milliseconds limit) {
+    if (wait == Wait::Quiet) return "the records database did not answer within " + seconds(limit);
+    if (wait == Wait::GivenUp) return "the wait for the records database was given up";
+    return "the connection to the records database failed";
+}
+
+// A connection, or nullptr with `error` set.
+PGconn* connect(const std::string& address, const PostgresRecordStore::GiveUp& giveUp,
+                std::string& error) {
+    const char* keys[kKeys + 1] = {};
+    const char* values[kKeys + 1] = {};
+    for (std::size_t i = 0; i < kKeys; ++i) {
+        keys[i] = kConnectionKeys[i];
+        values[i] = i + 1 < kKeys ? kConnectionValues[i] : address.c_str();
+    }
+    PGconn* conn = PQconnectStartParams(keys, values, 1);
+    if (!conn) {
+        error = "out of memory";
+        return nullptr;
+    }
     // The set-up's "already exists, skipping" notices are no news to an
     // operator; the server's errors come back as results anyway.
-    if (conn)
-        PQsetNoticeProcessor(
-            conn, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        conn, [](void*, const char*) {}, nullptr);
+    const auto deadline = Clock::now() + kConnectLimit;
+    PostgresPollingStatusType status =
+        PQstatus(conn) == CONNECTION_BAD ? PGRES_POLLING_FAILED : PGRES_POLLING_WRITING;
+    while (status != PGRES_POLLING_OK) {
+        if (status == PGRES_POLLING_FAILED) {
+            error = hideSecrets(trimmedMessage(PQerrorMessage(conn)), address);
+            PQfinish(conn);
+            return nullptr;
+        }
+        const Wait wait = waitFor(
+            PQsocket(conn), status == PGRES_POLLING_READING ? POLLIN : POLLOUT, deadline, giveUp);
+        if (wait != Wait::Ready) {
+            error = waitProblem(wait, kConnectLimit);
+            PQfinish(conn);
+            return nullptr;
+        }
+        status = PQconnectPoll(conn);
+    }
+    // Sending too must never block on a server that stopped reading.
+    PQsetnonblocking(conn, 1);
     return conn;
 }
 
-// libpq quotes the address it could not parse, password and all.
-std::string withoutPassword(std::string text, const std::string& address) {
-    const std::string shown = addressForDisplay(address);
-    if (address.empty() || shown == address) return text;
-    for (auto at = text.find(address); at != std::string::npos;
-         at = text.find(address, at + shown.size()))
-        text.replace(at, address.size(), shown);
-    return text;
+// Sends one statement (a script of several without `params`) and collects
+// its results: the first that failed, else the last. nullptr with `error`
+// set when the connection is of no further use: it broke (`wait` Failed),
+// the server fell quiet or the caller gave up.
+PGresult* exchange(PGconn* conn, const std::string& sql, const std::vector<const char*>* params,
+                   milliseconds limit, const PostgresRecordStore::GiveUp& giveUp,
+                   std::string& error, Wait& wait) {
+    wait = Wait::Ready;
+    const int sent = params ? PQsendQueryParams(conn, sql.c_str(), static_cast<int>(params->size()),
+                                                nullptr, params->data(), nullptr, nullptr, 0)
+                            : PQsendQuery(conn, sql.c_str());
+    if (!sent) {
+        error = trimmedMessage(PQerrorMessage(conn));
+        wait = Wait::Failed;
+        return nullptr;
+    }
+    auto deadline = Clock::now() + limit;
+    for (int flushed; (flushed = PQflush(conn)) != 0;) {
+        if (flushed > 0) wait = waitFor(PQsocket(conn), POLLIN | POLLOUT, deadline, giveUp);
+        if (flushed < 0 || (wait == Wait::Ready && !PQconsumeInput(conn))) wait = Wait::Failed;
+        if (wait != Wait::Ready) {
+            error = wait == Wait::Failed ? trimmedMessage(PQerrorMessage(conn))
+                                         : waitProblem(wait, limit);
+            return nullptr;
+        }
+    }
+    PGresult* kept = nullptr;
+    bool refused = false;
+    for (;;) {
+        deadline = Clock::now() + limit;
+        while (PQisBusy(conn)) {
+            wait = waitFor(PQsocket(conn), POLLIN, deadline, giveUp);
+            if (wait == Wait::Ready && !PQconsumeInput(conn)) wait = Wait::Failed;
+            if (wait != Wait::Ready) {
+                error = wait == Wait::Failed ? trimmedMessage(PQerrorMessage(conn))
+                                             : waitProblem(wait, limit);
+                PQclear(kept);
+                return nullptr;
+            }
+            // Rows coming in slowly are an answer: the limit is on silence.
+            deadline = Clock::now() + limit;
+        }
+        PGresult* res = PQgetResult(conn);
+        if (!res) break;
+        const auto status = PQresultStatus(res);
+        const bool bad = status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK;
+        if (refused) {
+            PQclear(res);
+        } else {
+            PQclear(kept);
+            kept = res;
+            refused = bad;
+        }
+    }
+    if (!kept) error = trimmedMessage(PQerrorMessage(conn));
+    return kept;
 }
 
 }  // namespace
-
-bool isServerAddress(const std::string& location) {
-    return location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
-}
-
-std::string addressForDisplay(const std::string& address) {
-    const auto scheme = address.find("://");
-    if (scheme == std::string::npos) return address;
-    const auto at = address.find('@', scheme + 3);
-    const auto slash = address.find('/', scheme + 3);
-    if (at == std::string::npos || (slash != std::string::npos && slash < at)) return address;
-    const auto colon = address.find(':', scheme + 3);
-    if (colon == std::string::npos || colon > at) return address;
-    return address.substr(0, colon) + address.substr(at);
-}
 
 struct PostgresRecordStore::Result {
     PGresult* res = nullptr;
@@ -172,17 +279,26 @@ struct PostgresRecordStore::Result {
     }
 };
 
+
 // The summaries' view of the store's connection: the statements go through
-// run(), so a dropped connection is made again as for any other statement.
+// the same bounded waits as every other, so a silent server holds up no
+// upgrade or summary for ever.
 class PostgresRecordStore::Connection final : public SqlConnection {
 public:
     explicit Connection(PostgresRecordStore& store) : store_(store) {}
     bool exec(const std::string& sql) override {
-        PGresult* res = PQexec(store_.conn_, sql.c_str());
-        const ExecStatusType status = PQresultStatus(res);
+        std::string why;
+        Wait wait = Wait::Failed;
+        PGresult* res = store_.conn_ ? exchange(store_.conn_, sql, nullptr, store_.quietLimit_,
+                                                store_.giveUp_, why, wait)
+                                     : nullptr;
+        const ExecStatusType status = res ? PQresultStatus(res) : PGRES_FATAL_ERROR;
+        if (res && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            why = trimmedMessage(PQresultErrorMessage(res));
         PQclear(res);
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return true;
-        store_.lastError_ = connectionError(store_.conn_);
+        if (!store_.conn_) why = "the connection to the records database failed";
+        store_.lastError_ = hideSecrets(why, store_.address_);
         store_.failed_ = true;
         return false;
     }
@@ -205,33 +321,36 @@ private:
     PostgresRecordStore& store_;
 };
 
-PostgresRecordStore::PostgresRecordStore(pg_conn* conn, std::string address)
-    : conn_(conn), address_(std::move(address)), connection_(std::make_unique<Connection>(*this)) {}
+PostgresRecordStore::PostgresRecordStore(pg_conn* conn, std::string address, GiveUp giveUp)
+    : conn_(conn),
+      address_(std::move(address)),
+      giveUp_(std::move(giveUp)),
+      connection_(std::make_unique<Connection>(*this)) {}
 
 std::unique_ptr<PostgresRecordStore> PostgresRecordStore::open(const std::string& address,
                                                                std::string& error,
-                                                               const UpgradeProgress& progress) {
+                                                               const UpgradeProgress& progress,
+                                                               GiveUp giveUp) {
     char* parseError = nullptr;
     PQconninfoOption* parsed = PQconninfoParse(address.c_str(), &parseError);
     if (!parsed) {
-        std::string why = parseError ? parseError : "";
+        // The library quotes the token it could not read, which may be the password.
+        const std::string why = hideSecrets(trimmedMessage(parseError), address);
         PQfreemem(parseError);
-        while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
         error = "not a database address: " + addressForDisplay(address) +
-                (why.empty() ? std::string() : " (" + withoutPassword(why, address) + ")");
+                (why.empty() ? std::string() : " (" + why + ")");
         return nullptr;
     }
     PQconninfoFree(parsed);
-    PGconn* conn = connect(address);
-    if (PQstatus(conn) != CONNECTION_OK) {
-        error = "cannot reach the records database " + addressForDisplay(address) + ": " +
-                connectionError(conn);
-        PQfinish(conn);
+    std::string why;
+    PGconn* conn = connect(address, giveUp, why);
+    if (!conn) {
+        error = "cannot reach the records database " + addressForDisplay(address) + ": " + why;
         return nullptr;
     }
-    std::unique_ptr<PostgresRecordStore> store(new PostgresRecordStore(conn, address));
-    const bool ok = store->setUp(progress);
-    if (!ok) {
+    std::unique_ptr<PostgresRecordStore> store(
+        new PostgresRecordStore(conn, address, std::move(giveUp)));
+    if (!store->setUp(progress)) {
         error = "cannot set up the records database " + addressForDisplay(address) + ": " +
                 store->lastError();
         return nullptr;
@@ -245,23 +364,39 @@ PostgresRecordStore::~PostgresRecordStore() {
 
 PostgresRecordStore::Result PostgresRecordStore::run(const std::string& sql,
                                                      const std::vector<const char*>& params,
-                                                     bool rows) {
+                                                     bool rows, milliseconds quietLimit) {
     const ExecStatusType expected = rows ? PGRES_TUPLES_OK : PGRES_COMMAND_OK;
     failed_ = false;
+    std::string why;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (PQstatus(conn_) != CONNECTION_OK) PQreset(conn_);
-        if (PQstatus(conn_) != CONNECTION_OK) break;
+        if (conn_ && PQstatus(conn_) != CONNECTION_OK) {
+            PQfinish(conn_);
+            conn_ = nullptr;
+        }
+        if (!conn_ && !(conn_ = connect(address_, giveUp_, why))) break;
+        Wait wait;
         Result r;
-        r.res = PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr,
-                             params.data(), nullptr, nullptr, 0);
-        if (PQresultStatus(r.res) == expected) return r;
-        // A statement the server refused stays refused; only a lost
-        // connection is worth a second try.
-        if (PQstatus(conn_) == CONNECTION_OK) break;
+        r.res = exchange(conn_, sql, &params, quietLimit, giveUp_, why, wait);
+        if (r.res && PQresultStatus(r.res) == expected) return r;
+        // A statement the server refused stays refused; only a connection
+        // that broke is worth a second try. One that fell quiet is let go.
+        if (r.res) {
+            why = trimmedMessage(PQresultErrorMessage(r.res));
+            if (PQstatus(conn_) == CONNECTION_OK) break;
+        }
+        PQfinish(conn_);
+        conn_ = nullptr;
+        if (wait == Wait::Quiet || wait == Wait::GivenUp) break;
     }
-    lastError_ = connectionError(conn_);
+    lastError_ = hideSecrets(why, address_);
     failed_ = true;
     return {};
+}
+
+PostgresRecordStore::Result PostgresRecordStore::run(const std::string& sql,
+                                                     const std::vector<const char*>& params,
+                                                     bool rows) {
+    return run(sql, params, rows, quietLimit_);
 }
 
 bool PostgresRecordStore::append(const UnitRecord& r) {
@@ -315,18 +450,45 @@ bool PostgresRecordStore::setUp(const UpgradeProgress& progress) {
 void PostgresRecordStore::streamRows(const std::string& sql, const std::vector<const char*>& values,
                                      const RecordSink& sink, bool& handedOut) {
     // Row by row as the server sends them: memory stays that of one record.
+    // Every wait is bounded by the server's silence, as for any statement.
+    const milliseconds limit = std::max(quietLimit_, kQueryLimit);
+    const auto fail = [&](std::string text) {
+        lastError_ = hideSecrets(std::move(text), address_);
+        failed_ = true;
+        // A connection left in the middle of an answer is of no further use.
+        PQfinish(conn_);
+        conn_ = nullptr;
+    };
     if (!PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
                            values.data(), nullptr, nullptr, 0) ||
         !PQsetSingleRowMode(conn_)) {
-        lastError_ = connectionError(conn_);
-        failed_ = true;
-        // Whatever was sent is read to its end, so that the connection is free again.
-        while (PGresult* res = PQgetResult(conn_)) PQclear(res);
+        fail(trimmedMessage(PQerrorMessage(conn_)));
         return;
     }
+    const auto ready = [&]() -> bool {
+        Wait wait = Wait::Ready;
+        auto deadline = Clock::now() + limit;
+        for (int flushed; (flushed = PQflush(conn_)) != 0;) {
+            if (flushed > 0) wait = waitFor(PQsocket(conn_), POLLIN | POLLOUT, deadline, giveUp_);
+            if (flushed < 0 || (wait == Wait::Ready && !PQconsumeInput(conn_)))
+                wait = Wait::Failed;
+            if (wait != Wait::Ready) break;
+        }
+        deadline = Clock::now() + limit;
+        while (wait == Wait::Ready && PQisBusy(conn_)) {
+            wait = waitFor(PQsocket(conn_), POLLIN, deadline, giveUp_);
+            if (wait == Wait::Ready && !PQconsumeInput(conn_)) wait = Wait::Failed;
+        }
+        if (wait == Wait::Ready) return true;
+        fail(wait == Wait::Failed ? trimmedMessage(PQerrorMessage(conn_))
+                                  : waitProblem(wait, limit));
+        return false;
+    };
     UnitRecord r;
     bool wanted = true;
-    while (PGresult* res = PQgetResult(conn_)) {
+    while (ready()) {
+        PGresult* res = PQgetResult(conn_);
+        if (!res) break;
         const ExecStatusType status = PQresultStatus(res);
         if (status == PGRES_SINGLE_TUPLE && wanted) {
             const auto text = [res](int column, std::string& into) {
@@ -363,7 +525,7 @@ void PostgresRecordStore::streamRows(const std::string& sql, const std::vector<c
                 }
             }
         } else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK && wanted) {
-            lastError_ = connectionError(conn_);
+            lastError_ = hideSecrets(trimmedMessage(PQresultErrorMessage(res)), address_);
             failed_ = true;
         }
         PQclear(res);
@@ -383,9 +545,18 @@ bool PostgresRecordStore::forEach(const RecordQuery& q, const RecordSink& sink) 
     bool handedOut = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
         failed_ = false;
-        if (PQstatus(conn_) != CONNECTION_OK) PQreset(conn_);
+        if (conn_ && PQstatus(conn_) != CONNECTION_OK) {
+            PQfinish(conn_);
+            conn_ = nullptr;
+        }
+        std::string why;
+        if (!conn_ && !(conn_ = connect(address_, giveUp_, why))) {
+            lastError_ = hideSecrets(why, address_);
+            failed_ = true;
+            break;
+        }
         streamRows(sql, values, sink, handedOut);
-        if (!failed_ || handedOut || PQstatus(conn_) == CONNECTION_OK) break;
+        if (!failed_ || handedOut || (conn_ && PQstatus(conn_) == CONNECTION_OK)) break;
     }
     return !failed_;
 }

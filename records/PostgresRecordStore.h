@@ -1,31 +1,36 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "records/DatabaseAddress.h"
 #include "records/RecordStore.h"
 
 struct pg_conn;
 
 namespace sonoprog::records {
 
-// Whether a --records value or [Records] Database names a PostgreSQL server
-// ("postgresql://..." or "postgres://...") rather than a file.
-bool isServerAddress(const std::string& location);
-
-// The address without its password, for messages and the summary.
-std::string addressForDisplay(const std::string& address);
-
 // A line's records in one PostgreSQL database, through libpq: the same table
 // and fields as the station's file, so every command reads it alike. Many
 // stations and many worker processes append at once; a record id already
 // there is not stored again.
+//
+// No call waits on the server for ever: a server that is stopped, or cut off
+// by a network that sends no reset, still takes the connection and the
+// statement and never answers, which no keepalive notices. So every wait is
+// bounded by a time without a word from the server, and by `giveUp`.
 class PostgresRecordStore final : public RecordStore {
 public:
+    // Asked while waiting on the server: true ends the wait (as a failure).
+    using GiveUp = std::function<bool()>;
+
     // Connects and makes the table when it is missing; nullptr with `error`
     // set when the server cannot be reached or the address is not one.
     static std::unique_ptr<PostgresRecordStore> open(const std::string& address, std::string& error,
-                                                     const UpgradeProgress& progress = {});
+                                                     const UpgradeProgress& progress = {},
+                                                     GiveUp giveUp = {});
     ~PostgresRecordStore() override;
     PostgresRecordStore(const PostgresRecordStore&) = delete;
     PostgresRecordStore& operator=(const PostgresRecordStore&) = delete;
@@ -42,15 +47,23 @@ public:
     // Whether the last call failed (lastError() keeps the text of the last failure).
     bool lastCallFailed() const { return failed_; }
 
+    // How long a statement or a connection may go without a word from the
+    // server before it is given up (default 5 s; 30 s for query()'s answers,
+    // which a large table takes its time over).
+    void setQuietLimit(std::chrono::milliseconds limit) { quietLimit_ = limit; }
+
 private:
-    PostgresRecordStore(pg_conn* conn, std::string address);
+    PostgresRecordStore(pg_conn* conn, std::string address, GiveUp giveUp);
     struct Result;
     class Connection;
     // Makes the tables when missing and brings the schema to its version;
     // one transaction under the set-up's lock.
     bool setUp(const UpgradeProgress& progress);
     // Runs one statement; a connection the server dropped (a restart) is
-    // made again once and the statement tried once more.
+    // made again once and the statement tried once more. A server that did
+    // not answer in time is not asked again: its connection is let go.
+    Result run(const std::string& sql, const std::vector<const char*>& params, bool rows,
+               std::chrono::milliseconds quietLimit);
     Result run(const std::string& sql, const std::vector<const char*>& params, bool rows);
     // Runs one query, handing its rows to `sink` as they come; sets failed_.
     void streamRows(const std::string& sql, const std::vector<const char*>& values,
@@ -58,6 +71,8 @@ private:
 
     pg_conn* conn_;
     std::string address_;
+    GiveUp giveUp_;
+    std::chrono::milliseconds quietLimit_{5000};
     bool failed_ = false;
     std::unique_ptr<Connection> connection_;
 };

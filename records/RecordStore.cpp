@@ -133,6 +133,10 @@ std::unique_ptr<RecordStore> openRecordStore(const std::string& location,
     return LineRecordStore::open(location, stationFile, error, options.progress);
 }
 
+void setStopFlag(RecordStore& store, const std::atomic<bool>& stop) {
+    if (auto* line = dynamic_cast<LineRecordStore*>(&store)) line->setStopFlag(&stop);
+}
+
 long long recordsWaiting(RecordStore& store) {
     auto* line = dynamic_cast<LineRecordStore*>(&store);
     return line ? line->waiting() : 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -47,6 +48,10 @@ public:
     // nullopt on failure (lastError() says why).
     virtual std::optional<std::vector<JobSummary>> summary(
         const std::optional<std::string>& jobSha256);
+    // Whether a record can be stored now: a unit's record written and taken
+    // back, so that a store that cannot be written is found before a chip
+    // is programmed rather than after (lastError() says why not).
+    virtual bool writable() { return true; }
 
     // Where the records go, for messages ("/home/op/.local/state/sonoprog/records.sqlite").
     virtual std::string location() const = 0;
@@ -94,6 +99,10 @@ struct OpenOptions {
 std::unique_ptr<RecordStore> openRecordStore(const std::string& location,
                                              const std::filesystem::path& stationFile,
                                              std::string& error, const OpenOptions& options = {});
+
+// While `stop` is up, a store that sends on to a server waits on it no more
+// (the loop is stopping); nothing for other stores.
+void setStopFlag(RecordStore& store, const std::atomic<bool>& stop);
 
 // How many records wait to be sent to the line's database: 0 for a store
 // that sends nothing on.

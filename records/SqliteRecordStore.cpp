@@ -359,6 +359,21 @@ bool SqliteRecordStore::forEach(const RecordQuery& q, const RecordSink& sink) {
     return false;
 }
 
+bool SqliteRecordStore::writable() {
+    // The write lock, then a record as a unit would store it, then nothing
+    // kept: what refuses a unit's record refuses this one.
+    if (!exec("BEGIN IMMEDIATE")) return false;
+    UnitRecord probe;
+    probe.id = newRecordId();
+    probe.time = utcTimeNow();
+    probe.result = std::string(kResultReset);
+    const bool stored = append(probe);
+    const std::string why = lastError_;
+    exec("ROLLBACK");
+    lastError_ = why;
+    return stored;
+}
+
 std::vector<UnitRecord> SqliteRecordStore::query(const RecordQuery& q) {
     std::vector<UnitRecord> out;
     forEach(q, [&out](const UnitRecord& r) {

@@ -36,6 +36,7 @@ public:
     Counters counters(const std::string& jobSha256) override;
     std::optional<std::vector<JobSummary>> summary(
         const std::optional<std::string>& jobSha256) override;
+    bool writable() override;
     std::string location() const override { return file_.string(); }
 
     // The statement append() runs for each record.

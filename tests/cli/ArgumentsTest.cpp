@@ -174,7 +174,8 @@ TEST(Arguments, UsageListsEveryCommandOnce) {
     }
     EXPECT_EQ(seen.size(), 37u);
     EXPECT_NE(
-        usage.find("  produce JOB.json [--units N] [--trigger insert|enter] [--operator NAME]\n"),
+        usage.find("  produce JOB.json [--units N] [--trigger insert|enter] [--operator NAME] "
+                  "[--wait SECONDS]\n"),
         std::string::npos);
     EXPECT_NE(usage.find("  records      summary [--job JOB.json]\n"), std::string::npos);
     EXPECT_NE(
@@ -245,6 +246,14 @@ TEST(Arguments, ProductionCommandsOfOneWordFlagsAndTheRecordsOption) {
     EXPECT_TRUE(job.flag("blank"));
     EXPECT_EQ(job.text("image"), "a.dat");
     EXPECT_EQ(job.arguments, std::vector<std::string>{"j.json"});
+
+    // A worker's records location comes through a descriptor it inherits.
+    EXPECT_EQ(parsed({"--records-fd", "7", "produce", "job.json"}).recordsFd, 7);
+    EXPECT_EQ(usageError({"--records-fd", "x", "records"}),
+              "'--records-fd x': expected a descriptor number");
+    EXPECT_EQ(usageError({"--records-fd", "3", "--records", "r", "records"}),
+              "'--records' or '--records-fd', not both");
+    EXPECT_EQ(parsed({"produce", "job.json", "--wait", "30"}).number("wait"), 30u);
 
     EXPECT_EQ(usageError({"produce"}), "'produce' needs JOB.json");
     EXPECT_EQ(usageError({"records", "--csv", "x"}), "'records': unexpected argument 'x'");

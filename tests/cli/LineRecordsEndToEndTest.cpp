@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <stdlib.h>
 
+#include <chrono>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
+#include <thread>
 
 #include "tests/cli/CliRunner.h"
 #include "tests/support/PostgresServer.h"
@@ -101,4 +106,52 @@ TEST_F(LineRecordsCli, TheRecordsOptionNamesTheLineOverSetupAndAFileStaysAFile) 
     EXPECT_EQ(wrong.status, 1);
     EXPECT_NE(wrong.err.find("not a database address"), std::string::npos) << wrong.err;
     EXPECT_EQ(wrong.err.find("s3cret"), std::string::npos) << wrong.err;
+}
+
+TEST_F(LineRecordsCli, AServerThatStopsAnsweringHoldsUpNeitherTheUnitsNorAStop) {
+    using namespace std::chrono;
+    // Taken and never answered: no reset comes, no keepalive notices.
+    ASSERT_TRUE(server.freeze());
+    writerIni("[Socket]\nUnits=3\n");
+    const auto started = steady_clock::now();
+    const auto frozen = run({"--json", "produce", job, "--units", "3", "--trigger", "insert"});
+    const auto took = steady_clock::now() - started;
+    EXPECT_EQ(frozen.status, 0) << frozen.err;
+    EXPECT_EQ(idsIn(run({"--json", "--records", stationFile().string(), "records"})).size(), 3u);
+    // Bounds far above what the run needs, far below a hang.
+    EXPECT_LT(took, seconds(30)) << "three units behind a silent server";
+
+    // Stopped while waiting for a chip: ends at once, its unit kept for the line.
+    writerIni("[Socket]\nUnits=1\n");
+    const auto out = (dir.path() / "stopped.out").string();
+    auto running = startCli({"--writer", dir.sim(), "--temp", dir.temp(), "--setup", setup,
+                             "--json", "produce", job, "--trigger", "insert"},
+                            CliStreams{out});
+    const auto unitSeen = [&] {
+        std::ifstream in(out);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str().find("\"kind\":\"unit\"") != std::string::npos;
+    };
+    for (auto until = steady_clock::now() + seconds(60);
+         !unitSeen() && steady_clock::now() < until;)
+        std::this_thread::sleep_for(milliseconds(20));
+    ASSERT_TRUE(unitSeen());
+    const auto interrupted = steady_clock::now();
+    ASSERT_EQ(::kill(running.pid(), SIGINT), 0);
+    const auto stopped = running.wait();
+    EXPECT_EQ(stopped.status, 0) << stopped.err;
+    EXPECT_LT(steady_clock::now() - interrupted, seconds(4)) << "a stop waits on no server";
+
+    const auto waiting = run({"--json", "records", "summary"});
+    ASSERT_EQ(waiting.status, 0) << waiting.err;
+    EXPECT_EQ(nlohmann::json::parse(waiting.outLines().back()).at("records"), 4);
+
+    // Answering again: the four go on, each once.
+    ASSERT_TRUE(server.thaw());
+    const auto back = run({"records", "summary"});
+    EXPECT_NE(back.out.find("TOTAL 4 PASS 4 FAIL 0"), std::string::npos) << back.out << back.err;
+    EXPECT_NE(back.out.find("WAITING 0 records"), std::string::npos) << back.out;
+    EXPECT_EQ(idsIn(run({"--json", "--records", server.address(), "records"})),
+              idsIn(run({"--json", "--records", stationFile().string(), "records"})));
 }

@@ -225,5 +225,37 @@ TEST(EngineerPassword, SaltedHashChecksOnlyTheRightPassword) {
         EXPECT_FALSE(production::checkPassword("open sesame", bad)) << bad;
 }
 
+TEST(EngineerPassword, AnOlderHashIsMadeAgainWithTodaysIterations) {
+    const auto made = production::makePasswordHash("open sesame");
+    ASSERT_TRUE(made);
+    EXPECT_EQ(made->rfind("pbkdf2-sha256$600000$", 0), 0u);
+    const auto old = production::makePasswordHash("open sesame", 200000);
+    ASSERT_TRUE(old);
+    EXPECT_TRUE(production::checkPassword("open sesame", *old)) << "still unlocks";
+    const auto stronger = production::strongerPasswordHash("open sesame", *old);
+    ASSERT_TRUE(stronger);
+    EXPECT_EQ(stronger->rfind("pbkdf2-sha256$600000$", 0), 0u);
+    EXPECT_TRUE(production::checkPassword("open sesame", *stronger));
+    EXPECT_FALSE(production::strongerPasswordHash("open sesame", *made)) << "enough already";
+    EXPECT_FALSE(production::strongerPasswordHash("open sesame", "md5$1000$00$00"));
+
+    // Only the first EngineerPassword= of [Production] changes; every other byte stays.
+    const struct {
+        const char* ini;
+        std::optional<std::string> expected;
+    } files[] = {
+        {"[Production]\nEnabled=1\nEngineerPassword=OLD\n",
+         "[Production]\nEnabled=1\nEngineerPassword=NEW\n"},
+        {"; top\r\n[production]\r\n  engineerpassword = OLD\r\nEngineerPassword=OLD\r\n",
+         "; top\r\n[production]\r\n  engineerpassword =NEW\r\nEngineerPassword=OLD\r\n"},
+        {"[Records]\nEngineerPassword=OLD\n[Production]\nEngineerPassword=OLD",
+         "[Records]\nEngineerPassword=OLD\n[Production]\nEngineerPassword=NEW"},
+        {"[Records]\nEngineerPassword=OLD\n", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& f : files)
+        EXPECT_EQ(production::withEngineerPassword(f.ini, "NEW"), f.expected) << f.ini;
+}
+
 }  // namespace
 }  // namespace sonoprog::test

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <fstream>
@@ -208,6 +209,29 @@ TEST(ProductionLoop, ChangedImageStopsTheRunBeforeTheNextUnit) {
     EXPECT_EQ(r2.total(), 0);
     EXPECT_EQ(other.writer->transferCount(), 0u);
     EXPECT_NE(other.events.aborts.at(0).find("missing"), std::string::npos);
+}
+
+TEST(ProductionLoop, RecordsThatCannotBeWrittenStopTheRunBeforeAnyChipIsTouched) {
+    ProductionRig rig(sim::SocketScript{2, {}});
+    const auto job = rig.makeJob(kivaRequest(rig.kivaImage()));
+    // The file refuses every new record, whoever runs the test (root
+    // writes a read-only file all the same).
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(rig.store->location().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TRIGGER refuse BEFORE INSERT ON units "
+                           "BEGIN SELECT RAISE(ABORT, 'the disk refuses'); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+
+    const auto result = rig.run(job, insertOptions(2));
+    EXPECT_TRUE(result.aborted);
+    EXPECT_EQ(result.total(), 0);
+    EXPECT_EQ(rig.writer->transferCount(), 0u) << "not even a poll";
+    ASSERT_EQ(rig.events.aborts.size(), 1u);
+    EXPECT_NE(rig.events.aborts[0].find("cannot be written: the disk refuses"), std::string::npos)
+        << rig.events.aborts[0];
 }
 
 TEST(ProductionLoop, StopDuringAUnitLetsItFinishWithItsClosingCommand) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -196,6 +198,34 @@ TEST_F(PageFixture, AJobWhoseCheckSumIsNotItsImagesIsRefusedWhenOpened) {
     EXPECT_NE(rig.prompter.boxes[0].text.find("check word FFFF"), std::string::npos)
         << rig.prompter.boxes[0].text;
     EXPECT_FALSE(page->BT_Prod_Start->isEnabled());
+}
+
+TEST_F(PageFixture, AnUnlockMakesAnOlderPasswordHashAgainInSetupIni) {
+    production::ProductionSettings settings;
+    settings.enabled = true;
+    settings.engineerPassword = *production::makePasswordHash("letmein", 1000);
+    const auto ini = rig.paths.setupIni();
+    {
+        std::ofstream out(ini, std::ios::binary);
+        out << "[Production]\nEnabled=1\nEngineerPassword=" << settings.engineerPassword
+            << "\n[Records]\nDatabase=line.sqlite\n";
+    }
+    production::ProductionPage older(*env, *rig.link, settings);
+    older.setPasswordAsker([] { return std::optional<std::string>("letmein"); });
+    older.setRecordsLocation((rig.dir / "r3.sqlite").string());
+    production::JobRequest r;
+    r.target = production::Target::Kiva300;
+    r.image = rig.kivaImage();
+    ASSERT_TRUE(older.openJob(rig.makeJob(r).file.string()));
+    older.BT_Prod_ResetClick();
+    EXPECT_TRUE(rig.prompter.boxes.empty()) << "the old hash unlocked";
+
+    const auto setup = core::IniFile::load(ini);
+    const auto stored = setup.readString("Production", "EngineerPassword");
+    EXPECT_EQ(stored.rfind("pbkdf2-sha256$600000$", 0), 0u) << stored;
+    EXPECT_TRUE(production::checkPassword("letmein", stored));
+    EXPECT_EQ(setup.readInteger("Production", "Enabled", 0), 1);
+    EXPECT_EQ(setup.readString("Records", "Database"), "line.sqlite");
 }
 
 TEST_F(PageFixture, NoEngineerPasswordMeansNoUnlock) {

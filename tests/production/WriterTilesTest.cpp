@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <thread>
 
@@ -81,6 +82,50 @@ struct TilesFixture : ::testing::Test, PageHarness {
 
     CountingSounds sounds;
 };
+
+TEST_F(TilesFixture, WorkersGetTheRecordsAddressThroughADescriptorNeverOnTheirCommandLine) {
+    // The page opens the line's store itself too: its station file stays here.
+    ::setenv("XDG_STATE_HOME", (rig.dir / "state").c_str(), 1);
+    // A worker that writes down its arguments (what `ps` shows) and what its
+    // descriptor holds.
+    const auto stub = rig.dir.write("worker.sh",
+                                    "#!/bin/bash\n"
+                                    "printf '%s\\n' \"$@\" > \"$0.args\"\n"
+                                    "while [ $# -gt 0 ]; do\n"
+                                    "  [ \"$1\" = --records-fd ] && cat <&\"$2\" > \"$0.records\"\n"
+                                    "  shift\n"
+                                    "done\n");
+    std::filesystem::permissions(stub, std::filesystem::perms::owner_all);
+    const std::string addresses[] = {
+        "postgresql://bench:s3cret@/line?host=/nx",
+        "postgresql:///line?host=/nx&password=s3cret",
+        "postgres:///line?password=s3cret&host=/nx",
+        "postgresql://bench:s3%63ret@/line?host=/nx",
+        "postgresql:///line?host=/nx&%70assword=s3cret",
+        (rig.dir / "own.sqlite").string(),
+    };
+    const auto read = [](const std::filesystem::path& file) {
+        std::ifstream in(file);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    for (const auto& address : addresses) {
+        SCOPED_TRACE(address);
+        std::filesystem::remove(stub.string() + ".args");
+        std::filesystem::remove(stub.string() + ".records");
+        makePage(writerDir("a", "Units=1\n"));
+        page->setWorkerProgram(QString::fromStdString(stub.string()));
+        page->setRecordsLocation(address);
+        ASSERT_TRUE(page->openJob(kivaJob()));
+        page->BT_Prod_StartClick();
+        ASSERT_TRUE(waitUntil([&] { return !page->tiles()[0]->running(); }));
+        const std::string args = read(stub.string() + ".args");
+        EXPECT_NE(args.find("--records-fd\n"), std::string::npos) << args;
+        for (const char* secret : {"s3cret", "s3%63ret", "postgres"})
+            EXPECT_EQ(args.find(secret), std::string::npos) << args;
+        EXPECT_EQ(read(stub.string() + ".records"), address);
+    }
+    ::unsetenv("XDG_STATE_HOME");
+}
 
 TEST_F(TilesFixture, ThreeWritersOneRefusedThenRestartedOneKilledAllStopped) {
     const auto good = writerDir("a", "Units=3\n");

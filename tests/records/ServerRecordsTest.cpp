@@ -83,6 +83,61 @@ TEST(ServerAddress, PasswordsNeverShowAndFilesAreNoAddresses) {
     EXPECT_NE(error.find("not a database address"), std::string::npos) << error;
 }
 
+TEST(ServerAddress, EveryFormOfThePasswordIsHiddenInTheAddressAndInEveryMessage) {
+    // Socket folders that do not exist: each address fails at once.
+    const struct {
+        std::string address;
+        std::string shown;
+    } cases[] = {
+        {"postgresql://op:s3cret@/records?host=/nx", "postgresql://op@/records?host=/nx"},
+        {"postgresql:///records?host=/nx&user=op&password=s3cret",
+         "postgresql:///records?host=/nx&user=op"},
+        {"postgres:///records?password=s3cret&host=/nx", "postgres:///records?host=/nx"},
+        {"postgresql:///records?host=/nx&%70assword=s3%63ret", "postgresql:///records?host=/nx"},
+        {"postgresql://op:s3%63ret@/records?host=/nx", "postgresql://op@/records?host=/nx"},
+        {"postgresql://op:pa?ss@/records?host=/nx", "postgresql://op@/records?host=/nx"},
+        // The library cannot read these, and quotes what it could not read.
+        {"postgresql://bench:WRONG%PW5@/line", "postgresql://bench@/line"},
+        {"postgresql:///line?host=/nx&password=WRONG%PW5", "postgresql:///line?host=/nx"},
+        {"postgresql://op:s3cret@[::1/records", "postgresql://op@[::1/records"},
+    };
+    const std::string secrets[] = {"s3cret", "s3%63ret", "WRONG", "PW5", "pa?ss"};
+    auto hidden = [&](const std::string& text) -> ::testing::AssertionResult {
+        for (const auto& secret : secrets)
+            if (text.find(secret) != std::string::npos)
+                return ::testing::AssertionFailure() << "'" << secret << "' in: " << text;
+        return ::testing::AssertionSuccess();
+    };
+    test::TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        EXPECT_EQ(records::addressForDisplay(c.address), c.shown);
+        std::string error;
+        EXPECT_FALSE(PostgresRecordStore::open(c.address, error));
+        EXPECT_NE(error.find(c.shown), std::string::npos) << error;
+        EXPECT_TRUE(hidden(error));
+        // A station on the line says the same, and shows where its records go.
+        auto line = LineRecordStore::open(c.address, dir / "r.sqlite", error);
+        if (line) {
+            EXPECT_EQ(line->location(), c.shown);
+            EXPECT_TRUE(hidden(line->lastError()));
+            line->query({});
+            EXPECT_TRUE(hidden(line->notice()));
+        } else {
+            EXPECT_TRUE(hidden(error));
+        }
+        // Any message that quotes the address or its password, as written or decoded.
+        for (const std::string secret : {"s3cret", "s3%63ret", "WRONG%PW5", "pa?ss"}) {
+            const bool written = c.address.find(secret) != std::string::npos;
+            if (!written &&
+                !(secret == "s3cret" && c.address.find("s3%63ret") != std::string::npos))
+                continue;
+            EXPECT_TRUE(hidden(records::hideSecrets(
+                "bad token \"" + secret + "\" in \"" + c.address + "\": " + secret, c.address)));
+        }
+    }
+}
+
 TEST_F(ServerRecords, KeepEveryFieldAndAResendOnce) {
     auto store = openServer();
     ASSERT_TRUE(store);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -65,6 +66,7 @@ PostgresServer::PostgresServer() {
 }
 
 PostgresServer::~PostgresServer() {
+    thaw();
     if (running_) stop();
     std::error_code ec;
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
@@ -121,6 +123,39 @@ bool PostgresServer::stop() {
                                             "-t", "60", "stop"}) == 0;
     if (stopped) running_ = false;
     return stopped;
+}
+
+bool PostgresServer::signalAll(bool stop) {
+    if (!stop) {
+        bool all = true;
+        for (int pid : frozen_) all = ::kill(pid, SIGCONT) == 0 && all;
+        frozen_.clear();
+        return all;
+    }
+    // The postmaster (first line of its pid file), then its children, read
+    // from /proc: the postmaster first, so that it makes no new ones meanwhile.
+    std::ifstream pidFile(dir_ / "data" / "postmaster.pid");
+    int postmaster = 0;
+    if (!(pidFile >> postmaster) || postmaster <= 0 || ::kill(postmaster, SIGSTOP) != 0)
+        return false;
+    frozen_.push_back(postmaster);
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        const int pid = std::atoi(entry.path().filename().c_str());
+        if (pid <= 0) continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        // "pid (name) state ppid ...": the name may hold blanks, so from its ')'.
+        const auto close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 1));
+        std::string state;
+        int parent = 0;
+        if (rest >> state >> parent && parent == postmaster && ::kill(pid, SIGSTOP) == 0)
+            frozen_.push_back(pid);
+    }
+    return true;
 }
 
 std::string PostgresServer::address() const {

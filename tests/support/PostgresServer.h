@@ -28,6 +28,11 @@ public:
     bool start();
     bool stop();
     bool running() const { return running_; }
+    // Stops every process of the running server (SIGSTOP) or lets them go on
+    // (SIGCONT): a server that takes connections and statements and never
+    // answers, as a hung host or a network cut without a reset looks.
+    bool freeze() { return signalAll(true); }
+    bool thaw() { return signalAll(false); }
 
     // postgresql://...: the database a store connects to.
     std::string address() const;
@@ -35,6 +40,7 @@ public:
     std::string log() const;
 
 private:
+    bool signalAll(bool stop);
     // Runs a server program (as "nobody" when root); its exit status.
     int runTool(const std::string& tool, const std::vector<std::string>& args) const;
 
@@ -42,6 +48,7 @@ private:
     std::filesystem::path dir_;
     std::string problem_;
     bool running_ = false;
+    std::vector<int> frozen_;
 };
 
 }  // namespace sonoprog::test
