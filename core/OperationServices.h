@@ -27,12 +27,12 @@ struct OperationServices {
     // opened a Writer (the command line before the image has loaded) leaves it
     // null; the chip operations must not run then.
     WriterLink* link = nullptr;
-    // The image as a run read it once: when set, write and verify read these
-    // bytes instead of the file of the same path, which may have changed since.
-    const ImageSnapshot* image = nullptr;
     // The operator's Stop (the page's button and Esc, Ctrl+C on the command
     // line); null where nothing can stop the work.
     StopCheck* stop = nullptr;
+    // The image as a run read it once: when set, write and verify read these
+    // bytes instead of the file of the same path, which may have changed since.
+    const ImageSnapshot* image = nullptr;
 };
 
 }  // namespace sonoprog::core
