@@ -137,6 +137,7 @@ const std::vector<CommandRule>& commandTable() {
         {"records", "", {}, {text("job"), text("since"), flag("csv")}},
         {"records", "summary", {}, {text("job")}},
         {"production", "password", {}, {}},
+        {"serve", "", {}, {named(text("listen"), "ADDR:PORT")}},
     };
     return table;
 }

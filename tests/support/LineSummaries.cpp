@@ -1,0 +1,78 @@
+#include "tests/support/LineSummaries.h"
+
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+namespace sonoprog::test {
+
+namespace {
+
+// The same statements for the station's file and the line's database.
+constexpr const char* kSummaries = R"sql(
+CREATE TABLE IF NOT EXISTS unit_hours (
+  station    TEXT NOT NULL,
+  job_sha256 TEXT NOT NULL,
+  job_name   TEXT NOT NULL,
+  hour       TEXT NOT NULL,
+  result     TEXT NOT NULL,
+  reason     TEXT NOT NULL,
+  units      INTEGER NOT NULL,
+  last_time  TEXT NOT NULL,
+  PRIMARY KEY (station, job_sha256, job_name, hour, result, reason)
+);
+CREATE TABLE IF NOT EXISTS job_counters (
+  job_sha256 TEXT PRIMARY KEY,
+  reset_time TEXT NOT NULL,
+  pass INTEGER NOT NULL,
+  fail INTEGER NOT NULL
+);
+DELETE FROM unit_hours;
+DELETE FROM job_counters;
+INSERT INTO unit_hours
+  SELECT station, job_sha256, job_name, substr(time, 1, 13), result,
+         CASE WHEN result = 'fail' THEN fail_line ELSE '' END, COUNT(*), MAX(time)
+  FROM units GROUP BY station, job_sha256, job_name, substr(time, 1, 13), result,
+                      CASE WHEN result = 'fail' THEN fail_line ELSE '' END;
+INSERT INTO job_counters
+  SELECT j.job_sha256, j.reset_time,
+         (SELECT COUNT(*) FROM units u WHERE u.job_sha256 = j.job_sha256
+            AND u.result = 'pass' AND u.time > j.reset_time),
+         (SELECT COUNT(*) FROM units u WHERE u.job_sha256 = j.job_sha256
+            AND u.result = 'fail' AND u.time > j.reset_time)
+  FROM (SELECT job_sha256, COALESCE(MAX(CASE WHEN result = 'reset' THEN time END), '') AS reset_time
+        FROM units GROUP BY job_sha256) j;
+)sql";
+
+}  // namespace
+
+std::string addLineSummaries(const std::filesystem::path& stationFile) {
+    sqlite3* db = nullptr;
+    std::string error;
+    if (sqlite3_open_v2(stationFile.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        error = sqlite3_errmsg(db);
+    } else {
+        sqlite3_busy_timeout(db, 10000);
+        char* message = nullptr;
+        if (sqlite3_exec(db, kSummaries, nullptr, nullptr, &message) != SQLITE_OK)
+            error = message ? message : "failed";
+        sqlite3_free(message);
+    }
+    sqlite3_close(db);
+    return error;
+}
+
+std::string addLineSummaries(const std::string& serverAddress) {
+    PGconn* conn = PQconnectdb(serverAddress.c_str());
+    std::string error;
+    if (PQstatus(conn) != CONNECTION_OK) {
+        error = PQerrorMessage(conn);
+    } else {
+        PGresult* res = PQexec(conn, kSummaries);
+        if (PQresultStatus(res) != PGRES_COMMAND_OK) error = PQerrorMessage(conn);
+        PQclear(res);
+    }
+    PQfinish(conn);
+    return error;
+}
+
+}  // namespace sonoprog::test

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace sonoprog::test {
+
+// Makes the line page's summary tables (unit_hours, job_counters) and fills
+// them from the units already recorded, in one go: what the records keep up
+// to date unit by unit, built here for a file or database the tests filled.
+// Empty on success, else the database's message.
+std::string addLineSummaries(const std::filesystem::path& stationFile);
+std::string addLineSummaries(const std::string& serverAddress);
+
+}  // namespace sonoprog::test
