@@ -254,8 +254,7 @@ std::unique_ptr<LineQueries> openFile(const std::string& file, std::string& erro
                       "('units', 'unit_hours', 'job_counters')");
     if (!s || sqlite3_step(s.get()) != SQLITE_ROW || sqlite3_column_int(s.get(), 0) != 3) {
         error = "records file " + file +
-                " holds no line summaries (unit_hours, job_counters): open it once with "
-                "this version of sonoprog-cli to bring it up to date";
+                " holds no line summaries (unit_hours, job_counters) for the line page";
         sqlite3_close(db);
         return nullptr;
     }

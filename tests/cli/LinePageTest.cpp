@@ -125,6 +125,11 @@ protected:
                                      ? test::addLineSummaries(location)
                                      : test::addLineSummaries(std::filesystem::path(location));
         ASSERT_EQ(made, "");
+        // The page needs no more than a role that may read.
+        if (pg) {
+            ASSERT_EQ(test::addReadOnlyRole(location, "line_page"), "");
+            location = location.substr(0, location.rfind("user=")) + "user=line_page";
+        }
         auto queries = records::LineQueries::open(location, error);
         ASSERT_TRUE(queries) << error;
         page = std::make_unique<RunningPage>(std::move(queries));

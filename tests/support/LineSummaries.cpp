@@ -43,6 +43,20 @@ INSERT INTO job_counters
         FROM units GROUP BY job_sha256) j;
 )sql";
 
+std::string runOnServer(const std::string& serverAddress, const std::string& sql) {
+    PGconn* conn = PQconnectdb(serverAddress.c_str());
+    std::string error;
+    if (PQstatus(conn) != CONNECTION_OK) {
+        error = PQerrorMessage(conn);
+    } else {
+        PGresult* res = PQexec(conn, sql.c_str());
+        if (PQresultStatus(res) != PGRES_COMMAND_OK) error = PQerrorMessage(conn);
+        PQclear(res);
+    }
+    PQfinish(conn);
+    return error;
+}
+
 }  // namespace
 
 std::string addLineSummaries(const std::filesystem::path& stationFile) {
@@ -62,17 +76,14 @@ std::string addLineSummaries(const std::filesystem::path& stationFile) {
 }
 
 std::string addLineSummaries(const std::string& serverAddress) {
-    PGconn* conn = PQconnectdb(serverAddress.c_str());
-    std::string error;
-    if (PQstatus(conn) != CONNECTION_OK) {
-        error = PQerrorMessage(conn);
-    } else {
-        PGresult* res = PQexec(conn, kSummaries);
-        if (PQresultStatus(res) != PGRES_COMMAND_OK) error = PQerrorMessage(conn);
-        PQclear(res);
-    }
-    PQfinish(conn);
-    return error;
+    return runOnServer(serverAddress, kSummaries);
+}
+
+std::string addReadOnlyRole(const std::string& serverAddress, const std::string& role) {
+    return runOnServer(serverAddress, "CREATE ROLE " + role +
+                                          " LOGIN; GRANT SELECT ON units, unit_hours, "
+                                          "job_counters TO " +
+                                          role + ";");
 }
 
 }  // namespace sonoprog::test

@@ -12,4 +12,8 @@ namespace sonoprog::test {
 std::string addLineSummaries(const std::filesystem::path& stationFile);
 std::string addLineSummaries(const std::string& serverAddress);
 
+// Makes a login role of the database that may only read the units and the
+// summaries (as the README tells a line to do for the page). Empty on success.
+std::string addReadOnlyRole(const std::string& serverAddress, const std::string& role);
+
 }  // namespace sonoprog::test
