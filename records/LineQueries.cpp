@@ -23,6 +23,10 @@ constexpr long long kSilentSeconds = 10 * 60;
 // A job with no unit for this long counts as closed.
 constexpr long long kOpenJobSeconds = 24 * 3600;
 constexpr int kWindowHours = 24;
+// How long the history (each station's and job's latest rows over all hours)
+// is kept between full reads: only stations silent for a day and records sent
+// on late from a day ago are seen that much later.
+constexpr long long kHistorySeconds = 60;
 
 constexpr const char* kHoursFrom =
     "SELECT station, job_sha256, job_name, hour, result, reason, units, last_time "
@@ -316,13 +320,25 @@ std::optional<LineView> LineQueries::line(
     view.hourly.resize(view.hours.size());
     for (std::size_t i = 0; i < view.hours.size(); ++i) view.hourly[i].hour = view.hours[i];
 
-    std::vector<HourCount> window, last;
+    // The last 25 hours: the window, and whether a job had units in the last 24.
+    const std::string dayHour = std::min(fromHour, hourOf(now, -kWindowHours));
+    std::vector<HourCount> window, history;
     std::vector<JobCount> jobs;
     lastError_.clear();
+    const bool readHistory = historyTime_.empty() || historyTime_ > now ||
+                             historyTime_ < timeAfter(now, -kHistorySeconds);
     if (!beginRead()) return std::nullopt;
-    const bool ok = hoursFrom(fromHour, window) && latest(last) && jobCounts(jobs);
+    const bool ok =
+        hoursFrom(dayHour, window) && (!readHistory || latest(history)) && jobCounts(jobs);
     endRead();
     if (!ok) return std::nullopt;
+    if (readHistory) {
+        history_ = std::move(history);
+        historyTime_ = now;
+    }
+    // The recent rows are read every time; the history only adds what they lack.
+    std::vector<HourCount> last = history_;
+    last.insert(last.end(), window.begin(), window.end());
 
     // Each station's latest record and last unit, and each job's latest unit
     // (on any station) and name.

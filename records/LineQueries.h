@@ -119,6 +119,10 @@ protected:
     virtual void endRead() = 0;
 
     std::string lastError_;
+
+private:
+    std::vector<HourCount> history_;  // latest() as last read
+    std::string historyTime_;         // when
 };
 
 // "2026-12-08T10" for a time `hours` hours after (or before) the hour of

@@ -20,6 +20,8 @@ CREATE TABLE IF NOT EXISTS unit_hours (
   last_time  TEXT NOT NULL,
   PRIMARY KEY (station, job_sha256, job_name, hour, result, reason)
 );
+-- The page reads the last day's rows by hour.
+CREATE INDEX IF NOT EXISTS unit_hours_hour ON unit_hours (hour);
 CREATE TABLE IF NOT EXISTS job_counters (
   job_sha256 TEXT PRIMARY KEY,
   reset_time TEXT NOT NULL,
@@ -59,15 +61,16 @@ std::string runOnServer(const std::string& serverAddress, const std::string& sql
 
 }  // namespace
 
-std::string addLineSummaries(const std::filesystem::path& stationFile) {
+std::string runSql(const std::string& location, const std::string& sql) {
+    if (location.rfind("postgres", 0) == 0) return runOnServer(location, sql);
     sqlite3* db = nullptr;
     std::string error;
-    if (sqlite3_open_v2(stationFile.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(location.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
         error = sqlite3_errmsg(db);
     } else {
         sqlite3_busy_timeout(db, 10000);
         char* message = nullptr;
-        if (sqlite3_exec(db, kSummaries, nullptr, nullptr, &message) != SQLITE_OK)
+        if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK)
             error = message ? message : "failed";
         sqlite3_free(message);
     }
@@ -75,8 +78,12 @@ std::string addLineSummaries(const std::filesystem::path& stationFile) {
     return error;
 }
 
-std::string addLineSummaries(const std::string& serverAddress) {
-    return runOnServer(serverAddress, kSummaries);
+std::string addLineSummaries(const std::filesystem::path& stationFile) {
+    return runSql(stationFile.string(), kSummaries);
+}
+
+std::string addLineSummaries(const std::string& location) {
+    return runSql(location, kSummaries);
 }
 
 std::string addReadOnlyRole(const std::string& serverAddress, const std::string& role) {
