@@ -36,7 +36,7 @@ int runServe(Session& s) {
     std::string error;
     auto queries = records::LineQueries::open(location, error);
     if (!queries) {
-        s.error(locationForDisplay(error));
+        s.error(locationForDisplay(location) + ": " + error);
         return kExitFailed;
     }
 

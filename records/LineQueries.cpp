@@ -241,13 +241,13 @@ private:
 std::unique_ptr<LineQueries> openFile(const std::string& file, std::string& error) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(file, ec)) {
-        error = "no records file " + file;
+        error = "no such records file";
         return nullptr;
     }
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX, nullptr) !=
         SQLITE_OK) {
-        error = "cannot open records file " + file + ": " + sqlite3_errmsg(db);
+        error = std::string("cannot open the records file: ") + sqlite3_errmsg(db);
         sqlite3_close(db);
         return nullptr;
     }
@@ -257,8 +257,7 @@ std::unique_ptr<LineQueries> openFile(const std::string& file, std::string& erro
                       "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name IN "
                       "('units', 'unit_hours', 'job_counters')");
     if (!s || sqlite3_step(s.get()) != SQLITE_ROW || sqlite3_column_int(s.get(), 0) != 3) {
-        error = "records file " + file +
-                " holds no line summaries (unit_hours, job_counters) for the line page";
+        error = "the records file holds no line summaries (unit_hours, job_counters)";
         sqlite3_close(db);
         return nullptr;
     }
@@ -272,7 +271,7 @@ std::unique_ptr<LineQueries> openServer(const std::string& address, std::string&
     if (PQstatus(conn) != CONNECTION_OK) {
         std::string why = conn ? PQerrorMessage(conn) : "out of memory";
         while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
-        error = "cannot reach the records database " + addressForDisplay(address) + ": " + why;
+        error = "cannot reach the records database: " + why;
         PQfinish(conn);
         return nullptr;
     }
@@ -283,8 +282,7 @@ std::unique_ptr<LineQueries> openServer(const std::string& address, std::string&
                       PQgetvalue(res, 0, 0)[0] == 't';
     PQclear(res);
     if (!have) {
-        error = "the records database " + addressForDisplay(address) +
-                " holds no line summaries (unit_hours, job_counters)";
+        error = "the records database holds no line summaries (unit_hours, job_counters)";
         PQfinish(conn);
         return nullptr;
     }

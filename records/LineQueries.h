@@ -90,7 +90,8 @@ public:
 
     // A file path is a station's SQLite file (which must exist), a
     // postgresql:// address the line's database. nullptr with `error` set
-    // when it cannot be opened or holds no summaries.
+    // when it cannot be opened or holds no summaries (the message names no
+    // location: an address may hold a password).
     static std::unique_ptr<LineQueries> open(const std::string& location, std::string& error);
 
     // The unit_hours rows of the hour `fromHour` and later.
