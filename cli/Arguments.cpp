@@ -191,6 +191,7 @@ const std::vector<CommandRule>& commandTable() {
           named(text("result"), "pass|fail|reset"), flag("csv")}},
         {"records", "summary", {}, {named(text("job"), "JOB.json")}},
         {"production", "password", {}, {}},
+        {"serve", "", {}, {named(text("listen"), "ADDR:PORT")}},
     };
     return table;
 }

@@ -18,6 +18,7 @@ int dispatch(Session& session) {
     if (cmd.family == "produce") return runProduceCommand(session);
     if (cmd.family == "records") return runRecords(session);
     if (cmd.family == "production") return runProduction(session);
+    if (cmd.family == "serve") return runServe(session);
     return runIvr(session);
 }
 

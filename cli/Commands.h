@@ -15,5 +15,6 @@ int runJob(Session& session);
 int runProduceCommand(Session& session);
 int runRecords(Session& session);
 int runProduction(Session& session);
+int runServe(Session& session);
 
 }  // namespace sonoprog::cli

@@ -72,6 +72,8 @@ CREATE TABLE IF NOT EXISTS job_counters (
 CREATE INDEX IF NOT EXISTS units_station_time ON units (station, time);
 CREATE INDEX IF NOT EXISTS units_writer_time ON units (writer, time);
 CREATE INDEX IF NOT EXISTS units_result_time ON units (result, time);
+-- The line page reads the last day by hour.
+CREATE INDEX IF NOT EXISTS unit_hours_hour ON unit_hours (hour);
 )sql",
     "SELECT 1 FROM pg_tables WHERE tablename = 'schema_version' AND schemaname = "
     "current_schema()",

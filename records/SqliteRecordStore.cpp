@@ -63,6 +63,8 @@ CREATE TABLE IF NOT EXISTS job_counters (
 CREATE INDEX IF NOT EXISTS units_station_time ON units (station, time);
 CREATE INDEX IF NOT EXISTS units_writer_time ON units (writer, time);
 CREATE INDEX IF NOT EXISTS units_result_time ON units (result, time);
+-- The line page reads the last day by hour.
+CREATE INDEX IF NOT EXISTS unit_hours_hour ON unit_hours (hour);
 )sql",
     "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'",
     "ON CONFLICT (station, job_sha256, job_name, hour, result, reason) DO UPDATE SET "

@@ -12,6 +12,7 @@ SONOPROG_PACKAGES=(
     libusb-1.0-0-dev libinih-dev libssl-dev
     qt6-multimedia-dev libsndfile1-dev libsoxr-dev  # audio import and playback
     libsqlite3-dev libpq-dev nlohmann-json3-dev  # jobs and per-unit records
+    libcpp-httplib-dev  # the line page's web server (sonoprog-cli serve)
     fonts-dejavu-core fonts-liberation2  # the Tahoma substitute the window prefers
     file  # cpack's shared-library check when the Debian package is made (README)
 )
@@ -25,6 +26,7 @@ SONOPROG_TEST_PACKAGES=(
     postgresql  # a line's records server (the tests start a throw-away one)
     jq          # bench/run reads the benchmark results (JSON)
     libcsv-dev  # the records tests read the CSV export with a standard parser
+    chromium    # the line page's test loads the page in a headless browser
 )
 
 # What scripts/screenshots needs on top of the program's packages: a virtual
