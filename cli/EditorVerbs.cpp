@@ -265,7 +265,7 @@ int editorBuild(Session& s) {
     editor::SectionTable& table = run.table;
     editor::EditorOperations& ops = run.ops;
 
-    if (!run.isProject()) return kExitFailed;
+    if (!run.isProject()) return kExitFile;
     s.files().openFiles.push_back(inv.arguments.at(0));
     if (ops.loadProject() != editor::ProjectResult::Done) return kExitFailed;
     ops.RefreshSummary();

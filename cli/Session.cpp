@@ -186,7 +186,7 @@ link::Link* Session::writerLink(std::optional<unsigned> simChips) {
             for (const auto& w : opened.warnings) note("warning", w);
             if (!opened.writer) {
                 error(opened.error);
-                markFailed();
+                markFailed(opened.inUse ? kExitNoWriter : kExitFailed);
                 return nullptr;
             }
             // Claimed before anything is sent: a folder another process has

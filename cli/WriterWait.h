@@ -6,10 +6,9 @@
 #include <optional>
 #include <string>
 
-namespace sonoprog::cli {
+#include "cli/ExitCodes.h"
 
-// `produce --wait SECONDS` ran out with no Writer attached.
-inline constexpr int kExitNoWriter = 3;
+namespace sonoprog::cli {
 
 // How often a wait for a Writer says it is still waiting.
 inline constexpr std::chrono::seconds kWriterWaitReport{10};

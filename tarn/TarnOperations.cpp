@@ -513,8 +513,9 @@ bool TarnOperations::compare(bool followMirror, TarnComparison& result) {
                 }
             }
         }
+        core::ProgressReporter progress(s_, core::ProgressUnit::Pages, span);
         for (std::uint32_t page = range.start; frame.ok() && page <= range.last; ++page) {
-            if (!beginImagePage(frame, page - range.start, span)) break;
+            if (!beginImagePage(frame, progress, page, page - range.start, span)) break;
             const std::uint32_t at = readAt.empty() ? page : readAt[page - range.start];
             if (const auto read = chip_->TarnReadPage(at, page_.data()); !read) {
                 holder_ = "Failed to read page: " + pageText(at) + " (" + read.message() + ")!";

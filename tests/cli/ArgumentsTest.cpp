@@ -173,7 +173,7 @@ TEST(Arguments, UsageListsEveryCommandOnce) {
         EXPECT_NE(usage.find(start + std::string(c.action)), std::string::npos) << name;
     }
     EXPECT_EQ(seen.size(), 38u);
-    EXPECT_NE(usage.find("  serve        [--listen ADDR:PORT]\n"), std::string::npos);
+    EXPECT_NE(usage.find("  serve [--listen ADDR:PORT]\n"), std::string::npos);
     EXPECT_NE(
         usage.find("  produce JOB.json [--units N] [--trigger insert|enter] [--operator NAME] "
                   "[--wait SECONDS]\n"),

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "audio/Convert.h"
+#include "cli/ExitCodes.h"
 #include "tests/cli/CliRunner.h"
 #include "tests/support/AudioFiles.h"
 
@@ -189,7 +190,7 @@ TEST_F(EditorCommands, EveryVerbRefusesAFileThatIsNotAProjectAndLeavesIt) {
         for (auto args : verbs) {
             args[1] = file;
             auto r = editor(args, true);
-            EXPECT_EQ(r.status, 1) << args[0] << " " << file;
+            EXPECT_EQ(r.status, sonoprog::cli::kExitFile) << args[0] << " " << file;
             EXPECT_NE(r.err.find(file + " is not a Sound Editor project"), std::string::npos)
                 << r.err;
             EXPECT_EQ(readText(file), before) << args[0] << " " << file;

@@ -210,7 +210,7 @@ TEST_F(ProductionCli, JobNewWritesNoPlantedNameNoSpecialFileAndNoBrokenText) {
     ASSERT_EQ(jobNew(odd / "j.json").status, 0);
     const auto shown = run({"--json", "job", "show", (odd / "j.json").string()});
     EXPECT_EQ(shown.status, 0) << shown.err;
-    EXPECT_EQ(nlohmann::json::parse(shown.out).at("image").at("path"), "../chime.dat");
+    EXPECT_EQ(nlohmann::json::parse(shown.outLines().at(0)).at("image").at("path"), "../chime.dat");
 }
 
 TEST_F(ProductionCli, ProduceOnAScriptedSocketThenExportTheRecords) {

@@ -126,9 +126,11 @@ TEST_F(SafetyCli, TwoWritesStartedTogetherOneIsRefusedAndNothingIsLost) {
         CliProcess second = startCli(args(b, "TempB"));
         const CliRun ra = first.wait();
         const CliRun rb = second.wait();
-        ASSERT_EQ(ra.status + rb.status, 1) << "round " << round << "\n" << ra.err << rb.err;
+        ASSERT_EQ((ra.status == 0) + (rb.status == 0), 1)
+            << "round " << round << "\n" << ra.err << rb.err;
         const CliRun& won = ra.status == 0 ? ra : rb;
         const CliRun& refused = ra.status == 0 ? rb : ra;
+        EXPECT_EQ(refused.status, 3) << "no Writer to be had";
         EXPECT_TRUE(contains(refused.err, "is in use by another process")) << refused.err;
         EXPECT_FALSE(contains(refused.out, "[ WRITE ]")) << refused.out;
         EXPECT_TRUE(contains(won.out, "    [O] Passed!")) << won.out;
