@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <string>
 #include <vector>
 
 #include "records/RecordColumns.h"
@@ -167,21 +168,9 @@ bool generateUnitsOnlyFile(const std::filesystem::path& file, long long n, std::
         sqlite3_close(db);
         return false;
     }
-    const char* schema = R"sql(
-PRAGMA journal_mode=WAL;
-CREATE TABLE units (
-    seq INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT NOT NULL UNIQUE, time TEXT NOT NULL,
-    station TEXT NOT NULL, operator TEXT NOT NULL, job_name TEXT NOT NULL,
-    job_sha256 TEXT NOT NULL, image_sha256 TEXT NOT NULL, image_checksum TEXT NOT NULL,
-    target TEXT NOT NULL, device TEXT NOT NULL, writer TEXT NOT NULL,
-    result TEXT NOT NULL CHECK (result IN ('pass', 'fail', 'reset')),
-    failing_step TEXT NOT NULL, fail_line TEXT NOT NULL, duration_ms INTEGER NOT NULL,
-    pgm_log TEXT NOT NULL, vrf_log TEXT NOT NULL, mirrored TEXT NOT NULL);
-CREATE INDEX units_job_time ON units (job_sha256, time);
-CREATE INDEX units_time ON units (time);
-)sql";
+    const std::string schema = std::string("PRAGMA journal_mode=WAL;\n") + records::kUnitsSchema;
     const bool ok =
-        sqlite3_exec(db, schema, nullptr, nullptr, nullptr) == SQLITE_OK &&
+        sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK &&
         insertGenerated(db,
                         std::string("INSERT INTO units (") + records::kRecordColumns +
                             ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, "

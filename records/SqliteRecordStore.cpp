@@ -14,31 +14,6 @@ namespace sonoprog::records {
 
 namespace {
 
-constexpr const char* kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS units (
-    seq INTEGER PRIMARY KEY AUTOINCREMENT,
-    id TEXT NOT NULL UNIQUE,
-    time TEXT NOT NULL,
-    station TEXT NOT NULL,
-    operator TEXT NOT NULL,
-    job_name TEXT NOT NULL,
-    job_sha256 TEXT NOT NULL,
-    image_sha256 TEXT NOT NULL,
-    image_checksum TEXT NOT NULL,
-    target TEXT NOT NULL,
-    device TEXT NOT NULL,
-    writer TEXT NOT NULL,
-    result TEXT NOT NULL CHECK (result IN ('pass', 'fail', 'reset')),
-    failing_step TEXT NOT NULL,
-    fail_line TEXT NOT NULL,
-    duration_ms INTEGER NOT NULL,
-    pgm_log TEXT NOT NULL,
-    vrf_log TEXT NOT NULL,
-    mirrored TEXT NOT NULL
-);
-CREATE INDEX IF NOT EXISTS units_job_time ON units (job_sha256, time);
-CREATE INDEX IF NOT EXISTS units_time ON units (time);
-)sql";
 
 constexpr SummaryDialect kDialect = {
     R"sql(
@@ -241,7 +216,7 @@ bool SqliteRecordStore::setUp(const OpenOptions& options) {
     // The write lock first: a second process opening the same file at the
     // same time waits here, then finds the work done.
     if (!exec("BEGIN IMMEDIATE")) return false;
-    bool ok = exec(kSchema);
+    bool ok = exec(kUnitsSchema);
     if (ok) {
         version = records::schemaVersion(*connection_, kDialect);
         ok = version.has_value();

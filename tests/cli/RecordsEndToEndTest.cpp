@@ -90,7 +90,7 @@ TEST(RecordsCli, AFileOfTheEarlierSchemaIsUpgradedOnceWithProgressAndFilters) {
     {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(db, kUnitsOnlySchema, nullptr, nullptr, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, kUnitsOnlySchema.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
         for (const auto& [name, list] : lineHistories())
             for (const auto& r : list) {
                 insertRaw(db, r);

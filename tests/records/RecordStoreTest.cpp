@@ -256,7 +256,7 @@ TEST(SqliteRecordStore, SummariesAgreeWithTheRecordsHoweverTheyArrive) {
         TempDir dir;
         sqlite3* old = nullptr;
         ASSERT_EQ(sqlite3_open((dir / "old.sqlite").c_str(), &old), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(old, kUnitsOnlySchema, nullptr, nullptr, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(old, kUnitsOnlySchema.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
         for (std::size_t i = 0; i < half; ++i) insertRaw(old, records[i]);
         std::vector<std::pair<long long, long long>> progress;
         std::string error;

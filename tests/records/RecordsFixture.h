@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "records/RecordStore.h"
+#include "records/SqliteRecordStore.h"
 #include "records/UnitRecord.h"
 
 namespace sonoprog::test {
@@ -111,19 +112,8 @@ inline std::vector<std::pair<std::string, std::vector<records::UnitRecord>>> lin
 
 // A station file as the program made it before the summaries: the units
 // table and its two indexes, no version.
-inline constexpr const char* kUnitsOnlySchema = R"sql(
-PRAGMA journal_mode=WAL;
-CREATE TABLE units (
-    seq INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT NOT NULL UNIQUE, time TEXT NOT NULL,
-    station TEXT NOT NULL, operator TEXT NOT NULL, job_name TEXT NOT NULL,
-    job_sha256 TEXT NOT NULL, image_sha256 TEXT NOT NULL, image_checksum TEXT NOT NULL,
-    target TEXT NOT NULL, device TEXT NOT NULL, writer TEXT NOT NULL,
-    result TEXT NOT NULL CHECK (result IN ('pass', 'fail', 'reset')),
-    failing_step TEXT NOT NULL, fail_line TEXT NOT NULL, duration_ms INTEGER NOT NULL,
-    pgm_log TEXT NOT NULL, vrf_log TEXT NOT NULL, mirrored TEXT NOT NULL);
-CREATE INDEX units_job_time ON units (job_sha256, time);
-CREATE INDEX units_time ON units (time);
-)sql";
+inline const std::string kUnitsOnlySchema =
+    std::string("PRAGMA journal_mode=WAL;\n") + records::kUnitsSchema;
 
 // A record written by another client with plain SQL, as a restore would.
 inline void insertRaw(sqlite3* db, const records::UnitRecord& r) {
