@@ -14,7 +14,6 @@ namespace sonoprog::records {
 
 namespace {
 
-
 constexpr SummaryDialect kDialect = {
     R"sql(
 CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL);
