@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/ChipRun.h"
 #include "core/ImageSnapshot.h"
 #include "core/IniFile.h"
 #include "core/NumberText.h"
@@ -95,143 +96,195 @@ std::optional<std::string> KivaOperations::appNote() {
     return KivaReplaceExtension(fields_.loadFile, extension);
 }
 
-void KivaOperations::convertStep(core::OperationFrame& frame, std::uint8_t* image) {
-    frame.step("  -> Open file...");
-    const core::FilePtr file = core::openImage(s_.image, fields_.loadFile);
-    const int result = ivr::IvrStreamToImage(file.get(), image, kKivaSize, keys_);
-    if (result != ivr::kIvrOk)
-        frame.fail(KivaConversionMessage(result));
-    else
-        frame.pass("File: " + fields_.loadFile);
-}
+namespace {
 
-void KivaOperations::detectStep(core::OperationFrame& frame, std::uint8_t detectCode) {
-    frame.step("  -> Chip detect...");
-    const core::CommandResult detected = commands_->KivaDetect(detectCode);
-    if (!detected) frame.fail(detected.message());
-    if (frame.ok()) frame.pass("Device: Kiva300");
-}
+// Gauge while a pass runs: position x 100 / divisor + offset.
+struct GaugeFormula {
+    std::uint32_t divisor;
+    int offset;
+};
 
-void KivaOperations::disableStep(core::OperationFrame& frame, std::uint8_t endCode) {
-    frame.step("  -> Disable chip...");
-    // The end command closes the pass whatever came before; its outcome
-    // changes nothing about the operation's result.
-    if (const auto ended = commands_->KivaEnd(endCode))
-        frame.pass("Finished!");
-    else
-        frame.log().fail(ended.message());
-}
+// One chip operation of the tab: the image it converted and the steps every
+// operation is built from. The chip keeps the position itself, so each pass
+// is its own detect, blocks and end command.
+class KivaRun final : public core::ChipRun {
+public:
+    KivaRun(const KivaFields& fields, const core::OperationServices& s, KivaCommands& commands,
+            const ivr::IvrKeys& keys, std::optional<std::uint32_t>& firstMismatch,
+            std::string_view heading)
+        : core::ChipRun(s, heading),
+          fields_(fields),
+          commands_(commands),
+          keys_(keys),
+          firstMismatch_(firstMismatch) {}
 
-void KivaOperations::comparePass(core::OperationFrame& frame, const std::uint8_t* expected,
-                                 std::string_view mismatch, GaugeFormula gauge,
-                                 core::ImageComparer* diff) {
-    std::uint8_t block[kKivaBlock];
-    std::uint32_t position = 0;
-    while (frame.ok() && position < kKivaSize) {
-        s_.yield.yield();
-        frame.progress(static_cast<long long>(position) * 100 / gauge.divisor + gauge.offset);
-        const std::uint8_t n = KivaBlockCount(position);
-        if (const auto read = commands_->KivaReadBlock(n, block); !read) {
-            frame.fail(read.message());
-            break;
+    // The DAT file converted into the chip's image.
+    void convert() {
+        if (!begin("  -> Open file...")) return;
+        image_.resize(kKivaSize);
+        const core::FilePtr file = core::openImage(s_.image, fields_.loadFile);
+        const int result = ivr::IvrStreamToImage(file.get(), image_.data(), kKivaSize, keys_);
+        if (result != ivr::kIvrOk)
+            frame_.fail(KivaConversionMessage(result));
+        else
+            frame_.pass("File: " + fields_.loadFile);
+    }
+
+    // The start of a pass: DetectRead or DetectProgram.
+    void detect(Code code) {
+        if (!begin("  -> Chip detect...")) return;
+        const core::CommandResult detected = commands_.KivaDetect(byte(code));
+        if (!detected) {
+            frame_.fail(detected.message());
+            return;
         }
-        if (diff) {
-            diff->add(position, block, expected + position, n);
-            position += n;
-            continue;
-        }
-        for (std::uint8_t i = 0; i < n; ++i) {
-            if (block[i] != (expected ? expected[position + i] : 0xFF)) {
-                if (expected) firstMismatch_ = position + i;
-                frame.fail(mismatch);
+        frame_.pass("Device: Kiva300");
+    }
+
+    void program() {
+        if (!begin("  -> Write chip...")) return;
+        std::uint32_t position = 0;
+        while (ok() && position < kKivaSize) {
+            s_.yield.yield();
+            frame_.progress(static_cast<long long>(position) * 100 / 8192);
+            const std::uint8_t n = KivaBlockCount(position);
+            if (const auto programmed = commands_.KivaProgramBlock(image_.data() + position, n);
+                !programmed) {
+                frame_.fail(programmed.message());
                 break;
             }
+            position += n;
         }
-        position += n;
     }
-}
 
-void KivaOperations::programPass(core::OperationFrame& frame, const std::uint8_t* image) {
-    std::uint32_t position = 0;
-    while (frame.ok() && position < kKivaSize) {
-        s_.yield.yield();
-        frame.progress(static_cast<long long>(position) * 100 / 8192);
-        const std::uint8_t n = KivaBlockCount(position);
-        if (const auto programmed = commands_->KivaProgramBlock(image + position, n); !programmed) {
-            frame.fail(programmed.message());
-            break;
+    // Reads the chip block by block and fails at the first byte that is not
+    // the image's (or 0xFF, for a run without an image) with `mismatch`.
+    void check(std::string_view stepText, std::string_view mismatch, GaugeFormula gauge) {
+        if (!begin(stepText)) return;
+        const std::uint8_t* expected = image_.empty() ? nullptr : image_.data();
+        readPass(gauge, [&](std::uint32_t position, const std::uint8_t* block, std::uint8_t n) {
+            for (std::uint8_t i = 0; i < n; ++i) {
+                if (block[i] != (expected ? expected[position + i] : 0xFF)) {
+                    if (expected) firstMismatch_ = position + i;
+                    frame_.fail(mismatch);
+                    return;
+                }
+            }
+        });
+    }
+
+    // Every block into `diff`; a difference fails nothing.
+    void compare(core::ImageComparer& diff) {
+        if (!begin("  -> Compare chip...")) return;
+        readPass({4096, 0}, [&](std::uint32_t position, const std::uint8_t* block, std::uint8_t n) {
+            diff.add(position, block, image_.data() + position, n);
+        });
+        diff.finish();
+    }
+
+    // The pass's result line, the gauge at `percent`.
+    void passed(int percent) {
+        if (!begin()) return;
+        frame_.progress(percent);
+        frame_.pass("Passed!");
+    }
+
+    // The end command (EndRead or EndProgram) closes the pass whatever came
+    // before; its outcome changes nothing about the operation's result. A
+    // pass that failed closes the operation: a later pass is skipped, its
+    // end command included.
+    void disable(Code code) {
+        if (closed_) return;
+        frame_.step("  -> Disable chip...");
+        if (const auto ended = commands_.KivaEnd(byte(code)))
+            frame_.pass("Finished!");
+        else
+            frame_.log().fail(ended.message());
+        closed_ = !ok();
+    }
+
+    void done() { frame_.step("  -> Done!"); }
+
+private:
+    template <typename Judge>
+    void readPass(GaugeFormula gauge, Judge judge) {
+        std::uint8_t block[kKivaBlock];
+        std::uint32_t position = 0;
+        while (ok() && position < kKivaSize) {
+            s_.yield.yield();
+            frame_.progress(static_cast<long long>(position) * 100 / gauge.divisor + gauge.offset);
+            const std::uint8_t n = KivaBlockCount(position);
+            if (const auto read = commands_.KivaReadBlock(n, block); !read) {
+                frame_.fail(read.message());
+                break;
+            }
+            judge(position, block, n);
+            position += n;
         }
-        position += n;
     }
-}
 
-void KivaOperations::readingPass(core::OperationFrame& frame, std::string_view stepText,
-                                 const std::uint8_t* expected, std::string_view mismatch,
-                                 GaugeFormula gauge, core::ImageComparer* diff) {
-    if (frame.ok()) detectStep(frame, byte(Code::DetectRead));
-    if (frame.ok()) {
-        frame.step(stepText);
-        comparePass(frame, expected, mismatch, gauge, diff);
-        if (diff) diff->finish();
-    }
-    if (frame.ok()) {
-        frame.progress(100);
-        frame.pass("Passed!");
-    }
-    disableStep(frame, byte(Code::EndRead));
-    frame.step("  -> Done!");
-}
+    const KivaFields& fields_;
+    KivaCommands& commands_;
+    const ivr::IvrKeys& keys_;
+    std::optional<std::uint32_t>& firstMismatch_;
+    std::vector<std::uint8_t> image_;
+    bool closed_ = false;
+};
+
+}  // namespace
 
 bool KivaOperations::blankCheck() {
     if (!commands_) return false;  // a front end without a Writer runs no chip operation
-    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ BLANK CHECK ]");
-    readingPass(frame, "  -> Blank check...", nullptr, "Chip is not blank!", {4096, 0});
-    return frame.ok();
+    KivaRun run(fields_, s_, *commands_, keys_, firstMismatch_, "[ BLANK CHECK ]");
+    run.detect(Code::DetectRead);
+    run.check("  -> Blank check...", "Chip is not blank!", {4096, 0});
+    run.passed(100);
+    run.disable(Code::EndRead);
+    run.done();
+    return run.end();
 }
 
 bool KivaOperations::write() {
     if (!commands_) return false;  // a front end without a Writer runs no chip operation
-    std::vector<std::uint8_t> image(kKivaSize);
-    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ WRITE AND VERIFY ]");
-    convertStep(frame, image.data());
-    if (frame.ok()) detectStep(frame, byte(Code::DetectProgram));
-    if (frame.ok()) {
-        frame.step("  -> Write chip...");
-        programPass(frame, image.data());
-    }
-    if (frame.ok()) {
-        frame.progress(50);
-        frame.pass("Passed!");
-    }
-    disableStep(frame, byte(Code::EndProgram));
-    // A failed programming pass skips the whole reading pass.
-    if (!frame.ok()) {
-        frame.step("  -> Done!");
-        return false;
-    }
-    readingPass(frame, "  -> Verify chip...", image.data(), "Failed!", {8192, 50});
-    return frame.ok();
+    KivaRun run(fields_, s_, *commands_, keys_, firstMismatch_, "[ WRITE AND VERIFY ]");
+    run.convert();
+    run.detect(Code::DetectProgram);
+    run.program();
+    run.passed(50);
+    run.disable(Code::EndProgram);
+    run.detect(Code::DetectRead);
+    run.check("  -> Verify chip...", "Failed!", {8192, 50});
+    run.passed(100);
+    run.disable(Code::EndRead);
+    run.done();
+    return run.end();
 }
 
 bool KivaOperations::verify() {
     if (!commands_) return false;  // a front end without a Writer runs no chip operation
     firstMismatch_.reset();
-    std::vector<std::uint8_t> image(kKivaSize);
-    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ VERIFY ]");
-    convertStep(frame, image.data());
+    KivaRun run(fields_, s_, *commands_, keys_, firstMismatch_, "[ VERIFY ]");
+    run.convert();
+    run.detect(Code::DetectRead);
     // A stand-alone verify fills only half the gauge before its jump to 100.
-    readingPass(frame, "  -> Verify chip...", image.data(), "Failed!", {8192, 0});
-    return frame.ok();
+    run.check("  -> Verify chip...", "Failed!", {8192, 0});
+    run.passed(100);
+    run.disable(Code::EndRead);
+    run.done();
+    return run.end();
 }
 
 bool KivaOperations::compare(core::ImageComparer& diff) {
     if (!commands_) return false;  // a front end without a Writer runs no chip operation
     diff = core::ImageComparer{};
-    std::vector<std::uint8_t> image(kKivaSize);
-    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ COMPARE ]");
-    convertStep(frame, image.data());
-    readingPass(frame, "  -> Compare chip...", image.data(), {}, {4096, 0}, &diff);
-    return frame.ok();
+    KivaRun run(fields_, s_, *commands_, keys_, firstMismatch_, "[ COMPARE ]");
+    run.convert();
+    run.detect(Code::DetectRead);
+    run.compare(diff);
+    run.passed(100);
+    run.disable(Code::EndRead);
+    run.done();
+    return run.end();
 }
 
 }  // namespace sonoprog::kiva

@@ -62,26 +62,6 @@ public:
     std::optional<std::uint32_t> firstMismatch() const { return firstMismatch_; }
 
 private:
-    // Gauge while a pass runs: position x 100 / divisor + offset.
-    struct GaugeFormula {
-        std::uint32_t divisor;
-        int offset;
-    };
-
-    void convertStep(core::OperationFrame& frame, std::uint8_t* image);
-    void detectStep(core::OperationFrame& frame, std::uint8_t detectCode);
-    void disableStep(core::OperationFrame& frame, std::uint8_t endCode);
-    // Reads the chip block by block and compares; expected == nullptr: 0xFF.
-    // With `diff`, every block goes into it and a difference fails nothing.
-    void comparePass(core::OperationFrame& frame, const std::uint8_t* expected,
-                     std::string_view mismatch, GaugeFormula gauge,
-                     core::ImageComparer* diff = nullptr);
-    void programPass(core::OperationFrame& frame, const std::uint8_t* image);
-    // Detect for reading, the compare pass, "Passed!" at 100, end reading, "  -> Done!".
-    void readingPass(core::OperationFrame& frame, std::string_view stepText,
-                     const std::uint8_t* expected, std::string_view mismatch, GaugeFormula gauge,
-                     core::ImageComparer* diff = nullptr);
-
     KivaFields& fields_;
     core::OperationServices s_;
     ivr::IvrKeys keys_;

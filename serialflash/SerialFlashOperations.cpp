@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/AtomicFile.h"
+#include "core/ChipRun.h"
 #include "core/FileHandle.h"
 #include "core/ImageReader.h"
 #include "core/ImageSnapshot.h"
@@ -77,24 +78,20 @@ private:
     std::uint64_t last_ = ~0ull;
 };
 
-// One chip operation: the frame, the command packets, and the steps every chip
-// operation of the tab is built from.
-class ChipRun {
+// One chip operation: the command packets and the steps every chip operation
+// of the tab is built from.
+class SerialFlashRun final : public core::ChipRun {
 public:
     // The address of the first byte a failed verify found wrong.
     std::optional<std::uint64_t> firstMismatch;
 
-    ChipRun(SerialFlashFields& fields, const core::OperationServices& s, core::WriterLink& link,
-            const ChipTexts& texts)
-        : fields_(fields),
-          s_(s),
+    SerialFlashRun(SerialFlashFields& fields, const core::OperationServices& s,
+                   core::WriterLink& link, const ChipTexts& texts)
+        : core::ChipRun(s, texts.heading),
+          fields_(fields),
           texts_(texts),
-          frame_(s.log, s.lock, s.clock, texts.heading),
           commands_(link),
           gauge_(frame_) {}
-
-    core::OperationFrame& frame() { return frame_; }
-    bool ok() const { return frame_.ok(); }
 
     // Ids from Setup.ini, read anew for this operation.
     void identify() {
@@ -103,8 +100,7 @@ public:
     }
 
     void openFile() {
-        if (!ok()) return;
-        frame_.step(texts_.openStep);
+        if (!begin(texts_.openStep)) return;
         const std::string& path = fields_.loadFile;
         file_ = core::openImage(s_.image, path);
         if (!file_) {
@@ -126,9 +122,16 @@ public:
                         static_cast<std::size_t>(std::clamp<std::uint64_t>(fileSize(), 1, kChunk)));
     }
 
+    void createReadFile(core::AtomicFile& out, const std::string& path) {
+        if (!begin("  -> Create read file...")) return;
+        if (out.open())
+            frame_.pass("read file: " + path);
+        else
+            frame_.fail("Failed to create read file!");
+    }
+
     void detect() {
-        if (!ok()) return;
-        frame_.step(texts_.detectStep);
+        if (!begin(texts_.detectStep)) return;
         const core::CommandResult detected = commands_.detect(device_.midByte(), device_.didByte());
         if (!detected) {
             frame_.fail(detected.message());
@@ -138,8 +141,7 @@ public:
     }
 
     void erase() {
-        if (!ok()) return;
-        frame_.step("  -> Erase chip...");
+        if (!begin("  -> Erase chip...")) return;
         const core::CommandResult erased = commands_.erase();
         if (!erased) {
             frame_.fail(erased.message());
@@ -149,8 +151,7 @@ public:
     }
 
     void blankCheck() {
-        if (!ok()) return;
-        frame_.step("  -> Blank check...");
+        if (!begin("  -> Blank check...")) return;
         const std::uint64_t memSize = sizeField(fields_.memSize);
         // The Writer addresses 24 bits: a larger Size would read the same
         // 16 MiB over and over and call that a blank chip.
@@ -187,8 +188,7 @@ public:
     }
 
     void writeChip() {
-        if (!ok()) return;
-        frame_.step("  -> Write chip...");
+        if (!begin("  -> Write chip...")) return;
         std::uint64_t address = 0;
         if (ok()) reader_->rewind();
         const std::uint64_t size = fileSize();
@@ -222,8 +222,7 @@ public:
 
     // halfGauge: the second half of a write (50..99) rather than 0..99.
     void verifyChip(bool halfGauge) {
-        if (!ok()) return;
-        frame_.step(texts_.verifyStep);
+        if (!begin(texts_.verifyStep)) return;
         std::uint64_t address = 0;
         if (ok()) reader_->rewind();
         const std::uint64_t size = fileSize();
@@ -264,8 +263,7 @@ public:
 
     // The chip over the file's length, every block into `diff`.
     void compareChip(core::ImageComparer& diff) {
-        if (!ok()) return;
-        frame_.step(texts_.verifyStep);
+        if (!begin(texts_.verifyStep)) return;
         rangeTest();
         std::uint64_t address = 0;
         if (ok()) reader_->rewind();
@@ -306,8 +304,7 @@ public:
 
     // The chip's first `length` bytes into `out`.
     void readChip(core::AtomicFile& out, std::uint64_t length) {
-        if (!ok()) return;
-        frame_.step(texts_.verifyStep);
+        if (!begin(texts_.verifyStep)) return;
         const std::uint64_t memSize = sizeField(fields_.memSize);
         if (length == 0) length = memSize;
         if (memSize == 0 || length > memSize || length > kAddressSpace) {
@@ -373,16 +370,13 @@ public:
         frame_.step("  -> Done!");
     }
 
+private:
     // The file is closed before the frame unlocks the tab.
-    bool end() {
-        bool passed = ok();
+    void release() override {
         reader_.reset();
         file_.reset();
-        frame_.finish();
-        return passed;
     }
 
-private:
     std::uint64_t fileSize() const { return sizeField(fields_.fileSize); }
 
     static std::size_t blockCount(std::uint64_t address, std::uint64_t size) {
@@ -408,9 +402,7 @@ private:
     }
 
     SerialFlashFields& fields_;
-    const core::OperationServices& s_;
     const ChipTexts& texts_;
-    core::OperationFrame frame_;
     SerialFlashCommands commands_;
     GaugeSetter gauge_;
     SerialFlashDevice device_;
@@ -486,7 +478,7 @@ bool SerialFlashOperations::loadImage(const core::ImageChoice& choose) {
 
 bool SerialFlashOperations::blankCheck() {
     if (!s_.link) return false;  // a front end without a Writer runs no chip operation
-    ChipRun run(fields_, s_, *s_.link, kBlankTexts);
+    SerialFlashRun run(fields_, s_, *s_.link, kBlankTexts);
     run.identify();
     run.detect();
     run.blankCheck();
@@ -496,7 +488,7 @@ bool SerialFlashOperations::blankCheck() {
 
 bool SerialFlashOperations::write() {
     if (!s_.link) return false;  // a front end without a Writer runs no chip operation
-    ChipRun run(fields_, s_, *s_.link, kWriteTexts);
+    SerialFlashRun run(fields_, s_, *s_.link, kWriteTexts);
     run.identify();
     run.openFile();
     run.detect();
@@ -509,7 +501,7 @@ bool SerialFlashOperations::write() {
 
 bool SerialFlashOperations::verify() {
     if (!s_.link) return false;  // a front end without a Writer runs no chip operation
-    ChipRun run(fields_, s_, *s_.link, kVerifyTexts);
+    SerialFlashRun run(fields_, s_, *s_.link, kVerifyTexts);
     run.identify();
     run.openFile();
     run.detect();
@@ -521,16 +513,10 @@ bool SerialFlashOperations::verify() {
 
 bool SerialFlashOperations::read(const std::string& path, std::uint64_t length) {
     if (!s_.link) return false;  // a front end without a Writer runs no chip operation
-    ChipRun run(fields_, s_, *s_.link, kReadTexts);
+    SerialFlashRun run(fields_, s_, *s_.link, kReadTexts);
     core::AtomicFile out(path);
     run.identify();
-    if (run.ok()) {
-        run.frame().step("  -> Create read file...");
-        if (out.open())
-            run.frame().pass("read file: " + path);
-        else
-            run.frame().fail("Failed to create read file!");
-    }
+    run.createReadFile(out, path);
     run.detect();
     run.readChip(out, length);
     run.disable();
@@ -539,7 +525,7 @@ bool SerialFlashOperations::read(const std::string& path, std::uint64_t length) 
 
 bool SerialFlashOperations::erase() {
     if (!s_.link) return false;  // a front end without a Writer runs no chip operation
-    ChipRun run(fields_, s_, *s_.link, kEraseTexts);
+    SerialFlashRun run(fields_, s_, *s_.link, kEraseTexts);
     run.identify();
     run.detect();
     run.erase();
@@ -550,7 +536,7 @@ bool SerialFlashOperations::erase() {
 bool SerialFlashOperations::compare(core::ImageComparer& diff) {
     if (!s_.link) return false;  // a front end without a Writer runs no chip operation
     diff = core::ImageComparer{};
-    ChipRun run(fields_, s_, *s_.link, kCompareTexts);
+    SerialFlashRun run(fields_, s_, *s_.link, kCompareTexts);
     run.identify();
     run.openFile();
     run.detect();
@@ -563,7 +549,7 @@ bool SerialFlashOperations::probe(std::vector<std::string>& answered) {
     if (!s_.link) return false;  // a front end without a Writer runs no chip operation
     answered.clear();
     const core::IniFile ini = core::IniFile::load(s_.paths.setupIni());
-    ChipRun run(fields_, s_, *s_.link, kProbeTexts);
+    SerialFlashRun run(fields_, s_, *s_.link, kProbeTexts);
     run.probe(listDevices(ini), answered);
     run.disable();
     return run.end();

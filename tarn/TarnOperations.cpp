@@ -4,7 +4,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
+#include "core/ChipRun.h"
 #include "core/ImageSnapshot.h"
 #include "core/ImageSum.h"
 #include "core/NumberText.h"
@@ -124,409 +126,489 @@ bool TarnOperations::loadImage(const core::ImageChoice& choose) {
     return loaded;
 }
 
-// ---------------------------------------------------------------- shared steps
+// ---------------------------------------------------------------- the steps
 
-bool TarnOperations::openImage(core::OperationFrame& frame) {
-    const std::string& path = fields_.LoadFile;
-    frame.step("  -> Open DAT file...");
-    image_ = core::openImage(s_.image, path);
-    if (!image_) {
-        frame.fail("Failed to open DAT file: " + path);
-        return false;
-    }
-    imageSize_ = core::streamSize(image_.get());
-    // A stream without a size (a pipe) matches no loaded size, not even the
-    // "-1" that its own failed load left in the field.
-    if (imageSize_ < 0 || imageSize_ != static_cast<long long>(core::fieldInt(fields_.FileSize))) {
-        frame.fail("This DAT file was modified! " + path);
-        return false;
-    }
-    // The fields may hold a file the load refused: it is never programmed or
-    // compared.
-    if (!imageSizeFits(imageSize_, fields_.InfoPage)) {
-        frame.fail("Failed file size!");
-        return false;
-    }
-    frame.pass("Opened file: " + path);
-    return true;
-}
+namespace {
 
-bool TarnOperations::checkRange(core::OperationFrame& frame, Range& range) {
-    const std::uint32_t start = core::fieldUInt(fields_.PageBeg);
-    const std::uint32_t count = core::fieldUInt(fields_.PageCnt);
-    // In 64 bits, so that a negative start or count cannot wrap the range back
-    // into the user area; and never past the image's own pages, which would
-    // program (or compare against) a stale page buffer.
-    const std::uint64_t last = std::uint64_t{start} + count - 1;
-    const std::uint64_t filePages = static_cast<std::uint64_t>(imageSize_) / kPageSize;
-    if (count == 0 || last >= kUserPages || count > filePages || numberTooLarge(fields_.PageBeg)) {
-        frame.fail("Wrong range of write!");
-        return false;
+// The pages an operation works on.
+struct Range {
+    std::uint32_t start = 0;
+    std::uint32_t last = 0;
+    std::uint32_t infoEnd = 0;  // pages below it are information pages
+};
+
+// One chip operation of the tab: the files it keeps, the holder of the line
+// its failure ends with, and the steps every operation is built from.
+class TarnRun final : public core::ChipRun {
+public:
+    TarnRun(TarnFields& fields, const core::OperationServices& s, TarnCommands& chip,
+            std::filesystem::path& lastFile, std::string_view heading)
+        : core::ChipRun(s, heading, core::TimeLines::Yes),
+          fields_(fields),
+          chip_(chip),
+          lastFile_(lastFile) {
+        lastFile_.clear();
     }
-    range.start = start;
-    range.last = static_cast<std::uint32_t>(last);
-    // In 64 bits too: a huge Info Page must hold every page to the exact
-    // match, not wrap round to none.
-    range.infoEnd = static_cast<std::uint32_t>(std::min<std::uint64_t>(
-        std::uint64_t{start} + core::fieldUInt(fields_.InfoPage), kUserPages));
-    return true;
-}
 
-bool TarnOperations::createTempFile(std::string_view prefix, std::string_view extension) {
-    s_.paths.ensureTemp();
-    auto created =
-        core::createStampedFile(s_.paths.tempDir, prefix, s_.clock.localNow(), extension);
-    if (!created) return false;
-    out_ = std::move(created->file);
-    lastFile_ = created->path;
-    std::setvbuf(out_.get(), nullptr, _IOFBF, kStreamBuffer);
-    return true;
-}
+    // The chip address of the first byte a failed verify found wrong.
+    std::optional<std::uint64_t> firstMismatch;
 
-bool TarnOperations::detectChip(core::OperationFrame& frame, bool logHolder) {
-    frame.step("  -> Chip detect...");
-    const core::CommandResult detected = chip_->TarnDetect();
-    holder_ = detected.message();
-    if (!detected) {
-        frame.fail(holder_);
-        return false;
-    }
-    frame.pass(logHolder ? holder_ : std::string("Device: Tarn20"));
-    return true;
-}
-
-bool TarnOperations::releaseChip(core::OperationFrame& frame, bool logHolder) {
-    // Sent at the end of every operation, also when nothing reached the chip.
-    frame.step("  -> Disable chip...");
-    const core::CommandResult released = chip_->TarnDisable();
-    holder_ = released.message();
-    if (!released) {
-        frame.log().fail(holder_);
-        return false;
-    }
-    frame.pass(logHolder ? holder_ : std::string("Finished!"));
-    return true;
-}
-
-bool TarnOperations::prepareImageRun(core::OperationFrame& frame, Range& range,
-                                     std::string_view logPrefix, std::string_view loopStep) {
-    lastFile_.clear();
-    stopped_ = false;
-    mirrored_ = 0;
-    if (!openImage(frame) || !checkRange(frame, range)) return false;
-    // A comparison keeps no log: what it found is its output.
-    if (!logPrefix.empty()) {
-        frame.step("  -> Create LOG file...");
-        if (!createTempFile(logPrefix, ".log")) {
-            frame.fail("Failed to create LOG file!");
-            return false;
+    void openImage() {
+        if (!begin("  -> Open DAT file...")) return;
+        const std::string& path = fields_.LoadFile;
+        image_ = core::openImage(s_.image, path);
+        if (!image_) {
+            frame_.fail("Failed to open DAT file: " + path);
+            return;
         }
-        frame.pass("LOG file: " + lastFile_.string());
-    }
-    if (!detectChip(frame, false)) return false;
-    frame.step(loopStep);
-    // The image is read from its first byte, whatever the stream's own
-    // position: file page k belongs to chip page start + k.
-    reader_.emplace(image_.get(), kBlockPages * kPageSize);
-    return true;
-}
-
-bool TarnOperations::closeRun(core::OperationFrame& frame, bool entered, std::string_view passText,
-                              bool logRelease) {
-    bool passed = false;
-    if (entered) {
-        // Said before the result line: a later Verify fails on these pages
-        // unless it is told where they went.
-        if (mirrored_ > 0) frame.warn(mirroredPagesText(mirrored_));
-        if (stopped_) {
-            frame.warn(core::kStoppedByOperator);
-        } else if (frame.ok()) {
-            frame.progress(100);
-            frame.pass(passText);
-            passed = true;
-        } else {
-            frame.log().fail(holder_);
+        imageSize_ = core::streamSize(image_.get());
+        // A stream without a size (a pipe) matches no loaded size, not even the
+        // "-1" that its own failed load left in the field.
+        if (imageSize_ < 0 ||
+            imageSize_ != static_cast<long long>(core::fieldInt(fields_.FileSize))) {
+            frame_.fail("This DAT file was modified! " + path);
+            return;
         }
+        // The fields may hold a file the load refused: it is never programmed or
+        // compared.
+        if (!imageSizeFits(imageSize_, fields_.InfoPage)) {
+            frame_.fail("Failed file size!");
+            return;
+        }
+        frame_.pass("Opened file: " + path);
     }
-    if (!releaseChip(frame, logRelease)) passed = false;
-    frame.step("  -> Done!");
-    closeFiles();
-    frame.finish();
-    return passed;
-}
 
-bool TarnOperations::stopBefore(core::OperationFrame& frame, core::ProgressReporter& progress,
-                                std::uint32_t page) {
-    if (!progress.stopRequested()) return false;
-    stopped_ = true;
-    frame.clearFlag();
-    if (out_ && lastFile_.extension() == ".log")
-        putRecord(out_.get(), "[!] Stopped by the operator before page: " + pageText(page) + "\n");
-    return true;
-}
+    void checkRange() {
+        if (!begin()) return;
+        const std::uint32_t start = core::fieldUInt(fields_.PageBeg);
+        const std::uint32_t count = core::fieldUInt(fields_.PageCnt);
+        // In 64 bits, so that a negative start or count cannot wrap the range back
+        // into the user area; and never past the image's own pages, which would
+        // program (or compare against) a stale page buffer.
+        const std::uint64_t last = std::uint64_t{start} + count - 1;
+        const std::uint64_t filePages = static_cast<std::uint64_t>(imageSize_) / kPageSize;
+        if (count == 0 || last >= kUserPages || count > filePages ||
+            numberTooLarge(fields_.PageBeg)) {
+            frame_.fail("Wrong range of write!");
+            return;
+        }
+        range_.start = start;
+        range_.last = static_cast<std::uint32_t>(last);
+        // In 64 bits too: a huge Info Page must hold every page to the exact
+        // match, not wrap round to none.
+        range_.infoEnd = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+            std::uint64_t{start} + core::fieldUInt(fields_.InfoPage), kUserPages));
+    }
 
-bool TarnOperations::beginImagePage(core::OperationFrame& frame, core::ProgressReporter& progress,
-                                    std::uint32_t page, std::uint32_t done, std::uint32_t span) {
-    s_.yield.yield();
-    progress.report(done);
-    if (stopBefore(frame, progress, page)) return false;
-    frame.progress(pageGauge(done, span));
-    imagePage_ = reader_->next(kPageSize);
-    if (imagePage_) return true;
-    // The size test passed a moment ago, so the file changed under us.
-    holder_ = "This DAT file was modified! " + fields_.LoadFile;
-    frame.clearFlag();
-    return false;
-}
+    // The PGM or VRF log of a write or verify.
+    void createLog(std::string_view prefix) {
+        if (!begin("  -> Create LOG file...")) return;
+        if (!createTempFile(prefix, ".log")) {
+            frame_.fail("Failed to create LOG file!");
+            return;
+        }
+        frame_.pass("LOG file: " + lastFile_.string());
+    }
 
-core::CommandResult TarnOperations::writePage(std::uint32_t page, bool info) {
-    core::CommandResult written = info ? chip_->TarnWriteInfoPage(page, imagePage_)
-                                       : chip_->TarnWriteDataPage(page, imagePage_);
-    if (!written) holder_ = written.message();
-    return written;
-}
+    void createReadFile() {
+        if (!begin("  -> Create read file...")) return;
+        if (!createTempFile("READ_", ".dat"))
+            frame_.fail("Failed to create read file!");
+        else
+            frame_.pass("read file: " + lastFile_.string());
+    }
 
-void TarnOperations::closeFiles() {
-    reader_.reset();
-    image_.reset();
-    out_.reset();
-}
+    // logHolder: the chip's own line rather than "Device: Tarn20".
+    void detect(bool logHolder) {
+        if (!begin("  -> Chip detect...")) return;
+        const core::CommandResult detected = chip_.TarnDetect();
+        holder_ = detected.message();
+        if (!detected) {
+            frame_.fail(holder_);
+            return;
+        }
+        frame_.pass(logHolder ? holder_ : std::string("Device: Tarn20"));
+    }
 
-// ---------------------------------------------------------------- Write
-
-bool TarnOperations::write() {
-    if (!chip_) return false;  // a front end without a Writer runs no chip operation
-    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ WRITE ]", core::TimeLines::Yes);
-    Range range;
-    const bool entered = prepareImageRun(frame, range, "PGM_", "  -> Write chip...");
-    bool logKept = true;
-    if (entered) {
-        std::uint32_t spare = kFirstSparePage;
-        const std::uint32_t span = range.last - range.start + 1;
+    void writePages() {
+        if (!beginPages("  -> Write chip...")) return;
+        const std::uint32_t span = range_.last - range_.start + 1;
         core::ProgressReporter progress(s_, core::ProgressUnit::Pages, span);
-        for (std::uint32_t page = range.start; frame.ok() && page <= range.last; ++page) {
-            if (!beginImagePage(frame, progress, page, page - range.start, span)) break;
-            const bool info = page < range.infoEnd;
-            core::CommandResult written = writePage(page, info);
+        for (std::uint32_t page = range_.start; ok() && page <= range_.last; ++page) {
+            if (!beginImagePage(progress, page, page - range_.start, span)) break;
+            const bool info = page < range_.infoEnd;
+            const core::CommandResult written = writePage(page, info);
             if (written) continue;
-
-            logKept &= putRecord(out_.get(), "[X] Failed to write page: " + pageText(page) + " (" +
-                                                 holder_ + "), \n");
-            // A dead link is not a bad page: searching the spare area would only
-            // fail every spare in turn, each with its own error box.
-            if (written.transferFailed()) {
-                frame.clearFlag();
-                break;
-            }
-            // The next usable spare page, never past the spare area (the
-            // mirror map follows it).
-            bool found = false;
-            while (spare <= kLastSparePage) {
-                written = writePage(spare, info);
-                if (written) {
-                    found = true;
-                    break;
-                }
-                if (written.transferFailed()) break;
-                ++spare;
-            }
-            if (!found) {
-                if (!written.transferFailed()) holder_ = "Memory has been exhausted!";
-                frame.clearFlag();
-                break;
-            }
-            if (const auto mirrored = chip_->TarnSetMirror(page, spare); !mirrored) {
-                holder_ = "Failed to mirror bad page! (" + mirrored.message() + ")";
-                frame.clearFlag();
-                break;
-            }
-            logKept &= putRecord(out_.get(), "    mirror this page to: " + pageText(spare) + ".\n");
-            ++mirrored_;
-            ++spare;
+            logKept_ &= putRecord(out_.get(), "[X] Failed to write page: " + pageText(page) + " (" +
+                                                  holder_ + "), \n");
+            if (!mirrorPage(page, info, written)) break;
         }
-        if (frame.ok()) progress.report(span);
+        if (ok()) progress.report(span);
         // The chip is written, but the record of its mirrored pages is not:
         // that must not end with "Passed!".
-        if (frame.ok() && !logKept) {
+        if (ok() && !logKept_) {
             holder_ = "Failed to write LOG file!";
-            frame.clearFlag();
+            frame_.clearFlag();
         }
     }
-    return closeRun(frame, entered, "Passed!", false);
-}
 
-// ---------------------------------------------------------------- Verify
-
-bool TarnOperations::verify() {
-    if (!chip_) return false;  // a front end without a Writer runs no chip operation
-    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ VERIFY ]", core::TimeLines::Yes);
-    Range range;
-    const bool entered = prepareImageRun(frame, range, "VRF_", "  -> Verify chip...");
-    // A negative allowance would wrap to four thousand million and pass any page.
-    const std::uint32_t allowed =
-        static_cast<std::uint32_t>(std::max(0, core::fieldInt(fields_.AllowError)));
-    firstMismatch_.reset();
-    if (entered) {
-        const std::uint32_t span = range.last - range.start + 1;
+    // `allowed`: the errors a data page may have.
+    void verifyPages(std::uint32_t allowed) {
+        if (!beginPages("  -> Verify chip...")) return;
+        const std::uint32_t span = range_.last - range_.start + 1;
         core::ProgressReporter progress(s_, core::ProgressUnit::Pages, span);
-        for (std::uint32_t page = range.start; frame.ok() && page <= range.last; ++page) {
-            if (!beginImagePage(frame, progress, page, page - range.start, span)) break;
+        for (std::uint32_t page = range_.start; ok() && page <= range_.last; ++page) {
+            if (!beginImagePage(progress, page, page - range_.start, span)) break;
             std::uint32_t errors = 0;
-            if (const auto compared = chip_->TarnComparePage(page, imagePage_, errors); !compared) {
+            if (const auto compared = chip_.TarnComparePage(page, imagePage_, errors); !compared) {
                 holder_ =
                     "Failed to verify page: " + pageText(page) + " (" + compared.message() + ")!";
-                frame.clearFlag();
-            } else if (page < range.infoEnd && errors != 0) {
+                frame_.clearFlag();
+            } else if (page < range_.infoEnd && errors != 0) {
                 // The code information must match exactly, whatever Allow Error says.
                 holder_ =
                     "Failed to verify page: " + pageText(page) + " (Code information has broken)!";
                 std::fprintf(out_.get(), "Found %u error(s) in page: %s\n", errors,
                              pageText(page).c_str());
-                frame.clearFlag();
-            } else if (page >= range.infoEnd && errors > allowed) {
+                frame_.clearFlag();
+            } else if (page >= range_.infoEnd && errors > allowed) {
                 holder_ = "    [X] Failed to verify page: " + pageText(page) +
                           " (Too many error in this page!)!";
                 std::fprintf(out_.get(), "[X] Found %u error(s) in page: %s\n", errors,
                              pageText(page).c_str());
-                frame.clearFlag();
+                frame_.clearFlag();
             }
-            if (!frame.ok() && errors != 0) {
-                const std::uint8_t* back = chip_->readBack();
+            if (!ok() && errors != 0) {
+                const std::uint8_t* back = chip_.readBack();
                 const auto at = std::mismatch(back, back + kPageSize, imagePage_).first - back;
-                firstMismatch_ = std::uint64_t{page} * kPageSize + static_cast<std::uint64_t>(at);
+                firstMismatch = std::uint64_t{page} * kPageSize + static_cast<std::uint64_t>(at);
             }
         }
-        if (frame.ok()) progress.report(span);
+        if (ok()) progress.report(span);
     }
-    return closeRun(frame, entered, "Passed!", false);
-}
 
-// ---------------------------------------------------------------- Read
-
-bool TarnOperations::read() {
-    if (!chip_) return false;  // a front end without a Writer runs no chip operation
-    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ READ ]", core::TimeLines::Yes);
-    lastFile_.clear();
-    stopped_ = false;
-    mirrored_ = 0;
-    bool entered = false;
-    frame.step("  -> Create read file...");
-    if (!createTempFile("READ_", ".dat"))
-        frame.fail("Failed to create read file!");
-    else
-        frame.pass("read file: " + lastFile_.string());
-    if (frame.ok()) detectChip(frame, true);
-    if (frame.ok()) {
-        entered = true;
-        frame.step("  -> Read chip...");
+    // The user area into the read file.
+    void readPages() {
+        if (!beginPages("  -> Read chip...")) return;
         core::ProgressReporter progress(s_, core::ProgressUnit::Pages, kUserPages);
-        for (std::uint32_t page = 0; frame.ok() && page < kUserPages; ++page) {
+        for (std::uint32_t page = 0; ok() && page < kUserPages; ++page) {
             s_.yield.yield();
             progress.report(page);
-            if (stopBefore(frame, progress, page)) break;
-            frame.progress(pageGauge(page, kUserPages));
-            if (const auto read = chip_->TarnReadPage(page, page_.data()); !read) {
+            if (stopBefore(progress, page)) break;
+            frame_.progress(pageGauge(page, kUserPages));
+            if (const auto read = chip_.TarnReadPage(page, page_.data()); !read) {
                 holder_ = "Failed to read page: " + pageText(page) + " (" + read.message() + ")!";
-                frame.clearFlag();
+                frame_.clearFlag();
             } else if (std::fwrite(page_.data(), 1, kPageSize, out_.get()) != kPageSize) {
                 // A full disk must not end with "Finish!".
                 holder_ = "Failed to write read file!";
-                frame.clearFlag();
+                frame_.clearFlag();
             }
         }
         // The last pages may still sit in the stream's buffer.
-        if (frame.ok() && std::fflush(out_.get()) != 0) {
+        if (ok() && std::fflush(out_.get()) != 0) {
             holder_ = "Failed to write read file!";
-            frame.clearFlag();
+            frame_.clearFlag();
         }
-        if (frame.ok()) progress.report(kUserPages);
+        if (ok()) progress.report(kUserPages);
     }
-    return closeRun(frame, entered, "Finish!", true);
-}
 
-}  // namespace sonoprog::tarn
-
-namespace sonoprog::tarn {
-
-// ---------------------------------------------------------------- Blank check
-
-bool TarnOperations::blank() {
-    if (!chip_) return false;  // a front end without a Writer runs no chip operation
-    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ BLANK CHECK ]", core::TimeLines::Yes);
-    lastFile_.clear();
-    const bool entered = detectChip(frame, false);
-    auto erased = [](const std::uint8_t* p) {
-        return std::all_of(p, p + kPageSize, [](std::uint8_t b) { return b == 0xFF; });
-    };
     // The user area, then the map: a chip with mirrored pages is no blank chip
     // even when its user area reads erased.
-    constexpr std::uint32_t kMapPages = kChipPages - kFirstMapPage;
-    const std::uint32_t span = kUserPages + kMapPages;
-    if (entered) frame.step("  -> Blank check...");
-    for (std::uint32_t done = 0; entered && frame.ok() && done < span; ++done) {
-        const std::uint32_t page = done < kUserPages ? done : kFirstMapPage + (done - kUserPages);
-        s_.yield.yield();
-        frame.progress(pageGauge(done, span));
-        if (const auto read = chip_->TarnReadPage(page, page_.data()); !read) {
-            holder_ = "Failed to read page: " + pageText(page) + " (" + read.message() + ")!";
-            frame.clearFlag();
-        } else if (!erased(page_.data())) {
-            holder_ = page < kUserPages ? "Chip is not blank! Page: " + pageText(page)
-                                        : "Mirror map is not empty! Page: " + pageText(page);
-            frame.clearFlag();
-        }
-    }
-    return closeRun(frame, entered, "Passed!", false);
-}
-
-// ---------------------------------------------------------------- Compare
-
-bool TarnOperations::compare(bool followMirror, TarnComparison& result) {
-    if (!chip_) return false;  // a front end without a Writer runs no chip operation
-    core::OperationFrame frame(s_.log, s_.lock, s_.clock, "[ COMPARE ]", core::TimeLines::Yes);
-    result = TarnComparison{};
-    Range range;
-    const bool entered = prepareImageRun(frame, range, "", "  -> Compare chip...");
-    if (entered) {
-        const std::uint32_t span = range.last - range.start + 1;
-        // Where each page of the range is read: itself, or its spare page.
-        std::vector<std::uint32_t> readAt;
-        if (followMirror) {
-            readAt.resize(span);
-            for (std::uint32_t k = 0; k < span; ++k) readAt[k] = range.start + k;
-            // One map page holds the entries of 256 user pages.
-            for (std::uint32_t m = range.start >> 8; frame.ok() && m <= range.last >> 8; ++m) {
-                const std::uint32_t mapPage = kFirstMapPage + m;
-                if (const auto read = chip_->TarnReadPage(mapPage, page_.data()); !read) {
-                    holder_ =
-                        "Failed to read page: " + pageText(mapPage) + " (" + read.message() + ")!";
-                    frame.clearFlag();
-                    break;
-                }
-                for (std::uint32_t bad = std::max(range.start, m << 8);
-                     bad <= std::min(range.last, (m << 8) + 255); ++bad) {
-                    const MirrorEntry e = mirrorEntry(bad, 0);
-                    const auto spare = mirrorSpare(page_[e.offset], page_[e.offset + 1u]);
-                    if (!spare) continue;
-                    readAt[bad - range.start] = *spare;
-                    result.mirrored.emplace_back(bad, *spare);
-                }
+    void blankPages() {
+        if (!beginPages("  -> Blank check...")) return;
+        auto erased = [](const std::uint8_t* p) {
+            return std::all_of(p, p + kPageSize, [](std::uint8_t b) { return b == 0xFF; });
+        };
+        constexpr std::uint32_t kMapPages = kChipPages - kFirstMapPage;
+        const std::uint32_t span = kUserPages + kMapPages;
+        for (std::uint32_t done = 0; ok() && done < span; ++done) {
+            const std::uint32_t page =
+                done < kUserPages ? done : kFirstMapPage + (done - kUserPages);
+            s_.yield.yield();
+            frame_.progress(pageGauge(done, span));
+            if (const auto read = chip_.TarnReadPage(page, page_.data()); !read) {
+                holder_ = "Failed to read page: " + pageText(page) + " (" + read.message() + ")!";
+                frame_.clearFlag();
+            } else if (!erased(page_.data())) {
+                holder_ = page < kUserPages ? "Chip is not blank! Page: " + pageText(page)
+                                            : "Mirror map is not empty! Page: " + pageText(page);
+                frame_.clearFlag();
             }
         }
+    }
+
+    // The range read back into `result`; with `followMirror`, a page the
+    // mirror map moved is read at its spare page.
+    void comparePages(bool followMirror, TarnComparison& result) {
+        if (!beginPages("  -> Compare chip...")) return;
+        const std::uint32_t span = range_.last - range_.start + 1;
+        const std::vector<std::uint32_t> readAt =
+            followMirror ? mirroredRange(result) : std::vector<std::uint32_t>{};
         core::ProgressReporter progress(s_, core::ProgressUnit::Pages, span);
-        for (std::uint32_t page = range.start; frame.ok() && page <= range.last; ++page) {
-            if (!beginImagePage(frame, progress, page, page - range.start, span)) break;
-            const std::uint32_t at = readAt.empty() ? page : readAt[page - range.start];
-            if (const auto read = chip_->TarnReadPage(at, page_.data()); !read) {
+        for (std::uint32_t page = range_.start; ok() && page <= range_.last; ++page) {
+            if (!beginImagePage(progress, page, page - range_.start, span)) break;
+            const std::uint32_t at = readAt.empty() ? page : readAt[page - range_.start];
+            if (const auto read = chip_.TarnReadPage(at, page_.data()); !read) {
                 holder_ = "Failed to read page: " + pageText(at) + " (" + read.message() + ")!";
-                frame.clearFlag();
+                frame_.clearFlag();
                 break;
             }
             result.diff.add(std::uint64_t{page} * kPageSize, page_.data(), imagePage_, kPageSize);
         }
         result.diff.finish();
     }
-    return closeRun(frame, entered, "Finish!", false);
+
+    // The line the page loop ended with, when it ran.
+    void result(std::string_view passText) {
+        if (!entered_) return;
+        // Said before the result line: a later Verify fails on these pages
+        // unless it is told where they went.
+        if (mirrored_ > 0) frame_.warn(mirroredPagesText(mirrored_));
+        if (stopped_) {
+            frame_.warn(core::kStoppedByOperator);
+        } else if (ok()) {
+            frame_.progress(100);
+            frame_.pass(passText);
+        } else {
+            frame_.log().fail(holder_);
+        }
+    }
+
+    // Sent at the end of every operation, also when nothing reached the chip.
+    // logHolder: the chip's own line rather than "Finished!".
+    void disable(bool logHolder) {
+        frame_.step("  -> Disable chip...");
+        const core::CommandResult released = chip_.TarnDisable();
+        holder_ = released.message();
+        if (!released) {
+            frame_.log().fail(holder_);
+            frame_.clearFlag();
+        } else {
+            frame_.pass(logHolder ? holder_ : std::string("Finished!"));
+        }
+        frame_.step("  -> Done!");
+    }
+
+private:
+    void release() override {
+        reader_.reset();
+        image_.reset();
+        out_.reset();
+    }
+
+    // The step of a page loop; from here on the operation ends with a result line.
+    bool beginPages(std::string_view stepText) {
+        if (!begin(stepText)) return false;
+        entered_ = true;
+        // The image is read from its first byte, whatever the stream's own
+        // position: file page k belongs to chip page start + k.
+        if (image_) reader_.emplace(image_.get(), kBlockPages * kPageSize);
+        return true;
+    }
+
+    bool createTempFile(std::string_view prefix, std::string_view extension) {
+        s_.paths.ensureTemp();
+        auto created =
+            core::createStampedFile(s_.paths.tempDir, prefix, s_.clock.localNow(), extension);
+        if (!created) return false;
+        out_ = std::move(created->file);
+        lastFile_ = created->path;
+        std::setvbuf(out_.get(), nullptr, _IOFBF, kStreamBuffer);
+        return true;
+    }
+
+    // The top of a page turn: the window's message pass, the operator's stop,
+    // the figures and the gauge, the next image page (imagePage_ points at it,
+    // inside the image block).
+    bool beginImagePage(core::ProgressReporter& progress, std::uint32_t page, std::uint32_t done,
+                        std::uint32_t span) {
+        s_.yield.yield();
+        progress.report(done);
+        if (stopBefore(progress, page)) return false;
+        frame_.progress(pageGauge(done, span));
+        imagePage_ = reader_->next(kPageSize);
+        if (imagePage_) return true;
+        // The size test passed a moment ago, so the file changed under us.
+        holder_ = "This DAT file was modified! " + fields_.LoadFile;
+        frame_.clearFlag();
+        return false;
+    }
+
+    // True when the operator asked to stop: the loop ends before `page`, and
+    // the log file (when there is one) records where.
+    bool stopBefore(core::ProgressReporter& progress, std::uint32_t page) {
+        if (!progress.stopRequested()) return false;
+        stopped_ = true;
+        frame_.clearFlag();
+        if (out_ && lastFile_.extension() == ".log")
+            putRecord(out_.get(),
+                      "[!] Stopped by the operator before page: " + pageText(page) + "\n");
+        return true;
+    }
+
+    // A failure leaves its message in holder_.
+    core::CommandResult writePage(std::uint32_t page, bool info) {
+        core::CommandResult written = info ? chip_.TarnWriteInfoPage(page, imagePage_)
+                                           : chip_.TarnWriteDataPage(page, imagePage_);
+        if (!written) holder_ = written.message();
+        return written;
+    }
+
+    // The page the chip refused goes to the next usable spare page, never past
+    // the spare area (the mirror map follows it), and the map records it.
+    // False when the write must end.
+    bool mirrorPage(std::uint32_t page, bool info, const core::CommandResult& refused) {
+        // A dead link is not a bad page: searching the spare area would only
+        // fail every spare in turn, each with its own error box.
+        if (refused.transferFailed()) {
+            frame_.clearFlag();
+            return false;
+        }
+        bool transferFailed = false;
+        bool found = false;
+        while (spare_ <= kLastSparePage) {
+            const core::CommandResult written = writePage(spare_, info);
+            if (written) {
+                found = true;
+                break;
+            }
+            if ((transferFailed = written.transferFailed())) break;
+            ++spare_;
+        }
+        if (!found) {
+            if (!transferFailed) holder_ = "Memory has been exhausted!";
+            frame_.clearFlag();
+            return false;
+        }
+        if (const auto mirrored = chip_.TarnSetMirror(page, spare_); !mirrored) {
+            holder_ = "Failed to mirror bad page! (" + mirrored.message() + ")";
+            frame_.clearFlag();
+            return false;
+        }
+        logKept_ &= putRecord(out_.get(), "    mirror this page to: " + pageText(spare_) + ".\n");
+        ++mirrored_;
+        ++spare_;
+        return true;
+    }
+
+    // Where each page of the range is read: itself, or the spare page the
+    // mirror map sends it to (also listed in `result`).
+    std::vector<std::uint32_t> mirroredRange(TarnComparison& result) {
+        const std::uint32_t span = range_.last - range_.start + 1;
+        std::vector<std::uint32_t> readAt(span);
+        for (std::uint32_t k = 0; k < span; ++k) readAt[k] = range_.start + k;
+        // One map page holds the entries of 256 user pages.
+        for (std::uint32_t m = range_.start >> 8; ok() && m <= range_.last >> 8; ++m) {
+            const std::uint32_t mapPage = kFirstMapPage + m;
+            if (const auto read = chip_.TarnReadPage(mapPage, page_.data()); !read) {
+                holder_ =
+                    "Failed to read page: " + pageText(mapPage) + " (" + read.message() + ")!";
+                frame_.clearFlag();
+                break;
+            }
+            for (std::uint32_t bad = std::max(range_.start, m << 8);
+                 bad <= std::min(range_.last, (m << 8) + 255); ++bad) {
+                const MirrorEntry e = mirrorEntry(bad, 0);
+                const auto spare = mirrorSpare(page_[e.offset], page_[e.offset + 1u]);
+                if (!spare) continue;
+                readAt[bad - range_.start] = *spare;
+                result.mirrored.emplace_back(bad, *spare);
+            }
+        }
+        return readAt;
+    }
+
+    // The image is read a block of pages at a time, and every page is
+    // programmed and compared from where it lies in the reader's block.
+    static constexpr std::size_t kBlockPages = 64;
+
+    TarnFields& fields_;
+    TarnCommands& chip_;
+    std::filesystem::path& lastFile_;
+    std::string holder_;
+    core::FilePtr image_;
+    long long imageSize_ = 0;
+    core::FilePtr out_;  // the PGM or VRF log, or the read file
+    std::array<std::uint8_t, kPageSize> page_{};
+    std::optional<core::ImageReader> reader_;
+    const std::uint8_t* imagePage_ = nullptr;
+    Range range_;
+    bool entered_ = false;  // the page loop ran
+    bool stopped_ = false;  // the loop ended at the operator's stop
+    bool logKept_ = true;   // every record reached the PGM log
+    std::uint32_t spare_ = kFirstSparePage;
+    std::uint32_t mirrored_ = 0;  // pages the write moved to the spare area
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- the operations
+
+bool TarnOperations::write() {
+    if (!chip_) return false;  // a front end without a Writer runs no chip operation
+    TarnRun run(fields_, s_, *chip_, lastFile_, "[ WRITE ]");
+    run.openImage();
+    run.checkRange();
+    run.createLog("PGM_");
+    run.detect(false);
+    run.writePages();
+    run.result("Passed!");
+    run.disable(false);
+    return run.end();
+}
+
+bool TarnOperations::verify() {
+    if (!chip_) return false;  // a front end without a Writer runs no chip operation
+    TarnRun run(fields_, s_, *chip_, lastFile_, "[ VERIFY ]");
+    // A negative allowance would wrap to four thousand million and pass any page.
+    const std::uint32_t allowed =
+        static_cast<std::uint32_t>(std::max(0, core::fieldInt(fields_.AllowError)));
+    firstMismatch_.reset();
+    run.openImage();
+    run.checkRange();
+    run.createLog("VRF_");
+    run.detect(false);
+    run.verifyPages(allowed);
+    firstMismatch_ = run.firstMismatch;
+    run.result("Passed!");
+    run.disable(false);
+    return run.end();
+}
+
+bool TarnOperations::read() {
+    if (!chip_) return false;  // a front end without a Writer runs no chip operation
+    TarnRun run(fields_, s_, *chip_, lastFile_, "[ READ ]");
+    run.createReadFile();
+    run.detect(true);
+    run.readPages();
+    run.result("Finish!");
+    run.disable(true);
+    return run.end();
+}
+
+bool TarnOperations::blank() {
+    if (!chip_) return false;  // a front end without a Writer runs no chip operation
+    TarnRun run(fields_, s_, *chip_, lastFile_, "[ BLANK CHECK ]");
+    run.detect(false);
+    run.blankPages();
+    run.result("Passed!");
+    run.disable(false);
+    return run.end();
+}
+
+// A comparison keeps no log: what it found is its output.
+bool TarnOperations::compare(bool followMirror, TarnComparison& result) {
+    if (!chip_) return false;  // a front end without a Writer runs no chip operation
+    TarnRun run(fields_, s_, *chip_, lastFile_, "[ COMPARE ]");
+    result = TarnComparison{};
+    run.openImage();
+    run.checkRange();
+    run.detect(false);
+    run.comparePages(followMirror, result);
+    run.result("Finish!");
+    run.disable(false);
+    return run.end();
 }
 
 }  // namespace sonoprog::tarn

@@ -73,53 +73,10 @@ public:
     const std::filesystem::path& lastFile() const { return lastFile_; }
 
 private:
-    struct Range {
-        std::uint32_t start = 0;
-        std::uint32_t last = 0;
-        std::uint32_t infoEnd = 0;  // pages below it are information pages
-    };
-
-    bool openImage(core::OperationFrame& frame);
-    bool checkRange(core::OperationFrame& frame, Range& range);
-    bool createTempFile(std::string_view prefix, std::string_view extension);
-    bool detectChip(core::OperationFrame& frame, bool logHolder);
-    bool releaseChip(core::OperationFrame& frame, bool logHolder);
-    // Image, range, log file and detect; true when the page loop may run.
-    bool prepareImageRun(core::OperationFrame& frame, Range& range, std::string_view logPrefix,
-                         std::string_view loopStep);
-    // The result line (when the loop ran), the release, "  -> Done!", the files and the end.
-    bool closeRun(core::OperationFrame& frame, bool entered, std::string_view passText,
-                  bool logRelease);
-    // The top of a page turn: the window's message pass, the operator's stop,
-    // the figures and the gauge, the next image page (imagePage_ points at it,
-    // inside the image block).
-    bool beginImagePage(core::OperationFrame& frame, core::ProgressReporter& progress,
-                        std::uint32_t page, std::uint32_t done, std::uint32_t span);
-    // True when the operator asked to stop: the loop ends before `page`, and
-    // the log file (when there is one) records where.
-    bool stopBefore(core::OperationFrame& frame, core::ProgressReporter& progress,
-                    std::uint32_t page);
-    // Refills the image block from the file; false at its end or on an error.
-    // A failure leaves its message in holder_.
-    core::CommandResult writePage(std::uint32_t page, bool info);
-    void closeFiles();
-
     TarnFields& fields_;
     core::OperationServices s_;
     std::optional<TarnCommands> chip_;  // over services.link, when there is one
-    std::string holder_;
-    core::FilePtr image_;
-    long long imageSize_ = 0;
-    core::FilePtr out_;  // the PGM or VRF log, or the read file
-    std::array<std::uint8_t, kPageSize> page_{};
-    // The image is read a block of pages at a time, and every page is
-    // programmed and compared from where it lies in the reader's block.
-    static constexpr std::size_t kBlockPages = 64;
-    std::optional<core::ImageReader> reader_;
-    const std::uint8_t* imagePage_ = nullptr;
     std::filesystem::path lastFile_;
-    bool stopped_ = false;        // the last loop ended at the operator's stop
-    std::uint32_t mirrored_ = 0;  // pages the last write moved to the spare area
     std::optional<std::uint64_t> firstMismatch_;
 };
 

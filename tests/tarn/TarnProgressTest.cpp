@@ -86,6 +86,36 @@ TEST_F(TarnProgressTest, MovedPagesAreToldBeforeTheResultLine) {
     EXPECT_EQ(tail(6)[0], "  -> Write chip...");
 }
 
+TEST_F(TarnProgressTest, ABlankCheckSaysNothingOfTheWriteBeforeIt) {
+    struct Case {
+        const char* name;
+        int stopAfter;  // the write's stop: after this many pages
+        std::uint32_t badPage;
+        bool blank;  // what the blank check finds afterwards
+    };
+    const Case cases[] = {
+        {"stopped before its first page", 0, 0, true},
+        {"a page moved to the spare area", 1000, 5, false},
+    };
+    writer.setLogging(false);  // the blank check reads every page of the chip
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.badPage != 0) chip->setBadPage(c.badPage);
+        loadImage(test::patternImage(10));
+        fields.InfoPage = "6";
+        StopAfter stop(c.stopAfter);
+        core::OperationServices stoppable = services;
+        stoppable.stop = &stop;
+        tarn::TarnOperations both(fields, stoppable);
+        EXPECT_EQ(both.write(), c.stopAfter != 0);
+        EXPECT_EQ(both.blank(), c.blank);
+        for (const std::string& line : lines()) {
+            EXPECT_EQ(line.find(core::kStoppedByOperator), std::string::npos) << line;
+            EXPECT_EQ(line.find(tarn::kMirroredPagesTail), std::string::npos) << line;
+        }
+    }
+}
+
 TEST_F(TarnProgressTest, TimeLeftAfterATenthOfAWriteOnASteadyLinkIsWithinFifteenPercent) {
     // The steady link: every transfer moves the clock by the same round trip,
     // as [Writer] RoundTripUs makes the virtual Writer take; the clock is
