@@ -140,6 +140,13 @@ QLabel* WriterPage::addCaption(const char* fieldName, const char* caption, QRect
     return label;
 }
 
+bool WriterPage::run(const std::function<bool()>& operation) {
+    fieldsFromEdits();
+    const bool passed = operation();
+    editsFromFields();
+    return passed;
+}
+
 QLineEdit* WriterPage::addFileField(const char* name, const char* caption) {
     addCaption(name, caption, fileCaptionRect());
     auto* edit = new QLineEdit(this);

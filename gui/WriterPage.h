@@ -2,6 +2,7 @@
 
 #include <QRect>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -81,6 +82,15 @@ protected:
     // an operation locks the page, it then ends the operation at its next
     // step, as Esc does. Made before makeReporting().
     QPushButton* addStopButton(const char* name);
+
+    // One operation of the page, the same on every page: the edits into the
+    // page's operation fields, the operation, the fields back into the edits
+    // (the operation may have changed them, also when it failed). Returns the
+    // operation's result.
+    bool run(const std::function<bool()>& operation);
+    // The copies run() makes around an operation.
+    virtual void fieldsFromEdits() {}
+    virtual void editsFromFields() {}
 
     // The tab's lock over its fixed control list and its log helpers; made
     // once the page's controls exist.

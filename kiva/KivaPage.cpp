@@ -44,33 +44,37 @@ KivaPage::KivaPage(gui::TabEnvironment& env, QWidget* parent)
 
 KivaPage::~KivaPage() = default;
 
-template <typename Operation>
-void KivaPage::run(Operation operation) {
+void KivaPage::fieldsFromEdits() {
     fields_.loadFile = gui::toLocal(ED_Kiva_LoadFile->text());
     fields_.checkSum = gui::toLocal(ED_Kiva_ChkSum->text());
-    operation(*operations_);
+}
+
+void KivaPage::editsFromFields() {
     ED_Kiva_LoadFile->setText(gui::fromLocal(fields_.loadFile));
     ED_Kiva_ChkSum->setText(gui::fromLocal(fields_.checkSum));
 }
 
 void KivaPage::BT_Kiva_LoadFileClick() {
-    run([this](KivaOperations& ops) {
-        ops.loadImage(core::openDialogChoice(env_.files, KivaOperations::kImageDialog));
+    run([this] {
+        return operations_->loadImage(
+            core::openDialogChoice(env_.files, KivaOperations::kImageDialog));
     });
 }
 void KivaPage::BT_Kiva_AppNoteClick() {
-    run([this](KivaOperations& ops) {
-        if (const auto document = ops.appNote()) openDocument(*document);
+    run([this] {
+        const auto document = operations_->appNote();
+        if (document) openDocument(*document);
+        return document.has_value();
     });
 }
 void KivaPage::BT_Kiva_BlankClick() {
-    run([](KivaOperations& ops) { ops.blankCheck(); });
+    run([this] { return operations_->blankCheck(); });
 }
 void KivaPage::BT_Kiva_WriteClick() {
-    run([](KivaOperations& ops) { ops.write(); });
+    run([this] { return operations_->write(); });
 }
 void KivaPage::BT_Kiva_VerifyClick() {
-    run([](KivaOperations& ops) { ops.verify(); });
+    run([this] { return operations_->verify(); });
 }
 
 void KivaPage::openDocument(const std::string& path) {

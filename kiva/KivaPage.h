@@ -59,10 +59,8 @@ public:
 
 private:
     void openDocument(const std::string& path);
-    // Runs one operation over the fields as the edits show them, then shows
-    // the fields it left.
-    template <typename Operation>
-    void run(Operation operation);
+    void fieldsFromEdits() override;
+    void editsFromFields() override;
 
     gui::TabEnvironment& env_;
     KivaFields fields_;

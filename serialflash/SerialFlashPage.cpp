@@ -24,6 +24,7 @@ SerialFlashPage::SerialFlashPage(gui::TabEnvironment& env, QWidget* parent)
     CG_NOR_Progress = gauge();
     makeReporting({BT_NOR_LoadFile, BT_NOR_Blank, BT_NOR_Write, BT_NOR_Verify, CB_NOR_Device,
                    env_.deviceSel, env_.pcMain});
+    operations_ = std::make_unique<SerialFlashOperations>(fields_, report().services(env_));
 
     // Only the operator's pick looks the device up, not a selection made in code.
     connect(CB_NOR_Device, &QComboBox::activated, this, [this](int) { CB_NOR_DeviceChange(); });
@@ -45,46 +46,39 @@ void SerialFlashPage::selectFirstDevice() {
     // The shown device is looked up as a pick would, so Memory Size (and the
     // Sound Editor's measure) is there from the start; a device without a
     // size shows 0 and is told of when it is picked or used.
-    run([](SerialFlashOperations& ops) { return ops.showDevice(); });
+    run([this] { return operations_->showDevice(); });
 }
 
-SerialFlashFields SerialFlashPage::readFields() const {
-    return {gui::toLocal(CB_NOR_Device->currentText()), gui::toLocal(ED_NOR_MemSize->text()),
-            gui::toLocal(ED_NOR_LoadFile->text()), gui::toLocal(ED_NOR_FileSize->text()),
-            gui::toLocal(ED_NOR_ChkSum->text())};
+void SerialFlashPage::fieldsFromEdits() {
+    fields_ = {gui::toLocal(CB_NOR_Device->currentText()), gui::toLocal(ED_NOR_MemSize->text()),
+               gui::toLocal(ED_NOR_LoadFile->text()), gui::toLocal(ED_NOR_FileSize->text()),
+               gui::toLocal(ED_NOR_ChkSum->text())};
 }
 
-void SerialFlashPage::showFields(const SerialFlashFields& fields) {
-    ED_NOR_MemSize->setText(gui::fromLocal(fields.memSize));
-    ED_NOR_LoadFile->setText(gui::fromLocal(fields.loadFile));
-    ED_NOR_FileSize->setText(gui::fromLocal(fields.fileSize));
-    ED_NOR_ChkSum->setText(gui::fromLocal(fields.chkSum));
-}
-
-void SerialFlashPage::run(const std::function<bool(SerialFlashOperations&)>& operation) {
-    SerialFlashFields fields = readFields();
-    SerialFlashOperations operations(fields, report().services(env_));
-    operation(operations);
-    showFields(fields);
+void SerialFlashPage::editsFromFields() {
+    ED_NOR_MemSize->setText(gui::fromLocal(fields_.memSize));
+    ED_NOR_LoadFile->setText(gui::fromLocal(fields_.loadFile));
+    ED_NOR_FileSize->setText(gui::fromLocal(fields_.fileSize));
+    ED_NOR_ChkSum->setText(gui::fromLocal(fields_.chkSum));
 }
 
 void SerialFlashPage::CB_NOR_DeviceChange() {
-    run([](SerialFlashOperations& ops) { return ops.deviceChange(); });
+    run([this] { return operations_->deviceChange(); });
 }
 void SerialFlashPage::BT_NOR_LoadFileClick() {
-    run([this](SerialFlashOperations& ops) {
-        return ops.loadImage(
+    run([this] {
+        return operations_->loadImage(
             core::openDialogChoice(env_.files, SerialFlashOperations::kImageDialog));
     });
 }
 void SerialFlashPage::BT_NOR_BlankClick() {
-    run([](SerialFlashOperations& ops) { return ops.blankCheck(); });
+    run([this] { return operations_->blankCheck(); });
 }
 void SerialFlashPage::BT_NOR_WriteClick() {
-    run([](SerialFlashOperations& ops) { return ops.write(); });
+    run([this] { return operations_->write(); });
 }
 void SerialFlashPage::BT_NOR_VerifyClick() {
-    run([](SerialFlashOperations& ops) { return ops.verify(); });
+    run([this] { return operations_->verify(); });
 }
 
 }  // namespace sonoprog::serialflash

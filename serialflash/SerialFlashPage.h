@@ -40,11 +40,12 @@ public:
     void UnlockNORTab() { report().lock().unlock(); }
 
 private:
-    SerialFlashFields readFields() const;
-    void showFields(const SerialFlashFields& fields);
-    void run(const std::function<bool(SerialFlashOperations&)>& operation);
+    void fieldsFromEdits() override;
+    void editsFromFields() override;
 
     gui::TabEnvironment& env_;
+    SerialFlashFields fields_;
+    std::unique_ptr<SerialFlashOperations> operations_;
     QComboBox* CB_NOR_Device = nullptr;
     QLineEdit* ED_NOR_MemSize = nullptr;
     QLineEdit* ED_NOR_LoadFile = nullptr;

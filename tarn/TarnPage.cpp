@@ -50,25 +50,19 @@ void TarnPage::setEngineeringPanelVisible(bool visible) {
 }
 
 void TarnPage::BT_Tarn_LoadFileClick() {
-    fieldsFromEdits();
-    operations_->loadImage(core::openDialogChoice(env_.files, TarnOperations::kImageDialog));
-    editsFromFields();
+    run([this] {
+        return operations_->loadImage(
+            core::openDialogChoice(env_.files, TarnOperations::kImageDialog));
+    });
 }
 void TarnPage::BT_Tarn_WriteClick() {
-    run(&TarnOperations::write);
+    run([this] { return operations_->write(); });
 }
 void TarnPage::BT_Tarn_VerifyClick() {
-    run(&TarnOperations::verify);
+    run([this] { return operations_->verify(); });
 }
 void TarnPage::BT_Tarn_ReadClick() {
-    run(&TarnOperations::read);
-}
-
-bool TarnPage::run(bool (TarnOperations::*operation)()) {
-    fieldsFromEdits();
-    const bool passed = ((*operations_).*operation)();
-    editsFromFields();
-    return passed;
+    run([this] { return operations_->read(); });
 }
 
 void TarnPage::fieldsFromEdits() {

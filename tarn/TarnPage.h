@@ -53,9 +53,8 @@ public:
     gui::Gauge* CG_Tarn_Progress = nullptr;
 
 private:
-    bool run(bool (TarnOperations::*operation)());
-    void fieldsFromEdits();
-    void editsFromFields();
+    void fieldsFromEdits() override;
+    void editsFromFields() override;
 
     gui::TabEnvironment& env_;
     TarnFields fields_;
