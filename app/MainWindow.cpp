@@ -21,7 +21,7 @@
 #include "editor/EditorPage.h"
 #include "kiva/KivaPage.h"
 #include "production/ProductionPage.h"
-#include "serialflash/SerialFlashCommands.h"
+#include "serialflash/SerialFlashDevices.h"
 #include "serialflash/SerialFlashPage.h"
 #include "tarn/TarnPage.h"
 

@@ -1,6 +1,6 @@
 #include "app/StartupConfig.h"
 
-#include "serialflash/SerialFlashCommands.h"
+#include "serialflash/SerialFlashDevices.h"
 
 namespace sonoprog::app {
 

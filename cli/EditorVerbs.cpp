@@ -14,7 +14,7 @@
 #include "editor/EditorPanel.h"
 #include "editor/ProjectFile.h"
 #include "editor/SectionTable.h"
-#include "serialflash/SerialFlashCommands.h"
+#include "serialflash/SerialFlashDevices.h"
 
 namespace sonoprog::cli {
 

@@ -6,7 +6,7 @@
 #include "cli/CompareReport.h"
 #include "cli/FieldText.h"
 #include "core/IniFile.h"
-#include "serialflash/SerialFlashCommands.h"
+#include "serialflash/SerialFlashDevices.h"
 #include "serialflash/SerialFlashOperations.h"
 
 namespace sonoprog::cli {

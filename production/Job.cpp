@@ -18,7 +18,7 @@
 #include "ivr/Ivr2bin.h"
 #include "kiva/KivaCommands.h"
 #include "production/ImageHash.h"
-#include "serialflash/SerialFlashCommands.h"
+#include "serialflash/SerialFlashDevices.h"
 #include "tarn/TarnCommands.h"
 
 namespace sonoprog::production {

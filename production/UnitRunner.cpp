@@ -10,6 +10,7 @@
 #include "kiva/KivaCommands.h"
 #include "kiva/KivaOperations.h"
 #include "serialflash/SerialFlashCommands.h"
+#include "serialflash/SerialFlashDevices.h"
 #include "serialflash/SerialFlashOperations.h"
 #include "tarn/TarnCommands.h"
 #include "tarn/TarnOperations.h"

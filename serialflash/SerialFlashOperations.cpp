@@ -17,6 +17,7 @@
 #include "core/OperationFrame.h"
 #include "core/Progress.h"
 #include "serialflash/SerialFlashCommands.h"
+#include "serialflash/SerialFlashDevices.h"
 
 namespace sonoprog::serialflash {
 

@@ -7,7 +7,7 @@
 
 #include "app/StartupConfig.h"
 #include "core/IniFile.h"
-#include "serialflash/SerialFlashCommands.h"
+#include "serialflash/SerialFlashDevices.h"
 #include "tests/support/TempDir.h"
 
 using namespace sonoprog;

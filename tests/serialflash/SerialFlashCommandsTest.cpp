@@ -4,6 +4,7 @@
 
 #include "core/IniFile.h"
 #include "serialflash/SerialFlashCommands.h"
+#include "serialflash/SerialFlashDevices.h"
 #include "tests/support/SerialFlashFixture.h"
 
 using namespace sonoprog;

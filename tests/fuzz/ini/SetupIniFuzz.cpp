@@ -7,7 +7,7 @@
 #include "core/IniFile.h"
 #include "core/NumberText.h"
 #ifdef SONOPROG_FUZZ_DEVICE_TABLE
-#include "serialflash/SerialFlashCommands.h"
+#include "serialflash/SerialFlashDevices.h"
 #endif
 #if __has_include("StartupConfig.h")
 #include "app/StartupConfig.h"
