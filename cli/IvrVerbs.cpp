@@ -27,7 +27,7 @@ int decode(Session& s) {
     std::vector<std::uint8_t> image(length, 0xFF);
     const int result = ivr::IvrToImage(dat, image.data(), image.size(), s.ivrKeys());
     if (result != ivr::kIvrOk) {
-        s.error(dat + ": " + std::string(kiva::KivaConversionMessage(result)));
+        s.error(dat + ": " + std::string(kiva::conversionMessage(result)));
         return result == ivr::kIvrCannotOpen ? kExitFile : kExitFailed;
     }
     if (!core::writeFileAtomically(out, image.data(), image.size())) {

@@ -36,7 +36,7 @@ int runTarn(Session& s) {
     // Ctrl+C ends the page loop at the next page; the chip is still released.
     StopSignals signals;
     const bool ok = action == "read"    ? ops.read()
-                    : action == "blank" ? ops.blank()
+                    : action == "blank" ? ops.blankCheck()
                     : action == "write" ? ops.write()
                                         : ops.verify();
     if (!ok && gStopRequested.load()) s.markFailed(kExitStopped);

@@ -17,7 +17,7 @@ constexpr std::string_view kNoAppNote = "This DAT file does not have application
 
 }  // namespace
 
-std::string KivaReplaceExtension(std::string_view path, std::string_view extension) {
+std::string replaceExtension(std::string_view path, std::string_view extension) {
     const std::size_t slash = path.find_last_of('/');
     const std::size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
     const std::size_t dot = path.find_last_of('.');
@@ -27,12 +27,12 @@ std::string KivaReplaceExtension(std::string_view path, std::string_view extensi
     return out;
 }
 
-bool KivaSafeExtName(std::string_view extension) {
+bool safeExtName(std::string_view extension) {
     return extension.find_first_of("/\\") == std::string_view::npos &&
            extension.find("..") == std::string_view::npos;
 }
 
-std::string_view KivaConversionMessage(int result) {
+std::string_view conversionMessage(int result) {
     switch (result) {
         case ivr::kIvrCannotOpen:
             return "Can not open this file!";
@@ -67,15 +67,15 @@ bool KivaOperations::loadImage(const core::ImageChoice& choose) {
     const int result = ivr::IvrToImage(*path, image.data(), image.size(), keys_);
     if (result != ivr::kIvrOk) {
         // The fields keep the previous file, which later operations use.
-        frame.fail(KivaConversionMessage(result));
+        frame.fail(conversionMessage(result));
         return false;
     }
     fields_.loadFile = *path;
     frame.pass("Loaded file: " + *path);
     const auto word = static_cast<std::uint16_t>(image[14] | (image[15] << 8));
     frame.step("  -> Get file check sum...");
-    fields_.checkSum = core::hex4(word);
-    frame.pass("File check sum: " + fields_.checkSum);
+    fields_.chkSum = core::hex4(word);
+    frame.pass("File check sum: " + fields_.chkSum);
     frame.step("  -> Done!");
     return true;
 }
@@ -85,15 +85,14 @@ std::optional<std::string> KivaOperations::appNote() {
         s_.prompter.showMessage("INFO", "Please load a DAT file!", core::BoxIcon::Information);
         return std::nullopt;
     }
-    const core::IniFile companion =
-        core::IniFile::load(KivaReplaceExtension(fields_.loadFile, ".ini"));
+    const core::IniFile companion = core::IniFile::load(replaceExtension(fields_.loadFile, ".ini"));
     const std::string extension = companion.readString("Info", "ExtName");
     // The value comes with the DAT file: one that would leave its folder counts as none.
-    if (extension.empty() || !KivaSafeExtName(extension)) {
+    if (extension.empty() || !safeExtName(extension)) {
         s_.prompter.showMessage("INFO", kNoAppNote, core::BoxIcon::Information);
         return std::nullopt;
     }
-    return KivaReplaceExtension(fields_.loadFile, extension);
+    return replaceExtension(fields_.loadFile, extension);
 }
 
 namespace {
@@ -125,7 +124,7 @@ public:
         const core::FilePtr file = core::openImage(s_.image, fields_.loadFile);
         const int result = ivr::IvrStreamToImage(file.get(), image_.data(), kKivaSize, keys_);
         if (result != ivr::kIvrOk)
-            frame_.fail(KivaConversionMessage(result));
+            frame_.fail(conversionMessage(result));
         else
             frame_.pass("File: " + fields_.loadFile);
     }
@@ -133,7 +132,7 @@ public:
     // The start of a pass: DetectRead or DetectProgram.
     void detect(Code code) {
         if (!begin("  -> Chip detect...")) return;
-        const core::CommandResult detected = commands_.KivaDetect(byte(code));
+        const core::CommandResult detected = commands_.detect(byte(code));
         if (!detected) {
             frame_.fail(detected.message());
             return;
@@ -147,8 +146,8 @@ public:
         while (ok() && position < kKivaSize) {
             s_.yield.yield();
             frame_.progress(static_cast<long long>(position) * 100 / 8192);
-            const std::uint8_t n = KivaBlockCount(position);
-            if (const auto programmed = commands_.KivaProgramBlock(image_.data() + position, n);
+            const std::uint8_t n = blockCount(position);
+            if (const auto programmed = commands_.programBlock(image_.data() + position, n);
                 !programmed) {
                 frame_.fail(programmed.message());
                 break;
@@ -196,7 +195,7 @@ public:
     void disable(Code code) {
         if (closed_) return;
         frame_.step("  -> Disable chip...");
-        if (const auto ended = commands_.KivaEnd(byte(code)))
+        if (const auto ended = commands_.disable(byte(code)))
             frame_.pass("Finished!");
         else
             frame_.log().fail(ended.message());
@@ -213,8 +212,8 @@ private:
         while (ok() && position < kKivaSize) {
             s_.yield.yield();
             frame_.progress(static_cast<long long>(position) * 100 / gauge.divisor + gauge.offset);
-            const std::uint8_t n = KivaBlockCount(position);
-            if (const auto read = commands_.KivaReadBlock(n, block); !read) {
+            const std::uint8_t n = blockCount(position);
+            if (const auto read = commands_.readBlock(n, block); !read) {
                 frame_.fail(read.message());
                 break;
             }

@@ -17,19 +17,19 @@ namespace sonoprog::kiva {
 // The Kiva300 tab's two lasting fields, as text.
 struct KivaFields {
     std::string loadFile;  // ED_Kiva_LoadFile: path of the loaded DAT file
-    std::string checkSum;  // ED_Kiva_ChkSum: the image's check word, 4 hex digits
+    std::string chkSum;    // ED_Kiva_ChkSum: the image's check word, 4 hex digits
 };
 
 // The path with the extension of its file name (from the name's last dot)
 // replaced by `extension`; a name without a dot gets `extension` appended.
-std::string KivaReplaceExtension(std::string_view path, std::string_view extension);
+std::string replaceExtension(std::string_view path, std::string_view extension);
 
 // An ExtName that keeps the document in the DAT file's folder: no path
 // separator, no "..".
-bool KivaSafeExtName(std::string_view extension);
+bool safeExtName(std::string_view extension);
 
 // The log line for a converter result other than 0.
-std::string_view KivaConversionMessage(int result);
+std::string_view conversionMessage(int result);
 
 // Load File, Application Note, Blank Check, Write and Verify of the Kiva300
 // tab, without any window: the tab and the command line both drive these.

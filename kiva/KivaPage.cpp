@@ -46,12 +46,12 @@ KivaPage::~KivaPage() = default;
 
 void KivaPage::fieldsFromEdits() {
     fields_.loadFile = gui::toLocal(ED_Kiva_LoadFile->text());
-    fields_.checkSum = gui::toLocal(ED_Kiva_ChkSum->text());
+    fields_.chkSum = gui::toLocal(ED_Kiva_ChkSum->text());
 }
 
 void KivaPage::editsFromFields() {
     ED_Kiva_LoadFile->setText(gui::fromLocal(fields_.loadFile));
-    ED_Kiva_ChkSum->setText(gui::fromLocal(fields_.checkSum));
+    ED_Kiva_ChkSum->setText(gui::fromLocal(fields_.chkSum));
 }
 
 void KivaPage::BT_Kiva_LoadFileClick() {

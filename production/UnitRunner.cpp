@@ -189,9 +189,8 @@ ProbeResult SocketProbe::operator()(core::WriterLink& link) const {
         }
         case Target::Kiva300: {
             kiva::KivaCommands chip(link);
-            const core::CommandResult detected =
-                chip.KivaDetect(kiva::byte(kiva::Code::DetectRead));
-            const core::CommandResult closed = chip.KivaEnd(kiva::byte(kiva::Code::EndRead));
+            const core::CommandResult detected = chip.detect(kiva::byte(kiva::Code::DetectRead));
+            const core::CommandResult closed = chip.disable(kiva::byte(kiva::Code::EndRead));
             return probeOutcome(detected, closed);
         }
     }

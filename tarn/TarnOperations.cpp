@@ -587,7 +587,7 @@ bool TarnOperations::read() {
     return run.end();
 }
 
-bool TarnOperations::blank() {
+bool TarnOperations::blankCheck() {
     if (!chip_) return false;  // a front end without a Writer runs no chip operation
     TarnRun run(fields_, s_, *chip_, lastFile_, "[ BLANK CHECK ]");
     run.detect(false);

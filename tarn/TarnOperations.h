@@ -59,7 +59,7 @@ public:
     bool verify();
     bool read();
     // The user area all 0xFF and the mirror map empty.
-    bool blank();
+    bool blankCheck();
     // Reads the range back and compares it with the image byte for byte;
     // with `followMirror`, a page the mirror map moved is read at its spare
     // page. True when the whole range was read (same or not).

@@ -44,17 +44,17 @@ TEST_F(KivaCommandsTest, RefusedDetectIsAChipFailureWithItsStatusAndLine) {
     };
     for (const auto& c : cases) {
         chip->setDetectStatus(kiva::byte(c.detect), c.status);
-        const core::CommandResult detected = commands.KivaDetect(kiva::byte(c.detect));
+        const core::CommandResult detected = commands.detect(kiva::byte(c.detect));
         EXPECT_TRUE(detected.chipFailed()) << c.line;
         EXPECT_FALSE(detected.transferFailed()) << c.line;
         EXPECT_EQ(detected.status(), c.status);
         EXPECT_EQ(detected.message(), c.line);
         chip->setDetectStatus(kiva::byte(c.detect), 0);
     }
-    const core::CommandResult present = commands.KivaDetect(kiva::byte(Code::DetectRead));
+    const core::CommandResult present = commands.detect(kiva::byte(Code::DetectRead));
     EXPECT_TRUE(present.ok());
     EXPECT_EQ(present.status(), 0);
-    EXPECT_TRUE(commands.KivaEnd(kiva::byte(Code::EndRead)).ok());
+    EXPECT_TRUE(commands.disable(kiva::byte(Code::EndRead)).ok());
     EXPECT_TRUE(prompter.boxes.empty());
 }
 
@@ -63,10 +63,10 @@ TEST_F(KivaCommandsTest, EveryCommandOnADeadWriterIsATransferFailure) {
     std::uint8_t block[kiva::kKivaBlock];
     std::fill(std::begin(block), std::end(block), 0x5A);
     const std::vector<core::CommandResult> results = {
-        commands.KivaDetect(kiva::byte(Code::DetectProgram)),
-        commands.KivaProgramBlock(block, kiva::kKivaBlock),
-        commands.KivaReadBlock(kiva::kKivaBlock, block),
-        commands.KivaEnd(kiva::byte(Code::EndProgram)),
+        commands.detect(kiva::byte(Code::DetectProgram)),
+        commands.programBlock(block, kiva::kKivaBlock),
+        commands.readBlock(kiva::kKivaBlock, block),
+        commands.disable(kiva::byte(Code::EndProgram)),
     };
     for (const auto& r : results) {
         EXPECT_TRUE(r.transferFailed());

@@ -74,19 +74,19 @@ using KivaFixture = test::KivaRig;
 }  // namespace
 
 TEST(KivaCommandTable, DetectStatusesHaveTheirMessages) {
-    EXPECT_EQ(kiva::KivaDetectMessage(0x20, 0x10), "VDD failed!");
-    EXPECT_EQ(kiva::KivaDetectMessage(0x23, 0x10), " VDD failed!");
+    EXPECT_EQ(kiva::detectStatusMessage(0x20, 0x10), "VDD failed!");
+    EXPECT_EQ(kiva::detectStatusMessage(0x23, 0x10), " VDD failed!");
     for (std::uint8_t code : {0x20, 0x23}) {
-        EXPECT_EQ(kiva::KivaDetectMessage(code, 0x11), "VPP failed!");
-        EXPECT_EQ(kiva::KivaDetectMessage(code, 0x12), "I/O failed!");
-        EXPECT_EQ(kiva::KivaDetectMessage(code, 0x20), "Device ID failed!");
-        EXPECT_EQ(kiva::KivaDetectMessage(code, 0x13), "Failed!");
-        EXPECT_EQ(kiva::KivaDetectMessage(code, 0xFF), "Failed!");
+        EXPECT_EQ(kiva::detectStatusMessage(code, 0x11), "VPP failed!");
+        EXPECT_EQ(kiva::detectStatusMessage(code, 0x12), "I/O failed!");
+        EXPECT_EQ(kiva::detectStatusMessage(code, 0x20), "Device ID failed!");
+        EXPECT_EQ(kiva::detectStatusMessage(code, 0x13), "Failed!");
+        EXPECT_EQ(kiva::detectStatusMessage(code, 0xFF), "Failed!");
     }
-    EXPECT_EQ(kiva::KivaBlockCount(0), 48);
-    EXPECT_EQ(kiva::KivaBlockCount(4032), 48);
-    EXPECT_EQ(kiva::KivaBlockCount(4080), 16);
-    EXPECT_EQ(kiva::KivaBlockCount(4096), 0);
+    EXPECT_EQ(kiva::blockCount(0), 48);
+    EXPECT_EQ(kiva::blockCount(4032), 48);
+    EXPECT_EQ(kiva::blockCount(4080), 16);
+    EXPECT_EQ(kiva::blockCount(4096), 0);
 }
 
 TEST_F(KivaFixture, BlankCheckOfABlankChipNeedsNoFile) {
@@ -311,7 +311,7 @@ TEST_F(KivaFixture, LoadFileShowsTheCheckWordAsFourHexDigits) {
 
     EXPECT_TRUE(loadFile());
     EXPECT_EQ(fields.loadFile, first);
-    EXPECT_EQ(fields.checkSum, "1234");
+    EXPECT_EQ(fields.chkSum, "1234");
     EXPECT_EQ(pane.lines,
               (std::vector<LogLine>{headingLine("[ LOAD FILE ]"), stepLine("  -> Open BIN file..."),
                                     passLine("Loaded file: " + first),
@@ -322,7 +322,7 @@ TEST_F(KivaFixture, LoadFileShowsTheCheckWordAsFourHexDigits) {
     EXPECT_EQ(files.requests[0].defaultExtension, "dat");
 
     EXPECT_TRUE(loadFile());
-    EXPECT_EQ(fields.checkSum, "000A");
+    EXPECT_EQ(fields.chkSum, "000A");
     EXPECT_TRUE(pane.has("    [O] File check sum: 000A"));
     EXPECT_TRUE(writer.commandCodes().empty());
     EXPECT_EQ(lock.events, (std::vector<std::string>{"lock", "unlock", "lock", "unlock"}));
@@ -333,7 +333,7 @@ TEST_F(KivaFixture, LoadFileWithHeaderLength16ShowsTheStampedWord) {
     files.openAnswers = {writeDat("voice.dat", img)};
     EXPECT_TRUE(loadFile());
     const auto s = stamped(img);
-    EXPECT_EQ(fields.checkSum, core::hex4(static_cast<std::uint16_t>(s[14] | (s[15] << 8))));
+    EXPECT_EQ(fields.chkSum, core::hex4(static_cast<std::uint16_t>(s[14] | (s[15] << 8))));
 }
 
 TEST_F(KivaFixture, AFailedLoadKeepsThePreviousFileForTheNextWrite) {
@@ -342,7 +342,7 @@ TEST_F(KivaFixture, AFailedLoadKeepsThePreviousFileForTheNextWrite) {
     files.openAnswers = {good, dir.write("bad.dat", std::string(20, 'K')).string(),
                          (dir / "gone.dat").string(), dir.path().string()};
     ASSERT_TRUE(loadFile());
-    const std::string word = fields.checkSum;
+    const std::string word = fields.chkSum;
 
     EXPECT_FALSE(loadFile());
     EXPECT_EQ(pane.lines,
@@ -353,7 +353,7 @@ TEST_F(KivaFixture, AFailedLoadKeepsThePreviousFileForTheNextWrite) {
     EXPECT_FALSE(loadFile());  // a folder
     EXPECT_EQ(pane.lines.back(), failLine("Can not open this file!"));
     EXPECT_EQ(fields.loadFile, good);
-    EXPECT_EQ(fields.checkSum, word);
+    EXPECT_EQ(fields.chkSum, word);
     EXPECT_FALSE(lock.locked);
 
     EXPECT_TRUE(ops.write());
@@ -385,7 +385,7 @@ TEST_F(KivaFixture, CancellingTheDialogIsAWarning) {
               (std::vector<LogLine>{headingLine("[ LOAD FILE ]"), stepLine("  -> Open BIN file..."),
                                     warnLine("Cancel!")}));
     EXPECT_EQ(fields.loadFile, "/old/voice.dat");
-    EXPECT_EQ(fields.checkSum, "ABCD");
+    EXPECT_EQ(fields.chkSum, "ABCD");
     EXPECT_EQ(lock.events, (std::vector<std::string>{"lock", "unlock"}));
 }
 
@@ -446,18 +446,18 @@ TEST_F(KivaFixture, ApplicationNoteWithoutAUsableExtNameSaysThereIsNone) {
 }
 
 TEST(KivaPaths, ExtensionsAreThoseOfTheFileName) {
-    EXPECT_EQ(kiva::KivaReplaceExtension("/a/voice.dat", ".ini"), "/a/voice.ini");
-    EXPECT_EQ(kiva::KivaReplaceExtension("/a/voice.v2.dat", ".ini"), "/a/voice.v2.ini");
-    EXPECT_EQ(kiva::KivaReplaceExtension("/a.b/voice", ".ini"), "/a.b/voice.ini");
-    EXPECT_EQ(kiva::KivaReplaceExtension("voice", ".ini"), "voice.ini");
-    EXPECT_EQ(kiva::KivaReplaceExtension("/a/voice.dat", "pdf"), "/a/voicepdf");
-    EXPECT_TRUE(kiva::KivaSafeExtName(".pdf"));
-    EXPECT_TRUE(kiva::KivaSafeExtName(".tar.gz"));
-    EXPECT_FALSE(kiva::KivaSafeExtName("/x"));
-    EXPECT_FALSE(kiva::KivaSafeExtName(".."));
-    EXPECT_FALSE(kiva::KivaSafeExtName("a\\b"));
-    EXPECT_EQ(kiva::KivaConversionMessage(1), "Can not open this file!");
-    EXPECT_EQ(kiva::KivaConversionMessage(2), "Error IVR file!");
-    EXPECT_EQ(kiva::KivaConversionMessage(3), "Failed!");
-    EXPECT_EQ(kiva::KivaConversionMessage(-1), "Failed!");
+    EXPECT_EQ(kiva::replaceExtension("/a/voice.dat", ".ini"), "/a/voice.ini");
+    EXPECT_EQ(kiva::replaceExtension("/a/voice.v2.dat", ".ini"), "/a/voice.v2.ini");
+    EXPECT_EQ(kiva::replaceExtension("/a.b/voice", ".ini"), "/a.b/voice.ini");
+    EXPECT_EQ(kiva::replaceExtension("voice", ".ini"), "voice.ini");
+    EXPECT_EQ(kiva::replaceExtension("/a/voice.dat", "pdf"), "/a/voicepdf");
+    EXPECT_TRUE(kiva::safeExtName(".pdf"));
+    EXPECT_TRUE(kiva::safeExtName(".tar.gz"));
+    EXPECT_FALSE(kiva::safeExtName("/x"));
+    EXPECT_FALSE(kiva::safeExtName(".."));
+    EXPECT_FALSE(kiva::safeExtName("a\\b"));
+    EXPECT_EQ(kiva::conversionMessage(1), "Can not open this file!");
+    EXPECT_EQ(kiva::conversionMessage(2), "Error IVR file!");
+    EXPECT_EQ(kiva::conversionMessage(3), "Failed!");
+    EXPECT_EQ(kiva::conversionMessage(-1), "Failed!");
 }

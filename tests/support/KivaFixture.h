@@ -40,7 +40,7 @@ struct KivaImage {
         const auto path = dir / "voice.dat";
         ivr::ImageToIvrFile(path, image.data(), image.size(), ivr::IvrLayout{32, 16, 2064}, keys);
         fields.loadFile = path.string();
-        fields.checkSum = core::hex4(word);
+        fields.chkSum = core::hex4(word);
     }
     KivaImage(const KivaImage&) = delete;
     KivaImage& operator=(const KivaImage&) = delete;

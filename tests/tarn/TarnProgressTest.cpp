@@ -108,7 +108,7 @@ TEST_F(TarnProgressTest, ABlankCheckSaysNothingOfTheWriteBeforeIt) {
         stoppable.stop = &stop;
         tarn::TarnOperations both(fields, stoppable);
         EXPECT_EQ(both.write(), c.stopAfter != 0);
-        EXPECT_EQ(both.blank(), c.blank);
+        EXPECT_EQ(both.blankCheck(), c.blank);
         for (const std::string& line : lines()) {
             EXPECT_EQ(line.find(core::kStoppedByOperator), std::string::npos) << line;
             EXPECT_EQ(line.find(tarn::kMirroredPagesTail), std::string::npos) << line;
