@@ -18,6 +18,7 @@
 #include "editor/AudioImport.h"
 #include "editor/ChipFit.h"
 #include "editor/EditorPanel.h"
+#include "editor/ImageBuild.h"
 #include "editor/SectionTable.h"
 
 namespace sonoprog::editor {
@@ -69,9 +70,6 @@ struct RefreshChange {
     std::string newRate, newSize;  // empty when the file failed its check
     std::string problem;           // the build's status text when it failed
 };
-
-// The header page's first four bytes for a "Last Section No." value.
-void headerWords(std::int32_t lastSection, std::uint8_t out[4]);
 
 // The Sound Editor's commands over the section table. The window calls them
 // from its handlers, the command line directly; dialogs come through the file
@@ -125,6 +123,7 @@ public:
     ProjectResult loadProjectFrom(const std::string& path);
     // The file the table was last saved to or loaded from; empty before.
     const std::string& projectPath() const { return projectPath_; }
+    // Make DAT File: the image of the table's sections (editor/ImageBuild.cpp).
     BuildResult makeDatFile();
 
     void RefreshSummary();
@@ -132,6 +131,23 @@ public:
     void UnlockEditorTab();
 
 private:
+    // The boxes' captions.
+    static constexpr const char* kError = "ERROR";
+    static constexpr const char* kWarning = "WARNING";
+    static constexpr const char* kInfo = "INFO";
+
+    // Save, Load and Build run locked and end unlocked on every path.
+    class LockedRun {
+    public:
+        explicit LockedRun(EditorOperations& ops) : ops_(ops) { ops_.LockEditorTab(); }
+        ~LockedRun() { ops_.UnlockEditorTab(); }
+        LockedRun(const LockedRun&) = delete;
+        LockedRun& operator=(const LockedRun&) = delete;
+
+    private:
+        EditorOperations& ops_;
+    };
+
     bool confirmReplace(const std::string& path);
     void setRowButtons(int row);
     void refuseUnsafePath(const std::string& path);
