@@ -84,7 +84,6 @@ public:
     // How the Production page's records name the window's Writer (the
     // --writer it was started with: "sim:/abs/dir", ...).
     void setWriterIdentity(const std::string& identity);
-    link::ConnectionMonitor& connectionMonitor() { return monitor_; }
 
     // The device selector's change event (the user picked a device).
     void CB_DeviceSelChange();

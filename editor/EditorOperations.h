@@ -121,8 +121,6 @@ public:
     // The two without their dialogs and the replace question.
     ProjectResult saveProjectTo(const std::string& path);
     ProjectResult loadProjectFrom(const std::string& path);
-    // The file the table was last saved to or loaded from; empty before.
-    const std::string& projectPath() const { return projectPath_; }
     // Make DAT File: the image of the table's sections (editor/ImageBuild.cpp).
     BuildResult makeDatFile();
 

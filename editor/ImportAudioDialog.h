@@ -23,14 +23,6 @@ public:
     // What the controls say now; nullopt while no folder is named.
     std::optional<ImportSettings> settings() const;
 
-    QComboBox* rateBox() const { return rate_; }
-    QCheckBox* mixBox() const { return mix_; }
-    QCheckBox* normalizeBox() const { return normalize_; }
-    QCheckBox* trimBox() const { return trim_; }
-    QDoubleSpinBox* trimLevel() const { return trimDb_; }
-    QLineEdit* folderEdit() const { return folder_; }
-    QPushButton* okButton() const { return ok_; }
-
 private:
     void updateOk();
 

@@ -55,8 +55,6 @@ public:
     LogPane* pane() const { return pane_; }
     Gauge* gauge() const { return gauge_; }
     QLabel* figures() const { return figures_; }
-    // Null on a page without long work.
-    QPushButton* stopButton() const { return stop_; }
 
 protected:
     // pageName, paneName, gaugeName: the product's own object names (PAGE_Tarn_WRT,

@@ -99,8 +99,6 @@ public:
     // nullopt when the image is there and still the job's; the message otherwise.
     std::optional<std::string> imageProblem();
 
-    ImageHashCache& hashes() { return hashes_; }
-
 private:
     // Reads the image into the run's snapshot and holds it against the job;
     // the message when it does not match.

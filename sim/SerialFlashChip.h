@@ -47,8 +47,6 @@ public:
     std::size_t size() const { return memory_->size(); }
     std::uint8_t manufacturerId() const { return mid_; }
     std::uint8_t deviceId() const { return did_; }
-    bool answersAnyIds() const { return anyIds_; }
-    std::chrono::milliseconds eraseTime() const { return eraseTime_; }
 
     // --- tests ---
     // Per-command statuses ("the 3rd write block answers 0x11") and counts.

@@ -33,8 +33,6 @@ public:
 
     void LockTarnTab() { report().lock().lock(); }
     void UnlockTarnTab() { report().lock().unlock(); }
-    // The tab's pass, fail and warn lines (LogTarnPass, LogTarnFail, LogTarnWarn).
-    core::OperationLog& tarnLog() { return report().log(); }
 
     QLineEdit* ED_Tarn_LoadFile = nullptr;
     QLineEdit* ED_Tarn_FileSize = nullptr;
