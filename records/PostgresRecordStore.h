@@ -44,6 +44,8 @@ public:
     std::optional<std::vector<JobSummary>> summary(
         const std::optional<std::string>& jobSha256) override;
     std::string location() const override { return addressForDisplay(address_); }
+    // The statement append() runs for each record.
+    static std::string insertStatement();
     // Whether the last call failed (lastError() keeps the text of the last failure).
     bool lastCallFailed() const { return failed_; }
 
