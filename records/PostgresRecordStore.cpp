@@ -386,6 +386,19 @@ std::optional<std::vector<JobSummary>> PostgresRecordStore::summary(
 }
 
 bool PostgresRecordStore::setUp(const UpgradeProgress& progress) {
+    // A database already at this version needs nothing written, and one
+    // question tells: every command of a station opens it, and a question
+    // is a round trip to the server.
+    {
+        const Result r = run("SELECT MAX(version) FROM schema_version", {}, true);
+        if (r && r.rows() == 1 && std::atoi(PQgetvalue(r.res, 0, 0)) >= kSchemaVersion) return true;
+        // A server that broke or fell quiet has said so.
+        if (!conn_) return false;
+    }
+    // Else (a database made before the version, or a new one) the set-up
+    // under its lock, which finds out again.
+    failed_ = false;
+    lastError_.clear();
     bool ok = connection_->exec(setUpStatements());
     std::optional<int> version;
     if (ok) ok = (version = schemaVersion(*connection_, kDialect)).has_value();

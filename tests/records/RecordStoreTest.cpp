@@ -300,6 +300,63 @@ TEST(SqliteRecordStore, SummaryCountsFailuresSinceTheResetInTheOrderTheyFirstHap
                   {"VDD failed!", 1}, {"Chip not found", 1}, {"Blank check failed", 2}}));
 }
 
+// The summaries' questions to a station file, counted.
+class CountingConnection final : public records::SqlConnection {
+public:
+    explicit CountingConnection(sqlite3* db) : db_(db) {}
+    bool exec(const std::string& sql) override {
+        ++statements;
+        return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    bool rows(const std::string& sql, const std::vector<std::string>& params,
+              const RowSink& each) override {
+        ++statements;
+        std::string text = sql;
+        for (std::size_t at; (at = text.find('$')) != std::string::npos;) text[at] = '?';
+        records::SqliteStatement s(db_, text);
+        if (!s) return false;
+        for (std::size_t i = 0; i < params.size(); ++i) s.bind(static_cast<int>(i + 1), params[i]);
+        Row row;
+        int rc;
+        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+            row.resize(static_cast<std::size_t>(sqlite3_column_count(s.get())));
+            for (std::size_t i = 0; i < row.size(); ++i) row[i] = s.text(static_cast<int>(i));
+            each(row);
+        }
+        return rc == SQLITE_DONE;
+    }
+    std::string error() const override { return sqlite3_errmsg(db_); }
+    int statements = 0;
+
+private:
+    sqlite3* db_;
+};
+
+TEST(RecordSummaries, ASummaryAsksTheSameFewQuestionsHoweverManyJobsAndFailures) {
+    // On a line's server every question is a round trip: their number must
+    // not grow with the jobs, their resets or their fail lines.
+    TempDir dir;
+    auto store = openStore(dir / "r.sqlite");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "r.sqlite").c_str(), &db), SQLITE_OK);
+    int history = 0;
+    for (auto [name, records] : lineHistories()) {
+        SCOPED_TRACE(name);
+        for (auto& r : records) {
+            r.id = std::to_string(history) + "-" + r.id;
+            r.jobSha256 = std::string(63, 'a' + history % 26) + r.jobSha256.substr(63);
+        }
+        ++history;
+        ASSERT_TRUE(store->appendAll(records)) << store->lastError();
+        CountingConnection counting(db);
+        const auto read = records::readSummaries(counting, std::nullopt);
+        ASSERT_TRUE(read) << counting.error();
+        EXPECT_EQ(*read, records::summariseRecords(store->query({})));
+        EXPECT_LE(counting.statements, 3);
+    }
+    sqlite3_close(db);
+}
+
 TEST(SqliteRecordStore, EveryFilterIsAnsweredThroughAnIndex) {
     TempDir dir;
     auto store = openStore(dir / "r.sqlite");
