@@ -76,7 +76,6 @@ constexpr const char* kConnectionValues[] = {"1", "5", "2", "2", "10000"};
 constexpr std::size_t kKeys = std::size(kConnectionKeys);
 static_assert(std::size(kConnectionValues) + 1 == kKeys, "the address comes last");
 constexpr milliseconds kConnectLimit{5000};
-constexpr milliseconds kQueryLimit{30000};
 
 std::string trimmedMessage(const char* message) {
     std::string text = message ? message : "";
@@ -311,32 +310,51 @@ PostgresRecordStore::~PostgresRecordStore() {
     PQfinish(conn_);
 }
 
+template <typename Attempt>
+bool PostgresRecordStore::withReconnect(const Attempt& attempt, std::string& why) {
+    for (int tries = 0;; ++tries) {
+        if (conn_ && PQstatus(conn_) != CONNECTION_OK) {
+            PQfinish(conn_);
+            conn_ = nullptr;
+        }
+        if (!conn_ && !(conn_ = connect(address_, giveUp_, why))) return false;
+        // A transaction goes with its connection: nothing of it is sent again.
+        const bool inTransaction = PQtransactionStatus(conn_) != PQTRANS_IDLE;
+        const Outcome outcome = attempt();
+        if (outcome == Outcome::Done) return true;
+        if (outcome == Outcome::Refused) return false;
+        // Broke, fell quiet, was given up or left in the middle of an
+        // answer: the connection is of no further use.
+        PQfinish(conn_);
+        conn_ = nullptr;
+        if (outcome != Outcome::Lost || tries >= 1 || inTransaction) return false;
+    }
+}
+
 PostgresRecordStore::Result PostgresRecordStore::run(const std::string& sql,
                                                      const std::vector<const char*>& params,
                                                      bool rows, milliseconds quietLimit) {
     const ExecStatusType expected = rows ? PGRES_TUPLES_OK : PGRES_COMMAND_OK;
     failed_ = false;
     std::string why;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (conn_ && PQstatus(conn_) != CONNECTION_OK) {
-            PQfinish(conn_);
-            conn_ = nullptr;
-        }
-        if (!conn_ && !(conn_ = connect(address_, giveUp_, why))) break;
-        Wait wait;
-        Result r;
-        r.res = exchange(conn_, sql, &params, quietLimit, giveUp_, why, wait);
-        if (r.res && PQresultStatus(r.res) == expected) return r;
-        // A statement the server refused stays refused; only a connection
-        // that broke is worth a second try. One that fell quiet is let go.
-        if (r.res) {
-            why = trimmedMessage(PQresultErrorMessage(r.res));
-            if (PQstatus(conn_) == CONNECTION_OK) break;
-        }
-        PQfinish(conn_);
-        conn_ = nullptr;
-        if (wait == Wait::Quiet || wait == Wait::GivenUp) break;
-    }
+    Result kept;
+    const bool done = withReconnect(
+        [&] {
+            Wait wait;
+            Result r;
+            r.res = exchange(conn_, sql, &params, quietLimit, giveUp_, why, wait);
+            if (r.res && PQresultStatus(r.res) == expected) {
+                std::swap(kept.res, r.res);
+                return Outcome::Done;
+            }
+            if (r.res) {
+                why = trimmedMessage(PQresultErrorMessage(r.res));
+                if (PQstatus(conn_) == CONNECTION_OK) return Outcome::Refused;
+            }
+            return wait == Wait::GivenUp ? Outcome::GivenUp : Outcome::Lost;
+        },
+        why);
+    if (done) return kept;
     lastError_ = hideSecrets(why, address_);
     failed_ = true;
     return {};
@@ -412,26 +430,21 @@ bool PostgresRecordStore::setUp(const UpgradeProgress& progress) {
     return false;
 }
 
-void PostgresRecordStore::streamRows(const std::string& sql, const std::vector<const char*>& values,
-                                     const RecordSink& sink, bool& handedOut) {
+PostgresRecordStore::Outcome PostgresRecordStore::streamRows(const std::string& sql,
+                                                             const std::vector<const char*>& values,
+                                                             const RecordSink& sink,
+                                                             bool& handedOut, std::string& why) {
     // Row by row as the server sends them: memory stays that of one record.
     // Every wait is bounded by the server's silence, as for any statement.
-    const milliseconds limit = std::max(quietLimit_, kQueryLimit);
-    const auto fail = [&](std::string text) {
-        lastError_ = hideSecrets(std::move(text), address_);
-        failed_ = true;
-        // A connection left in the middle of an answer is of no further use.
-        PQfinish(conn_);
-        conn_ = nullptr;
-    };
+    const milliseconds limit = std::max(quietLimit_, answersQuietLimit_);
     if (!PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
                            values.data(), nullptr, nullptr, 0) ||
         !PQsetSingleRowMode(conn_)) {
-        fail(trimmedMessage(PQerrorMessage(conn_)));
-        return;
+        why = trimmedMessage(PQerrorMessage(conn_));
+        return Outcome::Lost;
     }
+    Wait wait = Wait::Ready;
     const auto ready = [&]() -> bool {
-        Wait wait = Wait::Ready;
         auto deadline = Clock::now() + limit;
         for (int flushed; (flushed = PQflush(conn_)) != 0;) {
             if (flushed > 0) wait = waitFor(PQsocket(conn_), POLLIN | POLLOUT, deadline, giveUp_);
@@ -443,16 +456,14 @@ void PostgresRecordStore::streamRows(const std::string& sql, const std::vector<c
             wait = waitFor(PQsocket(conn_), POLLIN, deadline, giveUp_);
             if (wait == Wait::Ready && !PQconsumeInput(conn_)) wait = Wait::Failed;
         }
-        if (wait == Wait::Ready) return true;
-        fail(wait == Wait::Failed ? trimmedMessage(PQerrorMessage(conn_))
-                                  : waitProblem(wait, limit));
-        return false;
+        return wait == Wait::Ready;
     };
     UnitRecord r;
     bool wanted = true;
+    bool refused = false;
     while (ready()) {
         PGresult* res = PQgetResult(conn_);
-        if (!res) break;
+        if (!res) return refused ? Outcome::Refused : Outcome::Done;
         const ExecStatusType status = PQresultStatus(res);
         if (status == PGRES_SINGLE_TUPLE && wanted) {
             const auto text = [res](int column, std::string& into) {
@@ -483,17 +494,24 @@ void PostgresRecordStore::streamRows(const std::string& sql, const std::vector<c
                 // The rest is not wanted: the server is asked to stop sending it.
                 wanted = false;
                 if (PGcancel* cancel = PQgetCancel(conn_)) {
-                    char why[256];
-                    PQcancel(cancel, why, sizeof why);
+                    char message[256];
+                    PQcancel(cancel, message, sizeof message);
                     PQfreeCancel(cancel);
                 }
             }
         } else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK && wanted) {
-            lastError_ = hideSecrets(trimmedMessage(PQresultErrorMessage(res)), address_);
-            failed_ = true;
+            why = trimmedMessage(PQresultErrorMessage(res));
+            refused = true;
         }
         PQclear(res);
     }
+    if (wait == Wait::Failed)
+        why = trimmedMessage(PQerrorMessage(conn_));
+    else
+        why = waitProblem(wait, limit);
+    // Records already out are not handed out again.
+    if (handedOut) return Outcome::Partial;
+    return wait == Wait::GivenUp ? Outcome::GivenUp : Outcome::Lost;
 }
 
 bool PostgresRecordStore::forEach(const RecordQuery& q, const RecordSink& sink) {
@@ -504,25 +522,13 @@ bool PostgresRecordStore::forEach(const RecordQuery& q, const RecordSink& sink) 
                             recordFilter(q, params) + " ORDER BY time, seq";
     std::vector<const char*> values;
     for (const auto& p : params) values.push_back(p.c_str());
-    // A connection the server dropped (a restart) is made again once, as
-    // for any other statement, if no record was handed out yet.
     bool handedOut = false;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        failed_ = false;
-        if (conn_ && PQstatus(conn_) != CONNECTION_OK) {
-            PQfinish(conn_);
-            conn_ = nullptr;
-        }
-        std::string why;
-        if (!conn_ && !(conn_ = connect(address_, giveUp_, why))) {
-            lastError_ = hideSecrets(why, address_);
-            failed_ = true;
-            break;
-        }
-        streamRows(sql, values, sink, handedOut);
-        if (!failed_ || handedOut || (conn_ && PQstatus(conn_) == CONNECTION_OK)) break;
-    }
-    return !failed_;
+    std::string why;
+    if (withReconnect([&] { return streamRows(sql, values, sink, handedOut, why); }, why))
+        return true;
+    lastError_ = hideSecrets(why, address_);
+    failed_ = true;
+    return false;
 }
 
 std::vector<UnitRecord> PostgresRecordStore::query(const RecordQuery& q) {

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -269,6 +270,56 @@ TEST_F(ServerRecords, AServerRestartIsBridgedByTheNextStatement) {
     ASSERT_TRUE(server.start()) << server.log();
     EXPECT_TRUE(store->append(test::fullRecord("after", at(3)))) << store->lastError();
     EXPECT_EQ(idsOf(store->query({})), (std::set<std::string>{"before", "after"}));
+}
+
+TEST_F(ServerRecords, AServerThatFallsQuietIsAskedOnceMoreByEveryStatementAndStream) {
+    // Taken and never answered (a stopped server, a network cut without a
+    // reset): the statement or the stream is let go after the quiet limit
+    // and sent once more on a new connection; once only, so that a server
+    // still quiet holds the caller up for a bounded time.
+    struct Case {
+        const char* name;
+        std::function<bool(PostgresRecordStore&)> call;
+    };
+    const Case cases[] = {
+        {"a statement",
+         [](PostgresRecordStore& s) { return s.append(test::fullRecord("late", at(5))); }},
+        {"a stream of rows",
+         [](PostgresRecordStore& s) {
+             int rows = 0;
+             return s.forEach({}, [&](const records::UnitRecord&) {
+                 ++rows;
+                 return true;
+             }) && rows > 0;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto store = openServer();
+        ASSERT_TRUE(store);
+        store->setQuietLimit(1s, 1s);
+        ASSERT_TRUE(store->append(test::fullRecord("first", at(1)))) << store->lastError();
+
+        // Back while the second connection waits for it.
+        ASSERT_TRUE(server.freeze());
+        std::thread back([&] {
+            std::this_thread::sleep_for(2500ms);
+            server.thaw();
+        });
+        const bool bridged = c.call(*store);
+        back.join();
+        EXPECT_TRUE(bridged) << store->lastError();
+
+        // Quiet for good: given up after the second try.
+        ASSERT_TRUE(server.freeze());
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_FALSE(c.call(*store));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 20s) << "far above the two waits";
+        EXPECT_TRUE(store->lastCallFailed());
+        ASSERT_TRUE(server.thaw());
+    }
+    auto store = openServer();
+    EXPECT_EQ(idsOf(store->query({})), (std::set<std::string>{"first", "late"}));
 }
 
 TEST_F(ServerRecords, AStationWithoutItsServerKeepsItsRecordsAndSendsThemOnOnce) {
