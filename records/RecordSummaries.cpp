@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <set>
 #include <tuple>
@@ -23,6 +24,29 @@ std::string hourEnd(const std::string& hour) {
 
 // A record's place in the order of the records: by time, then as stored.
 using Place = std::pair<std::string, long long>;
+
+// Appends a parameter's value, giving its name ("$n").
+using Parameter = std::function<std::string(std::string)>;
+
+// Asks `count` questions as few: their rows all together, a hundred
+// questions (SELECTs joined by UNION ALL) at a time.
+bool unionInSteps(SqlConnection& db, std::size_t count,
+                  const std::function<std::string(std::size_t, const Parameter&)>& question,
+                  const SqlConnection::RowSink& each) {
+    constexpr std::size_t kAtOnce = 100;
+    for (std::size_t from = 0; from < count; from += kAtOnce) {
+        std::string sql;
+        std::vector<std::string> values;
+        const Parameter param = [&values](std::string value) {
+            values.push_back(std::move(value));
+            return "$" + std::to_string(values.size());
+        };
+        for (std::size_t k = from; k < std::min(count, from + kAtOnce); ++k)
+            sql += (sql.empty() ? "" : " UNION ALL ") + question(k, param);
+        if (!db.rows(sql, values, each)) return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -139,17 +163,23 @@ std::optional<std::vector<JobSummary>> readSummaries(SqlConnection& db,
     std::vector<std::string> params;
     if (jobSha256) params.push_back(*jobSha256);
     // Each job's counters, its first record, its latest name and its reset.
+    // The job is a range of the job's index and leads the order, so that the
+    // job's index answers: with "job = ..." a server drops the job from the
+    // order and may take the time index instead, walking past every other
+    // job's records.
+    const std::string sameJob = "u.job_sha256 >= c.job_sha256 AND u.job_sha256 <= c.job_sha256";
     if (!db.rows(
-            std::string("SELECT c.job_sha256, c.reset_time, c.pass, c.fail, "
-                        "(SELECT time FROM units u WHERE u.job_sha256 = c.job_sha256 "
-                        "ORDER BY time, seq LIMIT 1), "
-                        "(SELECT seq FROM units u WHERE u.job_sha256 = c.job_sha256 "
-                        "ORDER BY time, seq LIMIT 1), "
-                        "(SELECT job_name FROM units u WHERE u.job_sha256 = c.job_sha256 "
-                        "ORDER BY time DESC, seq DESC LIMIT 1), "
-                        "(SELECT seq FROM units u WHERE u.job_sha256 = c.job_sha256 AND "
-                        "u.time = c.reset_time AND u.result = 'reset' ORDER BY seq DESC LIMIT 1) "
-                        "FROM job_counters c") +
+            "SELECT c.job_sha256, c.reset_time, c.pass, c.fail, (SELECT time FROM units u WHERE " +
+                sameJob +
+                " ORDER BY job_sha256, time, seq LIMIT 1), (SELECT seq FROM units u WHERE " +
+                sameJob +
+                " ORDER BY job_sha256, time, seq LIMIT 1), (SELECT job_name FROM units u "
+                "WHERE " +
+                sameJob +
+                " ORDER BY job_sha256 DESC, time DESC, seq DESC LIMIT 1), "
+                "(SELECT seq FROM units u WHERE u.job_sha256 = c.job_sha256 AND u.time = "
+                "c.reset_time AND u.result = 'reset' ORDER BY seq DESC LIMIT 1) FROM job_counters "
+                "c" +
                 (jobSha256 ? " WHERE c.job_sha256 = $1" : "") + " ORDER BY c.job_sha256",
             params, [&](const SqlConnection::Row& row) {
                 Job j;
@@ -164,23 +194,27 @@ std::optional<std::vector<JobSummary>> readSummaries(SqlConnection& db,
         return std::nullopt;
 
     // The failures since each job's reset: whole hours after the reset's hour
-    // from unit_hours, in one pass over it.
+    // from unit_hours, each job's through the hour index from its reset's
+    // hour, named in the question so that the server knows how few they are.
     struct Failure {
         long long count = 0;
         std::string firstHour;
         std::optional<Place> first;
     };
     std::map<std::string, std::map<std::string, Failure>> failures;  // job, fail line
-    if (!db.rows(std::string("SELECT h.job_sha256, h.reason, SUM(h.units), MIN(h.hour) FROM "
-                             "unit_hours h JOIN job_counters c ON c.job_sha256 = h.job_sha256 "
-                             "WHERE h.result = 'fail' AND h.hour > substr(c.reset_time, 1, 13)") +
-                     (jobSha256 ? " AND h.job_sha256 = $1" : "") +
-                     " GROUP BY h.job_sha256, h.reason",
-                 params, [&](const SqlConnection::Row& row) {
-                     Failure& f = failures[row[0]][row[1]];
-                     f.count = number(row[2]);
-                     f.firstHour = row[3];
-                 }))
+    if (!unionInSteps(
+            db, jobs.size(),
+            [&](std::size_t i, const Parameter& param) {
+                return "SELECT job_sha256, reason, SUM(units), MIN(hour) FROM unit_hours WHERE "
+                       "job_sha256 = " +
+                       param(jobs[i].summary.jobSha256) + " AND result = 'fail' AND hour > " +
+                       param(jobs[i].resetTime.substr(0, 13)) + " GROUP BY job_sha256, reason";
+            },
+            [&](const SqlConnection::Row& row) {
+                Failure& f = failures[row[0]][row[1]];
+                f.count = number(row[2]);
+                f.firstHour = row[3];
+            }))
         return std::nullopt;
 
     // Then the failed records of a few hours, all jobs in one question: each
@@ -200,28 +234,22 @@ std::optional<std::vector<JobSummary>> readSummaries(SqlConnection& db,
     }
     std::map<std::pair<std::size_t, std::string>, Failure> afterReset;           // job, fail line
     std::map<std::tuple<std::size_t, std::string, std::string>, Place> firstIn;  // job, hour, line
-    constexpr std::size_t kPartsAtOnce = 100;
-    for (std::size_t from = 0; from < parts.size(); from += kPartsAtOnce) {
-        std::string sql;
-        std::vector<std::string> values;
-        const auto param = [&](std::string value) {
-            values.push_back(std::move(value));
-            return "$" + std::to_string(values.size());
-        };
-        const std::size_t to = std::min(parts.size(), from + kPartsAtOnce);
-        for (std::size_t k = from; k < to; ++k) {
-            const Part& part = parts[k];
-            const Job& j = jobs[part.job];
-            if (!sql.empty()) sql += " UNION ALL ";
-            sql += "SELECT " + std::to_string(k) +
-                   ", fail_line, time, seq FROM units WHERE job_sha256 = " +
-                   param(j.summary.jobSha256) + " AND time >= " + param(part.hour) +
-                   " AND time < " + param(hourEnd(part.hour)) + " AND result = 'fail'";
-            if (part.afterReset)
-                sql += " AND (time, seq) > (" + param(j.resetTime) + ", CAST(" +
-                       param(std::to_string(j.resetSeq)) + " AS BIGINT))";
-        }
-        if (!db.rows(sql, values, [&](const SqlConnection::Row& row) {
+    if (!unionInSteps(
+            db, parts.size(),
+            [&](std::size_t k, const Parameter& param) {
+                const Part& part = parts[k];
+                const Job& j = jobs[part.job];
+                std::string sql = "SELECT " + std::to_string(k) +
+                                  ", fail_line, time, seq FROM units WHERE job_sha256 = " +
+                                  param(j.summary.jobSha256) + " AND time >= " + param(part.hour) +
+                                  " AND time < " + param(hourEnd(part.hour)) +
+                                  " AND result = 'fail'";
+                if (part.afterReset)
+                    sql += " AND (time, seq) > (" + param(j.resetTime) + ", CAST(" +
+                           param(std::to_string(j.resetSeq)) + " AS BIGINT))";
+                return sql;
+            },
+            [&](const SqlConnection::Row& row) {
                 const Part& part = parts[static_cast<std::size_t>(number(row[0]))];
                 const Place place{row[2], number(row[3])};
                 if (part.afterReset) {
@@ -233,8 +261,7 @@ std::optional<std::vector<JobSummary>> readSummaries(SqlConnection& db,
                     if (!added && place < at->second) at->second = place;
                 }
             }))
-            return std::nullopt;
-    }
+        return std::nullopt;
 
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         Job& j = jobs[i];
