@@ -8,10 +8,14 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <map>
 #include <memory>
 #include <thread>
 
 #include "bench/BenchSupport.h"
+#include "bench/RecordsGenerator.h"
 #include "cli/LineServer.h"
 #include "records/LineQueries.h"
 #include "records/PostgresRecordStore.h"
@@ -90,11 +94,12 @@ struct Page {
         if (server) server->stop();
         if (thread.joinable()) thread.join();
     }
-    bool start(const std::string& location) {
+    bool start(const std::string& location,
+               std::function<std::string()> now = records::utcTimeNow) {
         std::string error;
         auto queries = records::LineQueries::open(location, error);
         if (!queries) return false;
-        server = std::make_unique<cli::LineServer>(std::move(queries), records::utcTimeNow);
+        server = std::make_unique<cli::LineServer>(std::move(queries), std::move(now));
         port = server->bind({"127.0.0.1", 0});
         if (port <= 0) return false;
         thread = std::thread([this] { server->run(); });
@@ -158,7 +163,31 @@ bench::Timed postgresLine() {
     return ready ? percentile95(line.page) : bench::Timed{-1, 0, 0, 0, 0};
 }
 
+// The same over generated records written one by one through the trigger
+// (sonoprog_records_gen): a station file named by SONOPROG_RECORDS_FILE, a
+// line's database by SONOPROG_RECORDS_DATABASE, SONOPROG_RECORDS_UNITS
+// records each. The page's clock stands ten minutes after the last record.
+bench::Timed generatedLine(const char* variable) {
+    static std::map<std::string, std::unique_ptr<Page>> pages;
+    const char* location = std::getenv(variable);
+    if (!location || !*location) return {-1, 0, 0, 0, 0};
+    auto& page = pages[variable];
+    if (!page) {
+        const char* units = std::getenv("SONOPROG_RECORDS_UNITS");
+        const long long n = units && *units ? std::atoll(units) : 0;
+        if (n <= 0) return {-1, 0, 0, 0, 0};
+        const std::string now = records::timeAfter(bench::generatedRecord(n - 1).time, 600);
+        page = std::make_unique<Page>();
+        if (!page->start(location, [now] { return now; })) return {-1, 0, 0, 0, 0};
+    }
+    return percentile95(*page);
+}
+
 }  // namespace
 
+SONOPROG_SCENARIO("line/api-line-generated-sqlite",
+                  [] { return generatedLine("SONOPROG_RECORDS_FILE"); });
+SONOPROG_SCENARIO("line/api-line-generated-postgresql",
+                  [] { return generatedLine("SONOPROG_RECORDS_DATABASE"); });
 SONOPROG_SCENARIO("line/api-line-sqlite", sqliteLine);
 SONOPROG_SCENARIO("line/api-line-postgresql", postgresLine);

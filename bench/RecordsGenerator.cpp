@@ -1,13 +1,17 @@
 #include "bench/RecordsGenerator.h"
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
 
+#include "records/PostgresRecordStore.h"
 #include "records/RecordColumns.h"
+#include "records/RecordSchema.h"
 #include "records/SqliteRecordStore.h"
 
 namespace sonoprog::bench {
@@ -160,6 +164,66 @@ bool generateRecordsFast(const std::filesystem::path& file, long long n, std::st
     return ok;
 }
 
+bool generateRecordsFastPostgres(const std::string& address, long long n, std::string& error) {
+    if (!records::PostgresRecordStore::open(address, error)) return false;
+    PGconn* conn = PQconnectdb(address.c_str());
+    const auto failed = [&](const char* what) {
+        error = std::string(what) + ": " + PQerrorMessage(conn);
+        PQfinish(conn);
+        return false;
+    };
+    if (PQstatus(conn) != CONNECTION_OK) return failed("cannot connect");
+    PGresult* res = PQexec(conn, "SET synchronous_commit = off");
+    PQclear(res);
+    res = PQprepare(conn, "insert", records::PostgresRecordStore::insertStatement().c_str(), 18,
+                    nullptr);
+    const bool prepared = PQresultStatus(res) == PGRES_COMMAND_OK;
+    PQclear(res);
+    if (!prepared || !PQenterPipelineMode(conn)) return failed("cannot prepare the insert");
+    // Each record in a transaction of its own, as a station sends it: every
+    // record updates its job's counters row, and a row updated many times in
+    // one transaction leaves a chain of versions that each later update walks
+    // and that no page can reclaim until the end. The answers are collected a
+    // thousand records at a time.
+    constexpr long long kPerSync = 1000;
+    const auto collect = [&]() {
+        // The answers up to the next sync.
+        for (;;) {
+            PGresult* r = PQgetResult(conn);
+            if (!r) continue;  // the end of one statement's results
+            const auto status = PQresultStatus(r);
+            PQclear(r);
+            if (status == PGRES_PIPELINE_SYNC) return true;
+            if (status != PGRES_COMMAND_OK) return false;
+        }
+    };
+    long long sent = 0;
+    for (long long i = 0; i < n;) {
+        for (long long end = std::min(n, i + kPerSync); i < end; ++i) {
+            const auto r = generatedRecord(i);
+            const std::string duration = std::to_string(r.durationMs);
+            const std::string mirrored = records::mirroredText(r.mirrored);
+            const char* values[] = {
+                r.id.c_str(),           r.time.c_str(),          r.station.c_str(),
+                r.operatorName.c_str(), r.jobName.c_str(),       r.jobSha256.c_str(),
+                r.imageSha256.c_str(),  r.imageCheckSum.c_str(), r.target.c_str(),
+                r.device.c_str(),       r.writer.c_str(),        r.result.c_str(),
+                r.failingStep.c_str(),  r.failLine.c_str(),      duration.c_str(),
+                r.pgmLog.c_str(),       r.vrfLog.c_str(),        mirrored.c_str()};
+            if (!PQsendQueryPrepared(conn, "insert", 18, values, nullptr, nullptr, 0))
+                return failed("cannot send a record");
+        }
+        if (!PQpipelineSync(conn)) return failed("cannot send the records");
+        // One thousand in flight while the next are made.
+        if (++sent > 1 && !collect()) return failed("a record was refused");
+        if (i % 100000 == 0) std::fprintf(stderr, "%lld records\n", i);
+    }
+    if (sent > 0 && !collect()) return failed("a record was refused");
+    PQexitPipelineMode(conn);
+    PQfinish(conn);
+    return true;
+}
+
 bool generateUnitsOnlyFile(const std::filesystem::path& file, long long n, std::string& error) {
     std::filesystem::remove(file);
     sqlite3* db = nullptr;
@@ -168,7 +232,8 @@ bool generateUnitsOnlyFile(const std::filesystem::path& file, long long n, std::
         sqlite3_close(db);
         return false;
     }
-    const std::string schema = std::string("PRAGMA journal_mode=WAL;\n") + records::kUnitsSchema;
+    const std::string schema =
+        "PRAGMA journal_mode=WAL;\n" + records::schemaStatements(records::SqlDialect::Sqlite, 0, 1);
     const bool ok =
         sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK &&
         insertGenerated(db,

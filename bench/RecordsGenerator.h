@@ -30,6 +30,13 @@ bool generateRecords(records::RecordStore& store, long long n, std::string& erro
 // records; not how a station writes.
 bool generateRecordsFast(const std::filesystem::path& file, long long n, std::string& error);
 
+// The same into a line's database, fast: the database is made (or brought
+// to the current schema) by the store, then the records go in through the
+// store's own insert statement (its trigger keeping the summaries) on a
+// connection of its own that sends a thousand records to a transaction
+// without waiting for each answer, and does not wait for the disk at commit.
+bool generateRecordsFastPostgres(const std::string& address, long long n, std::string& error);
+
 // A station file as the program made it before the summaries (the units
 // table alone) with `n` generated records: what an upgrade starts from.
 bool generateUnitsOnlyFile(const std::filesystem::path& file, long long n, std::string& error);

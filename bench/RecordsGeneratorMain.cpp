@@ -1,9 +1,9 @@
 // sonoprog_records_gen N FILE|postgresql://... [--units-only|--fast]
 // Writes N generated unit records (see RecordsGenerator.h) into a station
 // file or a line's database through the store's own insert statement; with
-// --fast, a station file through the same statement on a connection that
-// does not wait for the disk; with --units-only, a station file of the
-// schema before the summaries.
+// --fast, through the same statement on a connection that does not wait for
+// the disk (and, to a line's database, for each answer); with --units-only,
+// a station file of the schema before the summaries.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +15,7 @@
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s N FILE|postgresql://... [--units-only]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s N FILE|postgresql://... [--units-only|--fast]\n", argv[0]);
         return 2;
     }
     const long long n = std::atoll(argv[1]);
@@ -28,7 +28,9 @@ int main(int argc, char** argv) {
     if (unitsOnly) {
         ok = sonoprog::bench::generateUnitsOnlyFile(location, n, error);
     } else if (fast) {
-        ok = sonoprog::bench::generateRecordsFast(location, n, error);
+        ok = sonoprog::records::isServerAddress(location)
+                 ? sonoprog::bench::generateRecordsFastPostgres(location, n, error)
+                 : sonoprog::bench::generateRecordsFast(location, n, error);
     } else {
         // The line's database itself, not a station sending on to it.
         std::unique_ptr<sonoprog::records::RecordStore> store;

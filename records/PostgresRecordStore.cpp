@@ -16,70 +16,19 @@ namespace sonoprog::records {
 namespace {
 // The advisory lock serialises the first set-up of several stations or
 // workers at once: CREATE ... IF NOT EXISTS alone races on the catalogue.
-// Times compare as plain bytes (COLLATE "C"), as they do in the station's file.
-constexpr const char* kSchema = R"sql(
-BEGIN;
-SELECT pg_advisory_xact_lock(5383090);
-CREATE TABLE IF NOT EXISTS units (
-    seq BIGSERIAL PRIMARY KEY,
-    id TEXT NOT NULL UNIQUE,
-    time TEXT COLLATE "C" NOT NULL,
-    station TEXT NOT NULL,
-    operator TEXT NOT NULL,
-    job_name TEXT NOT NULL,
-    job_sha256 TEXT NOT NULL,
-    image_sha256 TEXT NOT NULL,
-    image_checksum TEXT NOT NULL,
-    target TEXT NOT NULL,
-    device TEXT NOT NULL,
-    writer TEXT NOT NULL,
-    result TEXT NOT NULL CHECK (result IN ('pass', 'fail', 'reset')),
-    failing_step TEXT NOT NULL,
-    fail_line TEXT NOT NULL,
-    duration_ms BIGINT NOT NULL,
-    pgm_log TEXT NOT NULL,
-    vrf_log TEXT NOT NULL,
-    mirrored TEXT NOT NULL
-);
-CREATE INDEX IF NOT EXISTS units_job_time ON units (job_sha256, time);
-CREATE INDEX IF NOT EXISTS units_time ON units (time);
-)sql";
+std::string setUpStatements() {
+    return "BEGIN;\nSELECT pg_advisory_xact_lock(5383090);\n" +
+           schemaStatements(SqlDialect::Postgres, 0, 1);
+}
 
 // The summaries as in the station's file; times and hours compare as bytes.
 // The upgrade holds inserts off the units table until its summaries and
 // trigger are in, so that no row lands between the two uncounted.
 constexpr SummaryDialect kDialect = {
-    R"sql(
-LOCK TABLE units IN SHARE ROW EXCLUSIVE MODE;
-CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS unit_hours (
-    station TEXT NOT NULL,
-    job_sha256 TEXT NOT NULL,
-    job_name TEXT NOT NULL,
-    hour TEXT COLLATE "C" NOT NULL,
-    result TEXT NOT NULL,
-    reason TEXT NOT NULL,
-    units INTEGER NOT NULL,
-    last_time TEXT COLLATE "C" NOT NULL,
-    PRIMARY KEY (station, job_sha256, job_name, hour, result, reason)
-);
-CREATE TABLE IF NOT EXISTS job_counters (
-    job_sha256 TEXT PRIMARY KEY,
-    reset_time TEXT COLLATE "C" NOT NULL,
-    pass INTEGER NOT NULL,
-    fail INTEGER NOT NULL
-);
-CREATE INDEX IF NOT EXISTS units_station_time ON units (station, time);
-CREATE INDEX IF NOT EXISTS units_writer_time ON units (writer, time);
-CREATE INDEX IF NOT EXISTS units_result_time ON units (result, time);
--- The line page reads the last day by hour.
-CREATE INDEX IF NOT EXISTS unit_hours_hour ON unit_hours (hour);
-)sql",
+    SqlDialect::Postgres,
+    "LOCK TABLE units IN SHARE ROW EXCLUSIVE MODE",
     "SELECT 1 FROM pg_tables WHERE tablename = 'schema_version' AND schemaname = "
     "current_schema()",
-    "ON CONFLICT (station, job_sha256, job_name, hour, result, reason) DO UPDATE SET "
-    "units = unit_hours.units + excluded.units, last_time = CASE WHEN excluded.last_time > "
-    "unit_hours.last_time THEN excluded.last_time ELSE unit_hours.last_time END",
     // As the station file's trigger: see SqliteRecordStore.cpp.
     R"sql(
 CREATE OR REPLACE FUNCTION units_summaries() RETURNS trigger LANGUAGE plpgsql AS $body$
@@ -113,7 +62,6 @@ CREATE TRIGGER units_summaries AFTER INSERT ON units
 )sql",
 };
 
-
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
@@ -128,7 +76,6 @@ constexpr const char* kConnectionValues[] = {"1", "5", "2", "2", "10000"};
 constexpr std::size_t kKeys = std::size(kConnectionKeys);
 static_assert(std::size(kConnectionValues) + 1 == kKeys, "the address comes last");
 constexpr milliseconds kConnectLimit{5000};
-constexpr milliseconds kQueryLimit{30000};
 
 std::string trimmedMessage(const char* message) {
     std::string text = message ? message : "";
@@ -281,7 +228,6 @@ struct PostgresRecordStore::Result {
     }
 };
 
-
 // The summaries' view of the store's connection: the statements go through
 // the same bounded waits as every other, so a silent server holds up no
 // upgrade or summary for ever.
@@ -364,32 +310,51 @@ PostgresRecordStore::~PostgresRecordStore() {
     PQfinish(conn_);
 }
 
+template <typename Attempt>
+bool PostgresRecordStore::withReconnect(const Attempt& attempt, std::string& why) {
+    for (int tries = 0;; ++tries) {
+        if (conn_ && PQstatus(conn_) != CONNECTION_OK) {
+            PQfinish(conn_);
+            conn_ = nullptr;
+        }
+        if (!conn_ && !(conn_ = connect(address_, giveUp_, why))) return false;
+        // A transaction goes with its connection: nothing of it is sent again.
+        const bool inTransaction = PQtransactionStatus(conn_) != PQTRANS_IDLE;
+        const Outcome outcome = attempt();
+        if (outcome == Outcome::Done) return true;
+        if (outcome == Outcome::Refused) return false;
+        // Broke, fell quiet, was given up or left in the middle of an
+        // answer: the connection is of no further use.
+        PQfinish(conn_);
+        conn_ = nullptr;
+        if (outcome != Outcome::Lost || tries >= 1 || inTransaction) return false;
+    }
+}
+
 PostgresRecordStore::Result PostgresRecordStore::run(const std::string& sql,
                                                      const std::vector<const char*>& params,
                                                      bool rows, milliseconds quietLimit) {
     const ExecStatusType expected = rows ? PGRES_TUPLES_OK : PGRES_COMMAND_OK;
     failed_ = false;
     std::string why;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (conn_ && PQstatus(conn_) != CONNECTION_OK) {
-            PQfinish(conn_);
-            conn_ = nullptr;
-        }
-        if (!conn_ && !(conn_ = connect(address_, giveUp_, why))) break;
-        Wait wait;
-        Result r;
-        r.res = exchange(conn_, sql, &params, quietLimit, giveUp_, why, wait);
-        if (r.res && PQresultStatus(r.res) == expected) return r;
-        // A statement the server refused stays refused; only a connection
-        // that broke is worth a second try. One that fell quiet is let go.
-        if (r.res) {
-            why = trimmedMessage(PQresultErrorMessage(r.res));
-            if (PQstatus(conn_) == CONNECTION_OK) break;
-        }
-        PQfinish(conn_);
-        conn_ = nullptr;
-        if (wait == Wait::Quiet || wait == Wait::GivenUp) break;
-    }
+    Result kept;
+    const bool done = withReconnect(
+        [&] {
+            Wait wait;
+            Result r;
+            r.res = exchange(conn_, sql, &params, quietLimit, giveUp_, why, wait);
+            if (r.res && PQresultStatus(r.res) == expected) {
+                std::swap(kept.res, r.res);
+                return Outcome::Done;
+            }
+            if (r.res) {
+                why = trimmedMessage(PQresultErrorMessage(r.res));
+                if (PQstatus(conn_) == CONNECTION_OK) return Outcome::Refused;
+            }
+            return wait == Wait::GivenUp ? Outcome::GivenUp : Outcome::Lost;
+        },
+        why);
+    if (done) return kept;
     lastError_ = hideSecrets(why, address_);
     failed_ = true;
     return {};
@@ -410,11 +375,13 @@ bool PostgresRecordStore::append(const UnitRecord& r) {
         r.target.c_str(),      r.device.c_str(),    r.writer.c_str(),      r.result.c_str(),
         r.failingStep.c_str(), r.failLine.c_str(),  duration.c_str(),      r.pgmLog.c_str(),
         r.vrfLog.c_str(),      mirrored.c_str()};
-    return static_cast<bool>(run(std::string("INSERT INTO units (") + kRecordColumns +
-                                     ") VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, "
-                                     "$12, $13, $14, $15, $16, $17, $18) "
-                                     "ON CONFLICT (id) DO NOTHING",
-                                 params, false));
+    return static_cast<bool>(run(insertStatement(), params, false));
+}
+
+std::string PostgresRecordStore::insertStatement() {
+    return std::string("INSERT INTO units (") + kRecordColumns +
+           ") VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, "
+           "$18) ON CONFLICT (id) DO NOTHING";
 }
 
 Counters PostgresRecordStore::counters(const std::string& jobSha256) {
@@ -437,10 +404,24 @@ std::optional<std::vector<JobSummary>> PostgresRecordStore::summary(
 }
 
 bool PostgresRecordStore::setUp(const UpgradeProgress& progress) {
-    bool ok = connection_->exec(kSchema);
+    // A database already at this version needs nothing written, and one
+    // question tells: every command of a station opens it, and a question
+    // is a round trip to the server.
+    {
+        const Result r = run("SELECT MAX(version) FROM schema_version", {}, true);
+        if (r && r.rows() == 1 && std::atoi(PQgetvalue(r.res, 0, 0)) >= kSchemaVersion) return true;
+        // A server that broke or fell quiet has said so.
+        if (!conn_) return false;
+    }
+    // Else (a database made before the version, or a new one) the set-up
+    // under its lock, which finds out again.
+    failed_ = false;
+    lastError_.clear();
+    bool ok = connection_->exec(setUpStatements());
     std::optional<int> version;
     if (ok) ok = (version = schemaVersion(*connection_, kDialect)).has_value();
-    if (ok && *version < kSchemaVersion) ok = upgradeToSummaries(*connection_, kDialect, progress);
+    if (ok && *version < kSchemaVersion)
+        ok = upgradeSchema(*connection_, kDialect, *version, progress);
     if (ok) ok = connection_->exec("COMMIT");
     if (ok) return true;
     const std::string why = lastError_;
@@ -449,31 +430,25 @@ bool PostgresRecordStore::setUp(const UpgradeProgress& progress) {
     return false;
 }
 
-void PostgresRecordStore::streamRows(const std::string& sql, const std::vector<const char*>& values,
-                                     const RecordSink& sink, bool& handedOut) {
+PostgresRecordStore::Outcome PostgresRecordStore::streamRows(const std::string& sql,
+                                                             const std::vector<const char*>& values,
+                                                             const RecordSink& sink,
+                                                             bool& handedOut, std::string& why) {
     // Row by row as the server sends them: memory stays that of one record.
     // Every wait is bounded by the server's silence, as for any statement.
-    const milliseconds limit = std::max(quietLimit_, kQueryLimit);
-    const auto fail = [&](std::string text) {
-        lastError_ = hideSecrets(std::move(text), address_);
-        failed_ = true;
-        // A connection left in the middle of an answer is of no further use.
-        PQfinish(conn_);
-        conn_ = nullptr;
-    };
+    const milliseconds limit = std::max(quietLimit_, answersQuietLimit_);
     if (!PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
                            values.data(), nullptr, nullptr, 0) ||
         !PQsetSingleRowMode(conn_)) {
-        fail(trimmedMessage(PQerrorMessage(conn_)));
-        return;
+        why = trimmedMessage(PQerrorMessage(conn_));
+        return Outcome::Lost;
     }
+    Wait wait = Wait::Ready;
     const auto ready = [&]() -> bool {
-        Wait wait = Wait::Ready;
         auto deadline = Clock::now() + limit;
         for (int flushed; (flushed = PQflush(conn_)) != 0;) {
             if (flushed > 0) wait = waitFor(PQsocket(conn_), POLLIN | POLLOUT, deadline, giveUp_);
-            if (flushed < 0 || (wait == Wait::Ready && !PQconsumeInput(conn_)))
-                wait = Wait::Failed;
+            if (flushed < 0 || (wait == Wait::Ready && !PQconsumeInput(conn_))) wait = Wait::Failed;
             if (wait != Wait::Ready) break;
         }
         deadline = Clock::now() + limit;
@@ -481,16 +456,14 @@ void PostgresRecordStore::streamRows(const std::string& sql, const std::vector<c
             wait = waitFor(PQsocket(conn_), POLLIN, deadline, giveUp_);
             if (wait == Wait::Ready && !PQconsumeInput(conn_)) wait = Wait::Failed;
         }
-        if (wait == Wait::Ready) return true;
-        fail(wait == Wait::Failed ? trimmedMessage(PQerrorMessage(conn_))
-                                  : waitProblem(wait, limit));
-        return false;
+        return wait == Wait::Ready;
     };
     UnitRecord r;
     bool wanted = true;
+    bool refused = false;
     while (ready()) {
         PGresult* res = PQgetResult(conn_);
-        if (!res) break;
+        if (!res) return refused ? Outcome::Refused : Outcome::Done;
         const ExecStatusType status = PQresultStatus(res);
         if (status == PGRES_SINGLE_TUPLE && wanted) {
             const auto text = [res](int column, std::string& into) {
@@ -521,17 +494,24 @@ void PostgresRecordStore::streamRows(const std::string& sql, const std::vector<c
                 // The rest is not wanted: the server is asked to stop sending it.
                 wanted = false;
                 if (PGcancel* cancel = PQgetCancel(conn_)) {
-                    char why[256];
-                    PQcancel(cancel, why, sizeof why);
+                    char message[256];
+                    PQcancel(cancel, message, sizeof message);
                     PQfreeCancel(cancel);
                 }
             }
         } else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK && wanted) {
-            lastError_ = hideSecrets(trimmedMessage(PQresultErrorMessage(res)), address_);
-            failed_ = true;
+            why = trimmedMessage(PQresultErrorMessage(res));
+            refused = true;
         }
         PQclear(res);
     }
+    if (wait == Wait::Failed)
+        why = trimmedMessage(PQerrorMessage(conn_));
+    else
+        why = waitProblem(wait, limit);
+    // Records already out are not handed out again.
+    if (handedOut) return Outcome::Partial;
+    return wait == Wait::GivenUp ? Outcome::GivenUp : Outcome::Lost;
 }
 
 bool PostgresRecordStore::forEach(const RecordQuery& q, const RecordSink& sink) {
@@ -542,25 +522,13 @@ bool PostgresRecordStore::forEach(const RecordQuery& q, const RecordSink& sink) 
                             recordFilter(q, params) + " ORDER BY time, seq";
     std::vector<const char*> values;
     for (const auto& p : params) values.push_back(p.c_str());
-    // A connection the server dropped (a restart) is made again once, as
-    // for any other statement, if no record was handed out yet.
     bool handedOut = false;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        failed_ = false;
-        if (conn_ && PQstatus(conn_) != CONNECTION_OK) {
-            PQfinish(conn_);
-            conn_ = nullptr;
-        }
-        std::string why;
-        if (!conn_ && !(conn_ = connect(address_, giveUp_, why))) {
-            lastError_ = hideSecrets(why, address_);
-            failed_ = true;
-            break;
-        }
-        streamRows(sql, values, sink, handedOut);
-        if (!failed_ || handedOut || (conn_ && PQstatus(conn_) == CONNECTION_OK)) break;
-    }
-    return !failed_;
+    std::string why;
+    if (withReconnect([&] { return streamRows(sql, values, sink, handedOut, why); }, why))
+        return true;
+    lastError_ = hideSecrets(why, address_);
+    failed_ = true;
+    return false;
 }
 
 std::vector<UnitRecord> PostgresRecordStore::query(const RecordQuery& q) {

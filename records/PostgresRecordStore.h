@@ -44,13 +44,20 @@ public:
     std::optional<std::vector<JobSummary>> summary(
         const std::optional<std::string>& jobSha256) override;
     std::string location() const override { return addressForDisplay(address_); }
+    // The statement append() runs for each record.
+    static std::string insertStatement();
     // Whether the last call failed (lastError() keeps the text of the last failure).
     bool lastCallFailed() const { return failed_; }
 
-    // How long a statement or a connection may go without a word from the
-    // server before it is given up (default 5 s; 30 s for query()'s answers,
-    // which a large table takes its time over).
-    void setQuietLimit(std::chrono::milliseconds limit) { quietLimit_ = limit; }
+    // How long a statement may go without a word from the server before it
+    // is given up (default 5 s), and the rows of query() and forEach(), which
+    // a large table takes its time over (default 30 s, never less than the
+    // statements'). A connection is given 5 s.
+    void setQuietLimit(std::chrono::milliseconds statements,
+                       std::chrono::milliseconds answers = std::chrono::seconds(30)) {
+        quietLimit_ = statements;
+        answersQuietLimit_ = answers;
+    }
 
 private:
     PostgresRecordStore(pg_conn* conn, std::string address, GiveUp giveUp);
@@ -59,20 +66,36 @@ private:
     // Makes the tables when missing and brings the schema to its version;
     // one transaction under the set-up's lock.
     bool setUp(const UpgradeProgress& progress);
-    // Runs one statement; a connection the server dropped (a restart) is
-    // made again once and the statement tried once more. A server that did
-    // not answer in time is not asked again: its connection is let go.
+    // How one try of a statement ended.
+    enum class Outcome {
+        Done,
+        Refused,  // by the server, on a connection still good
+        Lost,     // the connection broke or the server fell quiet
+        GivenUp,  // the caller gave up the wait
+        Partial,  // lost after rows were handed out
+    };
+    // The one rule for every statement and every stream of rows: a
+    // connection that broke (a restart) or fell quiet (a server stopped, a
+    // network cut without a reset) is let go, made again once, and the
+    // statement sent once more on it, each wait bounded as the first's. Never
+    // again: a statement the server refused, a wait the caller gave up, rows
+    // already handed out, or a statement inside a transaction (which went
+    // with its connection). `attempt` sets `why` when it does not end Done.
+    template <typename Attempt>
+    bool withReconnect(const Attempt& attempt, std::string& why);
+    // Runs one statement under that rule; sets failed_ and lastError_.
     Result run(const std::string& sql, const std::vector<const char*>& params, bool rows,
                std::chrono::milliseconds quietLimit);
     Result run(const std::string& sql, const std::vector<const char*>& params, bool rows);
-    // Runs one query, handing its rows to `sink` as they come; sets failed_.
-    void streamRows(const std::string& sql, const std::vector<const char*>& values,
-                    const RecordSink& sink, bool& handedOut);
+    // One try of a query, handing its rows to `sink` as they come.
+    Outcome streamRows(const std::string& sql, const std::vector<const char*>& values,
+                       const RecordSink& sink, bool& handedOut, std::string& why);
 
     pg_conn* conn_;
     std::string address_;
     GiveUp giveUp_;
     std::chrono::milliseconds quietLimit_{5000};
+    std::chrono::milliseconds answersQuietLimit_{30000};
     bool failed_ = false;
     std::unique_ptr<Connection> connection_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <set>
 #include <tuple>
@@ -24,6 +25,29 @@ std::string hourEnd(const std::string& hour) {
 // A record's place in the order of the records: by time, then as stored.
 using Place = std::pair<std::string, long long>;
 
+// Appends a parameter's value, giving its name ("$n").
+using Parameter = std::function<std::string(std::string)>;
+
+// Asks `count` questions as few: their rows all together, a hundred
+// questions (SELECTs joined by UNION ALL) at a time.
+bool unionInSteps(SqlConnection& db, std::size_t count,
+                  const std::function<std::string(std::size_t, const Parameter&)>& question,
+                  const SqlConnection::RowSink& each) {
+    constexpr std::size_t kAtOnce = 100;
+    for (std::size_t from = 0; from < count; from += kAtOnce) {
+        std::string sql;
+        std::vector<std::string> values;
+        const Parameter param = [&values](std::string value) {
+            values.push_back(std::move(value));
+            return "$" + std::to_string(values.size());
+        };
+        for (std::size_t k = from; k < std::min(count, from + kAtOnce); ++k)
+            sql += (sql.empty() ? "" : " UNION ALL ") + question(k, param);
+        if (!db.rows(sql, values, each)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::optional<int> schemaVersion(SqlConnection& db, const SummaryDialect& dialect) {
@@ -39,9 +63,11 @@ std::optional<int> schemaVersion(SqlConnection& db, const SummaryDialect& dialec
     return version;
 }
 
-bool upgradeToSummaries(SqlConnection& db, const SummaryDialect& dialect,
-                        const UpgradeProgress& progress) {
-    if (!db.exec(dialect.tables)) return false;
+namespace {
+
+// The summaries of the records there are, then the trigger that keeps them.
+bool buildSummaries(SqlConnection& db, const SummaryDialect& dialect,
+                    const UpgradeProgress& progress) {
     // Built afresh: a summary half made by an interrupted upgrade never
     // survives it (its transaction is rolled back), but be sure.
     if (!db.exec("DELETE FROM unit_hours; DELETE FROM job_counters;")) return false;
@@ -70,7 +96,10 @@ bool upgradeToSummaries(SqlConnection& db, const SummaryDialect& dialect,
             std::to_string(from) + " AND seq < " + std::to_string(from + step) +
             " GROUP BY station, job_sha256, job_name, substr(time, 1, 13), result, CASE WHEN "
             "result = 'fail' THEN fail_line ELSE '' END " +
-            dialect.hoursConflict;
+            "ON CONFLICT (station, job_sha256, job_name, hour, result, reason) DO UPDATE SET "
+            "units = unit_hours.units + excluded.units, last_time = CASE WHEN "
+            "excluded.last_time > unit_hours.last_time THEN excluded.last_time ELSE "
+            "unit_hours.last_time END";
         if (!db.exec(sql)) return false;
         if (tell)
             progress(std::min(total, total * (from + step - first) / std::max<long long>(span, 1)),
@@ -90,11 +119,22 @@ bool upgradeToSummaries(SqlConnection& db, const SummaryDialect& dialect,
                  "ON r.job_sha256 = j.job_sha256"))
         return false;
     if (!db.exec(dialect.triggers)) return false;
-    if (!db.exec("DELETE FROM schema_version; INSERT INTO schema_version (version) VALUES (" +
-                 std::to_string(kSchemaVersion) + ")"))
-        return false;
     if (tell) progress(total, total);
     return true;
+}
+
+}  // namespace
+
+bool upgradeSchema(SqlConnection& db, const SummaryDialect& dialect, int from,
+                   const UpgradeProgress& progress) {
+    if (*dialect.holdWriters && !db.exec(dialect.holdWriters)) return false;
+    for (int version = std::max(from, 1) + 1; version <= kSchemaVersion; ++version) {
+        const std::string step = schemaStatements(dialect.sql, version - 1, version);
+        if (!step.empty() && !db.exec(step)) return false;
+        if (version == 2 && !buildSummaries(db, dialect, progress)) return false;
+    }
+    return db.exec("DELETE FROM schema_version; INSERT INTO schema_version (version) VALUES (" +
+                   std::to_string(kSchemaVersion) + ")");
 }
 
 std::optional<Counters> readCounters(SqlConnection& db, const std::string& jobSha256) {
@@ -110,95 +150,133 @@ std::optional<Counters> readCounters(SqlConnection& db, const std::string& jobSh
 
 std::optional<std::vector<JobSummary>> readSummaries(SqlConnection& db,
                                                      const std::optional<std::string>& jobSha256) {
+    // Few questions, each through an index, whatever the number of records
+    // and however many versions of the summary rows the database keeps: on a
+    // line's server every question is a round trip.
     struct Job {
         JobSummary summary;
         std::string resetTime;
+        long long resetSeq = -1;
         Place firstRecord;
     };
     std::vector<Job> jobs;
     std::vector<std::string> params;
     if (jobSha256) params.push_back(*jobSha256);
-    if (!db.rows(std::string("SELECT job_sha256, reset_time, pass, fail FROM job_counters") +
-                     (jobSha256 ? " WHERE job_sha256 = $1" : ""),
-                 params, [&](const SqlConnection::Row& row) {
-                     Job j;
-                     j.summary.jobSha256 = row[0];
-                     j.resetTime = row[1];
-                     j.summary.counters = {number(row[2]), number(row[3])};
-                     jobs.push_back(std::move(j));
-                 }))
+    // Each job's counters, its first record, its latest name and its reset.
+    // The job is a range of the job's index and leads the order, so that the
+    // job's index answers: with "job = ..." a server drops the job from the
+    // order and may take the time index instead, walking past every other
+    // job's records.
+    const std::string sameJob = "u.job_sha256 >= c.job_sha256 AND u.job_sha256 <= c.job_sha256";
+    if (!db.rows(
+            "SELECT c.job_sha256, c.reset_time, c.pass, c.fail, (SELECT time FROM units u WHERE " +
+                sameJob +
+                " ORDER BY job_sha256, time, seq LIMIT 1), (SELECT seq FROM units u WHERE " +
+                sameJob +
+                " ORDER BY job_sha256, time, seq LIMIT 1), (SELECT job_name FROM units u "
+                "WHERE " +
+                sameJob +
+                " ORDER BY job_sha256 DESC, time DESC, seq DESC LIMIT 1), "
+                "(SELECT seq FROM units u WHERE u.job_sha256 = c.job_sha256 AND u.time = "
+                "c.reset_time AND u.result = 'reset' ORDER BY seq DESC LIMIT 1) FROM job_counters "
+                "c" +
+                (jobSha256 ? " WHERE c.job_sha256 = $1" : "") + " ORDER BY c.job_sha256",
+            params, [&](const SqlConnection::Row& row) {
+                Job j;
+                j.summary.jobSha256 = row[0];
+                j.resetTime = row[1];
+                j.summary.counters = {number(row[2]), number(row[3])};
+                j.firstRecord = {row[4], number(row[5])};
+                j.summary.jobName = row[6];
+                if (!row[7].empty()) j.resetSeq = number(row[7]);
+                jobs.push_back(std::move(j));
+            }))
         return std::nullopt;
 
     // The failures since each job's reset: whole hours after the reset's hour
-    // from unit_hours, in one pass over it.
+    // from unit_hours, each job's through the hour index from its reset's
+    // hour, named in the question so that the server knows how few they are.
     struct Failure {
         long long count = 0;
         std::string firstHour;
         std::optional<Place> first;
     };
     std::map<std::string, std::map<std::string, Failure>> failures;  // job, fail line
-    if (!db.rows(std::string("SELECT h.job_sha256, h.reason, SUM(h.units), MIN(h.hour) FROM "
-                             "unit_hours h JOIN job_counters c ON c.job_sha256 = h.job_sha256 "
-                             "WHERE h.result = 'fail' AND h.hour > substr(c.reset_time, 1, 13)") +
-                     (jobSha256 ? " AND h.job_sha256 = $1" : "") +
-                     " GROUP BY h.job_sha256, h.reason",
-                 params, [&](const SqlConnection::Row& row) {
-                     Failure& f = failures[row[0]][row[1]];
-                     f.count = number(row[2]);
-                     f.firstHour = row[3];
-                 }))
+    if (!unionInSteps(
+            db, jobs.size(),
+            [&](std::size_t i, const Parameter& param) {
+                return "SELECT job_sha256, reason, SUM(units), MIN(hour) FROM unit_hours WHERE "
+                       "job_sha256 = " +
+                       param(jobs[i].summary.jobSha256) + " AND result = 'fail' AND hour > " +
+                       param(jobs[i].resetTime.substr(0, 13)) + " GROUP BY job_sha256, reason";
+            },
+            [&](const SqlConnection::Row& row) {
+                Failure& f = failures[row[0]][row[1]];
+                f.count = number(row[2]);
+                f.firstHour = row[3];
+            }))
         return std::nullopt;
 
-    auto failsIn = [&](const std::string& job, const std::string& from, const std::string& to,
-                       const Place& after, std::map<std::string, Failure>& into) {
-        return db.rows(
-            "SELECT fail_line, time, seq FROM units WHERE job_sha256 = $1 AND time >= $2 AND "
-            "time < $3 AND result = 'fail' AND (time, seq) > ($4, CAST($5 AS BIGINT)) "
-            "ORDER BY time, seq",
-            {job, from, to, after.first, std::to_string(after.second)},
-            [&](const SqlConnection::Row& row) {
-                Failure& f = into[row[0]];
-                if (!f.first) f.first = Place{row[1], number(row[2])};
-                if (&into != &failures[job]) ++f.count;
-            });
+    // Then the failed records of a few hours, all jobs in one question: each
+    // reset's own hour after the reset (counted one by one), and the first
+    // hour of each fail line (where it first happened).
+    struct Part {
+        std::size_t job;
+        bool afterReset;
+        std::string hour;
     };
-
-    for (auto& j : jobs) {
-        const std::string& job = j.summary.jobSha256;
-        if (!db.rows("SELECT time, seq FROM units WHERE job_sha256 = $1 ORDER BY time, seq LIMIT 1",
-                     {job},
-                     [&](const SqlConnection::Row& row) {
-                         j.firstRecord = {row[0], number(row[1])};
-                     }) ||
-            !db.rows("SELECT job_name FROM units WHERE job_sha256 = $1 ORDER BY time DESC, seq "
-                     "DESC LIMIT 1",
-                     {job}, [&](const SqlConnection::Row& row) { j.summary.jobName = row[0]; }))
-            return std::nullopt;
-        auto& reasons = failures[job];
-        // The reset's own hour: its records after the reset, one by one.
-        if (!j.resetTime.empty()) {
-            long long resetSeq = -1;
-            if (!db.rows("SELECT seq FROM units WHERE job_sha256 = $1 AND time = $2 AND result = "
-                         "'reset' ORDER BY seq DESC LIMIT 1",
-                         {job, j.resetTime},
-                         [&](const SqlConnection::Row& row) { resetSeq = number(row[0]); }))
-                return std::nullopt;
-            const std::string hour = j.resetTime.substr(0, 13);
-            std::map<std::string, Failure> partial;
-            if (!failsIn(job, hour, hourEnd(hour), {j.resetTime, resetSeq}, partial))
-                return std::nullopt;
-            for (auto& [line, f] : partial) {
-                Failure& whole = reasons[line];
-                whole.count += f.count;
-                whole.first = f.first;
-            }
-        }
-        // When each other fail line first happened: a look into its first hour.
+    std::vector<Part> parts;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (!jobs[i].resetTime.empty()) parts.push_back({i, true, jobs[i].resetTime.substr(0, 13)});
         std::set<std::string> hours;
-        for (const auto& [line, f] : reasons)
-            if (!f.first) hours.insert(f.firstHour);
-        for (const auto& hour : hours)
-            if (!failsIn(job, hour, hourEnd(hour), {"", -1}, reasons)) return std::nullopt;
+        for (const auto& [line, f] : failures[jobs[i].summary.jobSha256]) hours.insert(f.firstHour);
+        for (const auto& hour : hours) parts.push_back({i, false, hour});
+    }
+    std::map<std::pair<std::size_t, std::string>, Failure> afterReset;           // job, fail line
+    std::map<std::tuple<std::size_t, std::string, std::string>, Place> firstIn;  // job, hour, line
+    if (!unionInSteps(
+            db, parts.size(),
+            [&](std::size_t k, const Parameter& param) {
+                const Part& part = parts[k];
+                const Job& j = jobs[part.job];
+                std::string sql = "SELECT " + std::to_string(k) +
+                                  ", fail_line, time, seq FROM units WHERE job_sha256 = " +
+                                  param(j.summary.jobSha256) + " AND time >= " + param(part.hour) +
+                                  " AND time < " + param(hourEnd(part.hour)) +
+                                  " AND result = 'fail'";
+                if (part.afterReset)
+                    sql += " AND (time, seq) > (" + param(j.resetTime) + ", CAST(" +
+                           param(std::to_string(j.resetSeq)) + " AS BIGINT))";
+                return sql;
+            },
+            [&](const SqlConnection::Row& row) {
+                const Part& part = parts[static_cast<std::size_t>(number(row[0]))];
+                const Place place{row[2], number(row[3])};
+                if (part.afterReset) {
+                    Failure& f = afterReset[{part.job, row[1]}];
+                    ++f.count;
+                    if (!f.first || place < *f.first) f.first = place;
+                } else {
+                    auto [at, added] = firstIn.try_emplace({part.job, part.hour, row[1]}, place);
+                    if (!added && place < at->second) at->second = place;
+                }
+            }))
+        return std::nullopt;
+
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        Job& j = jobs[i];
+        auto& reasons = failures[j.summary.jobSha256];
+        for (auto at = afterReset.lower_bound({i, ""});
+             at != afterReset.end() && at->first.first == i; ++at) {
+            Failure& whole = reasons[at->first.second];
+            whole.count += at->second.count;
+            whole.first = at->second.first;
+        }
+        for (auto& [line, f] : reasons) {
+            if (f.first) continue;
+            const auto at = firstIn.find({i, f.firstHour, line});
+            if (at != firstIn.end()) f.first = at->second;
+        }
         std::vector<std::pair<Place, FailureCount>> ordered;
         for (const auto& [line, f] : reasons)
             ordered.push_back({f.first.value_or(Place{f.firstHour, 0}), {line, f.count}});

@@ -15,35 +15,9 @@ namespace sonoprog::records {
 namespace {
 
 constexpr SummaryDialect kDialect = {
-    R"sql(
-CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS unit_hours (
-    station TEXT NOT NULL,
-    job_sha256 TEXT NOT NULL,
-    job_name TEXT NOT NULL,
-    hour TEXT NOT NULL,
-    result TEXT NOT NULL,
-    reason TEXT NOT NULL,
-    units INTEGER NOT NULL,
-    last_time TEXT NOT NULL,
-    PRIMARY KEY (station, job_sha256, job_name, hour, result, reason)
-) WITHOUT ROWID;
-CREATE TABLE IF NOT EXISTS job_counters (
-    job_sha256 TEXT PRIMARY KEY,
-    reset_time TEXT NOT NULL,
-    pass INTEGER NOT NULL,
-    fail INTEGER NOT NULL
-) WITHOUT ROWID;
-CREATE INDEX IF NOT EXISTS units_station_time ON units (station, time);
-CREATE INDEX IF NOT EXISTS units_writer_time ON units (writer, time);
-CREATE INDEX IF NOT EXISTS units_result_time ON units (result, time);
--- The line page reads the last day by hour.
-CREATE INDEX IF NOT EXISTS unit_hours_hour ON unit_hours (hour);
-)sql",
+    SqlDialect::Sqlite,
+    "",
     "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'",
-    "ON CONFLICT (station, job_sha256, job_name, hour, result, reason) DO UPDATE SET "
-    "units = unit_hours.units + excluded.units, last_time = CASE WHEN excluded.last_time > "
-    "unit_hours.last_time THEN excluded.last_time ELSE unit_hours.last_time END",
     // Every row that lands in units counts, whoever wrote it. A record older
     // than the job's last reset does not count; a reset older than the last
     // one changes nothing; a later reset counts again the records after it
@@ -215,14 +189,14 @@ bool SqliteRecordStore::setUp(const OpenOptions& options) {
     // The write lock first: a second process opening the same file at the
     // same time waits here, then finds the work done.
     if (!exec("BEGIN IMMEDIATE")) return false;
-    bool ok = exec(kUnitsSchema);
+    bool ok = exec(schemaStatements(SqlDialect::Sqlite, 0, 1).c_str());
     if (ok) {
         version = records::schemaVersion(*connection_, kDialect);
         ok = version.has_value();
         if (!ok) lastError_ = connection_->error();
     }
     if (ok && *version < kSchemaVersion) {
-        ok = upgradeToSummaries(*connection_, kDialect, options.progress);
+        ok = upgradeSchema(*connection_, kDialect, *version, options.progress);
         if (!ok) lastError_ = connection_->error();
     }
     if (ok && exec("COMMIT")) return true;

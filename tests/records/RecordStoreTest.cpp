@@ -9,9 +9,11 @@
 #include <set>
 #include <thread>
 
+#include "records/RecordSchema.h"
 #include "records/RecordStore.h"
 #include "records/RecordSummaries.h"
 #include "records/SqliteRecordStore.h"
+#include "records/SqliteStatement.h"
 #include "tests/records/RecordsFixture.h"
 #include "tests/support/TempDir.h"
 
@@ -256,7 +258,8 @@ TEST(SqliteRecordStore, SummariesAgreeWithTheRecordsHoweverTheyArrive) {
         TempDir dir;
         sqlite3* old = nullptr;
         ASSERT_EQ(sqlite3_open((dir / "old.sqlite").c_str(), &old), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(old, kUnitsOnlySchema.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(old, kUnitsOnlySchema.c_str(), nullptr, nullptr, nullptr),
+                  SQLITE_OK);
         for (std::size_t i = 0; i < half; ++i) insertRaw(old, records[i]);
         std::vector<std::pair<long long, long long>> progress;
         std::string error;
@@ -295,6 +298,63 @@ TEST(SqliteRecordStore, SummaryCountsFailuresSinceTheResetInTheOrderTheyFirstHap
     EXPECT_EQ(summary->front().failures,
               (std::vector<records::FailureCount>{
                   {"VDD failed!", 1}, {"Chip not found", 1}, {"Blank check failed", 2}}));
+}
+
+// The summaries' questions to a station file, counted.
+class CountingConnection final : public records::SqlConnection {
+public:
+    explicit CountingConnection(sqlite3* db) : db_(db) {}
+    bool exec(const std::string& sql) override {
+        ++statements;
+        return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    bool rows(const std::string& sql, const std::vector<std::string>& params,
+              const RowSink& each) override {
+        ++statements;
+        std::string text = sql;
+        for (std::size_t at; (at = text.find('$')) != std::string::npos;) text[at] = '?';
+        records::SqliteStatement s(db_, text);
+        if (!s) return false;
+        for (std::size_t i = 0; i < params.size(); ++i) s.bind(static_cast<int>(i + 1), params[i]);
+        Row row;
+        int rc;
+        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+            row.resize(static_cast<std::size_t>(sqlite3_column_count(s.get())));
+            for (std::size_t i = 0; i < row.size(); ++i) row[i] = s.text(static_cast<int>(i));
+            each(row);
+        }
+        return rc == SQLITE_DONE;
+    }
+    std::string error() const override { return sqlite3_errmsg(db_); }
+    int statements = 0;
+
+private:
+    sqlite3* db_;
+};
+
+TEST(RecordSummaries, ASummaryAsksTheSameFewQuestionsHoweverManyJobsAndFailures) {
+    // On a line's server every question is a round trip: their number must
+    // not grow with the jobs, their resets or their fail lines.
+    TempDir dir;
+    auto store = openStore(dir / "r.sqlite");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "r.sqlite").c_str(), &db), SQLITE_OK);
+    int history = 0;
+    for (auto [name, records] : lineHistories()) {
+        SCOPED_TRACE(name);
+        for (auto& r : records) {
+            r.id = std::to_string(history) + "-" + r.id;
+            r.jobSha256 = std::string(63, 'a' + history % 26) + r.jobSha256.substr(63);
+        }
+        ++history;
+        ASSERT_TRUE(store->appendAll(records)) << store->lastError();
+        CountingConnection counting(db);
+        const auto read = records::readSummaries(counting, std::nullopt);
+        ASSERT_TRUE(read) << counting.error();
+        EXPECT_EQ(*read, records::summariseRecords(store->query({})));
+        EXPECT_LE(counting.statements, 3);
+    }
+    sqlite3_close(db);
 }
 
 TEST(SqliteRecordStore, EveryFilterIsAnsweredThroughAnIndex) {
@@ -352,6 +412,97 @@ TEST(SqliteRecordStore, EveryFilterIsAnsweredThroughAnIndex) {
         EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << plan;
     }
     sqlite3_close(db);
+}
+
+// Every table's columns (name, type, not null, key) and every index, as the
+// database describes them.
+std::string layout(sqlite3* db) {
+    std::string text;
+    auto each = [&](const std::string& sql, int columns) {
+        sqlite3_stmt* s = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr), SQLITE_OK) << sql;
+        while (sqlite3_step(s) == SQLITE_ROW) {
+            for (int c = 0; c < columns; ++c) {
+                const auto* p = sqlite3_column_text(s, c);
+                text += p ? reinterpret_cast<const char*>(p) : "";
+                text += c + 1 < columns ? " " : "\n";
+            }
+        }
+        sqlite3_finalize(s);
+    };
+    each(
+        "SELECT m.name, c.name, c.type, c.\"notnull\", c.dflt_value, c.pk FROM sqlite_master m, "
+        "pragma_table_info(m.name) c WHERE m.type = 'table' ORDER BY m.name, c.cid",
+        6);
+    each(
+        "SELECT name, tbl_name, sql FROM sqlite_master WHERE type IN ('index', 'trigger') "
+        "AND sql IS NOT NULL ORDER BY name",
+        3);
+    return text;
+}
+
+TEST(RecordSchema, AnUpgradedFileIsLaidOutAsANewOneAndALaterColumnIsAddedInPlace) {
+    // The records' own tables: a file of the first version, upgraded, and a new file.
+    TempDir dir;
+    sqlite3* old = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "old.sqlite").c_str(), &old), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(old, kUnitsOnlySchema.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_TRUE(openStore(dir / "old.sqlite"));
+    ASSERT_TRUE(openStore(dir / "new.sqlite"));
+    sqlite3* made = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "new.sqlite").c_str(), &made), SQLITE_OK);
+    const std::string upgraded = layout(old), fresh = layout(made);
+    sqlite3_close(old);
+    sqlite3_close(made);
+    EXPECT_EQ(upgraded, fresh);
+    for (const auto& table : records::kRecordTables)
+        for (const auto& column : table.columns)
+            EXPECT_NE(fresh.find(std::string(table.name) + " " + column.name + " "),
+                      std::string::npos)
+                << table.name << "." << column.name;
+    for (const auto& index : records::kRecordIndexes)
+        EXPECT_NE(fresh.find(std::string(index.name) + " " + index.table + " "), std::string::npos)
+            << index.name;
+
+    // A column and a table of a later version: the rows already there keep
+    // their values and get the column's default.
+    using records::ColumnType;
+    static constexpr records::Column parts[] = {
+        {"n", ColumnType::RowNumber, ""},
+        {"name", ColumnType::Text, "NOT NULL"},
+        {"lot", ColumnType::Text, "NOT NULL DEFAULT ''", 2}};
+    static constexpr records::Column lots[] = {{"lot", ColumnType::Text, "NOT NULL"},
+                                               {"units", ColumnType::Integer, "NOT NULL"}};
+    static constexpr records::Table tables[] = {{"parts", parts, nullptr, 1},
+                                                {"lots", lots, "lot", 2}};
+    static constexpr records::Index indexes[] = {{"parts_name", "parts", "name", 1},
+                                                 {"parts_lot", "parts", "lot, name", 2}};
+    const auto step = [&](sqlite3* db, int from, int to) {
+        const std::string sql =
+            records::schemaStatements(records::SqlDialect::Sqlite, from, to, tables, indexes);
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    };
+    sqlite3* stepped = nullptr;
+    sqlite3* direct = nullptr;
+    ASSERT_EQ(sqlite3_open(":memory:", &stepped), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(":memory:", &direct), SQLITE_OK);
+    step(stepped, 0, 1);
+    ASSERT_EQ(
+        sqlite3_exec(stepped, "INSERT INTO parts (name) VALUES ('a')", nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    step(stepped, 1, 2);
+    step(direct, 0, 2);
+    ASSERT_EQ(sqlite3_exec(stepped, "INSERT INTO parts (name, lot) VALUES ('b', 'L7')", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    std::string rows;
+    records::SqliteStatement s(stepped, "SELECT n, name, lot FROM parts ORDER BY n");
+    while (sqlite3_step(s.get()) == SQLITE_ROW)
+        rows += s.text(0) + "," + s.text(1) + "," + s.text(2) + ";";
+    EXPECT_EQ(rows, "1,a,;2,b,L7;");
+    EXPECT_EQ(layout(stepped), layout(direct));
+    sqlite3_close(stepped);
+    sqlite3_close(direct);
 }
 
 TEST(UnitRecord, IdsAreVersion4UuidsAndDoNotRepeat) {

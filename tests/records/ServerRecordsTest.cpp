@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -212,16 +213,7 @@ TEST_F(ServerRecords, SummariesAgreeWithTheRecordsAndADatabaseOfTheEarlierSchema
         EXPECT_EQ(PQresultStatus(res), PGRES_COMMAND_OK) << PQerrorMessage(conn);
         PQclear(res);
     };
-    exec(R"sql(CREATE TABLE units (
-        seq BIGSERIAL PRIMARY KEY, id TEXT NOT NULL UNIQUE, time TEXT COLLATE "C" NOT NULL,
-        station TEXT NOT NULL, operator TEXT NOT NULL, job_name TEXT NOT NULL,
-        job_sha256 TEXT NOT NULL, image_sha256 TEXT NOT NULL, image_checksum TEXT NOT NULL,
-        target TEXT NOT NULL, device TEXT NOT NULL, writer TEXT NOT NULL,
-        result TEXT NOT NULL CHECK (result IN ('pass', 'fail', 'reset')),
-        failing_step TEXT NOT NULL, fail_line TEXT NOT NULL, duration_ms BIGINT NOT NULL,
-        pgm_log TEXT NOT NULL, vrf_log TEXT NOT NULL, mirrored TEXT NOT NULL);
-        CREATE INDEX units_job_time ON units (job_sha256, time);
-        CREATE INDEX units_time ON units (time);)sql");
+    exec(records::schemaStatements(records::SqlDialect::Postgres, 0, 1));
     // A record from another client with plain SQL, as a restore would write it.
     const auto insertRaw = [&](const records::UnitRecord& r) {
         exec(
@@ -278,6 +270,58 @@ TEST_F(ServerRecords, AServerRestartIsBridgedByTheNextStatement) {
     ASSERT_TRUE(server.start()) << server.log();
     EXPECT_TRUE(store->append(test::fullRecord("after", at(3)))) << store->lastError();
     EXPECT_EQ(idsOf(store->query({})), (std::set<std::string>{"before", "after"}));
+}
+
+TEST_F(ServerRecords, AServerThatFallsQuietIsAskedOnceMoreByEveryStatementAndStream) {
+    // Taken and never answered (a stopped server, a network cut without a
+    // reset): the statement or the stream is let go after the quiet limit
+    // and sent once more on a new connection; once only, so that a server
+    // still quiet holds the caller up for a bounded time.
+    struct Case {
+        const char* name;
+        std::function<bool(PostgresRecordStore&)> call;
+    };
+    const Case cases[] = {
+        {"a statement",
+         [](PostgresRecordStore& s) { return s.append(test::fullRecord("late", at(5))); }},
+        {"a stream of rows",
+         [](PostgresRecordStore& s) {
+             int rows = 0;
+             return s.forEach({}, [&](const records::UnitRecord&) {
+                 ++rows;
+                 return true;
+             }) && rows > 0;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto store = openServer();
+        ASSERT_TRUE(store);
+        store->setQuietLimit(1s, 1s);
+        ASSERT_TRUE(store->append(test::fullRecord("first", at(1)))) << store->lastError();
+
+        // Back while the second connection waits for it.
+        ASSERT_TRUE(server.freeze());
+        std::thread back([&] {
+            std::this_thread::sleep_for(2500ms);
+            server.thaw();
+        });
+        const bool bridged = c.call(*store);
+        back.join();
+        EXPECT_TRUE(bridged) << store->lastError();
+
+        // Quiet for good: given up after the second try.
+        ASSERT_TRUE(server.freeze());
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_FALSE(c.call(*store));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 20s) << "far above the two waits";
+        EXPECT_TRUE(store->lastCallFailed());
+        // A backend whose connection was let go may have ended meanwhile and
+        // cannot be woken; the server's answer below is what counts.
+        server.thaw();
+    }
+    auto store = openServer();
+    EXPECT_EQ(idsOf(store->query({})), (std::set<std::string>{"first", "late"}));
 }
 
 TEST_F(ServerRecords, AStationWithoutItsServerKeepsItsRecordsAndSendsThemOnOnce) {
