@@ -16,6 +16,8 @@
 #include "link/Link.h"
 #include "production/Job.h"
 #include "production/ProductionLoop.h"
+#include "production/ToneSounds.h"
+#include "production/WriterTilesPanel.h"
 #include "production/WriterWorkers.h"
 #include "records/RecordStore.h"
 
@@ -23,7 +25,6 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
-class QGridLayout;
 
 namespace sonoprog::gui {
 class Gauge;
@@ -32,28 +33,6 @@ class Gauge;
 namespace sonoprog::production {
 
 class WriterTile;
-
-// The two sounds of the bench.
-class UnitSounds {
-public:
-    virtual ~UnitSounds() = default;
-    virtual void passed() = 0;
-    virtual void failed() = 0;
-};
-
-// A short tone each (high for a pass, two low ones for a fail) on the default
-// sound device, or the system beep where there is none.
-class ToneSounds final : public UnitSounds {
-public:
-    ToneSounds();
-    ~ToneSounds() override;
-    void passed() override;
-    void failed() override;
-
-private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
-};
 
 // What the page needs from Setup.ini's [Production] and [Records] sections.
 struct ProductionSettings {
@@ -102,11 +81,9 @@ public:
     // With Writers: the program each tile's worker runs (default: sonoprog-cli
     // beside the window program), how long Stop waits for a worker to finish
     // its unit before killing it, and who lists the USB Writers for "all".
-    void setWorkerProgram(QString program) { workerProgram_ = std::move(program); }
-    void setStopGrace(std::chrono::milliseconds grace) { stopGrace_ = grace; }
-    void setAttachedWriters(std::function<std::vector<std::string>()> lister) {
-        attachedWriters_ = std::move(lister);
-    }
+    void setWorkerProgram(QString program);
+    void setStopGrace(std::chrono::milliseconds grace);
+    void setAttachedWriters(std::function<std::vector<std::string>()> lister);
     // With Writers: the window's own Writer is handed over while the workers
     // run (`lend`) and taken back when the last one has ended, so that the
     // worker of that Writer can open it.
@@ -115,7 +92,7 @@ public:
         takeBackWriter_ = std::move(takeBack);
     }
     // The tiles, one per Writer (none without a Writers list).
-    const std::vector<WriterTile*>& tiles() const { return tiles_; }
+    const std::vector<WriterTile*>& tiles() const;
     void restartTile(WriterTile* tile);
 
     bool running() const { return running_; }
@@ -153,9 +130,8 @@ private:
     void refreshCounters();
     void updateEnablement();
     bool tileMode() const { return !settings_.writers.empty(); }
-    void buildTiles();
     void startTiles();
-    void startWorker(WriterTile& tile);
+    WorkerRun workerRun() const;
     void tileUnitFinished(const QString& summary, bool passed);
     void tileEnded();
     void beginTileRun();
@@ -179,12 +155,7 @@ private:
     records::Counters counters_;
     std::atomic<bool> stop_{false};
     bool running_ = false;
-    QWidget* tileArea_ = nullptr;
-    QGridLayout* tileGrid_ = nullptr;
-    std::vector<WriterTile*> tiles_;
-    QString workerProgram_;
-    std::chrono::milliseconds stopGrace_{15000};
-    std::function<std::vector<std::string>()> attachedWriters_;
+    WriterTilesPanel* tilesPanel_ = nullptr;  // with a Writers list only
     std::function<void()> lendWriter_;
     std::function<void()> takeBackWriter_;
     std::string runJobPath_;  // the job the workers run, kept while any runs
