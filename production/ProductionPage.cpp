@@ -188,7 +188,8 @@ void ProductionPage::setStopGrace(std::chrono::milliseconds grace) {
     if (tilesPanel_) tilesPanel_->setStopGrace(grace);
 }
 
-void ProductionPage::setAttachedWriters(std::function<std::vector<std::string>()> lister) {
+void ProductionPage::setAttachedWriters(
+    std::function<std::vector<link::usb::AttachedWriter>()> lister) {
     if (tilesPanel_) tilesPanel_->setAttachedWriters(std::move(lister));
 }
 
@@ -207,6 +208,10 @@ void ProductionPage::startTiles() {
     // "all" is read again at each Start from idle: Writers come and go between runs.
     tilesPanel_->buildTiles();
     runJobPath_ = job_->file.string();
+    if (!tilesPanel_->listError().empty()) {
+        env_.prompter.showMessage("ERROR", tilesPanel_->listError(), core::BoxIcon::Error);
+        return;
+    }
     const auto idle = tilesPanel_->idleTiles();
     if (idle.empty()) return;
     beginTileRun();

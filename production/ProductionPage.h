@@ -83,7 +83,7 @@ public:
     // its unit before killing it, and who lists the USB Writers for "all".
     void setWorkerProgram(QString program);
     void setStopGrace(std::chrono::milliseconds grace);
-    void setAttachedWriters(std::function<std::vector<std::string>()> lister);
+    void setAttachedWriters(std::function<std::vector<link::usb::AttachedWriter>()> lister);
     // With Writers: the window's own Writer is handed over while the workers
     // run (`lend`) and taken back when the last one has ended, so that the
     // worker of that Writer can open it.
