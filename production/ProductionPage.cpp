@@ -18,6 +18,7 @@
 #include "gui/Gauge.h"
 #include "link/usb/UsbWriterDevice.h"
 #include "production/EngineerPassword.h"
+#include "production/OneWriterRun.h"
 #include "production/WriterTile.h"
 #include "production/WriterTilesPanel.h"
 
@@ -173,6 +174,10 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
 ProductionPage::~ProductionPage() {
     stop_ = true;
     if (tilesPanel_) tilesPanel_->stop();
+    if (oneRun_) {
+        oneRun_.reset();
+        if (deviceChange_) link_.device().setDeviceChangeHandler(deviceChange_);
+    }
 }
 
 const std::vector<WriterTile*>& ProductionPage::tiles() const {
@@ -318,8 +323,21 @@ records::RecordStore* ProductionPage::store() {
 }
 
 void ProductionPage::refreshCounters() {
-    if (job_ && store()) counters_ = store_->counters(job_->fileSha256);
-    showCounters();
+    if (!job_ || !store()) {
+        showCounters();
+        return;
+    }
+    withStore([this, sha = job_->fileSha256] {
+        counters_ = store_->counters(sha);
+        showCounters();
+    });
+}
+
+void ProductionPage::withStore(std::function<void()> task) {
+    if (oneRun_)
+        oneRun_->whileParked(std::move(task));
+    else
+        task();
 }
 
 std::string ProductionPage::writerIdentity() const {
@@ -384,17 +402,27 @@ void ProductionPage::BT_Prod_StartClick() {
     updateEnablement();
 
     // The loop keeps its own copy: an engineer may open another job meanwhile.
-    const LoadedJob job = *job_;
-    UnitServices unit{*paneAdapter_, noLock_,    env_.yield, env_.prompter,
-                      env_.clock,    env_.paths, link_,      env_.ivrKeys};
-    ProductionLoop loop(job, LoopServices{unit, link_, *store_}, *this, stop_);
     LoopOptions options;
     options.trigger = Trigger::Insert;
     options.operatorName = gui::toLocal(ED_Prod_Operator->text());
     options.writerIdentity = writerIdentity();
     options.pollInterval = pollInterval_;
-    loop.run(options, nullptr);
+    oneRun_.reset();
+    oneRun_ = std::make_unique<OneWriterRun>(
+        OneWriterSetup{*job_, options, *paneAdapter_, env_.prompter, env_.clock, env_.paths, link_,
+                       env_.ivrKeys, *store_, *this},
+        stop_);
+    connect(oneRun_.get(), &OneWriterRun::finished, this, &ProductionPage::oneWriterEnded);
+    // The Writer is the loop's now: a device coming or going is looked at
+    // between two of its steps.
+    if (deviceChange_)
+        link_.device().setDeviceChangeHandler(
+            [run = oneRun_.get(), change = deviceChange_] { run->whileParked(change); });
+    oneRun_->start();
+}
 
+void ProductionPage::oneWriterEnded() {
+    if (deviceChange_) link_.device().setDeviceChangeHandler(deviceChange_);
     running_ = false;
     engineer_ = false;
     runLock_.unlock();
@@ -448,10 +476,12 @@ void ProductionPage::BT_Prod_ResetClick() {
     base.target = std::string(targetName(job_->job.target));
     base.device = job_->job.device;
     base.writer = writerIdentity();
-    if (!records::resetCounters(*store_, base))
-        env_.prompter.showMessage("ERROR", store_->lastError(), core::BoxIcon::Error);
-    else if (tilesPanel_)
-        tilesPanel_->resetCounters();
+    withStore([this, base] {
+        if (!records::resetCounters(*store_, base))
+            env_.prompter.showMessage("ERROR", store_->lastError(), core::BoxIcon::Error);
+        else if (tilesPanel_)
+            tilesPanel_->resetCounters();
+    });
     refreshCounters();
 }
 
