@@ -127,20 +127,19 @@ public:
                       : prefix(w) + line);
             return;
         }
-        const std::string kind = object.value("kind", "");
-        if (kind == "total") {
+        using Kind = production::WorkerKind;
+        const auto read = production::readWorkerLine(line);
+        if (read && read->kind == Kind::Total) {
             w.sawTotal = true;  // the totals come at the end, from the units counted
             return;
         }
         // The gang closes with its own result; a worker's would be one of several.
-        if (kind == "result") return;
-        if (kind == "unit") {
-            if (const auto unit = production::unitOutcomeFromJson(line)) {
-                (unit->passed ? w.counted.passed : w.counted.failed) += 1;
-                print(out_, json_ ? tagged(w, object).dump(-1, ' ', false, kReplace)
-                                  : prefix(w) + production::unitSummaryLine(*unit));
-                return;
-            }
+        if (read && read->kind == Kind::Result) return;
+        if (read && read->kind == Kind::Unit) {
+            (read->unit.passed ? w.counted.passed : w.counted.failed) += 1;
+            print(out_, json_ ? tagged(w, object).dump(-1, ' ', false, kReplace)
+                              : prefix(w) + production::unitSummaryLine(read->unit));
+            return;
         }
         // The operations' own lines and gauges: for a front end that shows
         // them per Writer; interleaved as text they would only be noise.
