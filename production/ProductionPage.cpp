@@ -1,11 +1,6 @@
 #include "production/ProductionPage.h"
 
-#include <QApplication>
-#include <QAudioFormat>
-#include <QAudioSink>
-#include <QBuffer>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -13,23 +8,19 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMediaDevices>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
-#include <cmath>
 #include <cstdlib>
-
-#include <unistd.h>
 
 #include "core/FileChooser.h"
 #include "core/LineSafe.h"
-#include "core/InheritedText.h"
-#include "core/WriterOption.h"
 #include "gui/Gauge.h"
 #include "link/usb/UsbWriterDevice.h"
 #include "production/EngineerPassword.h"
+#include "production/OneWriterRun.h"
 #include "production/WriterTile.h"
+#include "production/WriterTilesPanel.h"
 
 namespace sonoprog::production {
 
@@ -47,59 +38,7 @@ QPushButton* button(const char* name, const char* caption) {
     return b;
 }
 
-// 16-bit mono samples of a tone with soft edges (no click).
-QByteArray toneSamples(const std::vector<std::pair<double, int>>& notes, int rate) {
-    QByteArray bytes;
-    for (const auto& [frequency, ms] : notes) {
-        const int n = rate * ms / 1000;
-        for (int i = 0; i < n; ++i) {
-            const double edge = std::min({1.0, i / (rate * 0.005), (n - i) / (rate * 0.005)});
-            const double v = frequency > 0 ? std::sin(2 * M_PI * frequency * i / rate) : 0.0;
-            const auto sample = static_cast<qint16>(v * edge * 12000);
-            bytes.append(reinterpret_cast<const char*>(&sample), sizeof sample);
-        }
-    }
-    return bytes;
-}
-
 }  // namespace
-
-struct ToneSounds::Impl {
-    QAudioFormat format;
-    std::unique_ptr<QAudioSink> sink;
-    QBuffer buffer;
-    QByteArray passTone;
-    QByteArray failTone;
-
-    void play(const QByteArray& tone) {
-        const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-        if (device.isNull() || !device.isFormatSupported(format)) {
-            QApplication::beep();
-            return;
-        }
-        if (sink) sink->stop();
-        buffer.close();
-        buffer.setData(tone);
-        buffer.open(QIODevice::ReadOnly);
-        sink = std::make_unique<QAudioSink>(device, format);
-        sink->start(&buffer);
-    }
-};
-
-ToneSounds::ToneSounds() : impl_(std::make_unique<Impl>()) {
-    impl_->format.setSampleRate(22050);
-    impl_->format.setChannelCount(1);
-    impl_->format.setSampleFormat(QAudioFormat::Int16);
-    impl_->passTone = toneSamples({{1760, 150}}, 22050);
-    impl_->failTone = toneSamples({{330, 180}, {0, 60}, {330, 180}}, 22050);
-}
-ToneSounds::~ToneSounds() = default;
-void ToneSounds::passed() {
-    impl_->play(impl_->passTone);
-}
-void ToneSounds::failed() {
-    impl_->play(impl_->failTone);
-}
 
 ProductionSettings readProductionSettings(const core::IniFile& setup) {
     ProductionSettings s;
@@ -174,11 +113,8 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     if (tileMode()) {
         // The Writers' tiles take the big panel's place; the counters below
         // them are the job's, over every Writer.
-        tileArea_ = new QWidget;
-        tileArea_->setObjectName(QStringLiteral("PN_Prod_Tiles"));
-        tileGrid_ = new QGridLayout(tileArea_);
-        tileGrid_->setContentsMargins(0, 0, 0, 0);
-        statusColumn->addWidget(tileArea_, 2);
+        tilesPanel_ = new WriterTilesPanel(settings_.writers);
+        statusColumn->addWidget(tilesPanel_, 2);
         PN_Prod_Status->setParent(this);
         PN_Prod_Status->hide();
         CG_Prod_Progress->setParent(this);
@@ -222,91 +158,78 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     connect(BT_Prod_Stop, &QPushButton::clicked, this, &ProductionPage::BT_Prod_StopClick);
     connect(BT_Prod_Unlock, &QPushButton::clicked, this, &ProductionPage::BT_Prod_UnlockClick);
     connect(BT_Prod_Reset, &QPushButton::clicked, this, &ProductionPage::BT_Prod_ResetClick);
-    workerProgram_ = QCoreApplication::applicationDirPath() + QStringLiteral("/sonoprog-cli");
-    attachedWriters_ = [] {
-        std::vector<std::string> writers;
-        link::usb::UsbWriterDevice usb;
-        for (const auto& w : usb.attachedWriters(false)) writers.push_back("usb:" + w.port);
-        return writers;
-    };
+    if (tilesPanel_) {
+        connect(tilesPanel_, &WriterTilesPanel::unitFinished, this,
+                &ProductionPage::tileUnitFinished);
+        connect(tilesPanel_, &WriterTilesPanel::workerEnded, this, &ProductionPage::tileEnded);
+        connect(tilesPanel_, &WriterTilesPanel::restartRequested, this,
+                &ProductionPage::restartTile);
+    }
     showStatus(QStringLiteral("OPEN A JOB"), "#d0d0d0");
     showCounters();
-    if (tileMode()) buildTiles();
+    if (tilesPanel_) tilesPanel_->buildTiles();
     updateEnablement();
 }
 
 ProductionPage::~ProductionPage() {
     stop_ = true;
-    // Every worker told at once, so that the tiles' own farewells overlap.
-    for (auto* tile : tiles_) tile->stop(stopGrace_);
-}
-
-void ProductionPage::buildTiles() {
-    // "all" is read again at each Start from idle: Writers come and go between runs.
-    const auto writers = writerListEntries(settings_.writers, attachedWriters_);
-    std::vector<std::string> present;
-    for (auto* tile : tiles_) present.push_back(tile->writer());
-    if (!tiles_.empty() && present == writers) return;
-    for (auto* tile : tiles_) delete tile;
-    tiles_.clear();
-    const int columns = writers.size() <= 4 ? 2 : 3;
-    for (const auto& writer : writers) {
-        auto* tile = new WriterTile(writer, tileArea_);
-        const int at = static_cast<int>(tiles_.size());
-        tileGrid_->addWidget(tile, at / columns, at % columns);
-        if (!core::parseWriterOption(writer)) tile->showUnusable("not a Writer: " + writer);
-        connect(tile, &WriterTile::unitFinished, this, &ProductionPage::tileUnitFinished);
-        connect(tile, &WriterTile::workerEnded, this, &ProductionPage::tileEnded);
-        connect(tile, &WriterTile::restartRequested, this, [this, tile] { restartTile(tile); });
-        tiles_.push_back(tile);
+    if (tilesPanel_) tilesPanel_->stop();
+    if (oneRun_) {
+        oneRun_.reset();
+        if (deviceChange_) link_.device().setDeviceChangeHandler(deviceChange_);
     }
 }
 
-void ProductionPage::startWorker(WriterTile& tile) {
-    QStringList args{QStringLiteral("--json")};
-    const std::string records =
-        recordsLocation_.empty() ? settings_.recordsDatabase : recordsLocation_;
-    // Never on the command line, which any local user reads: the address
-    // may hold the line database's password.
-    int recordsFd = -1;
-    if (!records.empty()) {
-        recordsFd = core::inheritedTextPipe(records);
-        if (recordsFd < 0) {
-            tile.showUnusable("the records location cannot be handed to the worker");
-            return;
-        }
-        args << QStringLiteral("--records-fd") << QString::number(recordsFd);
-    }
-    if (!env_.paths.setupOverride.empty())
-        args << QStringLiteral("--setup") << gui::fromLocal(env_.paths.setupOverride.string());
-    if (!env_.paths.tempDir.empty())
-        args << QStringLiteral("--temp") << gui::fromLocal(env_.paths.tempDir.string());
-    args << QStringLiteral("--writer") << gui::fromLocal(tile.writer()) << QStringLiteral("produce")
-         << gui::fromLocal(runJobPath_) << QStringLiteral("--trigger") << QStringLiteral("insert");
-    const QString operatorName = ED_Prod_Operator->text();
-    if (!operatorName.isEmpty()) args << QStringLiteral("--operator") << operatorName;
-    tile.start(workerProgram_, args, recordsFd);
-    if (recordsFd >= 0) ::close(recordsFd);
+const std::vector<WriterTile*>& ProductionPage::tiles() const {
+    static const std::vector<WriterTile*> none;
+    return tilesPanel_ ? tilesPanel_->tiles() : none;
+}
+
+void ProductionPage::setWorkerProgram(QString program) {
+    if (tilesPanel_) tilesPanel_->setWorkerProgram(std::move(program));
+}
+
+void ProductionPage::setStopGrace(std::chrono::milliseconds grace) {
+    if (tilesPanel_) tilesPanel_->setStopGrace(grace);
+}
+
+void ProductionPage::setAttachedWriters(
+    std::function<std::vector<link::usb::AttachedWriter>()> lister) {
+    if (tilesPanel_) tilesPanel_->setAttachedWriters(std::move(lister));
+}
+
+WorkerRun ProductionPage::workerRun() const {
+    WorkerRun run;
+    run.jobPath = runJobPath_;
+    run.operatorName = gui::toLocal(ED_Prod_Operator->text());
+    run.records = recordsLocation_.empty() ? settings_.recordsDatabase : recordsLocation_;
+    run.setup = env_.paths.setupOverride.string();
+    run.tempFolder = env_.paths.tempDir.string();
+    return run;
 }
 
 void ProductionPage::startTiles() {
     if (running_ || !job_) return;
-    buildTiles();
+    // "all" is read again at each Start from idle: Writers come and go between runs.
+    tilesPanel_->buildTiles();
     runJobPath_ = job_->file.string();
-    std::vector<WriterTile*> idle;
-    for (auto* tile : tiles_)
-        if (tile->usable() && !tile->running()) idle.push_back(tile);
+    if (!tilesPanel_->listError().empty()) {
+        env_.prompter.showMessage("ERROR", tilesPanel_->listError(), core::BoxIcon::Error);
+        return;
+    }
+    const auto idle = tilesPanel_->idleTiles();
     if (idle.empty()) return;
     beginTileRun();
-    for (auto* tile : idle) startWorker(*tile);
+    const WorkerRun run = workerRun();
+    for (auto* tile : idle) tilesPanel_->startWorker(*tile, run);
     tileEnded();  // workers whose program could not even start
 }
 
 void ProductionPage::restartTile(WriterTile* tile) {
-    if (!tile || !tile->usable() || !job_ || engineer_) return;
+    if (!tilesPanel_ || !tile || !tile->usable() || !job_ || engineer_) return;
     if (tile->running()) {
         // Its Writer is back: this worker goes, a new one follows (see WriterTile).
-        tile->restartWhenEnded(stopGrace_);
+        tilesPanel_->restartWhenEnded(*tile);
         return;
     }
     if (!running_) {
@@ -314,7 +237,7 @@ void ProductionPage::restartTile(WriterTile* tile) {
         runJobPath_ = job_->file.string();
         beginTileRun();
     }
-    startWorker(*tile);
+    tilesPanel_->startWorker(*tile, workerRun());
     tileEnded();
 }
 
@@ -325,11 +248,10 @@ void ProductionPage::tileUnitFinished(const QString& summary, bool passed) {
 }
 
 void ProductionPage::tileEnded() {
-    for (auto* tile : tiles_)
-        if (tile->running()) {
-            updateEnablement();
-            return;
-        }
+    if (tilesPanel_ && tilesPanel_->anyRunning()) {
+        updateEnablement();
+        return;
+    }
     if (!running_) return;
     running_ = false;
     engineer_ = false;
@@ -383,7 +305,7 @@ void ProductionPage::updateEnablement() {
     BT_Prod_Stop->setEnabled(running_);
     BT_Prod_Start->setEnabled(!running_ && job_.has_value());
     BT_Prod_Reset->setEnabled(job_.has_value() && (!running_ || engineer_));
-    for (auto* tile : tiles_) tile->setRestartAllowed(job_.has_value() && !engineer_);
+    if (tilesPanel_) tilesPanel_->setRestartAllowed(job_.has_value() && !engineer_);
 }
 
 records::RecordStore* ProductionPage::store() {
@@ -401,8 +323,21 @@ records::RecordStore* ProductionPage::store() {
 }
 
 void ProductionPage::refreshCounters() {
-    if (job_ && store()) counters_ = store_->counters(job_->fileSha256);
-    showCounters();
+    if (!job_ || !store()) {
+        showCounters();
+        return;
+    }
+    withStore([this, sha = job_->fileSha256] {
+        counters_ = store_->counters(sha);
+        showCounters();
+    });
+}
+
+void ProductionPage::withStore(std::function<void()> task) {
+    if (oneRun_)
+        oneRun_->whileParked(std::move(task));
+    else
+        task();
 }
 
 std::string ProductionPage::writerIdentity() const {
@@ -467,17 +402,27 @@ void ProductionPage::BT_Prod_StartClick() {
     updateEnablement();
 
     // The loop keeps its own copy: an engineer may open another job meanwhile.
-    const LoadedJob job = *job_;
-    UnitServices unit{*paneAdapter_, noLock_,    env_.yield, env_.prompter,
-                      env_.clock,    env_.paths, link_,      env_.ivrKeys};
-    ProductionLoop loop(job, LoopServices{unit, link_, *store_}, *this, stop_);
     LoopOptions options;
     options.trigger = Trigger::Insert;
     options.operatorName = gui::toLocal(ED_Prod_Operator->text());
     options.writerIdentity = writerIdentity();
     options.pollInterval = pollInterval_;
-    loop.run(options, nullptr);
+    oneRun_.reset();
+    oneRun_ = std::make_unique<OneWriterRun>(
+        OneWriterSetup{*job_, options, *paneAdapter_, env_.prompter, env_.clock, env_.paths, link_,
+                       env_.ivrKeys, *store_, *this},
+        stop_);
+    connect(oneRun_.get(), &OneWriterRun::finished, this, &ProductionPage::oneWriterEnded);
+    // The Writer is the loop's now: a device coming or going is looked at
+    // between two of its steps.
+    if (deviceChange_)
+        link_.device().setDeviceChangeHandler(
+            [run = oneRun_.get(), change = deviceChange_] { run->whileParked(change); });
+    oneRun_->start();
+}
 
+void ProductionPage::oneWriterEnded() {
+    if (deviceChange_) link_.device().setDeviceChangeHandler(deviceChange_);
     running_ = false;
     engineer_ = false;
     runLock_.unlock();
@@ -486,7 +431,7 @@ void ProductionPage::BT_Prod_StartClick() {
 
 void ProductionPage::BT_Prod_StopClick() {
     stop_ = true;
-    for (auto* tile : tiles_) tile->stop(stopGrace_);
+    if (tilesPanel_) tilesPanel_->stop();
 }
 
 bool ProductionPage::engineerConfirmed() {
@@ -531,10 +476,12 @@ void ProductionPage::BT_Prod_ResetClick() {
     base.target = std::string(targetName(job_->job.target));
     base.device = job_->job.device;
     base.writer = writerIdentity();
-    if (!records::resetCounters(*store_, base))
-        env_.prompter.showMessage("ERROR", store_->lastError(), core::BoxIcon::Error);
-    else
-        for (auto* tile : tiles_) tile->resetCounters();
+    withStore([this, base] {
+        if (!records::resetCounters(*store_, base))
+            env_.prompter.showMessage("ERROR", store_->lastError(), core::BoxIcon::Error);
+        else if (tilesPanel_)
+            tilesPanel_->resetCounters();
+    });
     refreshCounters();
 }
 

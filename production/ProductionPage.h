@@ -16,6 +16,8 @@
 #include "link/Link.h"
 #include "production/Job.h"
 #include "production/ProductionLoop.h"
+#include "production/ToneSounds.h"
+#include "production/WriterTilesPanel.h"
 #include "production/WriterWorkers.h"
 #include "records/RecordStore.h"
 
@@ -23,7 +25,6 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
-class QGridLayout;
 
 namespace sonoprog::gui {
 class Gauge;
@@ -31,29 +32,8 @@ class Gauge;
 
 namespace sonoprog::production {
 
+class OneWriterRun;
 class WriterTile;
-
-// The two sounds of the bench.
-class UnitSounds {
-public:
-    virtual ~UnitSounds() = default;
-    virtual void passed() = 0;
-    virtual void failed() = 0;
-};
-
-// A short tone each (high for a pass, two low ones for a fail) on the default
-// sound device, or the system beep where there is none.
-class ToneSounds final : public UnitSounds {
-public:
-    ToneSounds();
-    ~ToneSounds() override;
-    void passed() override;
-    void failed() override;
-
-private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
-};
 
 // What the page needs from Setup.ini's [Production] and [Records] sections.
 struct ProductionSettings {
@@ -69,9 +49,10 @@ ProductionSettings readProductionSettings(const core::IniFile& setup);
 // The "Production" page: a job, the operator, a large status panel, the
 // counters and the last units, Start and Stop. It runs the same unit loop as
 // `sonoprog-cli produce` (trigger insert), reporting through its own pane and
-// gauge. While the loop runs the tab is locked: the operator cannot leave it
-// or change the job until an engineer unlocks it with the password; resetting
-// the counters asks for the engineer too.
+// gauge: with a Writers list in each tile's worker process, else on a thread
+// of its own (OneWriterRun); Start returns at once either way. While the loop runs the tab is
+// locked: the operator cannot leave it or change the job until an engineer unlocks it with the
+// password; resetting the counters asks for the engineer too.
 class ProductionPage final : public QWidget, private LoopListener {
     Q_OBJECT
 public:
@@ -102,11 +83,9 @@ public:
     // With Writers: the program each tile's worker runs (default: sonoprog-cli
     // beside the window program), how long Stop waits for a worker to finish
     // its unit before killing it, and who lists the USB Writers for "all".
-    void setWorkerProgram(QString program) { workerProgram_ = std::move(program); }
-    void setStopGrace(std::chrono::milliseconds grace) { stopGrace_ = grace; }
-    void setAttachedWriters(std::function<std::vector<std::string>()> lister) {
-        attachedWriters_ = std::move(lister);
-    }
+    void setWorkerProgram(QString program);
+    void setStopGrace(std::chrono::milliseconds grace);
+    void setAttachedWriters(std::function<std::vector<link::usb::AttachedWriter>()> lister);
     // With Writers: the window's own Writer is handed over while the workers
     // run (`lend`) and taken back when the last one has ended, so that the
     // worker of that Writer can open it.
@@ -114,8 +93,14 @@ public:
         lendWriter_ = std::move(lend);
         takeBackWriter_ = std::move(takeBack);
     }
+    // What the window does when a USB device comes or goes (the connection
+    // monitor's look at the Writer). While the one Writer's loop runs, the
+    // Writer is the loop's: the page has the look wait for the loop's next pause.
+    void setDeviceChangeHandler(std::function<void()> handler) {
+        deviceChange_ = std::move(handler);
+    }
     // The tiles, one per Writer (none without a Writers list).
-    const std::vector<WriterTile*>& tiles() const { return tiles_; }
+    const std::vector<WriterTile*>& tiles() const;
     void restartTile(WriterTile* tile);
 
     bool running() const { return running_; }
@@ -153,13 +138,16 @@ private:
     void refreshCounters();
     void updateEnablement();
     bool tileMode() const { return !settings_.writers.empty(); }
-    void buildTiles();
     void startTiles();
-    void startWorker(WriterTile& tile);
+    WorkerRun workerRun() const;
     void tileUnitFinished(const QString& summary, bool passed);
     void tileEnded();
     void beginTileRun();
     void addUnitLine(const QString& summary);
+    void oneWriterEnded();
+    // Runs `task` on the records now, or, while the one Writer's loop runs,
+    // at its next pause.
+    void withStore(std::function<void()> task);
     void unitSound(bool passed);
 
     gui::TabEnvironment& env_;
@@ -167,7 +155,6 @@ private:
     ProductionSettings settings_;
     std::unique_ptr<gui::PaneAdapter> paneAdapter_;
     gui::ControlLock runLock_;  // what the operator may not touch while the loop runs
-    gui::ControlLock noLock_;   // the operations inside a unit lock nothing more
     std::optional<LoadedJob> job_;
     std::unique_ptr<records::RecordStore> store_;
     std::string recordsLocation_;
@@ -179,12 +166,9 @@ private:
     records::Counters counters_;
     std::atomic<bool> stop_{false};
     bool running_ = false;
-    QWidget* tileArea_ = nullptr;
-    QGridLayout* tileGrid_ = nullptr;
-    std::vector<WriterTile*> tiles_;
-    QString workerProgram_;
-    std::chrono::milliseconds stopGrace_{15000};
-    std::function<std::vector<std::string>()> attachedWriters_;
+    WriterTilesPanel* tilesPanel_ = nullptr;  // with a Writers list only
+    std::unique_ptr<OneWriterRun> oneRun_;    // the last one-Writer run
+    std::function<void()> deviceChange_;
     std::function<void()> lendWriter_;
     std::function<void()> takeBackWriter_;
     std::string runJobPath_;  // the job the workers run, kept while any runs

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "production/WriterGang.h"
 #include "production/WriterWorkers.h"
 
 class QLabel;
@@ -82,8 +83,8 @@ private:
     QProcess* process_ = nullptr;
     QTimer* killTimer_ = nullptr;
     WorkerReport report_;
-    QByteArray outBuffer_;
-    QByteArray errBuffer_;
+    LineSplitter outLines_;
+    LineSplitter errLines_;
     bool usable_ = true;
     bool restartPending_ = false;
     bool restartAllowed_ = false;

@@ -1,0 +1,110 @@
+#include "production/WriterTilesPanel.h"
+
+#include <QCoreApplication>
+#include <QGridLayout>
+
+#include <unistd.h>
+
+#include "core/InheritedText.h"
+#include "gui/QtServices.h"
+#include "production/WriterGang.h"
+#include "production/WriterTile.h"
+#include "production/WriterWorkers.h"
+
+namespace sonoprog::production {
+
+WriterTilesPanel::WriterTilesPanel(std::string writers, QWidget* parent)
+    : QWidget(parent), writers_(std::move(writers)) {
+    setObjectName(QStringLiteral("PN_Prod_Tiles"));
+    grid_ = new QGridLayout(this);
+    grid_->setContentsMargins(0, 0, 0, 0);
+    workerProgram_ = QCoreApplication::applicationDirPath() + QStringLiteral("/sonoprog-cli");
+    attachedWriters_ = attachedUsbWriters;
+}
+
+WriterTilesPanel::~WriterTilesPanel() {
+    stop();
+}
+
+void WriterTilesPanel::buildTiles() {
+    std::vector<link::usb::AttachedWriter> attached;
+    if (listNeedsUsbWriters(writers_) && attachedWriters_) attached = attachedWriters_();
+    const WriterList list = readWriterList(writers_, attached);
+    listError_ = list.entries.empty() ? list.firstError("Writers=") : std::string();
+    std::vector<std::string> wanted;
+    for (const auto& e : list.entries) wanted.push_back(e.member.writer);
+    std::vector<std::string> present;
+    for (auto* tile : tiles_) present.push_back(tile->writer());
+    if (!tiles_.empty() && present == wanted) return;
+    for (auto* tile : tiles_) delete tile;
+    tiles_.clear();
+    const int columns = list.entries.size() <= 4 ? 2 : 3;
+    for (const auto& entry : list.entries) {
+        auto* tile = new WriterTile(entry.member.writer, this);
+        const int at = static_cast<int>(tiles_.size());
+        grid_->addWidget(tile, at / columns, at % columns);
+        // A USB Writer that is not attached gets its worker all the same: it
+        // says so itself, and the Writer may be plugged in later.
+        if (entry.problem == WriterProblem::NotAWriter)
+            tile->showUnusable("not a Writer: " + entry.member.writer);
+        else if (entry.problem != WriterProblem::None &&
+                 entry.problem != WriterProblem::NotAttached)
+            tile->showUnusable(entry.error);
+        connect(tile, &WriterTile::unitFinished, this, &WriterTilesPanel::unitFinished);
+        connect(tile, &WriterTile::workerEnded, this, &WriterTilesPanel::workerEnded);
+        connect(tile, &WriterTile::restartRequested, this,
+                [this, tile] { Q_EMIT restartRequested(tile); });
+        tiles_.push_back(tile);
+    }
+}
+
+std::vector<WriterTile*> WriterTilesPanel::idleTiles() const {
+    std::vector<WriterTile*> idle;
+    for (auto* tile : tiles_)
+        if (tile->usable() && !tile->running()) idle.push_back(tile);
+    return idle;
+}
+
+void WriterTilesPanel::startWorker(WriterTile& tile, const WorkerRun& run) {
+    WorkerCommand command;
+    command.writer = tile.writer();
+    command.jobPath = run.jobPath;
+    command.setup = run.setup;
+    command.tempFolder = run.tempFolder;
+    command.operatorName = run.operatorName;
+    if (!run.records.empty()) {
+        command.recordsFd = core::inheritedTextPipe(run.records);
+        if (command.recordsFd < 0) {
+            tile.showUnusable("the records location cannot be handed to the worker");
+            return;
+        }
+    }
+    QStringList args;
+    for (const auto& a : workerArguments(command)) args << gui::fromLocal(a);
+    tile.start(workerProgram_, args, command.recordsFd);
+    if (command.recordsFd >= 0) ::close(command.recordsFd);
+}
+
+void WriterTilesPanel::restartWhenEnded(WriterTile& tile) {
+    tile.restartWhenEnded(stopGrace_);
+}
+
+void WriterTilesPanel::stop() {
+    for (auto* tile : tiles_) tile->stop(stopGrace_);
+}
+
+bool WriterTilesPanel::anyRunning() const {
+    for (auto* tile : tiles_)
+        if (tile->running()) return true;
+    return false;
+}
+
+void WriterTilesPanel::setRestartAllowed(bool allowed) {
+    for (auto* tile : tiles_) tile->setRestartAllowed(allowed);
+}
+
+void WriterTilesPanel::resetCounters() {
+    for (auto* tile : tiles_) tile->resetCounters();
+}
+
+}  // namespace sonoprog::production
