@@ -383,7 +383,10 @@ void ProductionPage::updateEnablement() {
     BT_Prod_Stop->setEnabled(running_);
     BT_Prod_Start->setEnabled(!running_ && job_.has_value());
     BT_Prod_Reset->setEnabled(job_.has_value() && (!running_ || engineer_));
-    for (auto* tile : tiles_) tile->setRestartAllowed(job_.has_value() && !engineer_);
+    for (auto* tile : tiles_) {
+        tile->setJobOpen(job_.has_value());
+        tile->setRestartAllowed(job_.has_value() && !engineer_);
+    }
 }
 
 records::RecordStore* ProductionPage::store() {

@@ -46,7 +46,7 @@ bool waitUntil(Done done) {
 }
 
 QString statusOf(const production::WriterTile* tile) {
-    return tile->PN_Tile_Status->text();
+    return tile->PN_Tile_Status->shownText();
 }
 
 // The Production tab with a Writers list of virtual Writers, each tile's

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QLabel>
+#include <QString>
+#include <string>
+
+#include "production/OperatorLayout.h"
+#include "production/WriterWorkers.h"
+
+namespace sonoprog::production {
+
+// The status panel's colour for a status (grey, yellow, blue, green, red),
+// the same on a tile and on the one-Writer panel.
+const char* tileStatusColour(TileStatus status);
+
+// The big coloured panel of a Writer: the status word, and under a FAIL the
+// unit's plain reason. A result (PASS, FAIL) is shown in the largest font of
+// the scale, the other words as wide as the panel allows. The one-Writer view
+// and each tile show their Writer's status through one of these.
+class StatusPanel final : public QLabel {
+    Q_OBJECT
+public:
+    explicit StatusPanel(const TileScale& scale, QWidget* parent = nullptr);
+
+    void showStatus(TileStatus status, const std::string& detail = {});
+    // A word of the page's own ("OPEN A JOB") on a colour, in the state font.
+    void showWord(const QString& word, const char* colour);
+    void setScale(const TileScale& scale);
+    const TileScale& scale() const { return scale_; }
+
+    // What is shown, as plain text: "FAIL\nVDD failed!".
+    const QString& shownText() const { return plain_; }
+    const QString& shownColour() const { return colour_; }
+    bool showsResult() const { return result_; }
+
+private:
+    void render();
+
+    TileScale scale_;
+    QString word_;
+    QString detail_;
+    QString plain_;
+    QString colour_;
+    bool result_ = false;
+};
+
+}  // namespace sonoprog::production
