@@ -32,6 +32,17 @@ int resultRoom(int panelHeight, int detailPx) {
     return panelHeight - 2 * lineHeight(detailPx) - 8;
 }
 
+TileScale panelScale(int width, int height) {
+    TileScale s;
+    const int inner = std::max(0, width - 12);
+    s.detailPx = std::clamp(height / 9, 10, 32);
+    s.smallPx = s.detailPx;
+    s.resultPx = std::max(8, std::min({height * 35 / 100, static_cast<int>(inner / kResultEms),
+                                       resultRoom(height, s.detailPx) * 10 / 13 - 2}));
+    s.statePx = std::max(8, std::min(s.resultPx, static_cast<int>(inner / kStateEms)));
+    return s;
+}
+
 TileGrid tileGrid(int width, int height, int writers) {
     writers = std::clamp(writers, 1, 16);
     TileGrid best;

@@ -31,6 +31,10 @@ int tileFixedHeight(int smallPx);
 // The status panel's room for the result word with two lines of reason below.
 int resultRoom(int panelHeight, int detailPx);
 
+// The fonts for a status panel of its own (the one-Writer view): the words
+// as large as its size allows with two lines of reason under a FAIL.
+TileScale panelScale(int width, int height);
+
 // The grid of `writers` tiles (1..16) in a `width` × `height` area that makes
 // the result word largest, its width leaving room for the widest word.
 TileGrid tileGrid(int width, int height, int writers);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QString>
 #include <QWidget>
 #include <atomic>
@@ -16,6 +17,9 @@
 #include "link/Link.h"
 #include "production/Job.h"
 #include "production/ProductionLoop.h"
+#include "production/StatusPanel.h"
+#include "production/ToneSounds.h"
+#include "production/WriterTilesPanel.h"
 #include "production/WriterWorkers.h"
 #include "records/RecordStore.h"
 
@@ -23,7 +27,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
-class QGridLayout;
+class QSettings;
 
 namespace sonoprog::gui {
 class Gauge;
@@ -31,29 +35,8 @@ class Gauge;
 
 namespace sonoprog::production {
 
+class EngineerBanner;
 class WriterTile;
-
-// The two sounds of the bench.
-class UnitSounds {
-public:
-    virtual ~UnitSounds() = default;
-    virtual void passed() = 0;
-    virtual void failed() = 0;
-};
-
-// A short tone each (high for a pass, two low ones for a fail) on the default
-// sound device, or the system beep where there is none.
-class ToneSounds final : public UnitSounds {
-public:
-    ToneSounds();
-    ~ToneSounds() override;
-    void passed() override;
-    void failed() override;
-
-private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
-};
 
 // What the page needs from Setup.ini's [Production] and [Records] sections.
 struct ProductionSettings {
@@ -63,6 +46,9 @@ struct ProductionSettings {
     // Writers=: "all" or a list of --writer texts; one tile and one worker
     // process each. Empty: the one Writer of the window, in-process.
     std::string writers;
+    bool requireOperator = true;  // RequireOperator=: Start needs an operator's name
+    bool sounds = true;           // Sounds=0: no PASS and FAIL sounds
+    std::string jobsFolder;       // JobsFolder=: where a scanned job is looked for
 };
 ProductionSettings readProductionSettings(const core::IniFile& setup);
 
@@ -86,6 +72,21 @@ public:
     void BT_Prod_StopClick();
     void BT_Prod_UnlockClick();
     void BT_Prod_ResetClick();
+    // The engineer makes a job, or changes the open one (behind the password).
+    void BT_Prod_EditJobClick();
+    // A scan (or a path typed) in the job field: a job file's path, or a job
+    // of the jobs folder by its file name or the start of its SHA-256.
+    void jobScanned();
+    // Back to the operator: the tab locked again while a run goes on.
+    void lockEngineer();
+
+    // The last job and operator are kept in `file` and opened again from it.
+    void setMemoryFile(const std::string& file);
+    void restoreRemembered();
+    // Laid out for a whole screen (bigger texts, the units list wider, no
+    // operations pane) or back for the tab.
+    void setOperatorView(bool on);
+    bool operatorView() const { return operatorView_; }
 
     // Where the records go (default: the user's state folder).
     void setRecordsLocation(std::string location) { recordsLocation_ = std::move(location); }
@@ -102,11 +103,9 @@ public:
     // With Writers: the program each tile's worker runs (default: sonoprog-cli
     // beside the window program), how long Stop waits for a worker to finish
     // its unit before killing it, and who lists the USB Writers for "all".
-    void setWorkerProgram(QString program) { workerProgram_ = std::move(program); }
-    void setStopGrace(std::chrono::milliseconds grace) { stopGrace_ = grace; }
-    void setAttachedWriters(std::function<std::vector<std::string>()> lister) {
-        attachedWriters_ = std::move(lister);
-    }
+    void setWorkerProgram(QString program);
+    void setStopGrace(std::chrono::milliseconds grace);
+    void setAttachedWriters(std::function<std::vector<std::string>()> lister);
     // With Writers: the window's own Writer is handed over while the workers
     // run (`lend`) and taken back when the last one has ended, so that the
     // worker of that Writer can open it.
@@ -115,18 +114,19 @@ public:
         takeBackWriter_ = std::move(takeBack);
     }
     // The tiles, one per Writer (none without a Writers list).
-    const std::vector<WriterTile*>& tiles() const { return tiles_; }
+    const std::vector<WriterTile*>& tiles() const;
     void restartTile(WriterTile* tile);
 
     bool running() const { return running_; }
     bool engineerUnlocked() const { return engineer_; }
+    EngineerBanner* engineerBanner() const { return banner_; }
     const records::Counters& counters() const { return counters_; }
 
     QLineEdit* ED_Prod_Job = nullptr;
     QLabel* LB_Prod_JobInfo = nullptr;
     QLineEdit* ED_Prod_Operator = nullptr;
     QLineEdit* ED_Prod_Writers = nullptr;  // shown with a Writers list only
-    QLabel* PN_Prod_Status = nullptr;
+    StatusPanel* PN_Prod_Status = nullptr;
     QLabel* LB_Prod_Counters = nullptr;
     QListWidget* LV_Prod_Units = nullptr;
     QPushButton* BT_Prod_OpenJob = nullptr;
@@ -134,8 +134,17 @@ public:
     QPushButton* BT_Prod_Stop = nullptr;
     QPushButton* BT_Prod_Unlock = nullptr;
     QPushButton* BT_Prod_Reset = nullptr;
+    QPushButton* BT_Prod_EditJob = nullptr;
+    QPushButton* BT_Prod_OperatorView = nullptr;
     gui::LogPane* RE_Prod_State = nullptr;
     gui::Gauge* CG_Prod_Progress = nullptr;
+
+Q_SIGNALS:
+    // The Operator View button: show the view (true) or leave it (false).
+    void operatorViewRequested(bool on);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // LoopListener
@@ -153,13 +162,17 @@ private:
     void refreshCounters();
     void updateEnablement();
     bool tileMode() const { return !settings_.writers.empty(); }
-    void buildTiles();
     void startTiles();
-    void startWorker(WriterTile& tile);
+    WorkerRun workerRun() const;
     void tileUnitFinished(const QString& summary, bool passed);
     void tileEnded();
     void beginTileRun();
-    void addUnitLine(const QString& summary);
+    void addUnitLine(const QString& summary, bool passed);
+    void setEngineer(bool on);
+    // RequireOperator: false, with a box, when Start has no operator's name.
+    bool operatorGiven();
+    void remember();
+    void fitStatusPanel();
     void unitSound(bool passed);
 
     gui::TabEnvironment& env_;
@@ -179,16 +192,16 @@ private:
     records::Counters counters_;
     std::atomic<bool> stop_{false};
     bool running_ = false;
-    QWidget* tileArea_ = nullptr;
-    QGridLayout* tileGrid_ = nullptr;
-    std::vector<WriterTile*> tiles_;
-    QString workerProgram_;
-    std::chrono::milliseconds stopGrace_{15000};
-    std::function<std::vector<std::string>()> attachedWriters_;
+    WriterTilesPanel* tilesPanel_ = nullptr;  // with a Writers list only
     std::function<void()> lendWriter_;
     std::function<void()> takeBackWriter_;
     std::string runJobPath_;  // the job the workers run, kept while any runs
     bool engineer_ = false;
+    EngineerBanner* banner_ = nullptr;
+    std::unique_ptr<QSettings> memory_;
+    bool operatorView_ = false;
+    QFont tabFont_;
+    QFont tabCountersFont_;
 };
 
 }  // namespace sonoprog::production

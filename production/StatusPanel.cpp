@@ -58,9 +58,9 @@ void StatusPanel::showStatus(TileStatus status, const std::string& detail) {
     render();
 }
 
-void StatusPanel::showWord(const QString& word, const char* colour) {
+void StatusPanel::showWord(const QString& word, const char* colour, const QString& detail) {
     word_ = word;
-    detail_.clear();
+    detail_ = detail;
     colour_ = QString::fromLatin1(colour);
     result_ = false;
     render();
@@ -84,6 +84,7 @@ void StatusPanel::render() {
     setText(html);
     setStyleSheet(
         QStringLiteral("QLabel { background: %1; border: 1px solid gray; }").arg(colour_));
+    Q_EMIT shown(plain_);
 }
 
 }  // namespace sonoprog::production

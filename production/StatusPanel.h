@@ -23,8 +23,9 @@ public:
     explicit StatusPanel(const TileScale& scale, QWidget* parent = nullptr);
 
     void showStatus(TileStatus status, const std::string& detail = {});
-    // A word of the page's own ("OPEN A JOB") on a colour, in the state font.
-    void showWord(const QString& word, const char* colour);
+    // A word of the page's own ("OPEN A JOB") on a colour, in the state
+    // font, with an optional line under it.
+    void showWord(const QString& word, const char* colour, const QString& detail = {});
     void setScale(const TileScale& scale);
     const TileScale& scale() const { return scale_; }
 
@@ -32,6 +33,10 @@ public:
     const QString& shownText() const { return plain_; }
     const QString& shownColour() const { return colour_; }
     bool showsResult() const { return result_; }
+
+Q_SIGNALS:
+    // Each status as it is put up (its plain text).
+    void shown(const QString& text);
 
 private:
     void render();

@@ -338,6 +338,7 @@ TEST_F(TilesFixture, AllListsTheAttachedWritersAgainAtEachStart) {
     tabs.addTab(page, QStringLiteral("Production"));
     page->setAttachedWriters([&] { return attached; });
     page->setWorkerProgram(QStringLiteral("/bin/true"));
+    page->ED_Prod_Operator->setText(QStringLiteral("Bo"));
     ASSERT_TRUE(page->openJob(kivaJob()));
     attached = {"usb:1-2", "usb:1-3"};
     page->BT_Prod_StartClick();
