@@ -345,10 +345,10 @@ void MainWindow::FormCreate() {
         connect(PAGE_Production, &production::ProductionPage::operatorViewRequested, this,
                 [this](bool on) { on ? showOperatorView() : leaveOperatorView(); });
         // The last job and operator, from the user's state folder.
-        PAGE_Production->setMemoryFile(
-            (core::userStateDir(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")) /
-             "production.ini")
-                .string());
+        if (const auto state =
+                core::userStateDir(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
+            !state.empty())
+            PAGE_Production->setMemoryFile((state / "sonoprog" / "production.ini").string());
         PAGE_Production->restoreRemembered();
     }
     paths_.ensureTemp();
@@ -367,7 +367,11 @@ void MainWindow::showOperatorView() {
             &MainWindow::leaveOperatorView, Qt::QueuedConnection);
     operatorView_->hold(PAGE_Production);
     QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    if (screen) operatorView_->setGeometry(screen->geometry());
+    // The screen's size exactly: what the page asks for never makes it larger.
+    if (screen) {
+        operatorView_->setGeometry(screen->geometry());
+        operatorView_->setFixedSize(screen->geometry().size());
+    }
     PAGE_Production->setOperatorView(true);
     operatorView_->showFullScreen();
     operatorView_->activateWindow();

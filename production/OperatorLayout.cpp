@@ -16,7 +16,7 @@ int lineHeight(int px) {
 // status word (PROGRAMMING, Disconnect), the counters' line.
 constexpr double kResultEms = 3.4;
 constexpr double kStateEms = 9.0;
-constexpr double kCountersEms = 22.0;
+constexpr double kCountersEms = 20.0;
 // A tile's frame and the panel's border and margins, across.
 constexpr int kTileSideRoom = 28;
 
@@ -25,7 +25,7 @@ constexpr int kTileSideRoom = 28;
 int tileFixedHeight(int smallPx) {
     // Name row (Restart beside it), gauge, counters row; frame margins and the gaps between.
     const int row = std::max(lineHeight(smallPx), smallPx * 2);
-    return row + std::max(10, smallPx) + lineHeight(smallPx) + 2 * 9 + 3 * 6;
+    return row + lineHeight(smallPx) + lineHeight(smallPx) + 2 * 9 + 3 * 6;
 }
 
 int resultRoom(int panelHeight, int detailPx) {

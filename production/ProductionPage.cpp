@@ -90,6 +90,9 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     LV_Prod_Units = named(new QListWidget, "LV_Prod_Units");
     // Wide enough for "[1-1.3] UNIT 12 FAIL 3.2s" and the start of its reason.
     LV_Prod_Units->setMinimumWidth(240);
+    // A long reason wraps rather than running off to the right.
+    LV_Prod_Units->setWordWrap(true);
+    LV_Prod_Units->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     banner_ = new EngineerBanner;
     RE_Prod_State = named(new gui::LogPane, "RE_Prod_State");
     CG_Prod_Progress = named(new gui::Gauge, "CG_Prod_Progress");
@@ -569,6 +572,9 @@ void ProductionPage::setOperatorView(bool on) {
         setFont(tabFont_);
         LB_Prod_Counters->setFont(tabCountersFont_);
         LV_Prod_Units->setMinimumWidth(240);
+        // A long reason wraps rather than running off to the right.
+        LV_Prod_Units->setWordWrap(true);
+        LV_Prod_Units->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         LV_Prod_Units->setMaximumWidth(QWIDGETSIZE_MAX);
         if (!tileMode()) RE_Prod_State->show();
         return;

@@ -41,7 +41,7 @@ StatusPanel::StatusPanel(const TileScale& scale, QWidget* parent) : QLabel(paren
     setWordWrap(true);
     setTextFormat(Qt::RichText);
     setMinimumSize(1, 1);
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Expanding);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
 }
 
 void StatusPanel::showStatus(TileStatus status, const std::string& detail) {

@@ -29,6 +29,13 @@ public:
     void setScale(const TileScale& scale);
     const TileScale& scale() const { return scale_; }
 
+    // The panel takes the room it is given, and its fonts follow that room:
+    // were its text to ask for room in turn, the two would grow each other.
+    bool hasHeightForWidth() const override { return false; }
+    int heightForWidth(int) const override { return -1; }
+    QSize sizeHint() const override { return {120, 60}; }
+    QSize minimumSizeHint() const override { return {1, 1}; }
+
     // What is shown, as plain text: "FAIL\nVDD failed!".
     const QString& shownText() const { return plain_; }
     const QString& shownColour() const { return colour_; }

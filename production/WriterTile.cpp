@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -37,7 +38,10 @@ WriterTile::WriterTile(std::string writer, QWidget* parent)
     : QFrame(parent), writer_(std::move(writer)) {
     setObjectName(QStringLiteral("TILE_") + QString::fromStdString(writer_));
     setFrameShape(QFrame::StyledPanel);
-    LB_Tile_Writer = new QLabel(QString::fromStdString(writer_));
+    // The short name (port, serial number, folder) reads from across the bench;
+    // the whole Writer text is its tooltip.
+    LB_Tile_Writer = new QLabel(QString::fromStdString(writerShortName(writer_)));
+    LB_Tile_Writer->setToolTip(QString::fromStdString(writer_));
     LB_Tile_Writer->setObjectName(QStringLiteral("LB_Tile_Writer"));
     LB_Tile_Writer->setTextInteractionFlags(Qt::TextSelectableByMouse);
     LB_Tile_Writer->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -48,7 +52,6 @@ WriterTile::WriterTile(std::string writer, QWidget* parent)
     LB_Tile_Counters = new QLabel;
     LB_Tile_Counters->setObjectName(QStringLiteral("LB_Tile_Counters"));
     LB_Tile_Counters->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    LB_Tile_Counters->setWordWrap(true);
     BT_Tile_Restart = new QPushButton(QStringLiteral("Restart"));
     BT_Tile_Restart->setObjectName(QStringLiteral("BT_Tile_Restart"));
 
@@ -159,7 +162,8 @@ void WriterTile::setScale(const TileScale& scale) {
     LB_Tile_Writer->setFont(bold);
     LB_Tile_Counters->setFont(bold);
     BT_Tile_Restart->setFixedHeight(std::max(scale.smallPx * 2, 22));
-    CG_Tile_Progress->setFixedHeight(std::max(10, scale.smallPx));
+    CG_Tile_Progress->setFont(small);
+    CG_Tile_Progress->setFixedHeight(QFontMetrics(small).height() + 2);
     PN_Tile_Status->setScale(scale);
 }
 

@@ -90,11 +90,13 @@ TEST(OperatorView, TilesScaleToTheScreenWithoutCuttingAnythingOff) {
                  std::initializer_list<QWidget*>{tile.LB_Tile_Writer, panel, tile.CG_Tile_Progress,
                                                  tile.LB_Tile_Counters, tile.BT_Tile_Restart})
                 EXPECT_TRUE(inside.contains(w->geometry())) << w->objectName().toStdString();
-            // The counters wrap in a narrow tile, but stay whole.
-            tile.LB_Tile_Counters->setText(QStringLiteral("PASS 9999   FAIL 999   TOTAL 9999"));
-            tile.layout()->activate();
-            EXPECT_LE(tile.LB_Tile_Counters->heightForWidth(tile.LB_Tile_Counters->width()),
-                      tile.LB_Tile_Counters->height());
+            const QString counters = QStringLiteral("PASS 9999   FAIL 999   TOTAL 9999");
+            if (big) {
+                EXPECT_LE(QFontMetrics(tile.LB_Tile_Counters->font()).horizontalAdvance(counters),
+                          tile.LB_Tile_Counters->width());
+            }
+            EXPECT_GE(tile.LB_Tile_Counters->height(),
+                      QFontMetrics(tile.LB_Tile_Counters->font()).height());
             EXPECT_GE(tile.BT_Tile_Restart->width(), tile.BT_Tile_Restart->sizeHint().width());
         }
     }

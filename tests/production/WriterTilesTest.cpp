@@ -140,7 +140,9 @@ TEST_F(TilesFixture, ThreeWritersOneRefusedThenRestartedOneKilledAllStopped) {
     EXPECT_FALSE(page->PN_Prod_Status->isVisibleTo(page));
     const auto& tiles = page->tiles();
     ASSERT_EQ(tiles.size(), 3u);
-    EXPECT_EQ(tiles[1]->LB_Tile_Writer->text(), QString::fromStdString(bad));
+    // The tile goes by the Writer's folder name, the whole text its tooltip.
+    EXPECT_EQ(tiles[1]->LB_Tile_Writer->text(), QStringLiteral("b"));
+    EXPECT_EQ(tiles[1]->LB_Tile_Writer->toolTip(), QString::fromStdString(bad));
 
     ASSERT_TRUE(page->openJob(kivaJob()));
     page->ED_Prod_Operator->setText(QStringLiteral("Ana"));
