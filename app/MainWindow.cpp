@@ -339,6 +339,7 @@ void MainWindow::FormCreate() {
         // The tiles' workers open their Writers themselves, the window's own among them.
         PAGE_Production->setWriterHandover([this] { monitor_.lend(); },
                                            [this] { monitor_.takeBack(); });
+        PAGE_Production->setDeviceChangeHandler([this] { monitor_.onDeviceChange(); });
         PC_Main->addTab(PAGE_Production, QStringLiteral("Production"));
         auto* f11 = new QShortcut(QKeySequence(Qt::Key_F11), this);
         connect(f11, &QShortcut::activated, this, &MainWindow::showOperatorView);

@@ -10,14 +10,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <nlohmann/json.hpp>
-#include <set>
 
 #include "cli/Session.h"
 #include "cli/StopSignals.h"
 #include "core/InheritedText.h"
 #include "production/ProductionLoop.h"
+#include "production/WorkerLines.h"
 
 namespace sonoprog::cli {
 
@@ -27,24 +26,6 @@ using Json = nlohmann::ordered_json;
 // A worker's line may carry any bytes; a dump never throws on them.
 constexpr auto kReplace = nlohmann::json::error_handler_t::replace;
 
-// What makes two texts the same Writer: its port (or serial), or its folder.
-std::string sameWriterKey(const core::WriterOption& w) {
-    if (w.kind != core::WriterOption::Kind::SimDir) return w.text();
-    std::error_code ec;
-    auto path = std::filesystem::weakly_canonical(std::filesystem::absolute(w.folder, ec), ec);
-    return "sim:" + path.lexically_normal().string();
-}
-
-std::optional<GangMember> usbMember(const core::WriterOption& w,
-                                    const std::vector<link::usb::AttachedWriter>& attached,
-                                    std::string& error) {
-    const link::usb::WriterChoice choice{w.port, w.serial};
-    for (const auto& a : attached)
-        if (choice.matches(a)) return GangMember{w.text(), a.port};
-    error = "no Writer at " + w.text() + "; attached: " + describeWriters(attached);
-    return std::nullopt;
-}
-
 // ---- the workers ----
 
 struct Worker {
@@ -52,8 +33,8 @@ struct Worker {
     pid_t pid = -1;
     int out = -1;  // read ends of its standard output and error; -1 once at their end
     int err = -1;
-    std::string outPending;
-    std::string errPending;
+    production::LineSplitter outLines;
+    production::LineSplitter errLines;
     production::LoopResult counted;  // from its unit objects
     bool sawTotal = false;
     bool ended = false;
@@ -223,19 +204,16 @@ private:
 // Reads what is there; whole lines go to `line`, the rest waits for more.
 // False at the end of the pipe (the rest, if any, passed on as a line).
 template <typename LineFn>
-bool readLines(int fd, std::string& pending, LineFn line) {
+bool readLines(int fd, production::LineSplitter& lines, LineFn line) {
     char buffer[65536];
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0) return errno == EINTR || errno == EAGAIN;
     if (n == 0) {
-        if (!pending.empty()) line(std::exchange(pending, {}));
+        if (auto rest = lines.finish()) line(*rest);
         return false;
     }
-    pending.append(buffer, static_cast<std::size_t>(n));
-    std::size_t start = 0;
-    for (std::size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1)
-        line(pending.substr(start, end - start));
-    pending.erase(0, start);
+    lines.feed(std::string_view(buffer, static_cast<std::size_t>(n)),
+               [&](std::string_view whole) { line(std::string(whole)); });
     return true;
 }
 
@@ -283,8 +261,8 @@ void pump(std::vector<Worker>& workers, GangOutput& output) {
             Worker& w = *owners[i].first;
             const bool isOut = owners[i].second;
             int& fd = isOut ? w.out : w.err;
-            std::string& pending = isOut ? w.outPending : w.errPending;
-            const bool open = readLines(fd, pending, [&](const std::string& line) {
+            production::LineSplitter& lines = isOut ? w.outLines : w.errLines;
+            const bool open = readLines(fd, lines, [&](const std::string& line) {
                 isOut ? output.outLine(w, line) : output.errLine(w, line);
             });
             if (!open) closeFd(fd);
@@ -299,79 +277,29 @@ void pump(std::vector<Worker>& workers, GangOutput& output) {
 
 }  // namespace
 
-std::optional<std::vector<GangMember>> gangMembers(
-    std::string_view list, const std::vector<link::usb::AttachedWriter>& attached,
-    std::string& error) {
-    std::vector<GangMember> members;
-    if (list == "all") {
-        for (const auto& a : attached) members.push_back({"usb:" + a.port, a.port});
-        if (members.empty()) error = "'--writers all': no Writer is attached";
-        if (members.empty()) return std::nullopt;
-        return members;
-    }
-    std::set<std::string> seen;
-    std::string_view rest = list;
-    while (!rest.empty() || members.empty()) {
-        const auto comma = rest.find(',');
-        const std::string text(rest.substr(0, comma));
-        rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
-        const auto option = core::parseWriterOption(text);
-        if (!option) {
-            error = "'--writers': '" + text +
-                    "' is no Writer (expected sim:DIR, usb:PORT or usb:serial=TEXT, or all)";
-            return std::nullopt;
-        }
-        if (option->kind == core::WriterOption::Kind::Sim ||
-            (option->kind == core::WriterOption::Kind::Usb && option->port.empty() &&
-             option->serial.empty())) {
-            error = "'--writers': '" + text +
-                    "' could be any Writer; name each one (sim:DIR, usb:PORT, usb:serial=TEXT)";
-            return std::nullopt;
-        }
-        std::optional<GangMember> member;
-        if (option->kind == core::WriterOption::Kind::Usb)
-            member = usbMember(*option, attached, error);
-        else
-            member = GangMember{text, option->folder};
-        if (!member) return std::nullopt;
-        // A serial number and a port may name the same Writer: compare ports then.
-        const std::string key = option->kind == core::WriterOption::Kind::Usb
-                                    ? "usb:" + member->id
-                                    : sameWriterKey(*option);
-        if (!seen.insert(key).second) {
-            error = "'--writers': '" + text + "' names a Writer already in the list";
-            return std::nullopt;
-        }
-        members.push_back(std::move(*member));
-    }
-    return members;
-}
+namespace {
 
+// The gang's own options, passed on to each worker.
 std::vector<std::string> workerArguments(const Invocation& inv, const std::string& writer,
                                          int recordsFd) {
-    std::vector<std::string> args = {"--writer", writer, "--json"};
-    if (inv.setup) args.insert(args.end(), {"--setup", *inv.setup});
-    if (inv.temp) args.insert(args.end(), {"--temp", *inv.temp});
-    if (inv.records && recordsFd >= 0)
-        args.insert(args.end(), {"--records-fd", std::to_string(recordsFd)});
-    if (inv.yes) args.push_back("--yes");
-    args.insert(args.end(), {"produce", "--trigger", "insert"});
-    if (auto units = inv.number("units"))
-        args.insert(args.end(), {"--units", std::to_string(*units)});
-    if (auto name = inv.text("operator")) args.insert(args.end(), {"--operator", *name});
-    // After "--": a job file whose name starts with a dash stays a file.
-    args.insert(args.end(), {"--", inv.arguments.at(0)});
-    return args;
+    production::WorkerCommand command;
+    command.writer = writer;
+    command.jobPath = inv.arguments.at(0);
+    command.recordsFd = inv.records ? recordsFd : -1;
+    command.setup = inv.setup.value_or("");
+    command.tempFolder = inv.temp.value_or("");
+    command.yes = inv.yes;
+    command.units = inv.number("units");
+    command.operatorName = inv.text("operator").value_or("");
+    return production::workerArguments(command);
 }
+
+}  // namespace
 
 int runGang(Session& s) {
     const Invocation& inv = s.invocation();
     std::vector<link::usb::AttachedWriter> attached;
-    if (*inv.writers == "all" || inv.writers->find("usb") != std::string::npos) {
-        // Asked once, then let go: the workers open their Writers themselves.
-        link::usb::UsbWriterDevice usb;
-        attached = usb.attachedWriters(false);
-    }
+    if (production::listNeedsUsbWriters(*inv.writers)) attached = production::attachedUsbWriters();
     std::string error;
     const auto members = gangMembers(*inv.writers, attached, error);
     if (!members) {

@@ -22,6 +22,7 @@
 #include "production/EngineerPassword.h"
 #include "production/Job.h"
 #include "production/ProductionLoop.h"
+#include "production/WorkerLines.h"
 #include "records/PostgresRecordStore.h"
 #include "records/RecordFormat.h"
 #include "records/RecordStore.h"

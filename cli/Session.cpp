@@ -5,6 +5,7 @@
 #include "core/AtomicFile.h"
 #include "link/ConnectionMonitor.h"
 #include "link/usb/UsbWriterDevice.h"
+#include "production/WriterGang.h"
 #include "sim/PersistentWriter.h"
 #include "sim/StandardWriter.h"
 
@@ -32,13 +33,7 @@ private:
 };
 
 std::string describeWriters(const std::vector<link::usb::AttachedWriter>& writers) {
-    if (writers.empty()) return "no Writer is attached";
-    std::string text;
-    for (const auto& w : writers) {
-        if (!text.empty()) text += ", ";
-        text += link::usb::identityText(w);
-    }
-    return text;
+    return production::describeWriters(writers);
 }
 
 std::optional<std::string> chooseUsbWriter(link::usb::UsbWriterDevice& device,

@@ -88,23 +88,31 @@ ordered_json toJson(const Job& job) {
 
 }  // namespace
 
+namespace {
+
+// The file's long name of each target, and the command line's short one.
+struct TargetName {
+    Target target;
+    std::string_view name;
+    std::string_view shortName;
+};
+constexpr TargetName kTargetNames[] = {
+    {Target::Tarn20, "tarn20", "tarn"},
+    {Target::SerialFlash, "serialflash", "nor"},
+    {Target::Kiva300, "kiva300", "kiva"},
+};
+
+}  // namespace
+
 std::string_view targetName(Target target) {
-    switch (target) {
-        case Target::Tarn20:
-            return "tarn20";
-        case Target::SerialFlash:
-            return "serialflash";
-        case Target::Kiva300:
-            return "kiva300";
-    }
-    return "tarn20";
+    for (const auto& row : kTargetNames)
+        if (row.target == target) return row.name;
+    return kTargetNames[0].name;
 }
 
 std::optional<Target> parseTarget(std::string_view name) {
-    // The command line's short names as well; the file keeps the long ones.
-    if (name == "tarn20" || name == "tarn") return Target::Tarn20;
-    if (name == "serialflash" || name == "nor") return Target::SerialFlash;
-    if (name == "kiva300" || name == "kiva") return Target::Kiva300;
+    for (const auto& row : kTargetNames)
+        if (name == row.name || name == row.shortName) return row.target;
     return std::nullopt;
 }
 

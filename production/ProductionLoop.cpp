@@ -193,49 +193,9 @@ std::string unitSummaryLine(const UnitOutcome& o) {
     return line;
 }
 
-std::string unitSummaryJson(const UnitOutcome& o) {
-    nlohmann::ordered_json j;
-    j["kind"] = "unit";
-    j["n"] = o.n;
-    j["result"] = o.passed ? "pass" : "fail";
-    j["seconds"] = std::round(o.seconds * 1000) / 1000;
-    j["failure"] = o.passed ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(o.failure);
-    j["record"] = o.recordId;
-    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-std::optional<UnitOutcome> unitOutcomeFromJson(std::string_view line) {
-    const auto j = nlohmann::json::parse(line, nullptr, false);
-    if (j.is_discarded() || !j.is_object() || j.value("kind", nlohmann::json()) != "unit")
-        return std::nullopt;
-    const auto n = j.find("n");
-    const auto result = j.find("result");
-    if (n == j.end() || !n->is_number_integer() || result == j.end() || !result->is_string() ||
-        (*result != "pass" && *result != "fail"))
-        return std::nullopt;
-    UnitOutcome o;
-    o.n = n->get<long long>();
-    o.passed = *result == "pass";
-    if (const auto s = j.find("seconds"); s != j.end() && s->is_number())
-        o.seconds = s->get<double>();
-    if (const auto f = j.find("failure"); f != j.end() && f->is_string()) o.failure = *f;
-    if (const auto r = j.find("record"); r != j.end() && r->is_string()) o.recordId = *r;
-    return o;
-}
-
 std::string totalLine(const LoopResult& r) {
     return "TOTAL " + std::to_string(r.total()) + " PASS " + std::to_string(r.passed) + " FAIL " +
            std::to_string(r.failed) + " YIELD " + records::yieldText({r.passed, r.failed}) + "%";
-}
-
-std::string totalJson(const LoopResult& r) {
-    nlohmann::ordered_json j;
-    j["kind"] = "total";
-    j["units"] = r.total();
-    j["passed"] = r.passed;
-    j["failed"] = r.failed;
-    j["yield"] = std::round(records::Counters{r.passed, r.failed}.yield() * 10) / 10;
-    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace sonoprog::production

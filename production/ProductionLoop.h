@@ -120,13 +120,9 @@ private:
     std::string snapshotSha256_;
 };
 
-// "UNIT 3 FAIL 0.4s VDD failed!", "TOTAL 6 PASS 4 FAIL 2 YIELD 66.7%" and their JSON objects.
+// "UNIT 3 FAIL 0.4s VDD failed!", "TOTAL 6 PASS 4 FAIL 2 YIELD 66.7%"; their
+// objects are in WorkerLines.h.
 std::string unitSummaryLine(const UnitOutcome& outcome);
-std::string unitSummaryJson(const UnitOutcome& outcome);
-// A unit's JSON object read back into its outcome (nullopt for any other line
-// or a malformed one): how a front end follows a worker's units.
-std::optional<UnitOutcome> unitOutcomeFromJson(std::string_view line);
 std::string totalLine(const LoopResult& result);
-std::string totalJson(const LoopResult& result);
 
 }  // namespace sonoprog::production

@@ -24,6 +24,7 @@
 #include "production/EngineerPassword.h"
 #include "production/JobEditor.h"
 #include "production/JobScan.h"
+#include "production/OneWriterRun.h"
 #include "production/OperatorLayout.h"
 #include "production/WriterTile.h"
 #include "production/WriterTilesPanel.h"
@@ -204,6 +205,10 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
 ProductionPage::~ProductionPage() {
     stop_ = true;
     if (tilesPanel_) tilesPanel_->stop();
+    if (oneRun_) {
+        oneRun_.reset();
+        if (deviceChange_) link_.device().setDeviceChangeHandler(deviceChange_);
+    }
 }
 
 const std::vector<WriterTile*>& ProductionPage::tiles() const {
@@ -219,7 +224,8 @@ void ProductionPage::setStopGrace(std::chrono::milliseconds grace) {
     if (tilesPanel_) tilesPanel_->setStopGrace(grace);
 }
 
-void ProductionPage::setAttachedWriters(std::function<std::vector<std::string>()> lister) {
+void ProductionPage::setAttachedWriters(
+    std::function<std::vector<link::usb::AttachedWriter>()> lister) {
     if (tilesPanel_) tilesPanel_->setAttachedWriters(std::move(lister));
 }
 
@@ -238,6 +244,10 @@ void ProductionPage::startTiles() {
     // "all" is read again at each Start from idle: Writers come and go between runs.
     tilesPanel_->buildTiles();
     runJobPath_ = job_->file.string();
+    if (!tilesPanel_->listError().empty()) {
+        env_.prompter.showMessage("ERROR", tilesPanel_->listError(), core::BoxIcon::Error);
+        return;
+    }
     const auto idle = tilesPanel_->idleTiles();
     if (idle.empty()) return;
     beginTileRun();
@@ -355,8 +365,21 @@ records::RecordStore* ProductionPage::store() {
 }
 
 void ProductionPage::refreshCounters() {
-    if (job_ && store()) counters_ = store_->counters(job_->fileSha256);
-    showCounters();
+    if (!job_ || !store()) {
+        showCounters();
+        return;
+    }
+    withStore([this, sha = job_->fileSha256] {
+        counters_ = store_->counters(sha);
+        showCounters();
+    });
+}
+
+void ProductionPage::withStore(std::function<void()> task) {
+    if (oneRun_)
+        oneRun_->whileParked(std::move(task));
+    else
+        task();
 }
 
 std::string ProductionPage::writerIdentity() const {
@@ -453,17 +476,27 @@ void ProductionPage::BT_Prod_StartClick() {
     updateEnablement();
 
     // The loop keeps its own copy: an engineer may open another job meanwhile.
-    const LoadedJob job = *job_;
-    UnitServices unit{*paneAdapter_, noLock_,    env_.yield, env_.prompter,
-                      env_.clock,    env_.paths, link_,      env_.ivrKeys};
-    ProductionLoop loop(job, LoopServices{unit, link_, *store_}, *this, stop_);
     LoopOptions options;
     options.trigger = Trigger::Insert;
     options.operatorName = gui::toLocal(ED_Prod_Operator->text());
     options.writerIdentity = writerIdentity();
     options.pollInterval = pollInterval_;
-    loop.run(options, nullptr);
+    oneRun_.reset();
+    oneRun_ = std::make_unique<OneWriterRun>(
+        OneWriterSetup{*job_, options, *paneAdapter_, env_.prompter, env_.clock, env_.paths, link_,
+                       env_.ivrKeys, *store_, *this},
+        stop_);
+    connect(oneRun_.get(), &OneWriterRun::finished, this, &ProductionPage::oneWriterEnded);
+    // The Writer is the loop's now: a device coming or going is looked at
+    // between two of its steps.
+    if (deviceChange_)
+        link_.device().setDeviceChangeHandler(
+            [run = oneRun_.get(), change = deviceChange_] { run->whileParked(change); });
+    oneRun_->start();
+}
 
+void ProductionPage::oneWriterEnded() {
+    if (deviceChange_) link_.device().setDeviceChangeHandler(deviceChange_);
     running_ = false;
     setEngineer(false);
     runLock_.unlock();
@@ -617,10 +650,12 @@ void ProductionPage::BT_Prod_ResetClick() {
     base.target = std::string(targetName(job_->job.target));
     base.device = job_->job.device;
     base.writer = writerIdentity();
-    if (!records::resetCounters(*store_, base))
-        env_.prompter.showMessage("ERROR", store_->lastError(), core::BoxIcon::Error);
-    else if (tilesPanel_)
-        tilesPanel_->resetCounters();
+    withStore([this, base] {
+        if (!records::resetCounters(*store_, base))
+            env_.prompter.showMessage("ERROR", store_->lastError(), core::BoxIcon::Error);
+        else if (tilesPanel_)
+            tilesPanel_->resetCounters();
+    });
     refreshCounters();
 }
 

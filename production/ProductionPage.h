@@ -36,6 +36,7 @@ class Gauge;
 namespace sonoprog::production {
 
 class EngineerBanner;
+class OneWriterRun;
 class WriterTile;
 
 // What the page needs from Setup.ini's [Production] and [Records] sections.
@@ -55,9 +56,10 @@ ProductionSettings readProductionSettings(const core::IniFile& setup);
 // The "Production" page: a job, the operator, a large status panel, the
 // counters and the last units, Start and Stop. It runs the same unit loop as
 // `sonoprog-cli produce` (trigger insert), reporting through its own pane and
-// gauge. While the loop runs the tab is locked: the operator cannot leave it
-// or change the job until an engineer unlocks it with the password; resetting
-// the counters asks for the engineer too.
+// gauge: with a Writers list in each tile's worker process, else on a thread
+// of its own (OneWriterRun); Start returns at once either way. While the loop runs the tab is
+// locked: the operator cannot leave it or change the job until an engineer unlocks it with the
+// password; resetting the counters asks for the engineer too.
 class ProductionPage final : public QWidget, private LoopListener {
     Q_OBJECT
 public:
@@ -105,13 +107,19 @@ public:
     // its unit before killing it, and who lists the USB Writers for "all".
     void setWorkerProgram(QString program);
     void setStopGrace(std::chrono::milliseconds grace);
-    void setAttachedWriters(std::function<std::vector<std::string>()> lister);
+    void setAttachedWriters(std::function<std::vector<link::usb::AttachedWriter>()> lister);
     // With Writers: the window's own Writer is handed over while the workers
     // run (`lend`) and taken back when the last one has ended, so that the
     // worker of that Writer can open it.
     void setWriterHandover(std::function<void()> lend, std::function<void()> takeBack) {
         lendWriter_ = std::move(lend);
         takeBackWriter_ = std::move(takeBack);
+    }
+    // What the window does when a USB device comes or goes (the connection
+    // monitor's look at the Writer). While the one Writer's loop runs, the
+    // Writer is the loop's: the page has the look wait for the loop's next pause.
+    void setDeviceChangeHandler(std::function<void()> handler) {
+        deviceChange_ = std::move(handler);
     }
     // The tiles, one per Writer (none without a Writers list).
     const std::vector<WriterTile*>& tiles() const;
@@ -173,6 +181,10 @@ private:
     bool operatorGiven();
     void remember();
     void fitStatusPanel();
+    void oneWriterEnded();
+    // Runs `task` on the records now, or, while the one Writer's loop runs,
+    // at its next pause.
+    void withStore(std::function<void()> task);
     void unitSound(bool passed);
 
     gui::TabEnvironment& env_;
@@ -180,7 +192,6 @@ private:
     ProductionSettings settings_;
     std::unique_ptr<gui::PaneAdapter> paneAdapter_;
     gui::ControlLock runLock_;  // what the operator may not touch while the loop runs
-    gui::ControlLock noLock_;   // the operations inside a unit lock nothing more
     std::optional<LoadedJob> job_;
     std::unique_ptr<records::RecordStore> store_;
     std::string recordsLocation_;
@@ -193,6 +204,8 @@ private:
     std::atomic<bool> stop_{false};
     bool running_ = false;
     WriterTilesPanel* tilesPanel_ = nullptr;  // with a Writers list only
+    std::unique_ptr<OneWriterRun> oneRun_;    // the last one-Writer run
+    std::function<void()> deviceChange_;
     std::function<void()> lendWriter_;
     std::function<void()> takeBackWriter_;
     std::string runJobPath_;  // the job the workers run, kept while any runs

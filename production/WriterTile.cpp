@@ -14,25 +14,11 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <nlohmann/json.hpp>
 
 #include "core/InheritedText.h"
 #include "gui/Gauge.h"
 
 namespace sonoprog::production {
-
-namespace {
-
-// Splits whole lines off the front of `buffer`, leaving a partial last line.
-template <typename Each>
-void takeLines(QByteArray& buffer, Each each) {
-    qsizetype start = 0;
-    for (qsizetype end; (end = buffer.indexOf('\n', start)) >= 0; start = end + 1)
-        each(std::string_view(buffer.constData() + start, static_cast<std::size_t>(end - start)));
-    buffer.remove(0, start);
-}
-
-}  // namespace
 
 WriterTile::WriterTile(std::string writer, QWidget* parent)
     : QFrame(parent), writer_(std::move(writer)) {
@@ -98,8 +84,8 @@ bool WriterTile::interrupt() {
 void WriterTile::start(const QString& program, const QStringList& arguments, int inheritedFd) {
     if (process_ || !usable_) return;
     process_ = new QProcess(this);
-    outBuffer_.clear();
-    errBuffer_.clear();
+    outLines_.clear();
+    errLines_.clear();
     connect(process_, &QProcess::readyReadStandardOutput, this, &WriterTile::readOutput);
     connect(process_, &QProcess::readyReadStandardError, this, &WriterTile::readErrors);
     connect(process_, &QProcess::finished, this, &WriterTile::finished);
@@ -107,8 +93,7 @@ void WriterTile::start(const QString& program, const QStringList& arguments, int
         // A program that never started sends no finished().
         if (error == QProcess::FailedToStart && process_) {
             const std::string why = "cannot start " + process_->program().toStdString();
-            report_.errorLine(nlohmann::json{{"kind", "error"}, {"text", why}}.dump(
-                -1, ' ', false, nlohmann::json::error_handler_t::replace));
+            report_.errorLine(noteObject("error", why));
             finished(-1, QProcess::NormalExit);
         }
     });
@@ -174,18 +159,17 @@ void WriterTile::resetCounters() {
 
 void WriterTile::showUnusable(const std::string& why) {
     usable_ = false;
-    report_.errorLine(nlohmann::json{{"kind", "error"}, {"text", why}}.dump(
-        -1, ' ', false, nlohmann::json::error_handler_t::replace));
+    report_.errorLine(noteObject("error", why));
     report_.ended(false, 2);
     render();
 }
 
 void WriterTile::readOutput() {
     if (!process_) return;
-    outBuffer_ += process_->readAllStandardOutput();
+    const QByteArray bytes = process_->readAllStandardOutput();
     // Told only after the buffer is done with: a slot may run the event loop.
     std::vector<UnitOutcome> units;
-    takeLines(outBuffer_, [&](std::string_view line) {
+    outLines_.feed(std::string_view(bytes.constData(), bytes.size()), [&](std::string_view line) {
         if (auto unit = report_.outputLine(line)) units.push_back(std::move(*unit));
     });
     render();
@@ -196,8 +180,9 @@ void WriterTile::readOutput() {
 
 void WriterTile::readErrors() {
     if (!process_) return;
-    errBuffer_ += process_->readAllStandardError();
-    takeLines(errBuffer_, [this](std::string_view line) { report_.errorLine(line); });
+    const QByteArray bytes = process_->readAllStandardError();
+    errLines_.feed(std::string_view(bytes.constData(), bytes.size()),
+                   [this](std::string_view line) { report_.errorLine(line); });
     render();
 }
 

@@ -10,6 +10,7 @@
 
 #include "production/OperatorLayout.h"
 #include "production/StatusPanel.h"
+#include "production/WriterGang.h"
 #include "production/WriterWorkers.h"
 
 class QLabel;
@@ -86,8 +87,8 @@ private:
     QProcess* process_ = nullptr;
     QTimer* killTimer_ = nullptr;
     WorkerReport report_;
-    QByteArray outBuffer_;
-    QByteArray errBuffer_;
+    LineSplitter outLines_;
+    LineSplitter errLines_;
     bool usable_ = true;
     bool restartPending_ = false;
     bool restartAllowed_ = false;

@@ -6,9 +6,8 @@
 #include <unistd.h>
 
 #include "core/InheritedText.h"
-#include "core/WriterOption.h"
 #include "gui/QtServices.h"
-#include "link/usb/UsbWriterDevice.h"
+#include "production/WriterGang.h"
 #include "production/WriterTile.h"
 #include "production/WriterWorkers.h"
 
@@ -20,12 +19,7 @@ WriterTilesPanel::WriterTilesPanel(std::string writers, QWidget* parent)
     grid_ = new QGridLayout(this);
     grid_->setContentsMargins(0, 0, 0, 0);
     workerProgram_ = QCoreApplication::applicationDirPath() + QStringLiteral("/sonoprog-cli");
-    attachedWriters_ = [] {
-        std::vector<std::string> writers;
-        link::usb::UsbWriterDevice usb;
-        for (const auto& w : usb.attachedWriters(false)) writers.push_back("usb:" + w.port);
-        return writers;
-    };
+    attachedWriters_ = attachedUsbWriters;
 }
 
 WriterTilesPanel::~WriterTilesPanel() {
@@ -33,16 +27,27 @@ WriterTilesPanel::~WriterTilesPanel() {
 }
 
 void WriterTilesPanel::buildTiles() {
-    const auto writers = writerListEntries(writers_, attachedWriters_);
+    std::vector<link::usb::AttachedWriter> attached;
+    if (listNeedsUsbWriters(writers_) && attachedWriters_) attached = attachedWriters_();
+    const WriterList list = readWriterList(writers_, attached);
+    listError_ = list.entries.empty() ? list.firstError("Writers=") : std::string();
+    std::vector<std::string> wanted;
+    for (const auto& e : list.entries) wanted.push_back(e.member.writer);
     std::vector<std::string> present;
     for (auto* tile : tiles_) present.push_back(tile->writer());
-    if (!tiles_.empty() && present == writers) return;
+    if (!tiles_.empty() && present == wanted) return;
     for (auto* tile : tiles_) delete tile;
     tiles_.clear();
     columns_ = 0;
-    for (const auto& writer : writers) {
-        auto* tile = new WriterTile(writer, this);
-        if (!core::parseWriterOption(writer)) tile->showUnusable("not a Writer: " + writer);
+    for (const auto& entry : list.entries) {
+        auto* tile = new WriterTile(entry.member.writer, this);
+        // A USB Writer that is not attached gets its worker all the same: it
+        // says so itself, and the Writer may be plugged in later.
+        if (entry.problem == WriterProblem::NotAWriter)
+            tile->showUnusable("not a Writer: " + entry.member.writer);
+        else if (entry.problem != WriterProblem::None &&
+                 entry.problem != WriterProblem::NotAttached)
+            tile->showUnusable(entry.error);
         connect(tile, &WriterTile::unitFinished, this, &WriterTilesPanel::unitFinished);
         connect(tile, &WriterTile::workerEnded, this, &WriterTilesPanel::workerEnded);
         connect(tile, &WriterTile::restartRequested, this,
@@ -84,26 +89,23 @@ std::vector<WriterTile*> WriterTilesPanel::idleTiles() const {
 }
 
 void WriterTilesPanel::startWorker(WriterTile& tile, const WorkerRun& run) {
-    QStringList args{QStringLiteral("--json")};
-    // Never on the command line, which any local user reads: the address
-    // may hold the line database's password.
-    int recordsFd = -1;
+    WorkerCommand command;
+    command.writer = tile.writer();
+    command.jobPath = run.jobPath;
+    command.setup = run.setup;
+    command.tempFolder = run.tempFolder;
+    command.operatorName = run.operatorName;
     if (!run.records.empty()) {
-        recordsFd = core::inheritedTextPipe(run.records);
-        if (recordsFd < 0) {
+        command.recordsFd = core::inheritedTextPipe(run.records);
+        if (command.recordsFd < 0) {
             tile.showUnusable("the records location cannot be handed to the worker");
             return;
         }
-        args << QStringLiteral("--records-fd") << QString::number(recordsFd);
     }
-    if (!run.setup.empty()) args << QStringLiteral("--setup") << gui::fromLocal(run.setup);
-    if (!run.tempFolder.empty()) args << QStringLiteral("--temp") << gui::fromLocal(run.tempFolder);
-    args << QStringLiteral("--writer") << gui::fromLocal(tile.writer()) << QStringLiteral("produce")
-         << gui::fromLocal(run.jobPath) << QStringLiteral("--trigger") << QStringLiteral("insert");
-    if (!run.operatorName.empty())
-        args << QStringLiteral("--operator") << gui::fromLocal(run.operatorName);
-    tile.start(workerProgram_, args, recordsFd);
-    if (recordsFd >= 0) ::close(recordsFd);
+    QStringList args;
+    for (const auto& a : workerArguments(command)) args << gui::fromLocal(a);
+    tile.start(workerProgram_, args, command.recordsFd);
+    if (command.recordsFd >= 0) ::close(command.recordsFd);
 }
 
 void WriterTilesPanel::restartWhenEnded(WriterTile& tile) {

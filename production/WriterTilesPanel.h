@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "link/usb/UsbWriterDevice.h"
+
 class QGridLayout;
 
 namespace sonoprog::production {
@@ -36,12 +38,15 @@ public:
     // finish its unit before killing it, and who lists the USB Writers for "all".
     void setWorkerProgram(QString program) { workerProgram_ = std::move(program); }
     void setStopGrace(std::chrono::milliseconds grace) { stopGrace_ = grace; }
-    void setAttachedWriters(std::function<std::vector<std::string>()> lister) {
+    void setAttachedWriters(std::function<std::vector<link::usb::AttachedWriter>()> lister) {
         attachedWriters_ = std::move(lister);
     }
     // The tiles again from the Writers list ("all" is read again each time:
-    // Writers come and go between runs); kept when the list is unchanged.
+    // Writers come and go between runs); kept when the list is unchanged. An
+    // entry that cannot run gets a tile that says why and never starts.
     void buildTiles();
+    // Why the list gave no tile at all ("all" with no Writer attached).
+    const std::string& listError() const { return listError_; }
     // The usable tiles that have no worker yet.
     std::vector<WriterTile*> idleTiles() const;
     // Starts the tile's worker for `run`.
@@ -72,7 +77,8 @@ private:
     std::vector<WriterTile*> tiles_;
     QString workerProgram_;
     std::chrono::milliseconds stopGrace_{15000};
-    std::function<std::vector<std::string>()> attachedWriters_;
+    std::function<std::vector<link::usb::AttachedWriter>()> attachedWriters_;
+    std::string listError_;
 };
 
 }  // namespace sonoprog::production

@@ -2,9 +2,7 @@
 
 #include "core/WriterOption.h"
 
-#include <algorithm>
 #include <filesystem>
-#include <nlohmann/json.hpp>
 
 namespace sonoprog::production {
 
@@ -13,49 +11,24 @@ namespace {
 constexpr std::string_view kPollFailed = "the insertion poll failed";
 constexpr std::string_view kWriterDisconnect = "Writer Disconnect";
 
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
-
-// The object on one line, or a null value for anything else.
-nlohmann::json objectOf(std::string_view line) {
-    auto j = nlohmann::json::parse(line, nullptr, false);
-    if (j.is_discarded() || !j.is_object() || !j.contains("kind") || !j.at("kind").is_string())
-        return nullptr;
-    return j;
-}
-
-std::string textOf(const nlohmann::json& j) {
-    const auto it = j.find("text");
-    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
+// What a tile's panel says for each status; the detail goes on a line of its
+// own where `detail` says so ("FAIL\nVDD failed!").
+struct TileText {
+    TileStatus status;
+    std::string_view text;
+    enum Detail { None, Always, WhenGiven } detail;
+};
+constexpr TileText kStatusTexts[] = {
+    {TileStatus::Ready, "READY", TileText::None},
+    {TileStatus::InsertChip, "INSERT CHIP", TileText::None},
+    {TileStatus::Programming, "PROGRAMMING", TileText::None},
+    {TileStatus::Pass, "PASS", TileText::None},
+    {TileStatus::Fail, "FAIL", TileText::Always},
+    {TileStatus::Disconnected, kWriterDisconnect, TileText::None},
+    {TileStatus::Stopped, "STOPPED", TileText::WhenGiven},
+};
 
 }  // namespace
-
-std::vector<std::string> writerListEntries(
-    std::string_view text, const std::function<std::vector<std::string>()>& attached) {
-    std::vector<std::string> entries;
-    auto add = [&](std::string entry) {
-        if (!entry.empty() && std::find(entries.begin(), entries.end(), entry) == entries.end())
-            entries.push_back(std::move(entry));
-    };
-    text = trimmed(text);
-    if (text == "all") {
-        if (attached)
-            for (auto& w : attached()) add(std::move(w));
-        return entries;
-    }
-    while (!text.empty()) {
-        const auto comma = text.find(',');
-        add(std::string(trimmed(text.substr(0, comma))));
-        if (comma == std::string_view::npos) break;
-        text.remove_prefix(comma + 1);
-    }
-    return entries;
-}
 
 std::string writerShortName(std::string_view writer) {
     const auto option = core::parseWriterOption(writer);
@@ -71,21 +44,13 @@ std::string writerShortName(std::string_view writer) {
 }
 
 std::string tileStatusText(TileStatus status, const std::string& detail) {
-    switch (status) {
-        case TileStatus::Ready:
-            return "READY";
-        case TileStatus::InsertChip:
-            return "INSERT CHIP";
-        case TileStatus::Programming:
-            return "PROGRAMMING";
-        case TileStatus::Pass:
-            return "PASS";
-        case TileStatus::Fail:
-            return "FAIL\n" + detail;
-        case TileStatus::Disconnected:
-            return std::string(kWriterDisconnect);
-        case TileStatus::Stopped:
-            return detail.empty() ? "STOPPED" : "STOPPED\n" + detail;
+    for (const auto& row : kStatusTexts) {
+        if (row.status != status) continue;
+        std::string text(row.text);
+        if (row.detail == TileText::Always ||
+            (row.detail == TileText::WhenGiven && !detail.empty()))
+            text += "\n" + detail;
+        return text;
     }
     return {};
 }
@@ -116,54 +81,49 @@ void WorkerReport::activity() {
 }
 
 std::optional<UnitOutcome> WorkerReport::outputLine(std::string_view line) {
-    const auto j = objectOf(line);
-    if (j.is_null()) return std::nullopt;
-    const std::string kind = j.at("kind");
-    if (kind == "unit") {
-        auto outcome = unitOutcomeFromJson(line);
-        if (!outcome) return std::nullopt;
-        if (outcome->passed) {
-            ++counters_.passed;
-            disconnected_ = false;
-            show(TileStatus::Pass);
-        } else {
-            ++counters_.failed;
-            if (!disconnected_) show(TileStatus::Fail, outcome->failure);
-        }
-        return outcome;
+    const auto read = readWorkerLine(line);
+    if (!read) return std::nullopt;
+    switch (read->kind) {
+        case WorkerKind::Unit:
+            if (read->unit.passed) {
+                ++counters_.passed;
+                disconnected_ = false;
+                show(TileStatus::Pass);
+            } else {
+                ++counters_.failed;
+                if (!disconnected_) show(TileStatus::Fail, read->unit.failure);
+            }
+            return read->unit;
+        case WorkerKind::Total:
+            sawTotal_ = true;
+            return std::nullopt;
+        case WorkerKind::Result:
+            // The worker's closing object comes after its total: no chip activity.
+            return std::nullopt;
+        case WorkerKind::Progress:
+            activity();
+            if (read->percent >= 0) percent_ = read->percent;
+            return std::nullopt;
+        default:
+            activity();
+            return std::nullopt;
     }
-    if (kind == "total") {
-        sawTotal_ = true;
-        return std::nullopt;
-    }
-    // The worker's closing object comes after its total: no chip activity.
-    if (kind == "result") return std::nullopt;
-    if (kind == "progress") {
-        activity();
-        if (const auto p = j.find("percent"); p != j.end() && p->is_number_integer())
-            percent_ = std::clamp(p->get<int>(), 0, 100);
-        return std::nullopt;
-    }
-    activity();
-    return std::nullopt;
 }
 
 void WorkerReport::errorLine(std::string_view line) {
-    const auto j = objectOf(line);
-    if (j.is_null()) return;
-    const std::string kind = j.at("kind");
-    const std::string text = textOf(j);
-    if (kind == "status" && text == kWriterDisconnect) {
+    const auto read = readWorkerLine(line);
+    if (!read) return;
+    if (read->kind == WorkerKind::Status && read->text == kWriterDisconnect) {
         disconnected_ = true;
         show(TileStatus::Disconnected);
-    } else if (kind == "error" && text.rfind(kPollFailed, 0) == 0) {
+    } else if (read->kind == WorkerKind::Error && read->text.rfind(kPollFailed, 0) == 0) {
         // The worker retries, but a Writer that no longer answers the
         // insertion poll is as good as pulled out: say so until a unit passes
         // on it again (or the operator restarts the tile once it is back).
         disconnected_ = true;
-        show(TileStatus::Disconnected, text);
-    } else if (kind == "error") {
-        lastError_ = text;
+        show(TileStatus::Disconnected, read->text);
+    } else if (read->kind == WorkerKind::Error) {
+        lastError_ = read->text;
     }
 }
 

@@ -1,22 +1,15 @@
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "production/ProductionLoop.h"
+#include "production/WorkerLines.h"
 #include "records/RecordStore.h"
 
 namespace sonoprog::production {
-
-// The Writers of [Production] Writers=: "all" (every USB Writer attached now,
-// as `attached` names them) or a comma-separated list of --writer texts. Blank
-// entries are dropped and a Writer named twice is kept once: two loops on one
-// Writer would fight over its socket. An empty text is an empty list.
-std::vector<std::string> writerListEntries(
-    std::string_view text, const std::function<std::vector<std::string>()>& attached);
 
 // The short name a Writer goes by in the list of last units: the USB port
 // ("1-1.3"), the serial number, or the virtual Writer's folder name ("bench2").

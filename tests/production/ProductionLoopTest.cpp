@@ -9,6 +9,7 @@
 #include "kiva/KivaCommands.h"
 #include "production/ImageHash.h"
 #include "production/ProductionLoop.h"
+#include "production/WorkerLines.h"
 #include "records/RecordStore.h"
 #include "sim/KivaChip.h"
 #include "sim/SerialFlashChip.h"

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -31,6 +35,23 @@ public:
     std::vector<std::string> heard;
     std::function<void()> onSound;
 };
+
+// Runs the event loop until `done` holds (false after a minute): the
+// one-Writer loop runs beside it and reports through it.
+template <typename Done>
+bool waitUntil(Done done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+bool runsToItsEnd(const production::ProductionPage& page) {
+    return waitUntil([&] { return !page.running(); });
+}
 
 // The page inside a tab control as the window holds it, on the rig's Writer.
 struct PageFixture : ::testing::Test, PageHarness {
@@ -89,6 +110,7 @@ TEST_F(PageFixture, RunLocksTheTabCountsAndRecordsEveryUnit) {
         if (sounds.heard.size() == 3) page->BT_Prod_StopClick();
     };
     page->BT_Prod_StartClick();
+    ASSERT_TRUE(runsToItsEnd(*page));
 
     EXPECT_EQ(sounds.heard, (std::vector<std::string>{"pass", "fail", "pass"}));
     ASSERT_EQ(seen.size(), 3u);
@@ -146,6 +168,7 @@ TEST_F(PageFixture, EngineerUnlocksARunningLoopAndResetsTheCounters) {
         EXPECT_TRUE(page->running());
     };
     page->BT_Prod_StartClick();
+    ASSERT_TRUE(runsToItsEnd(*page));
     EXPECT_EQ(page->counters(), (records::Counters{1, 1}));
 
     // Reset needs the engineer: cancelled or wrong, nothing changes.
@@ -180,6 +203,7 @@ TEST_F(PageFixture, TheResultStaysUntilTheNextChipGoesIn) {
         if (sounds.heard.size() == 3) page->BT_Prod_StopClick();
     };
     page->BT_Prod_StartClick();
+    ASSERT_TRUE(runsToItsEnd(*page));
     EXPECT_EQ(sounds.heard.size(), 3u);
     EXPECT_EQ(shown, (QStringList{"INSERT CHIP", "PROGRAMMING", "PASS", "PROGRAMMING",
                                   "FAIL\nVDD failed!", "PROGRAMMING", "PASS"}));
@@ -225,6 +249,7 @@ TEST_F(PageFixture, StartNeedsAnOperatorUnlessSetupSaysOtherwise) {
         bench.ED_Prod_Operator->setText(QString::fromLatin1(row.name));
         rig.prompter.boxes.clear();
         bench.BT_Prod_StartClick();
+        ASSERT_TRUE(runsToItsEnd(bench));
         EXPECT_EQ(bench.counters().total(), row.units);
         EXPECT_EQ(rig.prompter.boxes.size(), row.boxes);
         EXPECT_TRUE(bench.BT_Prod_Start->isEnabled());
@@ -253,6 +278,7 @@ TEST_F(PageFixture, TheEngineerBannerLocksTheRunningTabAgain) {
         EXPECT_TRUE(gui::ControlLock::isLocked(tabs));
     };
     page->BT_Prod_StartClick();
+    ASSERT_TRUE(runsToItsEnd(*page));
     EXPECT_EQ(sounds.heard.size(), 2u);
     // Idle, the engineer's unlock shows the job editor's button.
     passwords = {"letmein"};
@@ -297,6 +323,7 @@ TEST_F(PageFixture, TheOneWriterLoopRecordsTheWriterItRanOn) {
     r.image = rig.kivaImage();
     ASSERT_TRUE(bare.openJob(rig.makeJob(r).file.string()));
     bare.BT_Prod_StartClick();
+    ASSERT_TRUE(runsToItsEnd(bare));
 
     std::string error;
     auto store = records::openRecordStore((rig.dir / "r2.sqlite").string(), {}, error);
@@ -304,6 +331,97 @@ TEST_F(PageFixture, TheOneWriterLoopRecordsTheWriterItRanOn) {
     const auto all = store->query({});
     ASSERT_EQ(all.size(), 1u);
     EXPECT_EQ(all[0].writer, "sim");  // the rig's virtual Writer, not "usb"
+}
+
+// The rig's Writer, whose first data transfer (a unit's; the insertion polls
+// send none) waits until the test lets it go, two seconds at most.
+class HeldWriter final : public link::WriterDevice {
+public:
+    explicit HeldWriter(link::WriterDevice& inner) : inner_(inner) {}
+    ~HeldWriter() override { letGo(); }
+    bool discover() override { return inner_.discover(); }
+    bool open() override { return inner_.open(); }
+    void release() override { inner_.release(); }
+    bool isOpen() const override { return inner_.isOpen(); }
+    std::optional<std::string> transfer(link::Endpoint endpoint, std::uint8_t* data,
+                                        std::size_t length) override {
+        if (endpoint == link::Endpoint::DataOut) {
+            std::unique_lock lock(mutex_);
+            if (!held_) {
+                held_ = holding_ = true;
+                released_.wait_for(lock, std::chrono::seconds(2), [this] { return let_; });
+                holding_ = false;
+            }
+        }
+        return inner_.transfer(endpoint, data, length);
+    }
+    void setDeviceChangeHandler(std::function<void()> handler) override {
+        inner_.setDeviceChangeHandler(std::move(handler));
+    }
+    bool holding() {
+        std::lock_guard lock(mutex_);
+        return holding_;
+    }
+    void letGo() {
+        {
+            std::lock_guard lock(mutex_);
+            let_ = true;
+        }
+        released_.notify_all();
+    }
+
+private:
+    link::WriterDevice& inner_;
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool held_ = false;
+    bool holding_ = false;
+    bool let_ = false;
+};
+
+// Start hands the unit loop over and returns to the window's event loop;
+// Stop, clicked there while a unit programs, ends the run after that unit.
+TEST_F(PageFixture, StartReturnsAndAStopDuringAUnitEndsTheRunAfterIt) {
+    HeldWriter held(*rig.writer);
+    link::Link link(held, rig.prompter);
+    link.setConnected(true);
+    production::ProductionSettings settings;
+    settings.enabled = true;
+    production::ProductionPage one(*env, link, settings);
+    one.setRecordsLocation((rig.dir / "r3.sqlite").string());
+    one.setPollInterval(std::chrono::milliseconds(0));
+    one.setSounds(&sounds);
+    one.ED_Prod_Operator->setText(QStringLiteral("Bo"));
+    bool returned = false;
+    // A loop run inside Start could only be stopped from inside it.
+    sounds.onSound = [&] {
+        if (!returned) one.BT_Prod_StopClick();
+    };
+    production::JobRequest r;
+    r.target = production::Target::Tarn20;  // its pages go out as data transfers
+    r.image = rig.tarnImage(20);
+    ASSERT_TRUE(one.openJob(rig.makeJob(r).file.string()));
+
+    one.BT_Prod_StartClick();
+    returned = true;
+    ASSERT_TRUE(one.running());
+    ASSERT_TRUE(waitUntil([&] { return held.holding(); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return one.PN_Prod_Status->shownText() == QStringLiteral("PROGRAMMING"); }));
+    EXPECT_TRUE(gui::ControlLock::isLocked(tabs));
+    one.BT_Prod_StopClick();
+    EXPECT_TRUE(one.running());  // the unit runs to its end and gets its record
+    held.letGo();
+    ASSERT_TRUE(runsToItsEnd(one));
+
+    EXPECT_EQ(sounds.heard, (std::vector<std::string>{"pass"}));
+    EXPECT_EQ(one.PN_Prod_Status->shownText(), QStringLiteral("PASS"));
+    EXPECT_FALSE(gui::ControlLock::isLocked(tabs));
+    EXPECT_TRUE(one.BT_Prod_Start->isEnabled());
+    std::string error;
+    auto store = records::openRecordStore((rig.dir / "r3.sqlite").string(), {}, error);
+    ASSERT_TRUE(store) << error;
+    EXPECT_EQ(store->query({}).size(), 1u);
 }
 
 TEST_F(PageFixture, AJobWhoseCheckSumIsNotItsImagesIsRefusedWhenOpened) {

@@ -330,7 +330,7 @@ TEST_F(TilesFixture, WithoutAWritersListTheTabKeepsItsOneWriter) {
 }
 
 TEST_F(TilesFixture, AllListsTheAttachedWritersAgainAtEachStart) {
-    std::vector<std::string> attached{"usb:1-2"};
+    std::vector<link::usb::AttachedWriter> attached{{"1-2", ""}};
     production::ProductionSettings settings;
     settings.enabled = true;
     settings.writers = "all";
@@ -342,7 +342,7 @@ TEST_F(TilesFixture, AllListsTheAttachedWritersAgainAtEachStart) {
     page->setWorkerProgram(QStringLiteral("/bin/true"));
     page->ED_Prod_Operator->setText(QStringLiteral("Bo"));
     ASSERT_TRUE(page->openJob(kivaJob()));
-    attached = {"usb:1-2", "usb:1-3"};
+    attached = {{"1-2", ""}, {"1-3", ""}};
     page->BT_Prod_StartClick();
     ASSERT_EQ(page->tiles().size(), 2u);
     EXPECT_EQ(page->tiles()[1]->writer(), "usb:1-3");

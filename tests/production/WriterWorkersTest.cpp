@@ -8,19 +8,7 @@ namespace {
 using production::TileStatus;
 using production::WorkerReport;
 
-TEST(WriterList, EntriesAndShortNames) {
-    const auto none = std::function<std::vector<std::string>()>{};
-    EXPECT_TRUE(production::writerListEntries(" , ,", none).empty());
-    EXPECT_EQ(production::writerListEntries(" usb:1-1.3 ,usb:1-1.4,,usb:1-1.3, sim:/a b ", none),
-              (std::vector<std::string>{"usb:1-1.3", "usb:1-1.4", "sim:/a b"}));
-    const auto lister = [] { return std::vector<std::string>{"usb:1-2", "usb:1-3", "usb:1-2"}; };
-    EXPECT_EQ(production::writerListEntries(" all ", lister),
-              (std::vector<std::string>{"usb:1-2", "usb:1-3"}));
-    // "all" inside a list is a Writer text like any other (and names none).
-    EXPECT_EQ(production::writerListEntries("all,sim:/x", lister),
-              (std::vector<std::string>{"all", "sim:/x"}));
-    EXPECT_TRUE(production::writerListEntries("all", none).empty());
-
+TEST(WriterList, ShortNames) {
     EXPECT_EQ(production::writerShortName("usb:1-1.3"), "1-1.3");
     EXPECT_EQ(production::writerShortName("usb:serial=A7 01"), "A7 01");
     EXPECT_EQ(production::writerShortName("sim:/srv/bench/b2/"), "b2");
