@@ -5,14 +5,19 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTextDocument>
 
 #include "gui/Gauge.h"
 #include "production/EngineerBanner.h"
+#include "production/ImageHash.h"
+#include "production/JobEditor.h"
 #include "production/OperatorLayout.h"
 #include "production/StatusPanel.h"
 #include "production/WriterTile.h"
+#include "tests/production/ProductionRig.h"
+#include "tests/support/Fakes.h"
 
 namespace sonoprog::test {
 namespace {
@@ -150,6 +155,53 @@ TEST(OperatorView, EngineerBannerRelocksAfterTenMinutesWithoutInput) {
     banner.BT_Engineer_Lock->click();
     EXPECT_EQ(locks, 2);
     EXPECT_FALSE(banner.active());
+}
+
+// The engineer's dialog reads a job, writes it again under a new name with
+// its hashes, and refuses what `job new` refuses.
+TEST(OperatorView, TheJobEditorSavesAJobWithItsHashes) {
+    ProductionRig rig;
+    ScriptedFileChooser files;
+    production::JobRequest r;
+    r.target = production::Target::Tarn20;
+    r.image = rig.tarnImage(20);
+    const auto original = rig.makeJob(r);
+    production::JobEditor editor(files, rig.paths.setupIni(), rig.keys, {});
+    ASSERT_TRUE(editor.edit(original.file));
+    EXPECT_EQ(editor.ED_Job_WritePages->text(), QStringLiteral("20"));
+
+    struct Row {
+        const char* image;  // nullptr: the job's own
+        const char* startPage;
+        bool saves;
+    };
+    const Row rows[] = {{nullptr, "abc", false},
+                        {"", "0", false},
+                        {"missing.bin", "0", false},
+                        {nullptr, "2", true}};
+    const auto copy = rig.dir / "copy.json";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.startPage);
+        if (row.image)
+            editor.ED_Job_Image->setText(QString::fromLatin1(row.image));
+        else
+            editor.ED_Job_Image->setText(QString::fromStdString(r.image.string()));
+        editor.ED_Job_StartPage->setText(QString::fromLatin1(row.startPage));
+        editor.ED_Job_WritePages->setText(QStringLiteral("10"));
+        editor.ED_Job_File->setText(QString::fromStdString(copy.string()));
+        editor.ED_Job_Name->setText(QStringLiteral("Copy"));
+        const auto error = editor.save();
+        EXPECT_EQ(!error, row.saves) << error.value_or("");
+        EXPECT_EQ(std::filesystem::exists(copy), row.saves);
+    }
+    ASSERT_TRUE(editor.saved());
+    const auto& saved = *editor.saved();
+    EXPECT_EQ(saved.job.name, "Copy");
+    EXPECT_EQ(saved.job.startPage, 2u);
+    EXPECT_EQ(saved.job.writePages, 10u);
+    EXPECT_EQ(saved.job.imageSha256, original.job.imageSha256);
+    EXPECT_EQ(saved.fileSha256, *production::sha256File(copy));
+    EXPECT_TRUE(editor.LB_Job_Result->text().contains(QString::fromStdString(saved.fileSha256)));
 }
 
 }  // namespace
