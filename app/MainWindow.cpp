@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <QComboBox>
 #include <QDesktopServices>
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTabWidget>
@@ -20,6 +22,8 @@
 #include "core/IniFile.h"
 #include "editor/EditorPage.h"
 #include "kiva/KivaPage.h"
+#include "link/usb/UsbWriterDevice.h"
+#include "production/OperatorView.h"
 #include "production/ProductionPage.h"
 #include "serialflash/SerialFlashDevices.h"
 #include "serialflash/SerialFlashPage.h"
@@ -113,6 +117,18 @@ void MainWindow::buildLayout() {
     ED_WrtCnt->setCursor(Qt::ArrowCursor);
     ED_WrtCnt->setFocusPolicy(Qt::NoFocus);
     ED_WrtCnt->setText(QStringLiteral("Writer Disconnect!"));
+    // Units programmed on the virtual Writer are no units: the window says
+    // so beside the status, whose own text stays as it is.
+    LB_VirtualWriter = new QLabel(QStringLiteral("VIRTUAL"), this);
+    LB_VirtualWriter->setObjectName(QStringLiteral("LB_VirtualWriter"));
+    LB_VirtualWriter->setGeometry(430, 5, 86, 24);
+    LB_VirtualWriter->setAlignment(Qt::AlignCenter);
+    LB_VirtualWriter->setFont(tahoma(11, true));
+    LB_VirtualWriter->setToolTip(QStringLiteral("The window runs on the virtual Writer."));
+    LB_VirtualWriter->setStyleSheet(
+        QStringLiteral("QLabel { background: #ff9f1a; color: black; border: 1px solid #b06000; }"));
+    LB_VirtualWriter->setVisible(dynamic_cast<const link::usb::UsbWriterDevice*>(&link_.device()) ==
+                                 nullptr);
 
     env_.reset(new gui::TabEnvironment{CB_DeviceSel, PC_Main, boxes_, files_, yield_, clock_, link_,
                                        paths_});
@@ -325,12 +341,52 @@ void MainWindow::FormCreate() {
                                            [this] { monitor_.takeBack(); });
         PAGE_Production->setDeviceChangeHandler([this] { monitor_.onDeviceChange(); });
         PC_Main->addTab(PAGE_Production, QStringLiteral("Production"));
+        auto* f11 = new QShortcut(QKeySequence(Qt::Key_F11), this);
+        connect(f11, &QShortcut::activated, this, &MainWindow::showOperatorView);
+        connect(PAGE_Production, &production::ProductionPage::operatorViewRequested, this,
+                [this](bool on) { on ? showOperatorView() : leaveOperatorView(); });
+        // The last job and operator, from the user's state folder.
+        if (const auto state =
+                core::userStateDir(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
+            !state.empty())
+            PAGE_Production->setMemoryFile((state / "sonoprog" / "production.ini").string());
+        PAGE_Production->restoreRemembered();
     }
     paths_.ensureTemp();
 }
 
 void MainWindow::setWriterIdentity(const std::string& identity) {
     if (PAGE_Production) PAGE_Production->setWriterIdentity(identity);
+}
+
+void MainWindow::showOperatorView() {
+    if (!PAGE_Production || operatorView_) return;
+    productionTab_ = PC_Main->indexOf(PAGE_Production);
+    PC_Main->removeTab(productionTab_);
+    operatorView_ = std::make_unique<production::OperatorView>();
+    connect(operatorView_.get(), &production::OperatorView::leaveRequested, this,
+            &MainWindow::leaveOperatorView, Qt::QueuedConnection);
+    operatorView_->hold(PAGE_Production);
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    // The screen's size exactly: what the page asks for never makes it larger.
+    if (screen) {
+        operatorView_->setGeometry(screen->geometry());
+        operatorView_->setFixedSize(screen->geometry().size());
+    }
+    PAGE_Production->setOperatorView(true);
+    operatorView_->showFullScreen();
+    operatorView_->activateWindow();
+}
+
+void MainWindow::leaveOperatorView() {
+    if (!operatorView_) return;
+    QWidget* page = operatorView_->release();
+    operatorView_->hide();
+    operatorView_.reset();
+    PAGE_Production->setOperatorView(false);
+    PC_Main->insertTab(productionTab_, page, QStringLiteral("Production"));
+    PC_Main->setCurrentWidget(page);
+    activateWindow();
 }
 
 void MainWindow::CB_DeviceSelChange() {

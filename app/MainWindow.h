@@ -29,8 +29,9 @@ namespace sonoprog::editor {
 class EditorPage;
 }
 namespace sonoprog::production {
+class OperatorView;
 class ProductionPage;
-}
+}  // namespace sonoprog::production
 
 namespace sonoprog::app {
 
@@ -60,6 +61,8 @@ public:
     QTabWidget* PC_Main = nullptr;
     QComboBox* CB_DeviceSel = nullptr;
     QLineEdit* ED_WrtCnt = nullptr;
+    // Beside the status field when the window runs on the virtual Writer.
+    QLabel* LB_VirtualWriter = nullptr;
     QWidget* PAGE_INFO = nullptr;
     kiva::KivaPage* PAGE_Kiva_WRT = nullptr;
     tarn::TarnPage* PAGE_Tarn_WRT = nullptr;
@@ -81,6 +84,12 @@ public:
     QLineEdit* LB_Info_Fax = nullptr;
 
     link::Link& writerLink() { return link_; }
+    // The operator view (F11, or the page's Operator View button): the
+    // Production tab alone on the whole screen, its tiles scaled to it; Esc
+    // puts it back in its tab. Nothing without a Production tab.
+    void showOperatorView();
+    void leaveOperatorView();
+    production::OperatorView* operatorView() const { return operatorView_.get(); }
     // How the Production page's records name the window's Writer (the
     // --writer it was started with: "sim:/abs/dir", ...).
     void setWriterIdentity(const std::string& identity);
@@ -117,6 +126,8 @@ private:
     link::ConnectionMonitor monitor_;
     std::unique_ptr<gui::TabEnvironment> env_;
     std::function<void(const QUrl&)> openUrl_;
+    std::unique_ptr<production::OperatorView> operatorView_;
+    int productionTab_ = -1;
 };
 
 }  // namespace sonoprog::app

@@ -1,6 +1,7 @@
 #include "production/ProductionPage.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -9,6 +10,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <cstdlib>
@@ -17,10 +20,15 @@
 #include "core/LineSafe.h"
 #include "gui/Gauge.h"
 #include "link/usb/UsbWriterDevice.h"
+#include "production/EngineerBanner.h"
 #include "production/EngineerPassword.h"
+#include "production/JobEditor.h"
+#include "production/JobScan.h"
 #include "production/OneWriterRun.h"
+#include "production/OperatorLayout.h"
 #include "production/WriterTile.h"
 #include "production/WriterTilesPanel.h"
+#include "serialflash/SerialFlashCommands.h"
 
 namespace sonoprog::production {
 
@@ -46,6 +54,9 @@ ProductionSettings readProductionSettings(const core::IniFile& setup) {
     s.engineerPassword = setup.readString("Production", "EngineerPassword");
     s.recordsDatabase = setup.readString("Records", "Database");
     s.writers = setup.readString("Production", "Writers");
+    s.requireOperator = setup.readInteger("Production", "RequireOperator", 1) != 0;
+    s.sounds = setup.readInteger("Production", "Sounds", 1) != 0;
+    s.jobsFolder = setup.readString("Production", "JobsFolder");
     return s;
 }
 
@@ -55,9 +66,9 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     setObjectName(QStringLiteral("PAGE_Production"));
     resize(775, 555);
 
+    // The job field takes a path typed or a scan of a job (scanners type and press Enter).
     ED_Prod_Job = named(new QLineEdit, "ED_Prod_Job");
-    ED_Prod_Job->setReadOnly(true);
-    ED_Prod_Job->setFocusPolicy(Qt::NoFocus);
+    ED_Prod_Job->setPlaceholderText(QStringLiteral("scan a job, or Open Job"));
     LB_Prod_JobInfo = named(new QLabel, "LB_Prod_JobInfo");
     LB_Prod_JobInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
     ED_Prod_Operator = named(new QLineEdit, "ED_Prod_Operator");
@@ -66,20 +77,24 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     BT_Prod_Stop = button("BT_Prod_Stop", "Stop");
     BT_Prod_Unlock = button("BT_Prod_Unlock", "Engineer");
     BT_Prod_Reset = button("BT_Prod_Reset", "Reset Counters");
-    PN_Prod_Status = named(new QLabel, "PN_Prod_Status");
-    PN_Prod_Status->setAlignment(Qt::AlignCenter);
+    BT_Prod_EditJob = button("BT_Prod_EditJob", "Edit Job");
+    BT_Prod_OperatorView = button("BT_Prod_OperatorView", "Operator View");
+    BT_Prod_OperatorView->setToolTip(
+        QStringLiteral("The Production tab on the whole screen (F11); Esc leaves it."));
+    PN_Prod_Status = named(new StatusPanel(TileScale{}), "PN_Prod_Status");
     PN_Prod_Status->setMinimumHeight(90);
-    QFont big = PN_Prod_Status->font();
-    big.setPointSize(28);
-    big.setBold(true);
-    PN_Prod_Status->setFont(big);
-    PN_Prod_Status->setWordWrap(true);
     LB_Prod_Counters = named(new QLabel, "LB_Prod_Counters");
     QFont counterFont = LB_Prod_Counters->font();
     counterFont.setPointSize(13);
     counterFont.setBold(true);
     LB_Prod_Counters->setFont(counterFont);
     LV_Prod_Units = named(new QListWidget, "LV_Prod_Units");
+    // Wide enough for "[1-1.3] UNIT 12 FAIL 3.2s" and the start of its reason.
+    LV_Prod_Units->setMinimumWidth(240);
+    // A long reason wraps rather than running off to the right.
+    LV_Prod_Units->setWordWrap(true);
+    LV_Prod_Units->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    banner_ = new EngineerBanner;
     RE_Prod_State = named(new gui::LogPane, "RE_Prod_State");
     CG_Prod_Progress = named(new gui::Gauge, "CG_Prod_Progress");
 
@@ -105,9 +120,10 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     grid->setColumnStretch(1, 1);
 
     auto* buttons = new QVBoxLayout;
-    for (auto* b : {BT_Prod_Start, BT_Prod_Stop, BT_Prod_Unlock, BT_Prod_Reset})
+    for (auto* b : {BT_Prod_Start, BT_Prod_Stop, BT_Prod_Unlock, BT_Prod_Reset, BT_Prod_EditJob})
         buttons->addWidget(b);
     buttons->addStretch(1);
+    buttons->addWidget(BT_Prod_OperatorView);
 
     auto* statusColumn = new QVBoxLayout;
     if (tileMode()) {
@@ -131,6 +147,7 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     middle->addLayout(buttons);
 
     auto* page = new QVBoxLayout(this);
+    page->addWidget(banner_);
     page->addWidget(jobBox);
     page->addLayout(middle, 3);
     if (tileMode()) {
@@ -142,8 +159,8 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     }
 
     paneAdapter_ = std::make_unique<gui::PaneAdapter>(*RE_Prod_State, *CG_Prod_Progress);
-    runLock_.setControls({BT_Prod_OpenJob, ED_Prod_Operator, BT_Prod_Start, BT_Prod_Reset,
-                          env_.deviceSel, env_.pcMain});
+    runLock_.setControls({BT_Prod_OpenJob, ED_Prod_Job, ED_Prod_Operator, BT_Prod_Start,
+                          BT_Prod_Reset, env_.deviceSel, env_.pcMain});
     askPassword_ = [this]() -> std::optional<std::string> {
         bool ok = false;
         const QString text = QInputDialog::getText(this, QStringLiteral("Engineer"),
@@ -158,6 +175,20 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     connect(BT_Prod_Stop, &QPushButton::clicked, this, &ProductionPage::BT_Prod_StopClick);
     connect(BT_Prod_Unlock, &QPushButton::clicked, this, &ProductionPage::BT_Prod_UnlockClick);
     connect(BT_Prod_Reset, &QPushButton::clicked, this, &ProductionPage::BT_Prod_ResetClick);
+    connect(BT_Prod_EditJob, &QPushButton::clicked, this, &ProductionPage::BT_Prod_EditJobClick);
+    connect(BT_Prod_OperatorView, &QPushButton::clicked, this,
+            [this] { Q_EMIT operatorViewRequested(!operatorView_); });
+    connect(banner_, &EngineerBanner::lockRequested, this, &ProductionPage::lockEngineer);
+    // Scanners type and press Enter: each field takes its scan and hands on.
+    connect(ED_Prod_Job, &QLineEdit::returnPressed, this, &ProductionPage::jobScanned);
+    connect(ED_Prod_Operator, &QLineEdit::returnPressed, this, [this] {
+        remember();
+        if (BT_Prod_Start->isEnabled()) BT_Prod_Start->setFocus();
+    });
+    connect(ED_Prod_Operator, &QLineEdit::editingFinished, this, &ProductionPage::remember);
+    PN_Prod_Status->installEventFilter(this);
+    tabFont_ = font();
+    tabCountersFont_ = LB_Prod_Counters->font();
     if (tilesPanel_) {
         connect(tilesPanel_, &WriterTilesPanel::unitFinished, this,
                 &ProductionPage::tileUnitFinished);
@@ -242,7 +273,7 @@ void ProductionPage::restartTile(WriterTile* tile) {
 }
 
 void ProductionPage::tileUnitFinished(const QString& summary, bool passed) {
-    addUnitLine(summary);
+    addUnitLine(summary, passed);
     refreshCounters();
     unitSound(passed);
 }
@@ -254,7 +285,7 @@ void ProductionPage::tileEnded() {
     }
     if (!running_) return;
     running_ = false;
-    engineer_ = false;
+    setEngineer(false);
     runLock_.unlock();
     if (takeBackWriter_) takeBackWriter_();
     updateEnablement();
@@ -262,18 +293,25 @@ void ProductionPage::tileEnded() {
 
 void ProductionPage::beginTileRun() {
     running_ = true;
-    engineer_ = false;
+    setEngineer(false);
     runLock_.lock();
     if (lendWriter_) lendWriter_();
 }
 
-void ProductionPage::addUnitLine(const QString& summary) {
+void ProductionPage::addUnitLine(const QString& summary, bool passed) {
     // The newest first; the last 50 units are what the bench looks back on.
-    LV_Prod_Units->insertItem(0, summary);
+    auto* item = new QListWidgetItem(summary);
+    item->setToolTip(summary);
+    if (!passed) {
+        item->setBackground(QColor(0xff, 0x9b, 0x9b));
+        item->setForeground(QColor(0x80, 0, 0));
+    }
+    LV_Prod_Units->insertItem(0, item);
     while (LV_Prod_Units->count() > 50) delete LV_Prod_Units->takeItem(LV_Prod_Units->count() - 1);
 }
 
 void ProductionPage::unitSound(bool passed) {
+    if (!settings_.sounds) return;
     UnitSounds* sounds = sounds_;
     if (!sounds) {
         if (!tones_) tones_ = std::make_unique<ToneSounds>();
@@ -283,14 +321,12 @@ void ProductionPage::unitSound(bool passed) {
 }
 
 void ProductionPage::showStatus(const QString& text, const char* colour) {
-    PN_Prod_Status->setText(text);
-    PN_Prod_Status->setStyleSheet(
-        QStringLiteral("QLabel { background: %1; border: 1px solid gray; }")
-            .arg(QString::fromLatin1(colour)));
+    PN_Prod_Status->showWord(text.section(QLatin1Char('\n'), 0, 0), colour,
+                             text.section(QLatin1Char('\n'), 1));
 }
 
 void ProductionPage::showStatus(TileStatus status, const std::string& detail) {
-    showStatus(gui::fromLocal(tileStatusText(status, detail)), tileStatusColour(status));
+    PN_Prod_Status->showStatus(status, detail);
 }
 
 void ProductionPage::showCounters() {
@@ -305,7 +341,13 @@ void ProductionPage::updateEnablement() {
     BT_Prod_Stop->setEnabled(running_);
     BT_Prod_Start->setEnabled(!running_ && job_.has_value());
     BT_Prod_Reset->setEnabled(job_.has_value() && (!running_ || engineer_));
-    if (tilesPanel_) tilesPanel_->setRestartAllowed(job_.has_value() && !engineer_);
+    BT_Prod_EditJob->setEnabled(engineer_ && !running_);
+    BT_Prod_EditJob->setVisible(engineer_);
+    BT_Prod_Unlock->setEnabled(!engineer_);
+    if (tilesPanel_) {
+        for (auto* tile : tilesPanel_->tiles()) tile->setJobOpen(job_.has_value());
+        tilesPanel_->setRestartAllowed(job_.has_value() && !engineer_);
+    }
 }
 
 records::RecordStore* ProductionPage::store() {
@@ -376,11 +418,42 @@ bool ProductionPage::openJob(const std::string& path) {
                  gui::fromLocal(core::lineSafe(imagePath(job, job_->file).filename().string())),
                  QString::fromStdString(job.imageSha256.substr(0, 12)),
                  gui::fromLocal(job.checkSum)));
+    ED_Prod_Job->setCursorPosition(0);
     LV_Prod_Units->clear();
     showStatus(TileStatus::Ready);
     refreshCounters();
     updateEnablement();
+    remember();
     return true;
+}
+
+void ProductionPage::jobScanned() {
+    const std::string scan = gui::toLocal(ED_Prod_Job->text().trimmed());
+    const QString shown = job_ ? gui::fromLocal(job_->file.string()) : QString();
+    if (scan.empty() || (job_ && scan == job_->file.string())) {
+        ED_Prod_Operator->setFocus();
+        return;
+    }
+    std::error_code ec;
+    std::string path;
+    if (std::filesystem::is_regular_file(scan, ec)) {
+        path = scan;
+    } else {
+        const auto found = findScannedJob(scan, settings_.jobsFolder);
+        if (!found.file) {
+            ED_Prod_Job->setText(shown);
+            env_.prompter.showMessage("ERROR", found.error, core::BoxIcon::Error);
+            return;
+        }
+        path = found.file->string();
+    }
+    if (!openJob(path)) {
+        ED_Prod_Job->setText(shown);
+        return;
+    }
+    // The operator's badge is the next scan.
+    ED_Prod_Operator->setFocus();
+    ED_Prod_Operator->selectAll();
 }
 
 void ProductionPage::BT_Prod_OpenJobClick() {
@@ -391,12 +464,13 @@ void ProductionPage::BT_Prod_OpenJobClick() {
 void ProductionPage::BT_Prod_StartClick() {
     if (tileMode()) {
         // Each Writer's loop runs in its worker; the window only renders them.
+        if (!operatorGiven()) return;
         startTiles();
         return;
     }
-    if (running_ || !job_ || !store()) return;
+    if (running_ || !job_ || !operatorGiven() || !store()) return;
     running_ = true;
-    engineer_ = false;
+    setEngineer(false);
     stop_ = false;
     runLock_.lock();
     updateEnablement();
@@ -424,7 +498,7 @@ void ProductionPage::BT_Prod_StartClick() {
 void ProductionPage::oneWriterEnded() {
     if (deviceChange_) link_.device().setDeviceChangeHandler(deviceChange_);
     running_ = false;
-    engineer_ = false;
+    setEngineer(false);
     runLock_.unlock();
     updateEnablement();
 }
@@ -456,12 +530,112 @@ bool ProductionPage::engineerConfirmed() {
 }
 
 void ProductionPage::BT_Prod_UnlockClick() {
-    if (!running_ || engineer_ || !engineerConfirmed()) return;
+    if (engineer_ || !engineerConfirmed()) return;
     // The engineer may leave the tab and change the job's settings; the loop runs on.
-    engineer_ = true;
+    setEngineer(true);
     runLock_.unlock();
     BT_Prod_Start->setEnabled(false);
     updateEnablement();
+}
+
+void ProductionPage::setEngineer(bool on) {
+    if (engineer_ == on) return;
+    engineer_ = on;
+    if (on)
+        banner_->unlocked();
+    else
+        banner_->lock();  // says so back to lockEngineer(), which finds it done
+}
+
+void ProductionPage::lockEngineer() {
+    if (!engineer_) return;
+    setEngineer(false);
+    if (running_) runLock_.lock();
+    updateEnablement();
+}
+
+bool ProductionPage::operatorGiven() {
+    if (!settings_.requireOperator || !ED_Prod_Operator->text().trimmed().isEmpty()) return true;
+    env_.prompter.showMessage("Operator", "Enter the operator's name before Start.",
+                              core::BoxIcon::Warning);
+    ED_Prod_Operator->setFocus();
+    return false;
+}
+
+void ProductionPage::BT_Prod_EditJobClick() {
+    if (!engineer_ || running_) return;
+    const auto setup = core::IniFile::load(env_.paths.setupIni());
+    JobEditor editor(env_.files, env_.paths.setupIni(), env_.ivrKeys,
+                     serialflash::listDeviceNames(setup), this);
+    if (job_) editor.edit(job_->file);
+    editor.exec();
+    if (editor.saved()) openJob(editor.saved()->file.string());
+}
+
+void ProductionPage::setMemoryFile(const std::string& file) {
+    memory_ = std::make_unique<QSettings>(gui::fromLocal(file), QSettings::IniFormat);
+}
+
+void ProductionPage::remember() {
+    if (!memory_) return;
+    if (job_)
+        memory_->setValue(QStringLiteral("Production/Job"), gui::fromLocal(job_->file.string()));
+    memory_->setValue(QStringLiteral("Production/Operator"), ED_Prod_Operator->text().trimmed());
+    memory_->sync();
+}
+
+void ProductionPage::restoreRemembered() {
+    if (!memory_ || running_) return;
+    const QString operatorName = memory_->value(QStringLiteral("Production/Operator")).toString();
+    const QString job = memory_->value(QStringLiteral("Production/Job")).toString();
+    ED_Prod_Operator->setText(operatorName);
+    std::error_code ec;
+    // A job since moved or deleted is simply not there any more.
+    if (!job.isEmpty() && std::filesystem::is_regular_file(gui::toLocal(job), ec))
+        openJob(gui::toLocal(job));
+    if (BT_Prod_Start->isEnabled() && !ED_Prod_Operator->text().isEmpty())
+        BT_Prod_Start->setFocus();
+}
+
+void ProductionPage::setOperatorView(bool on) {
+    operatorView_ = on;
+    BT_Prod_OperatorView->setText(on ? QStringLiteral("Leave (Esc)")
+                                     : QStringLiteral("Operator View"));
+    if (!on) {
+        setFont(tabFont_);
+        LB_Prod_Counters->setFont(tabCountersFont_);
+        LV_Prod_Units->setMinimumWidth(240);
+        // A long reason wraps rather than running off to the right.
+        LV_Prod_Units->setWordWrap(true);
+        LV_Prod_Units->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        LV_Prod_Units->setMaximumWidth(QWIDGETSIZE_MAX);
+        if (!tileMode()) RE_Prod_State->show();
+        return;
+    }
+    const QScreen* screen = this->screen();
+    const QSize size = screen ? screen->geometry().size() : QSize(1366, 768);
+    const auto layout = operatorLayout(size.width(), size.height(),
+                                       tileMode() ? static_cast<int>(tiles().size()) : 1);
+    QFont text = tabFont_;
+    text.setPixelSize(layout.textPx);
+    setFont(text);
+    QFont counters = text;
+    counters.setPixelSize(layout.textPx * 3 / 2);
+    counters.setBold(true);
+    LB_Prod_Counters->setFont(counters);
+    LV_Prod_Units->setFixedWidth(layout.unitsWidth);
+    // The operator reads results, not the operations' lines.
+    RE_Prod_State->hide();
+    if (BT_Prod_Start->isEnabled()) BT_Prod_Start->setFocus();
+}
+
+bool ProductionPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == PN_Prod_Status && event->type() == QEvent::Resize) fitStatusPanel();
+    return QWidget::eventFilter(watched, event);
+}
+
+void ProductionPage::fitStatusPanel() {
+    PN_Prod_Status->setScale(panelScale(PN_Prod_Status->width(), PN_Prod_Status->height()));
 }
 
 void ProductionPage::BT_Prod_ResetClick() {
@@ -488,7 +662,8 @@ void ProductionPage::BT_Prod_ResetClick() {
 void ProductionPage::stateChanged(LoopState state) {
     switch (state) {
         case LoopState::InsertChip:
-            showStatus(TileStatus::InsertChip);
+            // The last unit's PASS or FAIL stays until the next chip goes in.
+            if (!PN_Prod_Status->showsResult()) showStatus(TileStatus::InsertChip);
             break;
         case LoopState::Programming:
             showStatus(TileStatus::Programming);
@@ -499,7 +674,7 @@ void ProductionPage::stateChanged(LoopState state) {
             showStatus(TileStatus::Ready);
             break;
         case LoopState::Stopped:
-            if (PN_Prod_Status->text() ==
+            if (PN_Prod_Status->shownText() ==
                 gui::fromLocal(tileStatusText(TileStatus::InsertChip, {})))
                 showStatus(TileStatus::Ready);
             break;
@@ -513,7 +688,7 @@ void ProductionPage::unitFinished(const UnitOutcome& outcome, const records::Cou
         showStatus(TileStatus::Pass);
     else
         showStatus(TileStatus::Fail, outcome.failure);
-    addUnitLine(gui::fromLocal(unitSummaryLine(outcome)));
+    addUnitLine(gui::fromLocal(unitSummaryLine(outcome)), outcome.passed);
     unitSound(outcome.passed);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QString>
 #include <QWidget>
 #include <atomic>
@@ -16,6 +17,7 @@
 #include "link/Link.h"
 #include "production/Job.h"
 #include "production/ProductionLoop.h"
+#include "production/StatusPanel.h"
 #include "production/ToneSounds.h"
 #include "production/WriterTilesPanel.h"
 #include "production/WriterWorkers.h"
@@ -25,6 +27,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QSettings;
 
 namespace sonoprog::gui {
 class Gauge;
@@ -32,6 +35,7 @@ class Gauge;
 
 namespace sonoprog::production {
 
+class EngineerBanner;
 class OneWriterRun;
 class WriterTile;
 
@@ -43,6 +47,9 @@ struct ProductionSettings {
     // Writers=: "all" or a list of --writer texts; one tile and one worker
     // process each. Empty: the one Writer of the window, in-process.
     std::string writers;
+    bool requireOperator = true;  // RequireOperator=: Start needs an operator's name
+    bool sounds = true;           // Sounds=0: no PASS and FAIL sounds
+    std::string jobsFolder;       // JobsFolder=: where a scanned job is looked for
 };
 ProductionSettings readProductionSettings(const core::IniFile& setup);
 
@@ -67,6 +74,21 @@ public:
     void BT_Prod_StopClick();
     void BT_Prod_UnlockClick();
     void BT_Prod_ResetClick();
+    // The engineer makes a job, or changes the open one (behind the password).
+    void BT_Prod_EditJobClick();
+    // A scan (or a path typed) in the job field: a job file's path, or a job
+    // of the jobs folder by its file name or the start of its SHA-256.
+    void jobScanned();
+    // Back to the operator: the tab locked again while a run goes on.
+    void lockEngineer();
+
+    // The last job and operator are kept in `file` and opened again from it.
+    void setMemoryFile(const std::string& file);
+    void restoreRemembered();
+    // Laid out for a whole screen (bigger texts, the units list wider, no
+    // operations pane) or back for the tab.
+    void setOperatorView(bool on);
+    bool operatorView() const { return operatorView_; }
 
     // Where the records go (default: the user's state folder).
     void setRecordsLocation(std::string location) { recordsLocation_ = std::move(location); }
@@ -105,13 +127,14 @@ public:
 
     bool running() const { return running_; }
     bool engineerUnlocked() const { return engineer_; }
+    EngineerBanner* engineerBanner() const { return banner_; }
     const records::Counters& counters() const { return counters_; }
 
     QLineEdit* ED_Prod_Job = nullptr;
     QLabel* LB_Prod_JobInfo = nullptr;
     QLineEdit* ED_Prod_Operator = nullptr;
     QLineEdit* ED_Prod_Writers = nullptr;  // shown with a Writers list only
-    QLabel* PN_Prod_Status = nullptr;
+    StatusPanel* PN_Prod_Status = nullptr;
     QLabel* LB_Prod_Counters = nullptr;
     QListWidget* LV_Prod_Units = nullptr;
     QPushButton* BT_Prod_OpenJob = nullptr;
@@ -119,8 +142,17 @@ public:
     QPushButton* BT_Prod_Stop = nullptr;
     QPushButton* BT_Prod_Unlock = nullptr;
     QPushButton* BT_Prod_Reset = nullptr;
+    QPushButton* BT_Prod_EditJob = nullptr;
+    QPushButton* BT_Prod_OperatorView = nullptr;
     gui::LogPane* RE_Prod_State = nullptr;
     gui::Gauge* CG_Prod_Progress = nullptr;
+
+Q_SIGNALS:
+    // The Operator View button: show the view (true) or leave it (false).
+    void operatorViewRequested(bool on);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // LoopListener
@@ -143,7 +175,12 @@ private:
     void tileUnitFinished(const QString& summary, bool passed);
     void tileEnded();
     void beginTileRun();
-    void addUnitLine(const QString& summary);
+    void addUnitLine(const QString& summary, bool passed);
+    void setEngineer(bool on);
+    // RequireOperator: false, with a box, when Start has no operator's name.
+    bool operatorGiven();
+    void remember();
+    void fitStatusPanel();
     void oneWriterEnded();
     // Runs `task` on the records now, or, while the one Writer's loop runs,
     // at its next pause.
@@ -173,6 +210,11 @@ private:
     std::function<void()> takeBackWriter_;
     std::string runJobPath_;  // the job the workers run, kept while any runs
     bool engineer_ = false;
+    EngineerBanner* banner_ = nullptr;
+    std::unique_ptr<QSettings> memory_;
+    bool operatorView_ = false;
+    QFont tabFont_;
+    QFont tabCountersFont_;
 };
 
 }  // namespace sonoprog::production

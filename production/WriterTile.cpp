@@ -5,9 +5,11 @@
 #include <sys/prctl.h>
 #endif
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -18,55 +20,40 @@
 
 namespace sonoprog::production {
 
-const char* tileStatusColour(TileStatus status) {
-    switch (status) {
-        case TileStatus::Ready:
-            return "#d0d0d0";
-        case TileStatus::InsertChip:
-            return "#fff3b0";
-        case TileStatus::Programming:
-            return "#b0d8ff";
-        case TileStatus::Pass:
-            return "#9be59b";
-        case TileStatus::Fail:
-        case TileStatus::Disconnected:
-        case TileStatus::Stopped:
-            return "#ff9b9b";
-    }
-    return "#d0d0d0";
-}
-
 WriterTile::WriterTile(std::string writer, QWidget* parent)
     : QFrame(parent), writer_(std::move(writer)) {
     setObjectName(QStringLiteral("TILE_") + QString::fromStdString(writer_));
     setFrameShape(QFrame::StyledPanel);
-    LB_Tile_Writer = new QLabel(QString::fromStdString(writer_));
+    // The short name (port, serial number, folder) reads from across the bench;
+    // the whole Writer text is its tooltip.
+    LB_Tile_Writer = new QLabel(QString::fromStdString(writerShortName(writer_)));
+    LB_Tile_Writer->setToolTip(QString::fromStdString(writer_));
     LB_Tile_Writer->setObjectName(QStringLiteral("LB_Tile_Writer"));
     LB_Tile_Writer->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    PN_Tile_Status = new QLabel;
+    LB_Tile_Writer->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    PN_Tile_Status = new StatusPanel(TileScale{});
     PN_Tile_Status->setObjectName(QStringLiteral("PN_Tile_Status"));
-    PN_Tile_Status->setAlignment(Qt::AlignCenter);
-    PN_Tile_Status->setMinimumHeight(54);
-    PN_Tile_Status->setWordWrap(true);
-    QFont big = PN_Tile_Status->font();
-    big.setPointSize(14);
-    big.setBold(true);
-    PN_Tile_Status->setFont(big);
     CG_Tile_Progress = new gui::Gauge;
     CG_Tile_Progress->setObjectName(QStringLiteral("CG_Tile_Progress"));
     LB_Tile_Counters = new QLabel;
     LB_Tile_Counters->setObjectName(QStringLiteral("LB_Tile_Counters"));
+    LB_Tile_Counters->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     BT_Tile_Restart = new QPushButton(QStringLiteral("Restart"));
     BT_Tile_Restart->setObjectName(QStringLiteral("BT_Tile_Restart"));
 
+    // The name with Restart beside it, the panel, the gauge, the counters:
+    // each on a row of its own, so that no row is cut off in a small tile.
     auto* column = new QVBoxLayout(this);
-    column->addWidget(LB_Tile_Writer);
+    column->setContentsMargins(9, 9, 9, 9);
+    column->setSpacing(6);
+    auto* top = new QHBoxLayout;
+    top->addWidget(LB_Tile_Writer, 1);
+    top->addWidget(BT_Tile_Restart);
+    column->addLayout(top);
     column->addWidget(PN_Tile_Status, 1);
     column->addWidget(CG_Tile_Progress);
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(LB_Tile_Counters, 1);
-    bottom->addWidget(BT_Tile_Restart);
-    column->addLayout(bottom);
+    column->addWidget(LB_Tile_Counters);
+    setScale(TileScale{});
 
     killTimer_ = new QTimer(this);
     killTimer_->setSingleShot(true);
@@ -143,6 +130,28 @@ void WriterTile::setRestartAllowed(bool allowed) {
     render();
 }
 
+void WriterTile::setJobOpen(bool open) {
+    jobOpen_ = open;
+    render();
+}
+
+void WriterTile::setScale(const TileScale& scale) {
+    QFont small = font();
+    small.setPixelSize(scale.smallPx);
+    for (QWidget* w :
+         {static_cast<QWidget*>(LB_Tile_Writer), static_cast<QWidget*>(LB_Tile_Counters),
+          static_cast<QWidget*>(BT_Tile_Restart)})
+        w->setFont(small);
+    QFont bold = small;
+    bold.setBold(true);
+    LB_Tile_Writer->setFont(bold);
+    LB_Tile_Counters->setFont(bold);
+    BT_Tile_Restart->setFixedHeight(std::max(scale.smallPx * 2, 22));
+    CG_Tile_Progress->setFont(small);
+    CG_Tile_Progress->setFixedHeight(QFontMetrics(small).height() + 2);
+    PN_Tile_Status->setScale(scale);
+}
+
 void WriterTile::resetCounters() {
     report_.resetCounters();
     render();
@@ -196,16 +205,20 @@ std::string WriterTile::writerPrefix() const {
 }
 
 void WriterTile::render() {
-    PN_Tile_Status->setText(QString::fromStdString(report_.statusText()));
     // Restyled on a change only: progress lines come by the hundred.
-    if (shownStatus_ != report_.status()) {
-        shownStatus_ = report_.status();
-        PN_Tile_Status->setStyleSheet(
-            QStringLiteral("QLabel { background: %1; border: 1px solid gray; }")
-                .arg(QString::fromLatin1(tileStatusColour(report_.status()))));
+    const bool waitingForJob = !jobOpen_ && !process_ && report_.status() == TileStatus::Ready;
+    auto shown =
+        std::make_pair(report_.status(), waitingForJob ? std::string("-") : report_.detail());
+    if (shown_ != shown) {
+        shown_ = shown;
+        if (waitingForJob)
+            PN_Tile_Status->showWord(QStringLiteral("OPEN A JOB"),
+                                     tileStatusColour(TileStatus::Ready));
+        else
+            PN_Tile_Status->showStatus(report_.status(), report_.detail());
     }
     CG_Tile_Progress->setProgress(report_.percent());
-    BT_Tile_Restart->setEnabled(restartAllowed_ && usable_ && !restartPending_ &&
+    BT_Tile_Restart->setEnabled(jobOpen_ && restartAllowed_ && usable_ && !restartPending_ &&
                                 (!process_ || report_.status() == TileStatus::Disconnected));
     const auto& c = report_.counters();
     LB_Tile_Counters->setText(

@@ -6,7 +6,10 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
 
+#include "production/OperatorLayout.h"
+#include "production/StatusPanel.h"
 #include "production/WriterGang.h"
 #include "production/WriterWorkers.h"
 
@@ -19,10 +22,6 @@ class Gauge;
 }
 
 namespace sonoprog::production {
-
-// The status panel's colour for a status (grey, yellow, blue, green, red),
-// the same on a tile and on the one-Writer panel.
-const char* tileStatusColour(TileStatus status);
 
 // One Writer of the Production tab: its identity, a status panel like the
 // page's big one, a gauge and its counters. Its unit loop runs in a worker
@@ -55,12 +54,17 @@ public:
     // work); the button is then there for a tile whose worker has ended or
     // whose Writer is gone.
     void setRestartAllowed(bool allowed);
+    // Whether the page has a job open: without one the tile asks for a job
+    // instead of saying READY.
+    void setJobOpen(bool open);
+    // The fonts for the tile's size (see tileGrid()).
+    void setScale(const TileScale& scale);
     // A Writer text that names no Writer: the tile says so and never starts.
     void showUnusable(const std::string& why);
     bool usable() const { return usable_; }
 
     QLabel* LB_Tile_Writer = nullptr;
-    QLabel* PN_Tile_Status = nullptr;
+    StatusPanel* PN_Tile_Status = nullptr;
     gui::Gauge* CG_Tile_Progress = nullptr;
     QLabel* LB_Tile_Counters = nullptr;
     QPushButton* BT_Tile_Restart = nullptr;
@@ -88,7 +92,8 @@ private:
     bool usable_ = true;
     bool restartPending_ = false;
     bool restartAllowed_ = false;
-    std::optional<TileStatus> shownStatus_;
+    bool jobOpen_ = false;
+    std::optional<std::pair<TileStatus, std::string>> shown_;
 };
 
 }  // namespace sonoprog::production

@@ -38,11 +38,9 @@ void WriterTilesPanel::buildTiles() {
     if (!tiles_.empty() && present == wanted) return;
     for (auto* tile : tiles_) delete tile;
     tiles_.clear();
-    const int columns = list.entries.size() <= 4 ? 2 : 3;
+    columns_ = 0;
     for (const auto& entry : list.entries) {
         auto* tile = new WriterTile(entry.member.writer, this);
-        const int at = static_cast<int>(tiles_.size());
-        grid_->addWidget(tile, at / columns, at % columns);
         // A USB Writer that is not attached gets its worker all the same: it
         // says so itself, and the Writer may be plugged in later.
         if (entry.problem == WriterProblem::NotAWriter)
@@ -56,6 +54,31 @@ void WriterTilesPanel::buildTiles() {
                 [this, tile] { Q_EMIT restartRequested(tile); });
         tiles_.push_back(tile);
     }
+    arrange();
+}
+
+void WriterTilesPanel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    arrange();
+}
+
+void WriterTilesPanel::arrange() {
+    if (tiles_.empty()) return;
+    // The grid and the fonts that make the tiles' words largest in this room.
+    const TileGrid g = tileGrid(width(), height(), static_cast<int>(tiles_.size()));
+    if (g.columns != columns_) {
+        columns_ = g.columns;
+        grid_->setSpacing(kTileSpacing);
+        for (auto* tile : tiles_) grid_->removeWidget(tile);
+        for (int c = 0; c < grid_->columnCount(); ++c) grid_->setColumnStretch(c, 0);
+        for (int r = 0; r < grid_->rowCount(); ++r) grid_->setRowStretch(r, 0);
+        for (std::size_t at = 0; at < tiles_.size(); ++at)
+            grid_->addWidget(tiles_[at], static_cast<int>(at) / columns_,
+                             static_cast<int>(at) % columns_);
+        for (int c = 0; c < g.columns; ++c) grid_->setColumnStretch(c, 1);
+        for (int r = 0; r < g.rows; ++r) grid_->setRowStretch(r, 1);
+    }
+    for (auto* tile : tiles_) tile->setScale(g.scale);
 }
 
 std::vector<WriterTile*> WriterTilesPanel::idleTiles() const {

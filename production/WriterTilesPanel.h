@@ -64,8 +64,15 @@ Q_SIGNALS:
     void workerEnded();
     void restartRequested(WriterTile* tile);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    // Places the tiles in the grid that suits the panel's size (see tileGrid()).
+    void arrange();
+
     std::string writers_;
+    int columns_ = 0;
     QGridLayout* grid_ = nullptr;
     std::vector<WriterTile*> tiles_;
     QString workerProgram_;

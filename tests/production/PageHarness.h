@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QTabWidget>
 #include <QWidget>
 #include <memory>
@@ -28,6 +29,8 @@ struct PageHarness {
         tabs.addTab(page, QStringLiteral("Production"));
         tabs.setCurrentWidget(page);
         page->setRecordsLocation((rig.dir / "records.sqlite").string());
+        // Start needs an operator (RequireOperator): one is at the bench.
+        page->ED_Prod_Operator->setText(QStringLiteral("Bo"));
         return page;
     }
 

@@ -16,6 +16,7 @@
 
 #include "gui/ControlLock.h"
 #include "gui/QtServices.h"
+#include "production/EngineerBanner.h"
 #include "production/EngineerPassword.h"
 #include "production/ProductionPage.h"
 #include "tests/production/PageHarness.h"
@@ -87,7 +88,7 @@ TEST_F(PageFixture, RunLocksTheTabCountsAndRecordsEveryUnit) {
     EXPECT_TRUE(page->LB_Prod_JobInfo->text().contains(QStringLiteral("Chime")));
     EXPECT_TRUE(page->LB_Prod_JobInfo->text().contains(
         QString::fromStdString(job.job.imageSha256.substr(0, 12))));
-    EXPECT_EQ(page->PN_Prod_Status->text(), QStringLiteral("READY"));
+    EXPECT_EQ(page->PN_Prod_Status->shownText(), QStringLiteral("READY"));
     ASSERT_TRUE(page->BT_Prod_Start->isEnabled());
     page->ED_Prod_Operator->setText(QStringLiteral("Ana"));
 
@@ -98,7 +99,7 @@ TEST_F(PageFixture, RunLocksTheTabCountsAndRecordsEveryUnit) {
     std::vector<Seen> seen;
     sounds.onSound = [&] {
         seen.push_back({gui::ControlLock::isLocked(tabs), !page->BT_Prod_OpenJob->isEnabled(),
-                        page->BT_Prod_Stop->isEnabled(), page->PN_Prod_Status->text()});
+                        page->BT_Prod_Stop->isEnabled(), page->PN_Prod_Status->shownText()});
         if (sounds.heard.size() == 1) {
             // The operator cannot leave; a wrong password changes nothing.
             passwords = {"guess"};
@@ -186,6 +187,128 @@ TEST_F(PageFixture, EngineerUnlocksARunningLoopAndResetsTheCounters) {
     EXPECT_EQ(page->counters(), (records::Counters{}));
 }
 
+// Three chips, the second bad: each PASS or FAIL stays on the panel while the
+// chip is taken out and until the next one goes in, as on the tiles.
+TEST_F(PageFixture, TheResultStaysUntilTheNextChipGoesIn) {
+    production::JobRequest r;
+    r.target = production::Target::Kiva300;
+    r.image = rig.kivaImage();
+    ASSERT_TRUE(page->openJob(rig.makeJob(r).file.string()));
+    QStringList shown;
+    QObject::connect(page->PN_Prod_Status, &production::StatusPanel::shown,
+                     [&](const QString& text) {
+                         if (shown.isEmpty() || shown.back() != text) shown << text;
+                     });
+    sounds.onSound = [&] {
+        if (sounds.heard.size() == 3) page->BT_Prod_StopClick();
+    };
+    page->BT_Prod_StartClick();
+    ASSERT_TRUE(runsToItsEnd(*page));
+    EXPECT_EQ(sounds.heard.size(), 3u);
+    EXPECT_EQ(shown, (QStringList{"INSERT CHIP", "PROGRAMMING", "PASS", "PROGRAMMING",
+                                  "FAIL\nVDD failed!", "PROGRAMMING", "PASS"}));
+    EXPECT_TRUE(page->PN_Prod_Status->showsResult());
+    // The failed unit's row is red in the list of last units.
+    ASSERT_EQ(page->LV_Prod_Units->count(), 3);
+    EXPECT_EQ(page->LV_Prod_Units->item(1)->background().color(), QColor(0xff, 0x9b, 0x9b));
+    EXPECT_EQ(page->LV_Prod_Units->item(0)->background().style(), Qt::NoBrush);
+}
+
+// RequireOperator (on by default): Start without an operator's name says so
+// and runs nothing; with the key off it runs.
+TEST_F(PageFixture, StartNeedsAnOperatorUnlessSetupSaysOtherwise) {
+    EXPECT_TRUE(production::readProductionSettings(core::IniFile::fromText("[Production]\n"))
+                    .requireOperator);
+    EXPECT_FALSE(production::readProductionSettings(
+                     core::IniFile::fromText("[Production]\nRequireOperator=0\n"))
+                     .requireOperator);
+    production::JobRequest r;
+    r.target = production::Target::Kiva300;
+    r.image = rig.kivaImage();
+    const std::string job = rig.makeJob(r).file.string();
+    struct Row {
+        bool require;
+        const char* name;
+        int units;
+        std::size_t boxes;
+    };
+    const Row rows[] = {
+        {true, "", 0, 1}, {true, "   ", 0, 1}, {true, "Ana", 1, 0}, {false, "", 1, 0}};
+    int n = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(n);
+        production::ProductionSettings settings;
+        settings.enabled = true;
+        settings.requireOperator = row.require;
+        production::ProductionPage bench(*env, *rig.link, settings);
+        bench.setRecordsLocation((rig.dir / ("r" + std::to_string(n++) + ".sqlite")).string());
+        bench.setPollInterval(std::chrono::milliseconds(0));
+        bench.setSounds(&sounds);
+        sounds.onSound = [&] { bench.BT_Prod_StopClick(); };
+        ASSERT_TRUE(bench.openJob(job));
+        bench.ED_Prod_Operator->setText(QString::fromLatin1(row.name));
+        rig.prompter.boxes.clear();
+        bench.BT_Prod_StartClick();
+        ASSERT_TRUE(runsToItsEnd(bench));
+        EXPECT_EQ(bench.counters().total(), row.units);
+        EXPECT_EQ(rig.prompter.boxes.size(), row.boxes);
+        EXPECT_TRUE(bench.BT_Prod_Start->isEnabled());
+    }
+}
+
+// The banner's Lock, while the loop runs, gives the tab back to the run's lock.
+TEST_F(PageFixture, TheEngineerBannerLocksTheRunningTabAgain) {
+    production::JobRequest r;
+    r.target = production::Target::Kiva300;
+    r.image = rig.kivaImage();
+    ASSERT_TRUE(page->openJob(rig.makeJob(r).file.string()));
+    EXPECT_FALSE(page->BT_Prod_EditJob->isVisibleTo(page));
+    sounds.onSound = [&] {
+        if (sounds.heard.size() > 1) {
+            page->BT_Prod_StopClick();
+            return;
+        }
+        passwords = {"letmein"};
+        page->BT_Prod_UnlockClick();
+        EXPECT_TRUE(page->engineerBanner()->active());
+        EXPECT_FALSE(gui::ControlLock::isLocked(tabs));
+        page->engineerBanner()->BT_Engineer_Lock->click();
+        EXPECT_FALSE(page->engineerUnlocked());
+        EXPECT_TRUE(page->engineerBanner()->isHidden());
+        EXPECT_TRUE(gui::ControlLock::isLocked(tabs));
+    };
+    page->BT_Prod_StartClick();
+    ASSERT_TRUE(runsToItsEnd(*page));
+    EXPECT_EQ(sounds.heard.size(), 2u);
+    // Idle, the engineer's unlock shows the job editor's button.
+    passwords = {"letmein"};
+    page->BT_Prod_UnlockClick();
+    EXPECT_TRUE(page->BT_Prod_EditJob->isVisibleTo(page));
+    EXPECT_TRUE(page->BT_Prod_EditJob->isEnabled());
+}
+
+// The last job and operator are there again in the next session's page.
+TEST_F(PageFixture, TheLastJobAndOperatorComeBackAfterARestart) {
+    production::JobRequest r;
+    r.target = production::Target::Kiva300;
+    r.image = rig.kivaImage();
+    const std::string job = rig.makeJob(r).file.string();
+    const std::string memory = (rig.dir / "state" / "production.ini").string();
+    page->setMemoryFile(memory);
+    ASSERT_TRUE(page->openJob(job));
+    page->ED_Prod_Operator->setText(QStringLiteral("Ana"));
+    Q_EMIT page->ED_Prod_Operator->editingFinished();
+
+    production::ProductionSettings settings;
+    settings.enabled = true;
+    production::ProductionPage next(*env, *rig.link, settings);
+    next.setMemoryFile(memory);
+    next.restoreRemembered();
+    EXPECT_EQ(next.ED_Prod_Job->text().toStdString(), job);
+    EXPECT_EQ(next.ED_Prod_Operator->text(), QStringLiteral("Ana"));
+    EXPECT_TRUE(next.BT_Prod_Start->isEnabled());
+}
+
 TEST_F(PageFixture, TheOneWriterLoopRecordsTheWriterItRanOn) {
     production::ProductionSettings settings;
     settings.enabled = true;
@@ -193,6 +316,7 @@ TEST_F(PageFixture, TheOneWriterLoopRecordsTheWriterItRanOn) {
     bare.setRecordsLocation((rig.dir / "r2.sqlite").string());
     bare.setPollInterval(std::chrono::milliseconds(0));
     bare.setSounds(&sounds);
+    bare.ED_Prod_Operator->setText(QStringLiteral("Bo"));
     sounds.onSound = [&] { bare.BT_Prod_StopClick(); };
     production::JobRequest r;
     r.target = production::Target::Kiva300;
@@ -267,6 +391,7 @@ TEST_F(PageFixture, StartReturnsAndAStopDuringAUnitEndsTheRunAfterIt) {
     one.setRecordsLocation((rig.dir / "r3.sqlite").string());
     one.setPollInterval(std::chrono::milliseconds(0));
     one.setSounds(&sounds);
+    one.ED_Prod_Operator->setText(QStringLiteral("Bo"));
     bool returned = false;
     // A loop run inside Start could only be stopped from inside it.
     sounds.onSound = [&] {
@@ -282,7 +407,7 @@ TEST_F(PageFixture, StartReturnsAndAStopDuringAUnitEndsTheRunAfterIt) {
     ASSERT_TRUE(one.running());
     ASSERT_TRUE(waitUntil([&] { return held.holding(); }));
     ASSERT_TRUE(
-        waitUntil([&] { return one.PN_Prod_Status->text() == QStringLiteral("PROGRAMMING"); }));
+        waitUntil([&] { return one.PN_Prod_Status->shownText() == QStringLiteral("PROGRAMMING"); }));
     EXPECT_TRUE(gui::ControlLock::isLocked(tabs));
     one.BT_Prod_StopClick();
     EXPECT_TRUE(one.running());  // the unit runs to its end and gets its record
@@ -290,7 +415,7 @@ TEST_F(PageFixture, StartReturnsAndAStopDuringAUnitEndsTheRunAfterIt) {
     ASSERT_TRUE(runsToItsEnd(one));
 
     EXPECT_EQ(sounds.heard, (std::vector<std::string>{"pass"}));
-    EXPECT_EQ(one.PN_Prod_Status->text(), QStringLiteral("PASS"));
+    EXPECT_EQ(one.PN_Prod_Status->shownText(), QStringLiteral("PASS"));
     EXPECT_FALSE(gui::ControlLock::isLocked(tabs));
     EXPECT_TRUE(one.BT_Prod_Start->isEnabled());
     std::string error;

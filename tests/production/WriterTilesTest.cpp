@@ -46,7 +46,7 @@ bool waitUntil(Done done) {
 }
 
 QString statusOf(const production::WriterTile* tile) {
-    return tile->PN_Tile_Status->text();
+    return tile->PN_Tile_Status->shownText();
 }
 
 // The Production tab with a Writers list of virtual Writers, each tile's
@@ -140,7 +140,9 @@ TEST_F(TilesFixture, ThreeWritersOneRefusedThenRestartedOneKilledAllStopped) {
     EXPECT_FALSE(page->PN_Prod_Status->isVisibleTo(page));
     const auto& tiles = page->tiles();
     ASSERT_EQ(tiles.size(), 3u);
-    EXPECT_EQ(tiles[1]->LB_Tile_Writer->text(), QString::fromStdString(bad));
+    // The tile goes by the Writer's folder name, the whole text its tooltip.
+    EXPECT_EQ(tiles[1]->LB_Tile_Writer->text(), QStringLiteral("b"));
+    EXPECT_EQ(tiles[1]->LB_Tile_Writer->toolTip(), QString::fromStdString(bad));
 
     ASSERT_TRUE(page->openJob(kivaJob()));
     page->ED_Prod_Operator->setText(QStringLiteral("Ana"));
@@ -338,6 +340,7 @@ TEST_F(TilesFixture, AllListsTheAttachedWritersAgainAtEachStart) {
     tabs.addTab(page, QStringLiteral("Production"));
     page->setAttachedWriters([&] { return attached; });
     page->setWorkerProgram(QStringLiteral("/bin/true"));
+    page->ED_Prod_Operator->setText(QStringLiteral("Bo"));
     ASSERT_TRUE(page->openJob(kivaJob()));
     attached = {{"1-2", ""}, {"1-3", ""}};
     page->BT_Prod_StartClick();
