@@ -134,7 +134,11 @@ std::string endedText(int waitStatus) {
 // Merges what the workers print into the gang's output.
 class GangOutput {
 public:
-    GangOutput(bool json, std::FILE* out, std::FILE* err) : json_(json), out_(out), err_(err) {}
+    GangOutput(bool json, std::FILE* out, std::FILE* err, std::optional<long long> quantity = {})
+        : json_(json), out_(out), err_(err), quantity_(quantity) {}
+
+    // The lot's quantity has passed, over all the Writers.
+    bool quantityReached() const { return quantity_ && passed_ >= *quantity_; }
 
     void outLine(Worker& w, const std::string& line) {
         Json object = Json::parse(line, nullptr, false);
@@ -156,8 +160,14 @@ public:
         if (kind == "unit") {
             if (const auto unit = production::unitOutcomeFromJson(line)) {
                 (unit->passed ? w.counted.passed : w.counted.failed) += 1;
+                passed_ += unit->passed ? 1 : 0;
+                // What remains is the gang's, not the one worker's.
+                const long long remaining = quantity_ ? std::max(0LL, *quantity_ - passed_) : 0;
+                if (quantity_) object["remaining"] = remaining;
                 print(out_, json_ ? tagged(w, object).dump(-1, ' ', false, kReplace)
                                   : prefix(w) + production::unitSummaryLine(*unit));
+                if (quantity_ && !json_)
+                    print(out_, production::remainingLine(remaining, *quantity_));
                 return;
             }
         }
@@ -218,6 +228,8 @@ private:
     bool json_;
     std::FILE* out_;
     std::FILE* err_;
+    std::optional<long long> quantity_;
+    long long passed_ = 0;
 };
 
 // Reads what is there; whole lines go to `line`, the rest waits for more.
@@ -275,7 +287,7 @@ void pump(std::vector<Worker>& workers, GangOutput& output) {
             }
         }
         if (fds.empty()) return;
-        if (gStopRequested.load()) forwardStop(workers);
+        if (gStopRequested.load() || output.quantityReached()) forwardStop(workers);
         const int ready = ::poll(fds.data(), fds.size(), 200);
         if (ready <= 0) continue;  // a signal or the time-out: look at the stop again
         for (std::size_t i = 0; i < fds.size(); ++i) {
@@ -359,6 +371,10 @@ std::vector<std::string> workerArguments(const Invocation& inv, const std::strin
     if (auto units = inv.number("units"))
         args.insert(args.end(), {"--units", std::to_string(*units)});
     if (auto name = inv.text("operator")) args.insert(args.end(), {"--operator", *name});
+    for (const char* name : {"quantity", "stop-after-fails"})
+        if (auto n = inv.number(name))
+            args.insert(args.end(), {"--" + std::string(name), std::to_string(*n)});
+    if (auto lot = inv.text("lot")) args.insert(args.end(), {"--lot", *lot});
     // After "--": a job file whose name starts with a dash stays a file.
     args.insert(args.end(), {"--", inv.arguments.at(0)});
     return args;
@@ -380,7 +396,9 @@ int runGang(Session& s) {
     }
 
     StopSignals signals;
-    GangOutput output(inv.json, s.out(), stderr);
+    std::optional<long long> quantity;
+    if (auto n = inv.number("quantity")) quantity = static_cast<long long>(*n);
+    GangOutput output(inv.json, s.out(), stderr, quantity);
     std::vector<Worker> workers;
     workers.reserve(members->size());
     for (const auto& m : *members) {

@@ -10,6 +10,7 @@
 
 #include "records/RecordColumns.h"
 #include "records/RecordSummaries.h"
+#include "records/SocketCounts.h"
 
 namespace sonoprog::records {
 
@@ -113,6 +114,21 @@ CREATE TRIGGER units_summaries AFTER INSERT ON units
 )sql",
 };
 
+// As the station file's trigger: every unit is an insertion of its Writer's socket.
+constexpr const char* kSocketTrigger = R"sql(
+CREATE OR REPLACE FUNCTION units_sockets() RETURNS trigger LANGUAGE plpgsql AS $body$
+BEGIN
+    IF NEW.result <> 'reset' THEN
+        INSERT INTO sockets AS s (writer, insertions, reset_time) VALUES (NEW.writer, 1, '')
+        ON CONFLICT (writer) DO UPDATE SET insertions = s.insertions + 1;
+    END IF;
+    RETURN NULL;
+END
+$body$;
+DROP TRIGGER IF EXISTS units_sockets ON units;
+CREATE TRIGGER units_sockets AFTER INSERT ON units
+    FOR EACH ROW EXECUTE FUNCTION units_sockets();
+)sql";
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -281,7 +297,6 @@ struct PostgresRecordStore::Result {
     }
 };
 
-
 // The summaries' view of the store's connection: the statements go through
 // the same bounded waits as every other, so a silent server holds up no
 // upgrade or summary for ever.
@@ -436,11 +451,27 @@ std::optional<std::vector<JobSummary>> PostgresRecordStore::summary(
     return jobs;
 }
 
+std::optional<std::vector<SocketCount>> PostgresRecordStore::socketCounts(
+    const std::optional<std::string>& writer) {
+    return readSocketCounts(*connection_, writer);
+}
+
+bool PostgresRecordStore::resetSocket(const std::string& writer) {
+    if (!connection_->exec("BEGIN")) return false;
+    if (resetSocketCount(*connection_, writer) && connection_->exec("COMMIT")) return true;
+    const std::string why = lastError_;
+    connection_->exec("ROLLBACK");
+    lastError_ = why;
+    failed_ = true;
+    return false;
+}
+
 bool PostgresRecordStore::setUp(const UpgradeProgress& progress) {
     bool ok = connection_->exec(kSchema);
     std::optional<int> version;
     if (ok) ok = (version = schemaVersion(*connection_, kDialect)).has_value();
-    if (ok && *version < kSchemaVersion) ok = upgradeToSummaries(*connection_, kDialect, progress);
+    if (ok && *version < 2) ok = upgradeToSummaries(*connection_, kDialect, progress);
+    if (ok && *version < kSocketsVersion) ok = upgradeToSockets(*connection_, kSocketTrigger);
     if (ok) ok = connection_->exec("COMMIT");
     if (ok) return true;
     const std::string why = lastError_;

@@ -15,8 +15,9 @@ using UpgradeProgress = std::function<void(long long done, long long total)>;
 
 // The records' schema: 1 is the units table alone (before it had a version),
 // 2 adds the summaries (unit_hours, job_counters) kept by a trigger on units
-// and the indexes of the filters. Kept in the table schema_version.
-inline constexpr int kSchemaVersion = 2;
+// and the indexes of the filters, 3 the sockets' counts (SocketCounts.h).
+// Kept in the table schema_version.
+inline constexpr int kSchemaVersion = 3;
 
 // One database connection as the summaries need it, for the station's file
 // and the line's database alike: statements take $1, $2, ... parameters, all

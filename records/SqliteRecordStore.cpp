@@ -8,6 +8,7 @@
 
 #include "records/RecordColumns.h"
 #include "records/RecordSummaries.h"
+#include "records/SocketCounts.h"
 #include "records/SqliteStatement.h"
 
 namespace sonoprog::records {
@@ -70,6 +71,14 @@ CREATE TRIGGER IF NOT EXISTS units_summaries AFTER INSERT ON units BEGIN
 END;
 )sql",
 };
+
+// Every unit is an insertion of its Writer's socket; a counter reset is none.
+constexpr const char* kSocketTrigger = R"sql(
+CREATE TRIGGER IF NOT EXISTS units_sockets AFTER INSERT ON units WHEN NEW.result <> 'reset' BEGIN
+    INSERT INTO sockets (writer, insertions, reset_time) VALUES (NEW.writer, 1, '')
+    ON CONFLICT (writer) DO UPDATE SET insertions = sockets.insertions + 1;
+END;
+)sql";
 
 // "$1" becomes "?1": the summaries' statements are written once for both databases.
 std::string sqliteParameters(std::string sql) {
@@ -221,8 +230,12 @@ bool SqliteRecordStore::setUp(const OpenOptions& options) {
         ok = version.has_value();
         if (!ok) lastError_ = connection_->error();
     }
-    if (ok && *version < kSchemaVersion) {
+    if (ok && *version < 2) {
         ok = upgradeToSummaries(*connection_, kDialect, options.progress);
+        if (!ok) lastError_ = connection_->error();
+    }
+    if (ok && *version < kSocketsVersion) {
+        ok = upgradeToSockets(*connection_, kSocketTrigger);
         if (!ok) lastError_ = connection_->error();
     }
     if (ok && exec("COMMIT")) return true;
@@ -366,6 +379,23 @@ Counters SqliteRecordStore::counters(const std::string& jobSha256) {
         return {};
     }
     return *c;
+}
+
+std::optional<std::vector<SocketCount>> SqliteRecordStore::socketCounts(
+    const std::optional<std::string>& writer) {
+    auto counts = readSocketCounts(*connection_, writer);
+    if (!counts) lastError_ = connection_->error();
+    return counts;
+}
+
+bool SqliteRecordStore::resetSocket(const std::string& writer) {
+    const std::lock_guard<std::mutex> hold(insertLock_);
+    if (!exec("BEGIN IMMEDIATE")) return false;
+    if (resetSocketCount(*connection_, writer) && exec("COMMIT")) return true;
+    const std::string why = connection_->error();
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    lastError_ = why;
+    return false;
 }
 
 std::optional<std::vector<JobSummary>> SqliteRecordStore::summary(

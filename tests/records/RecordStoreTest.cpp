@@ -256,7 +256,8 @@ TEST(SqliteRecordStore, SummariesAgreeWithTheRecordsHoweverTheyArrive) {
         TempDir dir;
         sqlite3* old = nullptr;
         ASSERT_EQ(sqlite3_open((dir / "old.sqlite").c_str(), &old), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(old, kUnitsOnlySchema.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(old, kUnitsOnlySchema.c_str(), nullptr, nullptr, nullptr),
+                  SQLITE_OK);
         for (std::size_t i = 0; i < half; ++i) insertRaw(old, records[i]);
         std::vector<std::pair<long long, long long>> progress;
         std::string error;
@@ -428,6 +429,47 @@ TEST(UnitRecord, YieldHasOneDecimal) {
     EXPECT_EQ(records::yieldText({4, 2}), "66.7");
     EXPECT_EQ(records::yieldText({1, 0}), "100.0");
     EXPECT_EQ(records::yieldText({1, 7}), "12.5");
+}
+
+TEST(SqliteRecordStore, SocketsAreCountedAndAResetIsKeptAndAFileBeforeThemGetsThem) {
+    TempDir dir;
+    const auto file = dir / "r.sqlite";
+    {
+        auto store = openStore(file);
+        expectSocketsCountedAndReset(*store);
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    const auto rows = [&](const char* sql) {
+        std::vector<std::string> out;
+        sqlite3_stmt* s = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &s, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+        while (s && sqlite3_step(s) == SQLITE_ROW) {
+            std::string row;
+            for (int c = 0; c < sqlite3_column_count(s); ++c)
+                row += (c ? "|" : "") +
+                       std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, c)));
+            out.push_back(row);
+        }
+        sqlite3_finalize(s);
+        return out;
+    };
+    // Each reset is kept with the count it ended.
+    EXPECT_EQ(rows("SELECT writer, insertions, station <> '' FROM socket_resets ORDER BY rowid"),
+              (std::vector<std::string>{"usb:1-1.3 (serial A7)|3|1", "usb:1-1.9|0|1"}));
+
+    // A file of the version before the sockets: its units are counted when it is opened.
+    ASSERT_EQ(sqlite3_exec(db,
+                           "DROP TRIGGER units_sockets; DROP TABLE sockets; DROP TABLE "
+                           "socket_resets; UPDATE schema_version SET version = 2",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    auto store = openStore(file);
+    EXPECT_EQ(store->schemaVersion(), records::kSchemaVersion);
+    EXPECT_EQ(store->socketCounts(),
+              std::optional(std::vector<records::SocketCount>{{"sim:/bench/2", 1, ""},
+                                                              {"usb:1-1.3 (serial A7)", 4, ""}}));
 }
 
 }  // namespace

@@ -420,3 +420,13 @@ TEST_F(ServerRecords, WorkersWritingAtOnceLoseNothingWhenTheServerGoesAndComesBa
     ASSERT_TRUE(local) << error;
     EXPECT_EQ(idsOf(local->query({})), expected);
 }
+
+TEST_F(ServerRecords, SocketsAreCountedAsInTheStationFile) {
+    auto store = openServer();
+    ASSERT_TRUE(store);
+    test::expectSocketsCountedAndReset(*store);
+    // The station's send-on store counts in the station's own file.
+    auto line = openLine();
+    ASSERT_TRUE(line);
+    test::expectSocketsCountedAndReset(*line);
+}
