@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "records/RecordColumns.h"
+#include "records/RecordSchema.h"
 #include "records/SqliteRecordStore.h"
 
 namespace sonoprog::bench {
@@ -168,7 +169,8 @@ bool generateUnitsOnlyFile(const std::filesystem::path& file, long long n, std::
         sqlite3_close(db);
         return false;
     }
-    const std::string schema = std::string("PRAGMA journal_mode=WAL;\n") + records::kUnitsSchema;
+    const std::string schema =
+        "PRAGMA journal_mode=WAL;\n" + records::schemaStatements(records::SqlDialect::Sqlite, 0, 1);
     const bool ok =
         sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK &&
         insertGenerated(db,

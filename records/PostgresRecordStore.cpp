@@ -17,70 +17,35 @@ namespace sonoprog::records {
 namespace {
 // The advisory lock serialises the first set-up of several stations or
 // workers at once: CREATE ... IF NOT EXISTS alone races on the catalogue.
-// Times compare as plain bytes (COLLATE "C"), as they do in the station's file.
-constexpr const char* kSchema = R"sql(
-BEGIN;
-SELECT pg_advisory_xact_lock(5383090);
-CREATE TABLE IF NOT EXISTS units (
-    seq BIGSERIAL PRIMARY KEY,
-    id TEXT NOT NULL UNIQUE,
-    time TEXT COLLATE "C" NOT NULL,
-    station TEXT NOT NULL,
-    operator TEXT NOT NULL,
-    job_name TEXT NOT NULL,
-    job_sha256 TEXT NOT NULL,
-    image_sha256 TEXT NOT NULL,
-    image_checksum TEXT NOT NULL,
-    target TEXT NOT NULL,
-    device TEXT NOT NULL,
-    writer TEXT NOT NULL,
-    result TEXT NOT NULL CHECK (result IN ('pass', 'fail', 'reset')),
-    failing_step TEXT NOT NULL,
-    fail_line TEXT NOT NULL,
-    duration_ms BIGINT NOT NULL,
-    pgm_log TEXT NOT NULL,
-    vrf_log TEXT NOT NULL,
-    mirrored TEXT NOT NULL
-);
-CREATE INDEX IF NOT EXISTS units_job_time ON units (job_sha256, time);
-CREATE INDEX IF NOT EXISTS units_time ON units (time);
-)sql";
+std::string setUpStatements() {
+    return "BEGIN;\nSELECT pg_advisory_xact_lock(5383090);\n" +
+           schemaStatements(SqlDialect::Postgres, 0, 1);
+}
 
 // The summaries as in the station's file; times and hours compare as bytes.
 // The upgrade holds inserts off the units table until its summaries and
 // trigger are in, so that no row lands between the two uncounted.
+// As the station file's trigger: every unit is an insertion of its Writer's socket.
+constexpr const char* kSocketTrigger = R"sql(
+CREATE OR REPLACE FUNCTION units_sockets() RETURNS trigger LANGUAGE plpgsql AS $body$
+BEGIN
+    IF NEW.result <> 'reset' THEN
+        INSERT INTO sockets AS s (writer, insertions, reset_time) VALUES (NEW.writer, 1, '')
+        ON CONFLICT (writer) DO UPDATE SET insertions = s.insertions + 1;
+    END IF;
+    RETURN NULL;
+END
+$body$;
+DROP TRIGGER IF EXISTS units_sockets ON units;
+CREATE TRIGGER units_sockets AFTER INSERT ON units
+    FOR EACH ROW EXECUTE FUNCTION units_sockets();
+)sql";
+
 constexpr SummaryDialect kDialect = {
-    R"sql(
-LOCK TABLE units IN SHARE ROW EXCLUSIVE MODE;
-CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS unit_hours (
-    station TEXT NOT NULL,
-    job_sha256 TEXT NOT NULL,
-    job_name TEXT NOT NULL,
-    hour TEXT COLLATE "C" NOT NULL,
-    result TEXT NOT NULL,
-    reason TEXT NOT NULL,
-    units INTEGER NOT NULL,
-    last_time TEXT COLLATE "C" NOT NULL,
-    PRIMARY KEY (station, job_sha256, job_name, hour, result, reason)
-);
-CREATE TABLE IF NOT EXISTS job_counters (
-    job_sha256 TEXT PRIMARY KEY,
-    reset_time TEXT COLLATE "C" NOT NULL,
-    pass INTEGER NOT NULL,
-    fail INTEGER NOT NULL
-);
-CREATE INDEX IF NOT EXISTS units_station_time ON units (station, time);
-CREATE INDEX IF NOT EXISTS units_writer_time ON units (writer, time);
-CREATE INDEX IF NOT EXISTS units_result_time ON units (result, time);
--- The line page reads the last day by hour.
-CREATE INDEX IF NOT EXISTS unit_hours_hour ON unit_hours (hour);
-)sql",
+    SqlDialect::Postgres,
+    "LOCK TABLE units IN SHARE ROW EXCLUSIVE MODE",
     "SELECT 1 FROM pg_tables WHERE tablename = 'schema_version' AND schemaname = "
     "current_schema()",
-    "ON CONFLICT (station, job_sha256, job_name, hour, result, reason) DO UPDATE SET "
-    "units = unit_hours.units + excluded.units, last_time = CASE WHEN excluded.last_time > "
-    "unit_hours.last_time THEN excluded.last_time ELSE unit_hours.last_time END",
     // As the station file's trigger: see SqliteRecordStore.cpp.
     R"sql(
 CREATE OR REPLACE FUNCTION units_summaries() RETURNS trigger LANGUAGE plpgsql AS $body$
@@ -112,23 +77,8 @@ DROP TRIGGER IF EXISTS units_summaries ON units;
 CREATE TRIGGER units_summaries AFTER INSERT ON units
     FOR EACH ROW EXECUTE FUNCTION units_summaries();
 )sql",
+    kSocketTrigger,
 };
-
-// As the station file's trigger: every unit is an insertion of its Writer's socket.
-constexpr const char* kSocketTrigger = R"sql(
-CREATE OR REPLACE FUNCTION units_sockets() RETURNS trigger LANGUAGE plpgsql AS $body$
-BEGIN
-    IF NEW.result <> 'reset' THEN
-        INSERT INTO sockets AS s (writer, insertions, reset_time) VALUES (NEW.writer, 1, '')
-        ON CONFLICT (writer) DO UPDATE SET insertions = s.insertions + 1;
-    END IF;
-    RETURN NULL;
-END
-$body$;
-DROP TRIGGER IF EXISTS units_sockets ON units;
-CREATE TRIGGER units_sockets AFTER INSERT ON units
-    FOR EACH ROW EXECUTE FUNCTION units_sockets();
-)sql";
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -425,11 +375,13 @@ bool PostgresRecordStore::append(const UnitRecord& r) {
         r.target.c_str(),      r.device.c_str(),    r.writer.c_str(),      r.result.c_str(),
         r.failingStep.c_str(), r.failLine.c_str(),  duration.c_str(),      r.pgmLog.c_str(),
         r.vrfLog.c_str(),      mirrored.c_str()};
-    return static_cast<bool>(run(std::string("INSERT INTO units (") + kRecordColumns +
-                                     ") VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, "
-                                     "$12, $13, $14, $15, $16, $17, $18) "
-                                     "ON CONFLICT (id) DO NOTHING",
-                                 params, false));
+    return static_cast<bool>(run(insertStatement(), params, false));
+}
+
+std::string PostgresRecordStore::insertStatement() {
+    return std::string("INSERT INTO units (") + kRecordColumns +
+           ") VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, "
+           "$18) ON CONFLICT (id) DO NOTHING";
 }
 
 Counters PostgresRecordStore::counters(const std::string& jobSha256) {
@@ -467,11 +419,11 @@ bool PostgresRecordStore::resetSocket(const std::string& writer) {
 }
 
 bool PostgresRecordStore::setUp(const UpgradeProgress& progress) {
-    bool ok = connection_->exec(kSchema);
+    bool ok = connection_->exec(setUpStatements());
     std::optional<int> version;
     if (ok) ok = (version = schemaVersion(*connection_, kDialect)).has_value();
-    if (ok && *version < 2) ok = upgradeToSummaries(*connection_, kDialect, progress);
-    if (ok && *version < kSocketsVersion) ok = upgradeToSockets(*connection_, kSocketTrigger);
+    if (ok && *version < kSchemaVersion)
+        ok = upgradeSchema(*connection_, kDialect, *version, progress);
     if (ok) ok = connection_->exec("COMMIT");
     if (ok) return true;
     const std::string why = lastError_;
@@ -503,8 +455,7 @@ void PostgresRecordStore::streamRows(const std::string& sql, const std::vector<c
         auto deadline = Clock::now() + limit;
         for (int flushed; (flushed = PQflush(conn_)) != 0;) {
             if (flushed > 0) wait = waitFor(PQsocket(conn_), POLLIN | POLLOUT, deadline, giveUp_);
-            if (flushed < 0 || (wait == Wait::Ready && !PQconsumeInput(conn_)))
-                wait = Wait::Failed;
+            if (flushed < 0 || (wait == Wait::Ready && !PQconsumeInput(conn_))) wait = Wait::Failed;
             if (wait != Wait::Ready) break;
         }
         deadline = Clock::now() + limit;

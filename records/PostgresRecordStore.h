@@ -47,6 +47,8 @@ public:
         const std::optional<std::string>& writer = std::nullopt) override;
     bool resetSocket(const std::string& writer) override;
     std::string location() const override { return addressForDisplay(address_); }
+    // The statement append() runs for each record.
+    static std::string insertStatement();
     // Whether the last call failed (lastError() keeps the text of the last failure).
     bool lastCallFailed() const { return failed_; }
 

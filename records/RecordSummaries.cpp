@@ -1,5 +1,7 @@
 #include "records/RecordSummaries.h"
 
+#include "records/SocketCounts.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <map>
@@ -39,9 +41,11 @@ std::optional<int> schemaVersion(SqlConnection& db, const SummaryDialect& dialec
     return version;
 }
 
-bool upgradeToSummaries(SqlConnection& db, const SummaryDialect& dialect,
-                        const UpgradeProgress& progress) {
-    if (!db.exec(dialect.tables)) return false;
+namespace {
+
+// The summaries of the records there are, then the trigger that keeps them.
+bool buildSummaries(SqlConnection& db, const SummaryDialect& dialect,
+                    const UpgradeProgress& progress) {
     // Built afresh: a summary half made by an interrupted upgrade never
     // survives it (its transaction is rolled back), but be sure.
     if (!db.exec("DELETE FROM unit_hours; DELETE FROM job_counters;")) return false;
@@ -70,7 +74,10 @@ bool upgradeToSummaries(SqlConnection& db, const SummaryDialect& dialect,
             std::to_string(from) + " AND seq < " + std::to_string(from + step) +
             " GROUP BY station, job_sha256, job_name, substr(time, 1, 13), result, CASE WHEN "
             "result = 'fail' THEN fail_line ELSE '' END " +
-            dialect.hoursConflict;
+            "ON CONFLICT (station, job_sha256, job_name, hour, result, reason) DO UPDATE SET "
+            "units = unit_hours.units + excluded.units, last_time = CASE WHEN "
+            "excluded.last_time > unit_hours.last_time THEN excluded.last_time ELSE "
+            "unit_hours.last_time END";
         if (!db.exec(sql)) return false;
         if (tell)
             progress(std::min(total, total * (from + step - first) / std::max<long long>(span, 1)),
@@ -90,11 +97,23 @@ bool upgradeToSummaries(SqlConnection& db, const SummaryDialect& dialect,
                  "ON r.job_sha256 = j.job_sha256"))
         return false;
     if (!db.exec(dialect.triggers)) return false;
-    if (!db.exec("DELETE FROM schema_version; INSERT INTO schema_version (version) VALUES (" +
-                 std::to_string(kSchemaVersion) + ")"))
-        return false;
     if (tell) progress(total, total);
     return true;
+}
+
+}  // namespace
+
+bool upgradeSchema(SqlConnection& db, const SummaryDialect& dialect, int from,
+                   const UpgradeProgress& progress) {
+    if (*dialect.holdWriters && !db.exec(dialect.holdWriters)) return false;
+    for (int version = std::max(from, 1) + 1; version <= kSchemaVersion; ++version) {
+        const std::string step = schemaStatements(dialect.sql, version - 1, version);
+        if (!step.empty() && !db.exec(step)) return false;
+        if (version == 2 && !buildSummaries(db, dialect, progress)) return false;
+        if (version == kSocketsVersion && !countSockets(db, dialect.socketTriggers)) return false;
+    }
+    return db.exec("DELETE FROM schema_version; INSERT INTO schema_version (version) VALUES (" +
+                   std::to_string(kSchemaVersion) + ")");
 }
 
 std::optional<Counters> readCounters(SqlConnection& db, const std::string& jobSha256) {

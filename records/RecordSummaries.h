@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "records/RecordSchema.h"
 #include "records/UnitRecord.h"
 
 namespace sonoprog::records {
@@ -12,12 +13,6 @@ namespace sonoprog::records {
 // Told while the summaries of a store made by an earlier version are built:
 // how many of its records are counted so far, of how many.
 using UpgradeProgress = std::function<void(long long done, long long total)>;
-
-// The records' schema: 1 is the units table alone (before it had a version),
-// 2 adds the summaries (unit_hours, job_counters) kept by a trigger on units
-// and the indexes of the filters, 3 the sockets' counts (SocketCounts.h).
-// Kept in the table schema_version.
-inline constexpr int kSchemaVersion = 3;
 
 // One database connection as the summaries need it, for the station's file
 // and the line's database alike: statements take $1, $2, ... parameters, all
@@ -36,20 +31,24 @@ public:
 
 // What differs between the two databases' summaries.
 struct SummaryDialect {
-    const char* tables;         // the summary and version tables and the filters' indexes
-    const char* versionExists;  // a row when the table schema_version is there
-    const char* hoursConflict;  // ON CONFLICT ... adding a grouped row to unit_hours
-    const char* triggers;       // the trigger on units that keeps the summaries
+    SqlDialect sql;
+    const char* holdWriters;     // keeps other writers off units until the upgrade is in
+    const char* versionExists;   // a row when the table schema_version is there
+    const char* triggers;        // the trigger on units that keeps the summaries
+    const char* socketTriggers;  // the trigger on units that counts the sockets' insertions
 };
 
 // The version the database is at (1 before it had one); nullopt on failure.
 std::optional<int> schemaVersion(SqlConnection& db, const SummaryDialect& dialect);
 
-// Makes the summaries of the records there are, in steps told to
-// `progress`, adds the trigger that keeps them and sets the version. Runs
-// inside the caller's transaction, which keeps other writers out meanwhile.
-bool upgradeToSummaries(SqlConnection& db, const SummaryDialect& dialect,
-                        const UpgradeProgress& progress);
+// Brings a database at version `from` (1 or later) to kSchemaVersion: the
+// tables, columns and indexes of each later version, and on the way to 2 the
+// summaries of the records there are, in steps told to `progress`, and the
+// trigger that keeps them; on the way to 3 the sockets' counts of the units
+// there are and their trigger. Sets the version. Runs inside the caller's
+// transaction, which keeps other writers out meanwhile.
+bool upgradeSchema(SqlConnection& db, const SummaryDialect& dialect, int from,
+                   const UpgradeProgress& progress);
 
 // RecordStore::summary and ::counters from the summaries.
 std::optional<std::vector<JobSummary>> readSummaries(SqlConnection& db,

@@ -5,14 +5,12 @@
 
 namespace sonoprog::records {
 
-bool upgradeToSockets(SqlConnection& db, const char* trigger) {
-    return db.exec(kSocketTables) && db.exec("DELETE FROM sockets") &&
+bool countSockets(SqlConnection& db, const char* trigger) {
+    return db.exec("DELETE FROM sockets") &&
            db.exec(
-               "INSERT INTO sockets (writer, insertions, reset_time) SELECT writer, "
-               "COUNT(*), '' FROM units WHERE result <> 'reset' GROUP BY writer") &&
-           db.exec(trigger) &&
-           db.exec("DELETE FROM schema_version; INSERT INTO schema_version (version) VALUES (" +
-                   std::to_string(kSocketsVersion) + ")");
+               "INSERT INTO sockets (writer, insertions, reset_time) SELECT writer, COUNT(*), "
+               "'' FROM units WHERE result <> 'reset' GROUP BY writer") &&
+           db.exec(trigger);
 }
 
 std::optional<std::vector<SocketCount>> readSocketCounts(SqlConnection& db,

@@ -15,36 +15,18 @@ namespace sonoprog::records {
 
 namespace {
 
+// Every unit is an insertion of its Writer's socket; a counter reset is none.
+constexpr const char* kSocketTrigger = R"sql(
+CREATE TRIGGER IF NOT EXISTS units_sockets AFTER INSERT ON units WHEN NEW.result <> 'reset' BEGIN
+    INSERT INTO sockets (writer, insertions, reset_time) VALUES (NEW.writer, 1, '')
+    ON CONFLICT (writer) DO UPDATE SET insertions = sockets.insertions + 1;
+END;
+)sql";
+
 constexpr SummaryDialect kDialect = {
-    R"sql(
-CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS unit_hours (
-    station TEXT NOT NULL,
-    job_sha256 TEXT NOT NULL,
-    job_name TEXT NOT NULL,
-    hour TEXT NOT NULL,
-    result TEXT NOT NULL,
-    reason TEXT NOT NULL,
-    units INTEGER NOT NULL,
-    last_time TEXT NOT NULL,
-    PRIMARY KEY (station, job_sha256, job_name, hour, result, reason)
-) WITHOUT ROWID;
-CREATE TABLE IF NOT EXISTS job_counters (
-    job_sha256 TEXT PRIMARY KEY,
-    reset_time TEXT NOT NULL,
-    pass INTEGER NOT NULL,
-    fail INTEGER NOT NULL
-) WITHOUT ROWID;
-CREATE INDEX IF NOT EXISTS units_station_time ON units (station, time);
-CREATE INDEX IF NOT EXISTS units_writer_time ON units (writer, time);
-CREATE INDEX IF NOT EXISTS units_result_time ON units (result, time);
--- The line page reads the last day by hour.
-CREATE INDEX IF NOT EXISTS unit_hours_hour ON unit_hours (hour);
-)sql",
+    SqlDialect::Sqlite,
+    "",
     "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'",
-    "ON CONFLICT (station, job_sha256, job_name, hour, result, reason) DO UPDATE SET "
-    "units = unit_hours.units + excluded.units, last_time = CASE WHEN excluded.last_time > "
-    "unit_hours.last_time THEN excluded.last_time ELSE unit_hours.last_time END",
     // Every row that lands in units counts, whoever wrote it. A record older
     // than the job's last reset does not count; a reset older than the last
     // one changes nothing; a later reset counts again the records after it
@@ -70,15 +52,8 @@ CREATE TRIGGER IF NOT EXISTS units_summaries AFTER INSERT ON units BEGIN
     WHERE job_sha256 = NEW.job_sha256 AND NEW.result = 'reset' AND NEW.time >= reset_time;
 END;
 )sql",
+    kSocketTrigger,
 };
-
-// Every unit is an insertion of its Writer's socket; a counter reset is none.
-constexpr const char* kSocketTrigger = R"sql(
-CREATE TRIGGER IF NOT EXISTS units_sockets AFTER INSERT ON units WHEN NEW.result <> 'reset' BEGIN
-    INSERT INTO sockets (writer, insertions, reset_time) VALUES (NEW.writer, 1, '')
-    ON CONFLICT (writer) DO UPDATE SET insertions = sockets.insertions + 1;
-END;
-)sql";
 
 // "$1" becomes "?1": the summaries' statements are written once for both databases.
 std::string sqliteParameters(std::string sql) {
@@ -224,18 +199,14 @@ bool SqliteRecordStore::setUp(const OpenOptions& options) {
     // The write lock first: a second process opening the same file at the
     // same time waits here, then finds the work done.
     if (!exec("BEGIN IMMEDIATE")) return false;
-    bool ok = exec(kUnitsSchema);
+    bool ok = exec(schemaStatements(SqlDialect::Sqlite, 0, 1).c_str());
     if (ok) {
         version = records::schemaVersion(*connection_, kDialect);
         ok = version.has_value();
         if (!ok) lastError_ = connection_->error();
     }
-    if (ok && *version < 2) {
-        ok = upgradeToSummaries(*connection_, kDialect, options.progress);
-        if (!ok) lastError_ = connection_->error();
-    }
-    if (ok && *version < kSocketsVersion) {
-        ok = upgradeToSockets(*connection_, kSocketTrigger);
+    if (ok && *version < kSchemaVersion) {
+        ok = upgradeSchema(*connection_, kDialect, *version, options.progress);
         if (!ok) lastError_ = connection_->error();
     }
     if (ok && exec("COMMIT")) return true;

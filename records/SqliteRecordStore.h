@@ -12,34 +12,6 @@ struct sqlite3_stmt;
 
 namespace sonoprog::records {
 
-// The units table and its first two indexes: the whole of a station's file
-// before the summaries, and what every later version starts from.
-inline constexpr const char* kUnitsSchema = R"sql(
-CREATE TABLE IF NOT EXISTS units (
-    seq INTEGER PRIMARY KEY AUTOINCREMENT,
-    id TEXT NOT NULL UNIQUE,
-    time TEXT NOT NULL,
-    station TEXT NOT NULL,
-    operator TEXT NOT NULL,
-    job_name TEXT NOT NULL,
-    job_sha256 TEXT NOT NULL,
-    image_sha256 TEXT NOT NULL,
-    image_checksum TEXT NOT NULL,
-    target TEXT NOT NULL,
-    device TEXT NOT NULL,
-    writer TEXT NOT NULL,
-    result TEXT NOT NULL CHECK (result IN ('pass', 'fail', 'reset')),
-    failing_step TEXT NOT NULL,
-    fail_line TEXT NOT NULL,
-    duration_ms INTEGER NOT NULL,
-    pgm_log TEXT NOT NULL,
-    vrf_log TEXT NOT NULL,
-    mirrored TEXT NOT NULL
-);
-CREATE INDEX IF NOT EXISTS units_job_time ON units (job_sha256, time);
-CREATE INDEX IF NOT EXISTS units_time ON units (time);
-)sql";
-
 // The station's records in one SQLite file, in WAL mode so that several
 // processes (one per Writer) can append while another reads, with full
 // synchronous commits so that a returned append is on the disk. The file

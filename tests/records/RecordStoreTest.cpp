@@ -9,9 +9,11 @@
 #include <set>
 #include <thread>
 
+#include "records/RecordSchema.h"
 #include "records/RecordStore.h"
 #include "records/RecordSummaries.h"
 #include "records/SqliteRecordStore.h"
+#include "records/SqliteStatement.h"
 #include "tests/records/RecordsFixture.h"
 #include "tests/support/TempDir.h"
 
@@ -355,6 +357,97 @@ TEST(SqliteRecordStore, EveryFilterIsAnsweredThroughAnIndex) {
     sqlite3_close(db);
 }
 
+// Every table's columns (name, type, not null, key) and every index, as the
+// database describes them.
+std::string layout(sqlite3* db) {
+    std::string text;
+    auto each = [&](const std::string& sql, int columns) {
+        sqlite3_stmt* s = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr), SQLITE_OK) << sql;
+        while (sqlite3_step(s) == SQLITE_ROW) {
+            for (int c = 0; c < columns; ++c) {
+                const auto* p = sqlite3_column_text(s, c);
+                text += p ? reinterpret_cast<const char*>(p) : "";
+                text += c + 1 < columns ? " " : "\n";
+            }
+        }
+        sqlite3_finalize(s);
+    };
+    each(
+        "SELECT m.name, c.name, c.type, c.\"notnull\", c.dflt_value, c.pk FROM sqlite_master m, "
+        "pragma_table_info(m.name) c WHERE m.type = 'table' ORDER BY m.name, c.cid",
+        6);
+    each(
+        "SELECT name, tbl_name, sql FROM sqlite_master WHERE type IN ('index', 'trigger') "
+        "AND sql IS NOT NULL ORDER BY name",
+        3);
+    return text;
+}
+
+TEST(RecordSchema, AnUpgradedFileIsLaidOutAsANewOneAndALaterColumnIsAddedInPlace) {
+    // The records' own tables: a file of the first version, upgraded, and a new file.
+    TempDir dir;
+    sqlite3* old = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "old.sqlite").c_str(), &old), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(old, kUnitsOnlySchema.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_TRUE(openStore(dir / "old.sqlite"));
+    ASSERT_TRUE(openStore(dir / "new.sqlite"));
+    sqlite3* made = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "new.sqlite").c_str(), &made), SQLITE_OK);
+    const std::string upgraded = layout(old), fresh = layout(made);
+    sqlite3_close(old);
+    sqlite3_close(made);
+    EXPECT_EQ(upgraded, fresh);
+    for (const auto& table : records::kRecordTables)
+        for (const auto& column : table.columns)
+            EXPECT_NE(fresh.find(std::string(table.name) + " " + column.name + " "),
+                      std::string::npos)
+                << table.name << "." << column.name;
+    for (const auto& index : records::kRecordIndexes)
+        EXPECT_NE(fresh.find(std::string(index.name) + " " + index.table + " "), std::string::npos)
+            << index.name;
+
+    // A column and a table of a later version: the rows already there keep
+    // their values and get the column's default.
+    using records::ColumnType;
+    static constexpr records::Column parts[] = {
+        {"n", ColumnType::RowNumber, ""},
+        {"name", ColumnType::Text, "NOT NULL"},
+        {"lot", ColumnType::Text, "NOT NULL DEFAULT ''", 2}};
+    static constexpr records::Column lots[] = {{"lot", ColumnType::Text, "NOT NULL"},
+                                               {"units", ColumnType::Integer, "NOT NULL"}};
+    static constexpr records::Table tables[] = {{"parts", parts, nullptr, 1},
+                                                {"lots", lots, "lot", 2}};
+    static constexpr records::Index indexes[] = {{"parts_name", "parts", "name", 1},
+                                                 {"parts_lot", "parts", "lot, name", 2}};
+    const auto step = [&](sqlite3* db, int from, int to) {
+        const std::string sql =
+            records::schemaStatements(records::SqlDialect::Sqlite, from, to, tables, indexes);
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    };
+    sqlite3* stepped = nullptr;
+    sqlite3* direct = nullptr;
+    ASSERT_EQ(sqlite3_open(":memory:", &stepped), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(":memory:", &direct), SQLITE_OK);
+    step(stepped, 0, 1);
+    ASSERT_EQ(
+        sqlite3_exec(stepped, "INSERT INTO parts (name) VALUES ('a')", nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    step(stepped, 1, 2);
+    step(direct, 0, 2);
+    ASSERT_EQ(sqlite3_exec(stepped, "INSERT INTO parts (name, lot) VALUES ('b', 'L7')", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    std::string rows;
+    records::SqliteStatement s(stepped, "SELECT n, name, lot FROM parts ORDER BY n");
+    while (sqlite3_step(s.get()) == SQLITE_ROW)
+        rows += s.text(0) + "," + s.text(1) + "," + s.text(2) + ";";
+    EXPECT_EQ(rows, "1,a,;2,b,L7;");
+    EXPECT_EQ(layout(stepped), layout(direct));
+    sqlite3_close(stepped);
+    sqlite3_close(direct);
+}
+
 TEST(UnitRecord, IdsAreVersion4UuidsAndDoNotRepeat) {
     const std::regex uuid("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
     std::set<std::string> seen;
@@ -455,13 +548,14 @@ TEST(SqliteRecordStore, SocketsAreCountedAndAResetIsKeptAndAFileBeforeThemGetsTh
         return out;
     };
     // Each reset is kept with the count it ended.
-    EXPECT_EQ(rows("SELECT writer, insertions, station <> '' FROM socket_resets ORDER BY rowid"),
+    EXPECT_EQ(rows("SELECT writer, insertions, station <> '' FROM socket_resets ORDER BY writer"),
               (std::vector<std::string>{"usb:1-1.3 (serial A7)|3|1", "usb:1-1.9|0|1"}));
 
     // A file of the version before the sockets: its units are counted when it is opened.
     ASSERT_EQ(sqlite3_exec(db,
                            "DROP TRIGGER units_sockets; DROP TABLE sockets; DROP TABLE "
-                           "socket_resets; UPDATE schema_version SET version = 2",
+                           "socket_resets; DROP INDEX units_lot_time; ALTER TABLE units DROP "
+                           "COLUMN lot; UPDATE schema_version SET version = 2",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);

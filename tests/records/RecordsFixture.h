@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "records/RecordSchema.h"
 #include "records/RecordStore.h"
-#include "records/SqliteRecordStore.h"
 #include "records/UnitRecord.h"
 
 namespace sonoprog::test {
@@ -114,7 +114,7 @@ inline std::vector<std::pair<std::string, std::vector<records::UnitRecord>>> lin
 // A station file as the program made it before the summaries: the units
 // table and its two indexes, no version.
 inline const std::string kUnitsOnlySchema =
-    std::string("PRAGMA journal_mode=WAL;\n") + records::kUnitsSchema;
+    "PRAGMA journal_mode=WAL;\n" + records::schemaStatements(records::SqlDialect::Sqlite, 0, 1);
 
 // A record written by another client with plain SQL, as a restore would.
 inline void insertRaw(sqlite3* db, const records::UnitRecord& r) {

@@ -212,16 +212,7 @@ TEST_F(ServerRecords, SummariesAgreeWithTheRecordsAndADatabaseOfTheEarlierSchema
         EXPECT_EQ(PQresultStatus(res), PGRES_COMMAND_OK) << PQerrorMessage(conn);
         PQclear(res);
     };
-    exec(R"sql(CREATE TABLE units (
-        seq BIGSERIAL PRIMARY KEY, id TEXT NOT NULL UNIQUE, time TEXT COLLATE "C" NOT NULL,
-        station TEXT NOT NULL, operator TEXT NOT NULL, job_name TEXT NOT NULL,
-        job_sha256 TEXT NOT NULL, image_sha256 TEXT NOT NULL, image_checksum TEXT NOT NULL,
-        target TEXT NOT NULL, device TEXT NOT NULL, writer TEXT NOT NULL,
-        result TEXT NOT NULL CHECK (result IN ('pass', 'fail', 'reset')),
-        failing_step TEXT NOT NULL, fail_line TEXT NOT NULL, duration_ms BIGINT NOT NULL,
-        pgm_log TEXT NOT NULL, vrf_log TEXT NOT NULL, mirrored TEXT NOT NULL);
-        CREATE INDEX units_job_time ON units (job_sha256, time);
-        CREATE INDEX units_time ON units (time);)sql");
+    exec(records::schemaStatements(records::SqlDialect::Postgres, 0, 1));
     // A record from another client with plain SQL, as a restore would write it.
     const auto insertRaw = [&](const records::UnitRecord& r) {
         exec(
