@@ -314,6 +314,7 @@ std::optional<records::RecordQuery> recordQuery(Session& s, bool& usage) {
     query.station = inv.text("station");
     query.writer = inv.text("writer");
     query.result = inv.text("result");
+    query.lot = inv.text("lot");
     if (query.result && *query.result != records::kResultPass &&
         *query.result != records::kResultFail && *query.result != records::kResultReset) {
         s.error("'--result " + *query.result + "': expected pass, fail or reset");

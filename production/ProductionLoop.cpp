@@ -51,6 +51,7 @@ records::UnitRecord ProductionLoop::recordBase(const LoopOptions& options) const
     r.target = std::string(targetName(job_.job.target));
     r.device = job_.job.device;
     r.writer = options.writerIdentity;
+    r.lot = options.lot;
     return r;
 }
 

@@ -101,7 +101,9 @@ public:
         return rc == SQLITE_DONE || failed();
     }
     bool lastUnits(int limit, std::vector<UnitRecord>& out) override {
-        SqliteStatement s(db_, std::string("SELECT ") + kRecordColumns +
+        // The first version's columns: the page reads a file no newer
+        // program has opened yet, and shows no lot.
+        SqliteStatement s(db_, std::string("SELECT ") + kFirstRecordColumns +
                                    " FROM units ORDER BY seq DESC LIMIT ?1");
         if (!s) return failed();
         s.bind(1, static_cast<std::int64_t>(limit));
@@ -171,7 +173,7 @@ public:
     }
     bool lastUnits(int limit, std::vector<UnitRecord>& out) override {
         const std::string n = std::to_string(limit);
-        PGresult* res = run(std::string("SELECT ") + kRecordColumns +
+        PGresult* res = run(std::string("SELECT ") + kFirstRecordColumns +
                                 " FROM units ORDER BY seq DESC LIMIT $1::bigint",
                             {n.c_str()});
         if (!res) return false;

@@ -374,14 +374,14 @@ bool PostgresRecordStore::append(const UnitRecord& r) {
         r.jobName.c_str(),     r.jobSha256.c_str(), r.imageSha256.c_str(), r.imageCheckSum.c_str(),
         r.target.c_str(),      r.device.c_str(),    r.writer.c_str(),      r.result.c_str(),
         r.failingStep.c_str(), r.failLine.c_str(),  duration.c_str(),      r.pgmLog.c_str(),
-        r.vrfLog.c_str(),      mirrored.c_str()};
+        r.vrfLog.c_str(),      mirrored.c_str(),    r.lot.c_str()};
     return static_cast<bool>(run(insertStatement(), params, false));
 }
 
 std::string PostgresRecordStore::insertStatement() {
     return std::string("INSERT INTO units (") + kRecordColumns +
            ") VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, "
-           "$18) ON CONFLICT (id) DO NOTHING";
+           "$18, $19) ON CONFLICT (id) DO NOTHING";
 }
 
 Counters PostgresRecordStore::counters(const std::string& jobSha256) {
@@ -498,6 +498,7 @@ void PostgresRecordStore::streamRows(const std::string& sql, const std::vector<c
             text(16, r.vrfLog);
             r.mirrored =
                 parseMirrored(PQgetvalue(res, 0, 17)).value_or(std::vector<MirroredPage>{});
+            text(18, r.lot);
             handedOut = true;
             if (!sink(r)) {
                 // The rest is not wanted: the server is asked to stop sending it.

@@ -247,6 +247,7 @@ std::string recordFilter(const RecordQuery& q, std::vector<std::string>& params)
     add(q.station, "station =");
     add(q.writer, "writer =");
     add(q.result, "result =");
+    add(q.lot, "lot =");
     return where;
 }
 

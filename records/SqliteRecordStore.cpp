@@ -97,6 +97,7 @@ void readRow(sqlite3_stmt* s, UnitRecord& r) {
     if (mirrored && *mirrored)
         r.mirrored = parseMirrored(reinterpret_cast<const char*>(mirrored))
                          .value_or(std::vector<MirroredPage>{});
+    assignText(r.lot, s, 18);
 }
 
 }  // namespace
@@ -189,7 +190,7 @@ std::unique_ptr<SqliteRecordStore> SqliteRecordStore::open(const std::filesystem
 std::string SqliteRecordStore::insertStatement() {
     return std::string("INSERT INTO units (") + kRecordColumns +
            ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, "
-           "?18) ON CONFLICT (id) DO NOTHING";
+           "?18, ?19) ON CONFLICT (id) DO NOTHING";
 }
 
 bool SqliteRecordStore::setUp(const OpenOptions& options) {
@@ -269,6 +270,7 @@ bool SqliteRecordStore::insert(const UnitRecord& r) {
     text(16, r.pgmLog);
     text(17, r.vrfLog);
     text(18, mirrored);
+    text(19, r.lot);
     const bool done = sqlite3_step(s) == SQLITE_DONE;
     if (!done) lastError_ = sqliteError();
     // The texts were bound in place; none may outlive this call.

@@ -240,7 +240,8 @@ TEST_F(ProductionCli, ProduceOnAScriptedSocketThenExportTheRecords) {
     const auto rows = parseCsv(csv.out);
     ASSERT_EQ(rows.size(), 7u);
     EXPECT_EQ(rows[0][0], "id");
-    EXPECT_EQ(rows[0].size(), 18u);
+    EXPECT_EQ(rows[0].size(), 19u);
+    EXPECT_EQ(rows[0].back(), "lot");
     EXPECT_EQ(rows[3][11], "fail");
     EXPECT_EQ(rows[3][12], "  -> Chip detect...");
     EXPECT_EQ(rows[1][3], "Ana");

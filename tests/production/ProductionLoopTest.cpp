@@ -470,7 +470,8 @@ TEST(ProductionLoop, StopsAfterFailuresInARow) {
 }
 
 // The run ends once the lot's quantity has passed, however many failed on
-// the way, and every unit says how many are still to pass.
+// the way, and every unit says how many are still to pass; each record
+// carries the lot.
 TEST(ProductionLoop, QuantityEndsTheRunWhenEnoughUnitsHavePassed) {
     ProductionRig rig(sim::SocketScript{10, {2, 3}});
     const auto job = rig.makeJob(kivaRequest(rig.kivaImage()));
@@ -488,6 +489,9 @@ TEST(ProductionLoop, QuantityEndsTheRunWhenEnoughUnitsHavePassed) {
     EXPECT_EQ(remaining, (std::vector<long long>{2, 2, 2, 1, 0}));
     EXPECT_EQ(rig.writer->socket()->chipNumber(), 5u);  // no sixth chip was asked for
     EXPECT_EQ(production::remainingLine(2, 3), "REMAINING 2 of 3");
+    const auto all = rig.store->query({});
+    ASSERT_EQ(all.size(), 5u);
+    for (const auto& r : all) EXPECT_EQ(r.lot, "L-0042");
 }
 
 TEST(ProductionLoop, SocketWearIsToldWhenItCrossesNinetyPercentAndTheLife) {

@@ -305,6 +305,7 @@ TEST(SqliteRecordStore, EveryFilterIsAnsweredThroughAnIndex) {
     auto store = openStore(dir / "r.sqlite");
     auto records = lineHistories()[0].second;
     records[1].writer = "usb:1-1.4 serial=W0043";
+    records[3].lot = records[5].lot = "L-8";
     ASSERT_TRUE(store->appendAll(records)) << store->lastError();
     const std::string jobA = records[0].jobSha256;
     struct Case {
@@ -323,6 +324,7 @@ TEST(SqliteRecordStore, EveryFilterIsAnsweredThroughAnIndex) {
         {q([](RecordQuery& x) { x.station = "bench-08"; }), {"h2", "h4"}},
         {q([](RecordQuery& x) { x.writer = "usb:1-1.4 serial=W0043"; }), {"h1"}},
         {q([](RecordQuery& x) { x.result = "fail"; }), {"h1", "h2", "h3", "h4"}},
+        {q([](RecordQuery& x) { x.lot = "L-8"; }), {"h3", "h5"}},
         {q([&](RecordQuery& x) {
              x.jobSha256 = jobA;
              x.result = "fail";

@@ -36,6 +36,7 @@ inline records::UnitRecord fullRecord(const std::string& id, const std::string& 
     r.pgmLog = "/tmp/Temp/PGM_20261208-1011.log";
     r.vrfLog = "/tmp/Temp/VRF_20261208-1011.log";
     r.mirrored = {{0x120, 0xF000}, {0x300, 0xF001}};
+    r.lot = "L-7, tray 2";
     return r;
 }
 
