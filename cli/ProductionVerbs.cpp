@@ -220,11 +220,9 @@ int runProduce(Session& s) {
         return kExitUsage;
     }
     options.trigger = trigger == "enter" ? production::Trigger::Enter : production::Trigger::Insert;
-    const production::LineSettings settings = production::readLineSettings(s.paths().setupIni());
-    options.stopAfterFails =
-        static_cast<long long>(inv.number("stop-after-fails")
-                                   .value_or(static_cast<std::uint64_t>(settings.stopAfterFails)));
-    options.socketLife = settings.socketLife;
+    // Unset, the loop takes [Production] StopAfterFails= and [Socket] Life= from Setup.ini.
+    if (auto n = inv.number("stop-after-fails"))
+        options.stopAfterFails = static_cast<long long>(*n);
     if (auto n = inv.number("quantity")) options.quantity = static_cast<long long>(*n);
     options.lot = inv.text("lot").value_or("");
     // Every worker loads the job again; a job that cannot be loaded is said once, here.

@@ -137,14 +137,18 @@ LoopResult ProductionLoop::run(const LoopOptions& options, OperatorTrigger* oper
         return abort("The records in " + s_.store.location() +
                      " cannot be written: " + s_.store.lastError() + "; stopped.");
 
+    // What the front end left to the settings.
+    const LineSettings settings = readLineSettings(s_.unit.paths.setupIni());
+    const long long stopAfterFails = options.stopAfterFails.value_or(settings.stopAfterFails);
+    const long long socketLife = options.socketLife.value_or(settings.socketLife);
     // The socket's wear as last told; a run that starts past a mark says so once.
     SocketWear told = SocketWear::Fine;
     const auto tellWear = [&](std::optional<long long> insertions) {
         if (!insertions) return;
-        const SocketWear wear = socketWear(*insertions, options.socketLife);
+        const SocketWear wear = socketWear(*insertions, socketLife);
         if (wear > told)
-            listener_.socketWorn(
-                socketWarning(options.writerIdentity, *insertions, options.socketLife), wear);
+            listener_.socketWorn(socketWarning(options.writerIdentity, *insertions, socketLife),
+                                 wear);
         told = wear;
     };
     const auto insertions = [&]() -> std::optional<long long> {
@@ -202,7 +206,7 @@ LoopResult ProductionLoop::run(const LoopOptions& options, OperatorTrigger* oper
         tellWear(outcome.socketInsertions);
 
         failsInARow = report.passed ? 0 : failsInARow + 1;
-        if (options.stopAfterFails > 0 && failsInARow >= options.stopAfterFails) {
+        if (stopAfterFails > 0 && failsInARow >= stopAfterFails) {
             result.failStreak = true;
             return abort(failStreakReason(failsInARow));
         }

@@ -99,11 +99,14 @@ struct LoopOptions {
     std::chrono::milliseconds pollInterval{250};
     // Stop after this many failed units in a row (0: never): a bent socket
     // or a wrong image fails every chip, and a tray is not wasted on it.
-    long long stopAfterFails = 0;
+    // Unset: Setup.ini's (readLineSettings), so that every front end stops alike.
+    std::optional<long long> stopAfterFails;
     // Stop once this many units have passed (the lot's quantity).
     std::optional<long long> quantity;
-    std::string lot;           // recorded with every unit
-    long long socketLife = 0;  // warn at 90% and at this many insertions (0: never)
+    std::string lot;  // recorded with every unit
+    // Warn at 90% of this many insertions of the socket and at it (0:
+    // never). Unset: Setup.ini's.
+    std::optional<long long> socketLife;
 };
 
 struct LoopServices {

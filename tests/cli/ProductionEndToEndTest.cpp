@@ -412,11 +412,14 @@ TEST_F(ProductionCli, FailuresInARowStopTheWriterAndItsSocketIsCountedUntilReset
     const auto at = ini.find("EngineerPassword=\n");
     ASSERT_NE(at, std::string::npos);
     ini.replace(at, 18, "EngineerPassword=" + *hash + "\n");
+    // The stop and the life from the settings, as the window's runs take them.
+    const auto stop = ini.find("StopAfterFails=3\n");
+    ASSERT_NE(stop, std::string::npos);
+    ini.replace(stop, 17, "StopAfterFails=2\n");
     setup = dir.write("Setup.ini", ini + "[Socket]\nLife=3\n").string();
     writerIni("[Socket]\nUnits=6\nBad=2,3\n");
 
-    const auto produced =
-        runR({"produce", job, "--units", "6", "--trigger", "insert", "--stop-after-fails", "2"});
+    const auto produced = runR({"produce", job, "--units", "6", "--trigger", "insert"});
     EXPECT_EQ(produced.status, 1) << produced.err;
     EXPECT_EQ(produced.outLines().back(), "TOTAL 3 PASS 1 FAIL 2 YIELD 33.3%");
     EXPECT_NE(produced.err.find("2 failures in a row: check the socket and the image"),

@@ -535,23 +535,15 @@ TEST(SqliteRecordStore, SocketsAreCountedAndAResetIsKeptAndAFileBeforeThemGetsTh
     }
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-    const auto rows = [&](const char* sql) {
-        std::vector<std::string> out;
-        sqlite3_stmt* s = nullptr;
-        EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &s, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-        while (s && sqlite3_step(s) == SQLITE_ROW) {
-            std::string row;
-            for (int c = 0; c < sqlite3_column_count(s); ++c)
-                row += (c ? "|" : "") +
-                       std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, c)));
-            out.push_back(row);
-        }
-        sqlite3_finalize(s);
-        return out;
-    };
     // Each reset is kept with the count it ended.
-    EXPECT_EQ(rows("SELECT writer, insertions, station <> '' FROM socket_resets ORDER BY writer"),
-              (std::vector<std::string>{"usb:1-1.3 (serial A7)|3|1", "usb:1-1.9|0|1"}));
+    std::string resets;
+    {
+        records::SqliteStatement s(
+            db, "SELECT writer, insertions, station <> '' FROM socket_resets ORDER BY writer");
+        while (sqlite3_step(s.get()) == SQLITE_ROW)
+            resets += s.text(0) + "|" + s.text(1) + "|" + s.text(2) + ";";
+    }
+    EXPECT_EQ(resets, "usb:1-1.3 (serial A7)|3|1;usb:1-1.9|0|1;");
 
     // A file of the version before the sockets: its units are counted when it is opened.
     ASSERT_EQ(sqlite3_exec(db,
