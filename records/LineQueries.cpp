@@ -101,9 +101,7 @@ public:
         return rc == SQLITE_DONE || failed();
     }
     bool lastUnits(int limit, std::vector<UnitRecord>& out) override {
-        // The first version's columns: the page reads a file no newer
-        // program has opened yet, and shows no lot.
-        SqliteStatement s(db_, std::string("SELECT ") + kFirstRecordColumns +
+        SqliteStatement s(db_, std::string("SELECT ") + kRecordColumns +
                                    " FROM units ORDER BY seq DESC LIMIT ?1");
         if (!s) return failed();
         s.bind(1, static_cast<std::int64_t>(limit));
@@ -119,6 +117,7 @@ public:
             r.pgmLog = s.text(15);
             r.vrfLog = s.text(16);
             r.mirrored = parseMirrored(s.text(17)).value_or(std::vector<MirroredPage>{});
+            r.lot = s.text(18);
             out.push_back(std::move(r));
         }
         std::reverse(out.begin(), out.end());
@@ -173,7 +172,7 @@ public:
     }
     bool lastUnits(int limit, std::vector<UnitRecord>& out) override {
         const std::string n = std::to_string(limit);
-        PGresult* res = run(std::string("SELECT ") + kFirstRecordColumns +
+        PGresult* res = run(std::string("SELECT ") + kRecordColumns +
                                 " FROM units ORDER BY seq DESC LIMIT $1::bigint",
                             {n.c_str()});
         if (!res) return false;
@@ -188,6 +187,7 @@ public:
             r.pgmLog = text(res, i, 15);
             r.vrfLog = text(res, i, 16);
             r.mirrored = parseMirrored(text(res, i, 17)).value_or(std::vector<MirroredPage>{});
+            r.lot = text(res, i, 18);
             out.push_back(std::move(r));
         }
         PQclear(res);
