@@ -125,6 +125,9 @@ void bindRecord(sqlite3_stmt* s, const records::UnitRecord& r, const std::string
     sqlite3_bind_text(s, column++, r.pgmLog.c_str(), -1, SQLITE_STATIC);
     sqlite3_bind_text(s, column++, r.vrfLog.c_str(), -1, SQLITE_STATIC);
     sqlite3_bind_text(s, column++, mirrored.c_str(), -1, SQLITE_STATIC);
+    // Only where the statement has the column (not in the first version's table).
+    if (sqlite3_bind_parameter_count(s) >= column)
+        sqlite3_bind_text(s, column, r.lot.c_str(), -1, SQLITE_STATIC);
 }
 
 // Inserts records 0..n-1 with `insert` on `db`, `perTransaction` to a transaction.
@@ -237,7 +240,7 @@ bool generateUnitsOnlyFile(const std::filesystem::path& file, long long n, std::
     const bool ok =
         sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK &&
         insertGenerated(db,
-                        std::string("INSERT INTO units (") + records::kRecordColumns +
+                        std::string("INSERT INTO units (") + records::kFirstRecordColumns +
                             ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, "
                             "?14, ?15, ?16, ?17, ?18)",
                         n, n, false);

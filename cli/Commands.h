@@ -1,6 +1,9 @@
 #pragma once
 
+#include <memory>
+
 #include "cli/Session.h"
+#include "records/RecordStore.h"
 
 namespace sonoprog::cli {
 
@@ -16,5 +19,11 @@ int runProduceCommand(Session& session);
 int runRecords(Session& session);
 int runProduction(Session& session);
 int runServe(Session& session);
+
+// The records --records, [Records] Database or the station's file names.
+// `reading`: a file that is not there is not made. nullptr after an error
+// line (none when `quiet`).
+std::unique_ptr<records::RecordStore> openStore(Session& s, bool reading = false,
+                                                bool quiet = false);
 
 }  // namespace sonoprog::cli

@@ -115,7 +115,11 @@ std::string endedText(int waitStatus) {
 // Merges what the workers print into the gang's output.
 class GangOutput {
 public:
-    GangOutput(bool json, std::FILE* out, std::FILE* err) : json_(json), out_(out), err_(err) {}
+    GangOutput(bool json, std::FILE* out, std::FILE* err, std::optional<long long> quantity = {})
+        : json_(json), out_(out), err_(err), quantity_(quantity) {}
+
+    // The lot's quantity has passed, over all the Writers.
+    bool quantityReached() const { return quantity_ && passed_ >= *quantity_; }
 
     void outLine(Worker& w, const std::string& line) {
         Json object = Json::parse(line, nullptr, false);
@@ -137,8 +141,13 @@ public:
         if (read && read->kind == Kind::Result) return;
         if (read && read->kind == Kind::Unit) {
             (read->unit.passed ? w.counted.passed : w.counted.failed) += 1;
+            passed_ += read->unit.passed ? 1 : 0;
+            // What remains is the gang's, not the one worker's.
+            const long long remaining = quantity_ ? std::max(0LL, *quantity_ - passed_) : 0;
+            if (quantity_) object["remaining"] = remaining;
             print(out_, json_ ? tagged(w, object).dump(-1, ' ', false, kReplace)
                               : prefix(w) + production::unitSummaryLine(read->unit));
+            if (quantity_ && !json_) print(out_, production::remainingLine(remaining, *quantity_));
             return;
         }
         // The operations' own lines and gauges: for a front end that shows
@@ -198,6 +207,8 @@ private:
     bool json_;
     std::FILE* out_;
     std::FILE* err_;
+    std::optional<long long> quantity_;
+    long long passed_ = 0;
 };
 
 // Reads what is there; whole lines go to `line`, the rest waits for more.
@@ -252,7 +263,7 @@ void pump(std::vector<Worker>& workers, GangOutput& output) {
             }
         }
         if (fds.empty()) return;
-        if (gStopRequested.load()) forwardStop(workers);
+        if (gStopRequested.load() || output.quantityReached()) forwardStop(workers);
         const int ready = ::poll(fds.data(), fds.size(), 200);
         if (ready <= 0) continue;  // a signal or the time-out: look at the stop again
         for (std::size_t i = 0; i < fds.size(); ++i) {
@@ -290,6 +301,9 @@ std::vector<std::string> workerArguments(const Invocation& inv, const std::strin
     command.yes = inv.yes;
     command.units = inv.number("units");
     command.operatorName = inv.text("operator").value_or("");
+    command.quantity = inv.number("quantity");
+    command.stopAfterFails = inv.number("stop-after-fails");
+    command.lot = inv.text("lot");
     return production::workerArguments(command);
 }
 
@@ -307,7 +321,9 @@ int runGang(Session& s) {
     }
 
     StopSignals signals;
-    GangOutput output(inv.json, s.out(), stderr);
+    std::optional<long long> quantity;
+    if (auto n = inv.number("quantity")) quantity = static_cast<long long>(*n);
+    GangOutput output(inv.json, s.out(), stderr, quantity);
     std::vector<Worker> workers;
     workers.reserve(members->size());
     for (const auto& m : *members) {

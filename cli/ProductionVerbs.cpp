@@ -14,9 +14,9 @@
 #include "cli/Commands.h"
 #include "cli/GangRun.h"
 #include "cli/StopSignals.h"
+#include "cli/WriterWait.h"
 #include "core/AtomicFile.h"
 #include "core/FileHandle.h"
-#include "cli/WriterWait.h"
 #include "core/IniFile.h"
 #include "core/LineSafe.h"
 #include "production/EngineerPassword.h"
@@ -38,7 +38,9 @@ std::string recordsLocation(Session& s) {
     return core::IniFile::load(s.paths().setupIni()).readString("Records", "Database");
 }
 
-std::unique_ptr<records::RecordStore> openStore(Session& s, bool reading = false) {
+}  // namespace
+
+std::unique_ptr<records::RecordStore> openStore(Session& s, bool reading, bool quiet) {
     std::string error;
     records::OpenOptions options;
     // Reading commands never make a records file: a path that is not there is a mistake.
@@ -56,9 +58,11 @@ std::unique_ptr<records::RecordStore> openStore(Session& s, bool reading = false
         recordsLocation(s),
         records::defaultRecordsPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")), error,
         options);
-    if (!store) s.error(error);
+    if (!store && !quiet) s.error(error);
     return store;
 }
+
+namespace {
 
 // ---- job ----
 
@@ -160,8 +164,15 @@ public:
         const std::string line =
             json_ ? production::unitSummaryJson(outcome) : production::unitSummaryLine(outcome);
         std::fprintf(s_.out(), "%s\n", line.c_str());
+        if (outcome.remaining && !json_)
+            std::fprintf(s_.out(), "%s\n",
+                         production::remainingLine(*outcome.remaining, quantity_).c_str());
         std::fflush(s_.out());
     }
+    void socketWorn(const std::string& message, production::SocketWear) override {
+        s_.note("warning", message);
+    }
+    void setQuantity(long long quantity) { quantity_ = quantity; }
     void pollFailed(const std::string& message) override {
         s_.error("the insertion poll failed (" + message + "); retrying");
     }
@@ -170,6 +181,7 @@ public:
 private:
     Session& s_;
     bool json_;
+    long long quantity_ = 0;
 };
 
 // Trigger enter: one line of standard input per unit.
@@ -209,6 +221,11 @@ int runProduce(Session& s) {
         return kExitUsage;
     }
     options.trigger = trigger == "enter" ? production::Trigger::Enter : production::Trigger::Insert;
+    // Unset, the loop takes [Production] StopAfterFails= and [Socket] Life= from Setup.ini.
+    if (auto n = inv.number("stop-after-fails"))
+        options.stopAfterFails = static_cast<long long>(*n);
+    if (auto n = inv.number("quantity")) options.quantity = static_cast<long long>(*n);
+    options.lot = inv.text("lot").value_or("");
     // Every worker loads the job again; a job that cannot be loaded is said once, here.
     if (inv.writers) return runGang(s);
     options.operatorName = inv.text("operator").value_or("");
@@ -249,6 +266,7 @@ int runProduce(Session& s) {
     options.writerIdentity = s.writerIdentity();
 
     TerminalListener listener(s, inv.json);
+    if (options.quantity) listener.setQuantity(*options.quantity);
     production::LoopServices services{
         {s.pane(), s.lock(), s.yield(), s.prompter(), s.clock(), s.paths(), *link, s.ivrKeys()},
         *link,
@@ -295,6 +313,7 @@ std::optional<records::RecordQuery> recordQuery(Session& s, bool& usage) {
     query.station = inv.text("station");
     query.writer = inv.text("writer");
     query.result = inv.text("result");
+    query.lot = inv.text("lot");
     if (query.result && *query.result != records::kResultPass &&
         *query.result != records::kResultFail && *query.result != records::kResultReset) {
         s.error("'--result " + *query.result + "': expected pass, fail or reset");
@@ -422,6 +441,76 @@ std::string readSecretLine(const char* prompt) {
     return line;
 }
 
+// The engineer's password from standard input against Setup.ini's; false
+// after an error line.
+bool engineerConfirmed(Session& s) {
+    const std::string stored =
+        core::IniFile::load(s.paths().setupIni()).readString("Production", "EngineerPassword");
+    if (stored.empty()) {
+        s.error("no engineer password is set up in " + s.paths().setupIni().string() +
+                " ([Production] EngineerPassword=; see 'production password')");
+        return false;
+    }
+    if (!production::checkPassword(readSecretLine("Engineer password: "), stored)) {
+        s.error("wrong engineer password");
+        return false;
+    }
+    return true;
+}
+
+// What the units of the Writer named on the command line are recorded under:
+// an attached USB Writer as it would be recorded now, any other as the counts
+// already name it (a Writer unplugged since, a virtual Writer's folder).
+std::optional<std::string> socketWriter(Session& s, records::RecordStore& store,
+                                        const std::string& text) {
+    const auto option = core::parseWriterOption(text);
+    if (!option || (option->kind == core::WriterOption::Kind::Usb && option->port.empty() &&
+                    option->serial.empty())) {
+        s.error("'" + text + "': name one Writer (usb:PORT, usb:serial=TEXT, sim or sim:DIR)");
+        return std::nullopt;
+    }
+    if (option->kind != core::WriterOption::Kind::Usb) return option->recordedIdentity();
+    link::usb::UsbWriterDevice usb;
+    const link::usb::WriterChoice choice{option->port, option->serial};
+    for (const auto& a : usb.attachedWriters(false))
+        if (choice.matches(a)) return link::usb::identityText(a);
+    const auto counts = store.socketCounts();
+    std::vector<std::string> found;
+    for (const auto& c : counts.value_or(std::vector<records::SocketCount>{})) {
+        const bool byPort =
+            !option->port.empty() && (c.writer == "usb:" + option->port ||
+                                      c.writer.starts_with("usb:" + option->port + " (serial "));
+        const bool bySerial = !option->serial.empty() && c.writer.starts_with("usb:") &&
+                              c.writer.ends_with(" (serial " + option->serial + ")");
+        if (byPort || bySerial) found.push_back(c.writer);
+    }
+    if (found.size() == 1) return found.front();
+    s.error(found.empty() ? "no Writer at " + text + " and no socket counted for it"
+                          : "'" + text + "' names several counted sockets; attach the Writer");
+    return std::nullopt;
+}
+
+int runSocketReset(Session& s) {
+    if (!engineerConfirmed(s)) return kExitFailed;
+    auto store = openStore(s);
+    if (!store) return kExitFailed;
+    const auto writer = socketWriter(s, *store, s.invocation().arguments.at(0));
+    if (!writer) return kExitUsage;
+    const auto before = store->socketCounts(*writer);
+    if (!before || !store->resetSocket(*writer)) {
+        s.error(store->lastError());
+        return kExitFailed;
+    }
+    const long long insertions = before->empty() ? 0 : before->front().insertions;
+    if (s.invocation().json)
+        std::fprintf(s.out(), "{\"kind\":\"socket-reset\",\"writer\":%s,\"insertions\":%lld}\n",
+                     jsonString(*writer).c_str(), insertions);
+    else
+        std::fprintf(s.out(), "Socket of %s reset after %lld insertions.\n",
+                     core::lineSafe(*writer).c_str(), insertions);
+    return kExitPassed;
+}
+
 int runPassword(Session& s) {
     const std::string password = readSecretLine("Engineer password: ");
     if (password.empty()) {
@@ -456,7 +545,7 @@ int runRecords(Session& s) {
 }
 
 int runProduction(Session& s) {
-    return runPassword(s);
+    return s.invocation().command->action == "socket-reset" ? runSocketReset(s) : runPassword(s);
 }
 
 }  // namespace sonoprog::cli

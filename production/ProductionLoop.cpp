@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "core/IniFile.h"
 #include "core/LineSafe.h"
 #include "core/Prompter.h"
 
@@ -50,6 +51,7 @@ records::UnitRecord ProductionLoop::recordBase(const LoopOptions& options) const
     r.target = std::string(targetName(job_.job.target));
     r.device = job_.job.device;
     r.writer = options.writerIdentity;
+    r.lot = options.lot;
     return r;
 }
 
@@ -135,8 +137,31 @@ LoopResult ProductionLoop::run(const LoopOptions& options, OperatorTrigger* oper
         return abort("The records in " + s_.store.location() +
                      " cannot be written: " + s_.store.lastError() + "; stopped.");
 
+    // What the front end left to the settings.
+    const LineSettings settings = readLineSettings(s_.unit.paths.setupIni());
+    const long long stopAfterFails = options.stopAfterFails.value_or(settings.stopAfterFails);
+    const long long socketLife = options.socketLife.value_or(settings.socketLife);
+    // The socket's wear as last told; a run that starts past a mark says so once.
+    SocketWear told = SocketWear::Fine;
+    const auto tellWear = [&](std::optional<long long> insertions) {
+        if (!insertions) return;
+        const SocketWear wear = socketWear(*insertions, socketLife);
+        if (wear > told)
+            listener_.socketWorn(socketWarning(options.writerIdentity, *insertions, socketLife),
+                                 wear);
+        told = wear;
+    };
+    const auto insertions = [&]() -> std::optional<long long> {
+        const auto counts = s_.store.socketCounts(options.writerIdentity);
+        if (!counts) return std::nullopt;
+        return counts->empty() ? 0 : counts->front().insertions;
+    };
+    tellWear(insertions());
+
+    const auto lotDone = [&] { return options.quantity && result.passed >= *options.quantity; };
     long long n = 0;
-    while (!stop_.load() && (!options.units || n < *options.units)) {
+    long long failsInARow = 0;
+    while (!stop_.load() && (!options.units || n < *options.units) && !lotDone()) {
         if (options.trigger == Trigger::Enter) {
             listener_.stateChanged(LoopState::WaitingForOperator);
             if (!operatorTrigger || !operatorTrigger->waitForStart() || stop_.load()) break;
@@ -175,8 +200,20 @@ LoopResult ProductionLoop::run(const LoopOptions& options, OperatorTrigger* oper
         outcome.failLine = record.failLine;
         outcome.failure = report.passed ? "" : failMessage(report.failLine);
         outcome.recordId = record.id;
+        if (options.quantity) outcome.remaining = std::max(0LL, *options.quantity - result.passed);
+        outcome.socketInsertions = insertions();
         listener_.unitFinished(outcome, s_.store.counters(job_.fileSha256));
+        tellWear(outcome.socketInsertions);
 
+        failsInARow = report.passed ? 0 : failsInARow + 1;
+        if (stopAfterFails > 0 && failsInARow >= stopAfterFails) {
+            result.failStreak = true;
+            return abort(failStreakReason(failsInARow));
+        }
+        if (lotDone()) {
+            result.quantityReached = true;
+            break;
+        }
         if (options.trigger == Trigger::Insert && (!options.units || n < *options.units)) {
             listener_.stateChanged(LoopState::RemoveChip);
             if (!waitForSocket(false, options)) break;
@@ -184,6 +221,45 @@ LoopResult ProductionLoop::run(const LoopOptions& options, OperatorTrigger* oper
     }
     listener_.stateChanged(LoopState::Stopped);
     return result;
+}
+
+SocketWear socketWear(long long insertions, long long life) {
+    if (life <= 0) return SocketWear::Fine;
+    if (insertions >= life) return SocketWear::AtLife;
+    // 90% rounded up: a life of 5 warns from the fifth insertion on.
+    if (insertions * 10 >= life * 9) return SocketWear::NearLife;
+    return SocketWear::Fine;
+}
+
+std::string socketWarning(const std::string& writer, long long insertions, long long life) {
+    switch (socketWear(insertions, life)) {
+        case SocketWear::Fine:
+            return {};
+        case SocketWear::NearLife:
+            return "The socket of " + writer + " has had " + std::to_string(insertions) +
+                   " of its " + std::to_string(life) + " insertions; replace it soon.";
+        case SocketWear::AtLife:
+            return "The socket of " + writer + " has had " + std::to_string(insertions) +
+                   " insertions, its life is " + std::to_string(life) + "; replace it.";
+    }
+    return {};
+}
+
+LineSettings readLineSettings(const std::filesystem::path& setupIni) {
+    const auto ini = core::IniFile::load(setupIni);
+    LineSettings s;
+    s.stopAfterFails = std::max<std::int64_t>(
+        0, ini.readInteger("Production", "StopAfterFails", s.stopAfterFails));
+    s.socketLife = std::max<std::int64_t>(0, ini.readInteger("Socket", "Life", s.socketLife));
+    return s;
+}
+
+std::string failStreakReason(long long fails) {
+    return std::to_string(fails) + " failures in a row: check the socket and the image";
+}
+
+std::string remainingLine(long long remaining, long long quantity) {
+    return "REMAINING " + std::to_string(remaining) + " of " + std::to_string(quantity);
 }
 
 std::string unitSummaryLine(const UnitOutcome& o) {

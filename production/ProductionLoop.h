@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,7 +35,31 @@ struct UnitOutcome {
     std::string failLine;  // as shown
     std::string failure;   // failMessage(failLine); empty when passed
     std::string recordId;
+    // With a quantity: the units still to pass before the lot is done.
+    std::optional<long long> remaining;
+    // The insertions the Writer's socket has had, this unit's included
+    // (unset when the store keeps no count).
+    std::optional<long long> socketInsertions;
 };
+
+// How worn a socket is against its rated life ([Socket] Life=).
+enum class SocketWear { Fine, NearLife, AtLife };
+
+// Fine without a life (0); NearLife from 90% of it; AtLife from the life on.
+SocketWear socketWear(long long insertions, long long life);
+// The warning for a socket at `wear` (empty for Fine): "The socket of WRITER
+// has had 450 of its 500 insertions; replace it soon."
+std::string socketWarning(const std::string& writer, long long insertions, long long life);
+
+// What the loop takes from Setup.ini; a front end's own options win.
+struct LineSettings {
+    long long stopAfterFails = 3;  // [Production] StopAfterFails= (0: never)
+    long long socketLife = 0;      // [Socket] Life= (0: not counted against a life)
+};
+LineSettings readLineSettings(const std::filesystem::path& setupIni);
+
+// "3 failures in a row: check the socket and the image".
+std::string failStreakReason(long long fails);
 
 // The front end's view of the loop: the command line prints summary lines,
 // the window updates its panel, counters and sounds.
@@ -48,8 +73,14 @@ public:
     }
     // A poll failed on the link; reported once until a poll works again.
     virtual void pollFailed(const std::string& message) { (void)message; }
-    // Why the run stopped before its end (changed image, records not writable).
+    // Why the run stopped before its end (changed image, records not
+    // writable, too many failures in a row).
     virtual void runAborted(const std::string& message) { (void)message; }
+    // The Writer's socket reached 90% of its life, or its life: at the unit
+    // that crossed the mark, and once when a run starts past it.
+    virtual void socketWorn(const std::string& message, SocketWear wear) {
+        (void)message, (void)wear;
+    }
 };
 
 // Trigger enter: the front end waits for the operator. False when no more
@@ -66,6 +97,16 @@ struct LoopOptions {
     std::string operatorName;
     std::string writerIdentity;  // "usb", "sim", "sim:/abs/dir", ...
     std::chrono::milliseconds pollInterval{250};
+    // Stop after this many failed units in a row (0: never): a bent socket
+    // or a wrong image fails every chip, and a tray is not wasted on it.
+    // Unset: Setup.ini's (readLineSettings), so that every front end stops alike.
+    std::optional<long long> stopAfterFails;
+    // Stop once this many units have passed (the lot's quantity).
+    std::optional<long long> quantity;
+    std::string lot;  // recorded with every unit
+    // Warn at 90% of this many insertions of the socket and at it (0:
+    // never). Unset: Setup.ini's.
+    std::optional<long long> socketLife;
 };
 
 struct LoopServices {
@@ -77,7 +118,9 @@ struct LoopServices {
 struct LoopResult {
     long long passed = 0;
     long long failed = 0;
-    bool aborted = false;  // stopped by a changed image, a missing record, ...
+    bool aborted = false;          // stopped by a changed image, a missing record, ...
+    bool failStreak = false;       // stopped after stopAfterFails failures in a row
+    bool quantityReached = false;  // the lot's quantity has passed
     long long total() const { return passed + failed; }
 };
 
@@ -122,5 +165,7 @@ private:
 // objects are in WorkerLines.h.
 std::string unitSummaryLine(const UnitOutcome& outcome);
 std::string totalLine(const LoopResult& result);
+// "REMAINING 7 of 10": the units still to pass for the lot, after each unit.
+std::string remainingLine(long long remaining, long long quantity);
 
 }  // namespace sonoprog::production

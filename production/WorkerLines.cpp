@@ -55,6 +55,8 @@ std::string unitSummaryJson(const UnitOutcome& o) {
     j["seconds"] = std::round(o.seconds * 1000) / 1000;
     j["failure"] = o.passed ? Json(nullptr) : Json(o.failure);
     j["record"] = o.recordId;
+    if (o.remaining) j["remaining"] = *o.remaining;
+    if (o.socketInsertions) j["socket_insertions"] = *o.socketInsertions;
     return dump(j);
 }
 
@@ -103,6 +105,10 @@ std::optional<WorkerLine> readWorkerLine(std::string_view line) {
                 w.unit.seconds = s->get<double>();
             w.unit.failure = stringOf(j, "failure");
             w.unit.recordId = stringOf(j, "record");
+            if (const auto r = j.find("remaining"); r != j.end() && r->is_number_integer())
+                w.unit.remaining = r->get<long long>();
+            if (const auto c = j.find("socket_insertions"); c != j.end() && c->is_number_integer())
+                w.unit.socketInsertions = c->get<long long>();
             break;
         }
         case WorkerKind::Total:

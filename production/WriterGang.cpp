@@ -159,6 +159,10 @@ std::vector<std::string> workerArguments(const WorkerCommand& c) {
     args.insert(args.end(), {"produce", "--trigger", "insert"});
     if (c.units) args.insert(args.end(), {"--units", std::to_string(*c.units)});
     if (!c.operatorName.empty()) args.insert(args.end(), {"--operator", c.operatorName});
+    if (c.quantity) args.insert(args.end(), {"--quantity", std::to_string(*c.quantity)});
+    if (c.stopAfterFails)
+        args.insert(args.end(), {"--stop-after-fails", std::to_string(*c.stopAfterFails)});
+    if (c.lot) args.insert(args.end(), {"--lot", *c.lot});
     // After "--": a job file whose name starts with a dash stays a file.
     args.insert(args.end(), {"--", c.jobPath});
     return args;

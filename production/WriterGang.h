@@ -76,6 +76,9 @@ struct WorkerCommand {
     bool yes = false;
     std::optional<long long> units;
     std::string operatorName;
+    std::optional<long long> quantity;        // --quantity: the gang's, each worker's too
+    std::optional<long long> stopAfterFails;  // --stop-after-fails
+    std::optional<std::string> lot;           // --lot
 };
 std::vector<std::string> workerArguments(const WorkerCommand& command);
 

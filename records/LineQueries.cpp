@@ -117,6 +117,7 @@ public:
             r.pgmLog = s.text(15);
             r.vrfLog = s.text(16);
             r.mirrored = parseMirrored(s.text(17)).value_or(std::vector<MirroredPage>{});
+            r.lot = s.text(18);
             out.push_back(std::move(r));
         }
         std::reverse(out.begin(), out.end());
@@ -186,6 +187,7 @@ public:
             r.pgmLog = text(res, i, 15);
             r.vrfLog = text(res, i, 16);
             r.mirrored = parseMirrored(text(res, i, 17)).value_or(std::vector<MirroredPage>{});
+            r.lot = text(res, i, 18);
             out.push_back(std::move(r));
         }
         PQclear(res);

@@ -54,6 +54,19 @@ public:
         const std::optional<std::string>& jobSha256) override;
     // The station's file: every record goes there first.
     bool writable() override;
+    // The station's file: its Writers' sockets are here, and all their units
+    // went through it.
+    std::optional<std::vector<SocketCount>> socketCounts(
+        const std::optional<std::string>& writer = std::nullopt) override {
+        auto counts = local_->socketCounts(writer);
+        if (!counts) lastError_ = local_->lastError();
+        return counts;
+    }
+    bool resetSocket(const std::string& writer) override {
+        if (local_->resetSocket(writer)) return true;
+        lastError_ = local_->lastError();
+        return false;
+    }
     std::string location() const override { return addressForDisplay(address_); }
     // After a query or counters the server could not answer: says so, and
     // that the station's own records answered instead.

@@ -10,6 +10,7 @@
 
 #include "records/RecordColumns.h"
 #include "records/RecordSummaries.h"
+#include "records/SocketCounts.h"
 
 namespace sonoprog::records {
 
@@ -24,6 +25,22 @@ std::string setUpStatements() {
 // The summaries as in the station's file; times and hours compare as bytes.
 // The upgrade holds inserts off the units table until its summaries and
 // trigger are in, so that no row lands between the two uncounted.
+// As the station file's trigger: every unit is an insertion of its Writer's socket.
+constexpr const char* kSocketTrigger = R"sql(
+CREATE OR REPLACE FUNCTION units_sockets() RETURNS trigger LANGUAGE plpgsql AS $body$
+BEGIN
+    IF NEW.result <> 'reset' THEN
+        INSERT INTO sockets AS s (writer, insertions, reset_time) VALUES (NEW.writer, 1, '')
+        ON CONFLICT (writer) DO UPDATE SET insertions = s.insertions + 1;
+    END IF;
+    RETURN NULL;
+END
+$body$;
+DROP TRIGGER IF EXISTS units_sockets ON units;
+CREATE TRIGGER units_sockets AFTER INSERT ON units
+    FOR EACH ROW EXECUTE FUNCTION units_sockets();
+)sql";
+
 constexpr SummaryDialect kDialect = {
     SqlDialect::Postgres,
     "LOCK TABLE units IN SHARE ROW EXCLUSIVE MODE",
@@ -60,6 +77,7 @@ DROP TRIGGER IF EXISTS units_summaries ON units;
 CREATE TRIGGER units_summaries AFTER INSERT ON units
     FOR EACH ROW EXECUTE FUNCTION units_summaries();
 )sql",
+    kSocketTrigger,
 };
 
 using Clock = std::chrono::steady_clock;
@@ -374,14 +392,14 @@ bool PostgresRecordStore::append(const UnitRecord& r) {
         r.jobName.c_str(),     r.jobSha256.c_str(), r.imageSha256.c_str(), r.imageCheckSum.c_str(),
         r.target.c_str(),      r.device.c_str(),    r.writer.c_str(),      r.result.c_str(),
         r.failingStep.c_str(), r.failLine.c_str(),  duration.c_str(),      r.pgmLog.c_str(),
-        r.vrfLog.c_str(),      mirrored.c_str()};
+        r.vrfLog.c_str(),      mirrored.c_str(),    r.lot.c_str()};
     return static_cast<bool>(run(insertStatement(), params, false));
 }
 
 std::string PostgresRecordStore::insertStatement() {
     return std::string("INSERT INTO units (") + kRecordColumns +
            ") VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, "
-           "$18) ON CONFLICT (id) DO NOTHING";
+           "$18, $19) ON CONFLICT (id) DO NOTHING";
 }
 
 Counters PostgresRecordStore::counters(const std::string& jobSha256) {
@@ -401,6 +419,21 @@ std::optional<std::vector<JobSummary>> PostgresRecordStore::summary(
         failed_ = true;
     }
     return jobs;
+}
+
+std::optional<std::vector<SocketCount>> PostgresRecordStore::socketCounts(
+    const std::optional<std::string>& writer) {
+    return readSocketCounts(*connection_, writer);
+}
+
+bool PostgresRecordStore::resetSocket(const std::string& writer) {
+    if (!connection_->exec("BEGIN")) return false;
+    if (resetSocketCount(*connection_, writer) && connection_->exec("COMMIT")) return true;
+    const std::string why = lastError_;
+    connection_->exec("ROLLBACK");
+    lastError_ = why;
+    failed_ = true;
+    return false;
 }
 
 bool PostgresRecordStore::setUp(const UpgradeProgress& progress) {
@@ -489,6 +522,7 @@ PostgresRecordStore::Outcome PostgresRecordStore::streamRows(const std::string& 
             text(16, r.vrfLog);
             r.mirrored =
                 parseMirrored(PQgetvalue(res, 0, 17)).value_or(std::vector<MirroredPage>{});
+            text(18, r.lot);
             handedOut = true;
             if (!sink(r)) {
                 // The rest is not wanted: the server is asked to stop sending it.

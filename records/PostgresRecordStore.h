@@ -43,6 +43,9 @@ public:
     Counters counters(const std::string& jobSha256) override;
     std::optional<std::vector<JobSummary>> summary(
         const std::optional<std::string>& jobSha256) override;
+    std::optional<std::vector<SocketCount>> socketCounts(
+        const std::optional<std::string>& writer = std::nullopt) override;
+    bool resetSocket(const std::string& writer) override;
     std::string location() const override { return addressForDisplay(address_); }
     // The statement append() runs for each record.
     static std::string insertStatement();

@@ -82,7 +82,8 @@ void appendSafeCell(std::string& out, const std::string& text) {
 
 std::string csvHeader() {
     return "id,time,station,operator,job_name,job_sha256,image_sha256,image_checksum,target,"
-           "device,writer,result,failing_step,fail_line,duration_ms,pgm_log,vrf_log,mirrored\r\n";
+           "device,writer,result,failing_step,fail_line,duration_ms,pgm_log,vrf_log,mirrored,"
+           "lot\r\n";
 }
 
 void appendCsvRow(std::string& out, const UnitRecord& r) {
@@ -101,6 +102,9 @@ void appendCsvRow(std::string& out, const UnitRecord& r) {
     appendSafeCell(out, r.vrfLog);
     out += ',';
     out += mirroredText(r.mirrored);
+    // Last: a reader of the columns before it keeps working.
+    out += ',';
+    appendSafeCell(out, r.lot);
     out += "\r\n";
 }
 
@@ -133,6 +137,7 @@ std::string recordJsonLine(const UnitRecord& r) {
         {"pgm_log", r.pgmLog},
         {"vrf_log", r.vrfLog},
         {"mirrored", mirrored},
+        {"lot", r.lot},
     };
     // Invalid UTF-8 from a file name is replaced rather than thrown about.
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -156,6 +161,8 @@ std::optional<UnitRecord> recordFromJson(std::string_view line) {
         !text("failing_step", r.failingStep) || !text("fail_line", r.failLine) ||
         !text("pgm_log", r.pgmLog) || !text("vrf_log", r.vrfLog))
         return std::nullopt;
+    // Lines queued by a version before lots have none.
+    if (j.contains("lot") && !text("lot", r.lot)) return std::nullopt;
     const auto duration = j.find("duration_ms");
     if (duration == j.end() || !duration->is_number_integer()) return std::nullopt;
     r.durationMs = duration->get<std::int64_t>();

@@ -7,8 +7,10 @@ namespace sonoprog::records {
 
 // The records' schema: 1 is the units table alone (before it had a version),
 // 2 adds the summaries (unit_hours, job_counters) kept by a trigger on units
-// and the indexes of the filters. Kept in the table schema_version.
-inline constexpr int kSchemaVersion = 2;
+// and the indexes of the filters, 3 the sockets' counts (sockets,
+// socket_resets; SocketCounts.h) and the units' lot. Kept in the table
+// schema_version.
+inline constexpr int kSchemaVersion = 3;
 
 // The station's file and the line's database keep the same tables; only the
 // words each database uses for them differ.
@@ -65,6 +67,7 @@ inline constexpr Column kUnitsColumns[] = {
     {"pgm_log", ColumnType::Text, "NOT NULL"},
     {"vrf_log", ColumnType::Text, "NOT NULL"},
     {"mirrored", ColumnType::Text, "NOT NULL"},
+    {"lot", ColumnType::Text, "NOT NULL DEFAULT ''", 3},
 };
 
 inline constexpr Column kVersionColumns[] = {
@@ -87,11 +90,29 @@ inline constexpr Column kJobCountersColumns[] = {
     {"fail", ColumnType::Integer, "NOT NULL"},
 };
 
+// Each Writer's socket: its insertions since its last reset.
+inline constexpr Column kSocketsColumns[] = {
+    {"writer", ColumnType::Text, "NOT NULL"},
+    {"insertions", ColumnType::Integer, "NOT NULL"},
+    {"reset_time", ColumnType::Time, "NOT NULL"},
+};
+
+// Each socket reset, with the count it ended.
+inline constexpr Column kSocketResetsColumns[] = {
+    {"id", ColumnType::Text, "NOT NULL"},
+    {"time", ColumnType::Time, "NOT NULL"},
+    {"station", ColumnType::Text, "NOT NULL"},
+    {"writer", ColumnType::Text, "NOT NULL"},
+    {"insertions", ColumnType::Integer, "NOT NULL"},
+};
+
 inline constexpr Table kRecordTables[] = {
     {"units", kUnitsColumns, nullptr, 1},
     {"schema_version", kVersionColumns, nullptr, 2},
     {"unit_hours", kUnitHoursColumns, "station, job_sha256, job_name, hour, result, reason", 2},
     {"job_counters", kJobCountersColumns, "job_sha256", 2},
+    {"sockets", kSocketsColumns, "writer", 3},
+    {"socket_resets", kSocketResetsColumns, "id", 3},
 };
 
 inline constexpr Index kRecordIndexes[] = {
@@ -103,6 +124,7 @@ inline constexpr Index kRecordIndexes[] = {
     {"units_result_time", "units", "result, time", 2},
     // The line page reads the last day by hour.
     {"unit_hours_hour", "unit_hours", "hour", 2},
+    {"units_lot_time", "units", "lot, time", 3},
 };
 
 // The statements that bring `tables` and `indexes` from version `from` to

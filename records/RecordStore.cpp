@@ -74,6 +74,17 @@ std::optional<std::vector<JobSummary>> RecordStore::summary(
     return summariseRecords(all);
 }
 
+std::optional<std::vector<SocketCount>> RecordStore::socketCounts(
+    const std::optional<std::string>&) {
+    lastError_ = "the records at " + location() + " keep no socket counts";
+    return std::nullopt;
+}
+
+bool RecordStore::resetSocket(const std::string&) {
+    lastError_ = "the records at " + location() + " keep no socket counts";
+    return false;
+}
+
 bool resetCounters(RecordStore& store, UnitRecord base) {
     base.id = newRecordId();
     base.time = utcTimeNow();

@@ -13,6 +13,15 @@
 
 namespace sonoprog::records {
 
+// One Writer's socket: the units recorded on it (its chip insertions) since
+// its last reset. A socket is named by the Writer as the units name it.
+struct SocketCount {
+    std::string writer;
+    long long insertions = 0;
+    std::string resetTime;  // of its last reset; empty when it never had one
+    friend bool operator==(const SocketCount&, const SocketCount&) = default;
+};
+
 // Where the units of a station (or a line) are recorded. Every store keeps
 // the same fields and answers the same queries; failures are results, the
 // text of the last one is in lastError().
@@ -52,6 +61,16 @@ public:
     // back, so that a store that cannot be written is found before a chip
     // is programmed rather than after (lastError() says why not).
     virtual bool writable() { return true; }
+
+    // Every socket counted (or the one Writer asked, none when it has no
+    // count yet), by Writer. nullopt on failure, or when the store keeps no
+    // counts (lastError() says which).
+    virtual std::optional<std::vector<SocketCount>> socketCounts(
+        const std::optional<std::string>& writer = std::nullopt);
+    // A new socket on `writer`: its count starts again from 0, and the reset
+    // is kept (socket_resets: when, where, and the count it ended) in the
+    // same transaction.
+    virtual bool resetSocket(const std::string& writer);
 
     // Where the records go, for messages ("/home/op/.local/state/sonoprog/records.sqlite").
     virtual std::string location() const = 0;

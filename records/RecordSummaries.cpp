@@ -1,5 +1,7 @@
 #include "records/RecordSummaries.h"
 
+#include "records/SocketCounts.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
@@ -132,6 +134,7 @@ bool upgradeSchema(SqlConnection& db, const SummaryDialect& dialect, int from,
         const std::string step = schemaStatements(dialect.sql, version - 1, version);
         if (!step.empty() && !db.exec(step)) return false;
         if (version == 2 && !buildSummaries(db, dialect, progress)) return false;
+        if (version == kSocketsVersion && !countSockets(db, dialect.socketTriggers)) return false;
     }
     return db.exec("DELETE FROM schema_version; INSERT INTO schema_version (version) VALUES (" +
                    std::to_string(kSchemaVersion) + ")");
@@ -306,6 +309,7 @@ std::string recordFilter(const RecordQuery& q, std::vector<std::string>& params)
     add(q.station, "station =");
     add(q.writer, "writer =");
     add(q.result, "result =");
+    add(q.lot, "lot =");
     return where;
 }
 

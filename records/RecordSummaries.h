@@ -32,9 +32,10 @@ public:
 // What differs between the two databases' summaries.
 struct SummaryDialect {
     SqlDialect sql;
-    const char* holdWriters;    // keeps other writers off units until the upgrade is in
-    const char* versionExists;  // a row when the table schema_version is there
-    const char* triggers;       // the trigger on units that keeps the summaries
+    const char* holdWriters;     // keeps other writers off units until the upgrade is in
+    const char* versionExists;   // a row when the table schema_version is there
+    const char* triggers;        // the trigger on units that keeps the summaries
+    const char* socketTriggers;  // the trigger on units that counts the sockets' insertions
 };
 
 // The version the database is at (1 before it had one); nullopt on failure.
@@ -43,7 +44,8 @@ std::optional<int> schemaVersion(SqlConnection& db, const SummaryDialect& dialec
 // Brings a database at version `from` (1 or later) to kSchemaVersion: the
 // tables, columns and indexes of each later version, and on the way to 2 the
 // summaries of the records there are, in steps told to `progress`, and the
-// trigger that keeps them. Sets the version. Runs inside the caller's
+// trigger that keeps them; on the way to 3 the sockets' counts of the units
+// there are and their trigger. Sets the version. Runs inside the caller's
 // transaction, which keeps other writers out meanwhile.
 bool upgradeSchema(SqlConnection& db, const SummaryDialect& dialect, int from,
                    const UpgradeProgress& progress);

@@ -8,11 +8,20 @@
 
 #include "records/RecordColumns.h"
 #include "records/RecordSummaries.h"
+#include "records/SocketCounts.h"
 #include "records/SqliteStatement.h"
 
 namespace sonoprog::records {
 
 namespace {
+
+// Every unit is an insertion of its Writer's socket; a counter reset is none.
+constexpr const char* kSocketTrigger = R"sql(
+CREATE TRIGGER IF NOT EXISTS units_sockets AFTER INSERT ON units WHEN NEW.result <> 'reset' BEGIN
+    INSERT INTO sockets (writer, insertions, reset_time) VALUES (NEW.writer, 1, '')
+    ON CONFLICT (writer) DO UPDATE SET insertions = sockets.insertions + 1;
+END;
+)sql";
 
 constexpr SummaryDialect kDialect = {
     SqlDialect::Sqlite,
@@ -43,6 +52,7 @@ CREATE TRIGGER IF NOT EXISTS units_summaries AFTER INSERT ON units BEGIN
     WHERE job_sha256 = NEW.job_sha256 AND NEW.result = 'reset' AND NEW.time >= reset_time;
 END;
 )sql",
+    kSocketTrigger,
 };
 
 // "$1" becomes "?1": the summaries' statements are written once for both databases.
@@ -87,6 +97,7 @@ void readRow(sqlite3_stmt* s, UnitRecord& r) {
     if (mirrored && *mirrored)
         r.mirrored = parseMirrored(reinterpret_cast<const char*>(mirrored))
                          .value_or(std::vector<MirroredPage>{});
+    assignText(r.lot, s, 18);
 }
 
 }  // namespace
@@ -179,7 +190,7 @@ std::unique_ptr<SqliteRecordStore> SqliteRecordStore::open(const std::filesystem
 std::string SqliteRecordStore::insertStatement() {
     return std::string("INSERT INTO units (") + kRecordColumns +
            ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, "
-           "?18) ON CONFLICT (id) DO NOTHING";
+           "?18, ?19) ON CONFLICT (id) DO NOTHING";
 }
 
 bool SqliteRecordStore::setUp(const OpenOptions& options) {
@@ -259,6 +270,7 @@ bool SqliteRecordStore::insert(const UnitRecord& r) {
     text(16, r.pgmLog);
     text(17, r.vrfLog);
     text(18, mirrored);
+    text(19, r.lot);
     const bool done = sqlite3_step(s) == SQLITE_DONE;
     if (!done) lastError_ = sqliteError();
     // The texts were bound in place; none may outlive this call.
@@ -340,6 +352,23 @@ Counters SqliteRecordStore::counters(const std::string& jobSha256) {
         return {};
     }
     return *c;
+}
+
+std::optional<std::vector<SocketCount>> SqliteRecordStore::socketCounts(
+    const std::optional<std::string>& writer) {
+    auto counts = readSocketCounts(*connection_, writer);
+    if (!counts) lastError_ = connection_->error();
+    return counts;
+}
+
+bool SqliteRecordStore::resetSocket(const std::string& writer) {
+    const std::lock_guard<std::mutex> hold(insertLock_);
+    if (!exec("BEGIN IMMEDIATE")) return false;
+    if (resetSocketCount(*connection_, writer) && exec("COMMIT")) return true;
+    const std::string why = connection_->error();
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    lastError_ = why;
+    return false;
 }
 
 std::optional<std::vector<JobSummary>> SqliteRecordStore::summary(

@@ -37,6 +37,9 @@ public:
     std::optional<std::vector<JobSummary>> summary(
         const std::optional<std::string>& jobSha256) override;
     bool writable() override;
+    std::optional<std::vector<SocketCount>> socketCounts(
+        const std::optional<std::string>& writer = std::nullopt) override;
+    bool resetSocket(const std::string& writer) override;
     std::string location() const override { return file_.string(); }
 
     // The statement append() runs for each record.

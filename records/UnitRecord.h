@@ -41,6 +41,7 @@ struct UnitRecord {
     std::string pgmLog;                  // Tarn20 PGM_ log file, when the unit made one
     std::string vrfLog;                  // Tarn20 VRF_ log file, when the unit made one
     std::vector<MirroredPage> mirrored;  // Tarn20 only
+    std::string lot;                     // the lot the unit was made for; empty when none
 
     friend bool operator==(const UnitRecord&, const UnitRecord&) = default;
 };
@@ -54,6 +55,7 @@ struct RecordQuery {
     std::optional<std::string> station = std::nullopt;
     std::optional<std::string> writer = std::nullopt;
     std::optional<std::string> result = std::nullopt;  // kResultPass, kResultFail or kResultReset
+    std::optional<std::string> lot = std::nullopt;
 };
 
 // The counters of one job since its last reset.

@@ -172,11 +172,11 @@ TEST(Arguments, UsageListsEveryCommandOnce) {
         start.resize(std::max<std::size_t>(start.size() + 1, 15), ' ');
         EXPECT_NE(usage.find(start + std::string(c.action)), std::string::npos) << name;
     }
-    EXPECT_EQ(seen.size(), 38u);
+    EXPECT_EQ(seen.size(), 39u);
     EXPECT_NE(usage.find("  serve [--listen ADDR:PORT]\n"), std::string::npos);
     EXPECT_NE(
         usage.find("  produce JOB.json [--units N] [--trigger insert|enter] [--operator NAME] "
-                  "[--wait SECONDS]\n"),
+                   "[--wait SECONDS] [--lot TEXT] [--quantity N] [--stop-after-fails N]\n"),
         std::string::npos);
     EXPECT_NE(usage.find("  records      summary [--job JOB.json]\n"), std::string::npos);
     EXPECT_NE(

@@ -298,3 +298,34 @@ TEST_F(GangRun, WorkersStopWhenTheirParentIsKilled) {
         EXPECT_TRUE(gone) << "worker " << worker << " still runs";
     }
 }
+
+// The lot's quantity is counted over every Writer: once it has passed, every
+// worker stops after its unit, and each record carries the lot.
+TEST_F(GangRun, QuantityOverAllWritersEndsTheRun) {
+    const auto job = kivaJob();
+    const auto w1 = simWriter("w1", "[Socket]\nUnits=1000\n[Writer]\nRoundTripUs=200\n");
+    const auto w2 = simWriter("w2", "[Socket]\nUnits=1000\n[Writer]\nRoundTripUs=200\n");
+    const CliRun done =
+        start({"produce", job, "--writers", w1 + "," + w2, "--quantity", "6", "--lot", "=L-9"})
+            .wait();
+    EXPECT_EQ(done.status, 0) << done.err;
+    long long units = 0;
+    std::vector<std::string> remaining;
+    for (const auto& line : done.outLines()) {
+        if (line.find("] UNIT ") != std::string::npos) ++units;
+        if (line.rfind("REMAINING ", 0) == 0) remaining.push_back(line);
+    }
+    // A unit already under way on the other Writer when the sixth passed still counts.
+    EXPECT_GE(units, 6);
+    EXPECT_LE(units, 8);
+    ASSERT_GE(remaining.size(), 6u);
+    EXPECT_EQ(remaining[0], "REMAINING 5 of 6");
+    EXPECT_EQ(remaining[5], "REMAINING 0 of 6");
+    const auto stored = storedRecords();
+    EXPECT_EQ(static_cast<long long>(stored.size()), units);
+    for (const auto& r : stored) EXPECT_EQ(r.at("lot"), "=L-9");
+    const auto csv = runCli({"--records", records(), "records", "--lot", "=L-9", "--csv"});
+    EXPECT_EQ(csv.outLines().size(), static_cast<std::size_t>(units) + 1);
+    // The lot is the last cell, kept from being read as a formula.
+    EXPECT_NE(csv.outLines().at(1).find(",'=L-9"), std::string::npos) << csv.outLines().at(1);
+}

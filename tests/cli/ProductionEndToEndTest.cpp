@@ -12,6 +12,7 @@
 #include <regex>
 #include <thread>
 
+#include "production/EngineerPassword.h"
 #include "tests/cli/CliRunner.h"
 #include "tests/support/SpecialFiles.h"
 
@@ -239,7 +240,8 @@ TEST_F(ProductionCli, ProduceOnAScriptedSocketThenExportTheRecords) {
     const auto rows = parseCsv(csv.out);
     ASSERT_EQ(rows.size(), 7u);
     EXPECT_EQ(rows[0][0], "id");
-    EXPECT_EQ(rows[0].size(), 18u);
+    EXPECT_EQ(rows[0].size(), 19u);
+    EXPECT_EQ(rows[0].back(), "lot");
     EXPECT_EQ(rows[3][11], "fail");
     EXPECT_EQ(rows[3][12], "  -> Chip detect...");
     EXPECT_EQ(rows[1][3], "Ana");
@@ -397,4 +399,75 @@ TEST_F(ProductionCli, PasswordLineChecksAgainstItsPassword) {
     EXPECT_TRUE(std::regex_match(
         line, std::regex(R"(EngineerPassword=pbkdf2-sha256\$\d+\$[0-9a-f]{32}\$[0-9a-f]{64}\n)")))
         << line;
+}
+
+// A Writer stops after its failures in a row; its socket's insertions are
+// counted in the records, warned about at its life, listed by `writers` and
+// started again by an engineer's `production socket-reset`.
+TEST_F(ProductionCli, FailuresInARowStopTheWriterAndItsSocketIsCountedUntilReset) {
+    const auto job = kivaJob();
+    const auto hash = sonoprog::production::makePasswordHash("s3cret", 1);
+    ASSERT_TRUE(hash);
+    std::string ini = readText((cliProgram().parent_path() / "Setup.ini").string());
+    const auto at = ini.find("EngineerPassword=\n");
+    ASSERT_NE(at, std::string::npos);
+    ini.replace(at, 18, "EngineerPassword=" + *hash + "\n");
+    // The stop and the life from the settings, as the window's runs take them.
+    const auto stop = ini.find("StopAfterFails=3\n");
+    ASSERT_NE(stop, std::string::npos);
+    ini.replace(stop, 17, "StopAfterFails=2\n");
+    setup = dir.write("Setup.ini", ini + "[Socket]\nLife=3\n").string();
+    writerIni("[Socket]\nUnits=6\nBad=2,3\n");
+
+    const auto produced = runR({"produce", job, "--units", "6", "--trigger", "insert"});
+    EXPECT_EQ(produced.status, 1) << produced.err;
+    EXPECT_EQ(produced.outLines().back(), "TOTAL 3 PASS 1 FAIL 2 YIELD 33.3%");
+    EXPECT_NE(produced.err.find("2 failures in a row: check the socket and the image"),
+              std::string::npos)
+        << produced.err;
+    const std::string writer = "sim:" + std::filesystem::absolute(dir.writerDir()).string();
+    EXPECT_NE(produced.err.find("The socket of " + writer +
+                                " has had 3 insertions, its life is 3; replace it."),
+              std::string::npos)
+        << produced.err;
+
+    const auto socketLine = [&] {
+        for (const auto& line : runR({"--json", "writers"}).bodyLines()) {
+            const auto j = nlohmann::json::parse(line);
+            if (j.at("kind") == "socket" && j.at("writer") == writer) return j;
+        }
+        return nlohmann::json();
+    };
+    const auto worn = socketLine();
+    EXPECT_EQ(worn.value("insertions", -1), 3) << worn;
+    EXPECT_EQ(worn.value("wear", ""), "at-life") << worn;
+
+    // The engineer's password from standard input; a wrong one changes nothing.
+    const auto reset = [&](const std::string& password) {
+        const auto input = dir.write("pw.txt", password + "\n");
+        std::vector<std::string> store = {SONOPROG_CLI_PATH, "--setup", setup,
+                                          "--records",       records(), "production",
+                                          "socket-reset",    dir.sim()};
+        std::vector<char*> argv;
+        for (auto& a : store) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        pid_t pid;
+        EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(reset("wrong"), 1);
+    EXPECT_EQ(socketLine().value("insertions", -1), 3);
+    EXPECT_EQ(reset("s3cret"), 0);
+    const auto fresh = socketLine();
+    EXPECT_EQ(fresh.value("insertions", -1), 0) << fresh;
+    EXPECT_EQ(fresh.value("wear", ""), "fine") << fresh;
+    EXPECT_TRUE(fresh.at("reset_time").is_string()) << fresh;
 }

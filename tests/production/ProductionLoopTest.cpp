@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "ivr/Ivr2bin.h"
 #include "kiva/KivaCommands.h"
@@ -421,6 +422,140 @@ TEST(ProductionLoop, SummaryObjectsAreJson) {
         R"({"kind":"unit","n":3,"result":"pass","seconds":0.432,"failure":null,"record":"abc"})");
     EXPECT_EQ(production::totalJson({4, 2, false}),
               R"({"kind":"total","units":6,"passed":4,"failed":2,"yield":66.7})");
+}
+
+}  // namespace
+}  // namespace sonoprog::test
+
+namespace sonoprog::test {
+namespace {
+
+// A Writer stops after N failed units in a row; a pass starts the count again.
+TEST(ProductionLoop, StopsAfterFailuresInARow) {
+    struct Case {
+        long long stopAfterFails;
+        std::set<std::uint32_t> bad;  // of 6 chips
+        long long units;              // run before the loop ended
+        bool stopped;
+    };
+    const Case cases[] = {
+        {0, {1, 2, 3, 4, 5, 6}, 6, false},  // off: every chip is tried
+        {1, {2, 4}, 2, true},
+        {3, {1, 2, 4, 5, 6}, 6, true},  // the pass at 3 interrupts the first run of two
+        {3, {1, 2, 4, 5}, 6, false},
+        {3, {4, 5, 6}, 6, true},
+        {3, {1, 2, 3, 4}, 3, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("after " + std::to_string(c.stopAfterFails) + ", units run " +
+                     std::to_string(c.units));
+        ProductionRig rig(sim::SocketScript{6, c.bad});
+        const auto job = rig.makeJob(kivaRequest(rig.kivaImage()));
+        auto options = insertOptions(6);
+        options.stopAfterFails = c.stopAfterFails;
+        const auto result = rig.run(job, options);
+        EXPECT_EQ(result.total(), c.units);
+        EXPECT_EQ(result.failStreak, c.stopped);
+        EXPECT_EQ(result.aborted, c.stopped);
+        EXPECT_EQ(rig.store->query({}).size(), static_cast<std::size_t>(c.units));
+        if (c.stopped) {
+            ASSERT_EQ(rig.events.aborts.size(), 1u);
+            EXPECT_EQ(rig.events.aborts[0],
+                      std::to_string(c.stopAfterFails) +
+                          " failures in a row: check the socket and the image");
+            EXPECT_EQ(rig.events.states.back(), LoopState::Stopped);
+        } else {
+            EXPECT_TRUE(rig.events.aborts.empty());
+        }
+    }
+}
+
+// The run ends once the lot's quantity has passed, however many failed on
+// the way, and every unit says how many are still to pass; each record
+// carries the lot.
+TEST(ProductionLoop, QuantityEndsTheRunWhenEnoughUnitsHavePassed) {
+    ProductionRig rig(sim::SocketScript{10, {2, 3}});
+    const auto job = rig.makeJob(kivaRequest(rig.kivaImage()));
+    LoopOptions options = insertOptions(0);
+    options.units.reset();
+    options.quantity = 3;
+    options.lot = "L-0042";
+    const auto result = rig.run(job, options);
+    EXPECT_TRUE(result.quantityReached);
+    EXPECT_FALSE(result.aborted);
+    EXPECT_EQ(result.passed, 3);
+    EXPECT_EQ(result.failed, 2);
+    std::vector<long long> remaining;
+    for (const auto& o : rig.events.outcomes) remaining.push_back(o.remaining.value_or(-1));
+    EXPECT_EQ(remaining, (std::vector<long long>{2, 2, 2, 1, 0}));
+    EXPECT_EQ(rig.writer->socket()->chipNumber(), 5u);  // no sixth chip was asked for
+    const auto all = rig.store->query({});
+    ASSERT_EQ(all.size(), 5u);
+    for (const auto& r : all) EXPECT_EQ(r.lot, "L-0042");
+}
+
+TEST(ProductionLoop, SocketWearIsToldWhenItCrossesNinetyPercentAndTheLife) {
+    struct Case {
+        long long insertions, life;
+        production::SocketWear wear;
+    };
+    using W = production::SocketWear;
+    for (const auto& c : {Case{5, 0, W::Fine}, Case{449, 500, W::Fine}, Case{450, 500, W::NearLife},
+                          Case{499, 500, W::NearLife}, Case{500, 500, W::AtLife},
+                          Case{900, 500, W::AtLife}, Case{8, 10, W::Fine}, Case{9, 10, W::NearLife},
+                          Case{4, 5, W::Fine}, Case{5, 5, W::AtLife}})
+        EXPECT_EQ(production::socketWear(c.insertions, c.life), c.wear)
+            << c.insertions << " of " << c.life;
+
+    // A socket with 17 insertions behind it and a life of 20: the loop warns
+    // at its 18th (90%) and its 20th, once each.
+    ProductionRig rig(sim::SocketScript{4, {2}});
+    const auto job = rig.makeJob(kivaRequest(rig.kivaImage()));
+    auto options = insertOptions(4);
+    options.socketLife = 20;
+    production::LoopServices services{
+        {rig.pane, rig.lock, rig.yield, rig.prompter, rig.clock, rig.paths, *rig.link, rig.keys},
+        *rig.link,
+        *rig.store};
+    production::ProductionLoop loop(job, services, rig.events, rig.stop);
+    for (int i = 0; i < 17; ++i) {
+        auto r = loop.recordBase(options);
+        r.id = records::newRecordId();
+        r.time = records::utcTimeNow();
+        r.result = std::string(i % 4 ? records::kResultPass : records::kResultFail);
+        ASSERT_TRUE(rig.store->append(r)) << rig.store->lastError();
+    }
+    ASSERT_TRUE(records::resetCounters(*rig.store, loop.recordBase(options)));  // no insertion
+
+    struct Worn final : production::LoopListener {
+        void socketWorn(const std::string& m, production::SocketWear w) override {
+            told.emplace_back(m, w);
+        }
+        void unitFinished(const production::UnitOutcome& o, const records::Counters&) override {
+            counts.push_back(o.socketInsertions.value_or(-1));
+        }
+        std::vector<std::pair<std::string, production::SocketWear>> told;
+        std::vector<long long> counts;
+    } worn;
+    options.pollInterval = std::chrono::milliseconds(0);
+    production::ProductionLoop(job, services, worn, rig.stop).run(options, nullptr);
+    EXPECT_EQ(worn.counts, (std::vector<long long>{18, 19, 20, 21}));
+    ASSERT_EQ(worn.told.size(), 2u);
+    EXPECT_EQ(worn.told[0],
+              (std::pair<std::string, production::SocketWear>{
+                  "The socket of sim:/bench/1 has had 18 of its 20 insertions; replace it soon.",
+                  W::NearLife}));
+    EXPECT_EQ(worn.told[1], (std::pair<std::string, production::SocketWear>{
+                                "The socket of sim:/bench/1 has had 20 insertions, its life is "
+                                "20; replace it.",
+                                W::AtLife}));
+
+    // A run that starts past the life says so at once, before any chip.
+    worn.told.clear();
+    rig.stop = true;
+    production::ProductionLoop(job, services, worn, rig.stop).run(options, nullptr);
+    ASSERT_EQ(worn.told.size(), 1u);
+    EXPECT_EQ(worn.told[0].second, W::AtLife);
 }
 
 }  // namespace

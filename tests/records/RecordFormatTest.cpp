@@ -46,9 +46,10 @@ TEST(RecordFormat, CsvParsesBackToEveryField) {
         parseCsv(records::csvHeader() + records::csvRow(failed) + records::csvRow(passed));
     ASSERT_EQ(rows.size(), 3u);
     const std::vector<std::string> header = {
-        "id",           "time",           "station",     "operator", "job_name", "job_sha256",
-        "image_sha256", "image_checksum", "target",      "device",   "writer",   "result",
-        "failing_step", "fail_line",      "duration_ms", "pgm_log",  "vrf_log",  "mirrored"};
+        "id",         "time",         "station",        "operator",  "job_name",
+        "job_sha256", "image_sha256", "image_checksum", "target",    "device",
+        "writer",     "result",       "failing_step",   "fail_line", "duration_ms",
+        "pgm_log",    "vrf_log",      "mirrored",       "lot"};
     EXPECT_EQ(rows[0], header);
     const std::vector<std::string> first = {failed.id,
                                             failed.time,
@@ -67,11 +68,13 @@ TEST(RecordFormat, CsvParsesBackToEveryField) {
                                             "12345",
                                             failed.pgmLog,
                                             failed.vrfLog,
-                                            "0x000120>0x00F000 0x000300>0x00F001"};
+                                            "0x000120>0x00F000 0x000300>0x00F001",
+                                            "L-7, tray 2"};
     EXPECT_EQ(rows[1], first);
     EXPECT_EQ(rows[2][10], "sim:/tmp/a,b");
     EXPECT_EQ(rows[2][11], "pass");
     EXPECT_EQ(rows[2][17], "");
+    EXPECT_EQ(rows[2][18], "L-7, tray 2");
 }
 
 TEST(RecordFormat, CsvCellsAreSafeToOpenInASpreadsheet) {
@@ -100,11 +103,13 @@ TEST(RecordFormat, CsvCellsAreSafeToOpenInASpreadsheet) {
         r.operatorName = text;
         r.failLine = text;
         r.pgmLog = text;
+        r.lot = text;
         const Rows rows = parseCsv(records::csvRow(r));
         ASSERT_EQ(rows.size(), 1u) << text;
         EXPECT_EQ(rows[0][3], cell) << text;
         EXPECT_EQ(rows[0][13], cell) << text;
         EXPECT_EQ(rows[0][15], cell) << text;
+        EXPECT_EQ(rows[0][18], cell) << text;
     }
 }
 
@@ -119,8 +124,15 @@ TEST(RecordFormat, JsonLineParsesWithEveryFieldAndReadsBack) {
     EXPECT_EQ(j.at("mirrored"),
               nlohmann::json::parse(R"([{"page":288,"spare":61440},{"page":768,"spare":61441}])"));
     EXPECT_EQ(j.at("kind"), "record");
-    EXPECT_EQ(j.size(), 19u);
+    EXPECT_EQ(j.at("lot"), "L-7, tray 2");
+    EXPECT_EQ(j.size(), 20u);
     EXPECT_EQ(records::recordFromJson(line), r);
+    // A line queued by a version before lots reads as a record without one.
+    auto old = j;
+    old.erase("lot");
+    auto withoutLot = r;
+    withoutLot.lot.clear();
+    EXPECT_EQ(records::recordFromJson(old.dump()), withoutLot);
 }
 
 TEST(RecordFormat, JsonThatIsNotARecordIsRefused) {

@@ -362,6 +362,7 @@ TEST(SqliteRecordStore, EveryFilterIsAnsweredThroughAnIndex) {
     auto store = openStore(dir / "r.sqlite");
     auto records = lineHistories()[0].second;
     records[1].writer = "usb:1-1.4 serial=W0043";
+    records[3].lot = records[5].lot = "L-8";
     ASSERT_TRUE(store->appendAll(records)) << store->lastError();
     const std::string jobA = records[0].jobSha256;
     struct Case {
@@ -380,6 +381,7 @@ TEST(SqliteRecordStore, EveryFilterIsAnsweredThroughAnIndex) {
         {q([](RecordQuery& x) { x.station = "bench-08"; }), {"h2", "h4"}},
         {q([](RecordQuery& x) { x.writer = "usb:1-1.4 serial=W0043"; }), {"h1"}},
         {q([](RecordQuery& x) { x.result = "fail"; }), {"h1", "h2", "h3", "h4"}},
+        {q([](RecordQuery& x) { x.lot = "L-8"; }), {"h3", "h5"}},
         {q([&](RecordQuery& x) {
              x.jobSha256 = jobA;
              x.result = "fail";
@@ -579,6 +581,40 @@ TEST(UnitRecord, YieldHasOneDecimal) {
     EXPECT_EQ(records::yieldText({4, 2}), "66.7");
     EXPECT_EQ(records::yieldText({1, 0}), "100.0");
     EXPECT_EQ(records::yieldText({1, 7}), "12.5");
+}
+
+TEST(SqliteRecordStore, SocketsAreCountedAndAResetIsKeptAndAFileBeforeThemGetsThem) {
+    TempDir dir;
+    const auto file = dir / "r.sqlite";
+    {
+        auto store = openStore(file);
+        expectSocketsCountedAndReset(*store);
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    // Each reset is kept with the count it ended.
+    std::string resets;
+    {
+        records::SqliteStatement s(
+            db, "SELECT writer, insertions, station <> '' FROM socket_resets ORDER BY writer");
+        while (sqlite3_step(s.get()) == SQLITE_ROW)
+            resets += s.text(0) + "|" + s.text(1) + "|" + s.text(2) + ";";
+    }
+    EXPECT_EQ(resets, "usb:1-1.3 (serial A7)|3|1;usb:1-1.9|0|1;");
+
+    // A file of the version before the sockets: its units are counted when it is opened.
+    ASSERT_EQ(sqlite3_exec(db,
+                           "DROP TRIGGER units_sockets; DROP TABLE sockets; DROP TABLE "
+                           "socket_resets; DROP INDEX units_lot_time; ALTER TABLE units DROP "
+                           "COLUMN lot; UPDATE schema_version SET version = 2",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    auto store = openStore(file);
+    EXPECT_EQ(store->schemaVersion(), records::kSchemaVersion);
+    EXPECT_EQ(store->socketCounts(),
+              std::optional(std::vector<records::SocketCount>{{"sim:/bench/2", 1, ""},
+                                                              {"usb:1-1.3 (serial A7)", 4, ""}}));
 }
 
 }  // namespace

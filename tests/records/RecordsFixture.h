@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@ inline records::UnitRecord fullRecord(const std::string& id, const std::string& 
     r.pgmLog = "/tmp/Temp/PGM_20261208-1011.log";
     r.vrfLog = "/tmp/Temp/VRF_20261208-1011.log";
     r.mirrored = {{0x120, 0xF000}, {0x300, 0xF001}};
+    r.lot = "L-7, tray 2";
     return r;
 }
 
@@ -156,6 +158,47 @@ inline void expectSummariesMatchRecords(records::RecordStore& store) {
         EXPECT_EQ(store.summary(job.jobSha256), std::optional(records::summariseRecords(ofJob)));
         EXPECT_EQ(store.counters(job.jobSha256), records::countSinceReset(ofJob)) << job.jobName;
     }
+    // Each Writer's socket has had every unit recorded on it (no socket was reset).
+    std::map<std::string, long long> insertions;
+    for (const auto& r : all)
+        if (r.result != records::kResultReset) ++insertions[r.writer];
+    std::vector<records::SocketCount> expected;
+    for (const auto& [writer, n] : insertions) expected.push_back({writer, n, ""});
+    EXPECT_EQ(store.socketCounts(), std::optional(expected)) << store.lastError();
+}
+
+// Units count on their Writer's socket and a counter reset does not; a
+// resent unit counts once; a socket reset starts its count again and leaves
+// the other sockets alone.
+inline void expectSocketsCountedAndReset(records::RecordStore& store) {
+    const auto unit = [](const std::string& id, const std::string& writer,
+                         std::string_view result) {
+        auto r = fullRecord(id, "2026-12-08T10:00:0" + id.substr(id.size() - 1) + ".000Z", result);
+        r.writer = writer;
+        return r;
+    };
+    const std::string a = "usb:1-1.3 (serial A7)", b = "sim:/bench/2";
+    for (const auto& r : {unit("s1", a, records::kResultPass), unit("s2", a, records::kResultFail),
+                          unit("s3", b, records::kResultPass), unit("s4", a, records::kResultReset),
+                          unit("s1", a, records::kResultPass), unit("s5", a, records::kResultPass)})
+        ASSERT_TRUE(store.append(r)) << store.lastError();
+    EXPECT_EQ(store.socketCounts(),
+              std::optional(std::vector<records::SocketCount>{{b, 1, ""}, {a, 3, ""}}));
+    EXPECT_EQ(store.socketCounts(a), std::optional(std::vector<records::SocketCount>{{a, 3, ""}}));
+    EXPECT_EQ(store.socketCounts("usb:9-9"), std::optional(std::vector<records::SocketCount>{}));
+
+    ASSERT_TRUE(store.resetSocket(a)) << store.lastError();
+    ASSERT_TRUE(store.append(unit("s6", a, records::kResultFail))) << store.lastError();
+    // A Writer that never had a unit gets a count of 0 from its reset.
+    ASSERT_TRUE(store.resetSocket("usb:1-1.9")) << store.lastError();
+    const auto counts = store.socketCounts();
+    ASSERT_TRUE(counts && counts->size() == 3u) << store.lastError();
+    EXPECT_EQ((*counts)[0], (records::SocketCount{b, 1, ""}));
+    EXPECT_EQ((*counts)[1].writer, a);
+    EXPECT_EQ((*counts)[1].insertions, 1);
+    EXPECT_EQ(records::normaliseUtcTime((*counts)[1].resetTime), (*counts)[1].resetTime);
+    EXPECT_EQ((*counts)[2].writer, "usb:1-1.9");
+    EXPECT_EQ((*counts)[2].insertions, 0);
 }
 
 }  // namespace sonoprog::test

@@ -464,3 +464,19 @@ TEST_F(ServerRecords, WorkersWritingAtOnceLoseNothingWhenTheServerGoesAndComesBa
     ASSERT_TRUE(local) << error;
     EXPECT_EQ(idsOf(local->query({})), expected);
 }
+
+TEST_F(ServerRecords, SocketsAreCountedAsInTheStationFile) {
+    auto store = openServer();
+    ASSERT_TRUE(store);
+    test::expectSocketsCountedAndReset(*store);
+    // The units' lot filters here as in the station's file.
+    records::RecordQuery ofLot;
+    ofLot.lot = "L-7, tray 2";
+    EXPECT_EQ(store->query(ofLot).size(), 6u);
+    ofLot.lot = "L-8";
+    EXPECT_TRUE(store->query(ofLot).empty());
+    // The station's send-on store counts in the station's own file.
+    auto line = openLine();
+    ASSERT_TRUE(line);
+    test::expectSocketsCountedAndReset(*line);
+}

@@ -1,6 +1,7 @@
 // Several Writers on one bus: each known by its port path and serial number,
 // listed with whether someone holds it, and one of them picked by either.
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -160,6 +161,9 @@ struct WritersCommand : SeveralWriters {
     }
     test::CliRun cli(std::vector<std::string> args) {
         args.insert(args.begin(), {"--temp", (dir.path() / "Temp").string()});
+        // The test's own records, never the user's (whose sockets `writers` would list).
+        if (std::find(args.begin(), args.end(), "--records") == args.end())
+            args.insert(args.begin(), {"--records", (dir.path() / "records.sqlite").string()});
         test::CliRun run;
         test::withinDeadline("sonoprog-cli on the emulated bus", std::chrono::seconds(60),
                              [&] { run = test::runCli(args); });
@@ -276,4 +280,11 @@ TEST_F(WritersCommand, AGangRunsOnEveryWriterAttachedAndRecordsWhichOne) {
         ++perWriter[nlohmann::json::parse(line).at("writer").get<std::string>()];
     EXPECT_EQ(perWriter,
               (std::map<std::string, int>{{"usb:1-1.1 (serial K1)", 2}, {"usb:1-1.2", 2}}));
+    // Each socket counted by the Writer its units name, and listed with it.
+    std::map<std::string, int> sockets;
+    for (const auto& line : cli({"--records", records, "--json", "writers"}).bodyLines()) {
+        const auto j = nlohmann::json::parse(line);
+        if (j.at("kind") == "writer") sockets[j.at("port")] = j.value("socket_insertions", -1);
+    }
+    EXPECT_EQ(sockets, (std::map<std::string, int>{{"1-1.1", 2}, {"1-1.2", 2}}));
 }
