@@ -28,7 +28,7 @@
 #include "production/OperatorLayout.h"
 #include "production/WriterTile.h"
 #include "production/WriterTilesPanel.h"
-#include "serialflash/SerialFlashCommands.h"
+#include "serialflash/SerialFlashDevices.h"
 
 namespace sonoprog::production {
 
