@@ -74,11 +74,18 @@ void addUnits(Counters& c, const std::string& result, long long units) {
     if (result == kResultFail) c.failed += units;
 }
 
+// The page only reads: a file or database that no program of this version
+// has opened yet has no lot column, and its units show without one.
+std::string recordColumns(bool hasLot) {
+    return hasLot ? kRecordColumns : std::string(kFirstRecordColumns) + ", '' AS lot";
+}
+
 // ---- the station's file ----
 
 class SqliteLineQueries final : public LineQueries {
 public:
-    SqliteLineQueries(sqlite3* db, std::string file) : db_(db), file_(std::move(file)) {}
+    SqliteLineQueries(sqlite3* db, std::string file, std::string columns)
+        : db_(db), file_(std::move(file)), columns_(std::move(columns)) {}
     ~SqliteLineQueries() override { sqlite3_close(db_); }
 
     bool hoursFrom(const std::string& fromHour, std::vector<HourCount>& out) override {
@@ -101,8 +108,7 @@ public:
         return rc == SQLITE_DONE || failed();
     }
     bool lastUnits(int limit, std::vector<UnitRecord>& out) override {
-        SqliteStatement s(db_, std::string("SELECT ") + kRecordColumns +
-                                   " FROM units ORDER BY seq DESC LIMIT ?1");
+        SqliteStatement s(db_, "SELECT " + columns_ + " FROM units ORDER BY seq DESC LIMIT ?1");
         if (!s) return failed();
         s.bind(1, static_cast<std::int64_t>(limit));
         int rc;
@@ -146,14 +152,15 @@ private:
 
     sqlite3* db_;
     std::string file_;
+    std::string columns_;  // the units' columns this file has, in record order
 };
 
 // ---- the line's database ----
 
 class PostgresLineQueries final : public LineQueries {
 public:
-    PostgresLineQueries(PGconn* conn, std::string address)
-        : conn_(conn), address_(std::move(address)) {}
+    PostgresLineQueries(PGconn* conn, std::string address, std::string columns)
+        : conn_(conn), address_(std::move(address)), columns_(std::move(columns)) {}
     ~PostgresLineQueries() override { PQfinish(conn_); }
 
     bool hoursFrom(const std::string& fromHour, std::vector<HourCount>& out) override {
@@ -172,8 +179,7 @@ public:
     }
     bool lastUnits(int limit, std::vector<UnitRecord>& out) override {
         const std::string n = std::to_string(limit);
-        PGresult* res = run(std::string("SELECT ") + kRecordColumns +
-                                " FROM units ORDER BY seq DESC LIMIT $1::bigint",
+        PGresult* res = run("SELECT " + columns_ + " FROM units ORDER BY seq DESC LIMIT $1::bigint",
                             {n.c_str()});
         if (!res) return false;
         for (int i = PQntuples(res) - 1; i >= 0; --i) {
@@ -238,6 +244,7 @@ private:
 
     PGconn* conn_;
     std::string address_;
+    std::string columns_;
 };
 
 std::unique_ptr<LineQueries> openFile(const std::string& file, std::string& error) {
@@ -263,7 +270,10 @@ std::unique_ptr<LineQueries> openFile(const std::string& file, std::string& erro
         sqlite3_close(db);
         return nullptr;
     }
-    return std::make_unique<SqliteLineQueries>(db, file);
+    SqliteStatement lot(db, "SELECT COUNT(*) FROM pragma_table_info('units') WHERE name = 'lot'");
+    const bool hasLot =
+        lot && sqlite3_step(lot.get()) == SQLITE_ROW && sqlite3_column_int(lot.get(), 0) == 1;
+    return std::make_unique<SqliteLineQueries>(db, file, recordColumns(hasLot));
 }
 
 std::unique_ptr<LineQueries> openServer(const std::string& address, std::string& error) {
@@ -288,7 +298,14 @@ std::unique_ptr<LineQueries> openServer(const std::string& address, std::string&
         PQfinish(conn);
         return nullptr;
     }
-    return std::make_unique<PostgresLineQueries>(conn, address);
+    res = PQexec(conn,
+                 "SELECT EXISTS (SELECT 1 FROM information_schema.columns WHERE "
+                 "table_schema = current_schema() AND table_name = 'units' AND "
+                 "column_name = 'lot')");
+    const bool hasLot = PQresultStatus(res) == PGRES_TUPLES_OK && PQntuples(res) == 1 &&
+                        PQgetvalue(res, 0, 0)[0] == 't';
+    PQclear(res);
+    return std::make_unique<PostgresLineQueries>(conn, address, recordColumns(hasLot));
 }
 
 }  // namespace

@@ -416,3 +416,27 @@ TEST(LinePage, StationsSilentForADayComeFromTheHistoryReadOnceAMinute) {
     EXPECT_EQ(stations(61), (std::vector<std::string>{"bench-01 2026-12-08T12:30:20.000Z",
                                                       "bench-09 2026-12-05T10:00:00.000Z"}));
 }
+
+// The page only reads: a station file made before records had a lot shows its
+// last units without one, and is not changed by being read.
+TEST(LinePage, ShowsTheLastUnitsOfAFileFromBeforeLots) {
+    test::TempDir dir;
+    const auto file = dir / "station.sqlite";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    const std::string schema =
+        "PRAGMA journal_mode=WAL;\n" + records::schemaStatements(records::SqlDialect::Sqlite, 0, 2);
+    ASSERT_EQ(sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
+    test::insertRaw(db, test::fullRecord("r1", kNow, records::kResultPass));
+    sqlite3_close(db);
+
+    std::string error;
+    auto queries = records::LineQueries::open(file.string(), error);
+    ASSERT_TRUE(queries) << error;
+    std::vector<records::UnitRecord> units;
+    ASSERT_TRUE(queries->lastUnits(10, units)) << queries->lastError();
+    ASSERT_EQ(units.size(), 1u);
+    EXPECT_EQ(units[0].id, "r1");
+    EXPECT_EQ(units[0].lot, "");
+}
