@@ -319,7 +319,7 @@ void ProductionPage::tileUnitFinished(const QString& summary, bool passed) {
     refreshCounters();
     unitSound(passed);
     // The lot is done over all the Writers: every worker stops after its unit.
-    if (runQuantity_ && runPassed_ >= *runQuantity_ && tilesPanel_) tilesPanel_->stop();
+    if (passed && runQuantity_ && runPassed_ == *runQuantity_ && tilesPanel_) tilesPanel_->stop();
 }
 
 void ProductionPage::tileEnded() {
