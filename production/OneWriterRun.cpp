@@ -64,6 +64,9 @@ public:
     void runAborted(const std::string& message) override {
         post([&l = run_.setup_.listener, message] { l.runAborted(message); });
     }
+    void socketWorn(const std::string& message, SocketWear wear) override {
+        post([&l = run_.setup_.listener, message, wear] { l.socketWorn(message, wear); });
+    }
 
 private:
     // Queued to the run object: in order, and dropped once it is gone.

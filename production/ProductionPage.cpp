@@ -6,14 +6,17 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QInputDialog>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QStringList>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdlib>
 
 #include "core/FileChooser.h"
@@ -72,6 +75,12 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     LB_Prod_JobInfo = named(new QLabel, "LB_Prod_JobInfo");
     LB_Prod_JobInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
     ED_Prod_Operator = named(new QLineEdit, "ED_Prod_Operator");
+    ED_Prod_Lot = named(new QLineEdit, "ED_Prod_Lot");
+    ED_Prod_Lot->setPlaceholderText(QStringLiteral("scan the lot"));
+    ED_Prod_Quantity = named(new QLineEdit, "ED_Prod_Quantity");
+    ED_Prod_Quantity->setPlaceholderText(QStringLiteral("no limit"));
+    ED_Prod_Quantity->setValidator(new QIntValidator(1, 999999999, ED_Prod_Quantity));
+    ED_Prod_Quantity->setMaximumWidth(110);
     BT_Prod_OpenJob = button("BT_Prod_OpenJob", "Open Job");
     BT_Prod_Start = button("BT_Prod_Start", "Start");
     BT_Prod_Stop = button("BT_Prod_Stop", "Stop");
@@ -88,6 +97,10 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     counterFont.setPointSize(13);
     counterFont.setBold(true);
     LB_Prod_Counters->setFont(counterFont);
+    LB_Prod_Socket = named(new QLabel, "LB_Prod_Socket");
+    LB_Prod_Socket->setWordWrap(true);
+    LB_Prod_Socket->setStyleSheet(socketNoteStyle());
+    LB_Prod_Socket->hide();
     LV_Prod_Units = named(new QListWidget, "LV_Prod_Units");
     // Wide enough for "[1-1.3] UNIT 12 FAIL 3.2s" and the start of its reason.
     LV_Prod_Units->setMinimumWidth(240);
@@ -105,7 +118,13 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     grid->addWidget(BT_Prod_OpenJob, 0, 2);
     grid->addWidget(LB_Prod_JobInfo, 1, 1, 1, 2);
     grid->addWidget(new QLabel(QStringLiteral("Operator")), 2, 0);
-    grid->addWidget(ED_Prod_Operator, 2, 1);
+    auto* people = new QHBoxLayout;
+    people->addWidget(ED_Prod_Operator, 2);
+    people->addWidget(new QLabel(QStringLiteral("Lot")));
+    people->addWidget(ED_Prod_Lot, 2);
+    people->addWidget(new QLabel(QStringLiteral("Quantity")));
+    people->addWidget(ED_Prod_Quantity, 1);
+    grid->addLayout(people, 2, 1, 1, 2);
     ED_Prod_Writers = named(new QLineEdit(this), "ED_Prod_Writers");
     ED_Prod_Writers->setReadOnly(true);
     ED_Prod_Writers->setFocusPolicy(Qt::NoFocus);
@@ -140,6 +159,10 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
         statusColumn->addWidget(CG_Prod_Progress);
     }
     statusColumn->addWidget(LB_Prod_Counters);
+    if (!tileMode())
+        statusColumn->addWidget(LB_Prod_Socket);
+    else
+        LB_Prod_Socket->setParent(this);  // each tile has its own
 
     auto* middle = new QHBoxLayout;
     middle->addLayout(statusColumn, 3);
@@ -159,8 +182,9 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     }
 
     paneAdapter_ = std::make_unique<gui::PaneAdapter>(*RE_Prod_State, *CG_Prod_Progress);
-    runLock_.setControls({BT_Prod_OpenJob, ED_Prod_Job, ED_Prod_Operator, BT_Prod_Start,
-                          BT_Prod_Reset, env_.deviceSel, env_.pcMain});
+    runLock_.setControls({BT_Prod_OpenJob, ED_Prod_Job, ED_Prod_Operator, ED_Prod_Lot,
+                          ED_Prod_Quantity, BT_Prod_Start, BT_Prod_Reset, env_.deviceSel,
+                          env_.pcMain});
     askPassword_ = [this]() -> std::optional<std::string> {
         bool ok = false;
         const QString text = QInputDialog::getText(this, QStringLiteral("Engineer"),
@@ -181,11 +205,22 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
     connect(banner_, &EngineerBanner::lockRequested, this, &ProductionPage::lockEngineer);
     // Scanners type and press Enter: each field takes its scan and hands on.
     connect(ED_Prod_Job, &QLineEdit::returnPressed, this, &ProductionPage::jobScanned);
+    // The operator's badge, then the lot's label, then the quantity, then Start.
     connect(ED_Prod_Operator, &QLineEdit::returnPressed, this, [this] {
         remember();
-        if (BT_Prod_Start->isEnabled()) BT_Prod_Start->setFocus();
+        ED_Prod_Lot->setFocus();
+        ED_Prod_Lot->selectAll();
     });
     connect(ED_Prod_Operator, &QLineEdit::editingFinished, this, &ProductionPage::remember);
+    connect(ED_Prod_Lot, &QLineEdit::returnPressed, this, [this] {
+        remember();
+        ED_Prod_Quantity->setFocus();
+        ED_Prod_Quantity->selectAll();
+    });
+    connect(ED_Prod_Lot, &QLineEdit::editingFinished, this, &ProductionPage::remember);
+    connect(ED_Prod_Quantity, &QLineEdit::returnPressed, this, [this] {
+        if (BT_Prod_Start->isEnabled()) BT_Prod_Start->setFocus();
+    });
     PN_Prod_Status->installEventFilter(this);
     tabFont_ = font();
     tabCountersFont_ = LB_Prod_Counters->font();
@@ -195,6 +230,7 @@ ProductionPage::ProductionPage(gui::TabEnvironment& env, link::Link& link,
         connect(tilesPanel_, &WriterTilesPanel::workerEnded, this, &ProductionPage::tileEnded);
         connect(tilesPanel_, &WriterTilesPanel::restartRequested, this,
                 &ProductionPage::restartTile);
+        tilesPanel_->setSocketLife(readLineSettings(env_.paths.setupIni()).socketLife);
     }
     showStatus(QStringLiteral("OPEN A JOB"), "#d0d0d0");
     showCounters();
@@ -236,6 +272,9 @@ WorkerRun ProductionPage::workerRun() const {
     run.records = recordsLocation_.empty() ? settings_.recordsDatabase : recordsLocation_;
     run.setup = env_.paths.setupOverride.string();
     run.tempFolder = env_.paths.tempDir.string();
+    run.lot = gui::toLocal(ED_Prod_Lot->text().trimmed());
+    // A worker started during the run (a restart) is given what remains of the lot.
+    if (runQuantity_) run.quantity = std::max(1LL, *runQuantity_ - runPassed_);
     return run;
 }
 
@@ -250,6 +289,7 @@ void ProductionPage::startTiles() {
     }
     const auto idle = tilesPanel_->idleTiles();
     if (idle.empty()) return;
+    beginQuantity();
     beginTileRun();
     const WorkerRun run = workerRun();
     for (auto* tile : idle) tilesPanel_->startWorker(*tile, run);
@@ -266,6 +306,7 @@ void ProductionPage::restartTile(WriterTile* tile) {
     if (!running_) {
         // Nothing else runs: the tab locks as for Start, for this tile alone.
         runJobPath_ = job_->file.string();
+        beginQuantity();
         beginTileRun();
     }
     tilesPanel_->startWorker(*tile, workerRun());
@@ -274,8 +315,11 @@ void ProductionPage::restartTile(WriterTile* tile) {
 
 void ProductionPage::tileUnitFinished(const QString& summary, bool passed) {
     addUnitLine(summary, passed);
+    if (passed) ++runPassed_;
     refreshCounters();
     unitSound(passed);
+    // The lot is done over all the Writers: every worker stops after its unit.
+    if (passed && runQuantity_ && runPassed_ == *runQuantity_ && tilesPanel_) tilesPanel_->stop();
 }
 
 void ProductionPage::tileEnded() {
@@ -330,11 +374,34 @@ void ProductionPage::showStatus(TileStatus status, const std::string& detail) {
 }
 
 void ProductionPage::showCounters() {
-    LB_Prod_Counters->setText(QStringLiteral("PASS %1   FAIL %2   TOTAL %3   YIELD %4%")
-                                  .arg(counters_.passed)
-                                  .arg(counters_.failed)
-                                  .arg(counters_.total())
-                                  .arg(QString::fromStdString(records::yieldText(counters_))));
+    QString text = QStringLiteral("PASS %1   FAIL %2   TOTAL %3   YIELD %4%")
+                       .arg(counters_.passed)
+                       .arg(counters_.failed)
+                       .arg(counters_.total())
+                       .arg(QString::fromStdString(records::yieldText(counters_)));
+    // The lot and the one Writer's socket on a line of their own, below (the
+    // tiles show their own sockets).
+    QStringList more;
+    if (runQuantity_)
+        more << QString::fromStdString(
+            remainingLine(std::max(0LL, *runQuantity_ - runPassed_), *runQuantity_));
+    if (socketInsertions_ && !tileMode())
+        more << QStringLiteral("SOCKET %1").arg(*socketInsertions_);
+    if (!more.isEmpty()) text += QLatin1Char('\n') + more.join(QStringLiteral("   "));
+    LB_Prod_Counters->setText(text);
+}
+
+std::optional<long long> ProductionPage::quantity() const {
+    bool ok = false;
+    const long long n = ED_Prod_Quantity->text().trimmed().toLongLong(&ok);
+    if (!ok || n <= 0) return std::nullopt;
+    return n;
+}
+
+void ProductionPage::beginQuantity() {
+    runQuantity_ = quantity();
+    runPassed_ = 0;
+    showCounters();
 }
 
 void ProductionPage::updateEnablement() {
@@ -420,6 +487,7 @@ bool ProductionPage::openJob(const std::string& path) {
                  gui::fromLocal(job.checkSum)));
     ED_Prod_Job->setCursorPosition(0);
     LV_Prod_Units->clear();
+    if (!running_) runQuantity_.reset();  // the last lot's count was the last job's
     showStatus(TileStatus::Ready);
     refreshCounters();
     updateEnablement();
@@ -474,6 +542,8 @@ void ProductionPage::BT_Prod_StartClick() {
     stop_ = false;
     runLock_.lock();
     updateEnablement();
+    beginQuantity();
+    LB_Prod_Socket->hide();  // told again by the loop when the socket is still worn
 
     // The loop keeps its own copy: an engineer may open another job meanwhile.
     LoopOptions options;
@@ -481,6 +551,8 @@ void ProductionPage::BT_Prod_StartClick() {
     options.operatorName = gui::toLocal(ED_Prod_Operator->text());
     options.writerIdentity = writerIdentity();
     options.pollInterval = pollInterval_;
+    options.lot = gui::toLocal(ED_Prod_Lot->text().trimmed());
+    options.quantity = runQuantity_;
     oneRun_.reset();
     oneRun_ = std::make_unique<OneWriterRun>(
         OneWriterSetup{*job_, options, *paneAdapter_, env_.prompter, env_.clock, env_.paths, link_,
@@ -581,6 +653,7 @@ void ProductionPage::remember() {
     if (job_)
         memory_->setValue(QStringLiteral("Production/Job"), gui::fromLocal(job_->file.string()));
     memory_->setValue(QStringLiteral("Production/Operator"), ED_Prod_Operator->text().trimmed());
+    memory_->setValue(QStringLiteral("Production/Lot"), ED_Prod_Lot->text().trimmed());
     memory_->sync();
 }
 
@@ -589,6 +662,7 @@ void ProductionPage::restoreRemembered() {
     const QString operatorName = memory_->value(QStringLiteral("Production/Operator")).toString();
     const QString job = memory_->value(QStringLiteral("Production/Job")).toString();
     ED_Prod_Operator->setText(operatorName);
+    ED_Prod_Lot->setText(memory_->value(QStringLiteral("Production/Lot")).toString());
     std::error_code ec;
     // A job since moved or deleted is simply not there any more.
     if (!job.isEmpty() && std::filesystem::is_regular_file(gui::toLocal(job), ec))
@@ -683,6 +757,8 @@ void ProductionPage::stateChanged(LoopState state) {
 
 void ProductionPage::unitFinished(const UnitOutcome& outcome, const records::Counters& counters) {
     counters_ = counters;
+    if (outcome.passed) ++runPassed_;
+    if (outcome.socketInsertions) socketInsertions_ = outcome.socketInsertions;
     showCounters();
     if (outcome.passed)
         showStatus(TileStatus::Pass);
@@ -694,6 +770,11 @@ void ProductionPage::unitFinished(const UnitOutcome& outcome, const records::Cou
 
 void ProductionPage::pollFailed(const std::string& message) {
     showStatus(QStringLiteral("WRITER?\n") + gui::fromLocal(message), "#ffcf8f");
+}
+
+void ProductionPage::socketWorn(const std::string& message, SocketWear wear) {
+    LB_Prod_Socket->setText(gui::fromLocal(message));
+    LB_Prod_Socket->setVisible(wear != SocketWear::Fine);
 }
 
 void ProductionPage::runAborted(const std::string& message) {

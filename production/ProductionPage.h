@@ -133,9 +133,12 @@ public:
     QLineEdit* ED_Prod_Job = nullptr;
     QLabel* LB_Prod_JobInfo = nullptr;
     QLineEdit* ED_Prod_Operator = nullptr;
-    QLineEdit* ED_Prod_Writers = nullptr;  // shown with a Writers list only
+    QLineEdit* ED_Prod_Lot = nullptr;       // recorded with every unit
+    QLineEdit* ED_Prod_Quantity = nullptr;  // the units to pass; empty: no limit
+    QLineEdit* ED_Prod_Writers = nullptr;   // shown with a Writers list only
     StatusPanel* PN_Prod_Status = nullptr;
     QLabel* LB_Prod_Counters = nullptr;
+    QLabel* LB_Prod_Socket = nullptr;  // the socket's wear, when near or at its life
     QListWidget* LV_Prod_Units = nullptr;
     QPushButton* BT_Prod_OpenJob = nullptr;
     QPushButton* BT_Prod_Start = nullptr;
@@ -160,6 +163,7 @@ private:
     void unitFinished(const UnitOutcome& outcome, const records::Counters& counters) override;
     void pollFailed(const std::string& message) override;
     void runAborted(const std::string& message) override;
+    void socketWorn(const std::string& message, SocketWear wear) override;
 
     bool engineerConfirmed();
     records::RecordStore* store();
@@ -167,6 +171,10 @@ private:
     // A status the tiles show too, in their words and colours.
     void showStatus(TileStatus status, const std::string& detail = {});
     void showCounters();
+    // The quantity field's number; nullopt when empty (no limit).
+    std::optional<long long> quantity() const;
+    // A run starts: what remains of the lot is the whole quantity again.
+    void beginQuantity();
     void refreshCounters();
     void updateEnablement();
     bool tileMode() const { return !settings_.writers.empty(); }
@@ -201,6 +209,9 @@ private:
     UnitSounds* sounds_ = nullptr;
     std::chrono::milliseconds pollInterval_{250};
     records::Counters counters_;
+    std::optional<long long> runQuantity_;       // the running (or last) run's quantity
+    long long runPassed_ = 0;                    // its units passed, over every Writer
+    std::optional<long long> socketInsertions_;  // the one Writer's socket
     std::atomic<bool> stop_{false};
     bool running_ = false;
     WriterTilesPanel* tilesPanel_ = nullptr;  // with a Writers list only

@@ -36,6 +36,11 @@ const char* tileStatusColour(TileStatus status) {
     return lookOf(status).colour;
 }
 
+QString socketNoteStyle() {
+    return QStringLiteral(
+        "QLabel { background: #ffbf3f; color: #402000; font-weight: bold; padding: 3px; }");
+}
+
 StatusPanel::StatusPanel(const TileScale& scale, QWidget* parent) : QLabel(parent), scale_(scale) {
     setAlignment(Qt::AlignCenter);
     setWordWrap(true);

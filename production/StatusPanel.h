@@ -12,6 +12,8 @@ namespace sonoprog::production {
 // The status panel's colour for a status (grey, yellow, blue, green, red),
 // the same on a tile and on the one-Writer panel.
 const char* tileStatusColour(TileStatus status);
+// The amber note under a Writer's counters when its socket nears its life.
+QString socketNoteStyle();
 
 // The big coloured panel of a Writer: the status word, and under a FAIL the
 // unit's plain reason. A result (PASS, FAIL) is shown in the largest font of

@@ -38,6 +38,11 @@ WriterTile::WriterTile(std::string writer, QWidget* parent)
     LB_Tile_Counters = new QLabel;
     LB_Tile_Counters->setObjectName(QStringLiteral("LB_Tile_Counters"));
     LB_Tile_Counters->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    LB_Tile_Socket = new QLabel;
+    LB_Tile_Socket->setObjectName(QStringLiteral("LB_Tile_Socket"));
+    LB_Tile_Socket->setWordWrap(true);
+    LB_Tile_Socket->setStyleSheet(socketNoteStyle());
+    LB_Tile_Socket->hide();
     BT_Tile_Restart = new QPushButton(QStringLiteral("Restart"));
     BT_Tile_Restart->setObjectName(QStringLiteral("BT_Tile_Restart"));
 
@@ -53,6 +58,7 @@ WriterTile::WriterTile(std::string writer, QWidget* parent)
     column->addWidget(PN_Tile_Status, 1);
     column->addWidget(CG_Tile_Progress);
     column->addWidget(LB_Tile_Counters);
+    column->addWidget(LB_Tile_Socket);
     setScale(TileScale{});
 
     killTimer_ = new QTimer(this);
@@ -140,7 +146,7 @@ void WriterTile::setScale(const TileScale& scale) {
     small.setPixelSize(scale.smallPx);
     for (QWidget* w :
          {static_cast<QWidget*>(LB_Tile_Writer), static_cast<QWidget*>(LB_Tile_Counters),
-          static_cast<QWidget*>(BT_Tile_Restart)})
+          static_cast<QWidget*>(LB_Tile_Socket), static_cast<QWidget*>(BT_Tile_Restart)})
         w->setFont(small);
     QFont bold = small;
     bold.setBold(true);
@@ -157,6 +163,11 @@ void WriterTile::resetCounters() {
     render();
 }
 
+void WriterTile::setSocketLife(long long life) {
+    socketLife_ = life;
+    render();
+}
+
 void WriterTile::showUnusable(const std::string& why) {
     usable_ = false;
     report_.errorLine(noteObject("error", why));
@@ -170,7 +181,10 @@ void WriterTile::readOutput() {
     // Told only after the buffer is done with: a slot may run the event loop.
     std::vector<UnitOutcome> units;
     outLines_.feed(std::string_view(bytes.constData(), bytes.size()), [&](std::string_view line) {
-        if (auto unit = report_.outputLine(line)) units.push_back(std::move(*unit));
+        if (auto unit = report_.outputLine(line)) {
+            if (unit->socketInsertions) socketInsertions_ = unit->socketInsertions;
+            units.push_back(std::move(*unit));
+        }
     });
     render();
     for (const auto& unit : units)
@@ -221,8 +235,16 @@ void WriterTile::render() {
     BT_Tile_Restart->setEnabled(jobOpen_ && restartAllowed_ && usable_ && !restartPending_ &&
                                 (!process_ || report_.status() == TileStatus::Disconnected));
     const auto& c = report_.counters();
-    LB_Tile_Counters->setText(
-        QStringLiteral("PASS %1   FAIL %2   TOTAL %3").arg(c.passed).arg(c.failed).arg(c.total()));
+    QString counters =
+        QStringLiteral("PASS %1   FAIL %2   TOTAL %3").arg(c.passed).arg(c.failed).arg(c.total());
+    if (socketInsertions_) counters += QStringLiteral("   SOCKET %1").arg(*socketInsertions_);
+    LB_Tile_Counters->setText(counters);
+    const std::string warning =
+        socketInsertions_ ? socketWarning(writerShortName(writer_), *socketInsertions_, socketLife_)
+                          : std::string();
+    LB_Tile_Socket->setText(QString::fromStdString(warning));
+    LB_Tile_Socket->setToolTip(LB_Tile_Socket->text());
+    LB_Tile_Socket->setVisible(!warning.empty());
 }
 
 }  // namespace sonoprog::production

@@ -50,6 +50,10 @@ public:
     qint64 workerPid() const { return process_ ? process_->processId() : 0; }
     const WorkerReport& report() const { return report_; }
     void resetCounters();
+    // [Socket] Life=: the amber note at 90% of it and at it (0: never).
+    void setSocketLife(long long life);
+    // The insertions its socket has had, as the last unit told (unset: not counted).
+    std::optional<long long> socketInsertions() const { return socketInsertions_; }
     // Whether the page lets the operator restart (a job open, no engineer at
     // work); the button is then there for a tile whose worker has ended or
     // whose Writer is gone.
@@ -67,6 +71,7 @@ public:
     StatusPanel* PN_Tile_Status = nullptr;
     gui::Gauge* CG_Tile_Progress = nullptr;
     QLabel* LB_Tile_Counters = nullptr;
+    QLabel* LB_Tile_Socket = nullptr;  // amber, when the socket nears its life
     QPushButton* BT_Tile_Restart = nullptr;
 
 Q_SIGNALS:
@@ -90,6 +95,8 @@ private:
     LineSplitter outLines_;
     LineSplitter errLines_;
     bool usable_ = true;
+    std::optional<long long> socketInsertions_;
+    long long socketLife_ = 0;
     bool restartPending_ = false;
     bool restartAllowed_ = false;
     bool jobOpen_ = false;

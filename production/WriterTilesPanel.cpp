@@ -41,6 +41,7 @@ void WriterTilesPanel::buildTiles() {
     columns_ = 0;
     for (const auto& entry : list.entries) {
         auto* tile = new WriterTile(entry.member.writer, this);
+        tile->setSocketLife(socketLife_);
         // A USB Writer that is not attached gets its worker all the same: it
         // says so itself, and the Writer may be plugged in later.
         if (entry.problem == WriterProblem::NotAWriter)
@@ -95,6 +96,8 @@ void WriterTilesPanel::startWorker(WriterTile& tile, const WorkerRun& run) {
     command.setup = run.setup;
     command.tempFolder = run.tempFolder;
     command.operatorName = run.operatorName;
+    if (!run.lot.empty()) command.lot = run.lot;
+    command.quantity = run.quantity;
     if (!run.records.empty()) {
         command.recordsFd = core::inheritedTextPipe(run.records);
         if (command.recordsFd < 0) {
@@ -124,6 +127,11 @@ bool WriterTilesPanel::anyRunning() const {
 
 void WriterTilesPanel::setRestartAllowed(bool allowed) {
     for (auto* tile : tiles_) tile->setRestartAllowed(allowed);
+}
+
+void WriterTilesPanel::setSocketLife(long long life) {
+    socketLife_ = life;
+    for (auto* tile : tiles_) tile->setSocketLife(life);
 }
 
 void WriterTilesPanel::resetCounters() {

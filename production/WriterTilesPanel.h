@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ struct WorkerRun {
     std::string records;     // the records location; handed over, never on the command line
     std::string setup;       // --setup, when the window was given one
     std::string tempFolder;  // --temp, likewise
+    std::string lot;         // --lot, when given
+    std::optional<long long> quantity;  // --quantity: each worker stops at it too
 };
 
 // The tiles of a Writers list, one per Writer, in a grid: it starts each
@@ -38,6 +41,8 @@ public:
     // finish its unit before killing it, and who lists the USB Writers for "all".
     void setWorkerProgram(QString program) { workerProgram_ = std::move(program); }
     void setStopGrace(std::chrono::milliseconds grace) { stopGrace_ = grace; }
+    // [Socket] Life=: the tiles warn at 90% of it and at it (0: never).
+    void setSocketLife(long long life);
     void setAttachedWriters(std::function<std::vector<link::usb::AttachedWriter>()> lister) {
         attachedWriters_ = std::move(lister);
     }
@@ -79,6 +84,7 @@ private:
     std::chrono::milliseconds stopGrace_{15000};
     std::function<std::vector<link::usb::AttachedWriter>()> attachedWriters_;
     std::string listError_;
+    long long socketLife_ = 0;
 };
 
 }  // namespace sonoprog::production

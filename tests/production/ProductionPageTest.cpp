@@ -130,7 +130,7 @@ TEST_F(PageFixture, RunLocksTheTabCountsAndRecordsEveryUnit) {
     EXPECT_TRUE(page->BT_Prod_Start->isEnabled());
     EXPECT_FALSE(page->BT_Prod_Stop->isEnabled());
     EXPECT_EQ(page->LB_Prod_Counters->text(),
-              QStringLiteral("PASS 2   FAIL 1   TOTAL 3   YIELD 66.7%"));
+              QStringLiteral("PASS 2   FAIL 1   TOTAL 3   YIELD 66.7%\nSOCKET 3"));
     ASSERT_EQ(page->LV_Prod_Units->count(), 3);
     EXPECT_TRUE(page->LV_Prod_Units->item(0)->text().startsWith(QStringLiteral("UNIT 3 PASS")));
     EXPECT_TRUE(page->LV_Prod_Units->item(1)->text().startsWith(QStringLiteral("UNIT 2 FAIL")));
@@ -181,10 +181,43 @@ TEST_F(PageFixture, EngineerUnlocksARunningLoopAndResetsTheCounters) {
     page->BT_Prod_ResetClick();
     EXPECT_EQ(page->counters(), (records::Counters{}));
     EXPECT_EQ(page->LB_Prod_Counters->text(),
-              QStringLiteral("PASS 0   FAIL 0   TOTAL 0   YIELD 0.0%"));
+              QStringLiteral("PASS 0   FAIL 0   TOTAL 0   YIELD 0.0%\nSOCKET 2"));
     // Reopening the job reads the counters from the records: the reset holds.
     ASSERT_TRUE(page->openJob(job.file.string()));
     EXPECT_EQ(page->counters(), (records::Counters{}));
+}
+
+// A lot of two on three chips, the second bad: the run ends by itself once two
+// units have passed, every record carries the lot, and the socket's count and
+// its life ([Socket] Life=3) show under the panel.
+TEST_F(PageFixture, ALotsQuantityEndsTheRunAndTheSocketCountShows) {
+    rig.paths.setupOverride = rig.dir / "Setup.ini";
+    rig.dir.write("Setup.ini", "[Socket]\nLife=3\n");
+    production::JobRequest r;
+    r.target = production::Target::Kiva300;
+    r.image = rig.kivaImage();
+    ASSERT_TRUE(page->openJob(rig.makeJob(r).file.string()));
+    page->ED_Prod_Lot->setText(QStringLiteral("L-42"));
+    page->ED_Prod_Quantity->setText(QStringLiteral("2"));
+    page->BT_Prod_StartClick();
+    EXPECT_TRUE(page->LB_Prod_Counters->text().endsWith(QStringLiteral("REMAINING 2 of 2")));
+    ASSERT_TRUE(runsToItsEnd(*page));  // no Stop
+
+    EXPECT_EQ(sounds.heard, (std::vector<std::string>{"pass", "fail", "pass"}));
+    EXPECT_EQ(
+        page->LB_Prod_Counters->text(),
+        QStringLiteral("PASS 2   FAIL 1   TOTAL 3   YIELD 66.7%\nREMAINING 0 of 2   SOCKET 3"));
+    EXPECT_TRUE(page->LB_Prod_Socket->isVisibleTo(page));
+    EXPECT_EQ(page->LB_Prod_Socket->text(),
+              QStringLiteral("The socket of sim:bench has had 3 insertions, its life is 3; "
+                             "replace it."));
+
+    std::string error;
+    auto store = records::openRecordStore((rig.dir / "records.sqlite").string(), {}, error);
+    ASSERT_TRUE(store) << error;
+    const auto all = store->query({});
+    ASSERT_EQ(all.size(), 3u);
+    for (const auto& unit : all) EXPECT_EQ(unit.lot, "L-42");
 }
 
 // Three chips, the second bad: each PASS or FAIL stays on the panel while the
@@ -406,8 +439,8 @@ TEST_F(PageFixture, StartReturnsAndAStopDuringAUnitEndsTheRunAfterIt) {
     returned = true;
     ASSERT_TRUE(one.running());
     ASSERT_TRUE(waitUntil([&] { return held.holding(); }));
-    ASSERT_TRUE(
-        waitUntil([&] { return one.PN_Prod_Status->shownText() == QStringLiteral("PROGRAMMING"); }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return one.PN_Prod_Status->shownText() == QStringLiteral("PROGRAMMING"); }));
     EXPECT_TRUE(gui::ControlLock::isLocked(tabs));
     one.BT_Prod_StopClick();
     EXPECT_TRUE(one.running());  // the unit runs to its end and gets its record

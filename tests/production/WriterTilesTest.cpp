@@ -154,8 +154,10 @@ TEST_F(TilesFixture, ThreeWritersOneRefusedThenRestartedOneKilledAllStopped) {
         return tiles[0]->report().counters().total() == 3 &&
                tiles[1]->report().counters().total() == 4 && !tiles[2]->running();
     }));
-    EXPECT_EQ(tiles[0]->LB_Tile_Counters->text(), QStringLiteral("PASS 3   FAIL 0   TOTAL 3"));
-    EXPECT_EQ(tiles[1]->LB_Tile_Counters->text(), QStringLiteral("PASS 3   FAIL 1   TOTAL 4"));
+    EXPECT_EQ(tiles[0]->LB_Tile_Counters->text(),
+              QStringLiteral("PASS 3   FAIL 0   TOTAL 3   SOCKET 3"));
+    EXPECT_EQ(tiles[1]->LB_Tile_Counters->text(),
+              QStringLiteral("PASS 3   FAIL 1   TOTAL 4   SOCKET 4"));
     EXPECT_EQ(statusOf(tiles[0]), QStringLiteral("PASS"));
     EXPECT_EQ(statusOf(tiles[1]), QStringLiteral("PASS"));
     EXPECT_TRUE(statusOf(tiles[2]).startsWith(QStringLiteral("STOPPED\nthe virtual Writer in ")));
@@ -208,6 +210,33 @@ TEST_F(TilesFixture, ThreeWritersOneRefusedThenRestartedOneKilledAllStopped) {
         EXPECT_EQ(r.operatorName, "Ana");
     }
     EXPECT_EQ(perWriter, (std::map<std::string, int>{{good, 3}, {bad, 4}, {busy, 2}}));
+}
+
+// A lot of three over two Writers of three chips each: the tab stops both
+// workers once three units have passed between them (alone, each would pass
+// three), and each tile counts its socket, amber from [Socket] Life=2 on.
+TEST_F(TilesFixture, ALotsQuantityStopsEveryWorkerAndTheTilesCountTheirSockets) {
+    rig.dir.write("Setup.ini", "[Socket]\nLife=2\n");
+    makePage(writerDir("a", "Units=3\n") + "," + writerDir("b", "Units=3\n"));
+    ASSERT_TRUE(page->openJob(kivaJob()));
+    page->ED_Prod_Quantity->setText(QStringLiteral("3"));
+    page->BT_Prod_StartClick();
+    ASSERT_TRUE(waitUntil([&] { return !page->running(); }));  // no Stop
+
+    EXPECT_TRUE(page->LB_Prod_Counters->text().endsWith(QStringLiteral("REMAINING 0 of 3")));
+    long long passed = 0;
+    for (const auto* tile : page->tiles()) {
+        const long long units = tile->report().counters().total();
+        passed += tile->report().counters().passed;
+        SCOPED_TRACE(tile->writer());
+        if (units == 0) continue;  // the other Writer passed the lot first
+        EXPECT_TRUE(
+            tile->LB_Tile_Counters->text().endsWith(QStringLiteral("   SOCKET %1").arg(units)));
+        EXPECT_EQ(tile->LB_Tile_Socket->isVisibleTo(tile), units >= 2);
+    }
+    // The third pass stops both; a unit the other Writer had begun runs to its end.
+    EXPECT_GE(passed, 3);
+    EXPECT_LE(passed, 4);
 }
 
 // A Writer that goes away mid-run (the virtual Writer's transfers fail from
