@@ -20,6 +20,7 @@
 #include "production/EngineerPassword.h"
 #include "production/ProductionPage.h"
 #include "tests/production/PageHarness.h"
+#include "tests/support/EventWait.h"
 
 namespace sonoprog::test {
 namespace {
@@ -36,18 +37,7 @@ public:
     std::function<void()> onSound;
 };
 
-// Runs the event loop until `done` holds (false after a minute): the
-// one-Writer loop runs beside it and reports through it.
-template <typename Done>
-bool waitUntil(Done done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using test::waitUntil;
 
 bool runsToItsEnd(const production::ProductionPage& page) {
     return waitUntil([&] { return !page.running(); });

@@ -22,6 +22,7 @@
 #include "sim/FolderLock.h"
 #include "sim/PersistentWriter.h"
 #include "tests/production/PageHarness.h"
+#include "tests/support/EventWait.h"
 
 namespace sonoprog::test {
 namespace {
@@ -33,17 +34,7 @@ struct CountingSounds final : production::UnitSounds {
     int fails = 0;
 };
 
-// Runs the event loop until `done` holds (false after a minute).
-template <typename Done>
-bool waitUntil(Done done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+using test::waitUntil;
 
 QString statusOf(const production::WriterTile* tile) {
     return tile->PN_Tile_Status->shownText();
