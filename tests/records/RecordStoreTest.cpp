@@ -498,9 +498,11 @@ TEST(RecordSchema, AnUpgradedFileIsLaidOutAsANewOneAndALaterColumnIsAddedInPlace
                            nullptr, nullptr),
               SQLITE_OK);
     std::string rows;
-    records::SqliteStatement s(stepped, "SELECT n, name, lot FROM parts ORDER BY n");
-    while (sqlite3_step(s.get()) == SQLITE_ROW)
-        rows += s.text(0) + "," + s.text(1) + "," + s.text(2) + ";";
+    {  // finished before the database is closed, or the close fails and leaks it
+        records::SqliteStatement s(stepped, "SELECT n, name, lot FROM parts ORDER BY n");
+        while (sqlite3_step(s.get()) == SQLITE_ROW)
+            rows += s.text(0) + "," + s.text(1) + "," + s.text(2) + ";";
+    }
     EXPECT_EQ(rows, "1,a,;2,b,L7;");
     EXPECT_EQ(layout(stepped), layout(direct));
     sqlite3_close(stepped);
