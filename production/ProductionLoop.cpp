@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "core/IniFile.h"
