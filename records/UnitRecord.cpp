@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -106,7 +107,16 @@ void nextRandom(std::array<unsigned char, 16>& out) {
 std::string newRecordId() {
     std::array<unsigned char, 16> bytes{};
     nextRandom(bytes);
-    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
+    // The first 48 bits are the Unix time in milliseconds, big-endian: ids
+    // made one after another sort together, so the id index takes each new
+    // record at its right edge instead of on a random leaf of a large tree.
+    const auto ms =
+        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::system_clock::now().time_since_epoch())
+                                       .count());
+    for (int i = 0; i < 6; ++i)
+        bytes[static_cast<std::size_t>(i)] = static_cast<unsigned char>(ms >> (8 * (5 - i)));
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x70);  // version 7
     bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
     // 8-4-4-4-12 hex digits.
     static constexpr char kDigits[] = "0123456789abcdef";

@@ -86,8 +86,10 @@ struct JobSummary {
 // "75.0": the yield with one decimal, as the summary lines print it.
 std::string yieldText(const Counters& counters);
 
-// A fresh record id: a random (version 4) UUID from the system's secure
-// generator. Unique across stations without asking any server.
+// A fresh record id: a time-ordered (version 7) UUID, the time in
+// milliseconds followed by 74 bits from the system's secure generator.
+// Unique across stations without asking any server; ids of earlier files
+// (random, version 4) stay valid beside them.
 std::string newRecordId();
 
 // The current UTC time as the records write it.

@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <regex>
 #include <set>
 #include <thread>
@@ -509,14 +511,26 @@ TEST(RecordSchema, AnUpgradedFileIsLaidOutAsANewOneAndALaterColumnIsAddedInPlace
     sqlite3_close(direct);
 }
 
-TEST(UnitRecord, IdsAreVersion4UuidsAndDoNotRepeat) {
-    const std::regex uuid("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
+// Ids are time-ordered: one made in a later millisecond sorts after every
+// earlier one, which keeps the id index's inserts at its right edge.
+TEST(UnitRecord, IdsAreTimeOrderedUuidsAndDoNotRepeat) {
+    const std::regex uuid("[0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
     std::set<std::string> seen;
+    std::string latest;
     for (int i = 0; i < 1000; ++i) {
         const std::string id = records::newRecordId();
         EXPECT_TRUE(std::regex_match(id, uuid)) << id;
         EXPECT_TRUE(seen.insert(id).second) << id;
+        latest = std::max(latest, id);
     }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "%012llx", static_cast<unsigned long long>(ms));
+    EXPECT_LE(latest.substr(0, 8) + latest.substr(9, 4), std::string(prefix));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_GT(records::newRecordId(), latest);
 }
 
 // A process that forks (a worker started without exec, or a test) must not
