@@ -465,10 +465,16 @@ bool engineerConfirmed(Session& s) {
                 " ([Production] EngineerPassword=; see 'production password')");
         return false;
     }
-    if (!production::checkPassword(readSecretLine("Engineer password: "), stored)) {
+    const std::string password = readSecretLine("Engineer password: ");
+    if (!production::checkPassword(password, stored)) {
         s.error("wrong engineer password");
         return false;
     }
+    // A hash of an earlier version's fewer rounds is made again, as the window's unlock does.
+    if (const auto stronger = production::strongerPasswordHash(password, stored);
+        stronger && !production::storeEngineerPassword(s.paths().setupIni(), *stronger))
+        s.note("warning", "the engineer password's stronger hash could not be written to " +
+                              s.paths().setupIni().string());
     return true;
 }
 
