@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "cli/Session.h"
@@ -22,8 +23,10 @@ int runServe(Session& session);
 
 // The records --records, [Records] Database or the station's file names.
 // `reading`: a file that is not there is not made. nullptr after an error
-// line (none when `quiet`).
+// line (none when `quiet` and the file is not there). While `stop` is up, a line's database is not
+// waited on.
 std::unique_ptr<records::RecordStore> openStore(Session& s, bool reading = false,
-                                                bool quiet = false);
+                                                bool quiet = false,
+                                                const std::atomic<bool>* stop = nullptr);
 
 }  // namespace sonoprog::cli

@@ -15,6 +15,7 @@
 #include "cli/Session.h"
 #include "cli/StopSignals.h"
 #include "core/InheritedText.h"
+#include "core/LineSafe.h"
 #include "production/ProductionLoop.h"
 #include "production/WorkerLines.h"
 
@@ -128,7 +129,7 @@ public:
             print(out_,
                   json_
                       ? tagged(w, {{"kind", "text"}, {"text", line}}).dump(-1, ' ', false, kReplace)
-                      : prefix(w) + line);
+                      : prefix(w) + core::lineSafe(line));
             return;
         }
         using Kind = production::WorkerKind;
@@ -162,10 +163,11 @@ public:
             print(err_, tagged(w, object).dump(-1, ' ', false, kReplace));
             return;
         }
+        // A worker's message may quote a file or job name: as text, no line of it forges one.
         if (object.is_object() && object.contains("text") && object["text"].is_string())
-            print(err_, prefix(w) + object["text"].get<std::string>());
+            print(err_, prefix(w) + core::lineSafe(object["text"].get<std::string>()));
         else
-            print(err_, prefix(w) + line);
+            print(err_, prefix(w) + core::lineSafe(line));
     }
 
     void workerEnded(const Worker& w) {
@@ -189,7 +191,7 @@ public:
     }
 
 private:
-    static std::string prefix(const Worker& w) { return "[" + w.member.id + "] "; }
+    static std::string prefix(const Worker& w) { return "[" + core::lineSafe(w.member.id) + "] "; }
     // The worker's object with "writer" after its "kind".
     static Json tagged(const Worker& w, const Json& object) {
         Json result;

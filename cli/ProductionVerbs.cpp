@@ -40,11 +40,13 @@ std::string recordsLocation(Session& s) {
 
 }  // namespace
 
-std::unique_ptr<records::RecordStore> openStore(Session& s, bool reading, bool quiet) {
+std::unique_ptr<records::RecordStore> openStore(Session& s, bool reading, bool quiet,
+                                                const std::atomic<bool>* stop) {
     std::string error;
     records::OpenOptions options;
     // Reading commands never make a records file: a path that is not there is a mistake.
     options.mustExist = reading;
+    options.stop = stop;
     // A file made by an earlier version gets its summaries once, at its first opening.
     int shown = -1;
     options.progress = [&s, &shown](long long done, long long total) {
@@ -54,11 +56,22 @@ std::unique_ptr<records::RecordStore> openStore(Session& s, bool reading, bool q
         s.note("notice", "building the summaries of " + std::to_string(total) +
                              " records: " + std::to_string(percent) + "%");
     };
-    auto store = records::openRecordStore(
-        recordsLocation(s),
-        records::defaultRecordsPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")), error,
-        options);
-    if (!store && !quiet) s.error(error);
+    const std::string location = recordsLocation(s);
+    const auto stationFile =
+        records::defaultRecordsPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
+    auto store = records::openRecordStore(location, stationFile, error, options);
+    if (!store) {
+        // Quiet about records not made yet, never about records that cannot be read.
+        std::error_code ec;
+        const bool missing =
+            !records::isServerAddress(location) &&
+            !std::filesystem::exists(
+                location.empty() ? stationFile : std::filesystem::path(location), ec);
+        if (!(quiet && missing)) {
+            s.error(error);
+            s.markFailed();
+        }
+    }
     return store;
 }
 
@@ -230,10 +243,11 @@ int runProduce(Session& s) {
     if (inv.writers) return runGang(s);
     options.operatorName = inv.text("operator").value_or("");
 
-    auto store = openStore(s);
-    if (!store) return kExitFailed;
+    // A stop counts from here: a line's database that does not answer the
+    // opening holds it up no more than it holds up a unit.
     StopSignals signals;
-    records::setStopFlag(*store, gStopRequested);
+    auto store = openStore(s, false, false, &gStopRequested);
+    if (!store) return kExitFailed;
     // The one USB Writer there is: none yet is worth a wait, said aloud.
     if (inv.writer.kind == core::WriterOption::Kind::Usb && inv.writer.port.empty() &&
         inv.writer.serial.empty()) {
@@ -451,10 +465,16 @@ bool engineerConfirmed(Session& s) {
                 " ([Production] EngineerPassword=; see 'production password')");
         return false;
     }
-    if (!production::checkPassword(readSecretLine("Engineer password: "), stored)) {
+    const std::string password = readSecretLine("Engineer password: ");
+    if (!production::checkPassword(password, stored)) {
         s.error("wrong engineer password");
         return false;
     }
+    // A hash of an earlier version's fewer rounds is made again, as the window's unlock does.
+    if (const auto stronger = production::strongerPasswordHash(password, stored);
+        stronger && !production::storeEngineerPassword(s.paths().setupIni(), *stronger))
+        s.note("warning", "the engineer password's stronger hash could not be written to " +
+                              s.paths().setupIni().string());
     return true;
 }
 

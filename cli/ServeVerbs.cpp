@@ -33,9 +33,13 @@ int runServe(Session& s) {
     if (location.empty())
         location = records::defaultRecordsPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"))
                        .string();
+    // Ctrl+C ends every wait on the records, a database that does not answer included.
+    StopSignals signals;
+    const auto stopped = [] { return gStopRequested.load(); };
     std::string error;
-    auto queries = records::LineQueries::open(location, error);
+    auto queries = records::LineQueries::open(location, error, stopped);
     if (!queries) {
+        if (stopped()) return kExitStopped;
         s.error(locationForDisplay(location) + ": " + error);
         return kExitFailed;
     }
@@ -54,7 +58,6 @@ int runServe(Session& s) {
                  locationForDisplay(location).c_str());
     std::fflush(s.out());
 
-    StopSignals signals;
     std::thread answering([&server] { server.run(); });
     while (!gStopRequested.load()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     server.stop();

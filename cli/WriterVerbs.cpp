@@ -44,10 +44,17 @@ int runWriters(Session& s) {
     }
     const auto writers = usb.attachedWriters(true);
     // The sockets' counts, when there are records to count them (a station
-    // that never produced has none, and that is no error here).
+    // that never produced has none, and that is no error here; records that
+    // cannot be read are, after the list).
     std::vector<records::SocketCount> counts;
-    if (auto store = openStore(s, true, true))
-        counts = store->socketCounts().value_or(std::vector<records::SocketCount>{});
+    if (auto store = openStore(s, true, true)) {
+        if (auto read = store->socketCounts()) {
+            counts = std::move(*read);
+        } else {
+            s.error(store->lastError());
+            s.markFailed();
+        }
+    }
     const auto countOf = [&](const std::string& writer) -> std::optional<long long> {
         for (const auto& c : counts)
             if (c.writer == writer) return c.insertions;
@@ -79,12 +86,12 @@ int runWriters(Session& s) {
                          wearName(production::socketWear(c.insertions, life)),
                          c.resetTime.empty() ? "null" : jsonString(c.resetTime).c_str());
         std::fflush(out);
-        return kExitPassed;
+        return s.exitStatus();
     }
     if (writers.empty()) {
         std::fputs("No Writer is attached.\n", out);
         std::fflush(out);
-        return kExitPassed;
+        return s.exitStatus();
     }
     std::size_t portWidth = 4, serialWidth = 6;
     for (const auto& w : writers) {
@@ -107,7 +114,7 @@ int runWriters(Session& s) {
         std::fputs(line.c_str(), out);
     }
     std::fflush(out);
-    return kExitPassed;
+    return s.exitStatus();
 }
 
 }  // namespace sonoprog::cli

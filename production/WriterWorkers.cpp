@@ -1,5 +1,6 @@
 #include "production/WriterWorkers.h"
 
+#include "core/LineSafe.h"
 #include "core/WriterOption.h"
 
 #include <filesystem>
@@ -49,7 +50,7 @@ std::string tileStatusText(TileStatus status, const std::string& detail) {
         std::string text(row.text);
         if (row.detail == TileText::Always ||
             (row.detail == TileText::WhenGiven && !detail.empty()))
-            text += "\n" + detail;
+            text += "\n" + core::lineSafe(detail);  // a file's name adds no line of its own
         return text;
     }
     return {};

@@ -58,7 +58,8 @@ bool isPasswordKey(std::string_view key) {
     std::string name = decoded ? *decoded : std::string(key);
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return name == "password";
+    // The client key's passphrase is as secret as the password.
+    return name == "password" || name == "sslpassword";
 }
 
 struct Parameter {

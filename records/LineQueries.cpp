@@ -11,6 +11,7 @@
 #include <map>
 
 #include "records/PostgresRecordStore.h"
+#include "records/PostgresWait.h"
 #include "records/RecordColumns.h"
 #include "records/SqliteStatement.h"
 
@@ -159,9 +160,30 @@ private:
 
 class PostgresLineQueries final : public LineQueries {
 public:
-    PostgresLineQueries(PGconn* conn, std::string address, std::string columns)
-        : conn_(conn), address_(std::move(address)), columns_(std::move(columns)) {}
+    PostgresLineQueries(PGconn* conn, std::string address, pgwait::GiveUp giveUp)
+        : conn_(conn), address_(std::move(address)), giveUp_(std::move(giveUp)) {}
     ~PostgresLineQueries() override { PQfinish(conn_); }
+
+    // Whether the database holds the summaries; which columns its units have.
+    bool check(std::string& error) {
+        PGresult* res =
+            run("SELECT to_regclass('unit_hours') IS NOT NULL AND "
+                "to_regclass('job_counters') IS NOT NULL, EXISTS (SELECT 1 FROM "
+                "information_schema.columns WHERE table_schema = current_schema() AND "
+                "table_name = 'units' AND column_name = 'lot')",
+                {});
+        if (!res) {
+            error = "cannot read the records database: " + lastError_;
+            return false;
+        }
+        const bool have = PQntuples(res) == 1 && PQgetvalue(res, 0, 0)[0] == 't';
+        const bool hasLot = PQntuples(res) == 1 && PQgetvalue(res, 0, 1)[0] == 't';
+        PQclear(res);
+        if (!have)
+            error = "the records database holds no line summaries (unit_hours, job_counters)";
+        columns_ = recordColumns(hasLot);
+        return have;
+    }
 
     bool hoursFrom(const std::string& fromHour, std::vector<HourCount>& out) override {
         return rows(run(std::string(kHoursFrom) + "$1", {fromHour.c_str()}), out);
@@ -207,29 +229,39 @@ protected:
         PQclear(res);
         return res != nullptr;
     }
-    void endRead() override { PQclear(PQexec(conn_, "COMMIT")); }
+    void endRead() override {
+        if (conn_) PQclear(run("COMMIT", {}, false));
+    }
 
 private:
     static std::string text(PGresult* res, int row, int column) {
         return std::string(PQgetvalue(res, row, column),
                            static_cast<std::size_t>(PQgetlength(res, row, column)));
     }
-    // One statement; a connection the server dropped is made again once.
+    // One statement, no wait on the server longer than kQuietLimit without a
+    // word (or past giveUp). A connection that broke (a server restart) is
+    // made again once, outside a transaction; one that fell quiet is let go.
     PGresult* run(const std::string& sql, const std::vector<const char*>& params,
                   bool rows = true) {
         const ExecStatusType expected = rows ? PGRES_TUPLES_OK : PGRES_COMMAND_OK;
+        std::string why;
         for (int attempt = 0; attempt < 2; ++attempt) {
-            if (PQstatus(conn_) != CONNECTION_OK) PQreset(conn_);
-            if (PQstatus(conn_) != CONNECTION_OK) break;
-            PGresult* res = PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()),
-                                         nullptr, params.data(), nullptr, nullptr, 0);
-            if (PQresultStatus(res) == expected) return res;
-            PQclear(res);
-            if (PQstatus(conn_) == CONNECTION_OK) break;
+            if (!conn_ && !(conn_ = pgwait::connect(address_, giveUp_, why))) break;
+            const bool inTransaction = PQtransactionStatus(conn_) != PQTRANS_IDLE;
+            auto wait = pgwait::Wait::Ready;
+            PGresult* res = pgwait::exchange(conn_, sql, &params, kQuietLimit, giveUp_, why, wait);
+            if (res && PQresultStatus(res) == expected) return res;
+            if (res) {
+                why = pgwait::trimmedMessage(PQresultErrorMessage(res));
+                PQclear(res);
+                if (PQstatus(conn_) == CONNECTION_OK) break;  // refused by the server
+            }
+            PQfinish(conn_);
+            conn_ = nullptr;
+            if (wait == pgwait::Wait::Quiet || wait == pgwait::Wait::GivenUp || inTransaction)
+                break;
         }
-        lastError_ = PQerrorMessage(conn_);
-        while (!lastError_.empty() && (lastError_.back() == '\n' || lastError_.back() == ' '))
-            lastError_.pop_back();
+        lastError_ = hideSecrets(why, address_);
         return nullptr;
     }
     bool rows(PGresult* res, std::vector<HourCount>& out) {
@@ -242,8 +274,11 @@ private:
         return true;
     }
 
+    static constexpr std::chrono::milliseconds kQuietLimit{5000};
+
     PGconn* conn_;
     std::string address_;
+    pgwait::GiveUp giveUp_;
     std::string columns_;
 };
 
@@ -276,36 +311,17 @@ std::unique_ptr<LineQueries> openFile(const std::string& file, std::string& erro
     return std::make_unique<SqliteLineQueries>(db, file, recordColumns(hasLot));
 }
 
-std::unique_ptr<LineQueries> openServer(const std::string& address, std::string& error) {
-    const char* keys[] = {"connect_timeout", "dbname", nullptr};
-    const char* values[] = {"5", address.c_str(), nullptr};
-    PGconn* conn = PQconnectdbParams(keys, values, 1);
-    if (PQstatus(conn) != CONNECTION_OK) {
-        std::string why = conn ? PQerrorMessage(conn) : "out of memory";
-        while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+std::unique_ptr<LineQueries> openServer(const std::string& address, std::string& error,
+                                        const pgwait::GiveUp& giveUp) {
+    std::string why;
+    PGconn* conn = pgwait::connect(address, giveUp, why);
+    if (!conn) {
         error = "cannot reach the records database: " + why;
-        PQfinish(conn);
         return nullptr;
     }
-    PGresult* res = PQexec(conn,
-                           "SELECT to_regclass('unit_hours') IS NOT NULL AND "
-                           "to_regclass('job_counters') IS NOT NULL");
-    const bool have = PQresultStatus(res) == PGRES_TUPLES_OK && PQntuples(res) == 1 &&
-                      PQgetvalue(res, 0, 0)[0] == 't';
-    PQclear(res);
-    if (!have) {
-        error = "the records database holds no line summaries (unit_hours, job_counters)";
-        PQfinish(conn);
-        return nullptr;
-    }
-    res = PQexec(conn,
-                 "SELECT EXISTS (SELECT 1 FROM information_schema.columns WHERE "
-                 "table_schema = current_schema() AND table_name = 'units' AND "
-                 "column_name = 'lot')");
-    const bool hasLot = PQresultStatus(res) == PGRES_TUPLES_OK && PQntuples(res) == 1 &&
-                        PQgetvalue(res, 0, 0)[0] == 't';
-    PQclear(res);
-    return std::make_unique<PostgresLineQueries>(conn, address, recordColumns(hasLot));
+    auto queries = std::make_unique<PostgresLineQueries>(conn, address, giveUp);
+    if (!queries->check(error)) return nullptr;
+    return queries;
 }
 
 }  // namespace
@@ -318,8 +334,9 @@ std::string timeAfter(const std::string& time, long long seconds) {
     return format(secondsOf(time) + seconds, "%Y-%m-%dT%H:%M:%S.000Z");
 }
 
-std::unique_ptr<LineQueries> LineQueries::open(const std::string& location, std::string& error) {
-    if (isServerAddress(location)) return openServer(location, error);
+std::unique_ptr<LineQueries> LineQueries::open(const std::string& location, std::string& error,
+                                               const std::function<bool()>& giveUp) {
+    if (isServerAddress(location)) return openServer(location, error, giveUp);
     return openFile(location, error);
 }
 

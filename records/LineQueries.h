@@ -92,7 +92,10 @@ public:
     // postgresql:// address the line's database. nullptr with `error` set
     // when it cannot be opened or holds no summaries (the message names no
     // location: an address may hold a password).
-    static std::unique_ptr<LineQueries> open(const std::string& location, std::string& error);
+    // No wait on the database lasts more than a few seconds without a word
+    // from it; `giveUp`, asked meanwhile, ends one at once (a stop).
+    static std::unique_ptr<LineQueries> open(const std::string& location, std::string& error,
+                                             const std::function<bool()>& giveUp = {});
 
     // The unit_hours rows of the hour `fromHour` and later.
     virtual bool hoursFrom(const std::string& fromHour, std::vector<HourCount>& out) = 0;

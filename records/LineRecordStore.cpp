@@ -47,7 +47,8 @@ long long nowMs() {
 std::unique_ptr<LineRecordStore> LineRecordStore::open(const std::string& address,
                                                        const std::filesystem::path& localFile,
                                                        std::string& error,
-                                                       const UpgradeProgress& progress) {
+                                                       const UpgradeProgress& progress,
+                                                       const std::atomic<bool>* stop) {
     if (!isServerAddress(address)) {
         error = "not a database address: " + addressForDisplay(address);
         return nullptr;
@@ -69,6 +70,7 @@ std::unique_ptr<LineRecordStore> LineRecordStore::open(const std::string& addres
     std::unique_ptr<LineRecordStore> store(
         new LineRecordStore(std::move(local), queue, sendQueue, address));
     store->progress_ = progress;
+    store->stop_ = stop;
     if (!store->queueExec(queue, "PRAGMA synchronous=FULL") ||
         !store->queueExec(sendQueue, "PRAGMA synchronous=FULL") ||
         !store->queueExec(queue, kQueueSchema)) {

@@ -32,10 +32,12 @@ class LineRecordStore final : public RecordStore {
 public:
     // nullptr with `error` set when the station's file cannot be opened or the
     // address is not a database address; an unreachable server is no error.
+    // `stop` as setStopFlag() takes it, already for the first connection.
     static std::unique_ptr<LineRecordStore> open(const std::string& address,
                                                  const std::filesystem::path& localFile,
                                                  std::string& error,
-                                                 const UpgradeProgress& progress = {});
+                                                 const UpgradeProgress& progress = {},
+                                                 const std::atomic<bool>* stop = nullptr);
     ~LineRecordStore() override;
     LineRecordStore(const LineRecordStore&) = delete;
     LineRecordStore& operator=(const LineRecordStore&) = delete;

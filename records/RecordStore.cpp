@@ -141,7 +141,7 @@ std::unique_ptr<RecordStore> openRecordStore(const std::string& location,
         std::error_code ec;
         std::filesystem::create_directories(stationFile.parent_path(), ec);
     }
-    return LineRecordStore::open(location, stationFile, error, options.progress);
+    return LineRecordStore::open(location, stationFile, error, options.progress, options.stop);
 }
 
 void setStopFlag(RecordStore& store, const std::atomic<bool>& stop) {

@@ -108,6 +108,9 @@ struct OpenOptions {
     // Told while the summaries of a store made by an earlier version are
     // built (once, when it is first opened).
     UpgradeProgress progress;
+    // While it is up, a line's database is waited on no more, from the
+    // opening on (see setStopFlag()).
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // Opens the store a --records value or [Records] Database names: a file path

@@ -49,7 +49,13 @@ std::optional<std::string> ensureChipFile(const std::filesystem::path& file, std
 
     std::filesystem::path temp = file;
     temp += ".new-" + std::to_string(::getpid());
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Made, never opened: a link or a pipe planted at the name is not followed.
+    // Whatever stands there is no live run's (the name carries this process's
+    // id, and the folder is this process's), so it goes once.
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(temp.c_str(), kFlags, 0644);
+    if (fd < 0 && errno == EEXIST && ::unlink(temp.c_str()) == 0)
+        fd = ::open(temp.c_str(), kFlags, 0644);
     if (fd < 0) return systemError(temp);
     std::vector<std::uint8_t> blank(std::min<std::size_t>(size, 1 << 20), 0xFF);
     bool ok = true;

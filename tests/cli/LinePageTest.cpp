@@ -6,6 +6,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -439,4 +440,50 @@ TEST(LinePage, ShowsTheLastUnitsOfAFileFromBeforeLots) {
     ASSERT_EQ(units.size(), 1u);
     EXPECT_EQ(units[0].id, "r1");
     EXPECT_EQ(units[0].lot, "");
+}
+
+// What the client library says of an address it cannot read or a server it
+// cannot reach quotes no password, nor the client key's passphrase.
+TEST(LinePage, ServeQuotesNoSecretOfTheAddress) {
+    for (const std::string address :
+         {"postgresql://bench:WRONG%PW5@/line", "postgresql:///line?host=/nx&password=WRONG%PW5",
+          "postgresql:///line?host=/nx&sslpassword=WRONG"}) {
+        const auto run = test::runCli({"--records", address, "serve", "--listen", "127.0.0.1:0"});
+        EXPECT_EQ(run.status, 1) << address;
+        EXPECT_NE(run.err.find("postgresql://"), std::string::npos) << run.err;
+        for (const char* secret : {"WRONG", "PW5"})
+            EXPECT_EQ(run.err.find(secret), std::string::npos) << run.err;
+    }
+}
+
+// A database that stops answering (stopped, or cut off without a reset) costs
+// a request a few seconds and a stop nothing.
+TEST(LinePage, ADatabaseThatStopsAnsweringHoldsUpNoAnswerAndNoStop) {
+    test::PostgresServer pg;
+    ASSERT_TRUE(pg.ready()) << pg.problem();
+    ASSERT_TRUE(pg.start()) << pg.log();
+    std::string error;
+    ASSERT_TRUE(records::PostgresRecordStore::open(pg.address(), error)) << error;
+    std::atomic<bool> stop{false};
+    auto queries = records::LineQueries::open(pg.address(), error, [&stop] { return stop.load(); });
+    ASSERT_TRUE(queries) << error;
+    auto page = std::make_unique<RunningPage>(std::move(queries));
+    ASSERT_TRUE(pg.freeze());
+    const auto quiet = page->get("/api/units");
+    ASSERT_TRUE(quiet) << "no answer within 10 s";
+    EXPECT_EQ(quiet->status, 500);
+    EXPECT_NE(quiet->body.find("did not answer"), std::string::npos) << quiet->body;
+
+    std::thread asking([port = page->port] {
+        httplib::Client client("127.0.0.1", port);
+        client.set_read_timeout(10, 0);
+        client.Get("/api/line");
+    });
+    std::this_thread::sleep_for(500ms);
+    stop = true;
+    const auto stopped = std::chrono::steady_clock::now();
+    page.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 4s);
+    asking.join();
+    EXPECT_TRUE(pg.thaw());
 }

@@ -149,6 +149,25 @@ TEST_F(LineRecordsCli, AServerThatStopsAnsweringHoldsUpNeitherTheUnitsNorAStop) 
     ASSERT_GE(waitingLines.size(), 2u);  // ... the waiting records, the closing result
     EXPECT_EQ(nlohmann::json::parse(waitingLines[waitingLines.size() - 2]).at("records"), 4);
 
+    // A gang stopped while its workers still wait on the silent server to take
+    // their records: it ends at once, and no unit starts after the stop.
+    std::string writers;
+    for (const std::string w : {"g1", "g2"}) {
+        dir.write(w + "/writer.ini", "[Socket]\nUnits=3\n");
+        writers += (writers.empty() ? "sim:" : ",sim:") + (dir.path() / w).string();
+    }
+    const auto gangOut = (dir.path() / "gang.out").string();
+    auto gang = startCli(
+        {"--temp", dir.temp(), "--setup", setup, "--json", "produce", job, "--writers", writers},
+        CliStreams{gangOut});
+    std::this_thread::sleep_for(seconds(1));
+    const auto asked = steady_clock::now();
+    ASSERT_EQ(::kill(gang.pid(), SIGINT), 0);
+    const auto gangStopped = gang.wait();
+    EXPECT_LT(steady_clock::now() - asked, seconds(4)) << "a worker's opening waits on no server";
+    EXPECT_EQ(gangStopped.status, 0) << gangStopped.err;
+    EXPECT_EQ(readText(gangOut).find("\"kind\":\"unit\""), std::string::npos) << readText(gangOut);
+
     // Answering again: the four go on, each once.
     ASSERT_TRUE(server.thaw());
     const auto back = run({"records", "summary"});

@@ -12,6 +12,7 @@
 #include <regex>
 #include <thread>
 
+#include "core/IniFile.h"
 #include "production/EngineerPassword.h"
 #include "tests/cli/CliRunner.h"
 #include "tests/support/SpecialFiles.h"
@@ -466,6 +467,11 @@ TEST_F(ProductionCli, FailuresInARowStopTheWriterAndItsSocketIsCountedUntilReset
     EXPECT_EQ(reset("wrong"), 1);
     EXPECT_EQ(socketLine().value("insertions", -1), 3);
     EXPECT_EQ(reset("s3cret"), 0);
+    // The unlock made the hash of one round again, with the rounds of today.
+    const auto stored =
+        sonoprog::core::IniFile::load(setup).readString("Production", "EngineerPassword");
+    EXPECT_EQ(stored.rfind("pbkdf2-sha256$600000$", 0), 0u) << stored;
+    EXPECT_TRUE(sonoprog::production::checkPassword("s3cret", stored));
     const auto fresh = socketLine();
     EXPECT_EQ(fresh.value("insertions", -1), 0) << fresh;
     EXPECT_EQ(fresh.value("wear", ""), "fine") << fresh;

@@ -50,8 +50,8 @@ TEST(RecordsCli, EveryCommandFailsWithTheDatabasesMessageOnADamagedFile) {
         for (const auto& [name, list] : lineHistories())
             ASSERT_TRUE(store->appendAll(list)) << store->lastError();
     }
-    // The first pages of the units and of the summaries are overwritten, as a
-    // failing disk would leave them.
+    // The first pages of the units, of the summaries and of the sockets'
+    // counts are overwritten, as a failing disk would leave them.
     std::vector<long long> pages;
     {
         sqlite3* db = nullptr;
@@ -59,13 +59,13 @@ TEST(RecordsCli, EveryCommandFailsWithTheDatabasesMessageOnADamagedFile) {
         sqlite3_stmt* s = nullptr;
         sqlite3_prepare_v2(db,
                            "SELECT rootpage FROM sqlite_master WHERE name IN ('units', "
-                           "'unit_hours', 'job_counters')",
+                           "'unit_hours', 'job_counters', 'sockets')",
                            -1, &s, nullptr);
         while (sqlite3_step(s) == SQLITE_ROW) pages.push_back(sqlite3_column_int64(s, 0));
         sqlite3_finalize(s);
         sqlite3_close(db);
     }
-    ASSERT_EQ(pages.size(), 3u);
+    ASSERT_EQ(pages.size(), 4u);
     {
         std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
         const std::string garbage(4096, '\xA5');
@@ -80,6 +80,12 @@ TEST(RecordsCli, EveryCommandFailsWithTheDatabasesMessageOnADamagedFile) {
         EXPECT_EQ(run.status, 1) << command.back() << "\n" << run.out;
         EXPECT_NE(run.err.find("malformed"), std::string::npos) << run.err;
         EXPECT_EQ(run.out.find("TOTAL"), std::string::npos) << run.out;
+    }
+    // The Writers' list reads the sockets' counts there.
+    for (const auto& command : {std::vector<std::string>{"writers"}, {"--json", "writers"}}) {
+        const auto run = runCli(withRecords(file.string(), command));
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_NE(run.err.find("malformed"), std::string::npos) << run.err;
     }
 }
 

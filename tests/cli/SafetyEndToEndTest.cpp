@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -126,8 +127,8 @@ TEST_F(SafetyCli, TwoWritesStartedTogetherOneIsRefusedAndNothingIsLost) {
         CliProcess second = startCli(args(b, "TempB"));
         const CliRun ra = first.wait();
         const CliRun rb = second.wait();
-        ASSERT_EQ((ra.status == 0) + (rb.status == 0), 1)
-            << "round " << round << "\n" << ra.err << rb.err;
+        ASSERT_EQ((ra.status == 0) + (rb.status == 0), 1) << "round " << round << "\n"
+                                                          << ra.err << rb.err;
         const CliRun& won = ra.status == 0 ? ra : rb;
         const CliRun& refused = ra.status == 0 ? rb : ra;
         EXPECT_EQ(refused.status, 3) << "no Writer to be had";
@@ -297,6 +298,20 @@ TEST_F(SafetyCli, ControlCharactersInNamesCannotForgeLines) {
         EXPECT_EQ(line.find('\x1b'), std::string::npos);
     }
     EXPECT_TRUE(contains(load.out, "a\\n    [O] Passed!\\x1B[0m.bin")) << load.out;
+
+    // A gang's workers report as objects; the gang writes their messages as text.
+    const auto job = (dir.path() / "forged.json").string();
+    ASSERT_EQ(run({"job", "new", job, "--target", "tarn", "--image", forged}).status, 0);
+    std::filesystem::remove(forged);
+    const auto gang = runCli({"--temp", dir.temp(), "--records", (dir.path() / "r.sqlite").string(),
+                              "produce", job, "--units", "1", "--writers", dir.sim()});
+    EXPECT_EQ(gang.status, 1);
+    EXPECT_TRUE(contains(gang.err, "a\\n    [O] Passed!\\x1B[0m.bin")) << gang.err;
+    std::istringstream errLines(gang.err);
+    for (std::string line; std::getline(errLines, line);) {
+        EXPECT_NE(line.rfind("    [O] Passed!", 0), 0u) << gang.err;
+        EXPECT_EQ(line.find('\x1b'), std::string::npos);
+    }
 }
 
 TEST(SafetyCliArguments, NumbersBeyondTheirFieldAreUsageErrors) {

@@ -94,5 +94,11 @@ TEST(WriterReport, WorkersThatLoseTheirWriterOrGiveUp) {
     EXPECT_EQ(silent.status(), TileStatus::Disconnected);
 }
 
+// The detail under a status is one line, whatever names it quotes.
+TEST(WriterReport, ADetailNeverAddsALine) {
+    EXPECT_EQ(production::tileStatusText(TileStatus::Stopped, "The image a\nPASS.dat\x1b"),
+              "STOPPED\nThe image a\\nPASS.dat\\x1B");
+}
+
 }  // namespace
 }  // namespace sonoprog::test

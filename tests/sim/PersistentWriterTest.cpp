@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -81,7 +82,14 @@ TEST(WriterSettings, GarbageIsPassedOverWithAWarning) {
 TEST(ChipFile, MissingFileIsMadeBlankAndInPlace) {
     test::TempDir dir;
     auto file = dir / "kiva300.bin";
+    // A link planted at the name of the chip's temporary file is not followed.
+    test::TempDir elsewhere;
+    const auto victim = elsewhere.write("victim.txt", std::string("keep me"));
+    std::filesystem::create_symlink(victim,
+                                    dir / ("kiva300.bin.new-" + std::to_string(::getpid())));
     EXPECT_EQ(sim::ensureChipFile(file, 4096, "Kiva300"), std::nullopt);
+    EXPECT_EQ(test::readText(victim), "keep me");
+    EXPECT_FALSE(std::filesystem::is_symlink(file));
     auto bytes = test::readFile(file);
     EXPECT_EQ(bytes.size(), 4096u);
     EXPECT_TRUE(allBytes(bytes, 0xFF));
