@@ -33,9 +33,11 @@ CliRun runProgram(const std::filesystem::path& program, const std::vector<std::s
 std::filesystem::path cliProgram();
 
 // Where a started run's standard output goes: captured when empty, else the
-// named file (a device such as /dev/full included; not read back then).
+// named file (a device such as /dev/full included; not read back then); and
+// the file its standard input reads (empty when none is named).
 struct CliStreams {
     std::string out;
+    std::string in = {};
 };
 
 // A run started and not yet waited for, so that several run at once.

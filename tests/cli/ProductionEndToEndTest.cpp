@@ -446,23 +446,11 @@ TEST_F(ProductionCli, FailuresInARowStopTheWriterAndItsSocketIsCountedUntilReset
     // The engineer's password from standard input; a wrong one changes nothing.
     const auto reset = [&](const std::string& password) {
         const auto input = dir.write("pw.txt", password + "\n");
-        std::vector<std::string> store = {SONOPROG_CLI_PATH, "--setup", setup,
-                                          "--records",       records(), "production",
-                                          "socket-reset",    dir.sim()};
-        std::vector<char*> argv;
-        for (auto& a : store) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        pid_t pid;
-        EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return sonoprog::test::startCli({"--setup", setup, "--records", records(), "production",
+                                         "socket-reset", dir.sim()},
+                                        CliStreams{"", input.string()})
+            .wait()
+            .status;
     };
     EXPECT_EQ(reset("wrong"), 1);
     EXPECT_EQ(socketLine().value("insertions", -1), 3);

@@ -28,20 +28,11 @@ std::vector<std::string> withRecords(const std::string& file, std::vector<std::s
     return args;
 }
 
-TEST(RecordsCli, AReadingCommandOnAMissingFileSaysSoAndMakesNothing) {
+// A file that is not there or is damaged: every reading command fails with
+// the reason, shows no totals and makes nothing.
+TEST(RecordsCli, AReadingCommandOnAMissingOrDamagedFileSaysWhyAndMakesNothing) {
     TempDir dir;
     const auto missing = dir / "missing" / "dir" / "r.sqlite";
-    for (const auto& command : kReadingCommands) {
-        const auto run = runCli(withRecords(missing.string(), command));
-        EXPECT_EQ(run.status, 1) << command.back();
-        EXPECT_NE(run.err.find(missing.string() + ": it does not exist"), std::string::npos)
-            << run.err;
-        EXPECT_FALSE(std::filesystem::exists(dir / "missing")) << command.back();
-    }
-}
-
-TEST(RecordsCli, EveryCommandFailsWithTheDatabasesMessageOnADamagedFile) {
-    TempDir dir;
     const auto file = dir / "r.sqlite";
     {
         std::string error;
@@ -75,12 +66,19 @@ TEST(RecordsCli, EveryCommandFailsWithTheDatabasesMessageOnADamagedFile) {
         }
         ASSERT_TRUE(f.good());
     }
-    for (const auto& command : kReadingCommands) {
-        const auto run = runCli(withRecords(file.string(), command));
-        EXPECT_EQ(run.status, 1) << command.back() << "\n" << run.out;
-        EXPECT_NE(run.err.find("malformed"), std::string::npos) << run.err;
-        EXPECT_EQ(run.out.find("TOTAL"), std::string::npos) << run.out;
-    }
+    const struct {
+        std::filesystem::path file;
+        std::string why;
+    } files[] = {{missing, missing.string() + ": it does not exist"}, {file, "malformed"}};
+    for (const auto& f : files)
+        for (const auto& command : kReadingCommands) {
+            SCOPED_TRACE(f.why + ": " + command.back());
+            const auto run = runCli(withRecords(f.file.string(), command));
+            EXPECT_EQ(run.status, 1) << run.out;
+            EXPECT_NE(run.err.find(f.why), std::string::npos) << run.err;
+            EXPECT_EQ(run.out.find("TOTAL"), std::string::npos) << run.out;
+            EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+        }
     // The Writers' list reads the sockets' counts there.
     for (const auto& command : {std::vector<std::string>{"writers"}, {"--json", "writers"}}) {
         const auto run = runCli(withRecords(file.string(), command));

@@ -2,7 +2,6 @@
 
 #include <filesystem>
 
-#include "core/StopCheck.h"
 #include "tests/editor/EditorFixture.h"
 #include "tests/support/AudioFiles.h"
 
@@ -12,19 +11,12 @@ namespace {
 using editor::kColFile;
 using editor::SummaryField;
 
-// Asks to stop from its (after + 1)th question on.
-struct StopAfter final : core::StopCheck {
-    bool stopRequested() override { return ++asked > after; }
-    int after = 1000;
-    int asked = 0;
-};
-
 class LongWorkTest : public EditorFixture {
 protected:
     LongWorkTest() {
         ops.setLongWork([this](const core::ProgressFigures& f) { figures.push_back(f); }, &stop);
     }
-    StopAfter stop;
+    StopAfter stop{1000};
     std::vector<core::ProgressFigures> figures;
 };
 

@@ -34,6 +34,16 @@ struct PageHarness {
         return page;
     }
 
+    // A job of the rig's Kiva300 sample, and its file's path.
+    production::LoadedJob makeKivaJob() {
+        production::JobRequest r;
+        r.target = production::Target::Kiva300;
+        r.image = rig.kivaImage();
+        r.name = "Chime";
+        return rig.makeJob(r);
+    }
+    std::string kivaJob() { return makeKivaJob().file.string(); }
+
     ProductionRig rig;
     QComboBox deviceSel;
     QTabWidget tabs;

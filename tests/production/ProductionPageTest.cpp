@@ -61,6 +61,23 @@ struct PageFixture : ::testing::Test, PageHarness {
         });
     }
 
+    // Another page at the bench, on `link`, recording into its own file.
+    std::unique_ptr<production::ProductionPage> benchPage(
+        link::Link& link, const std::string& file, production::ProductionSettings settings = {}) {
+        settings.enabled = true;
+        auto bench = std::make_unique<production::ProductionPage>(*env, link, settings);
+        bench->setRecordsLocation((rig.dir / file).string());
+        bench->setPollInterval(std::chrono::milliseconds(0));
+        bench->setSounds(&sounds);
+        return bench;
+    }
+    std::vector<records::UnitRecord> recordsIn(const std::string& file) {
+        std::string error;
+        auto store = records::openRecordStore((rig.dir / file).string(), {}, error);
+        EXPECT_TRUE(store) << error;
+        return store ? store->query({}) : std::vector<records::UnitRecord>{};
+    }
+
     RecordingSounds sounds;
     std::deque<std::string> passwords;
 };
@@ -183,10 +200,7 @@ TEST_F(PageFixture, EngineerUnlocksARunningLoopAndResetsTheCounters) {
 TEST_F(PageFixture, ALotsQuantityEndsTheRunAndTheSocketCountShows) {
     rig.paths.setupOverride = rig.dir / "Setup.ini";
     rig.dir.write("Setup.ini", "[Socket]\nLife=3\n");
-    production::JobRequest r;
-    r.target = production::Target::Kiva300;
-    r.image = rig.kivaImage();
-    ASSERT_TRUE(page->openJob(rig.makeJob(r).file.string()));
+    ASSERT_TRUE(page->openJob(kivaJob()));
     page->ED_Prod_Lot->setText(QStringLiteral("L-42"));
     page->ED_Prod_Quantity->setText(QStringLiteral("2"));
     page->BT_Prod_StartClick();
@@ -202,10 +216,7 @@ TEST_F(PageFixture, ALotsQuantityEndsTheRunAndTheSocketCountShows) {
               QStringLiteral("The socket of sim:bench has had 3 insertions, its life is 3; "
                              "replace it."));
 
-    std::string error;
-    auto store = records::openRecordStore((rig.dir / "records.sqlite").string(), {}, error);
-    ASSERT_TRUE(store) << error;
-    const auto all = store->query({});
+    const auto all = recordsIn("records.sqlite");
     ASSERT_EQ(all.size(), 3u);
     for (const auto& unit : all) EXPECT_EQ(unit.lot, "L-42");
 }
@@ -213,10 +224,7 @@ TEST_F(PageFixture, ALotsQuantityEndsTheRunAndTheSocketCountShows) {
 // Three chips, the second bad: each PASS or FAIL stays on the panel while the
 // chip is taken out and until the next one goes in, as on the tiles.
 TEST_F(PageFixture, TheResultStaysUntilTheNextChipGoesIn) {
-    production::JobRequest r;
-    r.target = production::Target::Kiva300;
-    r.image = rig.kivaImage();
-    ASSERT_TRUE(page->openJob(rig.makeJob(r).file.string()));
+    ASSERT_TRUE(page->openJob(kivaJob()));
     QStringList shown;
     QObject::connect(page->PN_Prod_Status, &production::StatusPanel::shown,
                      [&](const QString& text) {
@@ -245,10 +253,7 @@ TEST_F(PageFixture, StartNeedsAnOperatorUnlessSetupSaysOtherwise) {
     EXPECT_FALSE(production::readProductionSettings(
                      core::IniFile::fromText("[Production]\nRequireOperator=0\n"))
                      .requireOperator);
-    production::JobRequest r;
-    r.target = production::Target::Kiva300;
-    r.image = rig.kivaImage();
-    const std::string job = rig.makeJob(r).file.string();
+    const std::string job = kivaJob();
     struct Row {
         bool require;
         const char* name;
@@ -261,30 +266,23 @@ TEST_F(PageFixture, StartNeedsAnOperatorUnlessSetupSaysOtherwise) {
     for (const auto& row : rows) {
         SCOPED_TRACE(n);
         production::ProductionSettings settings;
-        settings.enabled = true;
         settings.requireOperator = row.require;
-        production::ProductionPage bench(*env, *rig.link, settings);
-        bench.setRecordsLocation((rig.dir / ("r" + std::to_string(n++) + ".sqlite")).string());
-        bench.setPollInterval(std::chrono::milliseconds(0));
-        bench.setSounds(&sounds);
-        sounds.onSound = [&] { bench.BT_Prod_StopClick(); };
-        ASSERT_TRUE(bench.openJob(job));
-        bench.ED_Prod_Operator->setText(QString::fromLatin1(row.name));
+        const auto bench = benchPage(*rig.link, "r" + std::to_string(n++) + ".sqlite", settings);
+        sounds.onSound = [&] { bench->BT_Prod_StopClick(); };
+        ASSERT_TRUE(bench->openJob(job));
+        bench->ED_Prod_Operator->setText(QString::fromLatin1(row.name));
         rig.prompter.boxes.clear();
-        bench.BT_Prod_StartClick();
-        ASSERT_TRUE(runsToItsEnd(bench));
-        EXPECT_EQ(bench.counters().total(), row.units);
+        bench->BT_Prod_StartClick();
+        ASSERT_TRUE(runsToItsEnd(*bench));
+        EXPECT_EQ(bench->counters().total(), row.units);
         EXPECT_EQ(rig.prompter.boxes.size(), row.boxes);
-        EXPECT_TRUE(bench.BT_Prod_Start->isEnabled());
+        EXPECT_TRUE(bench->BT_Prod_Start->isEnabled());
     }
 }
 
 // The banner's Lock, while the loop runs, gives the tab back to the run's lock.
 TEST_F(PageFixture, TheEngineerBannerLocksTheRunningTabAgain) {
-    production::JobRequest r;
-    r.target = production::Target::Kiva300;
-    r.image = rig.kivaImage();
-    ASSERT_TRUE(page->openJob(rig.makeJob(r).file.string()));
+    ASSERT_TRUE(page->openJob(kivaJob()));
     EXPECT_FALSE(page->BT_Prod_EditJob->isVisibleTo(page));
     sounds.onSound = [&] {
         if (sounds.heard.size() > 1) {
@@ -312,10 +310,7 @@ TEST_F(PageFixture, TheEngineerBannerLocksTheRunningTabAgain) {
 
 // The last job and operator are there again in the next session's page.
 TEST_F(PageFixture, TheLastJobAndOperatorComeBackAfterARestart) {
-    production::JobRequest r;
-    r.target = production::Target::Kiva300;
-    r.image = rig.kivaImage();
-    const std::string job = rig.makeJob(r).file.string();
+    const std::string job = kivaJob();
     const std::string memory = (rig.dir / "state" / "production.ini").string();
     page->setMemoryFile(memory);
     ASSERT_TRUE(page->openJob(job));
@@ -333,25 +328,14 @@ TEST_F(PageFixture, TheLastJobAndOperatorComeBackAfterARestart) {
 }
 
 TEST_F(PageFixture, TheOneWriterLoopRecordsTheWriterItRanOn) {
-    production::ProductionSettings settings;
-    settings.enabled = true;
-    production::ProductionPage bare(*env, *rig.link, settings);  // not told a Writer
-    bare.setRecordsLocation((rig.dir / "r2.sqlite").string());
-    bare.setPollInterval(std::chrono::milliseconds(0));
-    bare.setSounds(&sounds);
-    bare.ED_Prod_Operator->setText(QStringLiteral("Bo"));
-    sounds.onSound = [&] { bare.BT_Prod_StopClick(); };
-    production::JobRequest r;
-    r.target = production::Target::Kiva300;
-    r.image = rig.kivaImage();
-    ASSERT_TRUE(bare.openJob(rig.makeJob(r).file.string()));
-    bare.BT_Prod_StartClick();
-    ASSERT_TRUE(runsToItsEnd(bare));
+    const auto bare = benchPage(*rig.link, "r2.sqlite");  // not told a Writer
+    bare->ED_Prod_Operator->setText(QStringLiteral("Bo"));
+    sounds.onSound = [&] { bare->BT_Prod_StopClick(); };
+    ASSERT_TRUE(bare->openJob(kivaJob()));
+    bare->BT_Prod_StartClick();
+    ASSERT_TRUE(runsToItsEnd(*bare));
 
-    std::string error;
-    auto store = records::openRecordStore((rig.dir / "r2.sqlite").string(), {}, error);
-    ASSERT_TRUE(store) << error;
-    const auto all = store->query({});
+    const auto all = recordsIn("r2.sqlite");
     ASSERT_EQ(all.size(), 1u);
     EXPECT_EQ(all[0].writer, "sim");  // the rig's virtual Writer, not "usb"
 }
@@ -408,12 +392,8 @@ TEST_F(PageFixture, StartReturnsAndAStopDuringAUnitEndsTheRunAfterIt) {
     HeldWriter held(*rig.writer);
     link::Link link(held, rig.prompter);
     link.setConnected(true);
-    production::ProductionSettings settings;
-    settings.enabled = true;
-    production::ProductionPage one(*env, link, settings);
-    one.setRecordsLocation((rig.dir / "r3.sqlite").string());
-    one.setPollInterval(std::chrono::milliseconds(0));
-    one.setSounds(&sounds);
+    const auto bench = benchPage(link, "r3.sqlite");
+    auto& one = *bench;
     one.ED_Prod_Operator->setText(QStringLiteral("Bo"));
     bool returned = false;
     // A loop run inside Start could only be stopped from inside it.
@@ -441,17 +421,11 @@ TEST_F(PageFixture, StartReturnsAndAStopDuringAUnitEndsTheRunAfterIt) {
     EXPECT_EQ(one.PN_Prod_Status->shownText(), QStringLiteral("PASS"));
     EXPECT_FALSE(gui::ControlLock::isLocked(tabs));
     EXPECT_TRUE(one.BT_Prod_Start->isEnabled());
-    std::string error;
-    auto store = records::openRecordStore((rig.dir / "r3.sqlite").string(), {}, error);
-    ASSERT_TRUE(store) << error;
-    EXPECT_EQ(store->query({}).size(), 1u);
+    EXPECT_EQ(recordsIn("r3.sqlite").size(), 1u);
 }
 
 TEST_F(PageFixture, AJobWhoseCheckSumIsNotItsImagesIsRefusedWhenOpened) {
-    production::JobRequest r;
-    r.target = production::Target::Kiva300;
-    r.image = rig.kivaImage();
-    const auto job = rig.makeJob(r);
+    const auto job = makeKivaJob();
     auto tampered = job.job;
     tampered.checkSum = "FFFF";
     std::ofstream(job.file) << production::jobToJson(tampered);
@@ -472,14 +446,10 @@ TEST_F(PageFixture, AnUnlockMakesAnOlderPasswordHashAgainInSetupIni) {
         out << "[Production]\nEnabled=1\nEngineerPassword=" << settings.engineerPassword
             << "\n[Records]\nDatabase=line.sqlite\n";
     }
-    production::ProductionPage older(*env, *rig.link, settings);
-    older.setPasswordAsker([] { return std::optional<std::string>("letmein"); });
-    older.setRecordsLocation((rig.dir / "r3.sqlite").string());
-    production::JobRequest r;
-    r.target = production::Target::Kiva300;
-    r.image = rig.kivaImage();
-    ASSERT_TRUE(older.openJob(rig.makeJob(r).file.string()));
-    older.BT_Prod_ResetClick();
+    const auto older = benchPage(*rig.link, "r3.sqlite", settings);
+    older->setPasswordAsker([] { return std::optional<std::string>("letmein"); });
+    ASSERT_TRUE(older->openJob(kivaJob()));
+    older->BT_Prod_ResetClick();
     EXPECT_TRUE(rig.prompter.boxes.empty()) << "the old hash unlocked";
 
     const auto setup = core::IniFile::load(ini);

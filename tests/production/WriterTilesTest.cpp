@@ -63,14 +63,6 @@ struct TilesFixture : ::testing::Test, PageHarness {
         return page;
     }
 
-    std::string kivaJob() {
-        production::JobRequest r;
-        r.target = production::Target::Kiva300;
-        r.image = rig.kivaImage();
-        r.name = "Chime";
-        return rig.makeJob(r).file.string();
-    }
-
     CountingSounds sounds;
 };
 

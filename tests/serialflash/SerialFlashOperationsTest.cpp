@@ -5,7 +5,6 @@
 #include <filesystem>
 
 #include "core/OperationLog.h"
-#include "core/StopCheck.h"
 #include "serialflash/SerialFlashOperations.h"
 #include "tests/support/SerialFlashFixture.h"
 
@@ -629,12 +628,7 @@ TEST_F(SerialFlashOperationsTest, AFileCutShortDuringTheRunIsNeverProgrammedWith
 // ---- the operator's stop ----
 
 TEST_F(SerialFlashOperationsTest, StopEndsTheBlockLoopWithTheWarnLineAndStillDisables) {
-    // Asks to stop from its (after + 1)th question on: each loop asks once per block.
-    struct StopAfter final : core::StopCheck {
-        bool stopRequested() override { return ++asked > after; }
-        int after = 0;
-        int asked = 0;
-    } stop;
+    test::StopAfter stop;  // each loop asks once per block
     struct Case {
         const char* name;
         bool (serialflash::SerialFlashOperations::*run)();

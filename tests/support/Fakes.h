@@ -11,6 +11,7 @@
 #include "core/OperationLog.h"
 #include "core/OperationPane.h"
 #include "core/Prompter.h"
+#include "core/StopCheck.h"
 #include "core/TabLock.h"
 #include "core/YieldHook.h"
 
@@ -96,6 +97,14 @@ public:
     std::chrono::microseconds steadyNow() override { return steady; }
     std::tm now{};
     std::chrono::microseconds steady{0};
+};
+
+// Asks to stop from its (after + 1)th question on.
+struct StopAfter final : core::StopCheck {
+    explicit StopAfter(int after = 0) : after(after) {}
+    bool stopRequested() override { return ++asked > after; }
+    int after;
+    int asked = 0;
 };
 
 class CountingYield final : public core::YieldHook {

@@ -1,20 +1,11 @@
 #include <cmath>
 
-#include "core/StopCheck.h"
 #include "tests/support/TarnFixture.h"
 
 using namespace sonoprog;
 using test::Bytes;
 
 namespace {
-
-// Asks to stop from its (after + 1)th question on: the loop asks once per page.
-struct StopAfter final : core::StopCheck {
-    explicit StopAfter(int after) : after(after) {}
-    bool stopRequested() override { return ++asked > after; }
-    int after;
-    int asked = 0;
-};
 
 struct TarnProgressTest : test::TarnRig {
     std::vector<std::string> tail(std::size_t n) const {
@@ -48,7 +39,7 @@ TEST_F(TarnProgressTest, StopEndsTheLoopAtAPageRunsTheClosingStepsAndLogsWherePa
         fields.PageCnt = "15";
         fields.InfoPage = "3";
         writer.clearLog();
-        StopAfter stop(5);
+        test::StopAfter stop(5);  // the loop asks once per page
         core::OperationServices stoppable = services;
         stoppable.stop = &stop;
         tarn::TarnOperations ops(fields, stoppable);
@@ -103,7 +94,7 @@ TEST_F(TarnProgressTest, ABlankCheckSaysNothingOfTheWriteBeforeIt) {
         if (c.badPage != 0) chip->setBadPage(c.badPage);
         loadImage(test::patternImage(10));
         fields.InfoPage = "6";
-        StopAfter stop(c.stopAfter);
+        test::StopAfter stop(c.stopAfter);
         core::OperationServices stoppable = services;
         stoppable.stop = &stop;
         tarn::TarnOperations both(fields, stoppable);
