@@ -460,7 +460,7 @@ std::optional<Job> buildJob(const JobRequest& request, const std::filesystem::pa
     // replaced, and a replaced image path would name another file.
     if (!fitsJson(job.name)) return usage("the job's name is not valid UTF-8 text");
     if (!fitsJson(job.image))
-        return usage(job.image + ": the image's path is not valid UTF-8 text");
+        return usage(core::lineSafe(job.image) + ": the image's path is not valid UTF-8 text");
     return job;
 }
 
