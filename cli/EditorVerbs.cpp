@@ -181,8 +181,11 @@ int editorPlace(Session& s, bool import) {
     if (!leftOut.empty()) {
         std::string names;
         for (const auto& f : leftOut) names += (names.empty() ? "" : ", ") + core::lineSafe(f);
-        s.error(std::to_string(leftOut.size()) + " file(s) not added, no section is left after " +
-                "section 1023: " + names);
+        s.error(std::to_string(leftOut.size()) + " file(s) not added" +
+                (result == editor::AddResult::Failed
+                     ? " after the one refused: "
+                     : ", no section is left after section 1023: ") +
+                names);
         return kExitFailed;
     }
     return result == editor::AddResult::Placed ? s.exitStatus() : kExitFailed;

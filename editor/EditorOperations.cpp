@@ -128,18 +128,24 @@ AddResult EditorOperations::placeFiles(
     const std::size_t placed = chosen.size() < room ? chosen.size() : room;
     int r = first;
     for (std::size_t i = 0; i < placed; ++i, ++r) {
+        // The file refused is named by its own message; the ones after it
+        // are never placed, and are named as left out.
+        const auto refused = [&] {
+            leftOut_.assign(chosen.begin() + static_cast<std::ptrdiff_t>(i) + 1, chosen.end());
+            return AddResult::Failed;
+        };
         // The project file holds one section per line: a path that breaks
         // the line would come back as other sections.
         if (core::needsLineSafe(chosen[i])) {
             refuseUnsafePath(chosen[i]);
-            return AddResult::Failed;
+            return refused();
         }
         std::optional<std::string> prepared = prepare(chosen[i]);
-        if (!prepared) return AddResult::Failed;
+        if (!prepared) return refused();
         const std::string& path = *prepared;
         if (core::needsLineSafe(path)) {
             refuseUnsafePath(path);
-            return AddResult::Failed;
+            return refused();
         }
         WaveHeaderCheck check = CheckWaveHeader(path);
         if (check.code != kWaveOk) {
@@ -151,7 +157,7 @@ AddResult EditorOperations::placeFiles(
                                       core::BoxIcon::Error);
                 panel_.setHint(kImportHint);
             }
-            return AddResult::Failed;
+            return refused();
         }
         table_.setCell(r, kColRate, std::to_string(check.rate));
         table_.setCell(r, kColSize, std::to_string(check.size));

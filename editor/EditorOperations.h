@@ -95,8 +95,8 @@ public:
     // that would not fit it is refused before it is written.
     void setLargestChip(std::uint64_t bytes) { largestChip_ = bytes; }
     std::uint64_t largestChip() const { return largestChip_; }
-    // The files the last Add / Replace or Import Audio left out because no
-    // section was left after section 1023.
+    // The files the last Add / Replace or Import Audio left out: those after
+    // a file it refused, or those with no section left after section 1023.
     const std::vector<std::string>& leftOut() const { return leftOut_; }
     // Where Make DAT File (sections) and Import Audio (files) show how far
     // they are, and what stops them between two sections or two files.

@@ -51,6 +51,22 @@ std::optional<std::string> pageFieldsProblem(const Job& job) {
     return std::nullopt;
 }
 
+// A serial flash image held to the job's device as this station's Setup.ini
+// describes it, as the write holds it: a device the Writer can address and
+// detect, as large as the image at least, and an image that is not empty.
+std::optional<std::string> deviceProblem(const std::string& name, std::uint64_t imageBytes,
+                                         const std::filesystem::path& setupIni) {
+    const auto device = serialflash::readDevice(core::IniFile::load(setupIni), name);
+    if (device.refusedSize != 0) return serialflash::refusalText(device);
+    if (device.size <= 0 || !device.idsConfigured())
+        return "no serial flash device \"" + core::lineSafe(name) + "\" in " + setupIni.string();
+    if (imageBytes == 0) return "the image is empty";
+    if (imageBytes > static_cast<std::uint64_t>(device.size))
+        return "the image's " + std::to_string(imageBytes) + " bytes do not fit " +
+               core::lineSafe(name) + " (" + std::to_string(device.size) + " bytes)";
+    return std::nullopt;
+}
+
 // Whether the text stays itself in a JSON string (valid UTF-8).
 bool fitsJson(const std::string& text) {
     const std::string dumped =
@@ -274,7 +290,8 @@ std::uint64_t largestImageBytes() {
 }
 
 std::optional<std::string> imageMismatch(const Job& job, std::span<const std::uint8_t> image,
-                                         const ivr::IvrKeys& keys) {
+                                         const ivr::IvrKeys& keys,
+                                         const std::filesystem::path& setupIni) {
     auto sameHex = [](std::string_view a, std::string_view b) {
         return a.size() == b.size() &&
                std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -299,6 +316,7 @@ std::optional<std::string> imageMismatch(const Job& job, std::span<const std::ui
     const std::string sum = core::hex8(core::sumBytes(image.data(), image.size()));
     if (!sameHex(sum, job.checkSum))
         return "the job's check sum " + job.checkSum + " is not the image's (" + sum + ")";
+    if (job.target == Target::SerialFlash) return deviceProblem(job.device, image.size(), setupIni);
     if (job.target == Target::Tarn20) {
         // What Load File and the write hold the fields to.
         const std::uint64_t pages = image.size() / tarn::kPageSize;
@@ -314,7 +332,8 @@ std::optional<std::string> imageMismatch(const Job& job, std::span<const std::ui
     return std::nullopt;
 }
 
-std::optional<std::string> jobImageProblem(const LoadedJob& loaded, const ivr::IvrKeys& keys) {
+std::optional<std::string> jobImageProblem(const LoadedJob& loaded, const ivr::IvrKeys& keys,
+                                           const std::filesystem::path& setupIni) {
     std::string error;
     const auto image =
         core::ImageSnapshot::read(imagePath(loaded.job, loaded.file), largestImageBytes(), error);
@@ -323,7 +342,7 @@ std::optional<std::string> jobImageProblem(const LoadedJob& loaded, const ivr::I
     if (sha256Hex({reinterpret_cast<const char*>(bytes.data()), bytes.size()}) !=
         loaded.job.imageSha256)
         return image->path().string() + ": not the image the job was made from (SHA-256)";
-    return imageMismatch(loaded.job, bytes, keys);
+    return imageMismatch(loaded.job, bytes, keys, setupIni);
 }
 
 std::string jobDescription(const LoadedJob& loaded) {
@@ -412,6 +431,10 @@ std::optional<Job> buildJob(const JobRequest& request, const std::filesystem::pa
         const auto sum = core::sumImageStream(file.get(), yield);
         if (!sum.ok) return imageError("cannot be read");
         job.checkSum = core::hex8(sum.sum);
+        if (request.target == Target::SerialFlash) {
+            if (auto problem = deviceProblem(request.device, sum.bytes, setupIni))
+                return usage(*problem);
+        }
         if (tarn) {
             const std::uint64_t pages = sum.bytes / tarn::kPageSize;
             if (sum.bytes == 0 || sum.bytes % tarn::kPageSize != 0)
@@ -437,7 +460,7 @@ std::optional<Job> buildJob(const JobRequest& request, const std::filesystem::pa
     // replaced, and a replaced image path would name another file.
     if (!fitsJson(job.name)) return usage("the job's name is not valid UTF-8 text");
     if (!fitsJson(job.image))
-        return usage(job.image + ": the image's path is not valid UTF-8 text");
+        return usage(core::lineSafe(job.image) + ": the image's path is not valid UTF-8 text");
     return job;
 }
 

@@ -63,15 +63,18 @@ std::optional<LoadedJob> loadJob(const std::filesystem::path& file, std::string&
 std::uint64_t largestImageBytes();
 
 // Holds the job against its image's bytes as the chip's operations would:
-// the check sum (the Kiva300 check word) must be the image's, and a Tarn20
-// job's pages must lie within the image. nullopt when they agree; why not
-// otherwise.
+// the check sum (the Kiva300 check word) must be the image's, a Tarn20 job's
+// pages must lie within the image, and a serial flash job's device (as
+// `setupIni` describes it) must be one the Writer can take and hold the
+// image. nullopt when they agree; why not otherwise.
 std::optional<std::string> imageMismatch(const Job& job, std::span<const std::uint8_t> image,
-                                         const ivr::IvrKeys& keys);
+                                         const ivr::IvrKeys& keys,
+                                         const std::filesystem::path& setupIni);
 
 // Reads the job's image as a run does and holds the job against it: its
 // SHA-256, then imageMismatch. nullopt when they agree; why not otherwise.
-std::optional<std::string> jobImageProblem(const LoadedJob& loaded, const ivr::IvrKeys& keys);
+std::optional<std::string> jobImageProblem(const LoadedJob& loaded, const ivr::IvrKeys& keys,
+                                           const std::filesystem::path& setupIni);
 
 // The human-readable lines of job show.
 std::string jobDescription(const LoadedJob& loaded);

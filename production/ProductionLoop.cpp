@@ -75,7 +75,8 @@ std::optional<std::string> ProductionLoop::takeSnapshot() {
     const std::string sha = sha256Hex(std::string_view(
         reinterpret_cast<const char*>(snapshot->bytes().data()), snapshot->bytes().size()));
     if (sha != job_.job.imageSha256) return changedMessage(sha);
-    if (auto mismatch = imageMismatch(job_.job, snapshot->bytes(), s_.unit.ivrKeys))
+    if (auto mismatch =
+            imageMismatch(job_.job, snapshot->bytes(), s_.unit.ivrKeys, s_.unit.paths.setupIni()))
         return "The job " + job_.file.string() + " does not match its image: " + *mismatch +
                "; stopped.";
     snapshot_ = std::move(snapshot);

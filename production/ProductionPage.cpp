@@ -464,7 +464,7 @@ bool ProductionPage::openJob(const std::string& path) {
     auto loaded = loadJob(path, error);
     // A job that does not match its image would record units it never programmed.
     if (loaded) {
-        if (auto problem = jobImageProblem(*loaded, env_.ivrKeys)) {
+        if (auto problem = jobImageProblem(*loaded, env_.ivrKeys, env_.paths.setupIni())) {
             error = path + ": " + *problem;
             loaded.reset();
         }

@@ -200,18 +200,34 @@ TEST_F(EditorCommands, EveryVerbRefusesAFileThatIsNotAProjectAndLeavesIt) {
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "converted"));
 }
 
-TEST_F(EditorCommands, FilesLeftOutAfterTheLastSectionFailTheCommandAndAreNamed) {
-    ASSERT_EQ(editor({"new", project}).status, 0);
+TEST_F(EditorCommands, FilesLeftOutFailTheCommandAndAreNamed) {
     auto a = wave("a.wav", 100), b = wave("b.wav", 100), c = wave("c.wav", 100);
-    auto r = editor({"add", project, a, b, c, "--section", "1022"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("sonoprog-cli: 1 file(s) not added, no section is left after section "
-                         "1023: " +
-                         c + "\n"),
-              std::string::npos)
-        << r.err;
-    // What fitted is placed and saved.
-    EXPECT_EQ(projectLines()[1023], "8000>100>" + b + ">\r");
+    const auto missing = (dir.path() / "missing.wav").string();
+    const struct {
+        std::vector<std::string> args;
+        std::string named;  // the line that names the files left out
+        int placedLine;     // the project line of the last file placed
+        std::string placed;
+    } cases[] = {
+        // No section after section 1023.
+        {{"add", project, a, b, c, "--section", "1022"},
+         "1 file(s) not added, no section is left after section 1023: " + c,
+         1023,
+         b},
+        // A file refused on the way: it has its own message, the ones after it are named.
+        {{"add", project, a, missing, b, c},
+         "2 file(s) not added after the one refused: " + b + ", " + c,
+         0,
+         a},
+    };
+    for (const auto& row : cases) {
+        ASSERT_EQ(editor({"new", project}, true).status, 0);
+        auto r = editor(row.args);
+        EXPECT_EQ(r.status, 1) << row.named;
+        EXPECT_NE(r.err.find("sonoprog-cli: " + row.named + "\n"), std::string::npos) << r.err;
+        // What was placed is saved.
+        EXPECT_EQ(projectLines()[row.placedLine], "8000>100>" + row.placed + ">\r");
+    }
 }
 
 TEST_F(EditorCommands, TrimLevelsThatAreNotFiniteNumbersAreRefused) {

@@ -204,6 +204,16 @@ TEST_F(ProductionCli, JobNewWritesNoPlantedNameNoSpecialFileAndNoBrokenText) {
                    "--image", dat.string()})
                   .status,
               2);
+    // An image whose path is not UTF-8 is named escaped, never as raw bytes.
+    const auto oddImage = dir.path() / "chime\xff.dat";
+    std::filesystem::copy_file(dat, oddImage);
+    const auto withOddImage = run({"job", "new", (dir.path() / "odd.json").string(), "--target",
+                                   "kiva300", "--image", oddImage.string()});
+    EXPECT_EQ(withOddImage.status, 2);
+    EXPECT_NE(withOddImage.err.find("chime\\xFF.dat: the image's path is not valid UTF-8"),
+              std::string::npos)
+        << withOddImage.err;
+    std::filesystem::remove(oddImage);
     EXPECT_EQ(entries(), before);
 
     // A job in a folder whose name is not UTF-8 still shows as one JSON object.

@@ -558,5 +558,54 @@ TEST(ProductionLoop, SocketWearIsToldWhenItCrossesNinetyPercentAndTheLife) {
     EXPECT_EQ(worn.told[0].second, W::AtLife);
 }
 
+// A serial flash job is held to its device as this station's Setup.ini has it:
+// by job new, when the job is opened and before a run's first unit. A device
+// the Writer cannot take or one smaller than the image records no unit.
+TEST(ProductionLoop, ASerialFlashJobIsHeldToItsDeviceInSetupIni) {
+    const struct {
+        const char* device;
+        const char* why;
+    } cases[] = {
+        {"TINY", "2048 bytes do not fit TINY (1024 bytes)"},
+        {"NOIDS", "no serial flash device \"NOIDS\""},
+        {"HUGE", "its Size 33554432 is beyond the 16777216 bytes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.device);
+        ProductionRig rig;
+        std::ofstream(rig.paths.setupIni(), std::ios::app)
+            << "\n[TINY]\nSize=1024\nMID=0xEF\nDID=0x10\n[NOIDS]\nSize=1048576\n"
+               "[HUGE]\nSize=33554432\nMID=0xEF\nDID=0x19\n";
+        JobRequest request;
+        request.target = Target::SerialFlash;
+        request.device = c.device;
+        request.image = rig.tarnImage(2);
+        production::JobError kind;
+        std::string why;
+        EXPECT_FALSE(production::buildJob(request, rig.dir / "j.json", rig.paths.setupIni(),
+                                          rig.keys, kind, why));
+        EXPECT_NE(why.find(c.why), std::string::npos) << why;
+
+        // A job made for another device and edited to name this one.
+        request.device = "W25Q80";
+        const auto made = rig.makeJob(request);
+        auto j = nlohmann::json::parse(std::ifstream(made.file));
+        j["device"] = c.device;
+        std::ofstream(made.file) << j.dump(2);
+        const auto loaded = production::loadJob(made.file, why);
+        ASSERT_TRUE(loaded) << why;
+        why = production::jobImageProblem(*loaded, rig.keys, rig.paths.setupIni()).value_or("");
+        EXPECT_NE(why.find(c.why), std::string::npos) << why;
+        ScriptedTrigger presses(1);
+        LoopOptions options;
+        options.trigger = Trigger::Enter;
+        EXPECT_TRUE(rig.run(*loaded, options, &presses).aborted);
+        ASSERT_EQ(rig.events.aborts.size(), 1u);
+        EXPECT_NE(rig.events.aborts[0].find(c.why), std::string::npos) << rig.events.aborts[0];
+        EXPECT_EQ(rig.writer->transferCount(), 0u);
+        EXPECT_TRUE(rig.store->query({}).empty());
+    }
+}
+
 }  // namespace
 }  // namespace sonoprog::test
