@@ -84,6 +84,7 @@ records::UnitRecord generatedRecord(long long index) {
     } else {
         r.result = std::string(records::kResultPass);
     }
+    r.lot = "L-" + r.time.substr(0, 10) + "-" + std::to_string(job + 1);
     r.durationMs = 3000 + static_cast<std::int64_t>((dice >> 16) % 400);
     if (r.target == "tarn20" && r.result != records::kResultReset) {
         r.pgmLog = "/home/op/Temp/PGM_" + r.time.substr(0, 10) + ".log";
@@ -178,7 +179,7 @@ bool generateRecordsFastPostgres(const std::string& address, long long n, std::s
     if (PQstatus(conn) != CONNECTION_OK) return failed("cannot connect");
     PGresult* res = PQexec(conn, "SET synchronous_commit = off");
     PQclear(res);
-    res = PQprepare(conn, "insert", records::PostgresRecordStore::insertStatement().c_str(), 18,
+    res = PQprepare(conn, "insert", records::PostgresRecordStore::insertStatement().c_str(), 0,
                     nullptr);
     const bool prepared = PQresultStatus(res) == PGRES_COMMAND_OK;
     PQclear(res);
@@ -212,8 +213,10 @@ bool generateRecordsFastPostgres(const std::string& address, long long n, std::s
                 r.imageSha256.c_str(),  r.imageCheckSum.c_str(), r.target.c_str(),
                 r.device.c_str(),       r.writer.c_str(),        r.result.c_str(),
                 r.failingStep.c_str(),  r.failLine.c_str(),      duration.c_str(),
-                r.pgmLog.c_str(),       r.vrfLog.c_str(),        mirrored.c_str()};
-            if (!PQsendQueryPrepared(conn, "insert", 18, values, nullptr, nullptr, 0))
+                r.pgmLog.c_str(),       r.vrfLog.c_str(),        mirrored.c_str(),
+                r.lot.c_str()};
+            if (!PQsendQueryPrepared(conn, "insert", static_cast<int>(std::size(values)), values,
+                                     nullptr, nullptr, 0))
                 return failed("cannot send a record");
         }
         if (!PQpipelineSync(conn)) return failed("cannot send the records");

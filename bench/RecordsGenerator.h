@@ -9,9 +9,9 @@ namespace sonoprog::bench {
 
 // A line's records as the bench figures need them: ten stations on two
 // shifts of eight hours, a thousand units an hour each, three jobs taking
-// turns, about 3% failures over five fail lines, and a reset of each job's
-// counters at the start of every day. The same `n` always gives the same
-// records (times, stations, results), apart from their random ids.
+// turns, about 3% failures over five fail lines, a reset of each job's
+// counters at the start of every day, and a lot for each job and day. The same `n` always gives the
+// same records (times, stations, results), apart from their random ids.
 records::UnitRecord generatedRecord(long long index);
 
 // Writes records 0..n-1 through the store's own insert statement, in

@@ -404,17 +404,30 @@ PostgresRecordStore::Outcome PostgresRecordStore::streamRows(const std::string& 
 bool PostgresRecordStore::forEach(const RecordQuery& q, const RecordSink& sink) {
     lastError_.clear();
     failed_ = false;
+    // The server plans a statement for all of its rows, and where a filter's
+    // records are spread over the table it reads them all and sorts them
+    // before the first goes out. With sorting held off for this one
+    // statement it reads an index in the records' order, and its rows go out
+    // as they are read. (A cursor would plan for the first rows, but the
+    // server collects every row a FETCH asks for before sending them.) In
+    // one transaction: nothing is sent again on a new connection.
     std::vector<std::string> params;
-    const std::string sql = std::string("SELECT ") + kRecordColumns + " FROM units" +
-                            recordFilter(q, params) + " ORDER BY time, seq";
+    const std::string sql =
+        std::string("SELECT ") + kRecordColumns + " FROM units" + recordOrderedFilter(q, params);
     std::vector<const char*> values;
     for (const auto& p : params) values.push_back(p.c_str());
+    if (!run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {}, false)) return false;
     bool handedOut = false;
     std::string why;
-    if (withReconnect([&] { return streamRows(sql, values, sink, handedOut, why); }, why))
-        return true;
-    lastError_ = hideSecrets(why, address_);
+    if (run("SET LOCAL enable_sort = off", {}, false) &&
+        withReconnect([&] { return streamRows(sql, values, sink, handedOut, why); }, why))
+        return static_cast<bool>(run("COMMIT", {}, false));
+    if (!why.empty()) lastError_ = hideSecrets(why, address_);
     failed_ = true;
+    // A connection still there holds the failed transaction.
+    why = lastError_;
+    if (conn_) connection_->exec("ROLLBACK");
+    lastError_ = why;
     return false;
 }
 

@@ -313,4 +313,40 @@ std::string recordFilter(const RecordQuery& q, std::vector<std::string>& params)
     return where;
 }
 
+std::string recordOrderedFilter(const RecordQuery& q, std::vector<std::string>& params) {
+    std::vector<std::string> conditions;
+    const auto param = [&](const std::string& value) {
+        params.push_back(value);
+        return "$" + std::to_string(params.size());
+    };
+    // The filters of one value. A lot or a job leads: its records lie
+    // together in time, and the time index would be walked past everyone
+    // else's to reach them. Else a Writer, a station or a result leads when
+    // it is the only one; of two or more, the server reads whichever index
+    // of theirs finds the fewest records, each index being in time order.
+    const std::pair<const std::optional<std::string>*, const char*> equal[] = {
+        {&q.lot, "lot"},         {&q.jobSha256, "job_sha256"}, {&q.writer, "writer"},
+        {&q.station, "station"}, {&q.result, "result"},
+    };
+    const int others = (q.writer ? 1 : 0) + (q.station ? 1 : 0) + (q.result ? 1 : 0);
+    const char* lead = nullptr;
+    for (const auto& [value, column] : equal) {
+        if (!*value) continue;
+        const std::string name = param(**value);
+        const bool clustered = value == &q.lot || value == &q.jobSha256;
+        if (!lead && (clustered || others == 1)) {
+            lead = column;
+            conditions.push_back(std::string(column) + " >= " + name + " AND " + column +
+                                 " <= " + name);
+        } else {
+            conditions.push_back(std::string(column) + " = " + name);
+        }
+    }
+    if (q.since) conditions.push_back("time >= " + param(*q.since));
+    if (q.until) conditions.push_back("time < " + param(*q.until));
+    std::string sql;
+    for (const auto& c : conditions) sql += (sql.empty() ? " WHERE " : " AND ") + c;
+    return sql + " ORDER BY " + (lead ? std::string(lead) + ", " : std::string()) + "time, seq";
+}
+
 }  // namespace sonoprog::records

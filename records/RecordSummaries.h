@@ -59,4 +59,11 @@ std::optional<Counters> readCounters(SqlConnection& db, const std::string& jobSh
 // to `params` and numbered after those already there.
 std::string recordFilter(const RecordQuery& query, std::vector<std::string>& params);
 
+// " WHERE ... ORDER BY ..." for a query's records on the line's server, in
+// the order of recordFilter's (time, then as stored). A filter of one value
+// may lead the order, written as a range so that the server keeps it there:
+// then its index gives the order, and the time index is not walked past the
+// records of other jobs, lots or Writers to find its first.
+std::string recordOrderedFilter(const RecordQuery& query, std::vector<std::string>& params);
+
 }  // namespace sonoprog::records

@@ -480,3 +480,85 @@ TEST_F(ServerRecords, SocketsAreCountedAsInTheStationFile) {
     ASSERT_TRUE(line);
     test::expectSocketsCountedAndReset(*line);
 }
+
+TEST_F(ServerRecords, EveryFilterStreamsInRecordOrderThroughAnIndex) {
+    // Times repeating out of the stored order, jobs and lots lying together
+    // in time, stations and results spread over it.
+    auto store = openServer();
+    ASSERT_TRUE(store);
+    PGconn* conn = PQconnectdb(server.address().c_str());
+    ASSERT_EQ(PQstatus(conn), CONNECTION_OK) << PQerrorMessage(conn);
+    const auto ask = [&](const std::string& sql, const std::vector<std::string>& params = {}) {
+        std::vector<const char*> values;
+        for (const auto& p : params) values.push_back(p.c_str());
+        PGresult* res = PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                                     values.data(), nullptr, nullptr, 0);
+        std::vector<std::string> rows;
+        const auto status = PQresultStatus(res);
+        EXPECT_TRUE(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+            << sql << PQerrorMessage(conn);
+        for (int i = 0; i < PQntuples(res); ++i) rows.push_back(PQgetvalue(res, i, 0));
+        PQclear(res);
+        return rows;
+    };
+    for (const char* sql :
+         {"BEGIN", "ALTER TABLE units DISABLE TRIGGER USER",
+          "INSERT INTO units (id, time, station, operator, job_name, job_sha256, image_sha256, "
+          "image_checksum, target, device, writer, result, failing_step, fail_line, duration_ms, "
+          "pgm_log, vrf_log, mirrored, lot) SELECT 'u' || g, to_char(TIMESTAMP '2026-12-08 "
+          "10:00' + ((g * 7919) % 5000) * INTERVAL '1 second', "
+          "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
+          "'st' || g % 7, 'op', 'job', repeat(chr(97 + (g * 7919) % 5000 / 2000), 64), '', '', "
+          "'tarn20', '', 'w' || g % 5, CASE WHEN g % 997 = 0 THEN 'reset' WHEN g % 29 = 0 THEN "
+          "'fail' ELSE 'pass' END, '', '', 0, '', '', '', 'L' || (g * 7919) % 5000 / 700 FROM "
+          "generate_series(1, 10000) g",
+          "ALTER TABLE units ENABLE TRIGGER USER", "COMMIT", "ANALYZE units"})
+        ask(sql);
+    struct Case {
+        records::RecordQuery query;
+        const char* index;  // that reads the records in order; any index when empty
+    };
+    const std::string jobB(64, 'b');
+    const Case cases[] = {
+        {{}, "units_time"},
+        {{.station = "st3"}, "units_station_time"},
+        {{.jobSha256 = jobB}, "units_job_time"},
+        {{.lot = "L3"}, "units_lot_time"},
+        {{.jobSha256 = jobB, .since = "2026-12-08T10:40:00.000Z", .station = "st3"},
+         "units_job_time"},
+        {{.station = "st3", .result = "fail"}, ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> params;
+        const std::string filter = records::recordFilter(c.query, params);
+        SCOPED_TRACE(filter);
+        const auto expected = ask("SELECT id FROM units" + filter + " ORDER BY time, seq", params);
+        std::vector<std::string> got;
+        ASSERT_TRUE(store->forEach(c.query, [&](const records::UnitRecord& r) {
+            got.push_back(r.id);
+            return true;
+        })) << store->lastError();
+        EXPECT_EQ(got, expected);
+        // Planned to hand out its first records soon: an index in order, no
+        // sorting of them all first.
+        params.clear();
+        ask("BEGIN");
+        ask("SET LOCAL enable_sort = off");
+        std::string plan;
+        for (const auto& line :
+             ask("EXPLAIN SELECT id FROM units" + records::recordOrderedFilter(c.query, params),
+                 params))
+            plan += line + "\n";
+        ask("COMMIT");
+        EXPECT_NE(plan.find(std::string("Index Scan using ") + c.index), std::string::npos) << plan;
+        for (std::size_t at = plan.find("Sort  ("); at != std::string::npos;
+             at = plan.find("Sort  (", at + 1))
+            EXPECT_TRUE(at >= 12 && plan.compare(at - 12, 12, "Incremental ") == 0) << plan;
+    }
+    // A reader that stops early is handed no more, and the next one is answered.
+    int handed = 0;
+    EXPECT_TRUE(store->forEach({}, [&](const records::UnitRecord&) { return ++handed < 3; }));
+    EXPECT_EQ(handed, 3);
+    EXPECT_EQ(store->query({}).size(), 10000u);
+    PQfinish(conn);
+}
