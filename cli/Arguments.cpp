@@ -79,6 +79,15 @@ bool isAnyCommandOption(std::string_view name) {
     return false;
 }
 
+// Whether a command of `family` declares the option `name`.
+bool familyDeclares(std::string_view family, std::string_view name) {
+    for (const auto& c : commandTable())
+        if (c.family == family)
+            for (const auto& o : c.options)
+                if (o.name == name) return true;
+    return false;
+}
+
 std::string placeholder(const OptionRule& o) {
     if (!o.value.empty()) return std::string(o.value);
     return o.kind == OptionKind::Number ? "N" : "NAME";
@@ -299,19 +308,26 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             if (name == "version") inv.version = true;
             continue;
         }
-        if (!value && !isValuedGlobal(name) && isFlagOption(name)) {
+        // After the command's word, an option the command declares is the
+        // command's even where a global option has its name: `records
+        // --writer WRITER` picks the records of a Writer.
+        const bool global =
+            isValuedGlobal(name) && !(!words.empty() && familyDeclares(chipName(words[0]), name));
+        if (!value && !global && isFlagOption(name)) {
             valuelessCommandOptions.push_back(name);
             continue;
         }
         if (!value) {
             if (i + 1 >= args.size()) {
-                if (isValuedGlobal(name)) return fail("option '--" + name + "' needs a value");
+                if (global) return fail("option '--" + name + "' needs a value");
                 valuelessCommandOptions.push_back(name);
                 continue;
             }
             value = args[++i];
         }
-        if (name == "writer") {
+        if (!global) {
+            commandOptions.emplace_back(name, *value);
+        } else if (name == "writer") {
             auto choice = core::parseWriterOption(*value);
             if (!choice)
                 return fail("'--writer " + *value +
@@ -326,11 +342,9 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             if (!fd || *fd > 0x7FFFFFFF)
                 return fail("'--records-fd " + *value + "': expected a descriptor number");
             inv.recordsFd = static_cast<int>(*fd);
-        } else if (name == "setup" || name == "temp" || name == "records") {
+        } else {  // setup, temp, records
             if (value->empty()) return fail("option '--" + name + "' needs a value");
             (name == "setup" ? inv.setup : name == "temp" ? inv.temp : inv.records) = *value;
-        } else {
-            commandOptions.emplace_back(name, *value);
         }
     }
 

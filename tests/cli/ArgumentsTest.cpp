@@ -241,6 +241,12 @@ TEST(Arguments, ProductionCommandsOfOneWordFlagsAndTheRecordsOption) {
     EXPECT_EQ(exportCsv.text("job"), "j.json");
     EXPECT_EQ(parsed({"records", "summary"}).command->action, "summary");
     EXPECT_FALSE(parsed({"records"}).flag("csv"));
+    // After the command, its own --writer is the filter, not the Writer to use.
+    auto byWriter = parsed({"--writer", "sim", "records", "--writer", "usb:1-1.3 serial=W0042"});
+    EXPECT_EQ(byWriter.text("writer"), "usb:1-1.3 serial=W0042");
+    EXPECT_EQ(byWriter.writer.kind, WriterChoice::Kind::Sim);
+    EXPECT_EQ(usageError({"records", "summary", "--writer", "sim"}),
+              "'records summary': unknown option '--writer'");
 
     auto job =
         parsed({"job", "new", "j.json", "--target", "kiva300", "--blank", "--image", "a.dat"});
