@@ -20,19 +20,31 @@ std::size_t authorityStart(const std::string& address) {
 
 // The client library takes user[:password]@ from the text before the first
 // '@', as long as no '/' comes first; the password runs from the first ':'.
+// A password written with a bare '/' or '@' is no address the library reads,
+// but it is a password all the same, and is taken whole for hiding: after the
+// user's colon, up to the last '@' before the path and the parameters.
 struct UserInfo {
     std::size_t colon = std::string::npos;  // of the password; npos: none
     std::size_t at = std::string::npos;
 };
 
 UserInfo userInfo(const std::string& address) {
+    constexpr auto npos = std::string::npos;
     UserInfo info;
     const auto start = authorityStart(address);
-    if (start == std::string::npos) return info;
-    const auto stop = address.find_first_of("@/", start);
-    if (stop == std::string::npos || address[stop] != '@') return info;
-    info.at = stop;
+    if (start == npos) return info;
+    auto stop = address.find_first_of("@/", start);
     const auto colon = address.find(':', start);
+    if (stop != npos && address[stop] == '/' && colon < stop) {
+        const auto at = address.find('@', colon);
+        if (at != npos && address.find('?', colon) > at) stop = at;
+    }
+    if (stop == npos || address[stop] != '@') return info;
+    for (auto next = address.find('@', stop + 1);
+         next != npos && next < address.find_first_of("/?", stop + 1);
+         next = address.find('@', next + 1))
+        stop = next;
+    info.at = stop;
     if (colon < stop) info.colon = colon;
     return info;
 }
