@@ -123,7 +123,9 @@ TEST_F(WriterPagesTest, ActionColumnHasOneWidthOneHeightAndOneOrder) {
             lastBottom = r.bottom();
             // A role stands where it stands on every other page.
             auto [it, first] = byRole.emplace(role, r);
-            if (!first) EXPECT_EQ(r, it->second);
+            if (!first) {
+                EXPECT_EQ(r, it->second);
+            }
         }
     }
     // The column lies beside the pane, not over it.
@@ -181,9 +183,10 @@ TEST_F(WriterPagesTest, EveryControlFitsItsPageAndNoneOverlapsAnother) {
             EXPECT_TRUE(area.contains(a->geometry()))
                 << "page " << area.width() << "x" << area.height();
             for (QWidget* b : children)
-                if (a != b && a->isVisibleTo(page(p)) && b->isVisibleTo(page(p)))
+                if (a != b && a->isVisibleTo(page(p)) && b->isVisibleTo(page(p))) {
                     EXPECT_FALSE(a->geometry().intersects(b->geometry()))
                         << b->objectName().toStdString();
+                }
         }
     }
 }

@@ -75,7 +75,9 @@ TEST(WriterWait, SaysSoEveryTenSecondsUntilAWriterComesOrTheWaitEnds) {
             EXPECT_EQ(said[i].rfind(c.said[i], 0), 0u) << said[i];
             EXPECT_NE(said[i].find("--writer sim"), std::string::npos) << said[i];
         }
-        if (c.limit && c.result == WriterWait::TimedOut) EXPECT_EQ(now - start, *c.limit);
+        if (c.limit && c.result == WriterWait::TimedOut) {
+            EXPECT_EQ(now - start, *c.limit);
+        }
     }
 }
 

@@ -53,6 +53,8 @@ TEST(ProgressTest, TimeLeftComesFromTheRateSoFarOnceAHundredthIsDone) {
         EXPECT_EQ(f.done, std::min<std::uint64_t>(s.done, 1000));
         EXPECT_EQ(f.total, 1000u);
         ASSERT_EQ(f.etaS.has_value(), s.eta.has_value()) << s.done;
-        if (s.eta) EXPECT_NEAR(*f.etaS, *s.eta, 1e-9) << s.done;
+        if (s.eta) {
+            EXPECT_NEAR(*f.etaS, *s.eta, 1e-9) << s.done;
+        }
     }
 }

@@ -83,8 +83,9 @@ TEST(WriterPageTest, TheTemplatesPlacesDoNotOverlapAndFitTheTabPage) {
     EXPECT_EQ(WriterPage::figuresRect().right(), WriterPage::loadButtonRect().right());
     EXPECT_TRUE(tabPage.contains(WriterPage::stopRect()));
     for (const QRect& place : places)
-        if (place != WriterPage::sideFieldRect())
+        if (place != WriterPage::sideFieldRect()) {
             EXPECT_FALSE(place.intersects(WriterPage::stopRect()));
+        }
 }
 
 TEST(WriterPageTest, ControlsAreNamedCaptionedAndPlaced) {
